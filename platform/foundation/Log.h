@@ -1,0 +1,26 @@
+#pragma once
+// Plain-text logging, one line per call. `print` is standard output (the system's print),
+// `systemLog` the system log channel (standard error with a prefix, or syslog when
+// HVB_SYSLOG=1). Both are thread-safe and never interleave within a line.
+#include <cstdarg>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace foundation {
+
+enum class LogChannel { standardOutput, systemLog };
+
+void print(std::string_view line);       // appends a newline unless the line ends with one
+void printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));  // printed as formatted
+void systemLog(std::string_view line);
+
+// Tests and hosts may watch every line (without its newline) besides the normal output.
+// Returns a token for removeLogSink.
+using LogSink = std::function<void(LogChannel, const std::string&)>;
+int addLogSink(LogSink sink);
+void removeLogSink(int token);
+// Silences the normal output (sinks still see every line); for noisy tests.
+void setLogEchoEnabled(bool enabled);
+
+}  // namespace foundation

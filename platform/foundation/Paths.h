@@ -1,0 +1,23 @@
+#pragma once
+// Where things are on this machine (configuration and overrides by environment variable).
+#include <filesystem>
+#include <string>
+
+namespace foundation::paths {
+
+inline constexpr const char* kAppName = "HalvetorBody_ToolBox";
+
+// The running executable's folder.
+std::filesystem::path executableDir();
+// System root that stands for "/" ("/Library/Extensions", the host's socket): HVB_ROOT or "/".
+std::filesystem::path systemRoot();
+// The application's resources: HVB_RESOURCES, else <executable>/../share/HalvetorBody_ToolBox/Resources.
+std::filesystem::path resourcesDir();
+// $XDG_CONFIG_HOME/HalvetorBody_ToolBox (or ~/.config/...): user defaults.
+std::filesystem::path configDir();
+// $XDG_DATA_HOME/HalvetorBody_ToolBox (or ~/.local/share/...): the Application Support folder.
+std::filesystem::path applicationSupportDir();
+// A value from the environment, or `fallback` when unset or empty.
+std::string env(const char* name, const std::string& fallback = {});
+
+}  // namespace foundation::paths
