@@ -30,3 +30,11 @@ function(hvb_test target)
       TIMEOUT ${A_TIMEOUT}
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HVB_SOURCE_DIR=${PROJECT_SOURCE_DIR};HVB_BUILD_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
+
+# hvb_bench(<target> SOURCES <files>... DEPS <targets>...): a Google Benchmark executable.
+function(hvb_bench target)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${target} ${A_SOURCES})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${target} PRIVATE ${A_DEPS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()
