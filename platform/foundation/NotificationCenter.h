@@ -1,6 +1,7 @@
 #pragma once
 // Name-keyed notifications posted synchronously to observers, on the poster's thread.
 #include <any>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>

@@ -36,6 +36,7 @@ public:
     void set(const std::string& key, const std::string& value);
     void set(const std::string& key, const char* value);
     void set(const std::string& key, int64_t value);
+    void set(const std::string& key, int value);  // so that set(key, 5) is not ambiguous
     void set(const std::string& key, double value);
     void set(const std::string& key, bool value);
     void set(const std::string& key, const std::vector<std::string>& value);

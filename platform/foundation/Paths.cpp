@@ -1,0 +1,64 @@
+#include "platform/foundation/Paths.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <system_error>
+#include <vector>
+
+namespace foundation::paths {
+
+namespace {
+
+std::filesystem::path homeDir() {
+    std::string home = env("HOME");
+    if (!home.empty()) return home;
+    // No HOME (a service, a stripped environment): the password database.
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    passwd pw{};
+    passwd* result = nullptr;
+    if (::getpwuid_r(::getuid(), &pw, buffer.data(), buffer.size(), &result) == 0 && result &&
+        result->pw_dir && *result->pw_dir) {
+        return result->pw_dir;
+    }
+    return "/tmp";
+}
+
+// An XDG base folder: the variable when it holds an absolute path (relative ones are to be
+// ignored), else the given folder under $HOME.
+std::filesystem::path xdgDir(const char* variable, const char* fallbackUnderHome) {
+    std::filesystem::path dir = env(variable);
+    if (dir.empty() || !dir.is_absolute()) dir = homeDir() / fallbackUnderHome;
+    return dir / kAppName;
+}
+
+}  // namespace
+
+std::string env(const char* name, const std::string& fallback) {
+    const char* value = name ? std::getenv(name) : nullptr;
+    if (!value || !*value) return fallback;
+    return value;
+}
+
+std::filesystem::path executableDir() {
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec || exe.empty()) return std::filesystem::current_path(ec);
+    return exe.parent_path();
+}
+
+std::filesystem::path systemRoot() { return env("HVB_ROOT", "/"); }
+
+std::filesystem::path resourcesDir() {
+    std::string fromEnv = env("HVB_RESOURCES");
+    if (!fromEnv.empty()) return fromEnv;
+    return (executableDir() / ".." / "share" / kAppName / "Resources").lexically_normal();
+}
+
+std::filesystem::path configDir() { return xdgDir("XDG_CONFIG_HOME", ".config"); }
+
+std::filesystem::path applicationSupportDir() { return xdgDir("XDG_DATA_HOME", ".local/share"); }
+
+}  // namespace foundation::paths
