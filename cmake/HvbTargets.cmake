@@ -28,7 +28,7 @@ function(hvb_test target)
     PROPERTIES
       LABELS "${A_LABELS}"
       TIMEOUT ${A_TIMEOUT}
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HVB_SOURCE_DIR=${PROJECT_SOURCE_DIR};HVB_BUILD_DIR=${PROJECT_BINARY_DIR}")
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen\\;HVB_SOURCE_DIR=${PROJECT_SOURCE_DIR}\\;HVB_BUILD_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
 
 # hvb_bench(<target> SOURCES <files>... DEPS <targets>...): a Google Benchmark executable.

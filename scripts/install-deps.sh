@@ -8,6 +8,7 @@ packages=(
   libpugixml-dev nlohmann-json3-dev
   libcurl4-openssl-dev libssl-dev libzip-dev zlib1g-dev libcpp-httplib-dev
   libudev-dev libicu-dev
+  openssl
 )
 
 missing=()

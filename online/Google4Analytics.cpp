@@ -1,0 +1,223 @@
+#include "online/Google4Analytics.h"
+
+#include <sys/utsname.h>
+
+#include <cstdlib>
+#include <mutex>
+
+#include "online/OnlineConfig.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/Process.h"
+#include "platform/net/Transfer.h"
+
+#ifndef HVB_BUILD_LIBEXEC_DIR
+#define HVB_BUILD_LIBEXEC_DIR ""
+#endif
+
+namespace hvb {
+namespace {
+
+using json = nlohmann::json;
+
+struct Facts {
+    std::mutex mutex;
+    std::string macModel;
+    std::string chip;
+    std::string uuid;
+    std::string osVersion;
+};
+
+Facts& facts() {
+    static Facts f;
+    return f;
+}
+
+std::string trimmed(const std::string& s) {
+    const char* ws = " \t\r\n";
+    const auto b = s.find_first_not_of(ws);
+    if (b == std::string::npos) return {};
+    const auto e = s.find_last_not_of(ws);
+    return s.substr(b, e - b + 1);
+}
+
+// The last piece of `text` split at `separator` (the whole text when it does not occur).
+std::string lastPiece(const std::string& text, const std::string& separator) {
+    const auto pos = text.rfind(separator);
+    return pos == std::string::npos ? text : text.substr(pos + separator.size());
+}
+
+bool isUtf8(const std::string& s) {
+    size_t i = 0;
+    const size_t n = s.size();
+    while (i < n) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        size_t len = 0;
+        if (c < 0x80) len = 1;
+        else if (c >= 0xC2 && c <= 0xDF) len = 2;
+        else if (c >= 0xE0 && c <= 0xEF) len = 3;
+        else if (c >= 0xF0 && c <= 0xF4) len = 4;
+        else return false;
+        if (i + len > n) return false;
+        for (size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string kernelVersion() {
+    utsname u{};
+    if (uname(&u) != 0) return "0.0.0";
+    int parts[3] = {0, 0, 0};
+    const char* p = u.release;
+    for (int k = 0; k < 3; ++k) {
+        if (*p < '0' || *p > '9') break;
+        parts[k] = static_cast<int>(std::strtol(p, const_cast<char**>(&p), 10));
+        if (*p != '.') break;
+        ++p;
+    }
+    return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]);
+}
+
+json payload(const std::string& name, const json& params, const std::string& clientId) {
+    return json{{"client_id", clientId}, {"events", json::array({json{{"name", name}, {"params", params}}})}};
+}
+
+}  // namespace
+
+std::string libexecDir() {
+    const std::string fromEnv = foundation::paths::env("HVB_LIBEXEC");
+    if (!fromEnv.empty()) return fromEnv;
+    std::error_code ec;
+    const auto installed = foundation::paths::executableDir() / "../libexec";
+    if (std::filesystem::exists(installed / "system_profiler", ec)) return installed.lexically_normal().string();
+    return HVB_BUILD_LIBEXEC_DIR;
+}
+
+std::string processInOut(const std::vector<std::string>& argsIn, const std::vector<std::string>& argsOut) {
+    foundation::ProcessOptions options;
+    const std::string path = foundation::paths::env("PATH", "/usr/local/bin:/usr/bin:/bin");
+    const std::string libexec = libexecDir();
+    options.extraEnvironment.push_back("PATH=" + (libexec.empty() ? path : libexec + ":" + path));
+
+    std::vector<std::string> first{"/usr/bin/env"};
+    first.insert(first.end(), argsIn.begin(), argsIn.end());
+    const auto in = foundation::runProcess(first, options);
+    if (!in.launched) {
+        foundation::print("processInOut(argsIn:argsOut:) error: " + in.error);
+        return {};
+    }
+    std::vector<std::string> second{"/usr/bin/env"};
+    second.insert(second.end(), argsOut.begin(), argsOut.end());
+    options.standardInput = in.standardOutput;
+    const auto out = foundation::runProcess(second, options);
+    if (!out.launched) {
+        foundation::print("processInOut(argsIn:argsOut:) error: " + out.error);
+        return {};
+    }
+    return out.standardOutput;
+}
+
+void Google4Analytics::readSystemInfo() {
+    const std::vector<std::string> profiler{"system_profiler", "SPHardwareDataType"};
+    const std::string modelOut = processInOut(profiler, {"grep", "Identifier"});
+    const std::string chipOut = processInOut(profiler, {"grep", "Name"});
+    const std::string uuidOut = processInOut(profiler, {"grep", "UUID"});
+
+    const std::string model = isUtf8(modelOut) ? trimmed(lastPiece(modelOut, ":")) : "unknown";
+    const std::string chipPiece = isUtf8(chipOut) ? trimmed(lastPiece(chipOut, ": ")) : "unknown";
+    const std::string id = isUtf8(uuidOut) ? trimmed(lastPiece(uuidOut, ":")) : "unknown uuid";
+
+    Facts& f = facts();
+    std::lock_guard lock(f.mutex);
+    f.macModel = model;
+    if (chipPiece.find("Intel") != std::string::npos)
+        f.chip = "Intel";
+    else if (chipPiece != "unknown")
+        f.chip = "M1";
+    f.uuid = id;
+    f.osVersion = kernelVersion();
+}
+
+json Google4Analytics::makeEventPayload(const std::string& name, const Params& params) {
+    readSystemInfo();
+    const std::string id = uuid();
+    json p = {{"engagement_time_msec", 10}, {"session_id", id}};
+    for (const auto& [key, value] : params) {
+        foundation::print(key + ":" + value);
+        p[key] = value;
+    }
+    json body = payload(name, p, id);
+    foundation::print(body.dump(-1, ' ', false, json::error_handler_t::replace));
+    return body;
+}
+
+json Google4Analytics::sendMacInfo() {
+    readSystemInfo();
+    Facts& f = facts();
+    std::lock_guard lock(f.mutex);
+    const json p = {{"engagement_time_msec", 10},
+                    {"session_id", f.uuid},
+                    {"User_Mac_Model", f.macModel},
+                    {"User_Mac_Chip", f.chip},
+                    {"User_OS_Version", f.osVersion}};
+    return payload("User_Mac_Model", p, f.uuid);
+}
+
+std::string Google4Analytics::collectURL() {
+    return onlineconfig::analyticsBase() + "/mp/collect?measurement_id=" + kMeasurementId + "&api_secret=" + kApiSecret;
+}
+
+void Google4Analytics::sendEvent(const std::string& name, const std::optional<Params>& params) {
+    const std::string url = collectURL();
+    if (!net::isValidURL(url)) return;
+    const json body = params ? makeEventPayload(name, *params) : sendMacInfo();
+    std::string bytes;
+    try {
+        bytes = body.dump();
+    } catch (const json::exception& e) {
+        foundation::print(e.what());
+        return;
+    }
+    // A placeholder collector never answers; the event is built and logged, not sent.
+    if (onlineconfig::isPlaceholder(url)) return;
+    net::Request req;
+    req.method = "POST";
+    req.url = url;
+    req.headers = {{"Content-Type", "application/json"}};
+    req.body = std::move(bytes);
+    req.timeoutMs = 60000;
+    net::Session::shared().dataTask(std::move(req), [](net::DataResult r) {
+        if (r.error) {
+            foundation::print("[Google4Analytics] failure(" + r.error->description() + ")");
+            return;
+        }
+        const long status = r.response ? r.response->statusCode : 0;
+        foundation::print("[Google4Analytics] success(status " + std::to_string(status) + ", " +
+                          std::to_string(r.body ? r.body->size() : 0) + " bytes)");
+    });
+}
+
+void Google4Analytics::logScreen(const std::string& name, const std::string& className) {
+    sendEvent("screen_view", Params{{"screen_name", name}, {"MainBack", className}});
+}
+
+std::string Google4Analytics::macModel() {
+    std::lock_guard lock(facts().mutex);
+    return facts().macModel;
+}
+std::string Google4Analytics::chip() {
+    std::lock_guard lock(facts().mutex);
+    return facts().chip;
+}
+std::string Google4Analytics::uuid() {
+    std::lock_guard lock(facts().mutex);
+    return facts().uuid;
+}
+std::string Google4Analytics::osVersion() {
+    std::lock_guard lock(facts().mutex);
+    return facts().osVersion;
+}
+
+}  // namespace hvb

@@ -1,0 +1,102 @@
+#pragma once
+// Shared pieces of the online tests: a temporary resources folder, the stand-in on loopback,
+// and a log watcher.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Log.h"
+#include "standins/webservice/WebService.h"
+
+namespace hvbtest {
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "hvb-online-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::filesystem::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+inline std::vector<std::filesystem::path> filesIn(const std::filesystem::path& dir) {
+    std::vector<std::filesystem::path> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Collects the lines written to standard output while it lives.
+class LogCapture {
+public:
+    LogCapture() {
+        token_ = foundation::addLogSink([this](foundation::LogChannel, const std::string& line) {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(line);
+        });
+    }
+    ~LogCapture() { foundation::removeLogSink(token_); }
+    std::vector<std::string> lines() const {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+    size_t count(const std::string& line) const {
+        std::lock_guard lock(mutex_);
+        return static_cast<size_t>(std::count(lines_.begin(), lines_.end(), line));
+    }
+    bool contains(const std::string& part) const {
+        std::lock_guard lock(mutex_);
+        return std::any_of(lines_.begin(), lines_.end(),
+                           [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+    int token_ = 0;
+};
+
+// A fresh stand-in on a free loopback port per test.
+class StandInTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_GT(service.start(), 0);
+        ::setenv("HVB_RESOURCES", resources.path().c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (home.path() / "data").c_str(), 1);
+        ::setenv("HVB_API_BASE", service.baseURL().c_str(), 1);
+        ::setenv("HVB_SITE_URL", (service.baseURL() + "/").c_str(), 1);
+        ::setenv("HVB_ANALYTICS_BASE", service.baseURL().c_str(), 1);
+    }
+    void TearDown() override { service.stop(); }
+
+    standin::WebService service;
+    TempDir resources;
+    TempDir home;
+};
+
+}  // namespace hvbtest
