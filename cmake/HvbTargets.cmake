@@ -19,6 +19,9 @@ function(hvb_test target)
   add_executable(${target} ${A_SOURCES})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${target} PRIVATE ${A_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  # Where tests find sources and build outputs (a test list's ENVIRONMENT holds one entry only).
+  target_compile_definitions(${target} PRIVATE HVB_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                               HVB_TEST_BUILD_DIR="${PROJECT_BINARY_DIR}")
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 120)
   endif()
@@ -28,7 +31,7 @@ function(hvb_test target)
     PROPERTIES
       LABELS "${A_LABELS}"
       TIMEOUT ${A_TIMEOUT}
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen\\;HVB_SOURCE_DIR=${PROJECT_SOURCE_DIR}\\;HVB_BUILD_DIR=${PROJECT_BINARY_DIR}")
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
 # hvb_bench(<target> SOURCES <files>... DEPS <targets>...): a Google Benchmark executable.
