@@ -1,0 +1,369 @@
+#include "platform/iokit/link/EmbeddedLink.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+#include "platform/iokit/kern/IOService.h"
+#include "platform/iokit/kern/IOUserClient.h"
+
+namespace iokit {
+
+namespace {
+
+std::atomic<uint64_t> gNextSession{1};
+
+OSObject* toObject(const Value& value) {
+    if (auto* number = std::get_if<Number>(&value)) return OSNumber::withNumber(number->value, number->bits);
+    if (auto* text = std::get_if<std::string>(&value)) return OSString::withString(*text);
+    if (auto* bytes = std::get_if<std::vector<uint8_t>>(&value)) return OSData::withBytes(bytes->data(), bytes->size());
+    return OSBoolean::withBoolean(std::get<bool>(value));
+}
+
+std::optional<Value> toValue(const OSObject* object) {
+    if (auto* number = dynamic_cast<const OSNumber*>(object)) {
+        return Number{number->unsigned64BitValue(), static_cast<uint8_t>(number->numberOfBits())};
+    }
+    if (auto* text = dynamic_cast<const OSString*>(object)) return text->string();
+    if (auto* data = dynamic_cast<const OSData*>(object)) return data->bytes();
+    if (auto* boolean = dynamic_cast<const OSBoolean*>(object)) return boolean->getValue();
+    return std::nullopt;
+}
+
+OSDictionary* toDictionary(const MatchingDictionary& matching) {
+    OSDictionary* dict = OSDictionary::withCapacity(4);
+    if (!matching.providerClass.empty()) {
+        OSString* cls = OSString::withString(matching.providerClass);
+        dict->setObject(kIOProviderClassKey, cls);
+        cls->release();
+    }
+    if (!matching.nameMatch.empty()) {
+        OSString* name = OSString::withString(matching.nameMatch);
+        dict->setObject(kIONameMatchKey, name);
+        name->release();
+    }
+    if (!matching.propertyMatch.empty()) {
+        OSDictionary* properties = OSDictionary::withCapacity(4);
+        for (auto& [key, value] : matching.propertyMatch) {
+            OSObject* object = toObject(value);
+            properties->setObject(key.c_str(), object);
+            object->release();
+        }
+        dict->setObject(kIOPropertyMatchKey, properties);
+        properties->release();
+    }
+    return dict;
+}
+
+const char* notificationType(NotificationKind kind) {
+    switch (kind) {
+        case NotificationKind::matched: return kIOMatchedNotification;
+        case NotificationKind::firstMatch: return kIOFirstMatchNotification;
+        case NotificationKind::terminated: return kIOTerminatedNotification;
+    }
+    return kIOMatchedNotification;
+}
+
+}  // namespace
+
+struct EmbeddedLink::Impl {
+    mutable std::mutex lock;
+    bool disconnected = false;
+    task peer;
+    Handle nextHandle = 1;
+    // A handle's count of user references; the object is retained once per handle.
+    struct Entry {
+        OSObject* object = nullptr;
+        uint32_t userReferences = 0;
+    };
+    std::map<Handle, Entry> objects;
+    std::map<Handle, IOUserClient*> connections;  // retained
+    std::map<uint64_t, IONotifier*> notifiers;
+    EventSink sink;
+
+    Handle addHandle(OSObject* object) {  // takes over one reference of `object`
+        std::lock_guard<std::mutex> guard(lock);
+        if (disconnected) {
+            object->release();
+            return 0;
+        }
+        Handle handle = nextHandle++;
+        if (nextHandle == 0 || nextHandle >= 0x80000000u) nextHandle = 1;  // the user side owns the upper half
+        objects[handle] = Entry{object, 1};
+        return handle;
+    }
+
+    // Retained object behind a handle, or null.
+    template <class T>
+    T* copy(Handle handle) {
+        std::lock_guard<std::mutex> guard(lock);
+        auto it = objects.find(handle);
+        if (it == objects.end()) return nullptr;
+        T* typed = OSDynamicCast(T, it->second.object);
+        if (typed) typed->retain();
+        return typed;
+    }
+};
+
+EmbeddedLink::EmbeddedLink() : impl_(std::make_shared<Impl>()) {
+    impl_->peer.pid = static_cast<int>(getpid());
+    impl_->peer.sessionID = gNextSession.fetch_add(1);
+}
+
+EmbeddedLink::~EmbeddedLink() { disconnect(); }
+
+void EmbeddedLink::disconnect() {
+    std::map<Handle, Impl::Entry> objects;
+    std::map<Handle, IOUserClient*> connections;
+    std::map<uint64_t, IONotifier*> notifiers;
+    {
+        std::lock_guard<std::mutex> guard(impl_->lock);
+        if (impl_->disconnected) return;
+        impl_->disconnected = true;
+        objects.swap(impl_->objects);
+        connections.swap(impl_->connections);
+        notifiers.swap(impl_->notifiers);
+        impl_->sink = nullptr;
+    }
+    for (auto& [id, notifier] : notifiers) notifier->remove();
+    for (auto& [handle, client] : connections) {
+        client->clientDied();
+        client->release();
+    }
+    for (auto& [handle, entry] : objects) entry.object->release();
+}
+
+size_t EmbeddedLink::openConnectionCount() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->connections.size();
+}
+
+IOReturn EmbeddedLink::getMatchingServices(const MatchingDictionary& matching, std::vector<Handle>* services) {
+    if (!services) return kIOReturnBadArgument;
+    services->clear();
+    OSDictionary* dict = toDictionary(matching);
+    auto found = IOService::copyMatchingServices(dict);
+    dict->release();
+    for (auto* service : found) {
+        Handle handle = impl_->addHandle(service);
+        if (handle) services->push_back(handle);
+    }
+    return kIOReturnSuccess;
+}
+
+IOReturn EmbeddedLink::retainObject(Handle object) {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    auto it = impl_->objects.find(object);
+    if (it == impl_->objects.end()) return kIOReturnBadArgument;
+    ++it->second.userReferences;
+    return kIOReturnSuccess;
+}
+
+IOReturn EmbeddedLink::releaseObject(Handle object) {
+    OSObject* released = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(impl_->lock);
+        auto it = impl_->objects.find(object);
+        if (it == impl_->objects.end()) return kIOReturnBadArgument;
+        if (--it->second.userReferences == 0) {
+            released = it->second.object;
+            impl_->objects.erase(it);
+        }
+    }
+    if (released) released->release();
+    return kIOReturnSuccess;
+}
+
+IOReturn EmbeddedLink::getProperty(Handle entry, const std::string& key, std::optional<Value>* value) {
+    if (!value) return kIOReturnBadArgument;
+    *value = std::nullopt;
+    auto* registryEntry = impl_->copy<IORegistryEntry>(entry);
+    if (!registryEntry) return kIOReturnBadArgument;
+    OSObject* object = registryEntry->copyProperty(key.c_str());
+    if (object) {
+        *value = toValue(object);
+        object->release();
+    }
+    registryEntry->release();
+    return kIOReturnSuccess;
+}
+
+IOReturn EmbeddedLink::searchProperty(Handle entry, const std::string& key, uint32_t options,
+                                      std::optional<Value>* value) {
+    if (!value) return kIOReturnBadArgument;
+    *value = std::nullopt;
+    auto* registryEntry = impl_->copy<IORegistryEntry>(entry);
+    if (!registryEntry) return kIOReturnBadArgument;
+    OSObject* object = registryEntry->copyProperty(key.c_str(), kIOServicePlane, options);
+    if (object) {
+        *value = toValue(object);
+        object->release();
+    }
+    registryEntry->release();
+    return kIOReturnSuccess;
+}
+
+IOReturn EmbeddedLink::getName(Handle entry, std::string* name) {
+    auto* registryEntry = impl_->copy<IORegistryEntry>(entry);
+    if (!registryEntry || !name) {
+        if (registryEntry) registryEntry->release();
+        return kIOReturnBadArgument;
+    }
+    *name = registryEntry->getName();
+    registryEntry->release();
+    return kIOReturnSuccess;
+}
+
+IOReturn EmbeddedLink::getEntryID(Handle entry, uint64_t* entryID) {
+    auto* registryEntry = impl_->copy<IORegistryEntry>(entry);
+    if (!registryEntry || !entryID) {
+        if (registryEntry) registryEntry->release();
+        return kIOReturnBadArgument;
+    }
+    *entryID = registryEntry->getRegistryEntryID();
+    registryEntry->release();
+    return kIOReturnSuccess;
+}
+
+IOReturn EmbeddedLink::getPath(Handle entry, std::string* path) {
+    auto* registryEntry = impl_->copy<IORegistryEntry>(entry);
+    if (!registryEntry || !path) {
+        if (registryEntry) registryEntry->release();
+        return kIOReturnBadArgument;
+    }
+    *path = registryEntry->getPath(kIOServicePlane);
+    registryEntry->release();
+    return kIOReturnSuccess;
+}
+
+IOReturn EmbeddedLink::addNotification(uint64_t notificationID, NotificationKind kind,
+                                       const MatchingDictionary& matching) {
+    {
+        std::lock_guard<std::mutex> guard(impl_->lock);
+        if (impl_->disconnected) return kIOReturnNotAttached;
+        if (impl_->notifiers.count(notificationID)) return kIOReturnBadArgument;
+    }
+    std::weak_ptr<Impl> weak = impl_;
+    OSDictionary* dict = toDictionary(matching);
+    IONotifier* notifier = IOService::addMatchingNotification(
+        notificationType(kind), dict, [weak, notificationID](IOService* service) {
+            auto impl = weak.lock();
+            if (!impl) return;
+            EventSink sink;
+            {
+                std::lock_guard<std::mutex> guard(impl->lock);
+                sink = impl->sink;
+            }
+            if (!sink) return;
+            service->retain();
+            Handle handle = impl->addHandle(service);
+            if (handle) sink(notificationID, handle);
+        });
+    dict->release();
+    if (!notifier) return kIOReturnBadArgument;
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    if (impl_->disconnected) {
+        notifier->remove();
+        return kIOReturnNotAttached;
+    }
+    impl_->notifiers[notificationID] = notifier;
+    return kIOReturnSuccess;
+}
+
+IOReturn EmbeddedLink::removeNotification(uint64_t notificationID) {
+    IONotifier* notifier = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(impl_->lock);
+        auto it = impl_->notifiers.find(notificationID);
+        if (it == impl_->notifiers.end()) return kIOReturnBadArgument;
+        notifier = it->second;
+        impl_->notifiers.erase(it);
+    }
+    notifier->remove();
+    return kIOReturnSuccess;
+}
+
+void EmbeddedLink::setEventSink(EventSink sink) {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->sink = std::move(sink);
+}
+
+IOReturn EmbeddedLink::openConnection(Handle service, uint32_t type, Handle* connection) {
+    if (!connection) return kIOReturnBadArgument;
+    *connection = 0;
+    auto* target = impl_->copy<IOService>(service);
+    if (!target) return kIOReturnBadArgument;
+    IOUserClient* client = nullptr;
+    IOReturn result = target->newUserClient(&impl_->peer, nullptr, type, nullptr, &client);
+    target->release();
+    if (result != kIOReturnSuccess) return result;
+    std::unique_lock<std::mutex> guard(impl_->lock);
+    if (impl_->disconnected) {
+        guard.unlock();
+        client->clientDied();
+        client->release();
+        return kIOReturnNotAttached;
+    }
+    Handle handle = impl_->nextHandle++;
+    if (impl_->nextHandle == 0 || impl_->nextHandle >= 0x80000000u) impl_->nextHandle = 1;
+    impl_->connections[handle] = client;
+    *connection = handle;
+    return kIOReturnSuccess;
+}
+
+IOReturn EmbeddedLink::callMethod(Handle connection, uint32_t selector, const std::vector<uint64_t>& scalarInput,
+                                  const std::vector<uint8_t>& structureInput, uint32_t scalarOutputCount,
+                                  uint32_t structureOutputSize, CallResult* result) {
+    if (!result) return kIOReturnBadArgument;
+    result->scalarOutput.clear();
+    result->structureOutput.clear();
+    if (scalarInput.size() > kMaxScalarCount || scalarOutputCount > kMaxScalarCount ||
+        structureInput.size() > kMaxInlineStructureSize || structureOutputSize > kMaxInlineStructureSize) {
+        return kIOReturnBadArgument;
+    }
+    IOUserClient* client = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(impl_->lock);
+        auto it = impl_->connections.find(connection);
+        if (it == impl_->connections.end()) return impl_->disconnected ? kIOReturnNotAttached : kIOReturnBadArgument;
+        client = it->second;
+        client->retain();
+    }
+    std::vector<uint64_t> scalarsOut(scalarOutputCount, 0);
+    std::vector<uint8_t> structureOut(structureOutputSize, 0);
+    IOExternalMethodArguments args;
+    args.selector = selector;
+    args.scalarInput = scalarInput.empty() ? nullptr : scalarInput.data();
+    args.scalarInputCount = static_cast<uint32_t>(scalarInput.size());
+    args.structureInput = structureInput.empty() ? nullptr : structureInput.data();
+    args.structureInputSize = static_cast<uint32_t>(structureInput.size());
+    args.scalarOutput = scalarsOut.empty() ? nullptr : scalarsOut.data();
+    args.scalarOutputCount = scalarOutputCount;
+    args.structureOutput = structureOut.empty() ? nullptr : structureOut.data();
+    args.structureOutputSize = structureOutputSize;
+    IOReturn status = client->externalMethod(selector, &args, nullptr, nullptr, nullptr);
+    client->release();
+    scalarsOut.resize(std::min(args.scalarOutputCount, scalarOutputCount));
+    structureOut.resize(std::min(args.structureOutputSize, structureOutputSize));
+    result->scalarOutput = std::move(scalarsOut);
+    result->structureOutput = std::move(structureOut);
+    return status;
+}
+
+IOReturn EmbeddedLink::closeConnection(Handle connection) {
+    IOUserClient* client = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(impl_->lock);
+        auto it = impl_->connections.find(connection);
+        if (it == impl_->connections.end()) return kIOReturnBadArgument;
+        client = it->second;
+        impl_->connections.erase(it);
+    }
+    client->clientClose();
+    client->release();
+    return kIOReturnSuccess;
+}
+
+}  // namespace iokit
