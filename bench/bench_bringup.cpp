@@ -1,0 +1,106 @@
+// The time from a camera's driver service being published to its "statusDidGet", at real
+// time, for each simulated model; "mandated_ms" is the sum of the fixed pauses the read has to
+// make for that camera (50 ms between the phases of each read, 50 ms after each read, 150 ms
+// after the encryption read, none after the SD-card read) and "ratio" the measured time over it.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+#include "SCSIDriver/HVBSCSIDriverBundle.h"
+#include "camera/CommandTables.h"
+#include "camera/DeviceState.h"
+#include "camera/USBWatcher.h"
+#include "camera/USBWatcherHandler.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "standins/camera/SimulatedBodyCamera.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Rig {
+    hvb::sim::SimulatedUsbBus bus;
+    std::unique_ptr<hvb::USBWatcher> watcher;
+    std::atomic<int> posts{0};
+    Clock::time_point lastPost;
+
+    Rig() {
+        foundation::setLogEchoEnabled(false);
+        dispatch::setTimeScale(1.0);
+        dispatch::RunLoop::main().adoptCurrentThread();
+        loadHVBSCSIDriverBundle();
+        hvb::buildAllCommandTables();
+        foundation::NotificationCenter::defaultCenter().addObserver(hvb::kStatusDidGet, [this](const auto&) {
+            lastPost = Clock::now();
+            ++posts;
+        });
+        watcher = std::make_unique<hvb::USBWatcher>(hvb::USBWatcherHandler::sharedPointer());
+    }
+};
+
+Rig& rig() {
+    static Rig* r = new Rig;
+    return *r;
+}
+
+double mandatedMs(const hvb::sim::SimulatedBodyCamera& camera) {
+    const auto& profile = camera.profile();
+    auto sd = profile.codeOf("HVB_SD_CARD_STATUS");
+    auto encryption = profile.codeOf("HVB_IS_ENCRYPT");
+    if (!encryption) encryption = profile.codeOf("HVB_LOCKABLE");
+    double total = 0;
+    for (const auto& block : camera.log()) {
+        if (block.kind != hvb::sim::BlockKind::readPhase2) continue;
+        total += 50;  // between the two phases
+        if (sd && block.code() == *sd) continue;
+        total += (encryption && block.code() == *encryption) ? 150 : 50;
+    }
+    return total;
+}
+
+void BringUp(benchmark::State& state, const char* model, const char* firmware) {
+    Rig& r = rig();
+    const auto* profile = hvb::sim::findCameraProfile(model, firmware);
+    double mandated = 0;
+    double measured = 0;
+    for (auto _ : state) {
+        auto camera = hvb::sim::SimulatedBodyCamera::make(*profile);
+        hvb::DeviceState::shared().reset();
+        int before = r.posts.load();
+        auto& loop = dispatch::RunLoop::main();
+        camera->attach(r.bus);
+        auto published = Clock::now();  // the driver service is registered once the plug returns
+        loop.runUntil([&] { return hvb::DeviceState::shared().PlugInDeviceCnt.load() == 1 && r.posts.load() > before; },
+                      std::chrono::seconds(120));
+        double ms = std::chrono::duration<double, std::milli>(r.lastPost - published).count();
+        state.SetIterationTime(ms / 1000.0);
+        measured += ms;
+        mandated = mandatedMs(*camera);
+        camera->detach();
+        loop.runUntil([] { return hvb::DeviceState::shared().PlugInDeviceCnt.load() == 0; }, std::chrono::seconds(10));
+        loop.runUntil([] { return false; }, std::chrono::milliseconds(20));
+    }
+    double perIteration = measured / static_cast<double>(state.iterations());
+    state.counters["measured_ms"] = perIteration;
+    state.counters["mandated_ms"] = mandated;
+    state.counters["ratio"] = mandated > 0 ? perIteration / mandated : 0;
+}
+
+}  // namespace
+
+#define HVB_BRINGUP(name, model, firmware) \
+    BENCHMARK_CAPTURE(BringUp, name, model, firmware)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+HVB_BRINGUP(HVBR4_1_3_05, "HVBR4", "1.3.05")
+HVB_BRINGUP(HVBR4_1_4_00, "HVBR4", "1.4.00")
+HVB_BRINGUP(HVBR7_1_6_01, "HVBR7", "1.6.01")
+HVB_BRINGUP(HVBS2A_1_13_0, "HVBS2A", "1.13.0")
+HVB_BRINGUP(HVBT3A_1_3_0, "HVBT3A", "1.3.0")
+HVB_BRINGUP(HVBT3A_1_0_00, "HVBT3A", "1.0.00")
+HVB_BRINGUP(HW7312_1_0_00, "HW7312", "1.0.00")
+HVB_BRINGUP(HW7333_1_0_0, "HW7333", "1.0.0")
+HVB_BRINGUP(HW7334_1_0_0, "HW7334", "1.0.0")
+HVB_BRINGUP(HW7360_1_0_0, "HW7360", "1.0.0")

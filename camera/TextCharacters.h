@@ -1,0 +1,14 @@
+#pragma once
+// Texts counted in characters (Unicode scalar values), as the camera link counts them.
+#include <string>
+#include <string_view>
+
+namespace hvb::text {
+
+// UTF-8 to scalar values; an invalid byte becomes U+FFFD.
+std::u32string characters(std::string_view utf8);
+std::string utf8(std::u32string_view characters);
+std::size_t characterCount(std::string_view utf8);
+bool isAsciiAlphanumeric(std::string_view text);
+
+}  // namespace hvb::text

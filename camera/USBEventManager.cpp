@@ -1,0 +1,212 @@
+#include "camera/USBEventManager.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "camera/CameraLinkHooks.h"
+#include "camera/DeviceInfoReader.h"
+#include "camera/DeviceState.h"
+#include "camera/RegistryReader.h"
+#include "camera/TextCharacters.h"
+#include "camera/UserClientTransport.h"
+#include "platform/foundation/Log.h"
+
+namespace hvb {
+
+namespace {
+
+constexpr int64_t kBSDNamePauseMs = 50;
+
+bool validUtf8(const char* text) {
+    std::string_view view(text, strnlen(text, sizeof(io_string_t)));
+    return text::utf8(text::characters(view)) == view && view.find("\xEF\xBF\xBD") == std::string_view::npos;
+}
+
+// Lowers every driverIndex above the removed one (the caller holds the lock).
+void renumber(std::vector<DeviceEntry>& entries, int64_t removedIndex) {
+    for (auto& entry : entries)
+        if (entry.driverIndex > removedIndex) entry.driverIndex -= 1;
+}
+
+}  // namespace
+
+USBEventManager& USBEventManager::shared() {
+    static auto* manager = new USBEventManager;
+    return *manager;
+}
+
+std::string readBSDName(io_registry_entry_t entry, int attempts) {
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        if (auto name = RegistryReader::bsdName(entry); name && !name->empty()) {
+            foundation::systemLog("index = " + std::to_string(attempt) + ", Device file path0: " + *name);
+            return *name;
+        }
+        if (attempt < attempts) dispatch::pause(kBSDNamePauseMs);
+    }
+    return {};
+}
+
+void USBEventManager::addDevice(io_service_t service, int64_t driverIndex, const std::string& serialNumber) {
+    if (IOObjectRetain(service) != kIOReturnSuccess) return;
+    struct Release {
+        io_service_t s;
+        ~Release() { IOObjectRelease(s); }
+    } release{service};
+
+    io_string_t path{};
+    if (IORegistryEntryGetPath(service, kIOServicePlane, path) != kIOReturnSuccess || !validUtf8(path)) return;
+    foundation::systemLog("Match event serial number = " + serialNumber);
+    auto& state = DeviceState::shared();
+    state.isAddingDevice = true;
+    struct ClearFlag {
+        DeviceState& s;
+        ~ClearFlag() { s.isAddingDevice = false; }
+    } clearFlag{state};
+
+    std::string bsdName;
+    if (serialNumber == kPlaceholderSerialNumber) {
+        for (int call = 0; call < 10 && bsdName.empty(); ++call) bsdName = readBSDName(service, 2);
+        if (bsdName.empty()) return;
+        foundation::systemLog("Device BSD Name = " + bsdName);
+    }
+    const std::string key = deviceKey(serialNumber, bsdName);
+    if (state.recordCount() != 0 && state.hasRecord(key)) {
+        foundation::systemLog("No add = " + serialNumber);
+        return;
+    }
+    auto [record, success] = readDeviceInfo(service);
+    if (!success || !record) return;
+
+    trDevice_Block.wait();
+    state.appendEntry(DeviceEntry{serialNumber, bsdName, driverIndex});
+    trDevice_Block.signal();
+
+    SNBSD2DevicePar_Block.wait();
+    state.storeRecord(key, record);
+    postStatusDidGet();
+    SNBSD2DevicePar_Block.signal();
+
+    PlugInDeviceCnt_Block.wait();
+    state.PlugInDeviceCnt += 1;
+    PlugInDeviceCnt_Block.signal();
+
+    std::string model = state.readRecord(record, [](const DiskDriver_Parameter& r) { return r.ModelName.value_or(""); });
+    sendAnalyticsEvent("Device", {{"action", model}});
+}
+
+void USBEventManager::removeDevice(io_object_t object, const std::string& serialNumber) {
+    foundation::systemLog("Teriminate event serial number = " + serialNumber);
+    auto& state = DeviceState::shared();
+
+    if (serialNumber == kPlaceholderSerialNumber) {
+        std::string bsdName = readBSDName(object, 1);
+        foundation::systemLog("Device BSD Name = " + bsdName);
+        std::optional<DeviceEntry> gone;
+        int64_t index = -1;
+        auto entries = state.deviceEntryList();
+        if (!bsdName.empty()) {
+            for (size_t i = 0; i < entries.size(); ++i) {
+                if (entries[i].bsdName == bsdName) {
+                    index = static_cast<int64_t>(i);
+                    break;
+                }
+            }
+        } else {
+            auto present = listPlaceholderBSDNames();
+            for (size_t i = 0; i < entries.size(); ++i) {
+                if (entries[i].bsdName.empty()) continue;
+                if (std::find(present.begin(), present.end(), entries[i].bsdName) != present.end()) continue;
+                index = static_cast<int64_t>(i);
+                break;
+            }
+        }
+        if (index < 0) return;
+        gone = entries[static_cast<size_t>(index)];
+
+        SNBSD2DevicePar_Block.wait();
+        state.removeRecord(gone->key());
+        postStatusDidGet();
+        SNBSD2DevicePar_Block.signal();
+
+        trDevice_Block.wait();
+        state.withLists([&](DeviceState::Lists& lists) {
+            auto& list = lists.deviceEntryList;
+            auto it = std::find(list.begin(), list.end(), *gone);
+            if (it != list.end()) list.erase(it);
+        });
+        trDevice_Block.signal();
+
+        if (state.PlugInDeviceCnt.load() > 0) {
+            PlugInDeviceCnt_Block.wait();
+            if (state.PlugInDeviceCnt.load() > 0) state.PlugInDeviceCnt -= 1;
+            PlugInDeviceCnt_Block.signal();
+        }
+
+        trDevice_Block.wait();
+        state.withLists([&](DeviceState::Lists& lists) { renumber(lists.deviceEntryList, gone->driverIndex); });
+        trDevice_Block.signal();
+        return;
+    }
+
+    trDevice_Block.wait();
+    std::vector<std::string> present;
+    if (serialNumber.empty()) present = listDriverSerialNumbers();
+    state.withLists([&](DeviceState::Lists& lists) {
+        auto& list = lists.deviceEntryList;
+        int64_t index = -1;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const DeviceEntry& entry = list[i];
+            if (!entry.bsdName.empty()) continue;
+            if (serialNumber.empty()) {
+                if (std::find(present.begin(), present.end(), entry.serialNumber) != present.end()) continue;
+            } else if (entry.serialNumber != serialNumber) {
+                continue;
+            }
+            index = static_cast<int64_t>(i);
+            break;
+        }
+        if (serialNumber.empty()) foundation::systemLog("no serial deletedIndex = " + std::to_string(index));
+        if (index < 0) {
+            if (!serialNumber.empty()) foundation::systemLog("deletedIndex = -1");
+            return;
+        }
+        DeviceEntry gone = list[static_cast<size_t>(index)];
+        auto record = lists.deviceParameterDict.find(gone.key());
+        if (record != lists.deviceParameterDict.end() && record->second && record->second->isBlockedForRemoval()) {
+            foundation::systemLog("No delete = " + serialNumber);
+            return;
+        }
+        lists.deviceParameterDict.erase(gone.key());
+        postStatusDidGet();
+        list.erase(list.begin() + index);
+        if (state.PlugInDeviceCnt.load() > 0) state.PlugInDeviceCnt -= 1;
+        if (!serialNumber.empty()) foundation::systemLog("deletedIndex = " + std::to_string(index));
+        renumber(list, gone.driverIndex);
+    });
+    trDevice_Block.signal();
+}
+
+std::vector<std::string> USBEventManager::listPlaceholderBSDNames() {
+    std::vector<std::string> names;
+    auto services = RegistryReader::driverServices();
+    for (io_service_t service : services) {
+        auto serial = RegistryReader::serialNumber(service);
+        if (serial && *serial == kPlaceholderSerialNumber) names.push_back(readBSDName(service, 1));
+    }
+    RegistryReader::release(services);
+    return names;
+}
+
+std::vector<std::string> USBEventManager::listDriverSerialNumbers() {
+    std::vector<std::string> serials;
+    auto services = RegistryReader::driverServices();
+    for (io_service_t service : services) {
+        auto serial = RegistryReader::serialNumber(service);
+        if (serial && *serial == kPlaceholderSerialNumber) continue;
+        serials.push_back(serial.value_or(""));
+    }
+    RegistryReader::release(services);
+    return serials;
+}
+
+}  // namespace hvb

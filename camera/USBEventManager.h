@@ -1,0 +1,34 @@
+#pragma once
+// Turns driver matches and unplugs into changes of the device state: a new camera is read and
+// published, a camera that left is withdrawn.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/iokit/user/IOKitLib.h"
+
+namespace hvb {
+
+class USBEventManager {
+public:
+    static USBEventManager& shared();
+
+    dispatch::Semaphore trDevice_Block{1};
+    dispatch::Semaphore SNBSD2DevicePar_Block{1};
+    dispatch::Semaphore PlugInDeviceCnt_Block{1};
+
+    // Reads the camera behind the driver service and publishes it (main thread).
+    void addDevice(io_service_t service, int64_t driverIndex, const std::string& serialNumber);
+    // Withdraws the camera whose USB device left (main thread).
+    void removeDevice(io_object_t object, const std::string& serialNumber);
+
+    std::vector<std::string> listPlaceholderBSDNames();
+    std::vector<std::string> listDriverSerialNumbers();
+};
+
+// "BSD Name" below the entry; a few attempts with short pauses (about one second in all) while
+// the disk is still being published. Empty when not found.
+std::string readBSDName(io_registry_entry_t entry, int attempts = 20);
+
+}  // namespace hvb

@@ -1,0 +1,112 @@
+#include "camera/USBWatcherHandler.h"
+
+#include "camera/DeviceState.h"
+#include "camera/Shell.h"
+#include "camera/USBEventManager.h"
+#include "camera/USBWatcher.h"
+#include "platform/foundation/Log.h"
+
+namespace hvb {
+
+namespace {
+
+// A camera is a device named "HVB..." that has a serial number (absent or empty: none).
+std::shared_ptr<USBDevice> cameraDescription(io_object_t device) {
+    auto info = USBWatcher::makeUSBDevice(device);
+    if (!info || info->name.find("HVB") == std::string::npos) return nullptr;
+    if (!info->serialNr || info->serialNr->empty()) return nullptr;
+    return info;
+}
+
+}  // namespace
+
+USBWatcherHandler& USBWatcherHandler::shared() { return *sharedPointer(); }
+
+std::shared_ptr<USBWatcherHandler> USBWatcherHandler::sharedPointer() {
+    static auto* handler = new std::shared_ptr<USBWatcherHandler>(std::make_shared<USBWatcherHandler>());
+    return *handler;
+}
+
+void USBWatcherHandler::usbDeviceAdded(io_object_t device) {
+    auto info = cameraDescription(device);
+    if (!info) return;
+    const std::string serial = *info->serialNr;
+    bool created = false;
+    auto model = DeviceState::shared().ensureModel(serial, &created);
+    if (created) postStatusDidGet();
+    const bool webcam = info->productId == kWebcamProductID;
+    model->setUsbInfo(info);
+    model->isWebcamMode = webcam;
+    postStatusDidGet();
+    model->isModeChanging = false;
+    if (!webcam) {
+        deviceCnt += 1;
+        std::string mountPoint = model->mountPoint();
+        if (!mountPoint.empty()) Shell::shared().run({"diskutil", "mount", mountPoint});
+    } else {
+        webcamCnt += 1;
+    }
+    foundation::systemLog(info->name);
+}
+
+void USBWatcherHandler::usbDeviceRemoved(io_object_t device) {
+    auto info = cameraDescription(device);
+    if (!info) return;
+    const std::string serial = *info->serialNr;
+    auto model = DeviceState::shared().findModel(serial);
+    if (model && !model->isModeChanging) {
+        DeviceState::shared().removeModels(serial);
+        postStatusDidGet();
+    }
+    clearDeviceService();
+    if (info->productId == kWebcamProductID) {
+        webcamCnt -= 1;
+    } else {
+        USBEventManager::shared().removeDevice(device, serial);
+        deviceCnt -= 1;
+    }
+    foundation::systemLog(info->name);
+}
+
+void USBWatcherHandler::driverServiceMatched(io_service_t service) {
+    auto serial = USBWatcher::readSerialNumber(service);
+    if (!serial || serial->empty()) return;
+    bool created = false;
+    DeviceState::shared().ensureModel(*serial, &created);
+    if (created) postStatusDidGet();
+    setDeviceService(service);
+    USBEventManager::shared().addDevice(service, deviceCnt.load(), *serial);
+}
+
+bool USBWatcherHandler::hasDeviceService() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return deviceService_ != IO_OBJECT_NULL;
+}
+
+io_service_t USBWatcherHandler::copyDeviceService() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (deviceService_ == IO_OBJECT_NULL) return IO_OBJECT_NULL;
+    if (IOObjectRetain(deviceService_) != kIOReturnSuccess) return IO_OBJECT_NULL;
+    return deviceService_;
+}
+
+void USBWatcherHandler::setDeviceService(io_service_t service) {
+    if (service != IO_OBJECT_NULL && IOObjectRetain(service) != kIOReturnSuccess) service = IO_OBJECT_NULL;
+    io_service_t previous;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        previous = deviceService_;
+        deviceService_ = service;
+    }
+    if (previous) IOObjectRelease(previous);
+}
+
+void USBWatcherHandler::clearDeviceService() { setDeviceService(IO_OBJECT_NULL); }
+
+void USBWatcherHandler::reset() {
+    clearDeviceService();
+    deviceCnt = -1;
+    webcamCnt = 0;
+}
+
+}  // namespace hvb

@@ -1,0 +1,51 @@
+#pragma once
+// What the hot-plug watcher's events mean: model objects by serial number, the storage-mode and
+// webcam-mode counts, and the hand-over of each new driver service to the event manager.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/iokit/user/IOKitLib.h"
+
+namespace hvb {
+
+class USBWatcherDelegate {
+public:
+    virtual ~USBWatcherDelegate() = default;
+    // Each object is valid only during the call.
+    virtual void usbDeviceAdded(io_object_t device) = 0;
+    virtual void usbDeviceRemoved(io_object_t device) = 0;
+    virtual void driverServiceMatched(io_service_t service) = 0;
+};
+
+class USBWatcherHandler : public USBWatcherDelegate {
+public:
+    static constexpr uint16_t kWebcamProductID = 0x8612;
+
+    static USBWatcherHandler& shared();
+    static std::shared_ptr<USBWatcherHandler> sharedPointer();
+
+    void usbDeviceAdded(io_object_t device) override;
+    void usbDeviceRemoved(io_object_t device) override;
+    void driverServiceMatched(io_service_t service) override;
+
+    // The last driver service reported; the handler holds its own reference.
+    bool hasDeviceService() const;
+    // A new reference to it (the caller releases), or 0.
+    io_service_t copyDeviceService() const;
+    void setDeviceService(io_service_t service);
+    void clearDeviceService();
+
+    std::atomic<int64_t> deviceCnt{-1};
+    std::atomic<int64_t> webcamCnt{0};
+
+    // Back to the start state (tests).
+    void reset();
+
+private:
+    mutable std::mutex lock_;
+    io_service_t deviceService_ = IO_OBJECT_NULL;
+};
+
+}  // namespace hvb
