@@ -1,0 +1,233 @@
+#include "SCSIDriver/host/DriverHost.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+
+#include "SCSIDriver/HVBSCSIDriverBundle.h"
+#include "SCSIDriver/host/SimulationBackend.h"
+#include "platform/devices/linux/LinuxCameraBus.h"
+#include "platform/devices/linux/UdevMonitor.h"
+#include "platform/foundation/Log.h"
+#include "platform/iokit/kern/IOLib.h"
+#include "platform/iokit/link/SocketLink.h"
+#include "platform/iokit/link/SocketServer.h"
+
+namespace hvb::driverhost {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Appends every log line, with the time, to the host's own log.
+class LogFile {
+public:
+    bool open(const fs::path& path) {
+        std::error_code ec;
+        fs::create_directories(path.parent_path(), ec);
+        file_ = std::fopen(path.c_str(), "ae");
+        if (!file_) return false;
+        token_ = foundation::addLogSink([this](foundation::LogChannel, const std::string& line) { write(line); });
+        return true;
+    }
+    ~LogFile() {
+        if (token_) foundation::removeLogSink(token_);
+        if (file_) std::fclose(file_);
+    }
+
+private:
+    void write(const std::string& line) {
+        auto now = std::chrono::system_clock::now();
+        std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+        auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+        std::tm local{};
+        ::localtime_r(&seconds, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+        std::lock_guard<std::mutex> guard(lock_);
+        std::fprintf(file_, "%s.%03d %s\n", stamp, static_cast<int>(millis), line.c_str());
+        std::fflush(file_);
+    }
+    std::mutex lock_;
+    FILE* file_ = nullptr;
+    int token_ = 0;
+};
+
+bool writePidFile(const fs::path& path) {
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    fs::path temporary = path;
+    temporary += ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        if (!out) return false;
+        out << ::getpid() << "\n";
+        if (!out) return false;
+    }
+    fs::rename(temporary, path, ec);
+    return !ec;
+}
+
+// In the daemon, the parent waits for the child to say whether it serves.
+int daemonize(int* readyFd) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+    pid_t child = ::fork();
+    if (child < 0) return -1;
+    if (child > 0) {
+        ::close(pipeFds[1]);
+        char status = 0;
+        ssize_t n;
+        do {
+            n = ::read(pipeFds[0], &status, 1);
+        } while (n < 0 && errno == EINTR);
+        ::_exit(n == 1 && status == 1 ? 0 : 1);
+    }
+    ::close(pipeFds[0]);
+    ::setsid();
+    int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        if (null > 2) ::close(null);
+    }
+    if (::chdir("/") != 0) return -1;
+    *readyFd = pipeFds[1];
+    return 0;
+}
+
+void reportReady(int& readyFd, bool ready) {
+    if (readyFd < 0) return;
+    char status = ready ? 1 : 0;
+    [[maybe_unused]] ssize_t n = ::write(readyFd, &status, 1);
+    ::close(readyFd);
+    readyFd = -1;
+}
+
+}  // namespace
+
+int runHost(const HostOptions& options) {
+    int readyFd = -1;
+    if (options.daemon && daemonize(&readyFd) != 0) {
+        std::cerr << kHostName << ": cannot start in the background\n";
+        return 1;
+    }
+    // Signals are taken by sigwait on this thread only; every thread started later inherits
+    // the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGHUP);
+    ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    LogFile log;
+    if (!log.open(options.effectiveLogFile())) {
+        std::cerr << kHostName << ": cannot write the log " << options.effectiveLogFile() << "\n";
+    }
+    if (options.daemon) foundation::setLogEchoEnabled(false);
+    const Backend backend = options.effectiveBackend();
+    IOLog("%s: starting on root %s with the %s backend\n", kHostName, options.root.c_str(),
+          backend == Backend::linux ? "linux" : "simulation");
+
+    if (!loadHVBSCSIDriverBundle()) {
+        IOLog("%s: the driver bundle could not be loaded\n", kHostName);
+        reportReady(readyFd, false);
+        return 1;
+    }
+
+    std::unique_ptr<SimulationBackend> simulation;
+    std::unique_ptr<devices::LinuxCameraBus> linuxBus;
+    std::unique_ptr<devices::UdevMonitor> udev;
+    if (backend == Backend::simulation) {
+        simulation = std::make_unique<SimulationBackend>();
+    }
+
+    // Cameras present at start are in the registry before the first peer can ask.
+    if (simulation) {
+        for (const CameraDescription& description : options.cameras) {
+            std::string reply;
+            if (simulation->plug(description, &reply) != kIOReturnSuccess) {
+                IOLog("%s: camera %s: %s\n", kHostName, description.model.c_str(), reply.c_str());
+                reportReady(readyFd, false);
+                return 2;
+            }
+        }
+    } else {
+        linuxBus = std::make_unique<devices::LinuxCameraBus>();
+        udev = std::make_unique<devices::UdevMonitor>(*linuxBus);
+        if (!udev->start()) IOLog("%s: %s\n", kHostName, udev->error().c_str());
+        else if (!udev->error().empty()) IOLog("%s: %s\n", kHostName, udev->error().c_str());
+    }
+
+    iokit::SocketServer::Options serverOptions;
+    serverOptions.socketPath = options.socketPath();
+    serverOptions.policy = iokit::AdmissionPolicy::forSystemRoot(options.root, options.group);
+    SimulationBackend* sim = simulation.get();
+    serverOptions.control = [sim](const std::vector<std::string>& arguments, std::string* reply) {
+        if (!sim) {
+            if (reply) *reply = "this host drives real cameras; nothing to plug";
+            return kIOReturnUnsupported;
+        }
+        IOLog("%s: control request \"%s\"\n", kHostName, arguments.empty() ? "" : arguments[0].c_str());
+        return sim->control(arguments, reply);
+    };
+    iokit::SocketServer server(serverOptions);
+    std::string error;
+    if (!server.start(&error)) {
+        IOLog("%s: %s\n", kHostName, error.c_str());
+        reportReady(readyFd, false);
+        return 1;
+    }
+
+    if (!writePidFile(options.pidFile())) IOLog("%s: cannot write %s\n", kHostName, options.pidFile().c_str());
+    IOLog("%s: serving on %s\n", kHostName, options.socketPath().c_str());
+    reportReady(readyFd, true);
+
+    int signal = 0;
+    while (::sigwait(&stopSignals, &signal) != 0) {
+    }
+    IOLog("%s: stopping (signal %d)\n", kHostName, signal);
+    server.stop();
+    if (udev) udev->stop();
+    if (linuxBus) linuxBus->removeAll();
+    if (simulation) simulation->unplugAll();
+    std::error_code ec;
+    fs::remove(options.pidFile(), ec);
+    IOLog("%s: stopped\n", kHostName);
+    return 0;
+}
+
+int runControl(const HostOptions& options) {
+    iokit::SocketLink link(options.socketPath());
+    std::string reply;
+    IOReturn status = link.control(options.controlArguments, &reply);
+    if (status == iokit::kIOReturnNotPrivileged) {
+        std::cerr << kHostName << ": the host on " << options.socketPath() << " does not admit this user\n";
+        return 4;
+    }
+    if (status == kIOReturnNotAttached) {
+        std::cerr << kHostName << ": no host answers on " << options.socketPath() << "\n";
+        return 3;
+    }
+    if (!reply.empty()) (status == kIOReturnSuccess ? std::cout : std::cerr) << reply << (reply.back() == '\n' ? "" : "\n");
+    return status == kIOReturnSuccess ? 0 : 1;
+}
+
+int runPing(const HostOptions& options) {
+    iokit::SocketLink link(options.socketPath());
+    return link.ping() == kIOReturnSuccess ? 0 : 1;
+}
+
+}  // namespace hvb::driverhost

@@ -1,0 +1,41 @@
+#pragma once
+// The host's simulated cameras: plugged in at start from the camera list, and plugged in or
+// out later by control requests.
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "SCSIDriver/host/HostOptions.h"
+#include "platform/iokit/kern/IOTypes.h"
+#include "standins/camera/SimulatedBodyCamera.h"
+#include "standins/camera/SimulatedUsbBus.h"
+
+namespace hvb::driverhost {
+
+class SimulationBackend {
+public:
+    SimulationBackend() = default;
+    ~SimulationBackend();  // unplugs every camera
+    SimulationBackend(const SimulationBackend&) = delete;
+    SimulationBackend& operator=(const SimulationBackend&) = delete;
+
+    // Plugs a camera in; its serial number on success, the reason otherwise.
+    IOReturn plug(const CameraDescription& description, std::string* reply);
+    IOReturn unplug(const std::string& serialNumber, std::string* reply);
+    void unplugAll();
+    // "serial model firmware" per camera, one a line.
+    std::string list() const;
+    size_t cameraCount() const;
+
+    // A control request: "plug MODEL key=value...", "unplug SERIAL", "list".
+    IOReturn control(const std::vector<std::string>& arguments, std::string* reply);
+
+private:
+    mutable std::mutex lock_;
+    hvb::sim::SimulatedUsbBus bus_;
+    std::map<std::string, std::shared_ptr<hvb::sim::SimulatedBodyCamera>> cameras_;  // by serial
+};
+
+}  // namespace hvb::driverhost

@@ -1,0 +1,771 @@
+#include "platform/iokit/link/SocketServer.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Paths.h"
+#include "platform/iokit/kern/IOLib.h"
+#include "platform/iokit/kern/IOService.h"
+#include "platform/iokit/link/EmbeddedLink.h"
+#include "platform/iokit/link/SocketWire.h"
+
+namespace iokit {
+
+namespace fs = std::filesystem;
+using wire::Type;
+
+std::filesystem::path defaultSocketPath() { return foundation::paths::systemRoot() / "run/halvetor/iokit.sock"; }
+
+// ---- admission -------------------------------------------------------------------------------
+
+AdmissionPolicy AdmissionPolicy::forSystemRoot(const fs::path& systemRoot, const std::string& groupName) {
+    AdmissionPolicy policy;
+    std::error_code ec;
+    fs::path root = fs::weakly_canonical(systemRoot, ec);
+    struct stat st {};
+    if (!ec && root != "/" && ::stat(root.c_str(), &st) == 0 && st.st_uid != 0) {
+        policy.admitRoot = false;
+        policy.owner = st.st_uid;
+        return policy;
+    }
+    if (!groupName.empty()) {
+        std::vector<char> buffer(16384);
+        struct group gr {};
+        struct group* found = nullptr;
+        if (::getgrnam_r(groupName.c_str(), &gr, buffer.data(), buffer.size(), &found) == 0 && found) {
+            policy.group = found->gr_gid;
+        }
+    }
+    return policy;
+}
+
+bool AdmissionPolicy::admits(const PeerCredentials& peer) const {
+    if (owner) return peer.uid == *owner;
+    if (admitRoot && peer.uid == 0) return true;
+    if (!group) return false;
+    if (peer.gid == *group) return true;
+    // Supplementary groups come from the group database of the peer's user.
+    std::vector<char> buffer(16384);
+    passwd pw{};
+    passwd* user = nullptr;
+    if (::getpwuid_r(peer.uid, &pw, buffer.data(), buffer.size(), &user) != 0 || !user) return false;
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    if (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) {
+        if (count <= 0 || count > 65536) return false;
+        groups.resize(static_cast<size_t>(count));
+        if (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (groups[static_cast<size_t>(i)] == *group) return true;
+    }
+    return false;
+}
+
+// ---- registry snapshots ----------------------------------------------------------------------
+
+namespace {
+
+constexpr size_t kSnapshotBudget = 128 * 1024;
+
+std::optional<Value> toValue(const OSObject* object) {
+    if (auto* number = dynamic_cast<const OSNumber*>(object)) {
+        return Number{number->unsigned64BitValue(), static_cast<uint8_t>(number->numberOfBits())};
+    }
+    if (auto* text = dynamic_cast<const OSString*>(object)) return text->string();
+    if (auto* data = dynamic_cast<const OSData*>(object)) return data->bytes();
+    if (auto* boolean = dynamic_cast<const OSBoolean*>(object)) return boolean->getValue();
+    return std::nullopt;
+}
+
+size_t valueSize(const Value& v) {
+    if (auto* s = std::get_if<std::string>(&v)) return s->size();
+    if (auto* d = std::get_if<std::vector<uint8_t>>(&v)) return d->size();
+    return 9;
+}
+
+wire::PropertyTable tableOf(const IORegistryEntry* entry, size_t& budget) {
+    wire::PropertyTable table;
+    for (const std::string& key : entry->propertyKeys()) {
+        if (table.size() >= wire::kMaxTableEntries || key.size() > wire::kMaxNameLength) continue;
+        OSObject* object = entry->copyProperty(key.c_str());
+        if (!object) continue;
+        auto value = toValue(object);
+        object->release();
+        if (!value) continue;
+        size_t cost = key.size() + std::min(valueSize(*value), wire::kMaxValueLength) + 16;
+        if (cost > budget) continue;
+        budget -= cost;
+        table.emplace_back(key, std::move(*value));
+    }
+    return table;
+}
+
+// The entry with this ID anywhere below the root (retained), or null.
+IORegistryEntry* findEntry(uint64_t entryID) {
+    std::vector<IORegistryEntry*> pending;
+    IOService* root = IOService::getServiceRoot();
+    root->retain();
+    pending.push_back(root);
+    IORegistryEntry* found = nullptr;
+    size_t visited = 0;
+    while (!pending.empty()) {
+        IORegistryEntry* entry = pending.back();
+        pending.pop_back();
+        if (!found && entry->getRegistryEntryID() == entryID) {
+            found = entry;
+            continue;
+        }
+        if (!found && ++visited < 100000) {
+            for (IORegistryEntry* child : entry->copyChildEntries()) pending.push_back(child);
+        }
+        entry->release();
+    }
+    return found;
+}
+
+void collectDescendants(const IORegistryEntry* entry, std::vector<wire::PropertyTable>& out, size_t& budget,
+                        int depth) {
+    if (depth > 16) return;
+    auto children = entry->copyChildEntries();
+    for (IORegistryEntry* child : children) {
+        if (out.size() < wire::kMaxSnapshotEntries) {
+            out.push_back(tableOf(child, budget));
+            collectDescendants(child, out, budget, depth + 1);
+        }
+    }
+    releaseAll(children);
+}
+
+wire::EntrySnapshot makeSnapshot(IORegistryEntry* entry) {
+    wire::EntrySnapshot s;
+    size_t budget = kSnapshotBudget;
+    s.name = entry->getName();
+    s.entryID = entry->getRegistryEntryID();
+    s.path = entry->getPath(kIOServicePlane);
+    s.own = tableOf(entry, budget);
+    auto parents = entry->copyParentEntries();
+    IORegistryEntry* parent = parents.empty() ? nullptr : parents.front();
+    if (parent) parent->retain();
+    releaseAll(parents);
+    while (parent && s.ancestors.size() < wire::kMaxSnapshotEntries) {
+        s.ancestors.push_back(tableOf(parent, budget));
+        auto up = parent->copyParentEntries();
+        IORegistryEntry* next = up.empty() ? nullptr : up.front();
+        if (next) next->retain();
+        releaseAll(up);
+        parent->release();
+        parent = next;
+    }
+    if (parent) parent->release();
+    collectDescendants(entry, s.descendants, budget, 0);
+    return s;
+}
+
+int makeSocket() { return ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0); }
+
+bool fillAddress(const fs::path& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    const std::string& text = path.native();
+    if (text.empty() || text.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, text.data(), text.size());
+    return true;
+}
+
+}  // namespace
+
+// ---- one peer --------------------------------------------------------------------------------
+
+namespace {
+
+struct Client : std::enable_shared_from_this<Client> {
+    int fd = -1;
+    PeerCredentials peer;
+    std::shared_ptr<EmbeddedLink> link = std::make_shared<EmbeddedLink>();
+    SocketServer::ControlHandler control;
+    size_t maxCallsInFlight = 64;
+    size_t maxQueuedBytes = 8u << 20;
+
+    std::mutex outLock;
+    std::condition_variable outReady;
+    std::deque<std::vector<uint8_t>> out;
+    size_t queuedBytes = 0;
+    bool writing = false;  // the writer has taken a message and not finished sending it
+    bool closed = false;
+
+    std::thread reader;
+    std::thread writer;
+    std::atomic<size_t> callsInFlight{0};
+    std::atomic<bool> finished{false};
+
+    std::mutex watchLock;
+    // Terminate notifications and the live services each covers: entry ID to our handle.
+    std::map<uint64_t, std::map<uint64_t, Handle>> watches;
+
+    void start() {
+        std::weak_ptr<Client> weak = weak_from_this();
+        link->setEventSink([weak](uint64_t notificationID, Handle service) {
+            if (auto self = weak.lock()) self->onEvent(notificationID, service);
+        });
+        auto self = shared_from_this();
+        writer = std::thread([self] { self->writeLoop(); });
+        reader = std::thread([self] { self->readLoop(); });
+    }
+
+    void send(std::vector<uint8_t> message) {
+        std::lock_guard<std::mutex> guard(outLock);
+        if (closed) return;
+        if (out.empty() && !writing) {
+            // Nothing queued or on its way: send now, unless the peer's buffer is full. Never
+            // blocks, so a notification never holds up the thread that fired it.
+            ssize_t sent;
+            do {
+                sent = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            } while (sent < 0 && errno == EINTR);
+            if (sent == static_cast<ssize_t>(message.size())) return;
+            if (sent >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+                closeLocked();
+                return;
+            }
+        }
+        if (queuedBytes + message.size() > maxQueuedBytes) {
+            // A peer that does not read its messages is dropped rather than let them pile up.
+            IOLog("iokit socket: peer %d does not read; dropping it\n", static_cast<int>(peer.pid));
+            closeLocked();
+            return;
+        }
+        queuedBytes += message.size();
+        out.push_back(std::move(message));
+        outReady.notify_one();
+    }
+
+    void closeLocked() {
+        if (closed) return;
+        closed = true;
+        ::shutdown(fd, SHUT_RDWR);
+        outReady.notify_all();
+    }
+
+    void close() {
+        std::lock_guard<std::mutex> guard(outLock);
+        closeLocked();
+    }
+
+    void writeLoop() {
+        for (;;) {
+            std::vector<uint8_t> message;
+            {
+                std::unique_lock<std::mutex> guard(outLock);
+                outReady.wait(guard, [&] { return closed || !out.empty(); });
+                if (closed) return;
+                message = std::move(out.front());
+                out.pop_front();
+                queuedBytes -= message.size();
+                writing = true;
+            }
+            ssize_t sent;
+            do {
+                sent = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+            } while (sent < 0 && errno == EINTR);
+            std::lock_guard<std::mutex> guard(outLock);
+            writing = false;
+            if (sent != static_cast<ssize_t>(message.size())) {
+                closeLocked();
+                return;
+            }
+        }
+    }
+
+    void readLoop() {
+        std::vector<uint8_t> buffer(wire::kMaxRequestSize + 1);
+        for (;;) {
+            iovec iov{buffer.data(), buffer.size()};
+            msghdr msg{};
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            ssize_t n = ::recvmsg(fd, &msg, 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            if ((msg.msg_flags & MSG_TRUNC) || static_cast<size_t>(n) > wire::kMaxRequestSize) {
+                IOLog("iokit socket: oversized message from peer %d; dropping it\n", static_cast<int>(peer.pid));
+                break;
+            }
+            if (!handle(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)))) {
+                IOLog("iokit socket: malformed message from peer %d; dropping it\n", static_cast<int>(peer.pid));
+                break;
+            }
+        }
+        close();
+        if (writer.joinable()) writer.join();
+        // The peer's connections hear clientDied; its handles and notifications end.
+        link->disconnect();
+        {
+            std::lock_guard<std::mutex> guard(watchLock);
+            watches.clear();
+        }
+        ::close(fd);
+        finished.store(true);
+    }
+
+    static std::vector<uint8_t> reply(Type type, uint32_t requestID, IOReturn status) {
+        wire::Writer w(type, requestID, wire::kReplyFlag);
+        w.u32(static_cast<uint32_t>(status));
+        return std::move(w.finish());
+    }
+
+    // Runs `work` on a worker; false when the peer has too many calls in flight already.
+    bool onWorker(std::function<void()> work) {
+        if (callsInFlight.fetch_add(1) >= maxCallsInFlight) {
+            callsInFlight.fetch_sub(1);
+            return false;
+        }
+        auto self = shared_from_this();
+        dispatch::globalQueue().async([self, work = std::move(work)] {
+            work();
+            self->callsInFlight.fetch_sub(1);
+        });
+        return true;
+    }
+
+    bool handle(std::span<const uint8_t> packet) {
+        wire::Reader r(packet);
+        if (!r.ok() || r.isReply()) return false;
+        const uint32_t id = r.header().requestID;
+        const auto type = static_cast<Type>(r.header().type);
+        switch (type) {
+            case Type::ping: {
+                if (!r.finish()) return false;
+                send(reply(type, id, kIOReturnSuccess));
+                return true;
+            }
+            case Type::getMatchingServices: {
+                MatchingDictionary matching = r.matching();
+                if (!r.finish()) return false;
+                std::vector<Handle> services;
+                IOReturn status = link->getMatchingServices(matching, &services);
+                while (services.size() > wire::kMaxHandles) {
+                    link->releaseObject(services.back());
+                    services.pop_back();
+                }
+                wire::Writer w(type, id, wire::kReplyFlag);
+                w.u32(static_cast<uint32_t>(status));
+                w.u32(static_cast<uint32_t>(services.size()));
+                for (Handle h : services) w.u32(h);
+                send(std::move(w.finish()));
+                return true;
+            }
+            case Type::retainObject:
+            case Type::releaseObject: {
+                Handle h = r.u32();
+                if (!r.finish()) return false;
+                IOReturn status = type == Type::retainObject ? link->retainObject(h) : link->releaseObject(h);
+                send(reply(type, id, status));
+                return true;
+            }
+            case Type::getProperty:
+            case Type::searchProperty: {
+                Handle h = r.u32();
+                std::string key = r.text(wire::kMaxNameLength);
+                uint32_t options = type == Type::searchProperty ? r.u32() : 0;
+                if (!r.finish()) return false;
+                std::optional<Value> value;
+                IOReturn status = type == Type::getProperty ? link->getProperty(h, key, &value)
+                                                            : link->searchProperty(h, key, options, &value);
+                wire::Writer w(type, id, wire::kReplyFlag);
+                w.u32(static_cast<uint32_t>(status));
+                w.optionalValue(value);
+                send(std::move(w.finish()));
+                return true;
+            }
+            case Type::getName:
+            case Type::getPath: {
+                Handle h = r.u32();
+                if (!r.finish()) return false;
+                std::string text;
+                IOReturn status = type == Type::getName ? link->getName(h, &text) : link->getPath(h, &text);
+                wire::Writer w(type, id, wire::kReplyFlag);
+                w.u32(static_cast<uint32_t>(status));
+                w.text(text.substr(0, type == Type::getName ? wire::kMaxNameLength : wire::kMaxPathLength));
+                send(std::move(w.finish()));
+                return true;
+            }
+            case Type::getEntryID: {
+                Handle h = r.u32();
+                if (!r.finish()) return false;
+                uint64_t entryID = 0;
+                IOReturn status = link->getEntryID(h, &entryID);
+                wire::Writer w(type, id, wire::kReplyFlag);
+                w.u32(static_cast<uint32_t>(status));
+                w.u64(entryID);
+                send(std::move(w.finish()));
+                return true;
+            }
+            case Type::addNotification: {
+                uint64_t notificationID = r.u64();
+                uint8_t kind = r.u8();
+                MatchingDictionary matching = r.matching();
+                if (!r.finish() || kind > static_cast<uint8_t>(NotificationKind::terminated) ||
+                    (notificationID & wire::kInternalNotificationBit)) {
+                    return false;
+                }
+                send(reply(type, id, addNotification(notificationID, static_cast<NotificationKind>(kind), matching)));
+                return true;
+            }
+            case Type::removeNotification: {
+                uint64_t notificationID = r.u64();
+                if (!r.finish() || (notificationID & wire::kInternalNotificationBit)) return false;
+                send(reply(type, id, removeNotification(notificationID)));
+                return true;
+            }
+            case Type::openConnection: {
+                Handle service = r.u32();
+                uint32_t connectionType = r.u32();
+                if (!r.finish()) return false;
+                return onWorker([this, type, id, service, connectionType] {
+                    Handle connection = 0;
+                    IOReturn status = link->openConnection(service, connectionType, &connection);
+                    wire::Writer w(type, id, wire::kReplyFlag);
+                    w.u32(static_cast<uint32_t>(status));
+                    w.u32(connection);
+                    send(std::move(w.finish()));
+                });
+            }
+            case Type::callMethod: {
+                Handle connection = r.u32();
+                uint32_t selector = r.u32();
+                uint32_t scalarCount = r.u32();
+                if (scalarCount > kMaxScalarCount) return false;
+                std::vector<uint64_t> scalars(scalarCount);
+                for (auto& s : scalars) s = r.u64();
+                std::vector<uint8_t> structure = r.bytes(kMaxInlineStructureSize);
+                uint32_t scalarOutputCount = r.u32();
+                uint32_t structureOutputSize = r.u32();
+                if (!r.finish() || scalarOutputCount > kMaxScalarCount ||
+                    structureOutputSize > kMaxInlineStructureSize) {
+                    return false;
+                }
+                return onWorker([this, type, id, connection, selector, scalars = std::move(scalars),
+                                 structure = std::move(structure), scalarOutputCount, structureOutputSize] {
+                    CallResult result;
+                    IOReturn status = link->callMethod(connection, selector, scalars, structure, scalarOutputCount,
+                                                       structureOutputSize, &result);
+                    wire::Writer w(type, id, wire::kReplyFlag);
+                    w.u32(static_cast<uint32_t>(status));
+                    size_t n = std::min<size_t>(result.scalarOutput.size(), scalarOutputCount);
+                    w.u32(static_cast<uint32_t>(n));
+                    for (size_t i = 0; i < n; ++i) w.u64(result.scalarOutput[i]);
+                    size_t bytes = std::min<size_t>(result.structureOutput.size(), structureOutputSize);
+                    w.bytes(std::span<const uint8_t>(result.structureOutput.data(), bytes));
+                    send(std::move(w.finish()));
+                });
+            }
+            case Type::closeConnection: {
+                Handle connection = r.u32();
+                if (!r.finish()) return false;
+                return onWorker([this, type, id, connection] { send(reply(type, id, link->closeConnection(connection))); });
+            }
+            case Type::control: {
+                uint32_t count = r.u32();
+                if (count > wire::kMaxControlArguments) return false;
+                std::vector<std::string> arguments;
+                for (uint32_t i = 0; i < count && r.ok(); ++i) arguments.push_back(r.text(wire::kMaxNameLength));
+                if (!r.finish()) return false;
+                return onWorker([this, type, id, arguments = std::move(arguments)] {
+                    std::string text;
+                    IOReturn status = control ? control(arguments, &text) : kIOReturnUnsupported;
+                    wire::Writer w(type, id, wire::kReplyFlag);
+                    w.u32(static_cast<uint32_t>(status));
+                    w.text(text.substr(0, wire::kMaxValueLength));
+                    send(std::move(w.finish()));
+                });
+            }
+            default: return false;
+        }
+    }
+
+    IOReturn addNotification(uint64_t notificationID, NotificationKind kind, const MatchingDictionary& matching) {
+        if (kind != NotificationKind::terminated) return link->addNotification(notificationID, kind, matching);
+        // Besides the terminate notification, follow the services it covers as they come and
+        // go, so that the application can end them itself should this host go away.
+        {
+            std::lock_guard<std::mutex> guard(watchLock);
+            if (watches.count(notificationID)) return kIOReturnBadArgument;
+            watches[notificationID];
+        }
+        const uint64_t internalID = notificationID | wire::kInternalNotificationBit;
+        IOReturn status = link->addNotification(internalID, NotificationKind::matched, matching);
+        if (status == kIOReturnSuccess) {
+            status = link->addNotification(notificationID, kind, matching);
+            if (status != kIOReturnSuccess) link->removeNotification(internalID);
+        }
+        if (status != kIOReturnSuccess) dropWatches(notificationID);
+        return status;
+    }
+
+    IOReturn removeNotification(uint64_t notificationID) {
+        IOReturn status = link->removeNotification(notificationID);
+        bool watched;
+        {
+            std::lock_guard<std::mutex> guard(watchLock);
+            watched = watches.count(notificationID) != 0;
+        }
+        if (watched) {
+            link->removeNotification(notificationID | wire::kInternalNotificationBit);
+            dropWatches(notificationID);
+        }
+        return status;
+    }
+
+    void dropWatches(uint64_t notificationID) {
+        std::map<uint64_t, Handle> handles;
+        {
+            std::lock_guard<std::mutex> guard(watchLock);
+            auto it = watches.find(notificationID);
+            if (it == watches.end()) return;
+            handles.swap(it->second);
+            watches.erase(it);
+        }
+        for (auto& [entryID, h] : handles) link->releaseObject(h);
+    }
+
+    void onEvent(uint64_t notificationID, Handle service) {
+        uint64_t entryID = 0;
+        link->getEntryID(service, &entryID);
+        if (notificationID & wire::kInternalNotificationBit) {
+            const uint64_t watchedID = notificationID & ~wire::kInternalNotificationBit;
+            IORegistryEntry* entry = findEntry(entryID);
+            bool keep = false;
+            {
+                std::lock_guard<std::mutex> guard(watchLock);
+                auto it = watches.find(watchedID);
+                if (entry && it != watches.end() && !it->second.count(entryID)) {
+                    it->second[entryID] = service;
+                    keep = true;
+                }
+            }
+            if (keep) {
+                wire::Writer w(Type::watch, 0);
+                w.u64(watchedID);
+                w.snapshot(makeSnapshot(entry));
+                send(std::move(w.finish()));
+            } else {
+                link->releaseObject(service);
+            }
+            if (entry) entry->release();
+            return;
+        }
+        Handle watchHandle = 0;
+        {
+            std::lock_guard<std::mutex> guard(watchLock);
+            auto it = watches.find(notificationID);
+            if (it != watches.end()) {
+                auto entry = it->second.find(entryID);
+                if (entry != it->second.end()) {
+                    watchHandle = entry->second;
+                    it->second.erase(entry);
+                }
+            }
+        }
+        if (watchHandle) link->releaseObject(watchHandle);
+        wire::Writer w(Type::event, 0);
+        w.u64(notificationID);
+        w.u32(service);
+        w.u64(entryID);
+        send(std::move(w.finish()));
+    }
+};
+
+}  // namespace
+
+// ---- the server ------------------------------------------------------------------------------
+
+struct SocketServer::Impl {
+    Options options;
+    int listenFd = -1;
+    int wake[2] = {-1, -1};
+    std::thread acceptThread;
+    mutable std::mutex lock;
+    std::vector<std::shared_ptr<Client>> clients;
+    bool running = false;
+
+    void reap(bool all) {
+        std::vector<std::shared_ptr<Client>> done;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            for (auto it = clients.begin(); it != clients.end();) {
+                if (all || (*it)->finished.load()) {
+                    done.push_back(*it);
+                    it = clients.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        for (auto& client : done) {
+            client->close();
+            if (client->reader.joinable()) client->reader.join();
+        }
+    }
+
+    void refuse(int fd, const char* why, const PeerCredentials& peer) {
+        IOLog("iokit socket: refusing peer pid %d uid %u: %s\n", static_cast<int>(peer.pid),
+              static_cast<unsigned>(peer.uid), why);
+        wire::Writer w(Type::hello, 0);
+        w.u32(wire::kProtocolVersion);
+        w.u8(0);
+        w.u32(static_cast<uint32_t>(::getpid()));
+        auto& message = w.finish();
+        [[maybe_unused]] ssize_t n = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::close(fd);
+    }
+
+    void acceptLoop() {
+        for (;;) {
+            pollfd fds[2] = {{listenFd, POLLIN, 0}, {wake[0], POLLIN, 0}};
+            int rc = ::poll(fds, 2, -1);
+            if (rc < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            if (fds[1].revents) break;
+            if (!(fds[0].revents & POLLIN)) continue;
+            int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) {
+                // Out of descriptors: let peers finish before accepting again.
+                if (errno == EMFILE || errno == ENFILE) dispatch::pause(100);
+                continue;
+            }
+            reap(false);
+            ucred credentials{};
+            socklen_t length = sizeof credentials;
+            PeerCredentials peer;
+            if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
+                refuse(fd, "no credentials", peer);
+                continue;
+            }
+            peer.pid = credentials.pid;
+            peer.uid = credentials.uid;
+            peer.gid = credentials.gid;
+            if (!options.policy.admits(peer)) {
+                refuse(fd, "not admitted", peer);
+                continue;
+            }
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (clients.size() >= options.maxClients) {
+                    refuse(fd, "too many peers", peer);
+                    continue;
+                }
+            }
+            auto client = std::make_shared<Client>();
+            client->fd = fd;
+            client->peer = peer;
+            client->control = options.control;
+            client->maxCallsInFlight = options.maxCallsInFlight;
+            client->maxQueuedBytes = options.maxQueuedBytes;
+            wire::Writer hello(Type::hello, 0);
+            hello.u32(wire::kProtocolVersion);
+            hello.u8(1);
+            hello.u32(static_cast<uint32_t>(::getpid()));
+            client->send(std::move(hello.finish()));
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                clients.push_back(client);
+            }
+            client->start();
+        }
+    }
+};
+
+SocketServer::SocketServer(Options options) : impl_(std::make_shared<Impl>()) {
+    impl_->options = std::move(options);
+}
+
+SocketServer::~SocketServer() { stop(); }
+
+bool SocketServer::start(std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        if (impl_->listenFd >= 0) ::close(impl_->listenFd);
+        impl_->listenFd = -1;
+        return false;
+    };
+    if (impl_->running) return true;
+    const fs::path& path = impl_->options.socketPath;
+    sockaddr_un address;
+    if (!fillAddress(path, address)) return fail("socket path too long or empty: " + path.string());
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    if (ec) return fail("cannot create " + path.parent_path().string() + ": " + ec.message());
+    if (fs::exists(fs::symlink_status(path, ec))) {
+        int probe = makeSocket();
+        bool answered = probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        if (probe >= 0) ::close(probe);
+        if (answered) return fail("another host answers on " + path.string());
+        ::unlink(path.c_str());
+    }
+    impl_->listenFd = makeSocket();
+    if (impl_->listenFd < 0) return fail(std::string("socket: ") + std::strerror(errno));
+    // The file is created private, then handed to the sandbox's owner, or opened to everyone
+    // when a group is admitted: members added by the installer are admitted at once through
+    // their credentials (checked against the group database on every connection), without
+    // waiting for a new login to give their processes the group.
+    mode_t old = ::umask(0177);
+    int rc = ::bind(impl_->listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::umask(old);
+    if (rc != 0) return fail("bind " + path.string() + ": " + std::strerror(errno));
+    const AdmissionPolicy& policy = impl_->options.policy;
+    if (policy.owner && ::geteuid() == 0) {
+        if (::chown(path.c_str(), *policy.owner, static_cast<gid_t>(-1)) != 0) return fail("chown socket");
+    } else if (policy.group) {
+        if (::chown(path.c_str(), static_cast<uid_t>(-1), *policy.group) == 0) ::chmod(path.c_str(), 0666);
+    }
+    if (::listen(impl_->listenFd, 64) != 0) return fail(std::string("listen: ") + std::strerror(errno));
+    if (::pipe2(impl_->wake, O_CLOEXEC) != 0) return fail("pipe");
+    impl_->running = true;
+    auto impl = impl_;
+    impl_->acceptThread = std::thread([impl] { impl->acceptLoop(); });
+    return true;
+}
+
+void SocketServer::stop() {
+    if (!impl_->running) return;
+    impl_->running = false;
+    char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(impl_->wake[1], &byte, 1);
+    if (impl_->acceptThread.joinable()) impl_->acceptThread.join();
+    ::close(impl_->listenFd);
+    impl_->listenFd = -1;
+    ::unlink(impl_->options.socketPath.c_str());
+    for (int& fd : impl_->wake) {
+        ::close(fd);
+        fd = -1;
+    }
+    impl_->reap(true);
+}
+
+size_t SocketServer::clientCount() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    size_t n = 0;
+    for (auto& c : impl_->clients) n += c->finished.load() ? 0 : 1;
+    return n;
+}
+
+}  // namespace iokit

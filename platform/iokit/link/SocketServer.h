@@ -1,0 +1,72 @@
+#pragma once
+// The driver host's side of the socket link: it admits peers by their credentials and serves
+// each one with an EmbeddedLink of its own over this process's kernel layer. Requests run on
+// workers, so a command that blocks for its 30 s does not hold up the peer's other calls or
+// any other peer; notifications go out as they fire. A peer that sends anything malformed or
+// oversized is dropped, and a peer that goes away gets clientDied for each connection it had.
+#include <sys/types.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/iokit/kern/IOTypes.h"
+
+namespace iokit {
+
+// "<system root>/run/halvetor/iokit.sock".
+std::filesystem::path defaultSocketPath();
+
+struct PeerCredentials {
+    pid_t pid = 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+// Who may use the host: root and the members of a group, or in a sandbox root that belongs to
+// a user, that user alone.
+struct AdmissionPolicy {
+    bool admitRoot = true;
+    std::optional<gid_t> group;
+    std::optional<uid_t> owner;  // set: only this user
+
+    // The policy for a system root: a root other than "/" owned by a user other than root is
+    // that user's sandbox; otherwise root and the named group (when it exists).
+    static AdmissionPolicy forSystemRoot(const std::filesystem::path& systemRoot, const std::string& groupName);
+    bool admits(const PeerCredentials& peer) const;
+};
+
+class SocketServer {
+public:
+    // A control request ("plug", "unplug", ...); answers a result code and a text.
+    using ControlHandler = std::function<IOReturn(const std::vector<std::string>& arguments, std::string* reply)>;
+
+    struct Options {
+        std::filesystem::path socketPath;
+        AdmissionPolicy policy;
+        ControlHandler control;
+        size_t maxClients = 64;
+        size_t maxCallsInFlight = 64;   // per peer; more means a misbehaving peer
+        size_t maxQueuedBytes = 8u << 20;  // per peer, waiting to be sent
+    };
+
+    explicit SocketServer(Options options);
+    ~SocketServer();  // stop()
+    SocketServer(const SocketServer&) = delete;
+    SocketServer& operator=(const SocketServer&) = delete;
+
+    // Binds and listens. Refuses (false, with the reason) when another host answers on the
+    // socket; a stale socket file is replaced.
+    bool start(std::string* error);
+    void stop();
+    size_t clientCount() const;
+
+private:
+    struct Impl;
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace iokit

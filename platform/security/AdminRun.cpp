@@ -1,0 +1,81 @@
+#include "platform/security/AdminRun.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/foundation/Paths.h"
+
+namespace security {
+
+namespace {
+
+constexpr int kPkexecDismissed = 126;
+constexpr int kPkexecNotAuthorized = 127;
+
+std::filesystem::path effectiveRoot(const AdminRunOptions& options) {
+    return options.systemRoot.empty() ? foundation::paths::systemRoot() : options.systemRoot;
+}
+
+}  // namespace
+
+AdminRunMode chooseAdminRunMode(unsigned effectiveUid, const std::filesystem::path& systemRoot) {
+    if (effectiveUid == 0) return AdminRunMode::direct;
+    std::error_code ec;
+    std::filesystem::path root = std::filesystem::weakly_canonical(systemRoot, ec);
+    if (ec || root.empty() || root == "/") return AdminRunMode::pkexec;
+    // A sandbox root counts only when the caller owns it; anything else needs the real rights.
+    struct stat st {};
+    if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return AdminRunMode::pkexec;
+    return st.st_uid == effectiveUid ? AdminRunMode::direct : AdminRunMode::pkexec;
+}
+
+std::vector<std::string> adminRunArguments(AdminRunMode mode, const std::string& script,
+                                           const std::vector<std::string>& arguments,
+                                           const AdminRunOptions& options) {
+    std::vector<std::string> argv;
+    if (mode == AdminRunMode::pkexec) {
+        argv.push_back(options.pkexecPath);
+        argv.push_back("/usr/bin/env");
+        std::filesystem::path root = effectiveRoot(options);
+        for (const std::string& name : options.passEnvironment) {
+            std::string value = name == "HVB_ROOT" ? root.string() : foundation::paths::env(name.c_str());
+            if (!value.empty()) argv.push_back(name + "=" + value);
+        }
+    }
+    argv.push_back(options.shellPath);
+    argv.push_back(script);
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return argv;
+}
+
+AdminRunResult runScriptAsAdministrator(const std::string& script, const std::vector<std::string>& arguments,
+                                        const AdminRunOptions& options) {
+    AdminRunResult result;
+    if (script.empty()) {
+        result.error = "no script given";
+        return result;
+    }
+    std::filesystem::path root = effectiveRoot(options);
+    result.mode = chooseAdminRunMode(options.effectiveUid.value_or(static_cast<unsigned>(::geteuid())), root);
+    std::vector<std::string> argv = adminRunArguments(result.mode, script, arguments, options);
+
+    foundation::ProcessOptions processOptions;
+    processOptions.mergeStandardError = true;
+    processOptions.timeoutMs = options.timeoutMs;
+    if (result.mode == AdminRunMode::direct) processOptions.extraEnvironment.push_back("HVB_ROOT=" + root.string());
+    foundation::ProcessResult run =
+        options.runner ? options.runner(argv, processOptions) : foundation::runProcess(argv, processOptions);
+
+    result.launched = run.launched;
+    result.exitStatus = run.exitStatus;
+    result.output = std::move(run.standardOutput);
+    result.error = std::move(run.error);
+    if (!run.launched) return result;
+    if (result.mode == AdminRunMode::pkexec) {
+        result.cancelled = run.exitStatus == kPkexecDismissed;
+        result.notAuthorized = run.exitStatus == kPkexecNotAuthorized;
+    }
+    return result;
+}
+
+}  // namespace security

@@ -1,0 +1,53 @@
+#pragma once
+// Runs a script with administrator rights, the way the application installs its driver: through
+// pkexec on a real system, directly when the caller is root already or when the system root is
+// a sandbox folder owned by the caller.
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Process.h"
+
+namespace security {
+
+enum class AdminRunMode { direct, pkexec };
+
+struct AdminRunResult {
+    bool launched = false;        // false: nothing could be started (see error)
+    AdminRunMode mode = AdminRunMode::direct;
+    int exitStatus = -1;          // the script's exit status (or pkexec's own, see below)
+    bool cancelled = false;       // the user dismissed the authentication dialog (pkexec 126)
+    bool notAuthorized = false;   // authorization could not be obtained (pkexec 127)
+    std::string output;           // standard output and error, merged
+    std::string error;            // why it could not be started
+};
+
+struct AdminRunOptions {
+    std::filesystem::path systemRoot;  // empty: foundation::paths::systemRoot()
+    std::string pkexecPath = "pkexec";  // a name on PATH or a path
+    std::string shellPath = "/bin/sh";
+    int64_t timeoutMs = -1;
+    std::optional<unsigned> effectiveUid;  // tests: the caller's uid instead of geteuid()
+    // Variables handed to the script; pkexec clears the environment, so they travel as
+    // arguments of env(1) there. HVB_ROOT is always among them.
+    std::vector<std::string> passEnvironment = {"HVB_ROOT", "HVB_TIME_SCALE"};
+    // Tests replace the process runner.
+    std::function<foundation::ProcessResult(const std::vector<std::string>&, const foundation::ProcessOptions&)>
+        runner;
+};
+
+// Which way a run goes: direct for root, or for a system root other than "/" that the caller owns.
+AdminRunMode chooseAdminRunMode(unsigned effectiveUid, const std::filesystem::path& systemRoot);
+
+// The argument vector of one run: [pkexec env NAME=value...] shell script args...
+std::vector<std::string> adminRunArguments(AdminRunMode mode, const std::string& script,
+                                           const std::vector<std::string>& arguments,
+                                           const AdminRunOptions& options);
+
+// Runs `shell script arguments...` with administrator rights and waits for it.
+AdminRunResult runScriptAsAdministrator(const std::string& script, const std::vector<std::string>& arguments,
+                                        const AdminRunOptions& options = {});
+
+}  // namespace security

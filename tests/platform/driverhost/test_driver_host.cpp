@@ -1,0 +1,406 @@
+// The driver host as a process on a temporary root with simulated cameras: the camera link's
+// calls over its socket, hot-plug through its control message reaching the application's
+// watcher, a host killed mid-call, a client killed while it holds a camera, peers that are not
+// admitted, and a stream of garbage that leaves everyone else served.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <future>
+#include <random>
+#include <set>
+
+#include "camera/CommandTables.h"
+#include "camera/DeviceState.h"
+#include "camera/USBWatcher.h"
+#include "camera/USBWatcherHandler.h"
+#include "camera/UserClientTransport.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/driverhost/HostProcess.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Process.h"
+#include "platform/foundation/TempDir.h"
+#include "platform/iokit/link/EmbeddedLink.h"
+#include "platform/iokit/link/SocketLink.h"
+#include "platform/iokit/link/SocketWire.h"
+#include "standins/camera/CameraProfile.h"
+
+namespace fs = std::filesystem;
+using hosttest::HostProcess;
+using sockettest::eventually;
+
+namespace {
+
+struct Recorder : hvb::USBWatcherDelegate {
+    std::vector<std::string> added, removed, matched;
+    void usbDeviceAdded(io_object_t device) override { added.push_back(serialOf(device)); }
+    void usbDeviceRemoved(io_object_t device) override { removed.push_back(serialOf(device)); }
+    void driverServiceMatched(io_service_t service) override {
+        matched.push_back(hvb::USBWatcher::readSerialNumber(service).value_or("?"));
+    }
+    static std::string serialOf(io_object_t device) {
+        auto description = hvb::USBWatcher::makeUSBDevice(device);
+        return description && description->serialNr ? *description->serialNr : "?";
+    }
+    static bool has(const std::vector<std::string>& list, const std::string& serial) {
+        return std::find(list.begin(), list.end(), serial) != list.end();
+    }
+};
+
+uint8_t codeOf(const std::string& model, const std::string& firmware, const std::string& command) {
+    auto* profile = hvb::sim::findCameraProfile(model, firmware);
+    EXPECT_TRUE(profile);
+    auto code = profile ? profile->codeOf(command) : std::nullopt;
+    EXPECT_TRUE(code) << command;
+    return code.value_or(0);
+}
+
+std::vector<uint8_t> request(iokit::wire::Writer w) { return w.finish(); }
+
+class DriverHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        foundation::setLogEchoEnabled(false);
+        dispatch::setTimeScale(0.1);
+        root = dir.path();
+        link = std::make_shared<iokit::SocketLink>(hosttest::socketOf(root));
+        link->setReconnectInterval(20);
+        iokit::setCurrentLink(link);
+    }
+    void TearDown() override {
+        iokit::setCurrentLink(std::make_shared<iokit::EmbeddedLink>());
+        link.reset();
+        host.kill(SIGTERM);
+        dispatch::setTimeScale(1);
+    }
+
+    foundation::ProcessResult hostCommand(std::vector<std::string> arguments) {
+        std::vector<std::string> argv{hosttest::hostExecutable().string(), "--root", root.string()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        foundation::ProcessOptions options;
+        options.timeoutMs = 60000;
+        return foundation::runProcess(argv, options);
+    }
+
+    TempDir dir;
+    fs::path root;
+    HostProcess host;
+    std::shared_ptr<iokit::SocketLink> link;
+};
+
+}  // namespace
+
+TEST_F(DriverHostTest, CameraCommandsTravelOverTheSocketToTheSimulatedCamera) {
+    ASSERT_TRUE(host.start(root, {"--camera", "model=HVBR7,firmware=1.6.01,serial=E2EA1"}));
+    io_service_t service = hvb::findDriverService(0);
+    ASSERT_NE(service, 0u);
+    EXPECT_EQ(hvb::USBWatcher::readSerialNumber(service).value_or(""), "E2EA1");
+    EXPECT_EQ(hvb::findDriverService(1), 0u);
+
+    uint8_t reply[20] = {};
+    ASSERT_TRUE(hvb::userClientRead(service, codeOf("HVBR7", "1.6.01", "HVB_MODEL"), reply, sizeof reply));
+    EXPECT_NE(std::string(reinterpret_cast<char*>(reply), sizeof reply).find("HVBR7"), std::string::npos);
+
+    // A setting written is what the camera answers afterwards.
+    uint8_t led = codeOf("HVBR7", "1.6.01", "HVB_LED");
+    uint8_t value[4] = {1, 0, 0, 0};
+    ASSERT_TRUE(hvb::userClientWrite(service, led, value, sizeof value));
+    uint8_t readBack[20] = {0xFF};
+    ASSERT_TRUE(hvb::userClientRead(service, led, readBack, sizeof readBack));
+    EXPECT_EQ(readBack[0], 1);
+    value[0] = 0;
+    ASSERT_TRUE(hvb::userClientWrite(service, led, value, sizeof value));
+    ASSERT_TRUE(hvb::userClientRead(service, led, readBack, sizeof readBack));
+    EXPECT_EQ(readBack[0], 0);
+    IOObjectRelease(service);
+
+    host.kill(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus()) && WEXITSTATUS(host.exitStatus()) == 0) << host.exitStatus();
+    std::string log = TempDir::read(root / "var/log/halvetor/com_brevantis_driver_HVBSCSIDriver.log");
+    EXPECT_NE(log.find("M37SyncIO"), std::string::npos);
+    EXPECT_NE(log.find("serving on"), std::string::npos);
+    EXPECT_FALSE(fs::exists(root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid"));
+}
+
+TEST_F(DriverHostTest, TheCameraLinkBringsUpACameraTheHostHolds) {
+    ASSERT_TRUE(host.start(root, {"--camera", "model=HVBR7,firmware=1.6.01,uid=BRINGUP00001"}));
+    dispatch::setTimeScale(0.01);
+    dispatch::RunLoop::main().adoptCurrentThread();
+    hvb::buildAllCommandTables();
+    auto& state = hvb::DeviceState::shared();
+    state.reset();
+    hvb::USBWatcherHandler::shared().reset();
+    auto watcher = std::make_unique<hvb::USBWatcher>(hvb::USBWatcherHandler::sharedPointer());
+    ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return state.PlugInDeviceCnt.load() == 1; },
+                                                   std::chrono::seconds(60)));
+    auto record = state.record("BRINGUP00001");
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->ModelName, "HVBR7");
+    EXPECT_EQ(record->FWVersion, "1.6.01");
+    EXPECT_EQ(record->UID, std::optional<std::string>("BRINGUP00001"));
+
+    ASSERT_EQ(hostCommand({"--control", "unplug", "BRINGUP00001"}).exitStatus, 0);
+    EXPECT_TRUE(dispatch::RunLoop::main().runUntil(
+        [&] { return state.PlugInDeviceCnt.load() == 0 && !state.findModel("BRINGUP00001"); },
+        std::chrono::seconds(30)));
+    watcher.reset();
+    dispatch::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(20));
+    hvb::USBWatcherHandler::shared().reset();
+    state.reset();
+}
+
+TEST_F(DriverHostTest, PlugAndUnplugThroughTheControlMessageReachTheWatcher) {
+    ASSERT_TRUE(host.start(root, {}));
+    auto recorder = std::make_shared<Recorder>();
+    dispatch::RunLoop loop;
+    loop.adoptCurrentThread();
+    hvb::USBWatcher watcher(recorder, loop);
+    EXPECT_TRUE(recorder->added.empty());
+
+    auto plugged = hostCommand({"--control", "plug", "HVBR7", "serial=HOT1"});
+    ASSERT_EQ(plugged.exitStatus, 0) << plugged.standardError;
+    EXPECT_EQ(plugged.standardOutput, "HOT1\n");
+    ASSERT_TRUE(loop.runUntil([&] { return Recorder::has(recorder->added, "HOT1") && Recorder::has(recorder->matched, "HOT1"); },
+                              std::chrono::seconds(20)));
+
+    std::string reply;
+    ASSERT_EQ(link->control({"plug", "model=HVBS2A", "firmware=1.13.0", "serial=HOT2"}, &reply), kIOReturnSuccess)
+        << reply;
+    ASSERT_TRUE(loop.runUntil([&] { return Recorder::has(recorder->matched, "HOT2"); }, std::chrono::seconds(20)));
+
+    auto unplugged = hostCommand({"--control", "unplug", "HOT1"});
+    ASSERT_EQ(unplugged.exitStatus, 0) << unplugged.standardError;
+    ASSERT_TRUE(loop.runUntil([&] { return Recorder::has(recorder->removed, "HOT1"); }, std::chrono::seconds(20)));
+    EXPECT_FALSE(Recorder::has(recorder->removed, "HOT2"));
+
+    auto list = hostCommand({"--control", "list"});
+    EXPECT_EQ(list.exitStatus, 0);
+    EXPECT_NE(list.standardOutput.find("HOT2 HVBS2A 1.13.0"), std::string::npos);
+    EXPECT_EQ(list.standardOutput.find("HOT1"), std::string::npos);
+
+    EXPECT_EQ(hostCommand({"--control", "plug", "NOSUCHMODEL"}).exitStatus, 1);
+    EXPECT_EQ(hostCommand({"--control", "unplug", "NOSUCHSERIAL"}).exitStatus, 1);
+    EXPECT_EQ(hostCommand({"--control", "plug", "HVBR7", "serial=HOT2"}).exitStatus, 1);  // taken
+    EXPECT_EQ(hostCommand({"--control", "dance"}).exitStatus, 1);
+}
+
+TEST_F(DriverHostTest, KilledHostFailsThePendingCallAndItsCamerasLeave) {
+    ASSERT_TRUE(host.start(root, {"--camera", "HVBR7,serial=KILL1"}));
+    auto recorder = std::make_shared<Recorder>();
+    dispatch::RunLoop loop;
+    loop.adoptCurrentThread();
+    hvb::USBWatcher watcher(recorder, loop);
+    ASSERT_TRUE(Recorder::has(recorder->added, "KILL1"));
+
+    io_service_t service = hvb::findDriverService(0);
+    ASSERT_NE(service, 0u);
+    io_connect_t connection = 0;
+    ASSERT_EQ(IOServiceOpen(service, mach_task_self(), 0, &connection), kIOReturnSuccess);
+    ASSERT_EQ(IOConnectCallMethod(connection, 0, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
+              kIOReturnSuccess);
+
+    host.kill(SIGSTOP);  // the next call stays unanswered
+    auto pending = std::async(std::launch::async, [connection] {
+        uint64_t scalars[3] = {0, 16, 4};
+        uint8_t reply[256];
+        size_t size = sizeof reply;
+        return IOConnectCallMethod(connection, 5, scalars, 3, nullptr, 0, nullptr, nullptr, reply, &size);
+    });
+    EXPECT_EQ(pending.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    host.kill(SIGKILL);
+    ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(pending.get(), kIOReturnNotAttached);
+
+    ASSERT_TRUE(loop.runUntil([&] { return Recorder::has(recorder->removed, "KILL1"); }, std::chrono::seconds(20)));
+    EXPECT_EQ(hvb::findDriverService(0), 0u);
+    EXPECT_EQ(IOConnectCallMethod(connection, 0, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
+              kIOReturnNotAttached);
+    EXPECT_EQ(IOServiceClose(connection), kIOReturnSuccess);
+    IOObjectRelease(service);
+
+    // A new host is found again without the application doing anything.
+    HostProcess second;
+    ASSERT_TRUE(second.start(root, {"--camera", "HVBR7,serial=KILL2"}));
+    ASSERT_TRUE(loop.runUntil([&] { return Recorder::has(recorder->matched, "KILL2"); }, std::chrono::seconds(20)));
+    second.kill(SIGTERM);
+}
+
+TEST_F(DriverHostTest, AHostThatStopsAnsweringFailsTheCallInsteadOfHanging) {
+    ASSERT_TRUE(host.start(root, {"--camera", "HVBR7,serial=STOP1"}));
+    io_service_t service = hvb::findDriverService(0);
+    io_connect_t connection = 0;
+    ASSERT_EQ(IOServiceOpen(service, mach_task_self(), 0, &connection), kIOReturnSuccess);
+    ASSERT_EQ(IOConnectCallMethod(connection, 0, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
+              kIOReturnSuccess);
+    link->setCallTimeout(300);
+    host.kill(SIGSTOP);
+    uint64_t scalars[3] = {0, 16, 4};
+    uint8_t reply[256];
+    size_t size = sizeof reply;
+    EXPECT_EQ(IOConnectCallMethod(connection, 5, scalars, 3, nullptr, 0, nullptr, nullptr, reply, &size),
+              iokit::kIOReturnTimeout);
+    host.kill(SIGCONT);
+    link->setCallTimeout(120000);
+    // The late answer is dropped; the next call gets its own.
+    size = sizeof reply;
+    EXPECT_EQ(IOConnectCallMethod(connection, 5, scalars, 3, nullptr, 0, nullptr, nullptr, reply, &size),
+              kIOReturnSuccess);
+    EXPECT_EQ(reply[0], 16);
+    IOServiceClose(connection);
+    IOObjectRelease(service);
+}
+
+TEST_F(DriverHostTest, AClientKilledWhileHoldingTheCameraLeavesItClosed) {
+    ASSERT_TRUE(host.start(root, {"--camera", "HVBR7,serial=HOLD1"}));
+    using iokit::wire::Type;
+    iokit::wire::Writer match(Type::getMatchingServices, 1);
+    iokit::MatchingDictionary matching;
+    matching.providerClass = hvb::kDriverServiceClassName;
+    match.matching(matching);
+    iokit::wire::Writer open(Type::openConnection, 2);
+    open.u32(1);  // the first handle a fresh peer gets
+    open.u32(0);
+    iokit::wire::Writer select0(Type::callMethod, 3);
+    for (uint32_t v : {2u, 0u, 0u, 0u, 0u, 0u}) select0.u32(v);  // connection 2, selector 0, no data
+    std::vector<std::vector<uint8_t>> script{request(std::move(match)), request(std::move(open)),
+                                             request(std::move(select0))};
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    std::string socketPath = hosttest::socketOf(root).string();
+    pid_t child = ::fork();
+    if (child == 0) {
+        int fd = sockettest::rawConnect(socketPath);
+        if (fd < 0 || sockettest::readHelloAdmitted(fd) != 1) ::_exit(2);
+        unsigned char answer[512];
+        for (auto& message : script) {
+            if (::send(fd, message.data(), message.size(), MSG_NOSIGNAL) < 0) ::_exit(3);
+            if (::recv(fd, answer, sizeof answer, 0) < 20) ::_exit(4);
+        }
+        // The open's status is the reply's first field: 0 when the camera is ours.
+        bool ours = answer[16] == 0 && answer[17] == 0 && answer[18] == 0 && answer[19] == 0;
+        char byte = ours ? 'y' : 'n';
+        [[maybe_unused]] ssize_t n = ::write(ready[1], &byte, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(byte, 'y');
+
+    io_service_t service = hvb::findDriverService(0);
+    io_connect_t connection = 0;
+    ASSERT_EQ(IOServiceOpen(service, mach_task_self(), 0, &connection), kIOReturnSuccess);
+    EXPECT_EQ(IOConnectCallMethod(connection, 0, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
+              kIOReturnExclusiveAccess);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    const fs::path log = root / "var/log/halvetor/com_brevantis_driver_HVBSCSIDriver.log";
+    EXPECT_TRUE(eventually([&] { return TempDir::read(log).find("::clientDied()") != std::string::npos; }));
+    EXPECT_TRUE(eventually([&] {
+        return IOConnectCallMethod(connection, 0, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr) ==
+               kIOReturnSuccess;
+    }));
+    IOServiceClose(connection);
+    IOObjectRelease(service);
+}
+
+TEST_F(DriverHostTest, PeersThatAreNotAdmittedAreRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "other users need root to be played";
+    // A sandbox root that belongs to a user: that user alone may use the host, root included.
+    ASSERT_EQ(::chown(root.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(root.c_str(), 0755), 0);
+    ASSERT_TRUE(host.start(root, {}, false));
+    EXPECT_EQ(link->ping(), iokit::kIOReturnNotPrivileged);
+    std::string socketPath = hosttest::socketOf(root).string();
+    auto admittedAs = [&](uid_t uid) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgid(uid) != 0 || ::setuid(uid) != 0) ::_exit(3);
+            int fd = sockettest::rawConnect(socketPath);
+            if (fd < 0) ::_exit(4);  // the socket file itself keeps others out
+            ::_exit(sockettest::readHelloAdmitted(fd) == 1 ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(admittedAs(65534), 0);
+    EXPECT_EQ(admittedAs(65533), 4);
+    // Opened up, the file lets others connect; their credentials still keep them out.
+    ASSERT_EQ(::chmod(socketPath.c_str(), 0666), 0);
+    EXPECT_EQ(admittedAs(65533), 1);
+    EXPECT_TRUE(host.running());
+}
+
+TEST_F(DriverHostTest, GarbageFromSomePeersLeavesTheOthersServed) {
+    ASSERT_TRUE(host.start(root, {"--camera", "HVBR7,serial=FUZZ1"}));
+    io_service_t service = hvb::findDriverService(0);
+    io_connect_t connection = 0;
+    ASSERT_EQ(IOServiceOpen(service, mach_task_self(), 0, &connection), kIOReturnSuccess);
+    ASSERT_EQ(IOConnectCallMethod(connection, 0, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
+              kIOReturnSuccess);
+
+    std::mt19937 random(60606);
+    int fd = -1;
+    int drops = 0;
+    const auto path = hosttest::socketOf(root);
+    for (int i = 0; i < 10000; ++i) {
+        if (fd < 0) {
+            fd = sockettest::rawConnect(path);
+            ASSERT_GE(fd, 0) << "message " << i;
+        }
+        size_t size = random() % 8 == 0 ? iokit::wire::kMaxRequestSize + 1 + random() % 4096 : random() % 80;
+        std::vector<uint8_t> message(size);
+        for (auto& b : message) b = static_cast<uint8_t>(random());
+        if (size >= iokit::wire::kHeaderSize && size < 200 && random() % 2) {
+            // Mostly well-formed headers, so the bodies reach the field checks.
+            iokit::wire::Writer head(static_cast<iokit::wire::Type>(random() % 32), random());
+            auto& h = head.finish();
+            std::copy(h.begin(), h.begin() + 12, message.begin());
+            for (int k = 0; k < 4; ++k) message[4 + k] = static_cast<uint8_t>(size >> (8 * k));
+        }
+        if (::send(fd, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+            ::close(fd);
+            fd = -1;
+            ++drops;
+        }
+        if (i % 500 == 0) {
+            uint64_t scalars[3] = {0, 16, 4};
+            uint8_t reply[256];
+            size_t replySize = sizeof reply;
+            ASSERT_EQ(IOConnectCallMethod(connection, 5, scalars, 3, nullptr, 0, nullptr, nullptr, reply, &replySize),
+                      kIOReturnSuccess)
+                << "message " << i;
+        }
+    }
+    if (fd >= 0) ::close(fd);
+    EXPECT_GT(drops, 100);
+    EXPECT_TRUE(host.running());
+    EXPECT_EQ(link->ping(), kIOReturnSuccess);
+    EXPECT_EQ(IOServiceClose(connection), kIOReturnSuccess);
+    uint8_t reply[20];
+    EXPECT_TRUE(hvb::userClientRead(service, codeOf("HVBR7", "1.6.01", "HVB_MODEL"), reply, sizeof reply));
+    IOObjectRelease(service);
+}
+
+TEST_F(DriverHostTest, StartAndCommandFailuresAreReported) {
+    EXPECT_EQ(hostCommand({"--control", "list"}).exitStatus, 3);  // nobody answers
+    EXPECT_EQ(hostCommand({"--ping"}).exitStatus, 1);
+    EXPECT_EQ(hostCommand({"--bogus"}).exitStatus, 64);
+    EXPECT_EQ(hostCommand({"--camera", "serial=NOMODEL"}).exitStatus, 64);
+    auto badCamera = hostCommand({"--camera", "NOSUCHMODEL,serial=X"});
+    EXPECT_EQ(badCamera.exitStatus, 2);
+    TempDir::write(root / "etc/halvetor/driver.conf", "backend simulation\nwhatever 1\n");
+    EXPECT_EQ(hostCommand({}).exitStatus, 78);
+    TempDir::write(root / "etc/halvetor/driver.conf", "# demo\nbackend simulation\ncamera HVBR7,serial=CONF1\n");
+    ASSERT_TRUE(host.start(root, {}));
+    std::string reply;
+    ASSERT_EQ(link->control({"list"}, &reply), kIOReturnSuccess);
+    EXPECT_NE(reply.find("CONF1"), std::string::npos);
+    // A second host on the same root leaves the first one serving.
+    auto second = hostCommand({});
+    EXPECT_EQ(second.exitStatus, 1);
+    EXPECT_TRUE(host.running());
+    EXPECT_EQ(link->ping(), kIOReturnSuccess);
+}

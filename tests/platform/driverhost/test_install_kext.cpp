@@ -1,0 +1,228 @@
+// installKext.sh through the administrator run: NORMAL on an empty sandbox root, RELOAD over a
+// running host, a copy that fails, and arguments with blanks, quotes and shell characters.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <fstream>
+
+#include "platform/driverhost/HostProcess.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/TempDir.h"
+#include "platform/security/AdminRun.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kBundleName = "com_brevantis_driver_HVBSCSIDriver.kext";
+constexpr const char* kExecutable = "com_brevantis_driver_HVBSCSIDriver";
+
+bool processAlive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    size_t close = text.rfind(')');
+    if (close == std::string::npos || close + 2 >= text.size()) return false;
+    char state = text[close + 2];
+    return state != 'Z' && state != 'X';
+}
+
+pid_t hostPid(const fs::path& root) {
+    std::ifstream in(root / "run/halvetor" / (std::string(kExecutable) + ".pid"));
+    pid_t pid = 0;
+    in >> pid;
+    return pid;
+}
+
+std::string bundleVersion(const fs::path& bundle) {
+    auto b = foundation::Bundle::at(bundle);
+    return b ? b->infoString("CFBundleVersion").value_or("") : "";
+}
+
+// A copy of the built bundle whose Info.plist says `version`.
+fs::path bundleCopy(const fs::path& folder, const std::string& version = "1.0.0") {
+    fs::create_directories(folder);
+    fs::path copy = folder / kBundleName;
+    fs::copy(hosttest::bundleDir(), copy, fs::copy_options::recursive);
+    fs::path plist = copy / "Contents/Info.plist";
+    std::string text = TempDir::read(plist);
+    std::string from = "<key>CFBundleVersion</key>\n\t<string>";
+    size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos);
+    size_t end = text.find("</string>", at + from.size());
+    text.replace(at + from.size(), end - at - from.size(), version);
+    TempDir::write(plist, text);
+    return copy;
+}
+
+class InstallKextTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (const fs::path& root : roots) {
+            pid_t pid = hostPid(root);
+            if (pid > 0 && processAlive(pid)) {
+                ::kill(pid, SIGTERM);
+                sockettest::eventually([&] { return !processAlive(pid); }, 20);
+            }
+        }
+    }
+
+    fs::path makeRoot(const std::string& name) {
+        fs::path root = dir / name;
+        fs::create_directories(root);
+        roots.push_back(root);
+        return root;
+    }
+
+    security::AdminRunResult install(const fs::path& root, const fs::path& source, const std::string& mode,
+                                     const std::string& name = kBundleName) {
+        security::AdminRunOptions options;
+        options.systemRoot = root;
+        options.timeoutMs = 120000;
+        return security::runScriptAsAdministrator(hosttest::installScript().string(), {source.string(), name, mode},
+                                                  options);
+    }
+
+    // The script as another user (a sandbox owner), without the administrator run.
+    int installAs(uid_t uid, const fs::path& root, const fs::path& source, const std::string& mode,
+                  std::string* output) {
+        fs::path log = dir / "install-as.txt";
+        std::string script = hosttest::installScript().string();
+        std::string environment = "HVB_ROOT=" + root.string();
+        std::string src = source.string();
+        std::string logPath = log.string();
+        pid_t child = ::fork();
+        if (child == 0) {
+            int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0) {
+                ::dup2(fd, 1);
+                ::dup2(fd, 2);
+            }
+            if (uid != ::geteuid() && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(120);
+            char* argv[] = {const_cast<char*>("/bin/sh"), script.data(), src.data(),
+                            const_cast<char*>(kBundleName), const_cast<char*>(mode.c_str()), nullptr};
+            char* envp[] = {environment.data(), nullptr};
+            ::execve("/bin/sh", argv, envp);
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (output) *output = TempDir::read(log);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    static std::vector<std::string> leftovers(const fs::path& root) {
+        std::vector<std::string> names;
+        for (auto& entry : fs::directory_iterator(root / "Library/Extensions")) {
+            if (entry.path().filename() != kBundleName) names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    TempDir dir;
+    std::vector<fs::path> roots;
+};
+
+}  // namespace
+
+TEST_F(InstallKextTest, NormalInstallsIntoAnEmptyRootAndStartsTheHost) {
+    fs::path root = makeRoot("root");
+    auto result = install(root, hosttest::bundleDir(), "NORMAL");
+    ASSERT_TRUE(result.launched) << result.error;
+    EXPECT_EQ(result.mode, security::AdminRunMode::direct);
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    fs::path installed = root / "Library/Extensions" / kBundleName;
+    EXPECT_TRUE(fs::exists(installed / "Contents/MacOS" / kExecutable));
+    EXPECT_EQ(bundleVersion(installed), "1.0.0");
+    EXPECT_TRUE(hosttest::answers(root));
+    pid_t pid = hostPid(root);
+    EXPECT_TRUE(pid > 0 && processAlive(pid));
+    EXPECT_TRUE(leftovers(root).empty());
+}
+
+TEST_F(InstallKextTest, ReloadStopsTheRunningHostAndStartsTheNewBundle) {
+    fs::path root = makeRoot("root");
+    ASSERT_EQ(install(root, hosttest::bundleDir(), "NORMAL").exitStatus, 0);
+    pid_t before = hostPid(root);
+    ASSERT_TRUE(processAlive(before));
+
+    fs::path newer = bundleCopy(dir / "newer", "1.0.1");
+    auto result = install(root, newer, "RELOAD");
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_FALSE(processAlive(before));
+    pid_t after = hostPid(root);
+    EXPECT_NE(after, before);
+    EXPECT_TRUE(processAlive(after));
+    EXPECT_TRUE(hosttest::answers(root));
+    EXPECT_EQ(bundleVersion(root / "Library/Extensions" / kBundleName), "1.0.1");
+    EXPECT_TRUE(leftovers(root).empty());
+
+    // RELOAD with no host running starts one as well.
+    ::kill(after, SIGTERM);
+    ASSERT_TRUE(sockettest::eventually([&] { return !processAlive(after); }, 20));
+    ASSERT_EQ(install(root, hosttest::bundleDir(), "RELOAD").exitStatus, 0);
+    EXPECT_TRUE(hosttest::answers(root));
+    EXPECT_EQ(bundleVersion(root / "Library/Extensions" / kBundleName), "1.0.0");
+}
+
+TEST_F(InstallKextTest, AFailingCopyKeepsTheInstalledBundleAndItsHost) {
+    const uid_t user = ::geteuid() == 0 ? 65534 : ::geteuid();
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    fs::path root = makeRoot("owned-root");
+    fs::path bad = bundleCopy(dir / "bad");
+    TempDir::write(bad / "Contents/Resources/unreadable", "secret");
+    ASSERT_EQ(::chmod((bad / "Contents/Resources/unreadable").c_str(), 0), 0);
+    if (user != ::geteuid()) {
+        // The sandbox belongs to that user; the unreadable file stays root's.
+        ASSERT_EQ(::chown(root.c_str(), user, user), 0);
+    }
+    std::string output;
+    ASSERT_EQ(installAs(user, root, hosttest::bundleDir(), "NORMAL", &output), 0) << output;
+    pid_t running = hostPid(root);
+    ASSERT_TRUE(processAlive(running));
+
+    for (const char* mode : {"NORMAL", "RELOAD"}) {
+        EXPECT_NE(installAs(user, root, bad, mode, &output), 0) << mode;
+        EXPECT_NE(output.find("could not copy"), std::string::npos) << output;
+        EXPECT_TRUE(fs::exists(root / "Library/Extensions" / kBundleName / "Contents/MacOS" / kExecutable));
+        EXPECT_FALSE(fs::exists(root / "Library/Extensions" / kBundleName / "Contents/Resources/unreadable"));
+        EXPECT_TRUE(processAlive(running)) << mode;
+        EXPECT_EQ(hostPid(root), running);
+        EXPECT_TRUE(leftovers(root).empty());
+    }
+    // A bundle without its executable is refused before anything is touched.
+    fs::path incomplete = bundleCopy(dir / "incomplete");
+    fs::remove(incomplete / "Contents/MacOS" / kExecutable);
+    EXPECT_NE(installAs(user, root, incomplete, "RELOAD", &output), 0);
+    EXPECT_TRUE(processAlive(running));
+    EXPECT_TRUE(hosttest::answers(root) || user != ::geteuid());
+}
+
+TEST_F(InstallKextTest, BlanksQuotesAndShellCharactersAreJustCharacters) {
+    fs::path root = makeRoot("root 'one' \"two\" $(touch pwned);&");
+    fs::path source = bundleCopy(dir / "it's a \"copy\" `id` $HOME");
+    auto result = install(root, source, "NORMAL");
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_TRUE(fs::exists(root / "Library/Extensions" / kBundleName / "Contents/Info.plist"));
+    EXPECT_TRUE(hosttest::answers(root));
+    EXPECT_FALSE(fs::exists("pwned"));
+    EXPECT_FALSE(fs::exists(root / "pwned"));
+
+    // Arguments the script refuses, with nothing created outside the extensions folder.
+    EXPECT_NE(install(root, source, "NORMAL", "../escape.kext").exitStatus, 0);
+    EXPECT_FALSE(fs::exists(root / "Library/escape.kext"));
+    EXPECT_NE(install(root, source, "NORMAL", "").exitStatus, 0);
+    EXPECT_NE(install(root, source, "NORMAL", ".hidden.kext").exitStatus, 0);
+    EXPECT_NE(install(root, source, "NORMAL", "other.kext").exitStatus, 0);  // no such executable
+    EXPECT_NE(install(root, source, "normal").exitStatus, 0);
+    EXPECT_NE(install(root, source, "NORMAL; touch pwned").exitStatus, 0);
+    EXPECT_NE(install(root, dir / "missing", "NORMAL").exitStatus, 0);
+    security::AdminRunOptions options;
+    options.systemRoot = root;
+    EXPECT_NE(security::runScriptAsAdministrator(hosttest::installScript().string(), {source.string()}, options)
+                  .exitStatus,
+              0);
+    EXPECT_FALSE(fs::exists("pwned"));
+    EXPECT_TRUE(leftovers(root).empty());
+    EXPECT_TRUE(hosttest::answers(root));
+}

@@ -1,0 +1,116 @@
+// Administrator-privileged runs: which way a run goes, the argument vector it uses (never a
+// shell line), exit status and cancellation through pkexec's conventions.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "platform/foundation/TempDir.h"
+#include "platform/security/AdminRun.h"
+
+namespace fs = std::filesystem;
+using security::AdminRunMode;
+
+namespace {
+
+// Prints each argument on its own line between brackets, and HVB_ROOT.
+const char* kEchoScript =
+    "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\n"
+    "printf 'root=%s\\n' \"$HVB_ROOT\"\n"
+    "exit 3\n";
+
+fs::path writeExecutable(const fs::path& path, const std::string& text) {
+    TempDir::write(path, text);
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    return path;
+}
+
+}  // namespace
+
+TEST(AdminRunMode, RootAndOwnedSandboxRunDirectlyEverythingElseThroughPkexec) {
+    TempDir sandbox;
+    EXPECT_EQ(security::chooseAdminRunMode(0, "/"), AdminRunMode::direct);
+    EXPECT_EQ(security::chooseAdminRunMode(1000, "/"), AdminRunMode::pkexec);
+    EXPECT_EQ(security::chooseAdminRunMode(1000, sandbox / "missing"), AdminRunMode::pkexec);
+    if (::geteuid() != 0) GTEST_SKIP() << "changing a folder's owner needs root";
+    ASSERT_EQ(::chown(sandbox.path().c_str(), 4321, 4321), 0);
+    EXPECT_EQ(security::chooseAdminRunMode(4321, sandbox.path()), AdminRunMode::direct);
+    EXPECT_EQ(security::chooseAdminRunMode(1234, sandbox.path()), AdminRunMode::pkexec);
+    // A link to "/" is the real system, not a sandbox.
+    fs::create_directory_symlink("/", sandbox / "slash");
+    EXPECT_EQ(security::chooseAdminRunMode(4321, sandbox / "slash"), AdminRunMode::pkexec);
+}
+
+TEST(AdminRun, DirectRunPassesArgumentsVerbatimAndReturnsTheExitStatus) {
+    TempDir dir;
+    fs::path script = writeExecutable(dir / "echo args.sh", kEchoScript);
+    security::AdminRunOptions options;
+    options.systemRoot = dir.path();
+    options.effectiveUid = 0;
+    auto result = security::runScriptAsAdministrator(
+        script.string(), {"/path with blanks/x.kext", "it's \"quoted\"", "$(touch pwned)", "; rm -rf /"}, options);
+    ASSERT_TRUE(result.launched) << result.error;
+    EXPECT_EQ(result.mode, AdminRunMode::direct);
+    EXPECT_EQ(result.exitStatus, 3);
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_EQ(result.output, "[/path with blanks/x.kext]\n[it's \"quoted\"]\n[$(touch pwned)]\n[; rm -rf /]\nroot=" +
+                                 dir.path().string() + "\n");
+    EXPECT_FALSE(fs::exists("pwned"));
+}
+
+TEST(AdminRun, PkexecRunCarriesTheRootAndReportsCancelAndRefusal) {
+    TempDir dir;
+    fs::path script = writeExecutable(dir / "install.sh", kEchoScript);
+    // A stand-in for pkexec that runs what it is given, as the real one does once authorised.
+    fs::path passing = writeExecutable(dir / "pkexec-ok", "#!/bin/sh\nexec \"$@\"\n");
+    fs::path dismissed = writeExecutable(dir / "pkexec-dismissed", "#!/bin/sh\nexit 126\n");
+    fs::path refused = writeExecutable(dir / "pkexec-refused", "#!/bin/sh\nexit 127\n");
+
+    security::AdminRunOptions options;
+    options.systemRoot = "/";
+    options.effectiveUid = 1000;
+    options.pkexecPath = passing.string();
+    auto args = security::adminRunArguments(AdminRunMode::pkexec, script.string(), {"a b", "NORMAL"}, options);
+    ASSERT_GE(args.size(), 6u);
+    EXPECT_EQ(args[0], passing.string());
+    EXPECT_EQ(args[1], "/usr/bin/env");
+    EXPECT_EQ(args[2], "HVB_ROOT=/");
+    EXPECT_EQ(args[args.size() - 4], "/bin/sh");
+    EXPECT_EQ(args[args.size() - 3], script.string());
+    EXPECT_EQ(args[args.size() - 2], "a b");
+    EXPECT_EQ(args.back(), "NORMAL");
+
+    auto result = security::runScriptAsAdministrator(script.string(), {"a b", "NORMAL"}, options);
+    ASSERT_TRUE(result.launched) << result.error;
+    EXPECT_EQ(result.mode, AdminRunMode::pkexec);
+    EXPECT_EQ(result.exitStatus, 3);
+    EXPECT_EQ(result.output, "[a b]\n[NORMAL]\nroot=/\n");
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_FALSE(result.notAuthorized);
+
+    options.pkexecPath = dismissed.string();
+    result = security::runScriptAsAdministrator(script.string(), {"NORMAL"}, options);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_FALSE(result.notAuthorized);
+    EXPECT_EQ(result.exitStatus, 126);
+
+    options.pkexecPath = refused.string();
+    result = security::runScriptAsAdministrator(script.string(), {"NORMAL"}, options);
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_TRUE(result.notAuthorized);
+
+    options.pkexecPath = (dir / "no-such-pkexec").string();
+    result = security::runScriptAsAdministrator(script.string(), {"NORMAL"}, options);
+    EXPECT_FALSE(result.launched);
+    EXPECT_FALSE(result.error.empty());
+}
+
+TEST(AdminRun, ExitStatusesOfADirectRunAreNotMistakenForCancel) {
+    TempDir dir;
+    fs::path script = writeExecutable(dir / "s.sh", "exit 126\n");
+    security::AdminRunOptions options;
+    options.systemRoot = dir.path();
+    options.effectiveUid = 0;
+    auto result = security::runScriptAsAdministrator(script.string(), {}, options);
+    EXPECT_EQ(result.exitStatus, 126);
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_FALSE(security::runScriptAsAdministrator("", {}, options).launched);
+}
