@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpugixml-dev nlohmann-json3-dev
   libcurl4-openssl-dev libssl-dev libzip-dev zlib1g-dev libcpp-httplib-dev
-  libudev-dev libicu-dev
+  libudev-dev
   openssl
 )
 
