@@ -20,6 +20,19 @@ const IOExternalMethodDispatch UserClient::Methods[kM37MethodCount] = {
 
 OSDefineMetaClassAndStructors(com_brevantis_driver_HVBSCSIDriverUserClient, IOUserClient);
 
+namespace {
+
+// A read and a status call differ only in their request type: scalars (cmd, length, fcm).
+IOReturn readWithType(OSObject* target, IOExternalMethodArguments* arguments, UInt8 requestType) {
+    auto* client = OSDynamicCast(UserClient, target);
+    if (!client || !arguments || !arguments->scalarInput) return kIOReturnBadArgument;
+    const uint64_t* s = arguments->scalarInput;
+    return client->M37IO(nullptr, static_cast<UInt8>(s[0]), static_cast<UInt32>(s[1]), static_cast<UInt8>(s[2]),
+                         M37KindRead, arguments, requestType);
+}
+
+}  // namespace
+
 bool UserClient::initWithTask(task_t owningTask, void* securityID, UInt32 type) {
     bool result = super::initWithTask(owningTask, securityID, type);
     IOLog("%s[%p]::%s(%p, %p, %u)\n", getName(), static_cast<void*>(this), "initWithTask",
@@ -174,11 +187,7 @@ IOReturn UserClient::sInit(OSObject* target, void*, IOExternalMethodArguments* a
 }
 
 IOReturn UserClient::sRead(OSObject* target, void*, IOExternalMethodArguments* arguments) {
-    auto* client = OSDynamicCast(UserClient, target);
-    if (!client || !arguments || !arguments->scalarInput) return kIOReturnBadArgument;
-    const uint64_t* s = arguments->scalarInput;
-    return client->M37IO(nullptr, static_cast<UInt8>(s[0]), static_cast<UInt32>(s[1]), static_cast<UInt8>(s[2]),
-                         M37KindRead, arguments, kM37RequestRead);
+    return readWithType(target, arguments, kM37RequestRead);
 }
 
 IOReturn UserClient::sWrite(OSObject* target, void*, IOExternalMethodArguments* arguments) {
@@ -191,9 +200,5 @@ IOReturn UserClient::sWrite(OSObject* target, void*, IOExternalMethodArguments* 
 }
 
 IOReturn UserClient::sServiceStatus(OSObject* target, void*, IOExternalMethodArguments* arguments) {
-    auto* client = OSDynamicCast(UserClient, target);
-    if (!client || !arguments || !arguments->scalarInput) return kIOReturnBadArgument;
-    const uint64_t* s = arguments->scalarInput;
-    return client->M37IO(nullptr, static_cast<UInt8>(s[0]), static_cast<UInt32>(s[1]), static_cast<UInt8>(s[2]),
-                         M37KindRead, arguments, kM37RequestStatus);
+    return readWithType(target, arguments, kM37RequestStatus);
 }

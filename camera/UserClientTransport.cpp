@@ -165,8 +165,9 @@ bool userClientWrite(io_service_t service, uint8_t cmd, const uint8_t* data, uin
 }
 
 CommandOutcome userClientReadOutcome(io_service_t service, uint8_t cmd, uint8_t* out, uint32_t len) {
-    if (!out) return CommandOutcome::failed;
-    std::memset(out, 0, len);
+    // An empty read is valid and needs no buffer, like an empty write.
+    if (len && !out) return CommandOutcome::failed;
+    if (len) std::memset(out, 0, len);
     if (len > kUserClientStructureSize) return CommandOutcome::failed;
     GateHold hold(service);
     io_connect_t connection = openUserClient(service);
@@ -187,7 +188,7 @@ CommandOutcome userClientReadOutcome(io_service_t service, uint8_t cmd, uint8_t*
         foundation::printf("kM37ReadMethod returned 0x%08x\n\n", hex(result));
         return CommandOutcome::failed;
     }
-    std::memcpy(out, reply.data(), len);
+    if (len) std::memcpy(out, reply.data(), len);
     return waitReady(service);
 }
 

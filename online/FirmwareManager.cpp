@@ -152,17 +152,18 @@ std::string describe(const DownloadError& error) {
 
 // ---- reply records -------------------------------------------------------------------------
 
-std::variant<VersionResponse, std::string> VersionResponse::decode(std::string_view body) {
+namespace {
+
+// Decodes a reply {"code": integer, "result": {...}}; `fill` reads the result's members.
+template <class Reply, class Fill>
+std::variant<Reply, std::string> decodeReply(std::string_view body, Fill fill) {
     try {
         const json doc = parseBody(body);
-        VersionResponse r;
+        Reply r;
         r.code = requiredInteger(doc, "code", "reply");
         const json& result = requiredMember(doc, "result", "reply");
         if (!result.is_object()) throw DecodeError{"typeMismatch: reply.result is not an object"};
-        r.result.path = requiredText(result, "path", "result");
-        r.result.version = optionalText(result, "version", "result");
-        r.result.target = requiredText(result, "target", "result");
-        r.result.checksum = optionalText(result, "checksum", "result");
+        fill(result, r.result);
         return r;
     } catch (const DecodeError& e) {
         return e.what;
@@ -171,21 +172,22 @@ std::variant<VersionResponse, std::string> VersionResponse::decode(std::string_v
     }
 }
 
+}  // namespace
+
+std::variant<VersionResponse, std::string> VersionResponse::decode(std::string_view body) {
+    return decodeReply<VersionResponse>(body, [](const json& result, VersionResponse::Result& r) {
+        r.path = requiredText(result, "path", "result");
+        r.version = optionalText(result, "version", "result");
+        r.target = requiredText(result, "target", "result");
+        r.checksum = optionalText(result, "checksum", "result");
+    });
+}
+
 std::variant<DownloadURLResponse, std::string> DownloadURLResponse::decode(std::string_view body) {
-    try {
-        const json doc = parseBody(body);
-        DownloadURLResponse r;
-        r.code = requiredInteger(doc, "code", "reply");
-        const json& result = requiredMember(doc, "result", "reply");
-        if (!result.is_object()) throw DecodeError{"typeMismatch: reply.result is not an object"};
-        r.result.url = requiredText(result, "url", "result");
-        r.result.checksum = requiredText(result, "checksum", "result");
-        return r;
-    } catch (const DecodeError& e) {
-        return e.what;
-    } catch (const std::exception& e) {
-        return std::string("dataCorrupted: ") + e.what();
-    }
+    return decodeReply<DownloadURLResponse>(body, [](const json& result, DownloadURLResponse::Result& r) {
+        r.url = requiredText(result, "url", "result");
+        r.checksum = requiredText(result, "checksum", "result");
+    });
 }
 
 // ---- construction --------------------------------------------------------------------------

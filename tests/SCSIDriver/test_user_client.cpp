@@ -1,6 +1,9 @@
 // The user client over the embedded link: the four blocks on the wire, dispatch rows, the
 // open policy, unplugging, and the length limit.
 #include <array>
+#include <atomic>
+#include <future>
+#include <thread>
 
 #include "DriverFixture.h"
 
@@ -212,4 +215,46 @@ TEST_F(DriverFixture, ADroppedApplicationReleasesTheDriver) {
     EXPECT_EQ(call(c, 0), kIOReturnSuccess);
     IOServiceClose(c);
     IOObjectRelease(service);
+}
+
+TEST_F(DriverFixture, ClosingOrUnpluggingDuringACommandIsSafe) {
+    for (int variant = 0; variant < 2; ++variant) {
+        auto camera = plug();
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> inside{false};
+        camera->setReadHandler(0x28, [&](hvb::sim::SimulatedCamera&, uint8_t) -> std::optional<std::vector<uint8_t>> {
+            inside = true;
+            released.wait();  // the command is still running inside the camera
+            return std::vector<uint8_t>{'o', 'k'};
+        });
+        io_service_t service = userService();
+        io_connect_t c = connect(service);
+        ASSERT_EQ(call(c, 0), kIOReturnSuccess);
+        std::array<uint8_t, 256> out{};
+        std::thread reader([&] {
+            call(c, 3, {0x28, 20, 1}, nullptr, 0, out.data(), out.size());
+            call(c, 3, {0x28, 20, 2}, nullptr, 0, out.data(), out.size());
+        });
+        while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::thread closer([&] {
+            if (variant == 0) IOServiceClose(c);
+            else bus.unplug(camera);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        release.set_value();
+        reader.join();
+        closer.join();
+        if (variant == 0) {
+            // The closed connection released the driver once its command had ended.
+            io_connect_t next = connect(service);
+            EXPECT_EQ(call(next, 0), kIOReturnSuccess);
+            IOServiceClose(next);
+        } else {
+            EXPECT_EQ(call(c, 0), kIOReturnNotAttached);
+            IOServiceClose(c);
+        }
+        IOObjectRelease(service);
+        bus.unplugAll();
+    }
 }

@@ -174,6 +174,16 @@ TEST_F(TransportFixture, DeviceErrorsLeaveTheDecisionToTheWaitForWritesAndFailRe
     ASSERT_FALSE(camera->log().empty());
     EXPECT_EQ(camera->log()[0].kind, BlockKind::write);
     EXPECT_EQ(camera->log()[0].length(), 0u);
+
+    // So is an empty read: nothing to copy, so no buffer is needed either.
+    camera->clearLog();
+    EXPECT_TRUE(hvb::userClientRead(service, 0x28, nullptr, 0));
+    auto log = camera->log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[0].kind, BlockKind::readPhase1);
+    EXPECT_EQ(log[1].kind, BlockKind::readPhase2);
+    EXPECT_EQ(log[1].length(), 0u);
+    EXPECT_EQ(log[2].kind, BlockKind::status);
 }
 
 TEST_F(TransportFixture, TwoThreadsOnOneCameraNeverInterleave) {

@@ -4,18 +4,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/iokit/kern/FailureHook.h"
+
 namespace {
 std::atomic<int> gFailWithAddress{0};
 std::atomic<int> gFailPrepare{0};
-
-bool takeFailure(std::atomic<int>& counter) {
-    int n = counter.load();
-    while (n > 0) {
-        if (counter.compare_exchange_weak(n, n - 1)) return true;
-    }
-    return false;
-}
 }  // namespace
+
+using iokit::takeFailure;
 
 OSDefineMetaClassAndStructors(IOMemoryDescriptor, OSObject);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/iokit/kern/FailureHook.h"
+
 struct SCSITask {
     bool inUse = false;
     SCSICommandDescriptorBlock cdb{};
@@ -23,15 +25,9 @@ struct SCSITask {
 namespace {
 std::atomic<int> gFailProbe{0};
 std::atomic<int> gFailStart{0};
-
-bool takeFailure(std::atomic<int>& counter) {
-    int n = counter.load();
-    while (n > 0) {
-        if (counter.compare_exchange_weak(n, n - 1)) return true;
-    }
-    return false;
-}
 }  // namespace
+
+using iokit::takeFailure;
 
 // ---- nub ---------------------------------------------------------------------------------------
 

@@ -105,6 +105,17 @@ struct EmbeddedLink::Impl {
         if (typed) typed->retain();
         return typed;
     }
+
+    // One fact of the registry entry behind a handle, into *out.
+    template <class T, class Read>
+    IOReturn readEntry(Handle handle, T* out, Read read) {
+        if (!out) return kIOReturnBadArgument;
+        auto* entry = copy<IORegistryEntry>(handle);
+        if (!entry) return kIOReturnBadArgument;
+        *out = read(*entry);
+        entry->release();
+        return kIOReturnSuccess;
+    }
 };
 
 EmbeddedLink::EmbeddedLink() : impl_(std::make_shared<Impl>()) {
@@ -206,36 +217,15 @@ IOReturn EmbeddedLink::searchProperty(Handle entry, const std::string& key, uint
 }
 
 IOReturn EmbeddedLink::getName(Handle entry, std::string* name) {
-    auto* registryEntry = impl_->copy<IORegistryEntry>(entry);
-    if (!registryEntry || !name) {
-        if (registryEntry) registryEntry->release();
-        return kIOReturnBadArgument;
-    }
-    *name = registryEntry->getName();
-    registryEntry->release();
-    return kIOReturnSuccess;
+    return impl_->readEntry(entry, name, [](const IORegistryEntry& e) { return std::string(e.getName()); });
 }
 
 IOReturn EmbeddedLink::getEntryID(Handle entry, uint64_t* entryID) {
-    auto* registryEntry = impl_->copy<IORegistryEntry>(entry);
-    if (!registryEntry || !entryID) {
-        if (registryEntry) registryEntry->release();
-        return kIOReturnBadArgument;
-    }
-    *entryID = registryEntry->getRegistryEntryID();
-    registryEntry->release();
-    return kIOReturnSuccess;
+    return impl_->readEntry(entry, entryID, [](const IORegistryEntry& e) { return e.getRegistryEntryID(); });
 }
 
 IOReturn EmbeddedLink::getPath(Handle entry, std::string* path) {
-    auto* registryEntry = impl_->copy<IORegistryEntry>(entry);
-    if (!registryEntry || !path) {
-        if (registryEntry) registryEntry->release();
-        return kIOReturnBadArgument;
-    }
-    *path = registryEntry->getPath(kIOServicePlane);
-    registryEntry->release();
-    return kIOReturnSuccess;
+    return impl_->readEntry(entry, path, [](const IORegistryEntry& e) { return e.getPath(kIOServicePlane); });
 }
 
 IOReturn EmbeddedLink::addNotification(uint64_t notificationID, NotificationKind kind,
