@@ -28,6 +28,7 @@ struct PortState {
 struct Iterator {
     std::mutex lock;
     std::deque<io_object_t> pending;
+    bool released = false;  // an event arriving after the release gives its service back
     bool isNotification = false;
     bool armed = false;
     uint64_t notificationID = 0;
@@ -101,13 +102,22 @@ void onEvent(uint64_t notificationID, iokit::Handle service) {
         loop = iterator->port->alive ? iterator->port->loop : nullptr;
     }
     bool post = false;
+    bool orphaned = false;
     {
         std::lock_guard<std::mutex> guard(iterator->lock);
-        iterator->pending.push_back(service);
-        if (iterator->armed && loop && iterator->callback) {
-            iterator->armed = false;
-            post = true;
+        if (iterator->released) {
+            orphaned = true;
+        } else {
+            iterator->pending.push_back(service);
+            if (iterator->armed && loop && iterator->callback) {
+                iterator->armed = false;
+                post = true;
+            }
         }
+    }
+    if (orphaned) {
+        if (link) link->releaseObject(service);
+        return;
     }
     if (post) postCallback(iterator, loop);
 }
@@ -214,6 +224,7 @@ kern_return_t IOObjectRelease(io_object_t object) {
     std::deque<io_object_t> left;
     {
         std::lock_guard<std::mutex> guard(iterator->lock);
+        iterator->released = true;
         left.swap(iterator->pending);
     }
     for (io_object_t service : left) current->releaseObject(service);
