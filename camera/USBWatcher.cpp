@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "camera/RegistryReader.h"
+#include "camera/USBEventManager.h"
 #include "camera/UserClientTransport.h"
 #include "platform/foundation/Log.h"
 
@@ -93,7 +94,8 @@ std::shared_ptr<USBDevice> USBWatcher::makeUSBDevice(io_service_t device) {
     if (IORegistryEntryGetName(device, name) != kIOReturnSuccess) return nullptr;
     info->name.assign(name, strnlen(name, sizeof(name)));
     if (info->name.find("HVB") != std::string::npos && info->productId != USBWatcherHandler::kWebcamProductID) {
-        if (auto bsd = RegistryReader::bsdName(device)) foundation::systemLog("BSD Name: " + *bsd);
+        // One look, no retry: the disk may not be published yet when the device arrives.
+        readBSDName(device, 1);
     }
     return info;
 }

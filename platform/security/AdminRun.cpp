@@ -12,8 +12,16 @@ namespace {
 constexpr int kPkexecDismissed = 126;
 constexpr int kPkexecNotAuthorized = 127;
 
+// Absolute, because pkexec starts the program in root's home folder and the script takes no
+// relative root.
+std::filesystem::path absolutePath(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.lexically_normal();
+}
+
 std::filesystem::path effectiveRoot(const AdminRunOptions& options) {
-    return options.systemRoot.empty() ? foundation::paths::systemRoot() : options.systemRoot;
+    return absolutePath(options.systemRoot.empty() ? foundation::paths::systemRoot() : options.systemRoot);
 }
 
 }  // namespace
@@ -43,7 +51,7 @@ std::vector<std::string> adminRunArguments(AdminRunMode mode, const std::string&
         }
     }
     argv.push_back(options.shellPath);
-    argv.push_back(script);
+    argv.push_back(script.empty() ? script : absolutePath(script).string());
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
 }

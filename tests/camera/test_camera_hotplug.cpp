@@ -35,6 +35,8 @@ TEST_F(HotPlug, ACameraAttachedAtStartIsReadWhenTheWatcherIsCreated) {
     EXPECT_EQ(entries[0].driverIndex, 0);
     EXPECT_TRUE(hvb::USBWatcherHandler::shared().hasDeviceService());
     EXPECT_TRUE(sawLine("Match event serial number = " + camera->serialNumber()));
+    // The USB description logs the disk below a storage-mode camera the way the BSD-name reader does.
+    EXPECT_TRUE(sawLine("index = 1, Device file path0: " + camera->bsdName()));
     ASSERT_TRUE(runUntil([&] { return statusPosts > 0; }));
 }
 

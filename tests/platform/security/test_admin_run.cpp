@@ -103,6 +103,26 @@ TEST(AdminRun, PkexecRunCarriesTheRootAndReportsCancelAndRefusal) {
     EXPECT_FALSE(result.error.empty());
 }
 
+TEST(AdminRun, RelativeRootAndScriptReachTheScriptAsAbsolutePaths) {
+    // pkexec starts the program in root's home folder, and the script refuses a relative root.
+    TempDir dir;
+    fs::path script = writeExecutable(dir / "install.sh", kEchoScript);
+    fs::path relativeRoot = fs::relative(dir.path(), fs::current_path());
+    fs::path relativeScript = fs::relative(script, fs::current_path());
+    ASSERT_TRUE(relativeRoot.is_relative());
+    security::AdminRunOptions options;
+    options.systemRoot = relativeRoot;
+    options.effectiveUid = 0;
+    auto result = security::runScriptAsAdministrator(relativeScript.string(), {"NORMAL"}, options);
+    ASSERT_TRUE(result.launched) << result.error;
+    EXPECT_EQ(result.output, "[NORMAL]\nroot=" + dir.path().string() + "\n");
+
+    auto args = security::adminRunArguments(AdminRunMode::pkexec, relativeScript.string(), {"NORMAL"}, options);
+    ASSERT_GE(args.size(), 6u);
+    EXPECT_EQ(args[2], "HVB_ROOT=" + dir.path().string());
+    EXPECT_EQ(args[args.size() - 2], script.string());
+}
+
 TEST(AdminRun, ExitStatusesOfADirectRunAreNotMistakenForCancel) {
     TempDir dir;
     fs::path script = writeExecutable(dir / "s.sh", "exit 126\n");
