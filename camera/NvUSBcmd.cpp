@@ -1,5 +1,7 @@
 #include "camera/NvUSBcmd.h"
 
+#include "camera/TextCharacters.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -11,92 +13,13 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool isContinuation(uint8_t b) { return (b & 0xC0) == 0x80; }
-
-// UTF-8 to code points; each maximal invalid subpart becomes one U+FFFD.
 std::u32string decodeUtf8(std::span<const uint8_t> bytes) {
-    std::u32string out;
-    size_t i = 0;
-    const size_t n = bytes.size();
-    while (i < n) {
-        uint8_t b = bytes[i];
-        if (b < 0x80) {
-            out.push_back(b);
-            ++i;
-            continue;
-        }
-        size_t need = 0;
-        char32_t cp = 0;
-        uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-        if (b >= 0xC2 && b <= 0xDF) {
-            need = 1;
-            cp = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2;
-            cp = b & 0x0F;
-            if (b == 0xE0) lo = 0xA0;
-            if (b == 0xED) hi = 0x9F;  // no surrogates
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3;
-            cp = b & 0x07;
-            if (b == 0xF0) lo = 0x90;
-            if (b == 0xF4) hi = 0x8F;
-        } else {
-            out.push_back(kReplacement);
-            ++i;
-            continue;
-        }
-        size_t j = i + 1;
-        bool ok = true;
-        for (size_t k = 0; k < need; ++k, ++j) {
-            if (j >= n) {
-                ok = false;
-                break;
-            }
-            uint8_t c = bytes[j];
-            bool inRange = k == 0 ? (c >= lo && c <= hi) : isContinuation(c);
-            if (!inRange) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        if (ok) {
-            out.push_back(cp);
-            i = j;
-        } else {
-            out.push_back(kReplacement);
-            i = std::max(j, i + 1);  // skip the valid prefix of the broken sequence
-        }
-    }
-    return out;
+    return text::characters(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
+void appendUtf8(std::string& out, char32_t cp) { text::appendUtf8(out, cp); }
 
-std::string encodeUtf8(std::u32string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char32_t cp : text) appendUtf8(out, cp);
-    return out;
-}
+std::string encodeUtf8(std::u32string_view chars) { return text::utf8(chars); }
 
 bool isDigit(char32_t c) { return c >= U'0' && c <= U'9'; }
 

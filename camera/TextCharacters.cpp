@@ -1,38 +1,100 @@
 #include "camera/TextCharacters.h"
 
-#include <span>
-
-#include "camera/NvUSBcmd.h"
+#include <algorithm>
 
 namespace hvb::text {
 
-std::u32string characters(std::string_view utf8) {
-    // The reply decoder already turns UTF-8 into scalar values (stopping at a zero byte, which
-    // texts here never hold).
-    return NvUSBcmd::replyCharacters(
-        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size()));
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool isContinuation(uint8_t b) { return (b & 0xC0) == 0x80; }
+
+}  // namespace
+
+// Each maximal invalid subpart becomes one U+FFFD.
+std::u32string characters(std::string_view utf8Text) {
+    std::u32string out;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8Text.data());
+    const size_t n = utf8Text.size();
+    size_t i = 0;
+    while (i < n) {
+        uint8_t b = bytes[i];
+        if (b < 0x80) {
+            out.push_back(b);
+            ++i;
+            continue;
+        }
+        size_t need = 0;
+        char32_t cp = 0;
+        uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            need = 1;
+            cp = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            need = 2;
+            cp = b & 0x0F;
+            if (b == 0xE0) lo = 0xA0;
+            if (b == 0xED) hi = 0x9F;  // no surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            need = 3;
+            cp = b & 0x07;
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;
+        } else {
+            out.push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        bool ok = true;
+        for (size_t k = 0; k < need; ++k, ++j) {
+            if (j >= n) {
+                ok = false;
+                break;
+            }
+            uint8_t c = bytes[j];
+            bool inRange = k == 0 ? (c >= lo && c <= hi) : isContinuation(c);
+            if (!inRange) {
+                ok = false;
+                break;
+            }
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        if (ok) {
+            out.push_back(cp);
+            i = j;
+        } else {
+            out.push_back(kReplacement);
+            i = std::max(j, i + 1);  // skip the valid prefix of the broken sequence
+        }
+    }
+    return out;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
 }
 
 std::string utf8(std::u32string_view chars) {
     std::string out;
-    for (char32_t cp : chars) {
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
+    out.reserve(chars.size());
+    for (char32_t cp : chars) appendUtf8(out, cp);
     return out;
 }
 

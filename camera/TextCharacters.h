@@ -8,6 +8,8 @@ namespace hvb::text {
 // UTF-8 to scalar values; an invalid byte becomes U+FFFD.
 std::u32string characters(std::string_view utf8);
 std::string utf8(std::u32string_view characters);
+// Appends one scalar value; a surrogate or a value past U+10FFFF becomes U+FFFD.
+void appendUtf8(std::string& out, char32_t character);
 std::size_t characterCount(std::string_view utf8);
 bool isAsciiAlphanumeric(std::string_view text);
 
