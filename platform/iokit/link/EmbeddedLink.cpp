@@ -8,6 +8,7 @@
 
 #include "platform/iokit/kern/IOService.h"
 #include "platform/iokit/kern/IOUserClient.h"
+#include "platform/iokit/link/LinkSupport.h"
 
 namespace iokit {
 
@@ -20,16 +21,6 @@ OSObject* toObject(const Value& value) {
     if (auto* text = std::get_if<std::string>(&value)) return OSString::withString(*text);
     if (auto* bytes = std::get_if<std::vector<uint8_t>>(&value)) return OSData::withBytes(bytes->data(), bytes->size());
     return OSBoolean::withBoolean(std::get<bool>(value));
-}
-
-std::optional<Value> toValue(const OSObject* object) {
-    if (auto* number = dynamic_cast<const OSNumber*>(object)) {
-        return Number{number->unsigned64BitValue(), static_cast<uint8_t>(number->numberOfBits())};
-    }
-    if (auto* text = dynamic_cast<const OSString*>(object)) return text->string();
-    if (auto* data = dynamic_cast<const OSData*>(object)) return data->bytes();
-    if (auto* boolean = dynamic_cast<const OSBoolean*>(object)) return boolean->getValue();
-    return std::nullopt;
 }
 
 OSDictionary* toDictionary(const MatchingDictionary& matching) {
@@ -83,14 +74,19 @@ struct EmbeddedLink::Impl {
     std::map<uint64_t, IONotifier*> notifiers;
     EventSink sink;
 
+    Handle newHandle() {  // lock held
+        Handle handle = nextHandle++;
+        if (nextHandle == 0 || nextHandle >= 0x80000000u) nextHandle = 1;  // the user side owns the upper half
+        return handle;
+    }
+
     Handle addHandle(OSObject* object) {  // takes over one reference of `object`
         std::lock_guard<std::mutex> guard(lock);
         if (disconnected) {
             object->release();
             return 0;
         }
-        Handle handle = nextHandle++;
-        if (nextHandle == 0 || nextHandle >= 0x80000000u) nextHandle = 1;  // the user side owns the upper half
+        Handle handle = newHandle();
         objects[handle] = Entry{object, 1};
         return handle;
     }
@@ -113,6 +109,21 @@ struct EmbeddedLink::Impl {
         auto* entry = copy<IORegistryEntry>(handle);
         if (!entry) return kIOReturnBadArgument;
         *out = read(*entry);
+        entry->release();
+        return kIOReturnSuccess;
+    }
+
+    // A property of the registry entry behind a handle, as `find` copies it, into *value.
+    template <class Find>
+    IOReturn readProperty(Handle handle, std::optional<Value>* value, Find find) {
+        if (!value) return kIOReturnBadArgument;
+        *value = std::nullopt;
+        auto* entry = copy<IORegistryEntry>(handle);
+        if (!entry) return kIOReturnBadArgument;
+        if (OSObject* object = find(*entry)) {
+            *value = toValue(object);
+            object->release();
+        }
         entry->release();
         return kIOReturnSuccess;
     }
@@ -188,32 +199,14 @@ IOReturn EmbeddedLink::releaseObject(Handle object) {
 }
 
 IOReturn EmbeddedLink::getProperty(Handle entry, const std::string& key, std::optional<Value>* value) {
-    if (!value) return kIOReturnBadArgument;
-    *value = std::nullopt;
-    auto* registryEntry = impl_->copy<IORegistryEntry>(entry);
-    if (!registryEntry) return kIOReturnBadArgument;
-    OSObject* object = registryEntry->copyProperty(key.c_str());
-    if (object) {
-        *value = toValue(object);
-        object->release();
-    }
-    registryEntry->release();
-    return kIOReturnSuccess;
+    return impl_->readProperty(entry, value, [&](const IORegistryEntry& e) { return e.copyProperty(key.c_str()); });
 }
 
 IOReturn EmbeddedLink::searchProperty(Handle entry, const std::string& key, uint32_t options,
                                       std::optional<Value>* value) {
-    if (!value) return kIOReturnBadArgument;
-    *value = std::nullopt;
-    auto* registryEntry = impl_->copy<IORegistryEntry>(entry);
-    if (!registryEntry) return kIOReturnBadArgument;
-    OSObject* object = registryEntry->copyProperty(key.c_str(), kIOServicePlane, options);
-    if (object) {
-        *value = toValue(object);
-        object->release();
-    }
-    registryEntry->release();
-    return kIOReturnSuccess;
+    return impl_->readProperty(entry, value, [&](const IORegistryEntry& e) {
+        return e.copyProperty(key.c_str(), kIOServicePlane, options);
+    });
 }
 
 IOReturn EmbeddedLink::getName(Handle entry, std::string* name) {
@@ -296,8 +289,7 @@ IOReturn EmbeddedLink::openConnection(Handle service, uint32_t type, Handle* con
         client->release();
         return kIOReturnNotAttached;
     }
-    Handle handle = impl_->nextHandle++;
-    if (impl_->nextHandle == 0 || impl_->nextHandle >= 0x80000000u) impl_->nextHandle = 1;
+    Handle handle = impl_->newHandle();
     impl_->connections[handle] = client;
     *connection = handle;
     return kIOReturnSuccess;
@@ -306,11 +298,7 @@ IOReturn EmbeddedLink::openConnection(Handle service, uint32_t type, Handle* con
 IOReturn EmbeddedLink::callMethod(Handle connection, uint32_t selector, const std::vector<uint64_t>& scalarInput,
                                   const std::vector<uint8_t>& structureInput, uint32_t scalarOutputCount,
                                   uint32_t structureOutputSize, CallResult* result) {
-    if (!result) return kIOReturnBadArgument;
-    result->scalarOutput.clear();
-    result->structureOutput.clear();
-    if (scalarInput.size() > kMaxScalarCount || scalarOutputCount > kMaxScalarCount ||
-        structureInput.size() > kMaxInlineStructureSize || structureOutputSize > kMaxInlineStructureSize) {
+    if (!beginCall(result, scalarInput.size(), structureInput.size(), scalarOutputCount, structureOutputSize)) {
         return kIOReturnBadArgument;
     }
     IOUserClient* client = nullptr;

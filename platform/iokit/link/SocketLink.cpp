@@ -17,6 +17,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Paths.h"
 #include "platform/iokit/link/EmbeddedLink.h"
+#include "platform/iokit/link/LinkSupport.h"
 #include "platform/iokit/link/SocketServer.h"
 #include "platform/iokit/link/SocketWire.h"
 
@@ -226,13 +227,9 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
     void readLoop(int s, uint64_t readerSession) {
         std::vector<uint8_t> buffer(wire::kMaxMessageSize + 1);
         for (;;) {
-            iovec iov{buffer.data(), buffer.size()};
-            msghdr msg{};
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            ssize_t n = ::recvmsg(s, &msg, 0);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0 || (msg.msg_flags & MSG_TRUNC)) break;
+            bool truncated = false;
+            ssize_t n = receivePacket(s, buffer, &truncated);
+            if (n <= 0 || truncated) break;
             std::span<const uint8_t> packet(buffer.data(), static_cast<size_t>(n));
             wire::Reader r(packet);
             if (!r.ok()) break;
@@ -282,7 +279,7 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
             EventSink current = stopping ? nullptr : sink;
             guard.unlock();
             if (current) current(notificationID, handle);
-            else releaseLocal(handle);
+            else changeReference(handle, false);
             guard.lock();
             ++eventsDelivered;
             changed.notify_all();
@@ -377,6 +374,25 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
         if (connected) ::shutdown(fd, SHUT_RDWR);
     }
 
+    // Reads a reply: *status, then the rest through `read`. False, with the exchange's own
+    // failure in *status, when it failed or the reply does not parse; the latter ends the
+    // session and reads as kIOReturnNotAttached.
+    template <class Read>
+    bool readReply(const Outcome& o, IOReturn* status, Read read) {
+        *status = o.status;
+        if (o.status != kIOReturnSuccess) return false;
+        wire::Reader r(o.packet);
+        *status = static_cast<IOReturn>(r.u32());
+        read(r);
+        if (r.finish()) return true;
+        protocolError(o);
+        *status = kIOReturnNotAttached;
+        return false;
+    }
+    bool readReply(const Outcome& o, IOReturn* status) {
+        return readReply(o, status, [](wire::Reader&) {});
+    }
+
     bool isConnected() const {
         std::lock_guard<std::mutex> guard(lock);
         return connected;
@@ -391,13 +407,8 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
                 w.matching(matching);
             },
             false);
-        if (o.status != kIOReturnSuccess) return o.status;
-        wire::Reader r(o.packet);
-        IOReturn status = static_cast<IOReturn>(r.u32());
-        if (!r.finish()) {
-            protocolError(o);
-            return kIOReturnNotAttached;
-        }
+        IOReturn status;
+        if (!readReply(o, &status)) return status;
         // The services present were sent before the reply; they reach the sink before this
         // returns, as the embedded link does.
         if (std::this_thread::get_id() != eventThreadID) {
@@ -407,16 +418,35 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
         return status;
     }
 
-    void releaseLocal(Handle handle) {
+    // Counts a reference to a local object up, or down (forgetting it at none), and tells the
+    // host that holds it while that host lasts. False for no such object.
+    bool changeReference(Handle handle, bool retain) {
         Handle remote = 0;
         {
             std::lock_guard<std::mutex> guard(lock);
             auto it = objects.find(handle);
-            if (it == objects.end()) return;
+            if (it == objects.end()) return false;
             if (live(it->second.session)) remote = it->second.remote;
-            if (--it->second.references == 0) objects.erase(it);
+            if (retain) ++it->second.references;
+            else if (--it->second.references == 0) objects.erase(it);
         }
-        if (remote) request(Type::releaseObject, [&](wire::Writer& w) { w.u32(remote); }, false);
+        if (remote) {
+            request(retain ? Type::retainObject : Type::releaseObject, [&](wire::Writer& w) { w.u32(remote); },
+                    false);
+        }
+        return true;
+    }
+
+    // The host's handle for a local connection: kIOReturnBadArgument for no such connection,
+    // kIOReturnNotAttached when the host that held it has gone. `forget` drops it either way.
+    IOReturn connectionRemote(Handle connection, bool forget, Handle* remote) {
+        std::lock_guard<std::mutex> guard(lock);
+        auto it = connections.find(connection);
+        if (it == connections.end()) return kIOReturnBadArgument;
+        bool isLive = live(it->second.session);
+        if (isLive) *remote = it->second.remote;
+        if (forget) connections.erase(it);
+        return isLive ? kIOReturnSuccess : kIOReturnNotAttached;
     }
 
     // What a local handle stands for: a live remote object, a snapshot, or nothing usable.
@@ -441,39 +471,49 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
         return r;
     }
 
-    IOReturn textRequest(Type type, Handle remote, std::string* out, size_t maxLength) {
-        Outcome o = request(type, [&](wire::Writer& w) { w.u32(remote); }, false);
-        if (o.status != kIOReturnSuccess) return o.status;
-        wire::Reader r(o.packet);
-        IOReturn status = static_cast<IOReturn>(r.u32());
-        std::string text = r.text(maxLength);
-        if (!r.finish()) {
-            protocolError(o);
-            return kIOReturnNotAttached;
+    // The name or path of an entry, from its snapshot or its host.
+    IOReturn entryText(Handle entry, std::string* out, Type type, std::string wire::EntrySnapshot::*field,
+                       size_t maxLength) {
+        if (!out) return kIOReturnBadArgument;
+        auto target = resolve(entry);
+        if (target.status != kIOReturnSuccess) return target.status;
+        if (target.snapshot) {
+            *out = (*target.snapshot).*field;
+            return kIOReturnSuccess;
         }
-        if (status == kIOReturnSuccess) *out = std::move(text);
+        Outcome o = request(type, [&](wire::Writer& w) { w.u32(target.remote); }, false);
+        IOReturn status;
+        std::string text;
+        if (readReply(o, &status, [&](wire::Reader& r) { text = r.text(maxLength); }) && status == kIOReturnSuccess) {
+            *out = std::move(text);
+        }
         return status;
     }
 
-    IOReturn valueRequest(Type type, Handle remote, const std::string& key, uint32_t options,
-                          std::optional<Value>* value) {
+    // A property of an entry, from its snapshot or its host; getProperty is a search of the
+    // entry alone (options 0).
+    IOReturn entryProperty(Type type, Handle entry, const std::string& key, uint32_t options,
+                           std::optional<Value>* value) {
+        if (!value) return kIOReturnBadArgument;
+        *value = std::nullopt;
+        if (key.size() > wire::kMaxNameLength) return kIOReturnBadArgument;
+        auto target = resolve(entry);
+        if (target.status != kIOReturnSuccess) return target.status;
+        if (target.snapshot) {
+            *value = target.snapshot->search(key, options);
+            return kIOReturnSuccess;
+        }
         Outcome o = request(
             type,
             [&](wire::Writer& w) {
-                w.u32(remote);
+                w.u32(target.remote);
                 w.text(key);
                 if (type == Type::searchProperty) w.u32(options);
             },
             false);
-        if (o.status != kIOReturnSuccess) return o.status;
-        wire::Reader r(o.packet);
-        IOReturn status = static_cast<IOReturn>(r.u32());
-        auto result = r.optionalValue();
-        if (!r.finish()) {
-            protocolError(o);
-            return kIOReturnNotAttached;
-        }
-        *value = std::move(result);
+        IOReturn status;
+        std::optional<Value> result;
+        if (readReply(o, &status, [&](wire::Reader& r) { result = r.optionalValue(); })) *value = std::move(result);
         return status;
     }
 };
@@ -526,14 +566,8 @@ void SocketLink::setCallTimeout(int64_t ms) {
 }
 
 IOReturn SocketLink::ping() {
-    auto o = impl_->request(Type::ping, nullptr);
-    if (o.status != kIOReturnSuccess) return o.status;
-    wire::Reader r(o.packet);
-    IOReturn status = static_cast<IOReturn>(r.u32());
-    if (!r.finish()) {
-        impl_->protocolError(o);
-        return kIOReturnNotAttached;
-    }
+    IOReturn status;
+    impl_->readReply(impl_->request(Type::ping, nullptr), &status);
     return status;
 }
 
@@ -546,15 +580,11 @@ IOReturn SocketLink::control(const std::vector<std::string>& arguments, std::str
         w.u32(static_cast<uint32_t>(arguments.size()));
         for (auto& a : arguments) w.text(a);
     });
-    if (o.status != kIOReturnSuccess) return o.status;
-    wire::Reader r(o.packet);
-    IOReturn status = static_cast<IOReturn>(r.u32());
-    std::string text = r.text(wire::kMaxValueLength);
-    if (!r.finish()) {
-        impl_->protocolError(o);
-        return kIOReturnNotAttached;
+    IOReturn status;
+    std::string text;
+    if (impl_->readReply(o, &status, [&](wire::Reader& r) { text = r.text(wire::kMaxValueLength); }) && reply) {
+        *reply = std::move(text);
     }
-    if (reply) *reply = std::move(text);
     return status;
 }
 
@@ -565,16 +595,14 @@ IOReturn SocketLink::getMatchingServices(const MatchingDictionary& matching, std
     auto o = impl_->request(Type::getMatchingServices, [&](wire::Writer& w) { w.matching(matching); });
     // No host is running: no driver is loaded, so nothing matches.
     if (o.noHost) return kIOReturnSuccess;
-    if (o.status != kIOReturnSuccess) return o.status;
-    wire::Reader r(o.packet);
-    IOReturn status = static_cast<IOReturn>(r.u32());
-    uint32_t count = r.u32();
-    if (count > wire::kMaxHandles) r.fail();
+    IOReturn status;
     std::vector<Handle> remote;
-    for (uint32_t i = 0; i < count && r.ok(); ++i) remote.push_back(r.u32());
-    if (!r.finish()) {
-        impl_->protocolError(o);
-        return kIOReturnNotAttached;
+    if (!impl_->readReply(o, &status, [&](wire::Reader& r) {
+            uint32_t count = r.u32();
+            if (count > wire::kMaxHandles) r.fail();
+            for (uint32_t i = 0; i < count && r.ok(); ++i) remote.push_back(r.u32());
+        })) {
+        return status;
     }
     std::lock_guard<std::mutex> guard(impl_->lock);
     uint64_t session = impl_->session;
@@ -583,16 +611,7 @@ IOReturn SocketLink::getMatchingServices(const MatchingDictionary& matching, std
 }
 
 IOReturn SocketLink::retainObject(Handle object) {
-    Handle remote = 0;
-    {
-        std::lock_guard<std::mutex> guard(impl_->lock);
-        auto it = impl_->objects.find(object);
-        if (it == impl_->objects.end()) return kIOReturnBadArgument;
-        ++it->second.references;
-        if (impl_->live(it->second.session)) remote = it->second.remote;
-    }
-    if (remote) impl_->request(Type::retainObject, [&](wire::Writer& w) { w.u32(remote); }, false);
-    return kIOReturnSuccess;
+    return impl_->changeReference(object, true) ? kIOReturnSuccess : kIOReturnBadArgument;
 }
 
 IOReturn SocketLink::releaseObject(Handle object) {
@@ -600,57 +619,25 @@ IOReturn SocketLink::releaseObject(Handle object) {
         std::lock_guard<std::mutex> guard(impl_->lock);
         if (!impl_->objects.count(object)) return kIOReturnBadArgument;
     }
-    impl_->releaseLocal(object);
+    impl_->changeReference(object, false);
     return kIOReturnSuccess;
 }
 
 IOReturn SocketLink::getProperty(Handle entry, const std::string& key, std::optional<Value>* value) {
-    if (!value) return kIOReturnBadArgument;
-    *value = std::nullopt;
-    if (key.size() > wire::kMaxNameLength) return kIOReturnBadArgument;
-    auto target = impl_->resolve(entry);
-    if (target.status != kIOReturnSuccess) return target.status;
-    if (target.snapshot) {
-        *value = target.snapshot->property(key);
-        return kIOReturnSuccess;
-    }
-    return impl_->valueRequest(Type::getProperty, target.remote, key, 0, value);
+    return impl_->entryProperty(Type::getProperty, entry, key, 0, value);
 }
 
 IOReturn SocketLink::searchProperty(Handle entry, const std::string& key, uint32_t options,
                                     std::optional<Value>* value) {
-    if (!value) return kIOReturnBadArgument;
-    *value = std::nullopt;
-    if (key.size() > wire::kMaxNameLength) return kIOReturnBadArgument;
-    auto target = impl_->resolve(entry);
-    if (target.status != kIOReturnSuccess) return target.status;
-    if (target.snapshot) {
-        *value = target.snapshot->search(key, options);
-        return kIOReturnSuccess;
-    }
-    return impl_->valueRequest(Type::searchProperty, target.remote, key, options, value);
+    return impl_->entryProperty(Type::searchProperty, entry, key, options, value);
 }
 
 IOReturn SocketLink::getName(Handle entry, std::string* name) {
-    if (!name) return kIOReturnBadArgument;
-    auto target = impl_->resolve(entry);
-    if (target.status != kIOReturnSuccess) return target.status;
-    if (target.snapshot) {
-        *name = target.snapshot->name;
-        return kIOReturnSuccess;
-    }
-    return impl_->textRequest(Type::getName, target.remote, name, wire::kMaxNameLength);
+    return impl_->entryText(entry, name, Type::getName, &wire::EntrySnapshot::name, wire::kMaxNameLength);
 }
 
 IOReturn SocketLink::getPath(Handle entry, std::string* path) {
-    if (!path) return kIOReturnBadArgument;
-    auto target = impl_->resolve(entry);
-    if (target.status != kIOReturnSuccess) return target.status;
-    if (target.snapshot) {
-        *path = target.snapshot->path;
-        return kIOReturnSuccess;
-    }
-    return impl_->textRequest(Type::getPath, target.remote, path, wire::kMaxPathLength);
+    return impl_->entryText(entry, path, Type::getPath, &wire::EntrySnapshot::path, wire::kMaxPathLength);
 }
 
 IOReturn SocketLink::getEntryID(Handle entry, uint64_t* entryID) {
@@ -662,15 +649,11 @@ IOReturn SocketLink::getEntryID(Handle entry, uint64_t* entryID) {
         return kIOReturnSuccess;
     }
     auto o = impl_->request(Type::getEntryID, [&](wire::Writer& w) { w.u32(target.remote); }, false);
-    if (o.status != kIOReturnSuccess) return o.status;
-    wire::Reader r(o.packet);
-    IOReturn status = static_cast<IOReturn>(r.u32());
-    uint64_t id = r.u64();
-    if (!r.finish()) {
-        impl_->protocolError(o);
-        return kIOReturnNotAttached;
+    IOReturn status;
+    uint64_t id = 0;
+    if (impl_->readReply(o, &status, [&](wire::Reader& r) { id = r.u64(); }) && status == kIOReturnSuccess) {
+        *entryID = id;
     }
-    if (status == kIOReturnSuccess) *entryID = id;
     return status;
 }
 
@@ -737,15 +720,11 @@ IOReturn SocketLink::openConnection(Handle service, uint32_t type, Handle* conne
             w.u32(type);
         },
         false);
-    if (o.status != kIOReturnSuccess) return o.status;
-    wire::Reader r(o.packet);
-    IOReturn status = static_cast<IOReturn>(r.u32());
-    Handle remote = r.u32();
-    if (!r.finish()) {
-        impl_->protocolError(o);
-        return kIOReturnNotAttached;
+    IOReturn status;
+    Handle remote = 0;
+    if (!impl_->readReply(o, &status, [&](wire::Reader& r) { remote = r.u32(); }) || status != kIOReturnSuccess) {
+        return status;
     }
-    if (status != kIOReturnSuccess) return status;
     std::lock_guard<std::mutex> guard(impl_->lock);
     Handle local = impl_->newLocal();
     impl_->connections[local] = Impl::Connection{session, remote};
@@ -756,21 +735,11 @@ IOReturn SocketLink::openConnection(Handle service, uint32_t type, Handle* conne
 IOReturn SocketLink::callMethod(Handle connection, uint32_t selector, const std::vector<uint64_t>& scalarInput,
                                 const std::vector<uint8_t>& structureInput, uint32_t scalarOutputCount,
                                 uint32_t structureOutputSize, CallResult* result) {
-    if (!result) return kIOReturnBadArgument;
-    result->scalarOutput.clear();
-    result->structureOutput.clear();
-    if (scalarInput.size() > kMaxScalarCount || scalarOutputCount > kMaxScalarCount ||
-        structureInput.size() > kMaxInlineStructureSize || structureOutputSize > kMaxInlineStructureSize) {
+    if (!beginCall(result, scalarInput.size(), structureInput.size(), scalarOutputCount, structureOutputSize)) {
         return kIOReturnBadArgument;
     }
     Handle remote = 0;
-    {
-        std::lock_guard<std::mutex> guard(impl_->lock);
-        auto it = impl_->connections.find(connection);
-        if (it == impl_->connections.end()) return kIOReturnBadArgument;
-        if (!impl_->live(it->second.session)) return kIOReturnNotAttached;
-        remote = it->second.remote;
-    }
+    if (IOReturn found = impl_->connectionRemote(connection, false, &remote); found != kIOReturnSuccess) return found;
     auto o = impl_->request(
         Type::callMethod,
         [&](wire::Writer& w) {
@@ -783,17 +752,16 @@ IOReturn SocketLink::callMethod(Handle connection, uint32_t selector, const std:
             w.u32(structureOutputSize);
         },
         false);
-    if (o.status != kIOReturnSuccess) return o.status;
-    wire::Reader r(o.packet);
-    IOReturn status = static_cast<IOReturn>(r.u32());
-    uint32_t count = r.u32();
-    if (count > scalarOutputCount) r.fail();
+    IOReturn status;
     std::vector<uint64_t> scalars;
-    for (uint32_t i = 0; i < count && r.ok(); ++i) scalars.push_back(r.u64());
-    std::vector<uint8_t> bytes = r.bytes(structureOutputSize);
-    if (!r.finish()) {
-        impl_->protocolError(o);
-        return kIOReturnNotAttached;
+    std::vector<uint8_t> bytes;
+    if (!impl_->readReply(o, &status, [&](wire::Reader& r) {
+            uint32_t count = r.u32();
+            if (count > scalarOutputCount) r.fail();
+            for (uint32_t i = 0; i < count && r.ok(); ++i) scalars.push_back(r.u64());
+            bytes = r.bytes(structureOutputSize);
+        })) {
+        return status;
     }
     result->scalarOutput = std::move(scalars);
     result->structureOutput = std::move(bytes);
@@ -802,24 +770,12 @@ IOReturn SocketLink::callMethod(Handle connection, uint32_t selector, const std:
 
 IOReturn SocketLink::closeConnection(Handle connection) {
     Handle remote = 0;
-    {
-        std::lock_guard<std::mutex> guard(impl_->lock);
-        auto it = impl_->connections.find(connection);
-        if (it == impl_->connections.end()) return kIOReturnBadArgument;
-        bool live = impl_->live(it->second.session);
-        remote = it->second.remote;
-        impl_->connections.erase(it);
-        // The host that held it has gone and closed it already.
-        if (!live) return kIOReturnSuccess;
-    }
-    auto o = impl_->request(Type::closeConnection, [&](wire::Writer& w) { w.u32(remote); }, false);
-    if (o.status != kIOReturnSuccess) return o.status;
-    wire::Reader r(o.packet);
-    IOReturn status = static_cast<IOReturn>(r.u32());
-    if (!r.finish()) {
-        impl_->protocolError(o);
-        return kIOReturnNotAttached;
-    }
+    IOReturn found = impl_->connectionRemote(connection, true, &remote);
+    // The host that held it has gone and closed it already.
+    if (found == kIOReturnNotAttached) return kIOReturnSuccess;
+    if (found != kIOReturnSuccess) return found;
+    IOReturn status;
+    impl_->readReply(impl_->request(Type::closeConnection, [&](wire::Writer& w) { w.u32(remote); }, false), &status);
     return status;
 }
 

@@ -23,6 +23,7 @@
 #include "platform/iokit/kern/IOLib.h"
 #include "platform/iokit/kern/IOService.h"
 #include "platform/iokit/link/EmbeddedLink.h"
+#include "platform/iokit/link/LinkSupport.h"
 #include "platform/iokit/link/SocketWire.h"
 
 namespace iokit {
@@ -83,16 +84,6 @@ bool AdmissionPolicy::admits(const PeerCredentials& peer) const {
 namespace {
 
 constexpr size_t kSnapshotBudget = 128 * 1024;
-
-std::optional<Value> toValue(const OSObject* object) {
-    if (auto* number = dynamic_cast<const OSNumber*>(object)) {
-        return Number{number->unsigned64BitValue(), static_cast<uint8_t>(number->numberOfBits())};
-    }
-    if (auto* text = dynamic_cast<const OSString*>(object)) return text->string();
-    if (auto* data = dynamic_cast<const OSData*>(object)) return data->bytes();
-    if (auto* boolean = dynamic_cast<const OSBoolean*>(object)) return boolean->getValue();
-    return std::nullopt;
-}
 
 size_t valueSize(const Value& v) {
     if (auto* s = std::get_if<std::string>(&v)) return s->size();
@@ -296,14 +287,10 @@ struct Client : std::enable_shared_from_this<Client> {
     void readLoop() {
         std::vector<uint8_t> buffer(wire::kMaxRequestSize + 1);
         for (;;) {
-            iovec iov{buffer.data(), buffer.size()};
-            msghdr msg{};
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            ssize_t n = ::recvmsg(fd, &msg, 0);
-            if (n < 0 && errno == EINTR) continue;
+            bool truncated = false;
+            ssize_t n = receivePacket(fd, buffer, &truncated);
             if (n <= 0) break;
-            if ((msg.msg_flags & MSG_TRUNC) || static_cast<size_t>(n) > wire::kMaxRequestSize) {
+            if (truncated || static_cast<size_t>(n) > wire::kMaxRequestSize) {
                 IOLog("iokit socket: oversized message from peer %d; dropping it\n", static_cast<int>(peer.pid));
                 break;
             }

@@ -10,6 +10,17 @@ namespace {
 
 enum ValueTag : uint8_t { kNumberTag = 0, kTextTag = 1, kDataTag = 2, kBoolTag = 3 };
 
+// Numbers travel little-endian.
+void appendLittle(std::vector<uint8_t>& out, uint64_t v, size_t size) {
+    for (size_t i = 0; i < size; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+uint64_t fromLittle(const uint8_t* p, size_t size) {
+    uint64_t v = 0;
+    for (size_t i = size; i-- > 0;) v = (v << 8) | p[i];
+    return v;
+}
+
 std::optional<Value> find(const PropertyTable& table, const std::string& key) {
     for (auto& [k, v] : table) {
         if (k == key) return v;
@@ -43,15 +54,9 @@ Writer::Writer(Type type, uint32_t requestID, uint16_t flags) {
 }
 
 void Writer::u8(uint8_t v) { buffer_.push_back(v); }
-void Writer::u16(uint16_t v) {
-    for (int i = 0; i < 2; ++i) buffer_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void Writer::u32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) buffer_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void Writer::u64(uint64_t v) {
-    for (int i = 0; i < 8; ++i) buffer_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
+void Writer::u16(uint16_t v) { appendLittle(buffer_, v, 2); }
+void Writer::u32(uint32_t v) { appendLittle(buffer_, v, 4); }
+void Writer::u64(uint64_t v) { appendLittle(buffer_, v, 8); }
 void Writer::text(const std::string& s) {
     u32(static_cast<uint32_t>(s.size()));
     buffer_.insert(buffer_.end(), s.begin(), s.end());
@@ -151,44 +156,39 @@ uint8_t Reader::u8() {
 }
 uint16_t Reader::u16() {
     const uint8_t* p;
-    if (!take(2, &p)) return 0;
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+    return take(2, &p) ? static_cast<uint16_t>(fromLittle(p, 2)) : 0;
 }
 uint32_t Reader::u32() {
     const uint8_t* p;
-    if (!take(4, &p)) return 0;
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
+    return take(4, &p) ? static_cast<uint32_t>(fromLittle(p, 4)) : 0;
 }
 uint64_t Reader::u64() {
     const uint8_t* p;
-    if (!take(8, &p)) return 0;
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
+    return take(8, &p) ? fromLittle(p, 8) : 0;
+}
+
+uint32_t Reader::count(size_t maxCount) {
+    uint32_t n = u32();
+    if (n <= maxCount) return n;
+    ok_ = false;
+    return 0;
+}
+
+std::span<const uint8_t> Reader::run(size_t maxLength) {
+    uint32_t n = count(maxLength);
+    const uint8_t* p;
+    if (!take(n, &p)) return {};
+    return {p, n};
 }
 
 std::string Reader::text(size_t maxLength) {
-    uint32_t n = u32();
-    if (n > maxLength) {
-        ok_ = false;
-        return {};
-    }
-    const uint8_t* p;
-    if (!take(n, &p)) return {};
-    return std::string(reinterpret_cast<const char*>(p), n);
+    auto r = run(maxLength);
+    return std::string(r.begin(), r.end());
 }
 
 std::vector<uint8_t> Reader::bytes(size_t maxLength) {
-    uint32_t n = u32();
-    if (n > maxLength) {
-        ok_ = false;
-        return {};
-    }
-    const uint8_t* p;
-    if (!take(n, &p)) return {};
-    return std::vector<uint8_t>(p, p + n);
+    auto r = run(maxLength);
+    return std::vector<uint8_t>(r.begin(), r.end());
 }
 
 Value Reader::value() {
@@ -217,30 +217,9 @@ std::optional<Value> Reader::optionalValue() {
     return value();
 }
 
-MatchingDictionary Reader::matching() {
-    MatchingDictionary m;
-    m.providerClass = text(kMaxNameLength);
-    m.nameMatch = text(kMaxNameLength);
-    uint32_t n = u32();
-    if (n > kMaxPropertyMatches) {
-        ok_ = false;
-        return m;
-    }
-    for (uint32_t i = 0; i < n && ok_; ++i) {
-        std::string key = text(kMaxNameLength);
-        Value v = value();
-        if (ok_) m.propertyMatch[key] = std::move(v);
-    }
-    return m;
-}
-
-PropertyTable Reader::table() {
+PropertyTable Reader::pairs(size_t maxCount) {
     PropertyTable t;
-    uint32_t n = u32();
-    if (n > kMaxTableEntries) {
-        ok_ = false;
-        return t;
-    }
+    uint32_t n = count(maxCount);
     for (uint32_t i = 0; i < n && ok_; ++i) {
         std::string key = text(kMaxNameLength);
         Value v = value();
@@ -249,6 +228,16 @@ PropertyTable Reader::table() {
     return t;
 }
 
+MatchingDictionary Reader::matching() {
+    MatchingDictionary m;
+    m.providerClass = text(kMaxNameLength);
+    m.nameMatch = text(kMaxNameLength);
+    for (auto& [key, v] : pairs(kMaxPropertyMatches)) m.propertyMatch[key] = std::move(v);
+    return m;
+}
+
+PropertyTable Reader::table() { return pairs(kMaxTableEntries); }
+
 EntrySnapshot Reader::snapshot() {
     EntrySnapshot s;
     s.name = text(kMaxNameLength);
@@ -256,11 +245,7 @@ EntrySnapshot Reader::snapshot() {
     s.path = text(kMaxPathLength);
     s.own = table();
     for (auto* list : {&s.ancestors, &s.descendants}) {
-        uint32_t n = u32();
-        if (n > kMaxSnapshotEntries) {
-            ok_ = false;
-            return s;
-        }
+        uint32_t n = count(kMaxSnapshotEntries);
         for (uint32_t i = 0; i < n && ok_; ++i) list->push_back(table());
     }
     return s;

@@ -122,6 +122,9 @@ public:
 
 private:
     bool take(size_t n, const uint8_t** out);
+    uint32_t count(size_t maxCount);  // a count of at most maxCount
+    std::span<const uint8_t> run(size_t maxLength);  // a length-prefixed run of bytes
+    PropertyTable pairs(size_t maxCount);  // a count, then that many keys and values
     PropertyTable table();
     std::span<const uint8_t> data_;
     size_t position_ = 0;
