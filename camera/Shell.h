@@ -19,7 +19,7 @@ public:
     // argv[0] is a path, or a name looked up first among the system's helper programs (where
     // the "diskutil" stand-in lives), then on PATH. Logs "CMD Send: " and the words.
     ShellResult run(const std::vector<std::string>& argv) const;
-    // The helper-program folder: HVB_LIBEXEC, else the one built beside the program.
+    // The helper-program folder (foundation::paths::libexecDir()).
     static std::string helperDirectory();
 };
 

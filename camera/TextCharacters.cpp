@@ -100,6 +100,9 @@ std::string utf8(std::u32string_view chars) {
 
 std::size_t characterCount(std::string_view utf8Text) { return characters(utf8Text).size(); }
 
+// Decoding replaces every ill-formed part, so only well-formed text survives the round trip.
+bool isValidUtf8(std::string_view bytes) { return utf8(characters(bytes)) == bytes; }
+
 bool isAsciiAlphanumeric(std::string_view t) {
     for (char c : t) {
         bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');

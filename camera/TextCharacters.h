@@ -11,6 +11,8 @@ std::string utf8(std::u32string_view characters);
 // Appends one scalar value; a surrogate or a value past U+10FFFF becomes U+FFFD.
 void appendUtf8(std::string& out, char32_t character);
 std::size_t characterCount(std::string_view utf8);
+// True when the bytes are well-formed UTF-8.
+bool isValidUtf8(std::string_view bytes);
 bool isAsciiAlphanumeric(std::string_view text);
 
 }  // namespace hvb::text

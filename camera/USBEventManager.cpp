@@ -19,7 +19,7 @@ constexpr int64_t kBSDNamePauseMs = 50;
 
 bool validUtf8(const char* text) {
     std::string_view view(text, strnlen(text, sizeof(io_string_t)));
-    return text::utf8(text::characters(view)) == view && view.find("\xEF\xBF\xBD") == std::string_view::npos;
+    return text::isValidUtf8(view) && view.find("\xEF\xBF\xBD") == std::string_view::npos;
 }
 
 // Lowers every driverIndex above the removed one (the caller holds the lock).

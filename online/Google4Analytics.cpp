@@ -11,9 +11,6 @@
 #include "platform/foundation/Process.h"
 #include "platform/net/Transfer.h"
 
-#ifndef HVB_BUILD_LIBEXEC_DIR
-#define HVB_BUILD_LIBEXEC_DIR ""
-#endif
 
 namespace hvb {
 namespace {
@@ -86,19 +83,10 @@ json payload(const std::string& name, const json& params, const std::string& cli
 
 }  // namespace
 
-std::string libexecDir() {
-    const std::string fromEnv = foundation::paths::env("HVB_LIBEXEC");
-    if (!fromEnv.empty()) return fromEnv;
-    std::error_code ec;
-    const auto installed = foundation::paths::executableDir() / "../libexec";
-    if (std::filesystem::exists(installed / "system_profiler", ec)) return installed.lexically_normal().string();
-    return HVB_BUILD_LIBEXEC_DIR;
-}
-
 std::string processInOut(const std::vector<std::string>& argsIn, const std::vector<std::string>& argsOut) {
     foundation::ProcessOptions options;
     const std::string path = foundation::paths::env("PATH", "/usr/local/bin:/usr/bin:/bin");
-    const std::string libexec = libexecDir();
+    const std::string libexec = foundation::paths::libexecDir().string();
     options.extraEnvironment.push_back("PATH=" + (libexec.empty() ? path : libexec + ":" + path));
 
     std::vector<std::string> first{"/usr/bin/env"};

@@ -40,7 +40,5 @@ public:
 // the system's own helper programs comes first on their PATH.
 std::string processInOut(const std::vector<std::string>& argsIn, const std::vector<std::string>& argsOut);
 
-// The helper-program folder: HVB_LIBEXEC, else the one built beside the application.
-std::string libexecDir();
 
 }  // namespace hvb

@@ -7,6 +7,10 @@
 #include <system_error>
 #include <vector>
 
+#ifndef HVB_BUILD_LIBEXEC_DIR
+#define HVB_BUILD_LIBEXEC_DIR ""
+#endif
+
 namespace foundation::paths {
 
 namespace {
@@ -55,6 +59,15 @@ std::filesystem::path resourcesDir() {
     std::string fromEnv = env("HVB_RESOURCES");
     if (!fromEnv.empty()) return fromEnv;
     return (executableDir() / ".." / "share" / kAppName / "Resources").lexically_normal();
+}
+
+std::filesystem::path libexecDir() {
+    std::string fromEnv = env("HVB_LIBEXEC");
+    if (!fromEnv.empty()) return fromEnv;
+    std::error_code ec;
+    const auto installed = (executableDir() / ".." / "libexec").lexically_normal();
+    if (std::filesystem::is_directory(installed, ec)) return installed;
+    return HVB_BUILD_LIBEXEC_DIR;
 }
 
 std::filesystem::path configDir() { return xdgDir("XDG_CONFIG_HOME", ".config"); }

@@ -13,6 +13,9 @@ std::filesystem::path executableDir();
 std::filesystem::path systemRoot();
 // The application's resources: HVB_RESOURCES, else <executable>/../share/HalvetorBody_ToolBox/Resources.
 std::filesystem::path resourcesDir();
+// The system's helper programs ("diskutil", "system_profiler" stand-ins): HVB_LIBEXEC, else
+// <executable>/../libexec when it exists, else the folder the build puts them in.
+std::filesystem::path libexecDir();
 // $XDG_CONFIG_HOME/HalvetorBody_ToolBox (or ~/.config/...): user defaults.
 std::filesystem::path configDir();
 // $XDG_DATA_HOME/HalvetorBody_ToolBox (or ~/.local/share/...): the Application Support folder.
