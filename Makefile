@@ -1,8 +1,8 @@
-# Entry points: `make test` (what CI runs) and, once the application exists, `make run`.
+# Entry points: `make run` (the toolbox with simulated cameras) and `make test` (what CI runs).
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test bench clean
+.PHONY: all deps configure build test bench run clean
 
 all: build
 
@@ -18,6 +18,9 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest -j $(JOBS) --output-on-failure --no-tests=error
+
+run: build
+	@scripts/run.sh --build-dir $(BUILD_DIR)
 
 bench: deps
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DHVB_SANITIZE=OFF -DHVB_BUILD_TESTS=OFF

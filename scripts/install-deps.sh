@@ -8,6 +8,8 @@ packages=(
   libpugixml-dev nlohmann-json3-dev
   libcurl4-openssl-dev libssl-dev libzip-dev zlib1g-dev libcpp-httplib-dev
   libudev-dev
+  qt6-base-dev qt6-svg-dev libqt6svg6 libicu-dev
+  xvfb xauth xdg-utils fonts-dejavu-core
   openssl
 )
 

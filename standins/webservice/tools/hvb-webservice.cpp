@@ -1,5 +1,5 @@
 // The web-service stand-in as a program for the demo: serves on loopback until stopped and
-// prints its port. Faults are set with POST /__control.
+// prints its port and a line per request. Faults are set with POST /__control.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +39,22 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    while (!stopRequested) ::pause();
+    // One line per request served, so a person (or the demo's test) can follow the traffic.
+    size_t logged = 0;
+    while (!stopRequested) {
+        const auto requests = service.requests();
+        for (; logged < requests.size(); ++logged) {
+            const auto& r = requests[logged];
+            // The body on the same line, cut short and with its line breaks escaped.
+            std::string body = r.body.substr(0, 400);
+            for (char& c : body) {
+                if (c == '\n' || c == '\r') c = ' ';
+            }
+            std::printf("REQUEST %s %s %s\n", r.method.c_str(), r.target.c_str(), body.c_str());
+        }
+        std::fflush(stdout);
+        ::usleep(100 * 1000);
+    }
     service.stop();
     return 0;
 }

@@ -1,0 +1,71 @@
+#include "app/AppStartup.h"
+
+#include "app/LocalizedString.h"
+#include "app/MsgDialog.h"
+#include "app/WarningPageViewController.h"
+#include "camera/CameraLinkHooks.h"
+#include "online/FirmwareManager.h"
+#include "online/Google4Analytics.h"
+#include "platform/appkit/Storyboard.h"
+#include "platform/appkit/Window.h"
+#include "online/AutoUpdateManager.h"
+#include "platform/appkit/Alert.h"
+
+#include <QDesktopServices>
+#include <QLocale>
+#include <QUrl>
+
+namespace hvb {
+
+void registerAppControllers() {
+    auto& storyboard = appkit::Storyboard::main();
+    storyboard.registerController("WarningPageViewController", [] { return new WarningPageViewController(); });
+    storyboard.registerController("MsgDialogWindowController", [] { return new MsgDialogWindowController(); });
+}
+
+void installCameraLinkHooks() {
+    CameraLinkHooks hooks;
+    hooks.sendEvent = [](const std::string& name, const std::map<std::string, std::string>& params) {
+        Google4Analytics::sendEvent(name, params);
+    };
+    hooks.isFirmwareUpToDate = [](const std::string& model, const std::string& version) {
+        return firmwareManager().isFirmwareUpToDate(model, version);
+    };
+    hooks.downloadReleaseNotes = [] { firmwareManager().downloadReleaseNotes(); };
+    hooks.localizedString = [](const std::string& table, const std::string& key, const std::string& fallback) {
+        QString text;
+        if (table == "Message") text = localizedMessage(QString::fromStdString(key));
+        else if (table == "CommonString") text = localizedCommonString(QString::fromStdString(key));
+        else return fallback;
+        return text.toStdString();
+    };
+    // The disk-format dialog joins with the Tool panel; until then the storage-error opener
+    // finds no dialog in the storyboard and does nothing.
+    setCameraLinkHooks(std::move(hooks));
+}
+
+void installUpdateHooks() {
+    AutoUpdateManager::Hooks hooks;
+    hooks.runAlert = [](const std::string& title, const std::string& text, const std::vector<std::string>& buttons) {
+        appkit::Alert alert;
+        alert.messageText = QString::fromStdString(title);
+        alert.informativeText = QString::fromStdString(text);
+        for (const auto& button : buttons) alert.addButtonWithTitle(QString::fromStdString(button));
+        return alert.runModal();
+    };
+    hooks.openURL = [](const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); };
+    hooks.localized = [](const std::string& table, const std::string& key) {
+        if (table == "Message") return localizedMessage(QString::fromStdString(key)).toStdString();
+        return localizedCommonString(QString::fromStdString(key)).toStdString();
+    };
+    // The C locale names no language of the user's.
+    for (const QString& language : QLocale::system().uiLanguages()) {
+        if (language == QLatin1String("C") || language == QLatin1String("POSIX")) continue;
+        hooks.preferredLanguages.push_back(language.toStdString());
+    }
+    const QLocale::Territory territory = QLocale::system().territory();
+    if (territory != QLocale::AnyTerritory) hooks.countryCode = QLocale::territoryToCode(territory).toStdString();
+    AutoUpdateManager::shared().setHooks(std::move(hooks));
+}
+
+}  // namespace hvb

@@ -1,0 +1,14 @@
+#pragma once
+// What the application wires up before its window loads: the storyboard's controllers, the
+// camera link's hooks into the application, and the updater.
+namespace hvb {
+
+// Registers the controllers of the application shell in the storyboard "Main".
+void registerAppControllers();
+// Points the camera link at analytics, the firmware service, the string tables and the
+// disk-format dialog.
+void installCameraLinkHooks();
+// Gives the self-update its alert, browser, string tables and the user's languages.
+void installUpdateHooks();
+
+}  // namespace hvb

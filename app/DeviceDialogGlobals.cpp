@@ -1,0 +1,14 @@
+#include "app/DeviceDialogGlobals.h"
+
+namespace hvb {
+
+CommandDictionary activeCommandTable;
+bool passwordEnterFromPanel = false;
+bool passwordEnterForUpgrade = false;
+bool passwordEnterUnlocked = false;
+uint8_t firmwareUpgradeState = 0;
+QPointer<appkit::Window> firmwareUpgradeWindow;
+int diskFormatResult = kDiskFormatNone;
+QPointer<appkit::Window> diskFormatWindow;
+
+}  // namespace hvb

@@ -1,0 +1,33 @@
+#pragma once
+// Process-wide values the Status panel shares with the device dialogs it opens (disk format,
+// password entry, firmware upgrade). Openers set them right before a dialog opens; the dialogs
+// read and change them. Main thread only.
+#include <cstdint>
+#include <string>
+
+#include <QPointer>
+
+#include "camera/CommandTables.h"
+#include "platform/appkit/Window.h"
+
+namespace hvb {
+
+// The command table of the camera a device dialog works on.
+extern CommandDictionary activeCommandTable;
+
+// The password-entry dialog: opened from the panel's folder action, or for an upgrade; true
+// after the camera accepted the password.
+extern bool passwordEnterFromPanel;
+extern bool passwordEnterForUpgrade;
+extern bool passwordEnterUnlocked;
+
+// The firmware-upgrade dialog's state (0 before each opening) and its window while shown.
+extern uint8_t firmwareUpgradeState;
+extern QPointer<appkit::Window> firmwareUpgradeWindow;
+
+// The disk-format dialog's result (0 none, 1 formatted, 2 failed) and its window.
+enum : int { kDiskFormatNone = 0, kDiskFormatDone = 1, kDiskFormatFailed = 2 };
+extern int diskFormatResult;
+extern QPointer<appkit::Window> diskFormatWindow;
+
+}  // namespace hvb

@@ -1,0 +1,325 @@
+#include "app/MainWindow.h"
+
+#include <sys/utsname.h>
+
+#include <filesystem>
+#include <memory>
+
+#include <QCloseEvent>
+#include <QMenuBar>
+
+#include "app/About.h"
+#include "app/LocalizedString.h"
+#include "app/MainSplitView.h"
+#include "app/RightSplitViewController.h"
+#include "camera/CommandTables.h"
+#include "camera/KextResources.h"
+#include "camera/VersionNumber.h"
+#include "online/AutoUpdateManager.h"
+#include "online/OnlineConfig.h"
+#include "platform/appkit/Alert.h"
+#include "platform/appkit/Application.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/iokit/user/IOKitLib.h"
+#include "platform/net/Reachability.h"
+#include "platform/net/Transfer.h"
+
+namespace hvb {
+
+namespace {
+
+std::string commonString(const char* key) { return localizedCommonString(QString::fromUtf8(key)).toStdString(); }
+std::string messageString(const char* key) { return localizedMessage(QString::fromUtf8(key)).toStdString(); }
+
+int64_t countServicesOfDriverClass() {
+    io_iterator_t iterator = IO_OBJECT_NULL;
+    kern_return_t kr = IOServiceGetMatchingServices(kIOMainPortDefault, IOServiceMatching(MainWindow::kDriverClass),
+                                                    &iterator);
+    if (kr != kIOReturnSuccess) {
+        foundation::printf("IOServiceGetMatchingServices returned 0x%08x", static_cast<unsigned>(kr));
+        return 0;
+    }
+    int64_t count = 0;
+    while (io_object_t service = IOIteratorNext(iterator)) {
+        ++count;
+        IOObjectRelease(service);
+    }
+    IOObjectRelease(iterator);
+    return count;
+}
+
+// An alert on the main queue; the calling (background) thread waits until it is dismissed, so
+// a repeated request never piles alerts up.
+void showAlertOnMainAndWait(const std::string& title, const std::string& text) {
+    auto done = std::make_shared<dispatch::Semaphore>(0);
+    dispatch::mainQueue().async([title, text, done] {
+        appkit::Alert alert;
+        alert.messageText = QString::fromStdString(title);
+        alert.informativeText = QString::fromStdString(text);
+        alert.runModal();
+        done->signal();
+    });
+    done->wait();
+}
+
+}  // namespace
+
+LaunchEnvironment LaunchEnvironment::system() {
+    LaunchEnvironment env;
+    env.detectArchitecture = []() -> std::optional<std::string> {
+        struct utsname name {};
+        if (::uname(&name) != 0) return std::nullopt;
+        std::string machine = name.machine;
+        if (!machine.empty() && machine.back() == '\n') machine.pop_back();
+        if (machine.empty()) return std::nullopt;
+        return machine;
+    };
+    env.fileExists = [](const std::string& path) {
+        std::error_code ec;
+        return !path.empty() && std::filesystem::exists(path, ec);
+    };
+    env.readDictionary = [](const std::string& path) -> std::optional<foundation::plist::Dictionary> {
+        auto parsed = foundation::plist::parseFile(path);
+        if (!parsed.value) return std::nullopt;
+        const foundation::plist::Dictionary* dict = parsed.value->asDictionary();
+        if (!dict) return std::nullopt;
+        return *dict;
+    };
+    env.defaults = &foundation::UserDefaults::standard();
+    env.installKextPath = [] { return hvb::installKextPath(); };
+    env.kextBundlePath = [] { return hvb::kextBundlePath(); };
+    env.kextBundlePath1014 = [] { return hvb::kextBundlePath1014(); };
+    env.atLeast_10_15 = true;  // Linux counts as a current system: the plain bundle
+    env.systemRoot = foundation::paths::systemRoot().string();
+    env.runAsAdministrator = [](const std::string& script, const std::vector<std::string>& arguments) {
+        return security::runScriptAsAdministrator(script, arguments);
+    };
+    env.countDriverServices = countServicesOfDriverClass;
+    env.showAlertAndWait = showAlertOnMainAndWait;
+    env.terminate = [] { appkit::terminate(); };
+    env.isNetworkReachable = [] { return net::isNetworkReachable(); };
+    env.probeWebSite = [](std::function<void(bool, bool, long)> completion) {
+        net::Request request;
+        request.method = "GET";
+        request.url = onlineconfig::siteURL();
+        // A fixed time-out of the system: scaled like every pause.
+        request.timeoutMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                dispatch::scaled(dispatch::Millis(20000)))
+                                .count();
+        if (onlineconfig::isPlaceholder(request.url) || !net::isValidURL(request.url)) {
+            // The placeholder site never answers: fail at once instead of waiting for DNS.
+            dispatch::globalQueue().async([completion] { completion(false, true, 0); });
+            return;
+        }
+        net::Session::shared().dataTask(request, [completion](net::DataResult result) {
+            completion(result.body.has_value(), result.error.has_value(),
+                       result.response ? result.response->statusCode : 0);
+        });
+    };
+    env.setInternetAvailable = [](bool available) { hvb::setInternetAvailable(available); };
+    env.buildAllCommandTables = [] { hvb::buildAllCommandTables(); };
+    env.shortVersionString = [] { return foundation::Bundle::main().infoString("CFBundleShortVersionString"); };
+    return env;
+}
+
+MainWindow::MainWindow(LaunchEnvironment environment, QWidget* parent)
+    : QMainWindow(parent), environment_(std::move(environment)) {
+    setObjectName("MainWindow");
+    splitView_ = new MainSplitView(this);
+    setCentralWidget(splitView_);
+    resize(1040, 680);
+    setMinimumSize(900, 600);
+    buildMenus();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenus() {
+    QString appName = QString::fromStdString(
+        foundation::Bundle::main().infoString("CFBundleName").value_or(foundation::paths::kAppName));
+    QMenu* appMenu = menuBar()->addMenu(appName);
+    QAction* about = appMenu->addAction(QStringLiteral("About %1").arg(appName));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, [this] {
+        auto* page = new About();
+        if (auto* right = splitView_ ? splitView_->rightController() : nullptr) {
+            right->presentViewControllerAsModalWindow(page);
+        }
+    });
+    appMenu->addSeparator();
+    QAction* quit = appMenu->addAction(QStringLiteral("Quit %1").arg(appName));
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, this, [this] { close(); });
+}
+
+void MainWindow::windowDidLoad() {
+    foundation::print("MainWindow START");
+    loadLocalVersion();
+    dispatch::globalQueue(dispatch::QoS::background).async([this] {
+        auto architecture = environment_.detectArchitecture ? environment_.detectArchitecture() : std::nullopt;
+        checkDriver(architecture);
+    });
+    if (environment_.buildAllCommandTables) environment_.buildAllCommandTables();
+    if (isNetworkReachable()) {
+        probeWebSite([this](bool ok) {
+            if (environment_.setInternetAvailable) environment_.setInternetAvailable(ok);
+        });
+    } else if (environment_.setInternetAvailable) {
+        // Not reachable: the flag is cleared and no probe or update check follows.
+        environment_.setInternetAvailable(false);
+    }
+}
+
+void MainWindow::showWindow() {
+    splitView_->beginAppearance();
+    show();
+    splitView_->endAppearance();
+}
+
+void MainWindow::loadLocalVersion() {
+    localToolBoxVersion_.clear();
+    localToolBoxVersionNumber_ = -1;
+    auto version = environment_.shortVersionString ? environment_.shortVersionString() : std::nullopt;
+    if (!version) return;
+    localToolBoxVersion_ = *version;
+    localToolBoxVersionNumber_ = parseVersionNumber(*version);
+}
+
+bool MainWindow::isDriverUpdateNeeded() {
+    int64_t stored = -1;
+    if (environment_.defaults) {
+        auto value = environment_.defaults->string(kToolBoxVersionKey);
+        if (value) stored = parseVersionNumber(value.value);
+    }
+    return stored < localToolBoxVersionNumber_;
+}
+
+std::string MainWindow::installedBundlePath() const {
+    std::filesystem::path root = environment_.systemRoot.empty() ? "/" : environment_.systemRoot;
+    return (root / "Library/Extensions" / kBundleName).string();
+}
+
+std::string MainWindow::applicationBundleCopyPath() const {
+    auto path = environment_.atLeast_10_15
+                    ? (environment_.kextBundlePath ? environment_.kextBundlePath() : std::nullopt)
+                    : (environment_.kextBundlePath1014 ? environment_.kextBundlePath1014() : std::nullopt);
+    return path.value_or("");
+}
+
+void MainWindow::checkDriver(const std::optional<std::string>& architecture) {
+    const std::string information = commonString("Information");
+    if (!architecture) {
+        foundation::print("failed to detect architecture");
+        if (environment_.showAlertAndWait) environment_.showAlertAndWait(information, "Architecture not supported");
+        return;
+    }
+    if (*architecture == "arm64") {
+        foundation::print("Not supported");
+        // The user sees why the application quits before it does.
+        if (environment_.showAlertAndWait) environment_.showAlertAndWait(information, "Architecture not supported");
+        if (environment_.terminate) environment_.terminate();
+        return;
+    }
+    const std::string installed = installedBundlePath();
+    if (!environment_.fileExists(installed)) {
+        runInstallScript("NORMAL");
+        return;
+    }
+    if (isDriverUpdateNeeded()) {
+        runUnplugRequest();
+        runInstallScript("RELOAD");
+        return;
+    }
+    const std::string installedInfo = installed + "/Contents/Info.plist";
+    const std::string copyInfo = applicationBundleCopyPath() + "/Contents/Info.plist";
+    if (!environment_.fileExists(installedInfo) || !environment_.fileExists(copyInfo)) return;
+    auto installedDict = environment_.readDictionary(installedInfo);
+    auto copyDict = environment_.readDictionary(copyInfo);
+    if (!installedDict || !copyDict) return;
+    auto versionOf = [](const foundation::plist::Dictionary& dict) -> std::optional<std::string> {
+        auto it = dict.find("CFBundleVersion");
+        if (it == dict.end() || !it->second.asString()) return std::nullopt;
+        return *it->second.asString();
+    };
+    auto installedVersion = versionOf(*installedDict);
+    auto copyVersion = versionOf(*copyDict);
+    if (!installedVersion || !copyVersion) return;
+    foundation::print(*installedVersion);
+    if (parseVersionNumber(*installedVersion) < parseVersionNumber(*copyVersion)) {
+        runUnplugRequest();
+        runInstallScript("RELOAD");
+    }
+}
+
+void MainWindow::runUnplugRequest() {
+    const auto show = [this](const std::string& title, const std::string& text) {
+        if (environment_.showAlertAndWait) environment_.showAlertAndWait(title, text);
+    };
+    show(commonString("Information"),
+         messageString("A new driver version is ready for installation. Please make sure you have unplugged the Halvetor Body."));
+    int64_t count = environment_.countDriverServices ? environment_.countDriverServices() : 0;
+    while (count > 0) {
+        show(commonString("Attention"),
+             messageString("Looks like your Halvetor Body has not been removed. Please check again."));
+        foundation::print(std::to_string(count));
+        count = environment_.countDriverServices();
+    }
+}
+
+bool MainWindow::runInstallScript(const std::string& mode) {
+    const std::string script = environment_.installKextPath ? environment_.installKextPath().value_or("") : "";
+    const std::vector<std::string> arguments = {applicationBundleCopyPath(), kBundleName, mode};
+    security::AdminRunResult result;
+    if (environment_.runAsAdministrator) result = environment_.runAsAdministrator(script, arguments);
+    const bool ran = result.launched && !result.cancelled && !result.notAuthorized && result.exitStatus == 0;
+    if (ran && environment_.fileExists(installedBundlePath())) {
+        foundation::print(result.output);
+        if (environment_.defaults) environment_.defaults->set(kToolBoxVersionKey, localToolBoxVersion_);
+        return true;
+    }
+    foundation::print("ERROR");
+    if (!result.output.empty()) foundation::print(result.output);
+    if (!result.error.empty()) foundation::print(result.error);
+    if (environment_.showAlertAndWait) {
+        // Reported without holding up the caller: the check has nothing left to do.
+        auto show = environment_.showAlertAndWait;
+        dispatch::globalQueue(dispatch::QoS::background).async([show] {
+            show("Driver loaded error", "Please restart computer to make sure driver work.");
+        });
+    }
+    return false;
+}
+
+bool MainWindow::isNetworkReachable() {
+    // Unknown counts as reachable: the site probe then decides.
+    return environment_.isNetworkReachable ? environment_.isNetworkReachable() : true;
+}
+
+void MainWindow::probeWebSite(std::function<void(bool)> completion) {
+    if (!environment_.probeWebSite) {
+        completion(false);
+        return;
+    }
+    environment_.probeWebSite([completion](bool hasData, bool hasError, long status) {
+        websiteProbeCompletion(hasData, hasError ? std::optional<net::Error>(net::Error{}) : std::nullopt, status,
+                               completion);
+    });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (splitView_->isAppeared()) {
+        splitView_->beginDisappearance();
+        splitView_->endDisappearance();
+    }
+    windowWillClose();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::windowWillClose() { appkit::terminate(); }
+
+}  // namespace hvb

@@ -1,0 +1,106 @@
+#pragma once
+// The main window and its launch checks: the application's version, the processor, the driver
+// bundle (installed or reinstalled through the administrator-privileged installer), the command
+// tables and the network. Closing the window ends the application.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QMainWindow>
+
+#include "platform/foundation/Plist.h"
+#include "platform/security/AdminRun.h"
+
+namespace foundation {
+class UserDefaults;
+}
+
+namespace hvb {
+
+class MainSplitView;
+
+// Everything the launch checks ask of the machine, so that a test can answer with fakes.
+struct LaunchEnvironment {
+    // `arch`: the machine name, trailing newline stripped; none when it cannot be read.
+    std::function<std::optional<std::string>()> detectArchitecture;
+    std::function<bool(const std::string& path)> fileExists;
+    // A plist file as a dictionary; none when missing or not a dictionary.
+    std::function<std::optional<foundation::plist::Dictionary>(const std::string& path)> readDictionary;
+    foundation::UserDefaults* defaults = nullptr;
+    // The installer resources: "installKext.sh" and the driver bundle copies.
+    std::function<std::optional<std::string>()> installKextPath;
+    std::function<std::optional<std::string>()> kextBundlePath;
+    std::function<std::optional<std::string>()> kextBundlePath1014;
+    bool atLeast_10_15 = true;
+    std::string systemRoot = "/";  // stands for "/" in "/Library/Extensions"
+    std::function<security::AdminRunResult(const std::string& script, const std::vector<std::string>& arguments)>
+        runAsAdministrator;
+    std::function<int64_t()> countDriverServices;
+    // Shows an alert on the main queue and returns once the user dismissed it (callers are
+    // never on the main thread).
+    std::function<void(const std::string& title, const std::string& text)> showAlertAndWait;
+    std::function<void()> terminate;
+    std::function<bool()> isNetworkReachable;
+    // GET of the maker's web site (20 s); completion(data, error, status) off the main thread.
+    std::function<void(std::function<void(bool hasData, bool hasError, long status)>)> probeWebSite;
+    std::function<void(bool)> setInternetAvailable;
+    std::function<void()> buildAllCommandTables;
+    // The application's "CFBundleShortVersionString".
+    std::function<std::optional<std::string>()> shortVersionString;
+
+    // The machine as it is.
+    static LaunchEnvironment system();
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* kBundleName = "com_brevantis_driver_HVBSCSIDriver.kext";
+    static constexpr const char* kDriverClass = "com_brevantis_driver_HVBSCSIDriver";
+    static constexpr const char* kToolBoxVersionKey = "ToolBoxVersion";
+
+    explicit MainWindow(LaunchEnvironment environment = LaunchEnvironment::system(), QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The launch checks, in their order; the driver check goes to a background queue.
+    void windowDidLoad();
+    // Shows the window with the appearance of its panes.
+    void showWindow();
+
+    virtual void loadLocalVersion();
+    virtual bool isDriverUpdateNeeded();
+    // The driver check (runs on the background queue; tests call it directly).
+    virtual void checkDriver(const std::optional<std::string>& architecture);
+    // One administrator run of the installer; true when the driver is installed afterwards.
+    bool runInstallScript(const std::string& mode);
+    // Asks for the cameras to be unplugged until no driver service remains.
+    void runUnplugRequest();
+    bool isNetworkReachable();
+    void probeWebSite(std::function<void(bool)> completion);
+
+    std::string localToolBoxVersion() const { return localToolBoxVersion_; }
+    int64_t localToolBoxVersionNumber() const { return localToolBoxVersionNumber_; }
+    // "<root>/Library/Extensions/com_brevantis_driver_HVBSCSIDriver.kext".
+    std::string installedBundlePath() const;
+    // The application's copy of the driver for this system (empty when absent).
+    std::string applicationBundleCopyPath() const;
+
+    MainSplitView* splitView() const { return splitView_; }
+    const LaunchEnvironment& environment() const { return environment_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void windowWillClose();
+    void buildMenus();
+
+    LaunchEnvironment environment_;
+    std::string localToolBoxVersion_;
+    int64_t localToolBoxVersionNumber_ = -1;
+    MainSplitView* splitView_ = nullptr;
+};
+
+}  // namespace hvb

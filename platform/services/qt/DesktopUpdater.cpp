@@ -1,0 +1,148 @@
+#include "platform/services/qt/DesktopUpdater.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#include <fstream>
+#include <iterator>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/services/Appcast.h"
+#include "platform/services/qt/UpdateOfferDialog.h"
+
+namespace services {
+namespace {
+
+// No real appcast comes near this; a larger file is not read.
+constexpr std::streamsize kMaxFeedBytes = 8 * 1024 * 1024;
+
+std::optional<std::string> readFeed(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes(static_cast<size_t>(kMaxFeedBytes) + 1, '\0');
+    in.read(bytes.data(), kMaxFeedBytes + 1);
+    const std::streamsize got = in.gcount();
+    if (got > kMaxFeedBytes) return std::nullopt;
+    bytes.resize(static_cast<size_t>(got));
+    return bytes;
+}
+
+// Only web addresses are handed to the desktop: a feed must not make us open a local file or
+// start some other handler.
+bool isWebLink(const std::string& link) {
+    const QUrl url(QString::fromStdString(link), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty();
+}
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+DesktopUpdater::DesktopUpdater(QObject* parent) : DesktopUpdater(Options{}, parent) {}
+
+DesktopUpdater::DesktopUpdater(Options options, QObject* parent) : QObject(parent), options_(std::move(options)) {}
+
+DesktopUpdater::~DesktopUpdater() {
+    if (dialog_) delete dialog_.data();
+}
+
+void DesktopUpdater::setFeedURL(const std::filesystem::path& feed) {
+    std::lock_guard lock(mutex_);
+    feed_ = feed;
+}
+
+std::optional<std::filesystem::path> DesktopUpdater::feedURL() const {
+    std::lock_guard lock(mutex_);
+    return feed_;
+}
+
+foundation::UserDefaults& DesktopUpdater::defaults() const {
+    return options_.defaults ? *options_.defaults : foundation::UserDefaults::standard();
+}
+
+std::string DesktopUpdater::skippedVersion() const {
+    const auto skipped = defaults().string(kSkippedVersionKey);
+    return skipped ? skipped.value : std::string();
+}
+
+std::string DesktopUpdater::currentVersion() const {
+    if (options_.currentVersion) return *options_.currentVersion;
+    return foundation::Bundle::main().infoString("CFBundleShortVersionString").value_or("");
+}
+
+std::string DesktopUpdater::appName() const {
+    if (options_.appName) return *options_.appName;
+    return foundation::Bundle::main().infoString("CFBundleName").value_or(foundation::paths::kAppName);
+}
+
+void DesktopUpdater::checkForUpdatesInBackground() {
+    const auto feed = feedURL();
+    QPointer<DesktopUpdater> self(this);
+    dispatch::globalQueue(dispatch::QoS::utility).async([self, feed] {
+        std::vector<AppcastItem> items;
+        if (feed) {
+            if (const auto bytes = readFeed(*feed)) items = appcast::parse(*bytes);
+            else foundation::print("[Updater] cannot read the feed " + feed->string());
+        }
+        // The QPointer is only looked at on the main thread, where the updater lives.
+        dispatch::mainQueue().async([self, items = std::move(items)]() mutable {
+            if (self) self->evaluate(std::move(items));
+        });
+    });
+}
+
+void DesktopUpdater::evaluate(std::vector<AppcastItem> items) {
+    if (dialog_) return;  // the open offer stands
+    const auto newest = appcast::newestItem(items);
+    const std::string current = currentVersion();
+    const std::string skipped = skippedVersion();
+    const bool offered = newest && appcast::compareVersions(newest->versionString, current) > 0 &&
+                         (skipped.empty() || appcast::compareVersions(newest->versionString, skipped) > 0);
+    if (!offered) {
+        if (auto* d = delegate()) d->updaterDidNotFindUpdate(*this);
+        emit checkFinished();
+        return;
+    }
+    present(*newest, current);
+}
+
+void DesktopUpdater::present(const AppcastItem& item, const std::string& current) {
+    const std::string shown = item.displayVersionString.value_or(item.versionString);
+    auto* dialog = new UpdateOfferDialog(q(appName()), q(shown), q(current), q(item.link));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog_ = dialog;
+    connect(dialog, &UpdateOfferDialog::answered, this, [this, item](UpdateOfferDialog::Answer answer) {
+        dialog_.clear();
+        UpdaterDelegate* d = delegate();
+        switch (answer) {
+            case UpdateOfferDialog::Answer::openLink: {
+                const auto open = options_.openURL ? options_.openURL : [](const std::string& link) {
+                    return QDesktopServices::openUrl(QUrl(q(link)));
+                };
+                if (item.link.empty()) {
+                    if (d) d->updaterFailedToDownloadUpdate(*this, item, "The update has no download address.");
+                } else if (!isWebLink(item.link) || !open(item.link)) {
+                    if (d) d->updaterFailedToDownloadUpdate(*this, item, "Cannot open the download address " + item.link);
+                }
+                break;
+            }
+            case UpdateOfferDialog::Answer::skipThisVersion:
+                defaults().set(kSkippedVersionKey, item.versionString);
+                if (d) d->updaterUserDidSkipThisVersion(*this, item);
+                break;
+            case UpdateOfferDialog::Answer::remindMeLater:
+                if (d) d->userDidCancelDownload(*this);
+                break;
+        }
+        emit checkFinished();
+    });
+    dialog->show();
+    emit offerShown(dialog);
+}
+
+}  // namespace services

@@ -1,0 +1,411 @@
+// The main window's launch checks: the driver decision table, the installer run, reachability and
+// the web-site probe, with the machine answered by fakes (and by a real installer run once).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "app/MainWindow.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/security/AdminRun.h"
+#include "../platform/foundation/TempDir.h"
+#include "AppTestSupport.h"
+#include "standins/webservice/WebService.h"
+
+namespace {
+
+using hvb::LaunchEnvironment;
+using hvb::MainWindow;
+namespace plist = foundation::plist;
+
+constexpr const char* kCopy = "/res/com_brevantis_driver_HVBSCSIDriver.kext";
+constexpr const char* kInstalled = "/sandbox/Library/Extensions/com_brevantis_driver_HVBSCSIDriver.kext";
+
+struct FakeMachine {
+    std::optional<std::string> arch = std::string("x86_64");
+    std::set<std::string> files;
+    std::map<std::string, std::optional<std::string>> bundleVersions;  // Info.plist path -> CFBundleVersion
+    std::vector<std::vector<std::string>> installs;
+    std::vector<std::pair<std::string, std::string>> alerts;
+    std::vector<int64_t> serviceCounts;  // answered in turn, then 0
+    int terminations = 0;
+    security::AdminRunResult installResult;
+    bool installCreatesBundle = true;
+    bool reachable = true;
+    int probes = 0;
+    std::vector<bool> internet;
+    std::vector<std::string> events;  // order of what happened
+    std::mutex lock;
+    TempDir home;
+    foundation::UserDefaults defaults{home / "defaults.json"};
+
+    FakeMachine() {
+        installResult.launched = true;
+        installResult.exitStatus = 0;
+        files.insert(std::string(kCopy) + "/Contents/Info.plist");
+        bundleVersions[std::string(kCopy) + "/Contents/Info.plist"] = "1.0.0";
+    }
+
+    LaunchEnvironment environment(std::string appVersion = "1.2.0") {
+        LaunchEnvironment env;
+        env.detectArchitecture = [this] { return arch; };
+        env.fileExists = [this](const std::string& p) { return files.count(p) > 0; };
+        env.readDictionary = [this](const std::string& p) -> std::optional<plist::Dictionary> {
+            auto it = bundleVersions.find(p);
+            if (it == bundleVersions.end()) return std::nullopt;
+            plist::Dictionary dict;
+            if (it->second) dict["CFBundleVersion"] = plist::Value(*it->second);
+            return dict;
+        };
+        env.defaults = &defaults;
+        env.installKextPath = [] { return std::optional<std::string>("/res/installKext.sh"); };
+        env.kextBundlePath = [] { return std::optional<std::string>(kCopy); };
+        env.kextBundlePath1014 = [] { return std::optional<std::string>("/res/old.kext"); };
+        env.systemRoot = "/sandbox";
+        env.runAsAdministrator = [this](const std::string& script, const std::vector<std::string>& args) {
+            std::vector<std::string> call{script};
+            call.insert(call.end(), args.begin(), args.end());
+            installs.push_back(call);
+            events.push_back("install " + args.back());
+            if (installCreatesBundle && installResult.exitStatus == 0) files.insert(kInstalled);
+            return installResult;
+        };
+        env.countDriverServices = [this]() -> int64_t {
+            events.push_back("count");
+            if (serviceCounts.empty()) return 0;
+            int64_t n = serviceCounts.front();
+            serviceCounts.erase(serviceCounts.begin());
+            return n;
+        };
+        env.showAlertAndWait = [this](const std::string& title, const std::string& text) {
+            std::lock_guard<std::mutex> guard(lock);
+            alerts.emplace_back(title, text);
+            events.push_back("alert " + text);
+        };
+        env.terminate = [this] {
+            ++terminations;
+            events.push_back("terminate");
+        };
+        env.isNetworkReachable = [this] { return reachable; };
+        env.probeWebSite = [this](std::function<void(bool, bool, long)> completion) {
+            ++probes;
+            completion(true, false, 200);
+        };
+        env.setInternetAvailable = [this](bool on) { internet.push_back(on); };
+        env.buildAllCommandTables = [this] { events.push_back("tables"); };
+        env.shortVersionString = [appVersion] { return std::optional<std::string>(appVersion); };
+        return env;
+    }
+
+    void installDriver(const std::string& version) {
+        files.insert(kInstalled);
+        files.insert(std::string(kInstalled) + "/Contents/Info.plist");
+        bundleVersions[std::string(kInstalled) + "/Contents/Info.plist"] = version;
+    }
+    size_t alertsWith(const std::string& text) const {
+        size_t n = 0;
+        for (const auto& a : alerts) n += a.second == text;
+        return n;
+    }
+};
+
+const std::string kNewDriver =
+    "A new driver version is ready for installation. Please make sure you have unplugged the Halvetor Body.";
+const std::string kNotRemoved = "Looks like your Halvetor Body has not been removed. Please check again.";
+
+void waitForBackground() {
+    // The failure alert of an install is shown from a background task.
+    apptest::waitUntil([] { return false; }, 150);
+}
+
+TEST(DriverCheck, ArchitectureDecidesFirst) {
+    {
+        FakeMachine m;
+        m.arch.reset();
+        MainWindow w(m.environment());
+        w.loadLocalVersion();
+        w.checkDriver(std::nullopt);
+        ASSERT_EQ(m.alerts.size(), 1u);
+        EXPECT_EQ(m.alerts[0], std::make_pair(std::string("Information"), std::string("Architecture not supported")));
+        EXPECT_TRUE(m.installs.empty());
+        EXPECT_EQ(m.terminations, 0);
+    }
+    {
+        FakeMachine m;
+        MainWindow w(m.environment());
+        w.loadLocalVersion();
+        w.checkDriver(std::string("arm64"));
+        // The user learns why before the application quits.
+        EXPECT_EQ(m.events, (std::vector<std::string>{"alert Architecture not supported", "terminate"}));
+        EXPECT_TRUE(m.installs.empty());
+    }
+    for (const char* arch : {"aarch64", "x86_64", "arm64e"}) {
+        FakeMachine m;
+        MainWindow w(m.environment());
+        w.loadLocalVersion();
+        w.checkDriver(std::string(arch));
+        EXPECT_EQ(m.terminations, 0) << arch;
+        EXPECT_EQ(m.installs.size(), 1u) << arch;
+    }
+}
+
+TEST(DriverCheck, MissingDriverInstallsAtOnceWithoutUnplugRequest) {
+    FakeMachine m;
+    MainWindow w(m.environment("1.2.0"));
+    w.loadLocalVersion();
+    w.checkDriver(std::string("x86_64"));
+    ASSERT_EQ(m.installs.size(), 1u);
+    EXPECT_EQ(m.installs[0], (std::vector<std::string>{"/res/installKext.sh", kCopy,
+                                                       "com_brevantis_driver_HVBSCSIDriver.kext", "NORMAL"}));
+    EXPECT_EQ(m.alertsWith(kNewDriver), 0u);
+    EXPECT_EQ(m.defaults.string("ToolBoxVersion").value, "1.2.0");
+}
+
+TEST(DriverCheck, OlderStoredVersionAsksToUnplugUntilNoCameraThenReloads) {
+    FakeMachine m;
+    m.installDriver("1.0.0");
+    m.defaults.set("ToolBoxVersion", "1.1.9");
+    m.serviceCounts = {2, 1, 0};
+    MainWindow w(m.environment("1.2.0"));
+    w.loadLocalVersion();
+    w.checkDriver(std::string("x86_64"));
+    EXPECT_EQ(m.events, (std::vector<std::string>{"alert " + kNewDriver, "count", "alert " + kNotRemoved, "count",
+                                                  "alert " + kNotRemoved, "count", "install RELOAD"}));
+    EXPECT_EQ(m.alerts[1].first, "Attention");
+    EXPECT_EQ(m.defaults.string("ToolBoxVersion").value, "1.2.0");
+}
+
+TEST(DriverCheck, FirstLaunchWithInstalledDriverReloadsOnlyWhenTheAppVersionParses) {
+    FakeMachine m;
+    m.installDriver("1.0.0");
+    MainWindow w(m.environment("1.2.0"));
+    w.loadLocalVersion();
+    EXPECT_TRUE(w.isDriverUpdateNeeded());
+    w.checkDriver(std::string("x86_64"));
+    ASSERT_EQ(m.installs.size(), 1u);
+    EXPECT_EQ(m.installs[0].back(), "RELOAD");
+
+    FakeMachine n;
+    n.installDriver("1.0.0");
+    MainWindow v(n.environment("1.2.beta"));  // not a version number: -1
+    v.loadLocalVersion();
+    EXPECT_EQ(v.localToolBoxVersionNumber(), -1);
+    EXPECT_FALSE(v.isDriverUpdateNeeded());
+    v.checkDriver(std::string("x86_64"));
+    EXPECT_TRUE(n.installs.empty());
+}
+
+TEST(DriverCheck, StoredVersionAndBundleVersionsCompareAsNumbers) {
+    struct Case {
+        std::string stored, installed, copy;
+        bool reload;
+    };
+    const Case cases[] = {
+        {"1.2.0", "1.0.3", "1.0.10", true},   // 10003 < 10010, not a text comparison
+        {"1.2.0", "1.0.10", "1.0.3", false},
+        {"1.2.0", "1.0.0", "1.0.0", false},
+        {"1.10.0", "1.0.0", "1.0.0", false},  // a newer stored version needs nothing
+        {"garbage", "1.0.0", "1.0.0", true},  // unreadable default counts as missing
+    };
+    for (const auto& c : cases) {
+        FakeMachine m;
+        m.installDriver(c.installed);
+        m.bundleVersions[std::string(kCopy) + "/Contents/Info.plist"] = c.copy;
+        m.defaults.set("ToolBoxVersion", c.stored);
+        MainWindow w(m.environment("1.2.0"));
+        w.loadLocalVersion();
+        w.checkDriver(std::string("x86_64"));
+        EXPECT_EQ(m.installs.size(), c.reload ? 1u : 0u) << c.stored << " " << c.installed << " " << c.copy;
+    }
+}
+
+TEST(DriverCheck, MissingOrUnreadableVersionFilesChangeNothing) {
+    const std::function<void(FakeMachine&)> breakers[] = {
+        [](FakeMachine& m) { m.files.erase(std::string(kInstalled) + "/Contents/Info.plist"); },
+        [](FakeMachine& m) { m.files.erase(std::string(kCopy) + "/Contents/Info.plist"); },
+        [](FakeMachine& m) { m.bundleVersions.erase(std::string(kInstalled) + "/Contents/Info.plist"); },
+        [](FakeMachine& m) { m.bundleVersions[std::string(kCopy) + "/Contents/Info.plist"] = std::nullopt; },
+    };
+    for (const auto& breakIt : breakers) {
+        FakeMachine m;
+        m.installDriver("1.0.0");
+        m.bundleVersions[std::string(kCopy) + "/Contents/Info.plist"] = "9.9.9";
+        m.defaults.set("ToolBoxVersion", "1.2.0");
+        breakIt(m);
+        MainWindow w(m.environment("1.2.0"));
+        w.loadLocalVersion();
+        w.checkDriver(std::string("x86_64"));
+        EXPECT_TRUE(m.installs.empty());
+        EXPECT_TRUE(m.alerts.empty());
+    }
+}
+
+TEST(DriverCheck, FailedOrCancelledInstallsKeepTheStoredVersion) {
+    const std::function<void(FakeMachine&)> failures[] = {
+        [](FakeMachine& m) { m.installResult.cancelled = true, m.installResult.exitStatus = 126; },
+        [](FakeMachine& m) { m.installResult.notAuthorized = true, m.installResult.exitStatus = 127; },
+        [](FakeMachine& m) { m.installResult.exitStatus = 1; },
+        [](FakeMachine& m) { m.installResult.launched = false; },
+        // A run that ended well but left no bundle behind.
+        [](FakeMachine& m) { m.installCreatesBundle = false; },
+    };
+    for (const auto& fail : failures) {
+        FakeMachine m;
+        m.defaults.set("ToolBoxVersion", "1.0.0");
+        fail(m);
+        MainWindow w(m.environment("1.2.0"));
+        w.loadLocalVersion();
+        EXPECT_FALSE(w.runInstallScript("NORMAL"));
+        waitForBackground();
+        EXPECT_EQ(m.defaults.string("ToolBoxVersion").value, "1.0.0");
+        std::lock_guard<std::mutex> guard(m.lock);
+        ASSERT_EQ(m.alerts.size(), 1u);
+        EXPECT_EQ(m.alerts[0].first, "Driver loaded error");
+        EXPECT_EQ(m.alerts[0].second, "Please restart computer to make sure driver work.");
+    }
+}
+
+TEST(DriverCheck, ReloadThatKeepsTheOldBundleCountsAsFailureWhenTheScriptFails) {
+    // The old bundle is still there, but the script said it failed: not a success.
+    FakeMachine m;
+    m.installDriver("1.0.0");
+    m.defaults.set("ToolBoxVersion", "1.0.0");
+    m.installResult.exitStatus = 1;
+    MainWindow w(m.environment("1.2.0"));
+    w.loadLocalVersion();
+    EXPECT_FALSE(w.runInstallScript("RELOAD"));
+    EXPECT_EQ(m.defaults.string("ToolBoxVersion").value, "1.0.0");
+}
+
+TEST(DriverCheck, AbsentResourcesStillRunAndFail) {
+    FakeMachine m;
+    auto env = m.environment();
+    env.installKextPath = [] { return std::optional<std::string>(); };
+    env.kextBundlePath = [] { return std::optional<std::string>(); };
+    MainWindow w(env);
+    w.loadLocalVersion();
+    m.installCreatesBundle = false;
+    EXPECT_FALSE(w.runInstallScript("NORMAL"));
+    ASSERT_EQ(m.installs.size(), 1u);
+    EXPECT_EQ(m.installs[0], (std::vector<std::string>{"", "", "com_brevantis_driver_HVBSCSIDriver.kext", "NORMAL"}));
+}
+
+// The real installer path: the administrator runner runs the script directly for a sandbox root
+// the user owns, every path one argument, whatever characters it holds.
+TEST(DriverCheck, InstallPathsWithShellCharactersReachTheScriptUnchanged) {
+    TempDir sandbox;
+    const std::filesystem::path resources = sandbox / "Res $(touch pwned) 'q' \"dq\" `id`";
+    const std::filesystem::path copy = resources / "com_brevantis_driver_HVBSCSIDriver.kext";
+    const std::filesystem::path script = resources / "installKext.sh";
+    const std::filesystem::path root = sandbox / "root dir";
+    std::filesystem::create_directories(copy);
+    std::filesystem::create_directories(root);
+    TempDir::write(script,
+                   "#!/bin/sh\n"
+                   "printf '%s\\n' \"$1\" \"$2\" \"$3\" > \"$HVB_ROOT/args\"\n"
+                   "mkdir -p \"$HVB_ROOT/Library/Extensions/$2\"\n");
+    FakeMachine m;
+    auto env = m.environment();
+    env.fileExists = [](const std::string& p) { return std::filesystem::exists(p); };
+    env.installKextPath = [script] { return std::optional<std::string>(script.string()); };
+    env.kextBundlePath = [copy] { return std::optional<std::string>(copy.string()); };
+    env.systemRoot = root.string();
+    env.runAsAdministrator = [root](const std::string& s, const std::vector<std::string>& args) {
+        security::AdminRunOptions options;
+        options.systemRoot = root;
+        ::setenv("HVB_ROOT", root.c_str(), 1);
+        auto result = security::runScriptAsAdministrator(s, args, options);
+        ::unsetenv("HVB_ROOT");
+        return result;
+    };
+    MainWindow w(env);
+    w.loadLocalVersion();
+    EXPECT_TRUE(w.runInstallScript("NORMAL"));
+    EXPECT_EQ(TempDir::read(root / "args"), copy.string() + "\ncom_brevantis_driver_HVBSCSIDriver.kext\nNORMAL\n");
+    EXPECT_FALSE(std::filesystem::exists(sandbox / "pwned"));
+    EXPECT_FALSE(std::filesystem::exists("pwned"));
+    EXPECT_EQ(m.defaults.string("ToolBoxVersion").value, "1.2.0");
+}
+
+TEST(LaunchChecks, WindowDidLoadBuildsTablesAndProbesOnlyWhenReachable) {
+    std::vector<std::string> lines;
+    int sink = foundation::addLogSink([&](foundation::LogChannel, const std::string& line) { lines.push_back(line); });
+    {
+        FakeMachine m;
+        m.arch.reset();  // the background check stops at once
+        MainWindow w(m.environment());
+        w.windowDidLoad();
+        EXPECT_EQ(w.localToolBoxVersion(), "1.2.0");
+        EXPECT_EQ(w.localToolBoxVersionNumber(), 10200);
+        EXPECT_EQ(m.probes, 1);
+        EXPECT_EQ(m.internet, std::vector<bool>{true});
+        EXPECT_TRUE(apptest::waitUntil([&] {
+            std::lock_guard<std::mutex> guard(m.lock);
+            return !m.alerts.empty();
+        }));
+        EXPECT_NE(std::find(m.events.begin(), m.events.end(), "tables"), m.events.end());
+    }
+    {
+        FakeMachine m;
+        m.arch.reset();
+        m.reachable = false;
+        MainWindow w(m.environment());
+        w.windowDidLoad();
+        EXPECT_EQ(m.probes, 0);
+        EXPECT_EQ(m.internet, std::vector<bool>{false});
+        apptest::waitUntil([&] {
+            std::lock_guard<std::mutex> guard(m.lock);
+            return !m.alerts.empty();
+        });
+    }
+    foundation::removeLogSink(sink);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "MainWindow START"), lines.end());
+}
+
+// The probe against the web-service stand-in: only a 200 with a body counts.
+TEST(LaunchChecks, WebSiteProbeNeedsDataAndStatus200) {
+    standin::WebService service;
+    ASSERT_GT(service.start(), 0);
+    ::setenv("HVB_SITE_URL", (service.baseURL() + "/").c_str(), 1);
+    auto probe = [] {
+        FakeMachine m;
+        auto env = LaunchEnvironment::system();
+        MainWindow w(env);
+        std::atomic<int> answer{-1};
+        w.probeWebSite([&](bool ok) { answer = ok ? 1 : 0; });
+        apptest::waitUntil([&] { return answer.load() >= 0; }, 30000);
+        return answer.load();
+    };
+    EXPECT_EQ(probe(), 1);
+    EXPECT_GE(service.requestsTo("/").size(), 1u);
+
+    standin::Fault notFound;
+    notFound.status = 404;
+    service.setFault(standin::Route::root, notFound);
+    EXPECT_EQ(probe(), 0);
+
+    standin::Fault empty;
+    empty.emptyBody = true;
+    service.setFault(standin::Route::root, empty);
+    EXPECT_EQ(probe(), 0);
+
+    // A site that does not answer in time: the 20 s time-out, scaled down for the test.
+    dispatch::setTimeScale(0.02);
+    standin::Fault slow;
+    slow.delayMs = 3000;
+    service.setFault(standin::Route::root, slow);
+    EXPECT_EQ(probe(), 0);
+    dispatch::setTimeScale(1);
+    service.clearFaults();
+
+    ::setenv("HVB_SITE_URL", "https://www.halvetor.example/", 1);
+    EXPECT_EQ(probe(), 0);  // the placeholder is never contacted
+    ::unsetenv("HVB_SITE_URL");
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// Renders the shell's screens into build/screenshots/ so a person can look at each of them.
+#include <gtest/gtest.h>
+
+#include "app/About.h"
+#include "app/AppStartup.h"
+#include "app/LeftSplitViewController.h"
+#include "app/MainSplitView.h"
+#include "app/MainWindow.h"
+#include "app/MsgDialog.h"
+#include "app/RightSplitViewController.h"
+#include "app/UserPermissionViewController.h"
+#include "app/WarningPageViewController.h"
+#include "AppTestSupport.h"
+#include "camera/DeviceState.h"
+#include "platform/appkit/Window.h"
+#include "platform/foundation/NotificationCenter.h"
+
+namespace {
+
+using namespace hvb;
+
+void showIn(appkit::Window& window) {
+    window.aboutToShow();
+    window.show();
+    window.didShow();
+    window.adjustSize();
+}
+
+TEST(Screens, MainWindowInEachState) {
+    registerAppControllers();
+    DeviceState::shared().reset();
+    MainWindow window{LaunchEnvironment{}};
+    window.showWindow();
+    window.resize(1040, 680);
+    EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-no-camera"));
+    DeviceState::shared().ensureModel("SN1");
+    foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
+    window.splitView()->leftController()->didDeselectItems({0});
+    window.splitView()->leftController()->didSelectItems({1});
+    EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-one-camera-settings"));
+    DeviceState::shared().ensureModel("SN2");
+    foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
+    EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-two-cameras"));
+    DeviceState::shared().reset();
+}
+
+TEST(Screens, WarningPage) {
+    WarningPageViewController page;
+    page.resize(860, 680);
+    page.view();
+    page.beginAppearance();
+    page.endAppearance();
+    EXPECT_TRUE(apptest::saveScreenshot(&page, "warning-page"));
+}
+
+TEST(Screens, MessageDialogs) {
+    for (bool success : {true, false}) {
+        msgDialogIsSuccess = success;
+        msgDialogTitle = success ? "Success" : "Fail";
+        msgDialogText = success ? "The settings were written to the camera."
+                                : "The camera did not answer. Check the cable and try again.";
+        appkit::Window window(new MsgDialogViewController());
+        showIn(window);
+        EXPECT_TRUE(apptest::saveScreenshot(&window, success ? "message-dialog-success" : "message-dialog-failure"));
+        window.performClose();
+    }
+}
+
+TEST(Screens, AboutAndAdminPermission) {
+    {
+        appkit::Window window(new About());
+        showIn(window);
+        EXPECT_TRUE(apptest::saveScreenshot(&window, "about"));
+        window.performClose();
+    }
+    {
+        appkit::Window window(new UserPermissionViewController());
+        showIn(window);
+        EXPECT_TRUE(apptest::saveScreenshot(&window, "admin-permission"));
+        window.performClose();
+    }
+}
+
+}  // namespace

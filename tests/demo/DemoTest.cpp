@@ -1,0 +1,166 @@
+// `make run`'s script, headless on a temporary sandbox: the driver is installed through the
+// application's launch check, the host serves both demo cameras, the web-service stand-in sees the
+// probe, the appcast request and the launch events, and nothing is left running afterwards.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fcntl.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/Process.h"
+#include "../platform/foundation/TempDir.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+size_t countOf(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+}
+
+// Every process whose parent chain leads to `root` (read from /proc).
+std::set<pid_t> descendants(pid_t root) {
+    std::map<pid_t, pid_t> parent;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string stat = readFile(entry.path() / "stat");
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state;
+        pid_t ppid;
+        rest >> state >> ppid;
+        parent[std::stoi(name)] = ppid;
+    }
+    std::set<pid_t> found;
+    bool grew = true;
+    while (grew) {
+        grew = false;
+        for (auto [pid, ppid] : parent) {
+            if ((ppid == root || found.count(ppid)) && !found.count(pid)) {
+                found.insert(pid);
+                grew = true;
+            }
+        }
+    }
+    return found;
+}
+
+bool alive(pid_t pid) {
+    if (::kill(pid, 0) != 0) return false;
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    return close == std::string::npos || stat.size() < close + 3 || stat[close + 2] != 'Z';
+}
+
+std::string exeName(pid_t pid) {
+    std::error_code ec;
+    return fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).filename().string();
+}
+
+template <class Pred>
+bool waitFor(Pred pred, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(200ms);
+    }
+    return pred();
+}
+
+TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
+    TempDir sandbox;
+    const fs::path root = sandbox / "root";
+    const fs::path output = sandbox / "run.log";
+    const std::string script = std::string(HVB_TEST_SOURCE_DIR) + "/scripts/run.sh";
+
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("HVB_DEMO_ROOT", root.c_str(), 1);
+        ::unsetenv("DISPLAY");
+        ::execl("/bin/bash", "bash", script.c_str(), "--build-dir", HVB_TEST_BUILD_DIR, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+
+    const fs::path installed = root / "Library/Extensions/com_brevantis_driver_HVBSCSIDriver.kext";
+    const fs::path webLog = root / "var/log/halvetor/webservice.log";
+    const fs::path pidFile = root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid";
+    auto webRequests = [&] { return readFile(webLog); };
+
+    // Installed by the application's own launch check, through installKext.sh.
+    EXPECT_TRUE(waitFor([&] { return fs::exists(installed / "Contents/Info.plist"); }, 60s)) << readFile(output);
+    // Both cameras read: one "Device" event per camera reaches the collector.
+    const bool bothUp = waitFor(
+        [&] {
+            const std::string log = webRequests();
+            return log.find("\"action\":\"HVBR7\"") != std::string::npos &&
+                   log.find("\"action\":\"HW7334\"") != std::string::npos;
+        },
+        60s);
+    EXPECT_TRUE(bothUp) << readFile(output) << "\n---\n" << webRequests();
+    EXPECT_TRUE(waitFor([&] { return webRequests().find("REQUEST POST /v1/api/get/version") != std::string::npos; }, 30s));
+    EXPECT_TRUE(waitFor([&] { return countOf(webRequests(), "\"name\":\"User_Mac_Model\"") >= 1; }, 30s));
+
+    const std::string log = readFile(output);
+    EXPECT_NE(log.find("MainWindow START"), std::string::npos);
+    EXPECT_NE(log.find("deviceModel = HVBR7"), std::string::npos);
+    EXPECT_NE(log.find("deviceModel = HW7334"), std::string::npos);
+    EXPECT_NE(log.find("--control plug"), std::string::npos);  // how to plug more cameras
+    const std::string requests = webRequests();
+    EXPECT_NE(requests.find("REQUEST GET / "), std::string::npos);  // the start-up probe
+
+    // The host that the launch check started serves both cameras.
+    const std::string host = installed.string() + "/Contents/MacOS/com_brevantis_driver_HVBSCSIDriver";
+    auto listed = foundation::runProcess({host, "--root", root.string(), "--control", "list"});
+    EXPECT_NE(listed.standardOutput.find("HVBR7"), std::string::npos) << listed.standardOutput;
+    EXPECT_NE(listed.standardOutput.find("HW7334"), std::string::npos) << listed.standardOutput;
+
+    // Quitting the application ends the script, which stops the host and the stand-in.
+    std::set<pid_t> processes = descendants(pid);
+    pid_t hostPid = 0;
+    if (fs::exists(pidFile)) hostPid = std::stoi(readFile(pidFile));
+    if (hostPid > 0) processes.insert(hostPid);
+    pid_t app = 0;
+    for (pid_t p : processes) {
+        if (exeName(p) == "HalvetorBody_ToolBox") app = p;
+    }
+    ASSERT_GT(app, 0);
+    ::kill(app, SIGTERM);
+    int status = 0;
+    bool exited = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 30s);
+    if (!exited) ::kill(-pid, SIGKILL), ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(exited);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    for (pid_t p : processes) {
+        EXPECT_TRUE(waitFor([&] { return !alive(p); }, 10s)) << "left running: " << p << " " << exeName(p);
+    }
+    EXPECT_NE(readFile(output).find("terminate"), std::string::npos);
+}
+
+}  // namespace
