@@ -27,7 +27,9 @@ bool interfaceIsUp(const std::filesystem::path& root, const std::string& name) {
 bool isNetworkReachable(const std::filesystem::path& root) {
     std::ifstream in(root / "proc/net/route");
     std::string line;
-    if (!std::getline(in, line)) return false;  // header line
+    // Nothing to tell from (no IPv4 routing table): count it as reachable and let the caller's
+    // own request decide.
+    if (!std::getline(in, line)) return true;  // header line
     while (std::getline(in, line)) {
         std::istringstream fields(line);
         std::string iface, destination, gateway, flags;
