@@ -2,6 +2,7 @@
 
 #include "app/LocalizedString.h"
 #include "app/MsgDialog.h"
+#include "app/StatusViewController.h"
 #include "app/WarningPageViewController.h"
 #include "camera/CameraLinkHooks.h"
 #include "online/FirmwareManager.h"
@@ -21,6 +22,7 @@ void registerAppControllers() {
     auto& storyboard = appkit::Storyboard::main();
     storyboard.registerController("WarningPageViewController", [] { return new WarningPageViewController(); });
     storyboard.registerController("MsgDialogWindowController", [] { return new MsgDialogWindowController(); });
+    storyboard.registerController("StatusViewController", [] { return new StatusViewController(); });
 }
 
 void installCameraLinkHooks() {

@@ -3,7 +3,7 @@
 namespace hvb {
 
 CommandDictionary activeCommandTable;
-bool passwordEnterFromPanel = false;
+std::atomic<bool> passwordEnterFromPanel{false};
 bool passwordEnterForUpgrade = false;
 bool passwordEnterUnlocked = false;
 uint8_t firmwareUpgradeState = 0;

@@ -2,6 +2,7 @@
 // Process-wide values the Status panel shares with the device dialogs it opens (disk format,
 // password entry, firmware upgrade). Openers set them right before a dialog opens; the dialogs
 // read and change them. Main thread only.
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -17,7 +18,8 @@ extern CommandDictionary activeCommandTable;
 
 // The password-entry dialog: opened from the panel's folder action, or for an upgrade; true
 // after the camera accepted the password.
-extern bool passwordEnterFromPanel;
+// The first is also the "unlock only" flag of the other openers (settings/UnlockFlags.h).
+extern std::atomic<bool> passwordEnterFromPanel;
 extern bool passwordEnterForUpgrade;
 extern bool passwordEnterUnlocked;
 

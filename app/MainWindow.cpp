@@ -285,12 +285,9 @@ bool MainWindow::runInstallScript(const std::string& mode) {
     foundation::print("ERROR");
     if (!result.output.empty()) foundation::print(result.output);
     if (!result.error.empty()) foundation::print(result.error);
+    // The check runs on its background queue and has nothing left to do: it waits for the user.
     if (environment_.showAlertAndWait) {
-        // Reported without holding up the caller: the check has nothing left to do.
-        auto show = environment_.showAlertAndWait;
-        dispatch::globalQueue(dispatch::QoS::background).async([show] {
-            show("Driver loaded error", "Please restart computer to make sure driver work.");
-        });
+        environment_.showAlertAndWait("Driver loaded error", "Please restart computer to make sure driver work.");
     }
     return false;
 }

@@ -86,8 +86,8 @@ base=http://127.0.0.1:$port
 cat >"$root/etc/halvetor/driver.conf" <<CONF
 # Simulated cameras of the demo: both in storage mode, each with its volume folder.
 backend simulation
-camera model=HVBR7,firmware=1.6.01,serial=HVBR7DEMO0001,label=Patrol 7,volume=$root/volumes/HVBR7
-camera model=HW7334,firmware=1.0.0,serial=HW7334DEMO001,label=Unit 34,volume=$root/volumes/HW7334
+camera model=HVBR7,firmware=1.6.01,serial=HVBR7DEMO0001,label=Patrol 7,bsd=disk4,volume=$root/volumes/HVBR7
+camera model=HW7334,firmware=1.0.0,serial=HW7334DEMO001,label=Unit 34,bsd=disk5,volume=$root/volumes/HW7334
 CONF
 
 export HVB_ROOT=$root
@@ -108,9 +108,11 @@ run: sandbox $root, web service $base
 run: two cameras are attached, so the toolbox asks for one; to keep only the HVBR7:
        $installed_host --root $root --control unplug HW7334DEMO001
 run: while the toolbox runs, plug, unplug and list simulated cameras with
-       $installed_host --root $root --control plug HVBT3A firmware=1.3.0 serial=T3A000000001
+       $installed_host --root $root --control plug HVBT3A firmware=1.3.0 serial=T3A000000001 bsd=disk6
        $installed_host --root $root --control unplug T3A000000001
        $installed_host --root $root --control list
+run: a camera protected by a password (its storage locked until it is unlocked) is plugged with
+       $installed_host --root $root --control plug HW7334 firmware=1.0.0 serial=HW7334LOCK001 bsd=disk7 password=Secret-0042
 run: logs: $log_dir (the toolbox's own output below)
 HELP
 

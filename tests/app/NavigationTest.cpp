@@ -30,8 +30,9 @@ public:
     void viewDidDisappear() override { ++didDisappear; }
 };
 
-// Registered before any test of this program makes a pane (the panes are kept for the process).
-const bool panesRegistered = [] {
+// Registered before any test of this program makes a pane (the panes are kept for the process),
+// and again over the application's own panels.
+bool registerCountingPanes() {
     for (const char* id : {"StatusViewController", "SettingsViewController", "HVBToolViewController"}) {
         appkit::Storyboard::main().registerController(id, [id] {
             auto* pane = new CountingPane();
@@ -40,11 +41,15 @@ const bool panesRegistered = [] {
         });
     }
     return true;
-}();
+}
+const bool panesRegistered = registerCountingPanes();
 
 class Navigation : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { registerAppControllers(); }
+    static void SetUpTestSuite() {
+        registerAppControllers();
+        registerCountingPanes();
+    }
 
     void SetUp() override {
         DeviceState::shared().reset();
