@@ -14,6 +14,8 @@
 #include "platform/foundation/Log.h"
 #include "platform/iokit/link/SocketLink.h"
 #include "platform/services/qt/DesktopUpdater.h"
+#include "settings/SettingsStoryboard.h"
+#include "tools/ToolsStoryboard.h"
 
 namespace {
 
@@ -47,6 +49,8 @@ int main(int argc, char** argv) {
     appkit::installMainQueueDriver(&application);
     iokit::installConfiguredLink();
     hvb::registerAppControllers();
+    hvb::registerSettingsControllers();
+    hvb::registerToolControllers();
     hvb::installCameraLinkHooks();
     hvb::installUpdateHooks();
     // The updater in place of the update framework; kept for the life of the process.

@@ -9,9 +9,15 @@ packages=(
   libcurl4-openssl-dev libssl-dev libzip-dev zlib1g-dev libcpp-httplib-dev
   libudev-dev
   qt6-base-dev qt6-svg-dev libqt6svg6 libicu-dev
+  qt6-multimedia-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   xvfb xauth xdg-utils fonts-dejavu-core
   openssl
 )
+
+# `make fuzz` only: clang with its libFuzzer, never pulled in by `make test`.
+if [ "${1:-}" = --fuzz ]; then
+  packages=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,114 @@
+#include "tools/Redetection.h"
+
+#include "camera/SerialMatch.h"
+#include "platform/foundation/Log.h"
+
+namespace hvb {
+
+std::atomic<bool> redetectionServiceSeen{false};
+std::atomic<bool> redetectionDeviceFound{false};
+std::atomic<bool> detectionPaused{false};
+
+Redetection::Redetection(std::shared_ptr<ToolsCameraLink> link, std::string uid, Progress progress)
+    : link_(std::move(link)), uid_(std::move(uid)), progress_(std::move(progress)) {}
+
+std::shared_ptr<Redetection> Redetection::start(std::shared_ptr<ToolsCameraLink> link, std::string uid,
+                                                Progress progress, Ended ended) {
+    auto redetection = std::make_shared<Redetection>(std::move(link), std::move(uid), std::move(progress));
+    redetectionServiceSeen = false;
+    redetectionDeviceFound = false;
+    // The timer's handler holds the re-detection and the re-detection its timer; cancelling the
+    // timer lets go of both.
+    auto timer = dispatch::Timer::make(
+        dispatch::globalQueue(dispatch::QoS::defaultQoS), kTickIntervalMs,
+        [redetection, ended = std::move(ended)] {
+            const Ending ending = redetection->tick();
+            if (ending == Ending::none) return;
+            redetection->cancel();
+            if (ended) ended(ending);
+        },
+        0);
+    {
+        std::lock_guard<std::mutex> guard(redetection->lock_);
+        redetection->timer_ = timer;
+    }
+    timer->resume();
+    return redetection;
+}
+
+Redetection::Ending Redetection::tick() {
+    int64_t counter = 0;
+    bool serviceSeen = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (ended_) return Ending::none;
+        counter = ++counter_;
+        serviceSeen = serviceSeen_;
+    }
+    if (progress_) progress_(counter);
+    foundation::print("AsyncFind counter = " + std::to_string(counter));
+    if (counter == kTimeoutTick) return Ending::timedOut;
+
+    if (!serviceSeen) {
+        for (const auto& serial : link_->driverServiceSerials()) {
+            if (serial && serialContains(*serial, uid_, MatchCase::sensitive)) {
+                {
+                    std::lock_guard<std::mutex> guard(lock_);
+                    serviceSeen_ = true;
+                }
+                redetectionServiceSeen = true;
+                break;
+            }
+        }
+        return Ending::none;
+    }
+    if (link_->isAddingDevice()) return Ending::none;
+    if (!isRedetectedRecordBack(*link_, uid_)) return Ending::none;
+    redetectionDeviceFound = true;
+    return Ending::found;
+}
+
+void Redetection::cancel() {
+    std::shared_ptr<dispatch::Timer> timer;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        ended_ = true;
+        timer = std::move(timer_);
+    }
+    if (timer) timer->cancel();
+}
+
+int64_t Redetection::counter() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return counter_;
+}
+
+bool Redetection::serviceSeen() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return serviceSeen_;
+}
+
+bool Redetection::isRedetectedRecordBack(const ToolsCameraLink& link, const std::string& uid) {
+    const int64_t count = link.plugInDeviceCount();
+    foundation::systemLog("PlugInDeviceCnt : " + std::to_string(count));
+    if (count <= 0) {
+        if (!detectionPaused.exchange(true)) {
+            foundation::systemLog("stopDetection");
+            dispatch::globalQueue(dispatch::QoS::defaultQoS).asyncAfter(kStopLogPauseMs, [] { resumeDetectionLog(); });
+        }
+        return false;
+    }
+    const auto entries = link.deviceEntries();
+    for (int64_t i = 0; i < count && i < static_cast<int64_t>(entries.size()); ++i) {
+        auto record = link.record(entries[static_cast<size_t>(i)].key());
+        if (record && record->UID && serialEquals(*record->UID, uid)) return true;
+    }
+    return false;
+}
+
+void Redetection::resumeDetectionLog() {
+    foundation::systemLog("startDetection");
+    dispatch::globalQueue(dispatch::QoS::defaultQoS).asyncAfter(kStartLogPauseMs, [] { detectionPaused = false; });
+}
+
+}  // namespace hvb

@@ -1,0 +1,152 @@
+#include "tools/SyncTimeViewController.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLayout>
+#include <QPushButton>
+#include <QGridLayout>
+#include <QVBoxLayout>
+
+#include "app/LocalizedString.h"
+#include "platform/appkit/Assets.h"
+#include "platform/dispatch/Dispatch.h"
+#include "tools/BusySpinner.h"
+#include "tools/DialogRegistry.h"
+#include "tools/SyncTimeWorker.h"
+#include "tools/ToolsCameraLink.h"
+
+namespace hvb {
+
+using LocalizedString::Msg;
+using LocalizedString::Str;
+
+namespace {
+constexpr int kIconSize = 56;
+}
+
+SyncTimeViewController::SyncTimeViewController(QWidget* parent) : appkit::ViewController(parent) {
+    setObjectName("SyncTimeViewController");
+}
+
+void SyncTimeViewController::loadView() {
+    setFixedWidth(440);
+    setMinimumHeight(150);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor(227, 227, 227));
+    setPalette(palette);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(24, 20, 24, 16);
+    outer->setSpacing(16);
+    auto* row = new QHBoxLayout();
+    row->setSpacing(18);
+    // The spinner and the outcome icon share one place.
+    auto* iconPlace = new QWidget(this);
+    iconPlace->setFixedSize(kIconSize, kIconSize);
+    auto* iconGrid = new QGridLayout(iconPlace);
+    iconGrid->setContentsMargins(0, 0, 0, 0);
+    SyncTimeImage = new QLabel(iconPlace);
+    SyncTimeImage->setAlignment(Qt::AlignCenter);
+    SyncTimeProgress = new BusySpinner(iconPlace, 36);
+    iconGrid->addWidget(SyncTimeImage, 0, 0, Qt::AlignCenter);
+    iconGrid->addWidget(SyncTimeProgress, 0, 0, Qt::AlignCenter);
+    row->addWidget(iconPlace, 0, Qt::AlignTop);
+
+    auto* texts = new QVBoxLayout();
+    texts->setSpacing(8);
+    SyncTimeTitle = new QLabel(this);
+    SyncTimeTitle->setTextFormat(Qt::PlainText);
+    SyncTimeTitle->setWordWrap(true);
+    QFont titleFont = SyncTimeTitle->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() + 2);
+    SyncTimeTitle->setFont(titleFont);
+    SyncTimeMessage = new QLabel(this);
+    SyncTimeMessage->setTextFormat(Qt::PlainText);  // the clock comes from the camera
+    SyncTimeMessage->setWordWrap(true);
+    texts->addWidget(SyncTimeTitle);
+    texts->addWidget(SyncTimeMessage);
+    texts->addStretch(1);
+    row->addLayout(texts, 1);
+    outer->addLayout(row, 1);
+
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    buttonCancel = new QPushButton(this);
+    buttonCancel->setVisible(false);
+    buttonOK = new QPushButton(this);
+    buttonOK->setMinimumWidth(90);
+    // The dialog keeps its size while the button is hidden.
+    QSizePolicy keep = buttonOK->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    buttonOK->setSizePolicy(keep);
+    buttons->addWidget(buttonCancel);
+    buttons->addWidget(buttonOK);
+    outer->addLayout(buttons);
+    connect(buttonOK, &QPushButton::clicked, this, [this] { buttonOK_Click(); });
+}
+
+void SyncTimeViewController::viewDidLoad() {
+    SyncTimeTitle->setText(Str::syncTimeWithPC());
+    buttonOK->setText(Str::ok());
+    buttonOK->setVisible(false);
+    SyncTimeImage->setVisible(false);
+    SyncTimeMessage->setText(Msg::pleaseWait());
+    SyncTimeProgress->setVisible(true);
+    SyncTimeProgress->startAnimation();
+    runTimeSync();
+}
+
+void SyncTimeViewController::viewWillAppear() {
+    toolsCameraLink()->logScreen("Sync Time", "SyncTimeViewController");
+    if (auto* window = hostWindow()) window->layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void SyncTimeViewController::viewDidAppear() {
+    if (auto* window = hostWindow()) window->setWindowTitle(QString());
+}
+
+void SyncTimeViewController::buttonOK_Click() { closeDialogWindow(this); }
+
+void SyncTimeViewController::runTimeSync() {
+    QPointer<SyncTimeViewController> self(this);
+    auto link = toolsCameraLink();
+    const std::string title = Str::syncTimeWithPC().toStdString();
+    dispatch::globalQueue(dispatch::QoS::background).async([self, link, title] {
+        SyncTimeOutcome outcome = SyncTimeWorker::runTimeSync(*link, title);
+        dispatch::mainQueue().async([self, outcome] {
+            if (self) self->showOutcome(outcome);
+        });
+    });
+}
+
+void SyncTimeViewController::showOutcome(const SyncTimeOutcome& outcome) {
+    if (outcome.kind == SyncTimeOutcome::Kind::success) showSyncSuccess(QString::fromStdString(outcome.message));
+    // Without a camera the dialog still ends with a way to close it.
+    else showSyncFailure();
+}
+
+void SyncTimeViewController::showImage(const QString& name) {
+    imageName_ = name;
+    SyncTimeImage->setPixmap(appkit::Assets::image(name.toStdString(), QSize(kIconSize, kIconSize)));
+    SyncTimeImage->setVisible(true);
+    SyncTimeProgress->stopAnimation();
+    SyncTimeProgress->setVisible(false);
+}
+
+void SyncTimeViewController::showSyncSuccess(const QString& message) {
+    SyncTimeTitle->setText(Str::success());
+    buttonOK->setVisible(true);
+    showImage(QStringLiteral("successIcon"));
+    SyncTimeMessage->setText(message);
+}
+
+void SyncTimeViewController::showSyncFailure() {
+    SyncTimeTitle->setText(Str::fail());
+    buttonOK->setVisible(true);
+    showImage(QStringLiteral("failIcon"));
+    SyncTimeMessage->setText(QString());
+}
+
+}  // namespace hvb

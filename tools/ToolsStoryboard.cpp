@@ -1,0 +1,32 @@
+#include "tools/ToolsStoryboard.h"
+
+#include "app/ControllerFactory.h"
+#include "app/WindowShells.h"
+#include "platform/appkit/Storyboard.h"
+#include "tools/HVBToolViewController.h"
+#include "tools/MSDCRecoverMsgViewController.h"
+#include "tools/PasswordEnterViewControl.h"
+#include "tools/PasswordEnterWindowController.h"
+#include "tools/SyncTimeViewController.h"
+#include "tools/WebcamTestViewController.h"
+
+namespace hvb {
+
+void registerToolControllers() {
+    auto& storyboard = appkit::Storyboard::main();
+    storyboard.registerController("HVBToolViewController", [] { return new HVBToolViewController(); });
+    storyboard.registerController("SyncTimeWindowController", [] {
+        // The shell's class builds no window: this one holds the dialog and goes when it closes.
+        auto* window = new appkit::Window(new SyncTimeViewController());
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        return new SyncTimeWindowController(window);
+    });
+    storyboard.registerController("PasswordEnterWindowController", [] { return new PasswordEnterWindowController(); });
+    storyboard.registerController("PasswordEnterViewController", [] { return new PasswordEnterViewControl(); });
+
+    auto& factory = ControllerFactory::shared();
+    factory.registerController("MSDCRecoverMsgViewController", [] { return new MSDCRecoverMsgViewController(); });
+    factory.registerController("WebcamTestViewController", [] { return new WebcamTestViewController(); });
+}
+
+}  // namespace hvb
