@@ -36,7 +36,7 @@ mkdir -p "$root"
 root=$(cd "$root" && pwd)
 log_dir=$root/var/log/halvetor
 mkdir -p "$root/etc/halvetor" "$root/run/halvetor/disks" "$log_dir" "$root/home/config" "$root/home/data" \
-    "$root/volumes/HVBR7" "$root/volumes/HW7334"
+    "$root/volumes/HVBR7/SYSTEM" "$root/volumes/HW7334/SYSTEM"
 
 # The installed host is the copy under the sandbox's Library/Extensions once the application has
 # installed it; its --root, --ping and --control forms talk to the running one.

@@ -1,0 +1,43 @@
+#include "settings/HWKeyReset.h"
+
+#include "camera/Settings.h"
+#include "settings/SettingsCameraLink.h"
+
+namespace hvb {
+
+std::string HWKeyReset::action(int tag) {
+    auto value = fromRawValue<IsEnableStatement>(tag);
+    return "Reset Using Function Buttons " + (value ? std::string(caseName(*value)) : std::string());
+}
+
+HWKeyResetResult HWKeyReset::perform(SettingsCameraLink& link, const HWKeyResetRequest& request) {
+    HWKeyResetResult result;
+    const auto entries = link.deviceEntries();
+    if (request.selectedDeviceIndex < 0 || request.selectedDeviceIndex >= static_cast<int64_t>(entries.size()))
+        return result;
+    result.key = entries[static_cast<size_t>(request.selectedDeviceIndex)].key();
+    const auto record = link.record(result.key);
+    if (!record || !record->DeviceParam) return result;
+
+    auto failed = [&](std::string action, std::string label) {
+        result.kind = HWKeyResetResult::Kind::failed;
+        result.action = std::move(action);
+        result.label = std::move(label);
+        link.sendEvent("Settings_Failed", {{"action", result.action}, {"label", result.label}});
+        return result;
+    };
+    auto code = request.cmdDic.find("HVB_HWKEY_RESET");
+    if (code == request.cmdDic.end()) return failed("", "");
+    const std::string action = HWKeyReset::action(request.tag);
+    auto now = link.record(result.key);
+    const std::string label = now ? now->ModelName.value_or("") : std::string();
+    if (!link.setDeviceValue(request.uid, code->second, request.tag)) return failed(action, label);
+    result.kind = HWKeyResetResult::Kind::written;
+    result.action = action;
+    result.label = label;
+    link.sendEvent("Settings", {{"action", action}, {"label", label}});
+    link.storeSetting(result.key, EnumSettings::HWKEY_RESET, request.tag);
+    return result;
+}
+
+}  // namespace hvb

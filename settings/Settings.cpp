@@ -1,0 +1,7 @@
+#include "settings/Settings.h"
+
+namespace hvb {
+
+Settings Settings::separator() { return Settings{QString(), QStringList{QStringLiteral("separator")}, 0, QString()}; }
+
+}  // namespace hvb
