@@ -1,8 +1,15 @@
-# Entry points: `make run` (the toolbox with simulated cameras) and `make test` (what CI runs).
+# Entry points: `make run` (the toolbox with simulated cameras) and `make test` (what CI runs);
+# `make tsan` and `make fuzz` run the thread and fuzzing checks on their own.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test bench run clean
+TSAN_DIR ?= build-tsan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+# The labels whose tests run threads; the application's join as they are added.
+TSAN_LABELS ?= transport|driver|host|camera-link|platform|online|update
+
+.PHONY: all deps configure build test bench run clean tsan fuzz
 
 all: build
 
@@ -19,6 +26,21 @@ test: build
 	cd $(BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest -j $(JOBS) --output-on-failure --no-tests=error
 
+# ThreadSanitizer over the threaded labels, in its own folder. Suppressions: tests/tsan.supp.
+# handle_segv=0: the crash-report tests fault on purpose and need their own handler to run.
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHVB_SANITIZE=OFF -DHVB_TSAN=ON -DHVB_BUILD_BENCH=OFF
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 handle_segv=0 suppressions=$(CURDIR)/tests/tsan.supp" \
+	  ctest -j $(JOBS) -L '$(TSAN_LABELS)' --output-on-failure --no-tests=error
+
+# The fuzz targets as libFuzzer binaries (clang), each run for FUZZ_SECONDS.
+fuzz: deps
+	@scripts/install-deps.sh --fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHVB_FUZZ=ON -DHVB_BUILD_BENCH=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz-targets
+	scripts/run-fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
 run: build
 	@scripts/run.sh --build-dir $(BUILD_DIR)
 
@@ -28,4 +50,4 @@ bench: deps
 	@for b in build-release/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
 clean:
-	rm -rf $(BUILD_DIR) build-release
+	rm -rf $(BUILD_DIR) build-release $(TSAN_DIR) $(FUZZ_DIR)

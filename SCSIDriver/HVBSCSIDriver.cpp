@@ -6,7 +6,7 @@
 typedef IOSCSIPeripheralDeviceType00 super;
 
 namespace {
-constexpr const char* kSourcePath = "SCSIDriver/HVBSCSIDriver.cpp";
+constexpr const char* kSourcePath = "SCSIDriver/HVBSCSIDriver";
 constexpr const char* kAssertFormat = "AssertMacros: %s, %s file: %s, line: %d, value: %ld\n";
 }  // namespace
 

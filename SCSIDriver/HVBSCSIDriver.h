@@ -5,7 +5,6 @@
 
 // Module identity.
 constexpr const char* kHVBSCSIDriverModuleID = "com.yourcompany.driver.MIRbrook37";
-constexpr const char* kHVBSCSIDriverModuleVersion = "1.0.0d1";
 
 // Transfer kind.
 enum M37Kind : UInt8 {

@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
@@ -47,19 +48,24 @@ World& world() {
     return w;
 }
 
-void statusCalls(benchmark::State& state, iokit::Link& link) {
+// Nanoseconds per embedded status call in this run, for the socket's ratio.
+double gEmbeddedNs = 0;
+
+// Runs the status calls; the real nanoseconds per call.
+double statusCalls(benchmark::State& state, iokit::Link& link) {
     iokit::MatchingDictionary matching;
     matching.providerClass = kHVBSCSIDriverClassName;
     std::vector<iokit::Handle> services;
     link.getMatchingServices(matching, &services);
     if (services.empty()) {
         state.SkipWithError("no driver service");
-        return;
+        return 0;
     }
     iokit::Handle connection = 0;
     link.openConnection(services[0], 0, &connection);
     iokit::CallResult result;
     link.callMethod(connection, 0, {}, {}, 0, 0, &result);
+    const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
         IOReturn status = link.callMethod(connection, 5, {0, 16, 4}, {}, 0, 256, &result);
         if (status != kIOReturnSuccess) {
@@ -68,21 +74,37 @@ void statusCalls(benchmark::State& state, iokit::Link& link) {
         }
         benchmark::DoNotOptimize(result.structureOutput.data());
     }
+    const auto elapsed = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
     link.closeConnection(connection);
     for (auto s : services) link.releaseObject(s);
+    return state.iterations() ? elapsed / static_cast<double>(state.iterations()) : 0;
 }
 
 void BM_StatusCallEmbedded(benchmark::State& state) {
     world();
     iokit::EmbeddedLink link;
-    statusCalls(state, link);
+    gEmbeddedNs = statusCalls(state, link);
 }
 BENCHMARK(BM_StatusCallEmbedded)->UseRealTime();
 
 void BM_StatusCallSocket(benchmark::State& state) {
     iokit::SocketLink link(world().folder / "iokit.sock");
-    statusCalls(state, link);
+    const double ns = statusCalls(state, link);
+    // Side by side with the embedded call of the same run (registered first, so measured first).
+    if (gEmbeddedNs > 0) state.counters["x_embedded"] = ns / gEmbeddedNs;
 }
 BENCHMARK(BM_StatusCallSocket)->UseRealTime();
+
+// A round trip the host answers on its reading thread, without a worker: the floor of any call.
+void BM_PingSocket(benchmark::State& state) {
+    iokit::SocketLink link(world().folder / "iokit.sock");
+    for (auto _ : state) {
+        if (link.ping() != kIOReturnSuccess) {
+            state.SkipWithError("ping failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_PingSocket)->UseRealTime();
 
 }  // namespace

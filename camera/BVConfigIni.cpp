@@ -14,23 +14,34 @@ namespace hvb {
 
 namespace {
 
-// Replaces the file's content with `text`. The final name is never followed as a link: a
+// Replaces the content of <volume>/SYSTEM/BVConfig.ini with `text`. The folder and the file are
+// opened one component at a time from the volume's root and never followed as links: a
 // volume's content must not send the write elsewhere.
-std::pair<std::string, int> replaceFile(const std::filesystem::path& file, const std::string& text) {
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return {file.string() + ": " + std::strerror(errno), 1};
+std::pair<std::string, int> replaceFile(const std::filesystem::path& volume, const std::string& text) {
+    const std::filesystem::path file = volume / "SYSTEM" / "BVConfig.ini";
+    auto failure = [&](int error) { return std::pair<std::string, int>{file.string() + ": " + std::strerror(error), 1}; };
+    const int root = ::open(volume.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) return failure(errno);
+    const int folder = ::openat(root, "SYSTEM", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int error = errno;
+    ::close(root);
+    if (folder < 0) return failure(error);
+    const int fd = ::openat(folder, "BVConfig.ini", O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    error = errno;
+    ::close(folder);
+    if (fd < 0) return failure(error);
     size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            int error = errno;
+            error = errno;
             ::close(fd);
-            return {file.string() + ": " + std::strerror(error), 1};
+            return failure(error);
         }
         done += static_cast<size_t>(n);
     }
-    if (::close(fd) != 0) return {file.string() + ": " + std::strerror(errno), 1};
+    if (::close(fd) != 0) return failure(errno);
     return {"", 0};
 }
 
@@ -65,7 +76,7 @@ void writeBVConfigIni(const DeviceRecord& record) {
     auto path = diskarb::pathFromFileURL(*location);
     if (!path) return;
     std::string line = bvConfigLine(*snap.settings);
-    auto [output, status] = replaceFile(*path / "SYSTEM" / "BVConfig.ini", line + "\n");
+    auto [output, status] = replaceFile(*path, line + "\n");
     foundation::systemLog("Set " + line + " to ini result: (" + output + ", " + std::to_string(status) + ")");
 }
 

@@ -6,10 +6,11 @@
 #include "camera/CameraLinkHooks.h"
 #include "camera/DeviceState.h"
 #include "camera/NvUSBcmd.h"
-#include "camera/TextCharacters.h"
+#include "platform/foundation/TextCharacters.h"
 #include "camera/VersionNumber.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Strings.h"
 
 namespace hvb {
 
@@ -30,18 +31,6 @@ std::string readText(io_service_t service, uint8_t cmd, bool& success) {
 }
 
 // Every part between "-", empty ones kept.
-std::vector<std::string> splitKeepingEmpty(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-        size_t at = text.find(separator, start);
-        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) break;
-        start = at + 1;
-    }
-    return parts;
-}
-
 std::string prefixLine(io_service_t service, uint8_t cmd) {
     return "service = " + std::to_string(service) + ", cmd = " + std::to_string(cmd);
 }
@@ -60,11 +49,11 @@ void probe(io_service_t service, Identity& id, bool& success) {
         if (!table || table->empty()) continue;
         if (auto uidCode = code(*table, "HVB_UID")) {
             std::string text = readText(service, *uidCode, success);
-            size_t count = text::characterCount(text);
+            size_t count = foundation::text::characterCount(text);
             if (count >= 12) {
-                std::string line = prefixLine(service, *uidCode) + ", uid = " + text + ", length = " + std::to_string(count);
+                std::string line = prefixLine(service, *uidCode) + ", uid = " + foundation::escapedForLog(text) + ", length = " + std::to_string(count);
                 foundation::print("XXXXXXX " + line);
-                if (text::isAsciiAlphanumeric(text)) {
+                if (foundation::text::isAsciiAlphanumeric(text)) {
                     foundation::print(line);
                     id.uid = text;
                     return;
@@ -74,9 +63,9 @@ void probe(io_service_t service, Identity& id, bool& success) {
         }
         if (auto infoCode = code(*table, "HVB_INFORMATION")) {
             std::string text = readText(service, *infoCode, success);
-            auto parts = splitKeepingEmpty(text, '-');
-            if (text::characterCount(text) >= 2 && parts.size() >= 4) {
-                foundation::print(prefixLine(service, *infoCode) + ", uid = " + text);
+            auto parts = foundation::splitKeepingEmpty(text, '-');
+            if (foundation::text::characterCount(text) >= 2 && parts.size() >= 4) {
+                foundation::print(prefixLine(service, *infoCode) + ", uid = " + foundation::escapedForLog(text));
                 if (!parts.back().empty()) id.uid = parts.back();
                 id.version = parts[1];
                 std::string model = parts[0] == "HVBS2P" ? "HVBS2A" : parts[0];
@@ -104,12 +93,12 @@ void probe(io_service_t service, Identity& id, bool& success) {
 }  // namespace
 
 int64_t timeZoneRawValue(const std::string& text) {
-    std::u32string chars = text::characters(text);
+    std::u32string chars = foundation::text::characters(text);
     std::u32string name = text.find('+') != std::string::npos ? U"P_" : U"N_";
     if (chars.size() >= 3) name += chars.substr(1, 2);
     name += U"_";
     if (chars.size() >= 6) name += chars.substr(4, 2);
-    const std::string wanted = text::utf8(name);
+    const std::string wanted = foundation::text::utf8(name);
     for (const auto& zone : timeZoneTable())
         if (zone.caseName == wanted) return static_cast<int64_t>(zone.zone);
     return -1;
@@ -157,11 +146,13 @@ std::shared_ptr<sDeviceParam> readDeviceSettings(io_service_t service, const Com
 
 void showStorageErrorDialog(const DeviceRecord& record, const CommandDictionary& table) {
     dispatch::mainQueue().async([record, table] {
-        bool error = DeviceState::shared().readRecord(record, [](const DiskDriver_Parameter& r) { return r.isSDCardError; });
+        auto [error, uid] = DeviceState::shared().readRecord(record, [](const DiskDriver_Parameter& r) {
+            return std::make_pair(r.isSDCardError, r.UID.value_or(""));
+        });
         if (!error) return;
         auto hooks = cameraLinkHooks();
         if (!hooks.showDiskFormatDialog) return;
-        hooks.showDiskFormatDialog(localizedString("Message", "SD_CARD_ERROR", kStorageErrorDefault), table);
+        hooks.showDiskFormatDialog(localizedString("Message", "SD_CARD_ERROR", kStorageErrorDefault), table, uid);
     });
 }
 
@@ -182,7 +173,7 @@ std::pair<DeviceRecord, bool> readDeviceInfo(io_service_t service) {
             std::string model = readText(service, *c, success);
             if (!model.empty()) {
                 id.model = model;
-                foundation::print(prefixLine(service, *c) + ", Get Model = " + model);
+                foundation::print(prefixLine(service, *c) + ", Get Model = " + foundation::escapedForLog(model));
                 break;
             }
         }
@@ -202,7 +193,7 @@ std::pair<DeviceRecord, bool> readDeviceInfo(io_service_t service) {
             if (!version.empty()) {
                 id.version = version;
                 foundation::print("service = " + std::to_string(service) + ",cmd = " + std::to_string(*c) +
-                                  ", Get Version = " + version);
+                                  ", Get Version = " + foundation::escapedForLog(version));
                 break;
             }
         }
@@ -217,8 +208,8 @@ std::pair<DeviceRecord, bool> readDeviceInfo(io_service_t service) {
         r.ModelName = id.model;
         r.FWVersion = id.version;
     });
-    foundation::print("deviceUID = " + id.uid.value_or("") + ", deviceModel = " + id.model +
-                      ", deviceFWVersionStr = " + id.version);
+    foundation::print("deviceUID = " + foundation::escapedForLog(id.uid.value_or("")) + ", deviceModel = " +
+                      foundation::escapedForLog(id.model) + ", deviceFWVersionStr = " + foundation::escapedForLog(id.version));
 
     auto table = cmdTables().find(commandTableName(id.model, static_cast<int>(cut)));
     if (!table) return {record, false};

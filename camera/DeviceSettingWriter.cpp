@@ -8,7 +8,7 @@
 #include "camera/NvUSBcmd.h"
 #include "camera/RegistryReader.h"
 #include "camera/SerialMatch.h"
-#include "camera/TextCharacters.h"
+#include "platform/foundation/TextCharacters.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 
@@ -66,18 +66,18 @@ bool confirmed(CommandOutcome outcome) { return outcome == CommandOutcome::compl
 
 std::string clockText(std::u32string digits) {
     if (digits.size() <= 8)
-        return text::utf8(digits.substr(0, 4) + U"/" + digits.substr(std::min<size_t>(4, digits.size()), 2) + U"/" +
+        return foundation::text::utf8(digits.substr(0, 4) + U"/" + digits.substr(std::min<size_t>(4, digits.size()), 2) + U"/" +
                           digits.substr(std::min<size_t>(6, digits.size()), 2));
     std::u32string out = digits.substr(0, 4) + U"/" + digits.substr(std::min<size_t>(4, digits.size()), 2) + U"/" +
                          digits.substr(std::min<size_t>(6, digits.size()), 2) + U" " +
                          digits.substr(std::min<size_t>(8, digits.size()), 2) + U":" +
                          digits.substr(std::min<size_t>(10, digits.size()), 2) + U":" +
                          digits.substr(std::min<size_t>(12, digits.size()), 2);
-    return text::utf8(out);
+    return foundation::text::utf8(out);
 }
 
 std::u32string cut(const std::string& answer, size_t front, size_t back) {
-    std::u32string chars = text::characters(answer);
+    std::u32string chars = foundation::text::characters(answer);
     if (chars.size() <= front + back) return {};
     return chars.substr(front, chars.size() - front - back);
 }

@@ -95,12 +95,12 @@ const std::vector<Run>& runs(CodeSet set) {
 class CodeList {
 public:
     consteval CodeList(const char* text) : text_(text) {  // implicit: specs are written as literals
-        if (!walk(text_, [](uint8_t) {})) throw "malformed or unordered code list";
+        if (!walk(text_, nullptr)) throw "malformed or unordered code list";
     }
 
     std::vector<uint8_t> codes() const {
         std::vector<uint8_t> out;
-        walk(text_, [&](uint8_t code) { out.push_back(code); });
+        walk(text_, &out);
         return out;
     }
 
@@ -115,9 +115,10 @@ private:
         const int hi = hex(s[i]), lo = hex(s[i + 1]);
         return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
     }
-    // Calls f for each code in order; false when the text is malformed or not strictly ascending.
-    template <class F>
-    static constexpr bool walk(std::string_view s, F&& f) {
+    // Appends each code in order to *out (when given); false when the text is malformed or not
+    // strictly ascending. Not a template, so that every compiler can evaluate it while it
+    // checks the literal.
+    static constexpr bool walk(std::string_view s, std::vector<uint8_t>* out) {
         int previous = -1;
         std::size_t i = 0;
         if (s.empty()) return false;
@@ -132,7 +133,8 @@ private:
                 i += 3;
             }
             if (from <= previous || to < from) return false;
-            for (int code = from; code <= to; ++code) f(static_cast<uint8_t>(code));
+            if (out)
+                for (int code = from; code <= to; ++code) out->push_back(static_cast<uint8_t>(code));
             previous = to;
             if (i < s.size()) {
                 if (s[i] != ' ' || i + 1 == s.size()) return false;

@@ -1,6 +1,6 @@
 #include "camera/NvUSBcmd.h"
 
-#include "camera/TextCharacters.h"
+#include "platform/foundation/TextCharacters.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,12 +14,12 @@ namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
 std::u32string decodeUtf8(std::span<const uint8_t> bytes) {
-    return text::characters(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return foundation::text::characters(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-void appendUtf8(std::string& out, char32_t cp) { text::appendUtf8(out, cp); }
+void appendUtf8(std::string& out, char32_t cp) { foundation::text::appendUtf8(out, cp); }
 
-std::string encodeUtf8(std::u32string_view chars) { return text::utf8(chars); }
+std::string encodeUtf8(std::u32string_view chars) { return foundation::text::utf8(chars); }
 
 bool isDigit(char32_t c) { return c >= U'0' && c <= U'9'; }
 
@@ -176,7 +176,11 @@ int NvUSBcmd::readCommandByte(io_service_t service, uint8_t cmd, uint32_t length
 std::optional<std::string> NvUSBcmd::readCommandString(io_service_t service, uint8_t cmd, uint32_t length,
                                                        bool* success) {
     auto reply = readReply(service, cmd, length, success);
-    foundation::print("cmd = " + std::to_string(cmd) + ", str = " + replyText(reply));
+    // The camera's bytes up to the first zero, escaped: a reply cannot forge log lines.
+    const auto* zero = static_cast<const uint8_t*>(reply.empty() ? nullptr : std::memchr(reply.data(), 0, reply.size()));
+    const size_t shown = zero ? static_cast<size_t>(zero - reply.data()) : reply.size();
+    foundation::print("cmd = " + std::to_string(cmd) + ", str = " +
+                      foundation::escapedForLog(std::string_view(reinterpret_cast<const char*>(reply.data()), shown)));
     return decodeString(reply);
 }
 

@@ -19,14 +19,14 @@ static_assert([] {
 
 const std::array<TimeZoneEntry, 39>& timeZoneTable() { return kTimeZones; }
 
-std::string_view timeZoneOptionText(TIME_ZONE zone) {
+std::string_view timeZoneTableText(TIME_ZONE zone) {
     const auto raw = rawValue(zone);
     if (raw < 0 || raw >= static_cast<int64_t>(timeZoneTable().size())) return {};
     return timeZoneTable()[static_cast<std::size_t>(raw)].optionText;
 }
 
 std::string_view timeZoneOffsetText(TIME_ZONE zone) {
-    std::string_view text = timeZoneOptionText(zone);
+    std::string_view text = timeZoneTableText(zone);
     if (text.size() > 3) text.remove_prefix(3);  // drop "UTC"
     return text;
 }

@@ -186,8 +186,9 @@ constexpr std::size_t settingIndex(EnumSettings setting) { return static_cast<st
 std::string settingCommandName(EnumSettings setting);
 
 const std::array<TimeZoneEntry, 39>& timeZoneTable();
-// "UTC+05:30" for P_05_30; empty outside the enumeration.
-std::string_view timeZoneOptionText(TIME_ZONE zone);
+// "UTC+05:30" for P_05_30, as the settings table shows it; empty outside the enumeration. (The
+// text the camera's time-zone option is written with is timeZoneOptionText in DeviceSettingWriter.h.)
+std::string_view timeZoneTableText(TIME_ZONE zone);
 // "+05:30" for P_05_30: the text the camera is sent; empty outside the enumeration.
 std::string_view timeZoneOffsetText(TIME_ZONE zone);
 

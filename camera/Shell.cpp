@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "camera/TextCharacters.h"
+#include "platform/foundation/TextCharacters.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/Process.h"
@@ -39,7 +39,7 @@ ShellResult Shell::run(const std::vector<std::string>& argv) const {
         result.status = 127;
         return result;
     }
-    if (text::isValidUtf8(run.standardOutput)) result.output = run.standardOutput;
+    if (foundation::text::isValidUtf8(run.standardOutput)) result.output = run.standardOutput;
     result.status = run.exitStatus;
     return result;
 }

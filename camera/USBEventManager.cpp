@@ -7,7 +7,7 @@
 #include "camera/DeviceInfoReader.h"
 #include "camera/DeviceState.h"
 #include "camera/RegistryReader.h"
-#include "camera/TextCharacters.h"
+#include "platform/foundation/TextCharacters.h"
 #include "camera/UserClientTransport.h"
 #include "platform/foundation/Log.h"
 
@@ -19,7 +19,7 @@ constexpr int64_t kBSDNamePauseMs = 50;
 
 bool validUtf8(const char* text) {
     std::string_view view(text, strnlen(text, sizeof(io_string_t)));
-    return text::isValidUtf8(view) && view.find("\xEF\xBF\xBD") == std::string_view::npos;
+    return foundation::text::isValidUtf8(view) && view.find("\xEF\xBF\xBD") == std::string_view::npos;
 }
 
 // Lowers every driverIndex above the removed one (the caller holds the lock).
@@ -38,7 +38,7 @@ USBEventManager& USBEventManager::shared() {
 std::string readBSDName(io_registry_entry_t entry, int attempts) {
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         if (auto name = RegistryReader::bsdName(entry); name && !name->empty()) {
-            foundation::systemLog("index = " + std::to_string(attempt) + ", Device file path0: " + *name);
+            foundation::systemLog("index = " + std::to_string(attempt) + ", Device file path0: " + foundation::escapedForLog(*name));
             return *name;
         }
         if (attempt < attempts) dispatch::pause(kBSDNamePauseMs);
@@ -55,7 +55,7 @@ void USBEventManager::addDevice(io_service_t service, int64_t driverIndex, const
 
     io_string_t path{};
     if (IORegistryEntryGetPath(service, kIOServicePlane, path) != kIOReturnSuccess || !validUtf8(path)) return;
-    foundation::systemLog("Match event serial number = " + serialNumber);
+    foundation::systemLog("Match event serial number = " + foundation::escapedForLog(serialNumber));
     auto& state = DeviceState::shared();
     state.isAddingDevice = true;
     struct ClearFlag {
@@ -67,11 +67,11 @@ void USBEventManager::addDevice(io_service_t service, int64_t driverIndex, const
     if (serialNumber == kPlaceholderSerialNumber) {
         for (int call = 0; call < 10 && bsdName.empty(); ++call) bsdName = readBSDName(service, 2);
         if (bsdName.empty()) return;
-        foundation::systemLog("Device BSD Name = " + bsdName);
+        foundation::systemLog("Device BSD Name = " + foundation::escapedForLog(bsdName));
     }
     const std::string key = deviceKey(serialNumber, bsdName);
     if (state.recordCount() != 0 && state.hasRecord(key)) {
-        foundation::systemLog("No add = " + serialNumber);
+        foundation::systemLog("No add = " + foundation::escapedForLog(serialNumber));
         return;
     }
     auto [record, success] = readDeviceInfo(service);
@@ -95,12 +95,12 @@ void USBEventManager::addDevice(io_service_t service, int64_t driverIndex, const
 }
 
 void USBEventManager::removeDevice(io_object_t object, const std::string& serialNumber) {
-    foundation::systemLog("Teriminate event serial number = " + serialNumber);
+    foundation::systemLog("Teriminate event serial number = " + foundation::escapedForLog(serialNumber));
     auto& state = DeviceState::shared();
 
     if (serialNumber == kPlaceholderSerialNumber) {
         std::string bsdName = readBSDName(object, 1);
-        foundation::systemLog("Device BSD Name = " + bsdName);
+        foundation::systemLog("Device BSD Name = " + foundation::escapedForLog(bsdName));
         std::optional<DeviceEntry> gone;
         int64_t index = -1;
         auto entries = state.deviceEntryList();
@@ -173,7 +173,7 @@ void USBEventManager::removeDevice(io_object_t object, const std::string& serial
         DeviceEntry gone = list[static_cast<size_t>(index)];
         auto record = lists.deviceParameterDict.find(gone.key());
         if (record != lists.deviceParameterDict.end() && record->second && record->second->isBlockedForRemoval()) {
-            foundation::systemLog("No delete = " + serialNumber);
+            foundation::systemLog("No delete = " + foundation::escapedForLog(serialNumber));
             return;
         }
         lists.deviceParameterDict.erase(gone.key());

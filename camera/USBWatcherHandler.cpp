@@ -1,5 +1,7 @@
 #include "camera/USBWatcherHandler.h"
 
+#include <algorithm>
+
 #include "camera/DeviceState.h"
 #include "camera/Shell.h"
 #include "camera/USBEventManager.h"
@@ -46,12 +48,15 @@ void USBWatcherHandler::usbDeviceAdded(io_object_t device) {
     } else {
         webcamCnt += 1;
     }
-    foundation::systemLog(info->name);
+    foundation::systemLog(foundation::escapedForLog(info->name));
 }
 
 void USBWatcherHandler::usbDeviceRemoved(io_object_t device) {
     auto info = cameraDescription(device);
-    if (!info) return;
+    if (!info) {
+        withdrawUnnamedCamera(device);
+        return;
+    }
     const std::string serial = *info->serialNr;
     auto model = DeviceState::shared().findModel(serial);
     if (model && !model->isModeChanging) {
@@ -65,7 +70,29 @@ void USBWatcherHandler::usbDeviceRemoved(io_object_t device) {
         USBEventManager::shared().removeDevice(device, serial);
         deviceCnt -= 1;
     }
-    foundation::systemLog(info->name);
+    foundation::systemLog(foundation::escapedForLog(info->name));
+}
+
+// The driver matches by vendor and product, not by name: a camera whose product name lacks
+// "HVB" is brought up all the same, so it is withdrawn all the same. Its arrival was not
+// counted, so neither is its departure.
+void USBWatcherHandler::withdrawUnnamedCamera(io_object_t device) {
+    auto info = USBWatcher::makeUSBDevice(device);
+    if (!info || !info->serialNr || info->serialNr->empty() || info->productId == kWebcamProductID) return;
+    const std::string serial = *info->serialNr;
+    auto& state = DeviceState::shared();
+    auto model = state.findModel(serial);
+    const auto entries = state.deviceEntryList();
+    const bool entered = std::any_of(entries.begin(), entries.end(),
+                                     [&](const DeviceEntry& e) { return e.serialNumber == serial; });
+    if (!model && !entered) return;
+    if (model && !model->isModeChanging) {
+        state.removeModels(serial);
+        postStatusDidGet();
+    }
+    clearDeviceService();
+    if (entered) USBEventManager::shared().removeDevice(device, serial);
+    foundation::systemLog(foundation::escapedForLog(info->name));
 }
 
 void USBWatcherHandler::driverServiceMatched(io_service_t service) {

@@ -44,6 +44,8 @@ public:
     void reset();
 
 private:
+    void withdrawUnnamedCamera(io_object_t device);
+
     mutable std::mutex lock_;
     io_service_t deviceService_ = IO_OBJECT_NULL;
 };

@@ -1,6 +1,8 @@
 #include "camera/UserClientTransport.h"
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -62,6 +64,29 @@ struct GateHold {
     GateHold& operator=(const GateHold&) = delete;
     std::shared_ptr<std::mutex> gate;
 };
+
+std::atomic<MainThreadCommandCheck> gMainThreadCheck{kDefaultMainThreadCommandCheck};
+std::atomic<bool> gMainThreadCommandLogged{false};
+thread_local int tAllowedDepth = 0;
+
+// `what` names the command ("write 0x36", "read 0x28", "status wait").
+void checkThread(const char* what, int code) {
+    if (tAllowedDepth > 0 || !dispatch::mainEventLoopRunning() || !dispatch::isMainThread()) return;
+    const MainThreadCommandCheck action = gMainThreadCheck.load();
+    if (action == MainThreadCommandCheck::ignore) return;
+    char message[200];
+    if (code >= 0)
+        std::snprintf(message, sizeof message,
+                      "camera command %s 0x%02X issued on the main thread while the event loop runs", what, code);
+    else
+        std::snprintf(message, sizeof message, "camera command %s issued on the main thread while the event loop runs",
+                      what);
+    if (action == MainThreadCommandCheck::abort) {
+        std::fprintf(stderr, "%s\n", message);
+        std::abort();
+    }
+    if (!gMainThreadCommandLogged.exchange(true)) foundation::systemLog(message);
+}
 
 kern_return_t callOpenSelector(io_connect_t connection) {
     return IOConnectCallMethod(connection, kM37OpenUserClientMethod, nullptr, 0, nullptr, 0, nullptr, nullptr,
@@ -142,6 +167,7 @@ io_connect_t openUserClient(io_service_t service) {
 }  // namespace
 
 CommandOutcome userClientWriteOutcome(io_service_t service, uint8_t cmd, const uint8_t* data, uint32_t len) {
+    checkThread("write", cmd);
     if (len > kUserClientStructureSize || (len && !data)) return CommandOutcome::failed;
     GateHold hold(service);
     io_connect_t connection = openUserClient(service);
@@ -165,10 +191,11 @@ bool userClientWrite(io_service_t service, uint8_t cmd, const uint8_t* data, uin
 }
 
 CommandOutcome userClientReadOutcome(io_service_t service, uint8_t cmd, uint8_t* out, uint32_t len) {
-    // An empty read is valid and needs no buffer, like an empty write.
-    if (len && !out) return CommandOutcome::failed;
+    checkThread("read", cmd);
+    // An empty read is valid and needs no buffer, like an empty write. A length past the
+    // structure is refused before the caller's buffer is touched: it may be shorter than `len`.
+    if (len > kUserClientStructureSize || (len && !out)) return CommandOutcome::failed;
     if (len) std::memset(out, 0, len);
-    if (len > kUserClientStructureSize) return CommandOutcome::failed;
     GateHold hold(service);
     io_connect_t connection = openUserClient(service);
     if (!connection) return CommandOutcome::failed;
@@ -205,6 +232,7 @@ uint32_t userClientServiceStatus(io_connect_t connection) {
 }
 
 CommandOutcome userClientWaitReadyOutcome(io_service_t service) {
+    checkThread("status wait", -1);
     GateHold hold(service);
     return waitReady(service);
 }
@@ -212,6 +240,16 @@ CommandOutcome userClientWaitReadyOutcome(io_service_t service) {
 bool userClientWaitReady(io_service_t service) {
     return userClientWaitReadyOutcome(service) != CommandOutcome::failed;
 }
+
+void setMainThreadCommandCheck(MainThreadCommandCheck action) {
+    gMainThreadCheck.store(action);
+    gMainThreadCommandLogged.store(false);
+}
+
+MainThreadCommandCheck mainThreadCommandCheck() { return gMainThreadCheck.load(); }
+
+MainThreadCommandsAllowed::MainThreadCommandsAllowed() { ++tAllowedDepth; }
+MainThreadCommandsAllowed::~MainThreadCommandsAllowed() { --tAllowedDepth; }
 
 io_service_t findDriverService(int index) {
     io_iterator_t iterator = IO_OBJECT_NULL;

@@ -55,4 +55,27 @@ CommandOutcome userClientWaitReadyOutcome(io_service_t service);
 // The index-th driver service in the platform's order (the caller releases it), or 0.
 io_service_t findDriverService(int index);
 
+// A command may hold its camera's gate for up to a minute (format and reboot waits), so one
+// issued on the main thread while the application's event loop runs would freeze every window.
+// Once the application's loop runs (dispatch::mainEventLoopRunning()), such a command aborts
+// with a message naming it in debug and test builds, and is logged once in release builds.
+enum class MainThreadCommandCheck { ignore, abort, logOnce };
+#ifdef NDEBUG
+constexpr MainThreadCommandCheck kDefaultMainThreadCommandCheck = MainThreadCommandCheck::logOnce;
+#else
+constexpr MainThreadCommandCheck kDefaultMainThreadCommandCheck = MainThreadCommandCheck::abort;
+#endif
+void setMainThreadCommandCheck(MainThreadCommandCheck action);
+MainThreadCommandCheck mainThreadCommandCheck();
+
+// Within its scope, commands on the main thread pass the check: the hot-plug watcher reads a
+// new camera in its main-thread callback, as the system is built to.
+class MainThreadCommandsAllowed {
+public:
+    MainThreadCommandsAllowed();
+    ~MainThreadCommandsAllowed();
+    MainThreadCommandsAllowed(const MainThreadCommandsAllowed&) = delete;
+    MainThreadCommandsAllowed& operator=(const MainThreadCommandsAllowed&) = delete;
+};
+
 }  // namespace hvb

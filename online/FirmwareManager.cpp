@@ -15,6 +15,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/Strings.h"
 
 namespace hvb {
 namespace {
@@ -85,20 +86,6 @@ std::optional<CommonError> replyError(const net::DataResult& r) {
     if (r.response && r.response->statusCode != 200) return CommonError::invalidStatusCode(r.response->statusCode);
     if (!r.body) return CommonError::dataNotFound();
     return std::nullopt;
-}
-
-std::vector<std::string> splitKeepingEmpty(std::string_view text, char sep) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-        const size_t pos = text.find(sep, start);
-        if (pos == std::string_view::npos) {
-            parts.emplace_back(text.substr(start));
-            return parts;
-        }
-        parts.emplace_back(text.substr(start, pos - start));
-        start = pos + 1;
-    }
 }
 
 bool isSignedDecimal(std::string_view s) {
@@ -318,8 +305,8 @@ int FirmwareManager::compareVersions(std::string_view a, std::string_view b) {
 bool FirmwareManager::isFirmwareUpToDate(const std::string& model, const std::string& currentVersion) {
     const std::string latest = getLatestFirmwareVersion(model);
     if (latest.empty()) return true;
-    auto current = splitKeepingEmpty(currentVersion, '.');
-    auto published = splitKeepingEmpty(latest, '.');
+    auto current = foundation::splitKeepingEmpty(currentVersion, '.');
+    auto published = foundation::splitKeepingEmpty(latest, '.');
     while (current.size() < published.size()) current.emplace_back("0");
     while (published.size() < current.size()) published.emplace_back("0");
     auto join = [](const std::vector<std::string>& parts) {
@@ -331,7 +318,7 @@ bool FirmwareManager::isFirmwareUpToDate(const std::string& model, const std::st
 }
 
 std::string FirmwareManager::formatFirmwareVersionText(std::string_view text) {
-    const auto parts = splitKeepingEmpty(text, '.');
+    const auto parts = foundation::splitKeepingEmpty(text, '.');
     if (parts.size() < 3) {
         for (int k = 0; k < 5; ++k) foundation::print("Version ERROR");
         return {};
@@ -436,7 +423,7 @@ FirmwareManager::Transfer FirmwareManager::transferFile(
     const std::function<bool(const fs::path&)>& verify) const {
     auto link = fetchDownloadLink(tag, path, model);
     if (const auto* err = std::get_if<CommonError>(&link)) {
-        foundation::print("[downloadFile(tag:path:model:saveTo:)] failed. (" + err->description() + ")");
+        foundation::print("[downloadFile(tag:path:model:saveTo:)] failed. (" + foundation::escapedForLog(err->description()) + ")");
         return Transfer::failed;
     }
     bool rejected = false;
@@ -448,7 +435,7 @@ FirmwareManager::Transfer FirmwareManager::transferFile(
                                verify ? std::function<bool(const fs::path&)>(checked) : nullptr);
     if (rejected) return Transfer::rejected;
     if (err) {
-        foundation::print("[downloadFile(tag:path:model:saveTo:)] failed. (" + describe(*err) + ")");
+        foundation::print("[downloadFile(tag:path:model:saveTo:)] failed. (" + foundation::escapedForLog(describe(*err)) + ")");
         return Transfer::failed;
     }
     return Transfer::ok;
@@ -533,7 +520,16 @@ bool FirmwareManager::runDownloadReleaseNotes() {
         foundation::print("[downloadReleaseNotes()] local file is the latest version");
         return true;
     }
-    if (!downloadFile("firmware", version->result.path, "releasenote", local)) {
+    // Verified as a firmware package is: the new file replaces the old one only when its
+    // checksum is the published one.
+    const auto& published = version->result.checksum;
+    const auto outcome = transferFile("firmware", version->result.path, "releasenote", local,
+                                      [&](const fs::path& temp) { return checksumsEqual(calculateChecksum(temp), published); });
+    if (outcome == Transfer::rejected) {
+        foundation::print("[downloadReleaseNotes()] checksums are inconsistent");
+        return false;
+    }
+    if (outcome == Transfer::failed) {
         foundation::print("[downloadReleaseNotes()] download failed");
         return false;
     }
@@ -557,7 +553,7 @@ std::optional<nlohmann::json> FirmwareManager::readReleaseNotes() const {
         if (!doc.is_object()) return std::nullopt;
         return doc;
     } catch (const json::exception& e) {
-        foundation::print(std::string("[readReleaseNotes()] exception: ") + e.what());
+        foundation::print("[readReleaseNotes()] exception: " + foundation::escapedForLog(e.what()));
         return std::nullopt;
     }
 }

@@ -9,7 +9,9 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/Process.h"
+#include "platform/foundation/TextCharacters.h"
 #include "platform/net/Transfer.h"
+#include "platform/foundation/Strings.h"
 
 
 namespace hvb {
@@ -30,37 +32,10 @@ Facts& facts() {
     return f;
 }
 
-std::string trimmed(const std::string& s) {
-    const char* ws = " \t\r\n";
-    const auto b = s.find_first_not_of(ws);
-    if (b == std::string::npos) return {};
-    const auto e = s.find_last_not_of(ws);
-    return s.substr(b, e - b + 1);
-}
-
 // The last piece of `text` split at `separator` (the whole text when it does not occur).
 std::string lastPiece(const std::string& text, const std::string& separator) {
     const auto pos = text.rfind(separator);
     return pos == std::string::npos ? text : text.substr(pos + separator.size());
-}
-
-bool isUtf8(const std::string& s) {
-    size_t i = 0;
-    const size_t n = s.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t len = 0;
-        if (c < 0x80) len = 1;
-        else if (c >= 0xC2 && c <= 0xDF) len = 2;
-        else if (c >= 0xE0 && c <= 0xEF) len = 3;
-        else if (c >= 0xF0 && c <= 0xF4) len = 4;
-        else return false;
-        if (i + len > n) return false;
-        for (size_t k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += len;
-    }
-    return true;
 }
 
 std::string kernelVersion() {
@@ -113,9 +88,9 @@ void Google4Analytics::readSystemInfo() {
     const std::string chipOut = processInOut(profiler, {"grep", "Name"});
     const std::string uuidOut = processInOut(profiler, {"grep", "UUID"});
 
-    const std::string model = isUtf8(modelOut) ? trimmed(lastPiece(modelOut, ":")) : "unknown";
-    const std::string chipPiece = isUtf8(chipOut) ? trimmed(lastPiece(chipOut, ": ")) : "unknown";
-    const std::string id = isUtf8(uuidOut) ? trimmed(lastPiece(uuidOut, ":")) : "unknown uuid";
+    const std::string model = foundation::text::isValidUtf8(modelOut) ? std::string(foundation::trimmed(lastPiece(modelOut, ":"))) : "unknown";
+    const std::string chipPiece = foundation::text::isValidUtf8(chipOut) ? std::string(foundation::trimmed(lastPiece(chipOut, ": "))) : "unknown";
+    const std::string id = foundation::text::isValidUtf8(uuidOut) ? std::string(foundation::trimmed(lastPiece(uuidOut, ":"))) : "unknown uuid";
 
     Facts& f = facts();
     std::lock_guard lock(f.mutex);

@@ -6,9 +6,11 @@
 # NORMAL copies the bundle into <root>/Library/Extensions and starts the host; RELOAD stops the
 # running host, replaces the bundle and starts the new one. Either way the script returns only
 # once the new host answers on its socket, and exits non-zero on any failure; a bundle that
-# could not be put in place leaves the previous one installed. The system root is HVB_ROOT
-# ("/" when unset). Where systemd runs and the root is "/", the host runs as a unit that also
-# starts at boot.
+# could not be put in place, or whose host does not answer, or an install that is interrupted,
+# leaves the previous one installed. The system root is HVB_ROOT ("/" when unset). Run as root
+# on another root, every folder from "/" down to the extensions folder must be root's and
+# writable by no one else. Where systemd runs and the root is "/", the host runs as a unit that
+# also starts at boot.
 set -u
 umask 022
 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
@@ -30,9 +32,9 @@ case "$mode" in
     NORMAL | RELOAD) ;;
     *) fail "the mode is NORMAL or RELOAD, not \"$mode\"" ;;
 esac
+# The name goes into a unit file and the process table: letters, digits, ".", "_" and "-" only.
 case "$bundle_name" in
-    */* | .* | *'
-'*) fail "bad bundle name \"$bundle_name\"" ;;
+    .* | *[!A-Za-z0-9._-]*) fail "bad bundle name \"$bundle_name\"" ;;
     ?*.kext) ;;
     *) fail "bad bundle name \"$bundle_name\"" ;;
 esac
@@ -57,17 +59,19 @@ run_dir=$root/run/halvetor
 pid_file=$run_dir/$executable_name.pid
 unit_name=$executable_name.service
 unit_file=/etc/systemd/system/$unit_name
-staging=$extensions/.$bundle_name.new.$$
-previous=$extensions/.$bundle_name.old.$$
+staging_dir=
+previous_dir=
+staging=
+previous=
 
 use_systemd=no
 if [ -z "$root" ] && [ -d /run/systemd/system ] && command -v systemctl >/dev/null 2>&1; then
     use_systemd=yes
 fi
 
-cleanup() { rm -rf -- "$staging"; }
-trap cleanup EXIT
-trap 'exit 1' HUP INT TERM
+# Where the install stands, for the exit trap: "aside" once the installed bundle has been moved
+# aside, "placed" once the new one is in its place, "done" once its host answers.
+stage=start
 
 host_answers() {  # host_answers EXECUTABLE
     "$1" --root "$root_argument" --ping >/dev/null 2>&1
@@ -134,6 +138,40 @@ stop_host() {
     return 0
 }
 
+# A folder a privileged run may write below: a real folder (not a link) of root's that no one
+# else may write to. A shared folder with the sticky bit (/tmp) may lead to it, since its
+# entries stay their owners'.
+secure_folder() {  # secure_folder PATH SHARED_OK(yes|no)
+    [ ! -L "$1" ] && [ -d "$1" ] || return 1
+    facts=$(stat -c '%u %a' -- "$1" 2>/dev/null) || return 1
+    permissions=$((0${facts#* }))
+    [ "${facts%% *}" = 0 ] || return 1
+    [ $((permissions & 18)) -eq 0 ] && return 0        # 022: no write for group and others
+    [ "$2" = yes ] && [ $((permissions & 512)) -ne 0 ]  # 01000: sticky
+}
+
+# Every folder from "/" down to PATH; the first unsafe one is left in $unsafe.
+secure_tree() {  # secure_tree PATH LAST_SHARED_OK(yes|no)
+    unsafe=/
+    secure_folder / yes || return 1
+    rest=${1#/}
+    current=
+    while [ -n "$rest" ]; do
+        part=${rest%%/*}
+        case "$rest" in
+            */*) rest=${rest#*/} ;;
+            *) rest= ;;
+        esac
+        [ -n "$part" ] || continue
+        current=$current/$part
+        unsafe=$current
+        shared_ok=yes
+        [ -z "$rest" ] && shared_ok=$2
+        secure_folder "$current" "$shared_ok" || return 1
+    done
+    return 0
+}
+
 start_host() {  # start_host BUNDLE
     executable=$1/Contents/MacOS/$executable_name
     if [ "$use_systemd" = yes ]; then
@@ -150,8 +188,52 @@ start_host() {  # start_host BUNDLE
     wait_for_answer "$executable"
 }
 
+# Back to the previous bundle and its host after a failure or an interruption. Says the previous
+# bundle is back only when its host answers again; a new bundle whose host still runs stays.
+restore_previous() {  # restore_previous REASON
+    if [ -e "$installed" ] && [ "$stage" = placed ]; then
+        if ! stop_host; then
+            printf '%s: %s; its host does not stop, so it stays installed\n' "$program" "$1" >&2
+            return 1
+        fi
+        rm -rf -- "$installed"
+    fi
+    if [ -n "$previous" ] && [ -e "$previous" ] && [ ! -e "$installed" ]; then
+        if mv -- "$previous" "$installed" && start_host "$installed" >/dev/null 2>&1; then
+            printf '%s: %s; the previous bundle is back\n' "$program" "$1" >&2
+        else
+            printf '%s: %s; the previous bundle is in place but its host does not answer\n' "$program" "$1" >&2
+        fi
+        return 1
+    fi
+    printf '%s: %s\n' "$program" "$1" >&2
+    return 1
+}
+
+on_exit() {
+    status=$?
+    trap - EXIT
+    trap '' HUP INT TERM  # the way back is not interrupted in its turn
+    case "$stage" in
+        aside | placed) restore_previous "the install was interrupted" ;;
+    esac
+    [ -n "$staging_dir" ] && rm -rf -- "$staging_dir"
+    if [ -n "$previous_dir" ] && [ ! -e "$previous" ]; then rm -rf -- "$previous_dir"; fi
+    exit "$status"
+}
+trap on_exit EXIT
+trap 'exit 1' HUP INT TERM
+
+if [ -n "$root" ] && [ "$(id -u)" = 0 ]; then
+    secure_tree "$root" yes || fail "refusing to install as root into \"$root\": \"$unsafe\" is a link, not root's, or writable by others"
+fi
 mkdir -p -- "$extensions" || fail "cannot create \"$extensions\""
-rm -rf -- "$staging" "$previous"
+if [ -n "$root" ] && [ "$(id -u)" = 0 ]; then
+    secure_tree "$extensions" no || fail "refusing to install as root into \"$extensions\": \"$unsafe\" is a link, not root's, or writable by others"
+fi
+# Unpredictable names inside the extensions folder, made by mktemp.
+staging_dir=$(mktemp -d -- "$extensions/.$bundle_name.new.XXXXXXXX") || fail "cannot create a staging folder"
+staging=$staging_dir/$bundle_name
 if ! cp -R -- "$source_bundle" "$staging"; then
     fail "could not copy \"$source_bundle\"; the installed bundle is unchanged"
 fi
@@ -180,23 +262,35 @@ fi
 stop_host || fail "the running driver host does not stop; the installed bundle is unchanged"
 
 if [ -e "$installed" ]; then
+    previous_dir=$(mktemp -d -- "$extensions/.$bundle_name.old.XXXXXXXX") || fail "cannot create a folder for the installed bundle"
+    previous=$previous_dir/$bundle_name
     mv -- "$installed" "$previous" || fail "cannot move the installed bundle aside"
+    stage=aside
 fi
 if ! mv -- "$staging" "$installed"; then
-    [ -e "$previous" ] && mv -- "$previous" "$installed"
-    fail "cannot put the new bundle in place; the previous one is back"
+    if [ "$stage" = aside ]; then
+        stage=failed
+        restore_previous "cannot put the new bundle in place"
+        exit 1
+    fi
+    fail "cannot put the new bundle in place"
 fi
+stage=placed
 
 if ! start_host "$installed"; then
-    stop_host || true
-    if [ -e "$previous" ]; then
-        rm -rf -- "$installed"
-        mv -- "$previous" "$installed" && start_host "$installed" >/dev/null 2>&1
-        fail "the new driver host did not answer; the previous bundle is back"
+    if [ -n "$previous" ]; then
+        restore_previous "the new driver host did not answer"
+        stage=failed
+        exit 1
     fi
-    rm -rf -- "$installed"
-    fail "the driver host did not answer"
+    stage=failed
+    if stop_host; then
+        rm -rf -- "$installed"
+        fail "the driver host did not answer"
+    fi
+    fail "the driver host did not answer and does not stop; it stays installed"
 fi
-rm -rf -- "$previous"
+stage=done
+rm -rf -- "$previous_dir"
 say "$mode: $installed installed, its host answers"
 exit 0

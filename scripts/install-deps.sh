@@ -3,15 +3,31 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libpugixml-dev nlohmann-json3-dev
-  libcurl4-openssl-dev libssl-dev libzip-dev zlib1g-dev libcpp-httplib-dev
-  libudev-dev
-  qt6-base-dev qt6-svg-dev libqt6svg6 libicu-dev
-  qt6-multimedia-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  xvfb xauth xdg-utils fonts-dejavu-core
-  openssl
+  cmake                 # the build (CMakeLists.txt)
+  g++                   # the compiler
+  ninja-build           # the build tool cmake is asked for (-G Ninja)
+  pkg-config            # finds pugixml, libcurl, libudev, libzip and cpp-httplib
+  libgtest-dev          # every test (hvb_test)
+  libgmock-dev          # tests that use matchers
+  libbenchmark-dev      # bench/ (make bench)
+  libpugixml-dev        # plist reader (platform/foundation) and appcast reader (platform/services)
+  nlohmann-json3-dev    # web API replies (online), user defaults (platform/foundation), web-service stand-in
+  libcurl4-openssl-dev  # URL transfers (platform/net)
+  libssl-dev            # MD5 of firmware packages (online) and https of the web-service stand-in
+  libzip-dev            # firmware packages (tools, web-service stand-in); brings zlib with it
+  libcpp-httplib-dev    # the web-service stand-in (standins/webservice)
+  libudev-dev           # real cameras through udev (platform/devices)
+  qt6-base-dev          # the application and its glue (app, settings, tools, platform/appkit)
+  qt6-svg-dev           # the application's SVG images
+  libqt6svg6            # the SVG image plug-in at run time
+  libicu-dev            # locale names of the application (app)
+  xvfb                  # a display for watching `make run` (xvfb-run)
+  xauth                 # xvfb-run's display authority
+  xdg-utils             # xdg-open, which the application opens folders and web pages with
+  fonts-dejavu-core     # a font for the offscreen and Xvfb windows of the GUI tests
+  openssl               # the test certificate of the https transfer tests (platform/net)
+  coreutils             # md5sum, the reference of bench/upgrade
+  unzip                 # unzip -P, the reference of bench/upgrade
 )
 
 # `make fuzz` only: clang with its libFuzzer, never pulled in by `make test`.

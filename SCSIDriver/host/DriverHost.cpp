@@ -34,8 +34,14 @@ public:
     bool open(const fs::path& path) {
         std::error_code ec;
         fs::create_directories(path.parent_path(), ec);
-        file_ = std::fopen(path.c_str(), "ae");
-        if (!file_) return false;
+        // Never through a link: as root, a link planted in the log's folder would redirect it.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) return false;
+        file_ = ::fdopen(fd, "a");
+        if (!file_) {
+            ::close(fd);
+            return false;
+        }
         token_ = foundation::addLogSink([this](foundation::LogChannel, const std::string& line) { write(line); });
         return true;
     }
@@ -62,16 +68,21 @@ private:
     int token_ = 0;
 };
 
+// Written beside its final name and renamed into place; neither name is followed as a link
+// (rename replaces a link at the final name rather than writing through it).
 bool writePidFile(const fs::path& path) {
     std::error_code ec;
     fs::create_directories(path.parent_path(), ec);
     fs::path temporary = path;
     temporary += ".new";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        if (!out) return false;
-        out << ::getpid() << "\n";
-        if (!out) return false;
+    ::unlink(temporary.c_str());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const std::string text = std::to_string(::getpid()) + "\n";
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (::close(fd) != 0 || !written) {
+        ::unlink(temporary.c_str());
+        return false;
     }
     fs::rename(temporary, path, ec);
     return !ec;
@@ -151,7 +162,7 @@ int runHost(const HostOptions& options) {
     std::unique_ptr<devices::LinuxCameraBus> linuxBus;
     std::unique_ptr<devices::UdevMonitor> udev;
     if (backend == Backend::simulation) {
-        simulation = std::make_unique<SimulationBackend>();
+        simulation = std::make_unique<SimulationBackend>(options.root);
     }
 
     // Cameras present at start are in the registry before the first peer can ask.
@@ -180,7 +191,8 @@ int runHost(const HostOptions& options) {
             if (reply) *reply = "this host drives real cameras; nothing to plug";
             return kIOReturnUnsupported;
         }
-        IOLog("%s: control request \"%s\"\n", kHostName, arguments.empty() ? "" : arguments[0].c_str());
+        const std::string verb = foundation::escapedForLog(arguments.empty() ? "" : arguments[0]);
+        IOLog("%s: control request \"%s\"\n", kHostName, verb.c_str());
         return sim->control(arguments, reply);
     };
     iokit::SocketServer server(serverOptions);

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/Strings.h"
 
 namespace hvb::driverhost {
 
@@ -12,21 +13,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::set<std::string> kCameraKeys = {"model", "firmware", "serial", "uid",   "label",
-                                           "bsd",   "volume",   "stamp", "timezone"};
+const std::set<std::string> kCameraKeys = {"model", "firmware", "serial", "uid",      "label",
+                                           "bsd",   "volume",   "stamp",  "timezone", "password"};
 
 bool printable(const std::string& text) {
     for (unsigned char c : text) {
         if (c < 0x20 || c == 0x7F) return false;
     }
     return true;
-}
-
-std::string trim(const std::string& text) {
-    size_t start = text.find_first_not_of(" \t\r");
-    if (start == std::string::npos) return {};
-    size_t end = text.find_last_not_of(" \t\r");
-    return text.substr(start, end - start + 1);
 }
 
 }  // namespace
@@ -43,7 +37,7 @@ std::optional<CameraDescription> parseCameraDescription(const std::vector<std::s
     };
     CameraDescription description;
     for (size_t i = 0; i < words.size(); ++i) {
-        std::string word = trim(words[i]);
+        std::string word(foundation::trimmed(words[i]));
         if (word.empty()) continue;
         if (!printable(word) || word.size() > 256) return fail("camera: unreadable item");
         size_t eq = word.find('=');
@@ -146,16 +140,22 @@ std::optional<HostOptions> parseArguments(const std::vector<std::string>& argume
 bool applyConfigFile(HostOptions& options, std::string* error) {
     std::ifstream in(options.effectiveConfigFile());
     if (!in) return true;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return applyConfigText(options, text, error);
+}
+
+bool applyConfigText(HostOptions& options, const std::string& text, std::string* error) {
+    std::istringstream in(text);
     bool camerasGiven = !options.cameras.empty();
     std::string line;
     int number = 0;
     while (std::getline(in, line) && number < 10000) {
         ++number;
-        line = trim(line);
+        line = std::string(foundation::trimmed(line));
         if (line.empty() || line[0] == '#') continue;
         size_t space = line.find_first_of(" \t");
         std::string key = line.substr(0, space);
-        std::string value = space == std::string::npos ? std::string() : trim(line.substr(space));
+        std::string value = space == std::string::npos ? std::string() : std::string(foundation::trimmed(line.substr(space)));
         auto fail = [&](const std::string& why) {
             if (error) *error = options.effectiveConfigFile().string() + ":" + std::to_string(number) + ": " + why;
             return false;
@@ -187,7 +187,7 @@ std::string usage() {
            "   or: " + kHostName + " [--root DIR] --control unplug SERIAL\n"
            "   or: " + kHostName + " [--root DIR] --control list\n"
            "CAMERA: model=MODEL,firmware=VERSION,serial=SERIAL[,uid=..][,label=..][,bsd=..][,volume=DIR]"
-           "[,stamp=..][,timezone=..]\n";
+           "[,stamp=..][,timezone=..][,password=..]\n";
 }
 
 }  // namespace hvb::driverhost

@@ -52,6 +52,8 @@ std::optional<HostOptions> parseArguments(const std::vector<std::string>& argume
 // Reads "backend", "group" and "camera" lines; settings given on the command line win. A
 // missing file is no error.
 bool applyConfigFile(HostOptions& options, std::string* error);
+// The same from the file's text; errors name the file all the same.
+bool applyConfigText(HostOptions& options, const std::string& text, std::string* error);
 
 std::string usage();
 

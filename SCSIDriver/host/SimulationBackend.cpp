@@ -1,5 +1,7 @@
 #include "SCSIDriver/host/SimulationBackend.h"
 
+#include <optional>
+
 #include "platform/iokit/kern/IOLib.h"
 #include "standins/camera/CameraProfile.h"
 
@@ -16,7 +18,25 @@ const hvb::sim::CameraProfile* profileFor(const CameraDescription& description) 
     return nullptr;
 }
 
+// The folder with every link resolved, when it lies inside the root; nullopt otherwise.
+std::optional<std::filesystem::path> folderInside(const std::filesystem::path& root, const std::string& folder) {
+    namespace fs = std::filesystem;
+    if (folder.empty() || fs::path(folder).is_relative()) return std::nullopt;
+    std::error_code ec;
+    const fs::path base = fs::weakly_canonical(root.empty() ? fs::path("/") : root, ec);
+    if (ec) return std::nullopt;
+    const fs::path resolved = fs::weakly_canonical(folder, ec);
+    if (ec) return std::nullopt;
+    auto b = base.begin();
+    auto r = resolved.begin();
+    for (; b != base.end() && !b->empty(); ++b, ++r)
+        if (r == resolved.end() || *r != *b) return std::nullopt;
+    return resolved;
+}
+
 }  // namespace
+
+SimulationBackend::SimulationBackend(std::filesystem::path root) : root_(std::move(root)) {}
 
 SimulationBackend::~SimulationBackend() { unplugAll(); }
 
@@ -30,13 +50,25 @@ IOReturn SimulationBackend::plug(const CameraDescription& description, std::stri
     options.serialNumber = description.field("serial");
     options.uid = description.field("uid");
     options.bsdName = description.field("bsd", options.bsdName);
-    options.volumeFolder = description.field("volume");
+    if (const std::string volume = description.field("volume"); !volume.empty()) {
+        auto inside = folderInside(root_, volume);
+        if (!inside) {
+            if (reply) *reply = "the volume folder must lie inside " + root_.string();
+            return kIOReturnBadArgument;
+        }
+        options.volumeFolder = *inside;
+    }
     options.label = description.field("label", options.label);
     options.personalStamp = description.field("stamp", options.personalStamp);
     options.timeZone = description.field("timezone", options.timeZone);
+    options.password = description.field("password");
     auto camera = hvb::sim::SimulatedBodyCamera::make(*profile, options);
     std::string serial = camera->serialNumber();
     std::lock_guard<std::mutex> guard(lock_);
+    if (cameras_.size() >= kMaxCameras) {
+        if (reply) *reply = "no more than " + std::to_string(kMaxCameras) + " simulated cameras";
+        return kIOReturnNoResources;
+    }
     if (serial.empty() || cameras_.count(serial)) {
         if (reply) *reply = "a camera with serial number \"" + serial + "\" is plugged in already";
         return kIOReturnExclusiveAccess;
@@ -85,11 +117,6 @@ std::string SimulationBackend::list() const {
         text += serial + " " + camera->profile().model + " " + camera->profile().firmware + "\n";
     }
     return text;
-}
-
-size_t SimulationBackend::cameraCount() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return cameras_.size();
 }
 
 IOReturn SimulationBackend::control(const std::vector<std::string>& arguments, std::string* reply) {

@@ -1,6 +1,7 @@
 #pragma once
 // The host's simulated cameras: plugged in at start from the camera list, and plugged in or
 // out later by control requests.
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,7 +17,11 @@ namespace hvb::driverhost {
 
 class SimulationBackend {
 public:
-    SimulationBackend() = default;
+    // At most this many cameras at once, whoever asks.
+    static constexpr size_t kMaxCameras = 16;
+
+    // Volume folders must lie inside `root` (the host's system root), links resolved.
+    explicit SimulationBackend(std::filesystem::path root);
     ~SimulationBackend();  // unplugs every camera
     SimulationBackend(const SimulationBackend&) = delete;
     SimulationBackend& operator=(const SimulationBackend&) = delete;
@@ -27,12 +32,12 @@ public:
     void unplugAll();
     // "serial model firmware" per camera, one a line.
     std::string list() const;
-    size_t cameraCount() const;
 
     // A control request: "plug MODEL key=value...", "unplug SERIAL", "list".
     IOReturn control(const std::vector<std::string>& arguments, std::string* reply);
 
 private:
+    std::filesystem::path root_;
     mutable std::mutex lock_;
     hvb::sim::SimulatedUsbBus bus_;
     std::map<std::string, std::shared_ptr<hvb::sim::SimulatedBodyCamera>> cameras_;  // by serial

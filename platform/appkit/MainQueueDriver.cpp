@@ -120,6 +120,10 @@ void installMainQueueDriver(QCoreApplication* application) {
     });
     // Tasks posted before the driver existed.
     driver->scheduleRun();
+    // The GUI loop runs from its first turn until the application is about to quit.
+    QTimer::singleShot(0, application, [] { dispatch::setMainEventLoopRunning(true); });
+    QObject::connect(application, &QCoreApplication::aboutToQuit, application,
+                     [] { dispatch::setMainEventLoopRunning(false); });
 }
 
 }  // namespace appkit

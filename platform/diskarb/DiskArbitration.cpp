@@ -366,8 +366,6 @@ Outcome unmount(std::string_view target) {
     if (!target.empty() && target[0] == '/' && target.substr(0, 5) != "/dev/") {
         fs::path folder(target);
         if (auto simulated = simulatedDiskAt(folder)) {
-            name = *simulated;
-            node.clear();
             const fs::path table = std::getenv("HVB_SIMULATED_DISKS");
             fs::rename(table / *simulated, table / (*simulated + std::string(kUnmountedSuffix)), ec);
             if (ec) return {false, "Failed to unmount " + folder.string()};

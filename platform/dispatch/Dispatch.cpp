@@ -414,11 +414,6 @@ public:
     // A concurrent queue runs a synchronous task on the caller's thread.
     void sync(Task task) override { task(); }
 
-    size_t threadCount() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return threads_;
-    }
-
 private:
     static constexpr size_t kMaxThreads = 512;
     static constexpr auto kIdleRetire = std::chrono::seconds(15);
@@ -593,5 +588,11 @@ bool Timer::isCancelled() const { return state_->cancelled.load(); }
 
 void setModalSessionActive(bool active) { g_modal.store(active); }
 bool modalSessionActive() { return g_modal.load(); }
+
+namespace {
+std::atomic<bool> g_eventLoopRunning{false};
+}
+void setMainEventLoopRunning(bool running) { g_eventLoopRunning.store(running); }
+bool mainEventLoopRunning() { return g_eventLoopRunning.load(); }
 
 }  // namespace dispatch

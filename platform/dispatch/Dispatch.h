@@ -119,4 +119,9 @@ private:
 void setModalSessionActive(bool active);
 bool modalSessionActive();
 
+// Set by the application's event-loop glue while the GUI loop runs on the main thread: from
+// then on, work that blocks the main thread freezes every window.
+void setMainEventLoopRunning(bool running);
+bool mainEventLoopRunning();
+
 }  // namespace dispatch

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/foundation/TextCharacters.h"
+
 namespace foundation {
 
 namespace {
@@ -118,5 +120,43 @@ void removeLogSink(int token) {
 }
 
 void setLogEchoEnabled(bool enabled) { state().echo.store(enabled); }
+
+std::string escapedForLog(std::string_view raw) {
+    static const char* const hex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(raw.size());
+    auto byteEscape = [&](unsigned char b) {
+        out += "\\x";
+        out += hex[b >> 4];
+        out += hex[b & 0xF];
+    };
+    size_t i = 0;
+    while (i < raw.size()) {
+        const text::Sequence s = text::decodeAt(raw, i);
+        if (!s.valid) {
+            for (size_t k = 0; k < s.length; ++k) byteEscape(static_cast<unsigned char>(raw[i + k]));
+        } else if (s.character == '\\') {
+            out += "\\\\";
+        } else if (s.character == '\n') {
+            out += "\\n";
+        } else if (s.character == '\r') {
+            out += "\\r";
+        } else if (s.character == '\t') {
+            out += "\\t";
+        } else if (s.character < 0x20 || s.character == 0x7F) {
+            byteEscape(static_cast<unsigned char>(s.character));
+        } else if ((s.character >= 0x80 && s.character <= 0x9F) || s.character == 0x2028 || s.character == 0x2029 ||
+                   (s.character >= 0x202A && s.character <= 0x202E) || (s.character >= 0x2066 && s.character <= 0x2069)) {
+            // C1 controls, line and paragraph separators, and direction overrides.
+            char code[12];
+            std::snprintf(code, sizeof code, "\\u{%04X}", static_cast<unsigned>(s.character));
+            out += code;
+        } else {
+            out.append(raw.substr(i, s.length));
+        }
+        i += s.length;
+    }
+    return out;
+}
 
 }  // namespace foundation

@@ -23,4 +23,10 @@ void removeLogSink(int token);
 // Silences the normal output (sinks still see every line); for noisy tests.
 void setLogEchoEnabled(bool enabled);
 
+// Text from a camera or the web as it may stand inside one log line: line breaks, other control
+// characters, direction overrides and invalid bytes come out as escapes ("\n", "\x1B",
+// "\u{202E}"), and a backslash as "\\", so such text can neither end the line nor pass for
+// another one.
+std::string escapedForLog(std::string_view text);
+
 }  // namespace foundation

@@ -1,4 +1,5 @@
 #include "platform/foundation/Plist.h"
+#include "platform/foundation/Strings.h"
 
 #include <pugixml.hpp>
 
@@ -46,15 +47,7 @@ struct Failure {
     std::string message;
 };
 
-std::string_view trim(std::string_view s) {
-    const char* ws = " \t\r\n";
-    size_t b = s.find_first_not_of(ws);
-    if (b == std::string_view::npos) return {};
-    size_t e = s.find_last_not_of(ws);
-    return s.substr(b, e - b + 1);
-}
-
-bool isBlank(std::string_view s) { return trim(s).empty(); }
+bool isBlank(std::string_view s) { return trimmed(s).empty(); }
 
 // The text of a leaf element (character data and CDATA sections); nested elements are an error.
 std::string leafText(const pugi::xml_node& node) {
@@ -76,7 +69,7 @@ std::string leafText(const pugi::xml_node& node) {
 }
 
 int64_t parseInteger(std::string_view raw) {
-    std::string_view s = trim(raw);
+    std::string_view s = trimmed(raw);
     bool negative = false;
     std::string_view digits = s;
     if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
@@ -105,18 +98,18 @@ int64_t parseInteger(std::string_view raw) {
 }
 
 double parseReal(std::string_view raw) {
-    std::string_view s = trim(raw);
+    std::string_view s = trimmed(raw);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     double value = 0;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
     if (s.empty() || ec != std::errc() || end != s.data() + s.size())
-        throw Failure{"invalid <real> \"" + std::string(trim(raw)) + "\""};
+        throw Failure{"invalid <real> \"" + std::string(trimmed(raw)) + "\""};
     return value;
 }
 
 // "2024-05-01T12:00:00Z" (UTC, the only form property lists carry).
 Date parseDate(std::string_view raw) {
-    std::string_view s = trim(raw);
+    std::string_view s = trimmed(raw);
     auto fail = [&]() -> Failure { return Failure{"invalid <date> \"" + std::string(s) + "\""}; };
     if (s.size() != 20 || s[4] != '-' || s[7] != '-' || s[10] != 'T' || s[13] != ':' ||
         s[16] != ':' || s[19] != 'Z')

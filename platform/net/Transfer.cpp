@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Strings.h"
 
 namespace net {
 namespace {
@@ -31,13 +32,6 @@ struct SlistDeleter {
 using CurlPtr = std::unique_ptr<CURL, CurlDeleter>;
 using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
 
-std::string trim(std::string s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
-
 size_t headerCallback(char* data, size_t size, size_t count, void* user) {
     auto* headers = static_cast<Headers*>(user);
     const size_t n = size * count;
@@ -48,7 +42,8 @@ size_t headerCallback(char* data, size_t size, size_t count, void* user) {
         return n;
     }
     const auto colon = line.find(':');
-    if (colon != std::string::npos) headers->emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+    if (colon != std::string::npos) headers->emplace_back(foundation::trimmed(std::string_view(line).substr(0, colon)),
+                                                    foundation::trimmed(std::string_view(line).substr(colon + 1)));
     return n;
 }
 

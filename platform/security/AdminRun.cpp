@@ -37,6 +37,28 @@ AdminRunMode chooseAdminRunMode(unsigned effectiveUid, const std::filesystem::pa
     return st.st_uid == effectiveUid ? AdminRunMode::direct : AdminRunMode::pkexec;
 }
 
+bool isSafeRootForPrivilegedRun(const std::filesystem::path& root, std::string* why) {
+    const std::filesystem::path full = absolutePath(root);
+    std::filesystem::path current;
+    for (auto part = full.begin(); part != full.end(); ++part) {
+        if (part->empty()) continue;
+        current /= *part;
+        const bool last = std::next(part) == full.end() || std::next(part)->empty();
+        struct stat st {};
+        const char* problem = nullptr;
+        if (::lstat(current.c_str(), &st) != 0) problem = "does not exist";
+        else if (S_ISLNK(st.st_mode)) problem = "is a link";
+        else if (!S_ISDIR(st.st_mode)) problem = "is not a folder";
+        else if (st.st_uid != 0) problem = "is not root's";
+        else if ((st.st_mode & 022) && (last || !(st.st_mode & S_ISVTX))) problem = "is writable by others";
+        if (problem) {
+            if (why) *why = current.string() + " " + problem;
+            return false;
+        }
+    }
+    return true;
+}
+
 std::vector<std::string> adminRunArguments(AdminRunMode mode, const std::string& script,
                                            const std::vector<std::string>& arguments,
                                            const AdminRunOptions& options) {
@@ -65,6 +87,11 @@ AdminRunResult runScriptAsAdministrator(const std::string& script, const std::ve
     }
     std::filesystem::path root = effectiveRoot(options);
     result.mode = chooseAdminRunMode(options.effectiveUid.value_or(static_cast<unsigned>(::geteuid())), root);
+    std::string unsafe;
+    if (result.mode == AdminRunMode::pkexec && root != "/" && !isSafeRootForPrivilegedRun(root, &unsafe)) {
+        result.error = "refusing an administrator run into " + root.string() + ": " + unsafe;
+        return result;
+    }
     std::vector<std::string> argv = adminRunArguments(result.mode, script, arguments, options);
 
     foundation::ProcessOptions processOptions;

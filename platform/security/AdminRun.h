@@ -41,12 +41,19 @@ struct AdminRunOptions {
 // Which way a run goes: direct for root, or for a system root other than "/" that the caller owns.
 AdminRunMode chooseAdminRunMode(unsigned effectiveUid, const std::filesystem::path& systemRoot);
 
+// Whether root may write below `root`: every folder from "/" down to it is a real folder (not a
+// link), root's, and writable by no one else (a shared folder with the sticky bit may lead to
+// it). The first folder that is not, in `why`.
+bool isSafeRootForPrivilegedRun(const std::filesystem::path& root, std::string* why);
+
 // The argument vector of one run: [pkexec env NAME=value...] shell script args...
 std::vector<std::string> adminRunArguments(AdminRunMode mode, const std::string& script,
                                            const std::vector<std::string>& arguments,
                                            const AdminRunOptions& options);
 
-// Runs `shell script arguments...` with administrator rights and waits for it.
+// Runs `shell script arguments...` with administrator rights and waits for it. A run that would
+// need pkexec for a root other than "/" that is not safe for root to write below is refused
+// (nothing launched, the reason in `error`).
 AdminRunResult runScriptAsAdministrator(const std::string& script, const std::vector<std::string>& arguments,
                                         const AdminRunOptions& options = {});
 

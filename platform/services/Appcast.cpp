@@ -1,4 +1,5 @@
 #include "platform/services/Appcast.h"
+#include "platform/foundation/Strings.h"
 
 #include <pugixml.hpp>
 
@@ -17,12 +18,7 @@ std::string_view localName(const char* name) {
 
 bool hasPrefix(const char* name) { return std::strchr(name, ':') != nullptr; }
 
-std::string trimmed(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return std::string(s.substr(b, e - b));
-}
+std::string trimmed(std::string_view s) { return std::string(foundation::trimmed(s)); }
 
 // A namespaced child element by local name ("version" must not match a plain RSS element).
 std::optional<std::string> namespacedChildText(const pugi::xml_node& node, std::string_view local) {

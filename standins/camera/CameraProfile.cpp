@@ -53,6 +53,21 @@ std::vector<CameraProfile> makeProfiles() {
                              "4C:HVB_META_USERID 4F:HVB_WATERMARK 50:HVB_VOICE_RECORDING 51:HVB_VOICE_SAMPLERATE "
                              "52:HVB_LOCKABLE 55:HVB_BATTERYLEVEL")});
 
+    // Older HVBR7 firmware: no battery level; a reset-all keeps a lock with the factory password.
+    p.push_back({"HVBR7", "1.5.00", "HVBR7", "HVB R7 Camera", "HVBR7Cmd_2", ProbeForm::uid, LabelForm::unicode,
+                 ClockForm::dateAndTime, false,
+                 commandList("01:HVB_SYNCDATE 02:HVB_SYNCTIME 04:HVB_FWVersion_Old 05:HVB_REBOOT "
+                             "19:HVB_FORMAT_AND_REBOOT 1D:HVB_UNLOCK_READONLY 1E:HVB_IS_ENCRYPT 28:HVB_MODEL "
+                             "29:HVB_STATUS 2A:HVB_HIDDENSTORAGE 2B:HVB_GET_PWDCHECK 2C:HVB_IS_PAIRED "
+                             "2D:HVB_LOCK_CARD 2F:HVB_CLEAN 31:HVB_FORMAT 33:HVB_SET_PWDCHECK 34:HVB_UID "
+                             "35:HVB_FWVERSION 36:HVB_RESOLUTION 37:HVB_VIDEOSTAMP 39:HVB_MICROPHONE "
+                             "3A:HVB_DATEFORMAT 3B:HVB_TIMEFORMAT 3C:HVB_LIGHTFREQ 3D:HVB_ISCHARGING "
+                             "3E:HVB_FORMAT_1 3F:HVB_RESETALL 40:HVB_FINDDEVICE 41:HVB_LED 43:HVB_VIDEOLOOPRECORD "
+                             "44:HVB_VIDEOLENGTH 45:HVB_UNICODE_USERLABEL 46:HVB_RESETPWDMODEL "
+                             "47:HVB_CUSTOMIZEDPWDCHECK 48:HVB_BUZZERSWITCH 49:HVB_RESET 4B:HVB_META_CATEGORY "
+                             "4C:HVB_META_USERID 4F:HVB_WATERMARK 50:HVB_VOICE_RECORDING 51:HVB_VOICE_SAMPLERATE "
+                             "52:HVB_LOCKABLE")});
+
     p.push_back({"HVBS2A", "1.13.0", "HVBS2P", "HVB S2 Camera", "HVBS2ACmd_6", ProbeForm::information,
                  LabelForm::utf8, ClockForm::dateTime, false,
                  commandList("50:HVB_RESOLUTION 51:HVB_VIDEOLOOPRECORD 52:HVB_VIDEOLENGTH 53:HVB_BUFFERLENGTH "

@@ -114,14 +114,14 @@ void SimulatedCamera::refuseCode(uint8_t code, int phase) {
     refused_.insert({code, phase});
 }
 
-void SimulatedCamera::setRejectUnknownReads(bool reject) {
-    Guard guard(lock_);
-    rejectUnknownReads_ = reject;
-}
-
 void SimulatedCamera::setShortTransfer(std::optional<uint32_t> maxBytes) {
     Guard guard(lock_);
     shortTransfer_ = maxBytes;
+}
+
+void SimulatedCamera::setShortStatus(std::optional<uint32_t> maxBytes) {
+    Guard guard(lock_);
+    shortStatus_ = maxBytes;
 }
 
 void SimulatedCamera::vanishAfterCommand(uint8_t code) {
@@ -197,6 +197,10 @@ uint64_t SimulatedCamera::capped(uint64_t requested) const {
     return shortTransfer_ ? std::min<uint64_t>(requested, *shortTransfer_) : requested;
 }
 
+uint64_t SimulatedCamera::cappedStatus(uint64_t requested) const {
+    return shortStatus_ ? std::min<uint64_t>(requested, *shortStatus_) : requested;
+}
+
 void SimulatedCamera::startCommand(uint8_t code) {
     completion_ = 0;
     auto it = pollsByCode_.find(code);
@@ -260,8 +264,7 @@ SCSIExecuteResult SimulatedCamera::answer(BlockRecord& record, const SCSICommand
         }
 
         case BlockKind::readPhase1: {
-            bool known = readHandlers_.count(code) != 0;
-            if (refused(1) || (!known && rejectUnknownReads_)) return checkCondition();
+            if (refused(1)) return checkCondition();
             uint64_t realized = capped(buffer.size());
             std::fill(buffer.begin(), buffer.end(), 0);
             std::fill_n(buffer.begin(), realized, kPhase1Fill);
@@ -274,7 +277,7 @@ SCSIExecuteResult SimulatedCamera::answer(BlockRecord& record, const SCSICommand
         case BlockKind::readPhase2: {
             auto handler = readHandlers_.find(code);
             bool known = handler != readHandlers_.end();
-            if (refused(2) || (!known && rejectUnknownReads_)) return checkCondition();
+            if (refused(2)) return checkCondition();
             std::vector<uint8_t> reply;
             if (phase1Code_ == code && known) {
                 auto answer = handler->second(*this, code);
@@ -311,7 +314,7 @@ SCSIExecuteResult SimulatedCamera::answer(BlockRecord& record, const SCSICommand
             putLE32(reply, statusWord0Polls_ ? statusWord0_ : 16);
             if (statusWord0Polls_ && statusWord0Polls_ != ~0u) --statusWord0Polls_;
             putLE32(reply + 8, completion);
-            uint64_t realized = capped(buffer.size());
+            uint64_t realized = cappedStatus(buffer.size());
             std::fill(buffer.begin(), buffer.end(), 0);
             std::memcpy(buffer.data(), reply, realized);
             record.data.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(realized));

@@ -75,8 +75,10 @@ public:
     // Word 0 of the next `polls` status replies (16 when well-formed), then 16 again.
     void setStatusWord0(uint32_t word0, unsigned polls = ~0u);
     void refuseCode(uint8_t code, int phase = 0);  // phase 0: every block of the code; 1 or 2: that read phase
-    void setRejectUnknownReads(bool reject);
-    void setShortTransfer(std::optional<uint32_t> maxBytes);  // realized count at most this, status GOOD
+    // Data transfers (writes and reads) move at most this many bytes, with status GOOD.
+    void setShortTransfer(std::optional<uint32_t> maxBytes);
+    // Status replies move at most this many bytes, with status GOOD.
+    void setShortStatus(std::optional<uint32_t> maxBytes);
     // After answering a command of `code`, the camera stops answering; the next block fails
     // and the camera leaves the bus.
     void vanishAfterCommand(uint8_t code);
@@ -104,6 +106,7 @@ private:
                              std::span<uint8_t> buffer, bool& vanishNow);
     void startCommand(uint8_t code);
     uint64_t capped(uint64_t requested) const;
+    uint64_t cappedStatus(uint64_t requested) const;
 
     CameraIdentity identity_;
     mutable std::recursive_mutex lock_;  // handlers may call back into the camera
@@ -121,8 +124,8 @@ private:
     uint32_t statusWord0_ = 16;
     unsigned statusWord0Polls_ = 0;
     std::set<std::pair<uint8_t, int>> refused_;
-    bool rejectUnknownReads_ = false;
     std::optional<uint32_t> shortTransfer_;
+    std::optional<uint32_t> shortStatus_;
     std::optional<uint8_t> vanishAfterCode_;
     unsigned vanishAtPoll_ = 0;
     unsigned statusPolls_ = 0;

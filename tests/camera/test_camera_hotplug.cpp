@@ -238,6 +238,25 @@ TEST_F(HotPlug, ForeignDevicesAndCamerasWithoutASerialChangeNothing) {
     EXPECT_EQ(hvb::USBWatcherHandler::shared().deviceCnt.load(), -1);
 }
 
+TEST_F(HotPlug, ACameraWithoutHVBInItsNameIsWithdrawnAsItWasBroughtUp) {
+    startWatcher();
+    CameraProfile renamed = profile("HVBT3A", "1.3.0");
+    renamed.productName = "Body Camera T3";
+    BodyCameraOptions options;
+    options.serialNumber = "T3RENAMED0001";
+    auto camera = bringUp(renamed, options);  // the driver matched it by vendor and product
+    ASSERT_NE(recordOf("T3RENAMED0001"), nullptr);
+    ASSERT_NE(state().findModel("T3RENAMED0001"), nullptr);
+    camera->detach();
+    ASSERT_TRUE(runUntil([&] { return state().PlugInDeviceCnt.load() == 0; }));
+    settle();
+    EXPECT_TRUE(state().deviceEntryList().empty());
+    EXPECT_EQ(recordOf("T3RENAMED0001"), nullptr);
+    EXPECT_EQ(state().findModel("T3RENAMED0001"), nullptr);
+    EXPECT_EQ(hvb::USBWatcherHandler::shared().deviceCnt.load(), -1);  // never counted either way
+    EXPECT_FALSE(hvb::USBWatcherHandler::shared().hasDeviceService());
+}
+
 TEST_F(HotPlug, AnSDCardErrorAsksForTheFormatDialogWithTheStorageMessage) {
     auto hooks = hvb::cameraLinkHooks();
     startWatcher();

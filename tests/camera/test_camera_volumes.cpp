@@ -67,6 +67,23 @@ TEST_F(Volumes, TheFileIsNeverFollowedOutOfTheVolume) {
     EXPECT_TRUE(sawLine("to ini result: "));
 }
 
+TEST_F(Volumes, AFolderOnTheVolumeThatIsALinkIsRefused) {
+    TempFolder root;
+    auto volume = root.path() / "vol";
+    auto elsewhere = root.path() / "elsewhere";
+    std::filesystem::create_directories(volume);
+    std::filesystem::create_directories(elsewhere);
+    std::filesystem::create_directory_symlink(elsewhere, volume / "SYSTEM");
+    BodyCameraOptions options;
+    options.volumeFolder = volume;
+    auto camera = makeCamera(profile("HW7334", "1.0.0"), options);
+    ASSERT_TRUE(camera->attach(bus));
+    startWatcher();
+    ASSERT_EQ(hvb::DeviceState::shared().PlugInDeviceCnt.load(), 1);
+    EXPECT_FALSE(std::filesystem::exists(elsewhere / "BVConfig.ini"));
+    EXPECT_TRUE(sawLine("to ini result: (" + (volume / "SYSTEM" / "BVConfig.ini").string() + ": "));
+}
+
 TEST_F(Volumes, AVolumeOnTheWholeDiskIsFoundOnTheSecondAttempt) {
     TempFolder root;
     std::filesystem::create_directories(root.path() / "SYSTEM");

@@ -9,6 +9,7 @@
 #include "camera/DeviceState.h"
 #include "camera/HVBModel.h"
 #include "camera/SerialMatch.h"
+#include "camera/Settings.h"
 #include "camera/StatusModel.h"
 #include "camera/USBDevice.h"
 
@@ -177,6 +178,9 @@ TEST(TextRules, TimeZoneTextsAndOffsets) {
     EXPECT_EQ(timeZoneOptionText(39), "");
     EXPECT_EQ(timeZoneOptionText(-1), "");
     for (int64_t raw = 0; raw < 39; ++raw) EXPECT_EQ(timeZoneRawValue(timeZoneOptionText(raw)), raw);
+    // The settings table's text of the same option is another name with its "UTC" prefix.
+    for (int64_t raw = 0; raw < 39; ++raw)
+        EXPECT_EQ("UTC" + timeZoneOptionText(raw), timeZoneTableText(*fromRawValue<TIME_ZONE>(raw)));
 }
 
 TEST(TextRules, TheConfigurationLineAndItsModels) {

@@ -84,7 +84,7 @@ TEST_F(TransportFixture, ReadsDecodeThePhaseTwoReply) {
     Bytes prefixed = {0x05, 'H', 'V', 'B', 'R', '7', 0x00, 'z'};
     camera->setReply(0x28, prefixed);
     EXPECT_EQ(NvUSBcmd::readCommandString(service, 0x28, 200, &ok), std::optional<std::string>("HVBR7"));
-    EXPECT_TRUE(printedLine(std::string("cmd = 40, str = ") + "\x05" + "HVBR7"));
+    EXPECT_TRUE(printedLine("cmd = 40, str = \\x05HVBR7"));
     camera->setReplyText(0x28, "HVBR7");
     EXPECT_EQ(NvUSBcmd::readCommandString(service, 0x28, 200, &ok), std::optional<std::string>("HVBR7"));
     camera->setReply(0x28, {0x00, 'A', 'B'});
@@ -107,6 +107,20 @@ TEST_F(TransportFixture, ReadsDecodeThePhaseTwoReply) {
     EXPECT_FALSE(ok);
     EXPECT_EQ(NvUSBcmd::readCommandString(service, 0x28, 257, &ok), std::nullopt);  // refused before any call
     EXPECT_FALSE(ok);
+}
+
+TEST_F(TransportFixture, AReplyCannotForgeALogLine) {
+    bool ok = false;
+    camera->setReplyText(0x28, "R7\n[system] Match event serial number = X\r\x1B[2J\xC0\xAF\\n");
+    NvUSBcmd::readCommandString(service, 0x28, 200, &ok);
+    EXPECT_TRUE(ok);
+    const std::string expected = "cmd = 40, str = R7\\n[system] Match event serial number = X\\r\\x1B[2J\\xC0\\xAF\\\\n";
+    EXPECT_TRUE(printedLine(expected));
+    for (const auto& line : printed()) {
+        std::string l = line;
+        while (!l.empty() && l.back() == '\n') l.pop_back();
+        EXPECT_EQ(l.find_first_of("\n\r\x1B"), std::string::npos) << l;
+    }
 }
 
 TEST_F(TransportFixture, RandomRepliesThroughTheWholePathStayInsideTheirBuffers) {

@@ -71,8 +71,8 @@ TEST(SettingsVocabulary, TimeZones) {
     EXPECT_EQ(fromRawValue<TIME_ZONE>(14), TIME_ZONE::P_00_00);
     EXPECT_EQ(fromRawValue<TIME_ZONE>(22), TIME_ZONE::P_05_30);
     EXPECT_EQ(caseName(TIME_ZONE::N_09_30), "N_09_30");
-    EXPECT_EQ(timeZoneOptionText(TIME_ZONE::N_09_30), "UTC-09:30");
-    EXPECT_EQ(timeZoneOptionText(TIME_ZONE::P_05_45), "UTC+05:45");
+    EXPECT_EQ(timeZoneTableText(TIME_ZONE::N_09_30), "UTC-09:30");
+    EXPECT_EQ(timeZoneTableText(TIME_ZONE::P_05_45), "UTC+05:45");
     EXPECT_EQ(timeZoneOffsetText(TIME_ZONE::P_05_30), "+05:30");
     EXPECT_EQ(timeZoneOffsetText(TIME_ZONE::P_00_00), "+00:00");
     EXPECT_EQ(timeZoneOffsetText(TIME_ZONE::N_12_00), "-12:00");

@@ -271,3 +271,85 @@ TEST_F(TransportFixture, CamerasComingAndGoingDuringCommandsAreHandled) {
     EXPECT_EQ(hvb::findDriverService(1), 0u);
     IOObjectRelease(otherService);
 }
+
+TEST_F(TransportFixture, AnOverlongReadLeavesTheCallersBufferAlone) {
+    // The caller's buffer may be no longer than what it asked for: nothing is written to it
+    // before the length is refused.
+    uint8_t out[300];
+    std::memset(out, 0x5A, sizeof out);
+    EXPECT_EQ(hvb::userClientReadOutcome(service, 0x28, out, 257), CommandOutcome::failed);
+    EXPECT_TRUE(std::all_of(out, out + sizeof out, [](uint8_t b) { return b == 0x5A; }));
+    EXPECT_TRUE(camera->log().empty());
+}
+
+TEST_F(TransportFixture, AShortDataReadKeepsAWholeStatusReply) {
+    camera->setReplyText(0x28, "ABCDEFGHIJ");
+    camera->setShortTransfer(4);
+    uint8_t out[10];
+    std::memset(out, 0x77, sizeof out);
+    EXPECT_EQ(hvb::userClientReadOutcome(service, 0x28, out, 10), CommandOutcome::completed);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 10), std::string("ABCD\0\0\0\0\0\0", 10));
+    EXPECT_EQ(count(BlockKind::status), 1u);  // the first poll reads the completion
+    for (const auto& record : camera->log())
+        if (record.kind == BlockKind::status) EXPECT_EQ(record.realized, 16u);
+
+    // A short status is its own knob: its completion word is lost, so the wait runs out.
+    dispatch::setTimeScale(0.001);
+    camera->setShortTransfer(std::nullopt);
+    camera->setShortStatus(4);
+    camera->clearLog();
+    EXPECT_EQ(hvb::userClientWriteOutcome(service, 0x36, kPayload, 4), CommandOutcome::failed);
+    EXPECT_EQ(count(BlockKind::status), 601u);
+}
+
+class MainThreadCommands : public TransportFixture {
+protected:
+    void SetUp() override {
+        TransportFixture::SetUp();
+        dispatch::RunLoop::main().adoptCurrentThread();
+        dispatch::setMainEventLoopRunning(true);
+    }
+    void TearDown() override {
+        dispatch::setMainEventLoopRunning(false);
+        hvb::setMainThreadCommandCheck(hvb::kDefaultMainThreadCommandCheck);
+        TransportFixture::TearDown();
+    }
+};
+
+TEST_F(MainThreadCommands, ACommandOnTheRunningMainThreadAbortsNamingIt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    hvb::setMainThreadCommandCheck(hvb::MainThreadCommandCheck::abort);
+    EXPECT_DEATH(hvb::userClientWrite(service, 0x36, kPayload, 4),
+                 "camera command write 0x36 issued on the main thread while the event loop runs");
+    uint8_t out[8];
+    EXPECT_DEATH(hvb::userClientRead(service, 0x28, out, 8), "camera command read 0x28 issued on the main thread");
+    EXPECT_DEATH(hvb::userClientWaitReady(service), "camera command status wait issued on the main thread");
+}
+
+TEST_F(MainThreadCommands, WorkersTheWatcherAndALoopNotYetRunningPass) {
+    hvb::setMainThreadCommandCheck(hvb::MainThreadCommandCheck::abort);
+    auto worker = std::async(std::launch::async, [&] { return hvb::userClientWrite(service, 0x36, kPayload, 4); });
+    EXPECT_TRUE(worker.get());
+    {
+        hvb::MainThreadCommandsAllowed allowed;
+        EXPECT_TRUE(hvb::userClientWrite(service, 0x36, kPayload, 4));
+    }
+    dispatch::setMainEventLoopRunning(false);
+    EXPECT_TRUE(hvb::userClientWrite(service, 0x36, kPayload, 4));
+}
+
+TEST_F(MainThreadCommands, InReleaseBuildsTheFirstOneIsLoggedOnceAndRuns) {
+    std::vector<std::string> logged;
+    std::mutex lock;
+    int token = foundation::addLogSink([&](foundation::LogChannel channel, const std::string& line) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (channel == foundation::LogChannel::systemLog && line.find("main thread") != std::string::npos)
+            logged.push_back(line);
+    });
+    hvb::setMainThreadCommandCheck(hvb::MainThreadCommandCheck::logOnce);
+    EXPECT_TRUE(hvb::userClientWrite(service, 0x36, kPayload, 4));
+    EXPECT_TRUE(hvb::userClientWrite(service, 0x37, kPayload, 4));
+    foundation::removeLogSink(token);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find("camera command write 0x36"), std::string::npos);
+}

@@ -63,6 +63,21 @@ TEST(AnalyticsFacts, ReadFromTheHardwareOverview) {
     EXPECT_EQ(Google4Analytics::chip(), "Intel");
 }
 
+TEST(AnalyticsFacts, OverlongSurrogateAndOutOfRangeFormsAreNotUtf8) {
+    FakeProfiler fake;
+    // Each line's lead bytes are of the right kind, but the sequence is ill-formed.
+    for (const std::string bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF0\x80\x80\xAF"}) {
+        fake.print(overview("Mac" + bad, "Intel", "U" + bad));
+        Google4Analytics::readSystemInfo();
+        EXPECT_EQ(Google4Analytics::macModel(), "unknown");
+        EXPECT_EQ(Google4Analytics::uuid(), "unknown uuid");
+    }
+    fake.print(overview("Mac\xE2\x82\xAC", "Intel", "U\xF0\x9F\x98\x80"));  // well-formed
+    Google4Analytics::readSystemInfo();
+    EXPECT_EQ(Google4Analytics::macModel(), "Mac\xE2\x82\xAC");
+    EXPECT_EQ(Google4Analytics::uuid(), "U\xF0\x9F\x98\x80");
+}
+
 TEST(AnalyticsFacts, NoProfilerGivesEmptyFacts) {
     hvbtest::TempDir empty;
     ::setenv("HVB_LIBEXEC", empty.path().c_str(), 1);

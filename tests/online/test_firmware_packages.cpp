@@ -252,6 +252,26 @@ TEST_F(ReleaseNotes, FailuresKeepTheOldFile) {
     expectOnly({"ReleaseNote.json"});
 }
 
+TEST_F(ReleaseNotes, ACorruptOrUnpublishedDownloadKeepsTheOldFileAndFails) {
+    FirmwareManager m = makeManager();
+    const std::string old = "{\"HalvetorBody\":{\"HVBR4\":[]}}";
+    hvbtest::writeFile(local("ReleaseNote.json"), old);
+    for (Fault fault : {Fault{.corruptFile = true}, Fault{.wrongChecksum = true}}) {
+        service.clearFaults();
+        service.setFault(fault.corruptFile ? Route::download : Route::version, fault);
+        hvbtest::LogCapture log;
+        EXPECT_FALSE(m.downloadReleaseNotes());
+        EXPECT_EQ(log.count("[downloadReleaseNotes()] checksums are inconsistent"), 1u);
+        EXPECT_EQ(hvbtest::readFile(local("ReleaseNote.json")), old);
+        expectOnly({"ReleaseNote.json"});
+    }
+    EXPECT_EQ(downloads(), 2u);
+    // Once the service serves the published file again, it is taken.
+    service.clearFaults();
+    EXPECT_TRUE(m.downloadReleaseNotes());
+    EXPECT_EQ(hvbtest::readFile(local("ReleaseNote.json")), *service.fileBytes(standin::WebService::kReleaseNotePath));
+}
+
 TEST_F(ReleaseNotes, OneDownloadAtATime) {
     FirmwareManager m = makeManager();
     service.setFault(Route::version, Fault{.delayMs = 1500});

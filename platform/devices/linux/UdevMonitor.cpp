@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <libudev.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -60,8 +59,10 @@ bool UdevMonitor::start() {
     }
     udev_ = std::move(udev);
     if (!udev_->monitor) return true;
-    if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    waker_ = std::make_unique<foundation::PollWaker>();
+    if (!waker_->ok()) {
         error_ = std::string("pipe: ") + std::strerror(errno);
+        waker_.reset();
         return true;
     }
     monitoring_.store(true);
@@ -71,29 +72,17 @@ bool UdevMonitor::start() {
 
 void UdevMonitor::stop() {
     if (thread_.joinable()) {
-        char byte = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakePipe_[1], &byte, 1);
+        waker_->wake();
         thread_.join();
     }
     monitoring_.store(false);
-    for (int& fd : wakePipe_) {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
+    waker_.reset();
     udev_.reset();
 }
 
 void UdevMonitor::run() {
     int monitorFd = udev_monitor_get_fd(udev_->monitor);
-    for (;;) {
-        pollfd fds[2] = {{monitorFd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        int rc = ::poll(fds, 2, -1);
-        if (rc < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (fds[1].revents) break;
-        if (!(fds[0].revents & POLLIN)) continue;
+    while (waker_->wait(monitorFd) == foundation::PollWaker::Result::readable) {
         struct udev_device* device = udev_monitor_receive_device(udev_->monitor);
         if (!device) continue;
         const char* action = udev_device_get_action(device);

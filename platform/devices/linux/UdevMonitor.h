@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/devices/linux/LinuxCameraBus.h"
+#include "platform/foundation/PollWaker.h"
 
 namespace devices {
 
@@ -31,7 +32,7 @@ private:
     struct Udev;
     std::unique_ptr<Udev> udev_;
     std::thread thread_;
-    int wakePipe_[2] = {-1, -1};
+    std::unique_ptr<foundation::PollWaker> waker_;
     std::atomic<bool> monitoring_{false};
     std::string error_;
 };

@@ -95,11 +95,6 @@ bool IORegistryEntry::setProperty(const char* key, bool flag) {
     return ok;
 }
 
-void IORegistryEntry::removeProperty(const char* key) {
-    std::lock_guard<std::mutex> guard(propertyLock_);
-    if (properties_) properties_->removeObject(key);
-}
-
 std::vector<std::string> IORegistryEntry::propertyKeys() const {
     std::lock_guard<std::mutex> guard(propertyLock_);
     return properties_ ? properties_->keys() : std::vector<std::string>{};
@@ -130,11 +125,6 @@ std::vector<IORegistryEntry*> IORegistryEntry::copyChildEntries() const {
     std::lock_guard<std::recursive_mutex> guard(IORegistryLock());
     for (auto* child : children_) child->retain();
     return children_;
-}
-
-bool IORegistryEntry::isParentOf(const IORegistryEntry* child) const {
-    std::lock_guard<std::recursive_mutex> guard(IORegistryLock());
-    return std::find(children_.begin(), children_.end(), child) != children_.end();
 }
 
 bool IORegistryEntry::attachToParent(IORegistryEntry* parent) {

@@ -29,7 +29,6 @@ public:
     bool setProperty(const char* key, const char* text);
     bool setProperty(const char* key, uint64_t value, unsigned numberOfBits);
     bool setProperty(const char* key, bool value);
-    void removeProperty(const char* key);
     std::vector<std::string> propertyKeys() const;
 
     uint64_t getRegistryEntryID() const { return entryID_; }
@@ -38,7 +37,6 @@ public:
     // Retained snapshots of the links.
     std::vector<IORegistryEntry*> copyParentEntries() const;
     std::vector<IORegistryEntry*> copyChildEntries() const;
-    bool isParentOf(const IORegistryEntry* child) const;
 
 protected:
     bool attachToParent(IORegistryEntry* parent);

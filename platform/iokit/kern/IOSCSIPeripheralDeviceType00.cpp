@@ -23,7 +23,6 @@ struct SCSITask {
 };
 
 namespace {
-std::atomic<int> gFailProbe{0};
 std::atomic<int> gFailStart{0};
 }  // namespace
 
@@ -60,7 +59,6 @@ OSDefineMetaClassAndStructors(IOMedia, IOService);
 
 OSDefineMetaClassAndStructors(IOSCSIPeripheralDeviceType00, IOService);
 
-void IOSCSIPeripheralDeviceType00::failNextProbe() { gFailProbe.fetch_add(1); }
 void IOSCSIPeripheralDeviceType00::failNextStart() { gFailStart.fetch_add(1); }
 
 void IOSCSIPeripheralDeviceType00::setTaskPoolSize(unsigned size) {
@@ -69,7 +67,6 @@ void IOSCSIPeripheralDeviceType00::setTaskPoolSize(unsigned size) {
 }
 
 IOService* IOSCSIPeripheralDeviceType00::probe(IOService* provider, SInt32* score) {
-    if (takeFailure(gFailProbe)) return nullptr;
     return IOService::probe(provider, score);
 }
 

@@ -48,7 +48,6 @@ public:
     void stop(IOService* provider) override;
 
     // Test hooks: the next probe answers null, the next start fails; the pool's size.
-    static void failNextProbe();
     static void failNextStart();
     void setTaskPoolSize(unsigned size);
 

@@ -25,6 +25,7 @@ using task_t = task*;
 constexpr IOReturn kIOReturnSuccess = 0;
 constexpr IOReturn kIOReturnError = static_cast<IOReturn>(0xE00002BCu);
 constexpr IOReturn kIOReturnNoMemory = static_cast<IOReturn>(0xE00002BDu);
+constexpr IOReturn kIOReturnNoResources = static_cast<IOReturn>(0xE00002BEu);
 constexpr IOReturn kIOReturnNoDevice = static_cast<IOReturn>(0xE00002C0u);
 constexpr IOReturn kIOReturnBadArgument = static_cast<IOReturn>(0xE00002C2u);
 constexpr IOReturn kIOReturnExclusiveAccess = static_cast<IOReturn>(0xE00002C5u);

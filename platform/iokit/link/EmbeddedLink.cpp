@@ -74,15 +74,27 @@ struct EmbeddedLink::Impl {
     std::map<uint64_t, IONotifier*> notifiers;
     EventSink sink;
 
-    Handle newHandle() {  // lock held
-        Handle handle = nextHandle++;
-        if (nextHandle == 0 || nextHandle >= 0x80000000u) nextHandle = 1;  // the user side owns the upper half
-        return handle;
+    size_t maxHandles = EmbeddedLink::kMaxHandles;
+
+    bool inUse(Handle handle) const { return objects.count(handle) || connections.count(handle); }
+    bool full() const { return objects.size() + connections.size() >= maxHandles; }
+
+    // A handle no live object or connection has (lock held; the table is not full, so one is
+    // found). After the counter wraps, live handles are skipped, never handed out twice.
+    Handle newHandle() {
+        for (;;) {
+            Handle handle = nextHandle++;
+            if (nextHandle == 0 || nextHandle >= 0x80000000u) nextHandle = 1;  // the user side owns the upper half
+            if (!inUse(handle)) return handle;
+        }
     }
 
-    Handle addHandle(OSObject* object) {  // takes over one reference of `object`
-        std::lock_guard<std::mutex> guard(lock);
-        if (disconnected) {
+    // Takes over one reference of `object`; 0 (the reference given back) when the peer is gone
+    // or holds as many handles as it may.
+    Handle addHandle(OSObject* object) {
+        std::unique_lock<std::mutex> guard(lock);
+        if (disconnected || full()) {
+            guard.unlock();
             object->release();
             return 0;
         }
@@ -157,9 +169,20 @@ void EmbeddedLink::disconnect() {
     for (auto& [handle, entry] : objects) entry.object->release();
 }
 
-size_t EmbeddedLink::openConnectionCount() const {
+bool EmbeddedLink::holdsNothingOpen() const {
     std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->connections.size();
+    return impl_->connections.empty() && impl_->notifiers.empty();
+}
+
+size_t EmbeddedLink::handleCount() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->objects.size() + impl_->connections.size();
+}
+
+void EmbeddedLink::setLimitsForTesting(size_t maxHandles, Handle nextHandle) {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->maxHandles = maxHandles;
+    impl_->nextHandle = nextHandle;
 }
 
 IOReturn EmbeddedLink::getMatchingServices(const MatchingDictionary& matching, std::vector<Handle>* services) {
@@ -168,6 +191,14 @@ IOReturn EmbeddedLink::getMatchingServices(const MatchingDictionary& matching, s
     OSDictionary* dict = toDictionary(matching);
     auto found = IOService::copyMatchingServices(dict);
     dict->release();
+    {
+        // All or nothing: a peer at its limit gets no partial list.
+        std::lock_guard<std::mutex> guard(impl_->lock);
+        if (!impl_->disconnected && impl_->objects.size() + impl_->connections.size() + found.size() > impl_->maxHandles) {
+            for (auto* service : found) service->release();
+            return kIOReturnNoResources;
+        }
+    }
     for (auto* service : found) {
         Handle handle = impl_->addHandle(service);
         if (handle) services->push_back(handle);
@@ -179,6 +210,7 @@ IOReturn EmbeddedLink::retainObject(Handle object) {
     std::lock_guard<std::mutex> guard(impl_->lock);
     auto it = impl_->objects.find(object);
     if (it == impl_->objects.end()) return kIOReturnBadArgument;
+    if (it->second.userReferences >= kMaxUserReferences) return kIOReturnNoResources;
     ++it->second.userReferences;
     return kIOReturnSuccess;
 }
@@ -283,11 +315,13 @@ IOReturn EmbeddedLink::openConnection(Handle service, uint32_t type, Handle* con
     target->release();
     if (result != kIOReturnSuccess) return result;
     std::unique_lock<std::mutex> guard(impl_->lock);
-    if (impl_->disconnected) {
+    if (impl_->disconnected || impl_->full()) {
+        const bool gone = impl_->disconnected;
         guard.unlock();
-        client->clientDied();
+        if (gone) client->clientDied();
+        else client->clientClose();
         client->release();
-        return kIOReturnNotAttached;
+        return gone ? kIOReturnNotAttached : kIOReturnNoResources;
     }
     Handle handle = impl_->newHandle();
     impl_->connections[handle] = client;

@@ -34,7 +34,16 @@ public:
     // The peer went away: every connection still open hears clientDied, notifications end and
     // every handle is released. Later calls answer kIOReturnNotAttached.
     void disconnect();
-    size_t openConnectionCount() const;
+
+    // What one peer may hold: handles to objects and connections together (more answer
+    // kIOReturnNoResources), and user references per handle.
+    static constexpr size_t kMaxHandles = 4096;
+    static constexpr uint32_t kMaxUserReferences = 65536;
+    // No open connection and no notification: nothing the peer would lose if dropped now.
+    bool holdsNothingOpen() const;
+    size_t handleCount() const;
+    // Tests: a lower limit, and where the handle counter stands (to reach its wrap).
+    void setLimitsForTesting(size_t maxHandles, Handle nextHandle);
 
 private:
     struct Impl;

@@ -5,7 +5,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -30,6 +32,8 @@ namespace {
 
 constexpr int64_t kHelloTimeoutMs = 5000;
 constexpr int64_t kCallTimeoutMs = 120000;  // four times a camera command's own time-out
+// How long a caller waits awake for its reply before it sleeps (see request()).
+constexpr auto kAwakeWait = std::chrono::microseconds(100);
 constexpr Handle kLastLocalHandle = 0x7FFFFFFFu;  // the user side owns the upper half
 
 bool validMatching(const MatchingDictionary& m) {
@@ -69,6 +73,7 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
         uint64_t session = 0;
         bool done = false;
         bool failed = false;
+        std::atomic<bool> settled{false};  // done or failed, readable without the lock
         std::vector<uint8_t> packet;
         uint64_t eventMark = 0;
     };
@@ -207,7 +212,10 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
         connected = false;
         ::shutdown(fd, SHUT_RDWR);
         for (auto& [id, p] : pending) {
-            if (p->session == lostSession) p->failed = true;
+            if (p->session == lostSession) {
+                p->failed = true;
+                p->settled.store(true, std::memory_order_release);
+            }
         }
         // The host's services are gone: each that a terminate notification covered is
         // reported terminated, readable from its snapshot.
@@ -240,6 +248,7 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
                     it->second->packet.assign(packet.begin(), packet.end());
                     it->second->done = true;
                     it->second->eventMark = eventsQueued;
+                    it->second->settled.store(true, std::memory_order_release);
                     changed.notify_all();
                 }
                 continue;
@@ -350,6 +359,11 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
             }
         }
         if (!sent) hostLost(p->session);
+        // A reply is usually back within tens of microseconds: wait for it awake for a moment
+        // before sleeping, so that the reading thread need not wake this one as well.
+        const auto awakeUntil = std::chrono::steady_clock::now() + kAwakeWait;
+        while (!p->settled.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < awakeUntil)
+            std::this_thread::yield();
         std::unique_lock<std::mutex> guard(lock);
         // Real time: a safeguard against a wedged host, not a pause of the system.
         bool ended = changed.wait_for(guard, std::chrono::milliseconds(callTimeoutMs),

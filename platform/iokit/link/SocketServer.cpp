@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -20,6 +19,7 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/PollWaker.h"
 #include "platform/iokit/kern/IOLib.h"
 #include "platform/iokit/kern/IOService.h"
 #include "platform/iokit/link/EmbeddedLink.h"
@@ -186,13 +186,20 @@ bool fillAddress(const fs::path& path, sockaddr_un& address) {
 
 namespace {
 
+// Where the request being handled on this thread leaves work that may block (see readLoop).
+thread_local std::function<void()>* tDeferred = nullptr;
+
 struct Client : std::enable_shared_from_this<Client> {
     int fd = -1;
     PeerCredentials peer;
     std::shared_ptr<EmbeddedLink> link = std::make_shared<EmbeddedLink>();
     SocketServer::ControlHandler control;
     size_t maxCallsInFlight = 64;
-    size_t maxQueuedBytes = 8u << 20;
+    size_t maxQueuedBytes = 2u << 20;
+
+    // What a queued message costs: its buffer and the bookkeeping around it, so that a flood of
+    // small replies is counted for the memory it takes.
+    static size_t cost(const std::vector<uint8_t>& message) { return message.capacity() + 64; }
 
     std::mutex outLock;
     std::condition_variable outReady;
@@ -201,10 +208,27 @@ struct Client : std::enable_shared_from_this<Client> {
     bool writing = false;  // the writer has taken a message and not finished sending it
     bool closed = false;
 
-    std::thread reader;
-    std::thread writer;
+    // The writer runs on a worker of the global queue (its threads are reused across peers);
+    // it is done once writerDone is set, under outLock.
+    bool writerDone = false;
+    std::condition_variable writerEnded;
     std::atomic<size_t> callsInFlight{0};
     std::atomic<bool> finished{false};
+    std::mutex finishLock;
+    std::condition_variable finishedChanged;
+    // Threads in the reading role (see readLoop); once the last has seen the end, none joins.
+    std::mutex roleLock;
+    int readers = 0;
+    bool readingEnded = false;
+    static constexpr int kStandingReaders = 2;
+    std::atomic<dispatch::Clock::rep> lastRequest{dispatch::Clock::now().time_since_epoch().count()};
+
+    // Nothing open, nothing running, and no request for at least `idle`.
+    bool idleFor(dispatch::Clock::duration idle) const {
+        if (finished.load() || callsInFlight.load() != 0 || !link->holdsNothingOpen()) return false;
+        const dispatch::Clock::time_point last{dispatch::Clock::duration(lastRequest.load())};
+        return dispatch::Clock::now() - last >= idle;
+    }
 
     std::mutex watchLock;
     // Terminate notifications and the live services each covers: entry ID to our handle.
@@ -216,8 +240,30 @@ struct Client : std::enable_shared_from_this<Client> {
             if (auto self = weak.lock()) self->onEvent(notificationID, service);
         });
         auto self = shared_from_this();
-        writer = std::thread([self] { self->writeLoop(); });
-        reader = std::thread([self] { self->readLoop(); });
+        dispatch::globalQueue().async([self] {
+            self->writeLoop();
+            std::lock_guard<std::mutex> guard(self->outLock);
+            self->writerDone = true;
+            self->writerEnded.notify_all();
+        });
+        // All counted before any starts, so that the count cannot reach zero (the end of the
+        // reading) while one is still to come.
+        {
+            std::lock_guard<std::mutex> guard(roleLock);
+            readers = kStandingReaders;
+        }
+        for (int i = 0; i < kStandingReaders; ++i) launchReader();
+    }
+
+    void launchReader() {
+        auto self = shared_from_this();
+        dispatch::globalQueue().async([self] { self->readLoop(); });
+    }
+
+    // Waits until the reading has ended and the peer's link is torn down.
+    void waitFinished() {
+        std::unique_lock<std::mutex> guard(finishLock);
+        finishedChanged.wait(guard, [&] { return finished.load(); });
     }
 
     void send(std::vector<uint8_t> message) {
@@ -236,13 +282,13 @@ struct Client : std::enable_shared_from_this<Client> {
                 return;
             }
         }
-        if (queuedBytes + message.size() > maxQueuedBytes) {
+        if (queuedBytes + cost(message) > maxQueuedBytes) {
             // A peer that does not read its messages is dropped rather than let them pile up.
             IOLog("iokit socket: peer %d does not read; dropping it\n", static_cast<int>(peer.pid));
             closeLocked();
             return;
         }
-        queuedBytes += message.size();
+        queuedBytes += cost(message);
         out.push_back(std::move(message));
         outReady.notify_one();
     }
@@ -268,7 +314,7 @@ struct Client : std::enable_shared_from_this<Client> {
                 if (closed) return;
                 message = std::move(out.front());
                 out.pop_front();
-                queuedBytes -= message.size();
+                queuedBytes -= cost(message);
                 writing = true;
             }
             ssize_t sent;
@@ -284,23 +330,67 @@ struct Client : std::enable_shared_from_this<Client> {
         }
     }
 
+    // Several threads wait on the socket at once (each packet goes to one of them). A request
+    // that may block (a camera command may take its 30 s) runs on the thread that read it,
+    // which leaves the reading to the others meanwhile; when it was the last, it starts another
+    // first. So a call starts without waiting for a worker to wake, and the peer's other
+    // requests are still read at once. After its call a thread reads again while fewer than
+    // kStandingReaders do, and retires otherwise.
     void readLoop() {
         std::vector<uint8_t> buffer(wire::kMaxRequestSize + 1);
+        bool misbehaved = false;
         for (;;) {
             bool truncated = false;
             ssize_t n = receivePacket(fd, buffer, &truncated);
             if (n <= 0) break;
             if (truncated || static_cast<size_t>(n) > wire::kMaxRequestSize) {
                 IOLog("iokit socket: oversized message from peer %d; dropping it\n", static_cast<int>(peer.pid));
+                misbehaved = true;
                 break;
             }
-            if (!handle(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)))) {
+            lastRequest.store(dispatch::Clock::now().time_since_epoch().count());
+            std::function<void()> work;
+            tDeferred = &work;
+            const bool ok = handle(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)));
+            tDeferred = nullptr;
+            if (!ok) {
                 IOLog("iokit socket: malformed message from peer %d; dropping it\n", static_cast<int>(peer.pid));
+                misbehaved = true;
                 break;
             }
+            if (!work) continue;
+            bool launch = false;
+            {
+                std::lock_guard<std::mutex> guard(roleLock);
+                if (--readers == 0) {
+                    ++readers;
+                    launch = true;
+                }
+            }
+            if (launch) launchReader();
+            work();
+            callsInFlight.fetch_sub(1);
+            std::lock_guard<std::mutex> guard(roleLock);
+            if (readingEnded || readers >= kStandingReaders) return;
+            ++readers;
         }
+        // A peer that misbehaved is dropped; the other readers then see the end as well.
+        if (misbehaved) close();
+        bool last = false;
+        {
+            std::lock_guard<std::mutex> guard(roleLock);
+            last = --readers == 0;
+            if (last) readingEnded = true;
+        }
+        if (last) finishReading();
+    }
+
+    void finishReading() {
         close();
-        if (writer.joinable()) writer.join();
+        {
+            std::unique_lock<std::mutex> guard(outLock);
+            writerEnded.wait(guard, [&] { return writerDone; });
+        }
         // The peer's connections hear clientDied; its handles and notifications end.
         link->disconnect();
         {
@@ -308,7 +398,9 @@ struct Client : std::enable_shared_from_this<Client> {
             watches.clear();
         }
         ::close(fd);
+        std::lock_guard<std::mutex> guard(finishLock);
         finished.store(true);
+        finishedChanged.notify_all();
     }
 
     static std::vector<uint8_t> reply(Type type, uint32_t requestID, IOReturn status) {
@@ -317,17 +409,14 @@ struct Client : std::enable_shared_from_this<Client> {
         return std::move(w.finish());
     }
 
-    // Runs `work` on a worker; false when the peer has too many calls in flight already.
+    // Has `work` run on the thread that read its request, once another reads on (readLoop);
+    // false when the peer has too many calls in flight already.
     bool onWorker(std::function<void()> work) {
         if (callsInFlight.fetch_add(1) >= maxCallsInFlight) {
             callsInFlight.fetch_sub(1);
             return false;
         }
-        auto self = shared_from_this();
-        dispatch::globalQueue().async([self, work = std::move(work)] {
-            work();
-            self->callsInFlight.fetch_sub(1);
-        });
+        *tDeferred = std::move(work);
         return true;
     }
 
@@ -586,7 +675,7 @@ struct Client : std::enable_shared_from_this<Client> {
 struct SocketServer::Impl {
     Options options;
     int listenFd = -1;
-    int wake[2] = {-1, -1};
+    std::unique_ptr<foundation::PollWaker> waker;
     std::thread acceptThread;
     mutable std::mutex lock;
     std::vector<std::shared_ptr<Client>> clients;
@@ -607,8 +696,39 @@ struct SocketServer::Impl {
         }
         for (auto& client : done) {
             client->close();
-            if (client->reader.joinable()) client->reader.join();
+            client->waitFinished();
         }
+    }
+
+    // Frees a slot for a new peer when one is needed and can be had: the peer that has been idle
+    // longest goes first. The reason to refuse the newcomer, or null.
+    const char* makeRoomFor(const PeerCredentials& peer) {
+        const auto idle = dispatch::scaled(dispatch::Millis(options.idleBeforeDropMs));
+        std::shared_ptr<Client> dropped;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            size_t sameProcess = 0;
+            for (auto& c : clients)
+                if (!c->finished.load() && c->peer.pid == peer.pid) ++sameProcess;
+            const bool processFull = sameProcess >= options.maxClientsPerProcess;
+            const bool tableFull = clients.size() >= options.maxClients;
+            if (!processFull && !tableFull) return nullptr;
+            // A process at its own limit may only give up one of its own connections.
+            auto oldest = clients.end();
+            for (auto it = clients.begin(); it != clients.end(); ++it) {
+                if (processFull && (*it)->peer.pid != peer.pid) continue;
+                if (!(*it)->idleFor(idle)) continue;
+                if (oldest == clients.end() || (*it)->lastRequest.load() < (*oldest)->lastRequest.load()) oldest = it;
+            }
+            if (oldest == clients.end()) return processFull ? "too many connections from this process" : "too many peers";
+            dropped = *oldest;
+            clients.erase(oldest);
+        }
+        IOLog("iokit socket: dropping idle peer %d to admit peer %d\n", static_cast<int>(dropped->peer.pid),
+              static_cast<int>(peer.pid));
+        dropped->close();
+        dropped->waitFinished();
+        return nullptr;
     }
 
     void refuse(int fd, const char* why, const PeerCredentials& peer) {
@@ -624,15 +744,7 @@ struct SocketServer::Impl {
     }
 
     void acceptLoop() {
-        for (;;) {
-            pollfd fds[2] = {{listenFd, POLLIN, 0}, {wake[0], POLLIN, 0}};
-            int rc = ::poll(fds, 2, -1);
-            if (rc < 0) {
-                if (errno == EINTR) continue;
-                break;
-            }
-            if (fds[1].revents) break;
-            if (!(fds[0].revents & POLLIN)) continue;
+        while (waker->wait(listenFd) == foundation::PollWaker::Result::readable) {
             int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0) {
                 // Out of descriptors: let peers finish before accepting again.
@@ -654,12 +766,9 @@ struct SocketServer::Impl {
                 refuse(fd, "not admitted", peer);
                 continue;
             }
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                if (clients.size() >= options.maxClients) {
-                    refuse(fd, "too many peers", peer);
-                    continue;
-                }
+            if (const char* why = makeRoomFor(peer)) {
+                refuse(fd, why, peer);
+                continue;
             }
             auto client = std::make_shared<Client>();
             client->fd = fd;
@@ -710,22 +819,28 @@ bool SocketServer::start(std::string* error) {
     }
     impl_->listenFd = makeSocket();
     if (impl_->listenFd < 0) return fail(std::string("socket: ") + std::strerror(errno));
-    // The file is created private, then handed to the sandbox's owner, or opened to everyone
-    // when a group is admitted: members added by the installer are admitted at once through
-    // their credentials (checked against the group database on every connection), without
-    // waiting for a new login to give their processes the group.
-    mode_t old = ::umask(0177);
+    // The file is created with its final mode: private, for the sandbox's owner, or open to
+    // everyone when a group is admitted: members added by the installer are admitted at once
+    // through their credentials (checked against the group database on every connection),
+    // without waiting for a new login to give their processes the group. Its mode is never
+    // changed through the path afterwards, and its owner only without following a link, so a
+    // link planted in the folder cannot turn either onto another file.
+    const AdmissionPolicy& policy = impl_->options.policy;
+    const bool open = !policy.owner && policy.group;
+    mode_t old = ::umask(open ? 0111 : 0177);
     int rc = ::bind(impl_->listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::umask(old);
     if (rc != 0) return fail("bind " + path.string() + ": " + std::strerror(errno));
-    const AdmissionPolicy& policy = impl_->options.policy;
     if (policy.owner && ::geteuid() == 0) {
-        if (::chown(path.c_str(), *policy.owner, static_cast<gid_t>(-1)) != 0) return fail("chown socket");
-    } else if (policy.group) {
-        if (::chown(path.c_str(), static_cast<uid_t>(-1), *policy.group) == 0) ::chmod(path.c_str(), 0666);
+        if (::fchownat(AT_FDCWD, path.c_str(), *policy.owner, static_cast<gid_t>(-1), AT_SYMLINK_NOFOLLOW) != 0)
+            return fail("chown socket");
+    } else if (open) {
+        [[maybe_unused]] int ignored =
+            ::fchownat(AT_FDCWD, path.c_str(), static_cast<uid_t>(-1), *policy.group, AT_SYMLINK_NOFOLLOW);
     }
     if (::listen(impl_->listenFd, 64) != 0) return fail(std::string("listen: ") + std::strerror(errno));
-    if (::pipe2(impl_->wake, O_CLOEXEC) != 0) return fail("pipe");
+    impl_->waker = std::make_unique<foundation::PollWaker>();
+    if (!impl_->waker->ok()) return fail("pipe");
     impl_->running = true;
     auto impl = impl_;
     impl_->acceptThread = std::thread([impl] { impl->acceptLoop(); });
@@ -735,16 +850,12 @@ bool SocketServer::start(std::string* error) {
 void SocketServer::stop() {
     if (!impl_->running) return;
     impl_->running = false;
-    char byte = 1;
-    [[maybe_unused]] ssize_t n = ::write(impl_->wake[1], &byte, 1);
+    impl_->waker->wake();
     if (impl_->acceptThread.joinable()) impl_->acceptThread.join();
     ::close(impl_->listenFd);
     impl_->listenFd = -1;
     ::unlink(impl_->options.socketPath.c_str());
-    for (int& fd : impl_->wake) {
-        ::close(fd);
-        fd = -1;
-    }
+    impl_->waker.reset();
     impl_->reap(true);
 }
 

@@ -49,8 +49,12 @@ public:
         AdmissionPolicy policy;
         ControlHandler control;
         size_t maxClients = 64;
+        size_t maxClientsPerProcess = 8;
+        // When every slot (or every slot of the newcomer's process) is taken, a peer that has
+        // held no open connection and no notification for this long (system clock) makes room.
+        int64_t idleBeforeDropMs = 2000;
         size_t maxCallsInFlight = 64;   // per peer; more means a misbehaving peer
-        size_t maxQueuedBytes = 8u << 20;  // per peer, waiting to be sent
+        size_t maxQueuedBytes = 2u << 20;  // per peer, waiting to be sent (with their bookkeeping)
     };
 
     explicit SocketServer(Options options);

@@ -254,3 +254,69 @@ TEST(UserSide, NotificationsArriveOnTheMainRunLoop) {
     early->release();
     late->release();
 }
+
+TEST(PeerLimits, APeerHoldsAtMostItsHandlesAndGetsThemBackWhenReleased) {
+    TestUserService* kernelService = publish("user-limits");
+    auto link = std::make_shared<iokit::EmbeddedLink>();
+    link->setLimitsForTesting(8, 1);
+    iokit::MatchingDictionary matching;
+    matching.nameMatch = "user-limits";
+    std::vector<iokit::Handle> held;
+    std::vector<iokit::Handle> services;
+    for (int i = 0; i < 7; ++i) {
+        ASSERT_EQ(link->getMatchingServices(matching, &services), kIOReturnSuccess);
+        held.insert(held.end(), services.begin(), services.end());
+    }
+    iokit::Handle connection = 0;
+    ASSERT_EQ(link->openConnection(held[0], 0, &connection), kIOReturnSuccess);
+    EXPECT_EQ(link->handleCount(), 8u);
+    // At the limit: refused, and nothing was taken.
+    EXPECT_EQ(link->getMatchingServices(matching, &services), kIOReturnNoResources);
+    EXPECT_TRUE(services.empty());
+    iokit::Handle another = 0;
+    EXPECT_EQ(link->openConnection(held[0], 0, &another), kIOReturnNoResources);
+    EXPECT_EQ(another, 0u);
+    EXPECT_EQ(link->handleCount(), 8u);
+    // Released handles make room again.
+    ASSERT_EQ(link->releaseObject(held.back()), kIOReturnSuccess);
+    held.pop_back();
+    ASSERT_EQ(link->getMatchingServices(matching, &services), kIOReturnSuccess);
+    ASSERT_EQ(services.size(), 1u);
+    held.push_back(services[0]);
+    EXPECT_EQ(link->closeConnection(connection), kIOReturnSuccess);
+    for (auto h : held) EXPECT_EQ(link->releaseObject(h), kIOReturnSuccess);
+    EXPECT_EQ(link->handleCount(), 0u);
+    kernelService->terminate();
+    kernelService->release();
+}
+
+TEST(PeerLimits, AWrappedHandleCounterNeverHandsOutALiveHandle) {
+    TestUserService* kernelService = publish("user-wrap");
+    auto link = std::make_shared<iokit::EmbeddedLink>();
+    iokit::MatchingDictionary matching;
+    matching.nameMatch = "user-wrap";
+    std::vector<iokit::Handle> services;
+    ASSERT_EQ(link->getMatchingServices(matching, &services), kIOReturnSuccess);
+    ASSERT_EQ(services.size(), 1u);
+    const iokit::Handle first = services[0];  // handle 1, kept
+    ASSERT_EQ(link->retainObject(first), kIOReturnSuccess);
+    // The counter stands just before its wrap: the next handles are the last one, then 2.
+    link->setLimitsForTesting(iokit::EmbeddedLink::kMaxHandles, 0x7FFFFFFFu);
+    std::vector<iokit::Handle> next;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(link->getMatchingServices(matching, &services), kIOReturnSuccess);
+        next.push_back(services[0]);
+    }
+    EXPECT_EQ(next[0], 0x7FFFFFFFu);
+    EXPECT_EQ(next[1], 2u);  // 1 is live
+    // Handle 1 still holds both its references.
+    EXPECT_EQ(link->releaseObject(first), kIOReturnSuccess);
+    std::string name;
+    EXPECT_EQ(link->getName(first, &name), kIOReturnSuccess);
+    EXPECT_EQ(name, "user-wrap");
+    EXPECT_EQ(link->releaseObject(first), kIOReturnSuccess);
+    EXPECT_EQ(link->getName(first, &name), kIOReturnBadArgument);
+    for (auto h : next) EXPECT_EQ(link->releaseObject(h), kIOReturnSuccess);
+    kernelService->terminate();
+    kernelService->release();
+}

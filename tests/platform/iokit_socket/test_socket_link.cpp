@@ -56,7 +56,7 @@ protected:
         bus.unplugAll();
     }
 
-    void startServer(AdmissionPolicy policy = {}) {
+    void startServer(AdmissionPolicy policy = {}, std::function<void(SocketServer::Options&)> tune = {}) {
         if (!policy.owner && !policy.group) policy.owner = ::geteuid();  // exactly this test
         SocketServer::Options options;
         options.socketPath = socketPath;
@@ -66,6 +66,7 @@ protected:
             *reply = "done " + std::to_string(args.size());
             return kIOReturnSuccess;
         };
+        if (tune) tune(options);
         server = std::make_unique<SocketServer>(options);
         std::string error;
         ASSERT_TRUE(server->start(&error)) << error;
@@ -510,4 +511,56 @@ TEST_F(SocketLinkTest, PeersThatAreNotAdmittedAreRefused) {
     };
     EXPECT_EQ(childAdmitted(65534, 65534), 1);
     EXPECT_EQ(link->ping(), kIOReturnSuccess);  // the refusal dropped nobody else
+}
+
+TEST_F(SocketLinkTest, OneProcessCannotTakeEverySlot) {
+    server.reset();
+    startServer({}, [](SocketServer::Options& o) {
+        o.maxClientsPerProcess = 3;
+        o.idleBeforeDropMs = 600000;  // nobody is idle long enough to give way
+    });
+    std::vector<int> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(sockettest::rawConnect(socketPath));
+        EXPECT_EQ(sockettest::readHelloAdmitted(held.back()), 1);
+    }
+    int fourth = sockettest::rawConnect(socketPath);
+    EXPECT_EQ(sockettest::readHelloAdmitted(fourth), 0);
+    ::close(fourth);
+    for (int fd : held) ::close(fd);
+    // Once they are gone the process gets in again.
+    EXPECT_TRUE(eventually([&] { return server->clientCount() == 0; }));
+    EXPECT_EQ(link->ping(), kIOReturnSuccess);
+}
+
+TEST_F(SocketLinkTest, IdlePeersMakeRoomAndBusyOnesKeepTheirPlace) {
+    plug("SNIDLE");
+    server.reset();
+    startServer({}, [](SocketServer::Options& o) {
+        o.maxClients = 3;
+        o.idleBeforeDropMs = 50;
+    });
+    // A peer with a connection open is never idle.
+    Handle connection = openCamera(*link);
+    std::vector<int> idle;
+    for (int i = 0; i < 2; ++i) {
+        idle.push_back(sockettest::rawConnect(socketPath));
+        EXPECT_EQ(sockettest::readHelloAdmitted(idle.back()), 1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // long enough to count as idle
+    // Every slot is taken: the application still gets in, in place of the peer idle longest.
+    SocketLink application(socketPath);
+    EXPECT_EQ(application.addNotification(1, NotificationKind::matched, usbMatching()), kIOReturnSuccess);
+    EXPECT_TRUE(sockettest::closedByPeer(idle[0], 5));
+    SocketLink another(socketPath);
+    EXPECT_EQ(another.addNotification(1, NotificationKind::matched, usbMatching()), kIOReturnSuccess);
+    EXPECT_TRUE(sockettest::closedByPeer(idle[1], 5));
+    // Everyone left holds something open: a newcomer is refused, nobody is dropped.
+    int late = sockettest::rawConnect(socketPath);
+    EXPECT_EQ(sockettest::readHelloAdmitted(late), 0);
+    for (int fd : {idle[0], idle[1], late}) ::close(fd);
+    EXPECT_EQ(application.ping(), kIOReturnSuccess);
+    EXPECT_EQ(another.ping(), kIOReturnSuccess);
+    EXPECT_EQ(status(*link, connection), kIOReturnSuccess);
+    link->closeConnection(connection);
 }

@@ -134,3 +134,43 @@ TEST(AdminRun, ExitStatusesOfADirectRunAreNotMistakenForCancel) {
     EXPECT_FALSE(result.cancelled);
     EXPECT_FALSE(security::runScriptAsAdministrator("", {}, options).launched);
 }
+
+TEST(AdminRun, APrivilegedRunIntoATreeOthersControlIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "folders of other owners need root";
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    fs::path script = writeExecutable(dir / "install.sh", kEchoScript);
+    fs::path passing = writeExecutable(dir / "pkexec-ok", "#!/bin/sh\nexec \"$@\"\n");
+    security::AdminRunOptions options;
+    options.effectiveUid = 1234;
+    options.pkexecPath = passing.string();
+    auto refusedFor = [&](const fs::path& root) {
+        options.systemRoot = root;
+        auto result = security::runScriptAsAdministrator(script.string(), {"NORMAL"}, options);
+        return !result.launched && result.error.find("refusing") != std::string::npos;
+    };
+    // Another user's sandbox: pkexec would run the script as root in a tree that user controls.
+    fs::create_directories(dir / "theirs");
+    ASSERT_EQ(::chown((dir / "theirs").c_str(), 4321, 4321), 0);
+    EXPECT_TRUE(refusedFor(dir / "theirs"));
+    // Root's folder below one another user may rename, and one everyone may write to.
+    fs::create_directories(dir / "theirs/inner");
+    EXPECT_TRUE(refusedFor(dir / "theirs/inner"));
+    fs::create_directories(dir / "open");
+    ASSERT_EQ(::chmod((dir / "open").c_str(), 0777), 0);
+    EXPECT_TRUE(refusedFor(dir / "open"));
+    fs::create_directory_symlink(dir / "safe", dir / "link");
+    fs::create_directories(dir / "safe");
+    EXPECT_TRUE(refusedFor(dir / "link"));
+    // Root's all the way down (a shared folder with the sticky bit may lead to it).
+    fs::create_directories(dir / "shared/safe");
+    ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
+    options.systemRoot = dir / "shared/safe";
+    auto result = security::runScriptAsAdministrator(script.string(), {"NORMAL"}, options);
+    ASSERT_TRUE(result.launched) << result.error;
+    EXPECT_EQ(result.mode, AdminRunMode::pkexec);
+    EXPECT_EQ(result.exitStatus, 3);
+    std::string why;
+    EXPECT_FALSE(security::isSafeRootForPrivilegedRun(dir / "shared", &why));  // shared itself is not
+    EXPECT_NE(why.find("writable by others"), std::string::npos);
+}

@@ -1,8 +1,8 @@
-#include "camera/TextCharacters.h"
+#include "platform/foundation/TextCharacters.h"
 
 #include <algorithm>
 
-namespace hvb::text {
+namespace foundation::text {
 
 namespace {
 
@@ -12,62 +12,49 @@ bool isContinuation(uint8_t b) { return (b & 0xC0) == 0x80; }
 
 }  // namespace
 
+Sequence decodeAt(std::string_view text, std::size_t i) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const size_t n = text.size();
+    const uint8_t b = bytes[i];
+    if (b < 0x80) return {b, 1, true};
+    size_t need = 0;
+    char32_t cp = 0;
+    uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        need = 1;
+        cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        need = 2;
+        cp = b & 0x0F;
+        if (b == 0xE0) lo = 0xA0;  // no overlong forms
+        if (b == 0xED) hi = 0x9F;  // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        need = 3;
+        cp = b & 0x07;
+        if (b == 0xF0) lo = 0x90;
+        if (b == 0xF4) hi = 0x8F;  // nothing past U+10FFFF
+    } else {
+        return {kReplacement, 1, false};
+    }
+    size_t j = i + 1;
+    for (size_t k = 0; k < need; ++k, ++j) {
+        if (j >= n) return {kReplacement, j - i, false};
+        const uint8_t c = bytes[j];
+        const bool inRange = k == 0 ? (c >= lo && c <= hi) : isContinuation(c);
+        if (!inRange) return {kReplacement, std::max<size_t>(j - i, 1), false};  // the valid prefix
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    return {cp, j - i, true};
+}
+
 // Each maximal invalid subpart becomes one U+FFFD.
 std::u32string characters(std::string_view utf8Text) {
     std::u32string out;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8Text.data());
-    const size_t n = utf8Text.size();
     size_t i = 0;
-    while (i < n) {
-        uint8_t b = bytes[i];
-        if (b < 0x80) {
-            out.push_back(b);
-            ++i;
-            continue;
-        }
-        size_t need = 0;
-        char32_t cp = 0;
-        uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-        if (b >= 0xC2 && b <= 0xDF) {
-            need = 1;
-            cp = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2;
-            cp = b & 0x0F;
-            if (b == 0xE0) lo = 0xA0;
-            if (b == 0xED) hi = 0x9F;  // no surrogates
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3;
-            cp = b & 0x07;
-            if (b == 0xF0) lo = 0x90;
-            if (b == 0xF4) hi = 0x8F;
-        } else {
-            out.push_back(kReplacement);
-            ++i;
-            continue;
-        }
-        size_t j = i + 1;
-        bool ok = true;
-        for (size_t k = 0; k < need; ++k, ++j) {
-            if (j >= n) {
-                ok = false;
-                break;
-            }
-            uint8_t c = bytes[j];
-            bool inRange = k == 0 ? (c >= lo && c <= hi) : isContinuation(c);
-            if (!inRange) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        if (ok) {
-            out.push_back(cp);
-            i = j;
-        } else {
-            out.push_back(kReplacement);
-            i = std::max(j, i + 1);  // skip the valid prefix of the broken sequence
-        }
+    while (i < utf8Text.size()) {
+        const Sequence s = decodeAt(utf8Text, i);
+        out.push_back(s.character);
+        i += s.length;
     }
     return out;
 }
@@ -111,4 +98,4 @@ bool isAsciiAlphanumeric(std::string_view t) {
     return true;
 }
 
-}  // namespace hvb::text
+}  // namespace foundation::text

@@ -15,7 +15,7 @@
 #include "camera/USBWatcherHandler.h"
 #include "camera/UserClientTransport.h"
 #include "platform/dispatch/Dispatch.h"
-#include "platform/driverhost/HostProcess.h"
+#include "HostProcess.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Process.h"
 #include "platform/foundation/TempDir.h"
@@ -403,4 +403,61 @@ TEST_F(DriverHostTest, StartAndCommandFailuresAreReported) {
     EXPECT_EQ(second.exitStatus, 1);
     EXPECT_TRUE(host.running());
     EXPECT_EQ(link->ping(), kIOReturnSuccess);
+}
+
+TEST_F(DriverHostTest, PeersPlugBoundedCamerasWithVolumesInsideTheRoot) {
+    ASSERT_TRUE(host.start(root, {}));
+    std::string reply;
+    fs::create_directories(root / "volumes/A");
+    fs::create_directory_symlink("/etc", root / "volumes/etc");
+    for (const std::string& volume : {std::string("/etc"), (root / "volumes/../../").string(),
+                                      (root / "volumes/etc").string(), std::string("volumes/A")}) {
+        EXPECT_EQ(link->control({"plug", "HVBR7", "serial=OUT1", "volume=" + volume}, &reply), kIOReturnBadArgument)
+            << volume;
+        EXPECT_NE(reply.find("must lie inside"), std::string::npos);
+    }
+    ASSERT_EQ(link->control({"plug", "HVBR7", "serial=IN1", "volume=" + (root / "volumes/A").string()}, &reply),
+              kIOReturnSuccess)
+        << reply;
+    for (int i = 2; i <= 16; ++i)
+        ASSERT_EQ(link->control({"plug", "HVBR7", "serial=IN" + std::to_string(i)}, &reply), kIOReturnSuccess) << reply;
+    EXPECT_EQ(link->control({"plug", "HVBR7", "serial=IN17"}, &reply), kIOReturnNoResources);
+    ASSERT_EQ(link->control({"unplug", "IN16"}, &reply), kIOReturnSuccess);
+    EXPECT_EQ(link->control({"plug", "HVBR7", "serial=IN17"}, &reply), kIOReturnSuccess);
+}
+
+TEST_F(DriverHostTest, LinksInTheRunAndLogFoldersRedirectNothing) {
+    const fs::path victim = root / "victim.txt";
+    TempDir::write(victim, "keep\n");
+    const fs::path log = root / "var/log/halvetor/com_brevantis_driver_HVBSCSIDriver.log";
+    const fs::path pidTemporary = root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid.new";
+    fs::create_directories(log.parent_path());
+    fs::create_directories(pidTemporary.parent_path());
+    fs::create_symlink(victim, log);
+    fs::create_symlink(victim, pidTemporary);
+    ASSERT_TRUE(host.start(root, {}));
+    std::string reply;
+    // A verb that tries to start a log line of its own.
+    EXPECT_EQ(link->control({"dance\nforged: stopped"}, &reply), kIOReturnUnsupported);
+    EXPECT_EQ(link->ping(), kIOReturnSuccess);
+    EXPECT_EQ(TempDir::read(victim), "keep\n");
+    EXPECT_TRUE(eventually([&] {
+        return TempDir::read(root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid") ==
+               std::to_string(host.pid()) + "\n";
+    }));
+    // The socket was made private to the sandbox's owner when it was bound.
+    struct stat st {};
+    ASSERT_EQ(::lstat(hosttest::socketOf(root).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    host.kill(SIGTERM);
+
+    // With a log it can write, the verb stays on its one line.
+    fs::remove(log);
+    ASSERT_TRUE(host.start(root, {}));
+    EXPECT_EQ(link->control({"dance\nforged: stopped"}, &reply), kIOReturnUnsupported);
+    host.kill(SIGTERM);
+    const std::string written = TempDir::read(log);
+    EXPECT_NE(written.find("control request \"dance\\nforged: stopped\""), std::string::npos) << written;
+    EXPECT_EQ(written.find("\nforged"), std::string::npos);
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -79,11 +80,16 @@ public:
         return true;
     }
 
-    // Sends a signal and, unless it is SIGSTOP or SIGCONT, waits for the process to end.
+    // Sends a signal and waits for it to take effect: SIGSTOP until every thread of the process
+    // has stopped, other signals but SIGCONT until the process has ended.
     void kill(int signal) {
         if (pid_ <= 0) return;
         ::kill(pid_, signal);
-        if (signal == SIGSTOP || signal == SIGCONT) return;
+        if (signal == SIGSTOP) {
+            sockettest::eventually([&] { return stopped(); }, 10);
+            return;
+        }
+        if (signal == SIGCONT) return;
         if (signal == SIGKILL) ::kill(pid_, SIGCONT);
         int status = 0;
         if (::waitpid(pid_, &status, 0) == pid_) exitStatus_ = status;
@@ -91,6 +97,21 @@ public:
     }
 
     pid_t pid() const { return pid_; }
+
+    // Every thread of the process is stopped (state "T" in /proc).
+    bool stopped() const {
+        std::error_code ec;
+        const std::filesystem::path tasks = "/proc/" + std::to_string(pid_) + "/task";
+        bool any = false;
+        for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+            std::ifstream in(task.path() / "stat");
+            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const size_t close = text.rfind(')');
+            if (close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'T') return false;
+            any = true;
+        }
+        return any;
+    }
     int exitStatus() const { return exitStatus_; }
 
 private:

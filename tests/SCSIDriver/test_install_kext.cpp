@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-#include "platform/driverhost/HostProcess.h"
+#include "HostProcess.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/TempDir.h"
 #include "platform/security/AdminRun.h"
@@ -225,4 +225,78 @@ TEST_F(InstallKextTest, BlanksQuotesAndShellCharactersAreJustCharacters) {
     EXPECT_FALSE(fs::exists("pwned"));
     EXPECT_TRUE(leftovers(root).empty());
     EXPECT_TRUE(hosttest::answers(root));
+}
+
+TEST_F(InstallKextTest, AsRootTheScriptRefusesATreeAnotherUserControls) {
+    if (::geteuid() != 0) GTEST_SKIP() << "folders of other owners need root";
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    fs::path theirs = makeRoot("theirs");
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    std::string output;
+    EXPECT_NE(installAs(0, theirs, hosttest::bundleDir(), "NORMAL", &output), 0);
+    EXPECT_NE(output.find("refusing to install as root"), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(theirs / "Library"));
+    // Root's root, but an extensions folder the other user put there.
+    fs::path planted = makeRoot("planted");
+    fs::create_directories(planted / "Library/Extensions");
+    ASSERT_EQ(::chown((planted / "Library/Extensions").c_str(), 65534, 65534), 0);
+    EXPECT_NE(installAs(0, planted, hosttest::bundleDir(), "NORMAL", &output), 0);
+    EXPECT_NE(output.find("refusing to install as root"), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(planted / "Library/Extensions" / kBundleName));
+}
+
+TEST_F(InstallKextTest, BundleNamesAreLettersDigitsDotsUnderscoresAndDashes) {
+    // A bundle whose executable carries the odd name, so that only the name is wrong.
+    fs::path root = makeRoot("root");
+    for (const std::string name : {"com brevantis.kext", "com;driver.kext", "com$x.kext", "comé.kext"}) {
+        const std::string executable = name.substr(0, name.size() - 5);
+        fs::path copy = dir / "odd" / name;
+        fs::create_directories(copy.parent_path());
+        fs::copy(hosttest::bundleDir(), copy, fs::copy_options::recursive);
+        fs::copy_file(copy / "Contents/MacOS" / kExecutable, copy / "Contents/MacOS" / executable);
+        auto result = install(root, copy, "NORMAL", name);
+        EXPECT_NE(result.exitStatus, 0) << name;
+        EXPECT_NE(result.output.find("bad bundle name"), std::string::npos) << result.output;
+        EXPECT_FALSE(fs::exists(root / "Library/Extensions" / name));
+        fs::remove_all(dir / "odd");
+    }
+}
+
+TEST_F(InstallKextTest, AnInterruptedReloadPutsThePreviousBundleBackAndStartsIt) {
+    fs::path root = makeRoot("root");
+    ASSERT_EQ(install(root, hosttest::bundleDir(), "NORMAL").exitStatus, 0);
+    // A new bundle whose host starts but never answers: the script waits for it.
+    fs::path mute = bundleCopy(dir / "mute", "9.9.9");
+    fs::path marker = dir / "mute-started";
+    TempDir::write(mute / "Contents/MacOS" / kExecutable,
+                   "#!/bin/sh\ncase \"$*\" in *--ping*) exit 1 ;; esac\n: > '" + marker.string() + "'\nexit 0\n");
+    ::chmod((mute / "Contents/MacOS" / kExecutable).c_str(), 0755);
+
+    fs::path log = dir / "interrupted.txt";
+    std::string script = hosttest::installScript().string();
+    std::string environment = "HVB_ROOT=" + root.string();
+    std::string source = mute.string();
+    pid_t child = ::fork();
+    if (child == 0) {
+        int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+        }
+        char* argv[] = {const_cast<char*>("/bin/sh"), script.data(), source.data(), const_cast<char*>(kBundleName),
+                        const_cast<char*>("RELOAD"), nullptr};
+        char* envp[] = {environment.data(), nullptr};
+        ::execve("/bin/sh", argv, envp);
+        ::_exit(127);
+    }
+    ASSERT_TRUE(sockettest::eventually([&] { return fs::exists(marker); }, 30));
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    const std::string output = TempDir::read(log);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << output;
+    EXPECT_NE(output.find("the install was interrupted; the previous bundle is back"), std::string::npos) << output;
+    EXPECT_EQ(bundleVersion(root / "Library/Extensions" / kBundleName), "1.0.0");
+    EXPECT_TRUE(hosttest::answers(root));
+    EXPECT_TRUE(leftovers(root).empty());
 }

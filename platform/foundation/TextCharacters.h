@@ -1,10 +1,19 @@
 #pragma once
-// Texts counted in characters (Unicode scalar values), as the camera link counts them.
+// Texts counted in characters (Unicode scalar values): the one UTF-8 codec of the system.
 #include <string>
 #include <string_view>
 
-namespace hvb::text {
+namespace foundation::text {
 
+// The sequence that starts at byte i (i < size): a scalar value and its length, or, when
+// ill-formed (overlong, surrogate, past U+10FFFF, cut short), U+FFFD and the length of the
+// maximal invalid subpart (at least 1).
+struct Sequence {
+    char32_t character;
+    std::size_t length;
+    bool valid;
+};
+Sequence decodeAt(std::string_view utf8, std::size_t i);
 // UTF-8 to scalar values; an invalid byte becomes U+FFFD.
 std::u32string characters(std::string_view utf8);
 std::string utf8(std::u32string_view characters);
@@ -15,4 +24,4 @@ std::size_t characterCount(std::string_view utf8);
 bool isValidUtf8(std::string_view bytes);
 bool isAsciiAlphanumeric(std::string_view text);
 
-}  // namespace hvb::text
+}  // namespace foundation::text
