@@ -27,9 +27,11 @@ struct Facts {
     std::string osVersion;
 };
 
+// Kept for the whole process (never destroyed): reporter threads may still read it while the
+// process exits.
 Facts& facts() {
-    static Facts f;
-    return f;
+    static Facts* f = new Facts;
+    return *f;
 }
 
 // The last piece of `text` split at `separator` (the whole text when it does not occur).
