@@ -1,5 +1,7 @@
 #include "app/AppStartup.h"
 
+#include "app/DeviceDialogGlobals.h"
+
 #include "app/LocalizedString.h"
 #include "app/MsgDialog.h"
 #include "app/StatusViewController.h"
@@ -11,6 +13,8 @@
 #include "platform/appkit/Window.h"
 #include "online/AutoUpdateManager.h"
 #include "platform/appkit/Alert.h"
+#include "platform/appkit/Application.h"
+#include "platform/foundation/Log.h"
 
 #include <QDesktopServices>
 #include <QLocale>
@@ -41,8 +45,30 @@ void installCameraLinkHooks() {
         else return fallback;
         return text.toStdString();
     };
-    // The disk-format dialog joins with the Tool panel; until then the storage-error opener
-    // finds no dialog in the storyboard and does nothing.
+    // A camera whose memory card reports an error: the disk-format dialog for that camera.
+    hooks.showDiskFormatDialog = [](const std::string& title, const CommandDictionary& table,
+                                    const std::string& uid) {
+        // The dialog takes its camera and title as it loads.
+        diskFormatResult = kDiskFormatNone;
+        diskFormatTarget = DiskFormatTarget{uid, table};
+        diskFormatTitleString = QString::fromStdString(title);
+        auto* fromStoryboard =
+            appkit::Storyboard::main().instantiateController<appkit::WindowController>("DiskFormatWindowControl");
+        appkit::Window* window = fromStoryboard ? fromStoryboard->window() : nullptr;
+        if (!window) {
+            diskFormatTarget.reset();
+            diskFormatTitleString.clear();
+            foundation::print("No controller for DiskFormatWindowControl");
+            delete fromStoryboard;
+            return;
+        }
+        diskFormatWindow = window;
+        {
+            appkit::WindowController controller(window);
+            appkit::runModalForWindow(window);
+        }
+        delete fromStoryboard;
+    };
     setCameraLinkHooks(std::move(hooks));
 }
 

@@ -17,11 +17,6 @@ void CameraWorkQueue::async(std::function<void()> job) {
     if (start) dispatch::globalQueue(qos_).async([self = shared_from_this()] { self->drain(); });
 }
 
-size_t CameraWorkQueue::pending() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return jobs_.size() + running_;
-}
-
 void CameraWorkQueue::drain() {
     for (;;) {
         std::function<void()> job;
@@ -33,11 +28,8 @@ void CameraWorkQueue::drain() {
             }
             job = std::move(jobs_.front());
             jobs_.pop_front();
-            running_ = 1;
         }
         job();
-        std::lock_guard<std::mutex> guard(lock_);
-        running_ = 0;
     }
 }
 

@@ -17,18 +17,15 @@ public:
     static std::shared_ptr<CameraWorkQueue> make(dispatch::QoS qos = dispatch::QoS::userInitiated);
 
     void async(std::function<void()> job);
-    // Jobs queued or running now.
-    size_t pending() const;
 
 private:
     explicit CameraWorkQueue(dispatch::QoS qos) : qos_(qos) {}
     void drain();
 
     const dispatch::QoS qos_;
-    mutable std::mutex lock_;
+    std::mutex lock_;
     std::deque<std::function<void()>> jobs_;
     bool draining_ = false;
-    size_t running_ = 0;
 };
 
 }  // namespace hvb

@@ -10,5 +10,7 @@ uint8_t firmwareUpgradeState = 0;
 QPointer<appkit::Window> firmwareUpgradeWindow;
 int diskFormatResult = kDiskFormatNone;
 QPointer<appkit::Window> diskFormatWindow;
+std::optional<DiskFormatTarget> diskFormatTarget;
+QString diskFormatTitleString;
 
 }  // namespace hvb

@@ -4,6 +4,7 @@
 // read and change them. Main thread only.
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <QPointer>
@@ -31,5 +32,14 @@ extern QPointer<appkit::Window> firmwareUpgradeWindow;
 enum : int { kDiskFormatNone = 0, kDiskFormatDone = 1, kDiskFormatFailed = 2 };
 extern int diskFormatResult;
 extern QPointer<appkit::Window> diskFormatWindow;
+// The camera the disk-format dialog formats, named by whoever opens it (the Tool panel and a
+// Status row: the chosen camera; the plug-in read: the camera with the storage error), and the
+// title that opener gives it (empty: the dialog's own). The dialog takes both as it loads.
+struct DiskFormatTarget {
+    std::string uid;
+    CommandDictionary table;
+};
+extern std::optional<DiskFormatTarget> diskFormatTarget;
+extern QString diskFormatTitleString;
 
 }  // namespace hvb

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <tuple>
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -567,12 +568,15 @@ void StatusTableViewCell::formatButtonDidTap() {
     DeviceState::shared().selectedDeviceIndex = deviceIndex_;
     std::optional<StatusModel> status = deviceInfo_ ? deviceInfo_->statusInfo() : std::nullopt;
     if (!status || !status->parameters) return;
-    auto [model, cut] = DeviceState::shared().readRecord(status->parameters, [](const DiskDriver_Parameter& r) {
-        return std::make_pair(r.ModelName, r.cut);
+    auto [model, cut, uid] = DeviceState::shared().readRecord(status->parameters, [](const DiskDriver_Parameter& r) {
+        return std::make_tuple(r.ModelName, r.cut, r.UID.value_or(""));
     });
     if (!model) return;
     activeCommandTable = cmdTables().find(*model + "Cmd_" + std::to_string(cut)).value_or(CommandDictionary{});
     diskFormatResult = kDiskFormatNone;
+    // The dialog formats this row's camera, whatever is selected by the time OK is pressed.
+    diskFormatTarget = DiskFormatTarget{uid, activeCommandTable};
+    diskFormatTitleString.clear();
     auto* fromStoryboard =
         appkit::Storyboard::main().instantiateController<appkit::WindowController>("DiskFormatWindowControl");
     if (!fromStoryboard) {

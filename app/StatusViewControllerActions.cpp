@@ -285,6 +285,8 @@ void StatusViewController::startFirmwareUpgrade(const StatusModel& status) {
         foundation::print("No controller for PasswordEnterWindowController");
         return;
     }
+    // The unlock dialog removes nothing here: it unlocks for the upgrade, not "unlock only".
+    passwordEnterFromPanel = false;
     passwordEnterForUpgrade = true;
     appkit::Window* window = entry->window();
     {

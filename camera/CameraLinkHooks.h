@@ -17,9 +17,10 @@ struct CameraLinkHooks {
     std::function<bool(const std::string& model, const std::string& currentVersion)> isFirmwareUpToDate;
     // Firmware service: fetch the release notes (blocks; called on a global queue).
     std::function<void()> downloadReleaseNotes;
-    // The storage-error disk-format dialog, run on the main queue with its title and the
-    // camera's command table.
-    std::function<void(const std::string& title, const CommandDictionary& table)> showDiskFormatDialog;
+    // The storage-error disk-format dialog, run on the main queue with its title, the camera's
+    // command table and its UID (the dialog formats that camera, not the selected one).
+    std::function<void(const std::string& title, const CommandDictionary& table, const std::string& uid)>
+        showDiskFormatDialog;
     // A localized text of a string table ("Message", "SD_CARD_ERROR"); unset: the default.
     std::function<std::string(const std::string& table, const std::string& key, const std::string& fallback)>
         localizedString;

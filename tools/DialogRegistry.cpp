@@ -15,6 +15,7 @@ uint8_t resetAllState = 0;
 QPointer<appkit::Window> passwordSettingWindow;
 uint8_t passwordSettingState = 0;
 uint8_t passwordSettingMode = 0;
+std::optional<std::string> dialogTargetUID;
 
 namespace {
 std::mutex& uidLock() {

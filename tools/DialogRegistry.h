@@ -5,6 +5,7 @@
 // application shell's own values, which the Status panel sets, under the names the dialogs use.
 // Slots, bytes and flags are main-thread only; currentDeviceUID is safe from any thread.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <QPointer>
@@ -14,6 +15,7 @@
 #include "platform/appkit/ViewController.h"
 #include "platform/appkit/Window.h"
 #include "settings/UnlockFlags.h"
+#include "tools/CurrentDeviceUID.h"
 
 namespace hvb {
 
@@ -33,6 +35,10 @@ extern QPointer<appkit::Window> passwordSettingWindow;
 extern uint8_t passwordSettingState;
 // 0 set, 1 change, 2 disable.
 extern uint8_t passwordSettingMode;
+// The UID of the camera the next reset dialog works on, when its opener names one (the Tool
+// panel does, since the unlock dialog before it may reboot the camera); the dialog takes it as
+// it loads. None: the selected camera.
+extern std::optional<std::string> dialogTargetUID;
 
 // ---- the unlock dialog ----
 // isUnlockOnly (settings/UnlockFlags.h), the shell's passwordEnterFromPanel: true, a correct
@@ -41,9 +47,6 @@ inline bool& isUnlockForUpgrade = passwordEnterForUpgrade;
 // The unlock dialog's verdict, read by its opener after the modal run.
 inline bool& isPasswordVerified = passwordEnterUnlocked;
 
-// ---- the camera the running dialog works on ----
-std::string currentDeviceUID();
-void setCurrentDeviceUID(std::string uid);
 
 // The storyboard identifiers of the long-running dialogs.
 inline constexpr const char* kResetAllWindowController = "ResetAllWindowController";

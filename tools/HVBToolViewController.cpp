@@ -372,7 +372,10 @@ void HVBToolViewController::openPasswordSetting(uint8_t mode) {
 }
 
 void HVBToolViewController::openBehindUnlock(const char* identifier, QPointer<appkit::Window>* slot,
-                                             const std::function<void()>& zeroState) {
+                                             const std::function<void(const std::string& uid)>& prepare) {
+    auto link = toolsCameraLink();
+    auto camera = link->camera(link->selectedDeviceIndex());
+    const std::string uid = camera ? camera->record.UID.value_or("") : std::string();
     if (isDeviceEncryption) {
         isUnlockOnly = false;
         // Only this opening's verdict lets the dialog open.
@@ -380,20 +383,30 @@ void HVBToolViewController::openBehindUnlock(const char* identifier, QPointer<ap
         runDialogFromStoryboard(kPasswordEnterWindowController);
         if (!isPasswordVerified) return;
     }
-    zeroState();
+    prepare(uid);
     runDialogFromStoryboard(identifier, slot);
 }
 
 void HVBToolViewController::openDiskFormatDialog() {
-    openBehindUnlock(kDiskFormatWindowControl, &diskFormatWindow, [] { diskFormatState = 0; });
+    openBehindUnlock(kDiskFormatWindowControl, &diskFormatWindow, [](const std::string& uid) {
+        diskFormatState = 0;
+        diskFormatTarget = DiskFormatTarget{uid, selectedCmdDic};
+        diskFormatTitleString.clear();
+    });
 }
 
 void HVBToolViewController::openResetDefaultDialog() {
-    openBehindUnlock(kResetDefaultWindowController, &resetDefaultWindow, [] { resetDefaultState = 0; });
+    openBehindUnlock(kResetDefaultWindowController, &resetDefaultWindow, [](const std::string& uid) {
+        resetDefaultState = 0;
+        dialogTargetUID = uid;
+    });
 }
 
 void HVBToolViewController::openResetAllDialog() {
-    openBehindUnlock(kResetAllWindowController, &resetAllWindow, [] { resetAllState = 0; });
+    openBehindUnlock(kResetAllWindowController, &resetAllWindow, [](const std::string& uid) {
+        resetAllState = 0;
+        dialogTargetUID = uid;
+    });
 }
 
 // ---- the dialog registry ----

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <QPointer>
@@ -99,7 +100,10 @@ public:
     static std::shared_ptr<Redetection> startRedetectionTimer(Redetection::Progress progress = {});
 
 private:
-    void openBehindUnlock(const char* identifier, QPointer<appkit::Window>* slot, const std::function<void()>& zeroState);
+    // `prepare` gets the UID of the camera chosen when the button was pressed: the unlock
+    // dialog may reboot it, and it comes back at another place of the device list.
+    void openBehindUnlock(const char* identifier, QPointer<appkit::Window>* slot,
+                          const std::function<void(const std::string& uid)>& prepare);
     void showItemOfDevice(int64_t deviceIndex);
     foundation::NotificationCenter::Token statusToken_ = 0;
     QPointer<QFrame> resetSeparator_;

@@ -2,11 +2,14 @@
 
 #include <mutex>
 
+#include "camera/BVConfigIni.h"
 #include "camera/DeviceInfoManager.h"
 #include "camera/DeviceSettingWriter.h"
 #include "camera/HVBModel.h"
 #include "camera/NvUSBcmd.h"
 #include "camera/RegistryReader.h"
+#include "camera/SerialMatch.h"
+#include "camera/USBWatcherHandler.h"
 #include "online/Google4Analytics.h"
 
 namespace hvb {
@@ -46,6 +49,16 @@ void LiveToolsCameraLink::setEnteredPassword(const std::string& password) {
     DeviceState::shared().setEnteredPassword(password);
 }
 
+std::string LiveToolsCameraLink::enteredPassword() const { return DeviceState::shared().enteredPassword(); }
+
+bool LiveToolsCameraLink::setFormatBlock(const std::string& key, bool blocked) {
+    return DeviceState::shared().updateRecord(key, [blocked](DiskDriver_Parameter& r) { r.isFormatBlock = blocked; });
+}
+
+void LiveToolsCameraLink::writeBVConfigIni(const std::string& key) {
+    if (auto record = DeviceState::shared().record(key)) hvb::writeBVConfigIni(record);
+}
+
 std::vector<std::optional<std::string>> LiveToolsCameraLink::driverServiceSerials() const {
     auto services = RegistryReader::driverServices();
     std::vector<std::optional<std::string>> serials;
@@ -62,6 +75,10 @@ io_service_t LiveToolsCameraLink::driverService(const std::string& uid) const {
 void LiveToolsCameraLink::releaseService(io_service_t service) const {
     if (service) IOObjectRelease(service);
 }
+
+void LiveToolsCameraLink::clearDeviceService() { USBWatcherHandler::shared().clearDeviceService(); }
+
+bool LiveToolsCameraLink::hasDeviceService() const { return USBWatcherHandler::shared().hasDeviceService(); }
 
 CommandOutcome LiveToolsCameraLink::sendCommandData(io_service_t service, uint8_t code,
                                                    std::span<const uint8_t> bytes) {
@@ -113,6 +130,17 @@ std::optional<ToolsCameraLink::Camera> ToolsCameraLink::camera(int64_t index) co
     camera.record = std::move(*found);
     if (camera.record.ModelName) camera.table = commandTable(camera.record.commandTableName()).value_or(CommandDictionary{});
     return camera;
+}
+
+std::optional<ToolsCameraLink::Camera> ToolsCameraLink::cameraWithUID(const std::string& uid) const {
+    if (uid.empty()) return std::nullopt;
+    const int64_t count = plugInDeviceCount();
+    const auto entries = deviceEntries();
+    for (int64_t i = 0; i < count && i < static_cast<int64_t>(entries.size()); ++i) {
+        auto found = camera(i);
+        if (found && found->record.UID && serialEquals(*found->record.UID, uid)) return found;
+    }
+    return std::nullopt;
 }
 
 namespace {

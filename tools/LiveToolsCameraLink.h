@@ -17,10 +17,15 @@ public:
     std::optional<int64_t> changePasswordErrorCount(const std::string& key,
                                                     const std::function<int64_t(int64_t)>& change) override;
     void setEnteredPassword(const std::string& password) override;
+    std::string enteredPassword() const override;
+    bool setFormatBlock(const std::string& key, bool blocked) override;
+    void writeBVConfigIni(const std::string& key) override;
 
     std::vector<std::optional<std::string>> driverServiceSerials() const override;
     io_service_t driverService(const std::string& uid) const override;
     void releaseService(io_service_t service) const override;
+    void clearDeviceService() override;
+    bool hasDeviceService() const override;
 
     CommandOutcome sendCommandData(io_service_t service, uint8_t code, std::span<const uint8_t> bytes) override;
     CommandOutcome sendCommandWords(io_service_t service, uint8_t code, std::span<const uint32_t> words) override;

@@ -1,5 +1,7 @@
 #include "tools/Redetection.h"
 
+#include <utility>
+
 #include "camera/SerialMatch.h"
 #include "platform/foundation/Log.h"
 
@@ -8,6 +10,12 @@ namespace hvb {
 std::atomic<bool> redetectionServiceSeen{false};
 std::atomic<bool> redetectionDeviceFound{false};
 std::atomic<bool> detectionPaused{false};
+
+namespace {
+std::atomic<int> runningCount{0};
+}  // namespace
+
+int Redetection::running() { return runningCount.load(); }
 
 Redetection::Redetection(std::shared_ptr<ToolsCameraLink> link, std::string uid, Progress progress)
     : link_(std::move(link)), uid_(std::move(uid)), progress_(std::move(progress)) {}
@@ -31,7 +39,9 @@ std::shared_ptr<Redetection> Redetection::start(std::shared_ptr<ToolsCameraLink>
     {
         std::lock_guard<std::mutex> guard(redetection->lock_);
         redetection->timer_ = timer;
+        redetection->counted_ = true;
     }
+    ++runningCount;
     timer->resume();
     return redetection;
 }
@@ -70,12 +80,15 @@ Redetection::Ending Redetection::tick() {
 
 void Redetection::cancel() {
     std::shared_ptr<dispatch::Timer> timer;
+    bool counted = false;
     {
         std::lock_guard<std::mutex> guard(lock_);
         ended_ = true;
         timer = std::move(timer_);
+        counted = std::exchange(counted_, false);
     }
     if (timer) timer->cancel();
+    if (counted) --runningCount;
 }
 
 int64_t Redetection::counter() const {

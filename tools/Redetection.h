@@ -53,6 +53,8 @@ public:
     // True when one of the first PlugInDeviceCnt entries has a record whose UID equals `uid`;
     // with no camera attached, paces the "stopDetection" / "startDetection" log lines.
     static bool isRedetectedRecordBack(const ToolsCameraLink& link, const std::string& uid);
+    // How many started re-detections are still ticking.
+    static int running();
     static void resumeDetectionLog();
 
 private:
@@ -63,6 +65,7 @@ private:
     int64_t counter_ = -1;
     bool serviceSeen_ = false;
     bool ended_ = false;
+    bool counted_ = false;  // in running()
     std::shared_ptr<dispatch::Timer> timer_;
 };
 

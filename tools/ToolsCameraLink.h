@@ -37,6 +37,13 @@ public:
     virtual std::optional<int64_t> changePasswordErrorCount(const std::string& key,
                                                             const std::function<int64_t(int64_t)>& change) = 0;
     virtual void setEnteredPassword(const std::string& password) = 0;
+    // The password the unlock dialog last had accepted.
+    virtual std::string enteredPassword() const = 0;
+    // The record's isFormatBlock; false when the key has no record.
+    virtual bool setFormatBlock(const std::string& key, bool blocked) = 0;
+    // Rewrites the configuration file on the camera's volume from the record under the key
+    // (only models that read one; nothing without a record).
+    virtual void writeBVConfigIni(const std::string& key) = 0;
 
     // ---- the driver services ----
     // "USB Serial Number" of every driver service, as the registry reads it into a 30-byte
@@ -46,6 +53,9 @@ public:
     // the caller releases it. 0 when none does.
     virtual io_service_t driverService(const std::string& uid) const = 0;
     virtual void releaseService(io_service_t service) const = 0;
+    // The driver service the watcher matched last: forgotten, and whether one was matched since.
+    virtual void clearDeviceService() = 0;
+    virtual bool hasDeviceService() const = 0;
 
     // ---- camera commands (block) ----
     virtual CommandOutcome sendCommandData(io_service_t service, uint8_t code, std::span<const uint8_t> bytes) = 0;
@@ -74,6 +84,8 @@ public:
         CommandDictionary table;
     };
     std::optional<Camera> camera(int64_t index) const;
+    // The camera among the first PlugInDeviceCnt entries whose record's UID equals `uid`.
+    std::optional<Camera> cameraWithUID(const std::string& uid) const;
 };
 
 // The link the panel and dialogs use: this process's camera link unless a test set another.

@@ -1,6 +1,6 @@
 #pragma once
 // Registers the Tool panel and its dialogs: in the storyboard "Main" by identifier, and the
-// dialogs made with a plain initialiser (the recovery message, the webcam test) in the
+// dialogs made in code (the recovery message, the webcam test, the label dialog) in the
 // controller factory.
 namespace hvb {
 

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "camera/SerialMatch.h"
+#include "tools/CameraSteps.h"
 #include "platform/foundation/Log.h"
 
 namespace hvb {
@@ -50,22 +51,11 @@ int64_t UnlockWorker::timerCount() const {
 
 UnlockWorker::Verdict UnlockWorker::checkPassword(ToolsCameraLink& link, io_service_t service, uint8_t setCheck,
                                                   uint8_t getCheck, const std::string& password) {
-    // Anything short of the camera's completion leaves the check undecided.
-    const std::array<uint8_t, 32> zeros{};
-    if (link.sendCommandData(service, setCheck, zeros) != CommandOutcome::completed) return Verdict::none;
-    dispatch::pause(kCheckPauseMs);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(password.data());
-    if (link.sendCommandData(service, setCheck, std::span<const uint8_t>(bytes, password.size())) !=
-        CommandOutcome::completed)
-        return Verdict::none;
-    dispatch::pause(kCheckPauseMs);
-    std::vector<uint8_t> reply;
-    if (link.readCommand(service, getCheck, reply, kVerdictLength) != CommandOutcome::completed || reply.empty())
-        return Verdict::none;
-    const int result = static_cast<int8_t>(reply[0]);
-    foundation::print("result = " + std::to_string(result));
-    if (result == 1) return Verdict::right;
-    if (result == 0) return Verdict::wrong;
+    switch (CameraSteps::checkPassword(link, service, setCheck, getCheck, password, kUnlockCheck)) {
+        case PasswordVerdict::right: return Verdict::right;
+        case PasswordVerdict::wrong: return Verdict::wrong;
+        case PasswordVerdict::none: break;
+    }
     return Verdict::none;
 }
 

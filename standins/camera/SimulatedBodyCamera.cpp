@@ -747,6 +747,8 @@ void SimulatedBodyCamera::eraseVolume() {
     std::vector<fs::path> entries;
     for (const auto& entry : fs::directory_iterator(options_.volumeFolder, ec)) entries.push_back(entry.path());
     for (const auto& path : entries) fs::remove_all(path, ec);
+    // Cameras that read a configuration file lay out its folder again.
+    if (profile_.bvConfig) fs::create_directories(options_.volumeFolder / "SYSTEM", ec);
 }
 
 void SimulatedBodyCamera::startFormat() {

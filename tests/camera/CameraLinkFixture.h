@@ -82,7 +82,8 @@ protected:
             std::lock_guard<std::mutex> guard(logLock_);
             events.emplace_back(name, params);
         };
-        hooks.showDiskFormatDialog = [this](const std::string& title, const hvb::CommandDictionary& table) {
+        hooks.showDiskFormatDialog = [this](const std::string& title, const hvb::CommandDictionary& table,
+                                            const std::string&) {
             EXPECT_TRUE(dispatch::isMainThread());
             dialogs.emplace_back(title, table);
         };

@@ -53,9 +53,19 @@ public:
         return it->second.passwordErrorCnt;
     }
     void setEnteredPassword(const std::string&) override {}
+    std::string enteredPassword() const override { return {}; }
+    bool setFormatBlock(const std::string& key, bool blocked) override {
+        auto it = records.find(key);
+        if (it == records.end()) return false;
+        it->second.isFormatBlock = blocked;
+        return true;
+    }
+    void writeBVConfigIni(const std::string&) override {}
     std::vector<std::optional<std::string>> driverServiceSerials() const override { return serials; }
     io_service_t driverService(const std::string&) const override { return IO_OBJECT_NULL; }
     void releaseService(io_service_t) const override {}
+    void clearDeviceService() override {}
+    bool hasDeviceService() const override { return false; }
     hvb::CommandOutcome sendCommandData(io_service_t, uint8_t, std::span<const uint8_t>) override {
         return hvb::CommandOutcome::failed;
     }

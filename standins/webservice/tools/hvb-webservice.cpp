@@ -29,6 +29,8 @@ int main(int argc, char** argv) {
         }
     }
     standin::WebService service;
+    // Newer than every demo camera (HVBR7 runs 1.6.01), so each of them can be upgraded.
+    service.setFirmwareVersion("HVBR7", "1.6.02");
     const int bound = service.start(host, port);
     if (bound < 0) {
         std::fprintf(stderr, "hvb-webservice: cannot listen on %s:%d\n", host.c_str(), port);

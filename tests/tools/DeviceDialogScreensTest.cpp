@@ -1,0 +1,217 @@
+// Pictures of the password, label, format and reset dialogs in every state, for people to look
+// at: build*/screenshots/.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+
+#include "DeviceDialogTestSupport.h"
+#include "app/LocalizedString.h"
+#include "app/MsgDialog.h"
+#include "tools/DiskFormatViewControl.h"
+#include "tools/EditViewController.h"
+#include "tools/ResetAllViewController.h"
+#include "tools/ResetDefaultViewController.h"
+
+#include <tuple>
+
+namespace {
+
+using namespace toolstest;
+
+bool save(QWidget* widget, const std::string& name) {
+    widget->ensurePolished();
+    return apptest::saveScreenshot(widget, name);
+}
+
+class DialogScreens : public DialogFixture {
+protected:
+    // The dialog in a window of its own (no modal session), for the chosen camera.
+    template <class T>
+    std::unique_ptr<appkit::Window> show(std::shared_ptr<SimulatedBodyCamera> cam = nullptr) {
+        hvb::DeviceState::shared().selectedDeviceIndex = cam ? 0 : -1;
+        auto chosen = faults->camera(0);
+        hvb::selectedCmdDic = chosen ? chosen->table : hvb::CommandDictionary{};
+        auto window = std::make_unique<appkit::Window>(new T());
+        window->makeKeyAndOrderFront();
+        settle(20);
+        return window;
+    }
+    template <class T>
+    static T* content(const std::unique_ptr<appkit::Window>& w) {
+        return static_cast<T*>(w->contentViewController());
+    }
+    // Question, working and the worker's outcome of one task dialog.
+    template <class T>
+    void taskScreens(const std::string& prefix, std::shared_ptr<SimulatedBodyCamera> cam) {
+        auto w = show<T>(cam);
+        EXPECT_TRUE(save(w.get(), prefix + "-question"));
+        auto* d = content<T>(w);
+        d->okButton()->click();
+        ASSERT_TRUE(d->isBusy());
+        EXPECT_TRUE(save(w.get(), prefix + "-working"));
+        ASSERT_TRUE(waitUntil([&] { return d->showsOutcome(); }));
+        settle(20);
+        EXPECT_TRUE(save(w.get(), prefix + "-fail"));
+        w->performClose();
+    }
+};
+
+TEST_F(DialogScreens, FormatAndResetDialogs) {
+    auto cam = camera("HW7334", "1.0.0");
+    ASSERT_TRUE(plug(cam));
+    // Formats that never end, and a reset the camera is gone for, end on the failure screens.
+    cam->setFormatNeverFinishes(true);
+    hvb::diskFormatState = 0;
+    hvb::diskFormatTarget = hvb::DiskFormatTarget{cam->uid(), *hvb::cmdTables().find(cam->profile().tableName)};
+    taskScreens<hvb::DiskFormatViewControl>("format-dialog", cam);
+    hvb::resetAllState = 0;
+    taskScreens<hvb::ResetAllViewController>("reset-all-dialog", cam);
+    hvb::resetDefaultState = 0;
+    hvb::setCurrentDeviceUID("");
+    cam->detach();
+    ASSERT_TRUE(waitUntil([] { return hvb::DeviceState::shared().PlugInDeviceCnt.load() == 0; }));
+    taskScreens<hvb::ResetDefaultViewController>("reset-default-dialog", nullptr);
+
+    // The storage-error opening, and the screens a re-detection opens.
+    hvb::diskFormatState = 0;
+    hvb::diskFormatTitleString = hvb::LocalizedString::Msg::sdCardError();
+    hvb::diskFormatTarget = hvb::DiskFormatTarget{"HW7333SN00009", {}};
+    auto storage = show<hvb::DiskFormatViewControl>();
+    EXPECT_TRUE(save(storage.get(), "format-dialog-storage-error"));
+    storage->performClose();
+    struct Result {
+        const char* name;
+        uint8_t* state;
+        bool format;
+    };
+    uint8_t formatState = 0;
+    for (auto [name, state, format] : {Result{"format-dialog", &formatState, true},
+                                       Result{"reset-default-dialog", &hvb::resetDefaultState, false},
+                                       Result{"reset-all-dialog", &hvb::resetAllState, false}}) {
+        *state = 1;
+        if (format) hvb::diskFormatState = 1;
+        std::unique_ptr<appkit::Window> w;
+        if (format) w = show<hvb::DiskFormatViewControl>();
+        else if (state == &hvb::resetAllState) w = show<hvb::ResetAllViewController>();
+        else w = show<hvb::ResetDefaultViewController>();
+        EXPECT_TRUE(save(w.get(), std::string(name) + "-success"));
+        w->performClose();
+        *state = 0;
+        hvb::diskFormatState = 0;
+    }
+}
+
+TEST_F(DialogScreens, PasswordDialog) {
+    auto cam = camera("HVBR7", "1.6.01", "Abcd1234");
+    ASSERT_TRUE(plug(cam));
+    auto open = [&](uint8_t mode, uint8_t state = 0) {
+        hvb::passwordSettingMode = mode;
+        hvb::passwordSettingState = state;
+        return show<hvb::PasswordSettingViewControl>(cam);
+    };
+    using P = hvb::PasswordSettingViewControl;
+    {
+        auto w = open(0);
+        EXPECT_TRUE(save(w.get(), "password-set-form"));
+        auto* d = content<P>(w);
+        type(d->newPassword.field, "abc 123");
+        type(d->confirm.field, "abc");
+        EXPECT_TRUE(save(w.get(), "password-set-form-invalid"));
+        type(d->newPassword.field, "Abcd5678");
+        type(d->confirm.field, "Abcd5678");
+        EXPECT_TRUE(save(w.get(), "password-set-form-ready"));
+        type(d->confirm.field, "Abcd5679");
+        d->buttonOK->click();
+        ASSERT_TRUE(waitUntil([&] { return !d->isBusy(); }));
+        settle(20);
+        EXPECT_TRUE(save(w.get(), "password-set-confirmation-error"));
+    }
+    {
+        auto w = open(1);
+        EXPECT_TRUE(save(w.get(), "password-change-form"));
+        auto* d = content<P>(w);
+        type(d->original.field, "Wrong999");
+        type(d->newPassword.field, "Zyxw9876");
+        type(d->confirm.field, "Zyxw9876");
+        d->buttonOK->click();
+        EXPECT_TRUE(d->isBusy());
+        EXPECT_TRUE(save(w.get(), "password-change-working"));
+        ASSERT_TRUE(waitUntil([&] { return !d->isBusy(); }));
+        settle(20);
+        EXPECT_TRUE(save(w.get(), "password-change-wrong-original"));
+    }
+    recordOf(cam)->passwordErrorCnt = 5;
+    {
+        auto w = open(2);
+        EXPECT_TRUE(save(w.get(), "password-disable-exhausted"));
+    }
+    recordOf(cam)->passwordErrorCnt = 0;
+    {
+        auto w = open(2);
+        EXPECT_TRUE(save(w.get(), "password-disable-form"));
+        auto* d = content<P>(w);
+        type(d->original.field, "Abcd1234");
+        cam->session()->refuseCode(code(cam, "HVB_GET_PWDCHECK"), 2);
+        d->buttonOK->click();
+        ASSERT_TRUE(waitUntil([&] { return !d->isBusy(); }));
+        settle(20);
+        EXPECT_TRUE(save(w.get(), "password-disable-fail"));
+    }
+    for (auto [mode, state, name] : {std::tuple{0, 1, "password-set-success"}, std::tuple{1, 1, "password-change-success"},
+                                     std::tuple{2, 1, "password-disable-success"},
+                                     std::tuple{1, 2, "password-change-fail-after-reboot"}}) {
+        auto w = open(static_cast<uint8_t>(mode), static_cast<uint8_t>(state));
+        EXPECT_TRUE(save(w.get(), name));
+    }
+    hvb::passwordSettingState = 0;
+
+    // The boxes the dialog shows on the way.
+    for (auto [success, title, text, name] :
+         {std::tuple{false, "Error", "Incorrect Password.", "password-message-incorrect"},
+          std::tuple{true, "Success", "Password Correct !", "password-message-correct"}}) {
+        hvb::msgDialogIsSuccess = success;
+        hvb::msgDialogTitle = title;
+        hvb::msgDialogText = text;
+        hvb::MsgDialogWindowController controller;
+        appkit::Window* w = controller.window();
+        w->makeKeyAndOrderFront();
+        settle(20);
+        EXPECT_TRUE(save(w, name));
+        w->performClose();
+    }
+}
+
+TEST_F(DialogScreens, LabelDialog) {
+    auto cam = camera("HVBS2A", "1.13.0");
+    ASSERT_TRUE(plug(cam));
+    auto status = hvb::StatusModel::make(hvb::DeviceState::shared().entryAt(0)->key());
+    ASSERT_TRUE(status.has_value());
+    hvb::DeviceState::shared().updateRecord(status->parameters, [](hvb::DiskDriver_Parameter& r) {
+        if (r.DeviceParam) {
+            r.DeviceParam->TEAMSYNC() = 1;
+            r.DeviceParam->TEAMSYNC_GROUP() = 3;
+        }
+    });
+    auto* edit = new hvb::EditViewController(*status);
+    appkit::Window w(edit);
+    w.makeKeyAndOrderFront();
+    settle(20);
+    EXPECT_TRUE(save(&w, "label-dialog"));
+    edit->deviceNameLabel->setText("Unit-34!");
+    emit edit->deviceNameLabel->textEdited("Unit-34!");
+    EXPECT_TRUE(save(&w, "label-dialog-invalid"));
+    w.performClose();
+
+    hvb::StatusModel bare = *status;
+    bare.parameters = std::make_shared<hvb::DiskDriver_Parameter>();
+    bare.parameters->ModelName = "HVBR7";
+    bare.parameters->UserLabel = "Patrol 7";
+    auto* noSync = new hvb::EditViewController(bare);
+    appkit::Window w2(noSync);
+    w2.makeKeyAndOrderFront();
+    settle(20);
+    EXPECT_TRUE(save(&w2, "label-dialog-without-team-sync"));
+    w2.performClose();
+}
+
+}  // namespace

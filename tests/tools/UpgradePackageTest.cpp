@@ -1,0 +1,220 @@
+// The firmware package reader and the small pieces of the upgrade that need no camera: entry
+// vetting, wrong passwords and damaged images, the image's name, the copy to a volume whose
+// path holds shell characters, and the UID for a camera on old firmware.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <zip.h>
+
+#include "standins/webservice/Content.h"
+#include "tools/FirmwarePackage.h"
+#include "tools/FirmwareUpgradeWorker.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using hvb::PackageStatus;
+
+constexpr const char* kPassword = "gRAVELMOORkestHILLpin";
+
+struct Entry {
+    std::string name;
+    std::string data;
+    uint32_t mode = 0100644;
+};
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A package with the traditional encryption on every entry.
+void makeArchive(const fs::path& path, const std::vector<Entry>& entries) {
+    int error = 0;
+    zip_t* za = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    ASSERT_NE(za, nullptr);
+    for (const auto& e : entries) {
+        zip_source_t* source = zip_source_buffer(za, e.data.data(), e.data.size(), 0);
+        ASSERT_NE(source, nullptr);
+        const zip_int64_t index = zip_file_add(za, e.name.c_str(), source, ZIP_FL_ENC_RAW);
+        ASSERT_GE(index, 0) << e.name;
+        ASSERT_EQ(zip_file_set_encryption(za, static_cast<zip_uint64_t>(index), ZIP_EM_TRAD_PKWARE, kPassword), 0);
+        ASSERT_EQ(zip_file_set_external_attributes(za, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX,
+                                                   e.mode << 16),
+                  0);
+    }
+    ASSERT_EQ(zip_close(za), 0);
+}
+
+class UpgradePackage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/hvb-upgrade-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root = pattern;
+        scratch = root / "scratch";
+        fs::create_directories(scratch);
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    hvb::UnpackResult unpack(const std::vector<Entry>& entries, const std::string& image = "FWHVBR7.bin",
+                             const std::string& password = kPassword) {
+        const fs::path package = root / "FWHVBR7.zip";
+        makeArchive(package, entries);
+        return hvb::unpackFirmwarePackage(package, password, image, scratch);
+    }
+    // Nothing was written outside the scratch folder.
+    void expectNothingEscaped() {
+        for (const auto& item : fs::directory_iterator(root)) {
+            const auto name = item.path().filename().string();
+            EXPECT_TRUE(name == "scratch" || name == "FWHVBR7.zip") << name;
+        }
+        EXPECT_FALSE(fs::exists("/tmp/hvb-escaped.bin"));
+    }
+
+    fs::path root, scratch;
+};
+
+TEST_F(UpgradePackage, StandInPackageGivesItsImage) {
+    for (const std::string model : {"HVBR7", "HVBS2A"}) {
+        const std::string packageName = hvb::firmwarePackageName(model);
+        const fs::path package = root / packageName;
+        writeFile(package, standin::firmwarePackage(model, "1.6.02"));
+        fs::remove_all(scratch);
+        fs::create_directories(scratch);
+        double last = 0;
+        auto result = hvb::unpackFirmwarePackage(package, kPassword, hvb::firmwareImageName(packageName), scratch,
+                                                 [&](double f) { last = f; });
+        ASSERT_EQ(result.status, PackageStatus::ok) << model;
+        EXPECT_EQ(result.image.parent_path(), scratch);
+        EXPECT_EQ(readFile(result.image), standin::firmwareImage(model, "1.6.02"));
+        EXPECT_DOUBLE_EQ(last, 1.0);
+    }
+}
+
+TEST_F(UpgradePackage, ImageNameComesFromThePackageNameOnly) {
+    EXPECT_EQ(hvb::firmwareImageName("FWHVBR7.zip"), "FWHVBR7.bin");
+    EXPECT_EQ(hvb::firmwareImageName("FWHVBS2A.zip"), "FWHVBS2.bin");
+    EXPECT_EQ(hvb::firmwareImageName("FWHW7334.zip"), "FWHW7334.bin");
+    EXPECT_EQ(hvb::firmwareImageName(hvb::firmwarePackageName("HVBT3A")), "FWHVBT3A.bin");
+}
+
+TEST_F(UpgradePackage, UnsafeEntriesFailBeforeAnythingIsWritten) {
+    const std::string image = standin::firmwareImage("HVBR7", "1.6.02");
+    const std::vector<std::string> names = {"../hvb-escaped.bin", "/tmp/hvb-escaped.bin", "a/../../hvb-escaped.bin",
+                                            "dir\\FWHVBR7.bin",  "C:FWHVBR7.bin",         ".."};
+    for (const auto& name : names) {
+        fs::remove_all(scratch);
+        fs::create_directories(scratch);
+        auto result = unpack({{"FWHVBR7.bin", image}, {name, "x"}});
+        EXPECT_EQ(result.status, PackageStatus::unsafeEntry) << name;
+        EXPECT_TRUE(fs::is_empty(scratch)) << name;
+        expectNothingEscaped();
+    }
+}
+
+TEST_F(UpgradePackage, LinkAndSpecialEntriesFail) {
+    const std::string image = standin::firmwareImage("HVBR7", "1.6.02");
+    auto link = unpack({{"FWHVBR7.bin", "/etc/passwd", 0120777}});
+    EXPECT_EQ(link.status, PackageStatus::unsafeEntry);
+    auto fifo = unpack({{"FWHVBR7.bin", image}, {"pipe", "", 0010644}});
+    EXPECT_EQ(fifo.status, PackageStatus::unsafeEntry);
+    EXPECT_TRUE(fs::is_empty(scratch));
+}
+
+TEST_F(UpgradePackage, WrongPasswordAndDamagedImageCountAsWrongPassword) {
+    const std::string image = standin::firmwareImage("HVBR7", "1.6.02");
+    EXPECT_EQ(unpack({{"FWHVBR7.bin", image}}, "FWHVBR7.bin", "not-the-password").status,
+              PackageStatus::wrongPassword);
+
+    // Damage the stored data in the middle: the archive still opens, the read fails its check.
+    const fs::path package = root / "FWHVBR7.zip";
+    makeArchive(package, {{"FWHVBR7.bin", image}});
+    std::string bytes = readFile(package);
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x5A);
+    writeFile(package, bytes);
+    auto damaged = hvb::unpackFirmwarePackage(package, kPassword, "FWHVBR7.bin", scratch);
+    EXPECT_EQ(damaged.status, PackageStatus::wrongPassword);
+}
+
+TEST_F(UpgradePackage, MissingImageOrArchiveFails) {
+    EXPECT_EQ(unpack({{"FWOTHER.bin", "x"}}).status, PackageStatus::imageMissing);
+    EXPECT_EQ(hvb::unpackFirmwarePackage(root / "absent.zip", kPassword, "FWHVBR7.bin", scratch).status,
+              PackageStatus::cannotOpen);
+    writeFile(root / "plain.zip", "not a zip archive at all");
+    EXPECT_EQ(hvb::unpackFirmwarePackage(root / "plain.zip", kPassword, "FWHVBR7.bin", scratch).status,
+              PackageStatus::cannotOpen);
+}
+
+TEST_F(UpgradePackage, ScratchFolderIsFreshAndRemoved) {
+    fs::path kept;
+    {
+        hvb::ScratchFolder a, b;
+        ASSERT_FALSE(a.path().empty());
+        EXPECT_NE(a.path(), b.path());
+        EXPECT_TRUE(fs::is_directory(a.path()));
+        writeFile(a.path() / "FWHVBR7.bin", "x");
+        kept = a.path();
+    }
+    EXPECT_FALSE(fs::exists(kept));
+}
+
+TEST_F(UpgradePackage, CopyLandsAtTheVolumeWhateverItsPathHolds) {
+    const fs::path volume = root / "Cam 1 'q' \"dq\" $(touch pwned) `touch pwned2`";
+    fs::create_directories(volume);
+    const fs::path image = scratch / "FWHVBR7.bin";
+    writeFile(image, standin::firmwareImage("HVBR7", "1.6.02"));
+    ASSERT_TRUE(hvb::copyImageToVolume(image, volume));
+    EXPECT_EQ(readFile(volume / "FWHVBR7.bin"), readFile(image));
+    EXPECT_FALSE(fs::exists(volume / "FWHVBR7.bin.part"));
+    EXPECT_FALSE(fs::exists("pwned"));
+    EXPECT_FALSE(fs::exists(root / "pwned"));
+    // No volume, or an unwritable one, fails the copy.
+    EXPECT_FALSE(hvb::copyImageToVolume(image, root / "absent"));
+    EXPECT_FALSE(hvb::copyImageToVolume(image, fs::path()));
+    if (geteuid() != 0) {
+        fs::permissions(volume, fs::perms::owner_read | fs::perms::owner_exec);
+        writeFile(image, "changed");
+        EXPECT_FALSE(hvb::copyImageToVolume(image, volume));
+        fs::permissions(volume, fs::perms::owner_all);
+    }
+}
+
+TEST(UpgradeUID, WeekdayLetterHexDigitsAndTrailingZero) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    // Tuesday 2024-03-12 09:26:53.123 UTC.
+    std::tm t{};
+    t.tm_year = 124;
+    t.tm_mon = 2;
+    t.tm_mday = 12;
+    t.tm_hour = 9;
+    t.tm_min = 26;
+    t.tm_sec = 53;
+    const auto seconds = std::chrono::system_clock::from_time_t(timegm(&t));
+    const std::string uid = hvb::FirmwareUpgradeWorker::makeUpgradeUID(seconds + std::chrono::milliseconds(123));
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%llX", 20240312092653123ULL);
+    std::string expected = hex;
+    expected[0] = 'C';
+    EXPECT_EQ(uid, expected + "0");
+    // Sunday gives "A", Saturday "G".
+    EXPECT_EQ(hvb::FirmwareUpgradeWorker::makeUpgradeUID(seconds - std::chrono::hours(48))[0], 'A');
+    EXPECT_EQ(hvb::FirmwareUpgradeWorker::makeUpgradeUID(seconds + std::chrono::hours(96))[0], 'G');
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#include "tools/CameraSteps.h"
+
+#include <array>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Log.h"
+
+namespace hvb {
+
+namespace {
+
+std::span<const uint8_t> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
+namespace CameraSteps {
+
+DialogTarget selectedTarget(const ToolsCameraLink& link) {
+    DialogTarget target;
+    const int64_t index = link.selectedDeviceIndex();
+    const auto entries = link.deviceEntries();
+    if (index < 0 || index >= static_cast<int64_t>(entries.size())) return target;
+    auto record = link.record(entries[static_cast<size_t>(index)].key());
+    if (!record) {
+        target.kind = DialogTarget::Kind::noRecord;
+        return target;
+    }
+    target.kind = DialogTarget::Kind::camera;
+    target.uid = record->UID.value_or("");
+    return target;
+}
+
+std::optional<uint8_t> code(const CommandDictionary& table, const char* name) {
+    auto it = table.find(name);
+    if (it == table.end()) return std::nullopt;
+    return it->second;
+}
+
+PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, uint8_t setCheck, uint8_t getCheck,
+                              const std::string& password, const PasswordCheckProfile& profile) {
+    if (profile.logBegin) foundation::print("checkPassword begin");
+    // Anything short of the camera's completion leaves the check undecided.
+    const std::array<uint8_t, 32> zeros{};
+    if (link.sendCommandData(service, setCheck, zeros) != CommandOutcome::completed) return PasswordVerdict::none;
+    dispatch::pause(profile.pauseAfterWriteMs);
+    if (link.sendCommandData(service, setCheck, bytesOf(password)) != CommandOutcome::completed)
+        return PasswordVerdict::none;
+    dispatch::pause(profile.pauseAfterWriteMs);
+    std::vector<uint8_t> reply;
+    const CommandOutcome read = link.readCommand(service, getCheck, reply, kReplyLength);
+    if (profile.pauseAfterReadMs > 0) dispatch::pause(profile.pauseAfterReadMs);
+    if (read != CommandOutcome::completed || reply.empty()) return PasswordVerdict::none;
+    const int result = static_cast<int8_t>(reply[0]);
+    foundation::print("result = " + std::to_string(result));
+    if (result == 1) return PasswordVerdict::right;
+    if (result == 0 || profile.otherRepliesAreWrong) return PasswordVerdict::wrong;
+    return PasswordVerdict::none;
+}
+
+PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+                              const std::string& password, const PasswordCheckProfile& profile) {
+    auto setCheck = code(table, "HVB_SET_PWDCHECK");
+    auto getCheck = code(table, "HVB_GET_PWDCHECK");
+    if (!service || !setCheck || !getCheck) return PasswordVerdict::none;
+    return checkPassword(link, service, *setCheck, *getCheck, password, profile);
+}
+
+std::optional<CommandOutcome> sendStart(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+                                        const char* name) {
+    auto c = code(table, name);
+    if (!c) return std::nullopt;
+    const uint8_t start = 1;
+    return link.sendCommandData(service, *c, std::span<const uint8_t>(&start, 1));
+}
+
+std::optional<CommandOutcome> sendText(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+                                       const char* name, const std::string& text) {
+    auto c = code(table, name);
+    if (!c) return std::nullopt;
+    return link.sendCommandData(service, *c, bytesOf(text));
+}
+
+io_service_t lookUp(ToolsCameraLink& link, const std::string& uid, int passes) {
+    for (int pass = 1;; ++pass) {
+        if (io_service_t service = link.driverService(uid)) return service;
+        if (pass >= passes) return 0;
+        dispatch::pause(kLookupPauseMs);
+    }
+}
+
+io_service_t waitForCameraBack(ToolsCameraLink& link, const std::string& uid, bool untilRead) {
+    for (int round = 1;; ++round) {
+        dispatch::pause(kWaitRoundMs);
+        foundation::print("FindHVB timerCounter = " + std::to_string(round));
+        if (round >= kWaitRounds) return 0;
+        if (!link.hasDeviceService()) continue;
+        if (untilRead && (link.isAddingDevice() || !link.cameraWithUID(uid))) continue;
+        // Whichever camera was matched, only this one's service counts as back.
+        return link.driverService(uid);
+    }
+}
+
+bool isHiddenStorageOff(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table) {
+    auto c = code(table, "HVB_HIDDENSTORAGE");
+    if (!c) return false;
+    std::vector<uint8_t> reply;
+    const CommandOutcome read = link.readCommand(service, *c, reply, kReplyLength);
+    dispatch::pause(kHiddenStoragePauseMs);
+    return read == CommandOutcome::completed && !reply.empty() && reply[0] == 0;
+}
+
+bool waitForFormat(ToolsCameraLink& link, const std::string& uid, const CommandDictionary& table) {
+    dispatch::pause(kFormatFirstPauseMs);
+    for (int counter = 1;; ++counter) {
+        if (counter >= kFormatPollLimit) return false;
+        auto c = code(table, "HVB_FORMAT_1");
+        ServiceHold service(link, link.driverService(uid));
+        if (service && c) {
+            std::vector<uint8_t> reply;
+            link.readCommand(service.get(), *c, reply, kReplyLength);
+            dispatch::pause(kFormatReadPauseMs);
+            const uint8_t progress = reply.empty() ? 0 : reply[0];
+            if (progress == kFormatDone) return true;
+            foundation::print("format result = " + std::to_string(static_cast<int8_t>(progress)));
+        }
+        dispatch::pause(kFormatPollPauseMs);
+    }
+}
+
+bool isValidNewPassword(const std::string& password) {
+    if (password.size() < 8 || password.size() > 16) return false;
+    for (char c : password) {
+        const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (!allowed) return false;
+    }
+    return true;
+}
+
+}  // namespace CameraSteps
+
+}  // namespace hvb

@@ -1,0 +1,119 @@
+#pragma once
+// The camera steps the password, format and reset sequences share: the password check (one
+// implementation, with a profile for each dialog's pauses and logs), the driver-service lookup by
+// UID with its bounded retries, the wait for a camera that re-enumerates, the hidden-storage
+// test and the format wait. Qt-free; everything here blocks and belongs on a worker.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "camera/CommandTables.h"
+#include "tools/ToolsCameraLink.h"
+
+namespace hvb {
+
+// How one dialog's copy of the check paces and logs itself, and what a reply other than 0 and 1
+// means.
+struct PasswordCheckProfile {
+    int64_t pauseAfterWriteMs = 100;
+    int64_t pauseAfterReadMs = 0;
+    bool logBegin = false;
+    // True: 2, 0xFF and the like count as a wrong password; false: they decide nothing.
+    bool otherRepliesAreWrong = true;
+};
+
+// The password setting dialog's own check.
+inline constexpr PasswordCheckProfile kPasswordSettingCheck{500, 100, true, true};
+// The copies of the format, reset and reset-all dialogs.
+inline constexpr PasswordCheckProfile kDialogCheck{100, 0, false, true};
+// The unlock dialog's copy.
+inline constexpr PasswordCheckProfile kUnlockCheck{100, 0, false, false};
+
+// A write or read the camera did not complete gives no verdict: nothing was decided.
+enum class PasswordVerdict { right, wrong, none };
+
+// The camera a dialog was opened for, taken when it loads so that a camera plugged in or out
+// while the question shows never shifts the dialog onto another one.
+struct DialogTarget {
+    enum class Kind { none, noRecord, camera };
+    Kind kind = Kind::none;
+    std::string uid;  // empty: the record has no UID
+};
+
+namespace CameraSteps {
+
+// The selected camera, as a dialog's target.
+DialogTarget selectedTarget(const ToolsCameraLink& link);
+
+inline constexpr uint32_t kReplyLength = 40;
+inline constexpr int64_t kLookupPauseMs = 300;
+// About 30 s of 300 ms passes: a camera unplugged while it is looked for ends the wait.
+inline constexpr int kLookupPasses = 100;
+inline constexpr int64_t kWaitRoundMs = 1000;
+inline constexpr int kWaitRounds = 50;
+inline constexpr int64_t kHiddenStoragePauseMs = 150;
+inline constexpr int64_t kFormatFirstPauseMs = 1000;
+inline constexpr int64_t kFormatReadPauseMs = 150;
+inline constexpr int64_t kFormatPollPauseMs = 1000;
+inline constexpr int kFormatPollLimit = 50;
+inline constexpr uint8_t kFormatDone = 3;
+
+std::optional<uint8_t> code(const CommandDictionary& table, const char* name);
+
+// Two check writes (zeros, then the password block), then the verdict read.
+PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, uint8_t setCheck, uint8_t getCheck,
+                              const std::string& password, const PasswordCheckProfile& profile);
+// The same with the codes from the table: a table without both check commands gives no verdict.
+PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+                              const std::string& password, const PasswordCheckProfile& profile);
+
+// Writes `name` with the one-byte payload 1 (a command that starts an action); none when the
+// table lacks it.
+std::optional<CommandOutcome> sendStart(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+                                        const char* name);
+// Writes `name` with the text's bytes; none when the table lacks it.
+std::optional<CommandOutcome> sendText(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+                                       const char* name, const std::string& text);
+
+// The camera whose serial contains the UID: one pass, then up to `passes` in all, 300 ms apart.
+// 0 when it never turned up (the caller releases a service it gets).
+io_service_t lookUp(ToolsCameraLink& link, const std::string& uid, int passes = kLookupPasses);
+
+// After a command that makes the camera leave the bus (the caller cleared the watcher's service
+// before sending it): 1 s rounds until a driver service is matched again, at most 50 (logged as
+// "FindHVB timerCounter = n"), then the camera looked up by its UID. 0 when it is not back.
+// With `untilRead`, the rounds go on until the camera has also been read again, so that a
+// command that makes it leave once more does not cut that read short.
+io_service_t waitForCameraBack(ToolsCameraLink& link, const std::string& uid, bool untilRead = false);
+
+// True when "HVB_HIDDENSTORAGE" reads 0; false without the command or without an answer.
+bool isHiddenStorageOff(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table);
+
+// 1 s, then at most 49 polls of "HVB_FORMAT_1" 1 s apart until the camera answers 3 (done).
+bool waitForFormat(ToolsCameraLink& link, const std::string& uid, const CommandDictionary& table);
+
+// True when a password is 8 to 16 characters of A-Z, a-z and 0-9.
+bool isValidNewPassword(const std::string& password);
+
+}  // namespace CameraSteps
+
+// Releases a looked-up service when the scope ends.
+class ServiceHold {
+public:
+    ServiceHold(ToolsCameraLink& link, io_service_t service) : link_(link), service_(service) {}
+    ~ServiceHold() { reset(); }
+    ServiceHold(const ServiceHold&) = delete;
+    ServiceHold& operator=(const ServiceHold&) = delete;
+    io_service_t get() const { return service_; }
+    explicit operator bool() const { return service_ != 0; }
+    void reset(io_service_t service = 0) {
+        if (service_) link_.releaseService(service_);
+        service_ = service;
+    }
+
+private:
+    ToolsCameraLink& link_;
+    io_service_t service_;
+};
+
+}  // namespace hvb

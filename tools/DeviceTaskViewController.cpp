@@ -1,0 +1,189 @@
+#include "tools/DeviceTaskViewController.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "app/LocalizedString.h"
+#include "platform/appkit/Assets.h"
+#include "platform/appkit/Window.h"
+#include "tools/BusySpinner.h"
+#include "tools/DialogRegistry.h"
+
+namespace hvb {
+
+using LocalizedString::Msg;
+using LocalizedString::Str;
+
+namespace {
+constexpr int kIconSize = 56;
+}
+
+DeviceTaskViewController::DeviceTaskViewController(QWidget* parent) : appkit::ViewController(parent) {}
+
+QString DeviceTaskViewController::displayed(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral(" \r"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+void DeviceTaskViewController::loadView() {
+    setFixedWidth(460);
+    setMinimumHeight(150);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor(236, 236, 236));
+    setPalette(palette);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(24, 22, 24, 16);
+    outer->setSpacing(16);
+    auto* row = new QHBoxLayout();
+    row->setSpacing(20);
+    // The picture and the spinner share one place.
+    auto* iconPlace = new QWidget(this);
+    iconPlace->setFixedSize(kIconSize, kIconSize);
+    auto* iconGrid = new QGridLayout(iconPlace);
+    iconGrid->setContentsMargins(0, 0, 0, 0);
+    image_ = new QLabel(iconPlace);
+    image_->setAlignment(Qt::AlignCenter);
+    progress_ = new BusySpinner(iconPlace, 36);
+    progress_->setVisible(false);
+    iconGrid->addWidget(image_, 0, 0, Qt::AlignCenter);
+    iconGrid->addWidget(progress_, 0, 0, Qt::AlignCenter);
+    row->addWidget(iconPlace, 0, Qt::AlignTop);
+
+    auto* texts = new QVBoxLayout();
+    texts->setSpacing(8);
+    title_ = new QLabel(this);
+    title_->setTextFormat(Qt::PlainText);
+    title_->setWordWrap(true);
+    QFont titleFont = title_->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() + 2);
+    title_->setFont(titleFont);
+    text_ = new QLabel(this);
+    text_->setTextFormat(Qt::PlainText);
+    text_->setWordWrap(true);
+    text_->setMinimumHeight(text_->fontMetrics().lineSpacing() * 2);
+    texts->addWidget(title_);
+    texts->addWidget(text_);
+    texts->addStretch(1);
+    row->addLayout(texts, 1);
+    outer->addLayout(row, 1);
+
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    cancel_ = new QPushButton(this);
+    ok_ = new QPushButton(this);
+    for (QPushButton* button : {cancel_.data(), ok_.data()}) {
+        button->setMinimumWidth(96);
+        button->setAutoDefault(false);
+        buttons->addWidget(button);
+    }
+    ok_->setDefault(true);
+    outer->addLayout(buttons);
+    ok_->setText(Str::ok());
+    cancel_->setText(Str::cancel());
+    connect(ok_, &QPushButton::clicked, this, [this] { okClicked(); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { cancelClicked(); });
+}
+
+void DeviceTaskViewController::viewWillAppear() {
+    if (auto* window = hostWindow()) {
+        window->layout()->setSizeConstraint(QLayout::SetFixedSize);
+        if (filteredWindow_ != window) {
+            window->installEventFilter(this);
+            filteredWindow_ = window;
+        }
+    }
+}
+
+void DeviceTaskViewController::viewDidAppear() {
+    if (auto* window = hostWindow()) window->setWindowTitle(QString());
+}
+
+void DeviceTaskViewController::cancelClicked() { closeDialogWindow(this); }
+
+// While the camera works, neither Escape nor the close button may walk away from it.
+bool DeviceTaskViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (busy_ && watched == filteredWindow_.data()) {
+        if (event->type() == QEvent::Close) {
+            event->ignore();
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) return true;
+    }
+    return appkit::ViewController::eventFilter(watched, event);
+}
+
+void DeviceTaskViewController::setTitleText(const QString& title) { title_->setText(title); }
+
+QString DeviceTaskViewController::titleText() const { return title_->text(); }
+
+QString DeviceTaskViewController::text() const { return text_->text(); }
+
+void DeviceTaskViewController::showImage(const QString& name) {
+    imageName_ = name;
+    if (name == QLatin1String("question")) {
+        const QIcon icon = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+        image_->setPixmap(icon.pixmap(QSize(kIconSize - 8, kIconSize - 8)));
+    } else {
+        image_->setPixmap(appkit::Assets::image(name.toStdString(), QSize(kIconSize, kIconSize)));
+    }
+    image_->setVisible(true);
+}
+
+void DeviceTaskViewController::showQuestion(const QString& title, const QString& text) {
+    busy_ = false;
+    title_->setText(title);
+    text_->setText(displayed(text));
+    showImage(QStringLiteral("question"));
+    progress_->stopAnimation();
+    progress_->setVisible(false);
+    ok_->setEnabled(true);
+    cancel_->setEnabled(true);
+    cancel_->setVisible(true);
+}
+
+void DeviceTaskViewController::showWorking() {
+    busy_ = true;
+    imageName_.clear();
+    image_->setVisible(false);
+    text_->setText(Msg::pleaseWait());
+    progress_->setVisible(true);
+    progress_->startAnimation();
+    ok_->setEnabled(false);
+    cancel_->setEnabled(false);
+}
+
+void DeviceTaskViewController::showOutcome(bool success) {
+    busy_ = false;
+    progress_->stopAnimation();
+    progress_->setVisible(false);
+    showImage(success ? QStringLiteral("successIcon") : QStringLiteral("failIcon"));
+    text_->setText(success ? Str::success() : Str::fail());
+    ok_->setEnabled(true);
+    cancel_->setVisible(false);
+    ok_->setFocus();
+}
+
+void DeviceTaskViewController::runWorker(dispatch::QoS qos, std::function<int()> work, std::function<void(int)> done) {
+    QPointer<DeviceTaskViewController> self(this);
+    dispatch::globalQueue(qos).async([self, work = std::move(work), done = std::move(done)] {
+        const int result = work();
+        dispatch::mainQueue().async([self, done, result] {
+            if (self) done(result);
+        });
+    });
+}
+
+}  // namespace hvb

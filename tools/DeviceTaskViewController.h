@@ -1,0 +1,72 @@
+#pragma once
+// The shape the long device dialogs share (disk format, reset to default, reset all): a question
+// with OK and Cancel, then "Please wait..." with a spinner while a worker acts on the camera,
+// then a success or failure screen. While the worker runs the window cannot be closed, so the
+// only ways out are the outcome screens.
+#include <functional>
+
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QString>
+
+#include "platform/appkit/ViewController.h"
+#include "platform/dispatch/Dispatch.h"
+
+
+namespace hvb {
+
+class BusySpinner;
+
+class DeviceTaskViewController : public appkit::ViewController {
+    Q_OBJECT
+public:
+    explicit DeviceTaskViewController(QWidget* parent = nullptr);
+
+    bool isBusy() const { return busy_; }
+    // True once an outcome screen shows (the worker failed, or the dialog opened on a result).
+    bool showsOutcome() const { return !busy_ && (imageName_ == "successIcon" || imageName_ == "failIcon"); }
+    QString titleText() const;
+    QString text() const;
+    QPushButton* okButton() const { return ok_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    // The picture shown: "question", "successIcon", "failIcon", or empty while working.
+    const QString& imageName() const { return imageName_; }
+    // The text as the dialog shows it: a carriage return of the catalogue texts breaks the line.
+    static QString displayed(const QString& text);
+
+    void loadView() override;
+    void viewWillAppear() override;
+    void viewDidAppear() override;
+
+protected:
+    void showQuestion(const QString& title, const QString& text);
+    // "Please wait...", the spinner, OK and Cancel disabled.
+    void showWorking();
+    // "Success" or "Fail" with its icon; OK closes, Cancel is gone.
+    void showOutcome(bool success);
+    void setTitleText(const QString& title);
+
+    // Runs `work` on a global queue; `done` gets its result on the main queue if the dialog lives.
+    void runWorker(dispatch::QoS qos, std::function<int()> work, std::function<void(int)> done);
+
+    virtual void okClicked() = 0;
+    virtual void cancelClicked();
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    QPointer<QLabel> title_;
+    QPointer<QLabel> text_;
+    QPointer<QLabel> image_;
+    QPointer<BusySpinner> progress_;
+    QPointer<QPushButton> ok_;
+    QPointer<QPushButton> cancel_;
+
+private:
+    void showImage(const QString& name);
+    bool busy_ = false;
+    QString imageName_;
+    QPointer<QWidget> filteredWindow_;
+};
+
+}  // namespace hvb

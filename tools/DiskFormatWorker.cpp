@@ -1,0 +1,66 @@
+#include "tools/DiskFormatWorker.h"
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Log.h"
+#include "tools/CurrentDeviceUID.h"
+
+namespace hvb {
+
+DiskFormatWorker::DiskFormatWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection)
+    : link_(std::move(link)), startRedetection_(std::move(startRedetection)) {}
+
+bool DiskFormatWorker::staysAfterFormat(const std::string& model) {
+    for (const char* part : {"7332", "7333", "7334"})
+        if (model.find(part) != std::string::npos) return true;
+    return false;
+}
+
+int DiskFormatWorker::run(const DialogTarget& target, const CommandDictionary& table) {
+    if (target.kind == DialogTarget::Kind::none) return kNoTarget;
+    if (target.kind == DialogTarget::Kind::noRecord) return kNoRecord;
+    if (target.uid.empty()) return kNoUID;
+    auto camera = link_->cameraWithUID(target.uid);
+    if (!camera || !camera->record.isDeviceEncryption) return kNoRecord;
+    const std::string uid = target.uid;
+    const std::string key = camera->entry.key();
+    setCurrentDeviceUID(uid);
+    foundation::print("format UID = " + uid);
+
+    ServiceHold service(*link_, link_->driverService(uid));
+    if (!service) return kNoService;
+    if (*camera->record.isDeviceEncryption &&
+        CameraSteps::checkPassword(*link_, service.get(), table, link_->enteredPassword(), kDialogCheck) !=
+            PasswordVerdict::right)
+        return kWrongPassword;
+
+    link_->setFormatBlock(key, true);
+    auto sent = CameraSteps::sendStart(*link_, service.get(), table, "HVB_FORMAT_1");
+    if (sent) dispatch::pause(kAfterFormatPauseMs);
+    // A camera that went away instead of answering has not been formatted.
+    if (!sent || *sent != CommandOutcome::completed) {
+        link_->setFormatBlock(key, false);
+        return kSendFailed;
+    }
+    service.reset();
+    const bool done = CameraSteps::waitForFormat(*link_, uid, table);
+
+    // rebootDevice
+    foundation::print(std::string("return value = ") + (done ? "true" : "false"));
+    if (!done) {
+        link_->setFormatBlock(key, false);
+        return kNotFinished;
+    }
+    dispatch::pause(kAfterFormatEndPauseMs);
+    link_->setFormatBlock(key, false);
+    if (!staysAfterFormat(camera->record.ModelName.value_or(""))) {
+        foundation::print("Reboot begin");
+        ServiceHold again(*link_, CameraSteps::lookUp(*link_, uid));
+        if (!again) return kRebootNotFound;
+        CameraSteps::sendStart(*link_, again.get(), table, "HVB_REBOOT");
+        if (startRedetection_) startRedetection_();
+    }
+    if (camera->record.DeviceParam) link_->writeBVConfigIni(key);
+    return kSuccess;
+}
+
+}  // namespace hvb

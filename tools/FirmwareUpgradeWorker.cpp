@@ -1,0 +1,273 @@
+#include "tools/FirmwareUpgradeWorker.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <future>
+
+#include "camera/DeviceInfoManager.h"
+#include "camera/DeviceState.h"
+#include "camera/UserClientTransport.h"
+#include "online/FirmwareManager.h"
+#include "platform/diskarb/DiskArbitration.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Log.h"
+#include "tools/CameraSteps.h"
+#include "tools/DialogRegistry.h"
+#include "tools/FirmwarePackage.h"
+
+namespace hvb {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+    return text;
+}
+
+// The locked branch's copy of the check: 100 ms after each check write, none after the read.
+bool upgradeCheckPassword(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+                          const std::string& password) {
+    return CameraSteps::checkPassword(link, service, table, password, kDialogCheck) == PasswordVerdict::right;
+}
+
+}  // namespace
+
+UpgradeServices UpgradeServices::defaults() {
+    UpgradeServices services;
+    services.downloadFirmware = [](const std::string& model) { return firmwareManager().downloadFirmware(model); };
+    services.resources = firmwareManager().resourceURL();
+    services.deviceModels = firmwareManager().deivceModel;
+    services.volumeOf = [](const std::string& uid) -> std::optional<fs::path> {
+        auto location = DeviceInfoManager::shared().mountPoint(uid);
+        if (!location) return std::nullopt;
+        return diskarb::pathFromFileURL(*location);
+    };
+    services.checkPassword = upgradeCheckPassword;
+    return services;
+}
+
+FirmwareUpgradeWorker::FirmwareUpgradeWorker(std::shared_ptr<ToolsCameraLink> link, UpgradeServices services,
+                                             CommandDictionary table, std::string enteredPassword, Listener listener)
+    : link_(std::move(link)),
+      services_(std::move(services)),
+      table_(std::move(table)),
+      enteredPassword_(std::move(enteredPassword)),
+      listener_(std::move(listener)) {}
+
+std::string FirmwareUpgradeWorker::makeUpgradeUID(std::chrono::system_clock::time_point now) {
+    const auto sinceEpoch = now.time_since_epoch();
+    const time_t seconds = static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count());
+    const int64_t millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() - int64_t(seconds) * 1000;
+    struct tm local {};
+    if (!localtime_r(&seconds, &local)) return {};
+    std::array<char, 32> text{};
+    const int n = std::snprintf(text.data(), text.size(), "%04d%02d%02d%02d%02d%02d%03d", local.tm_year + 1900,
+                                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                                static_cast<int>(millis));
+    if (n != 17) return {};
+    int64_t number = 0;
+    auto parsed = std::from_chars(text.data(), text.data() + n, number);
+    if (parsed.ec != std::errc() || parsed.ptr != text.data() + n) return {};
+    std::array<char, 32> hex{};
+    const int h = std::snprintf(hex.data(), hex.size(), "%llX", static_cast<unsigned long long>(number));
+    if (h <= 0) return {};
+    std::string uid(hex.data(), static_cast<size_t>(h));
+    // Sunday "A" … Saturday "G".
+    uid[0] = (local.tm_wday >= 0 && local.tm_wday <= 6) ? static_cast<char>('A' + local.tm_wday) : 'a';
+    return uid + "0";
+}
+
+int FirmwareUpgradeWorker::reportUpgradeResult(int code) {
+    foundation::print("upgradeResult = " + std::to_string(code));
+    foundation::print("upgrade UID = " + currentDeviceUID() + ", upgradeResult = " + std::to_string(code));
+    if (listener_.finished) listener_.finished(code);
+    return code;
+}
+
+bool FirmwareUpgradeWorker::sendStart(io_service_t service, const std::string& command) {
+    auto code = table_.find(command);
+    if (code == table_.end() || !service) return false;
+    const std::array<uint8_t, 1> start{1};
+    // The camera may leave the bus as soon as it took a command that reboots it.
+    return link_->sendCommandData(service, code->second, start) != CommandOutcome::failed;
+}
+
+bool FirmwareUpgradeWorker::checkThenCommand(io_service_t service, const std::string& command) {
+    if (!services_.checkPassword || !services_.checkPassword(*link_, service, table_, enteredPassword_)) return false;
+    const bool ok = sendStart(service, command);
+    dispatch::pause(kAfterUnlockPauseMs);
+    return ok;
+}
+
+io_service_t FirmwareUpgradeWorker::commandAndWait(io_service_t service, const std::string& command, bool& commandOk) {
+    // The wait clears the watcher's last service before the command makes the camera re-enumerate.
+    auto found = std::make_shared<std::promise<bool>>();
+    auto future = found->get_future();
+    auto link = link_;
+    link_->findDeviceInBackground([found, link](bool ok, io_service_t matched) {
+        if (matched) link->releaseService(matched);
+        found->set_value(ok);
+    });
+    commandOk = checkThenCommand(service, command);
+    if (!commandOk) return 0;
+    if (!future.get()) return 0;
+    // Whichever camera was matched last, the one to go on with is the one with this UID.
+    return link_->driverService(currentDeviceUID());
+}
+
+void FirmwareUpgradeWorker::setUpgradeBlock(const std::string& uid, bool on) {
+    auto& state = DeviceState::shared();
+    for (const auto& entry : state.deviceEntryList()) {
+        auto record = state.record(entry.key());
+        if (!record) continue;
+        const bool same = state.readRecord(record, [&](const DiskDriver_Parameter& r) { return r.UID == uid; });
+        if (same) state.updateRecord(record, [on](DiskDriver_Parameter& r) { r.isFWUpgradeBlock = on; });
+    }
+}
+
+int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
+    foundation::print("selectedDeviceIndex = " + std::to_string(selectedDeviceIndex));
+    auto camera = link_->camera(selectedDeviceIndex);
+    // A record without a model, or without the UID the path needs, is treated as no record.
+    const bool hasUID = camera && camera->record.UID && !camera->record.UID->empty();
+    if (!camera || !camera->record.ModelName || camera->record.ModelName->empty() ||
+        (!hasUID && !camera->record.isOldFirmware))
+        return reportUpgradeResult(UpgradeResult::noCamera);
+    const std::string model = *camera->record.ModelName;
+    if (!services_.downloadFirmware || !services_.downloadFirmware(model))
+        return reportUpgradeResult(UpgradeResult::downloadFailed);
+    link_->sendEvent("FW_Upgrade", {{"action", model}});
+    auto it = std::find(services_.deviceModels.begin(), services_.deviceModels.end(), model);
+    if (it == services_.deviceModels.end()) return reportUpgradeResult(UpgradeResult::unknownModel);
+    const size_t position = static_cast<size_t>(it - services_.deviceModels.begin());
+
+    if (camera->record.isDeviceEncryption.value_or(false)) {
+        if (!hasUID) return reportUpgradeResult(UpgradeResult::noCamera);
+        return runLockedBranch(*camera, position);
+    }
+
+    // The volume is looked up by the camera's own serial (its UID when it has one).
+    const std::string volumeUID = upper(hasUID ? *camera->record.UID : camera->entry.serialNumber);
+    io_service_t service = 0;
+    if (camera->record.isOldFirmware) {
+        const std::string uid = makeUpgradeUID();
+        // Without a new UID the re-detection could never match.
+        if (uid.empty()) return reportUpgradeResult(UpgradeResult::prepareFailed);
+        setCurrentDeviceUID(uid);
+        service = findDriverService(static_cast<int>(static_cast<uint32_t>(camera->entry.driverIndex)));
+    } else {
+        setCurrentDeviceUID(*camera->record.UID);
+        service = link_->driverService(*camera->record.UID);
+        if (!service) return reportUpgradeResult(UpgradeResult::noService);
+    }
+    struct Release {
+        ToolsCameraLink& link;
+        io_service_t& service;
+        ~Release() {
+            if (service) link.releaseService(service);
+        }
+    } release{*link_, service};
+
+    const std::string uid = currentDeviceUID();
+    foundation::print("currentDeviceUID = " + uid);
+    if (!prepareFirmwarePackage(camera->record.isOldFirmware, uid, position, volumeUID))
+        return reportUpgradeResult(UpgradeResult::prepareFailed);
+    foundation::print("Reboot begin");
+    if (!sendStart(service, "HVB_FW_UPGRADE")) return reportUpgradeResult(UpgradeResult::commandFailed);
+    dispatch::pause(kBeforeRedetectionPauseMs);
+    startCountdown();
+    return reportUpgradeResult(UpgradeResult::started);
+}
+
+void FirmwareUpgradeWorker::startCountdown() {
+    if (!services_.startRedetection) return;
+    auto countdown = listener_.countdown;
+    services_.startRedetection([countdown](int64_t tick) {
+        if (countdown) countdown(kCountdownTicks - tick);
+    });
+}
+
+int FirmwareUpgradeWorker::runLockedBranch(const ToolsCameraLink::Camera& camera, size_t position) {
+    const std::string uid = *camera.record.UID;
+    const std::string volumeUID = upper(uid);
+    setCurrentDeviceUID(uid);
+    io_service_t service = link_->driverService(uid);
+    if (!service) return reportUpgradeResult(UpgradeResult::noService);
+    setUpgradeBlock(uid, true);
+    auto fail = [&](int code) {
+        if (service) link_->releaseService(service);
+        setUpgradeBlock(uid, false);
+        return reportUpgradeResult(code);
+    };
+
+    bool commandOk = false;
+    io_service_t back = commandAndWait(service, "HVB_UNLOCK_READONLY", commandOk);
+    link_->releaseService(service);
+    service = back;
+    if (!commandOk) return fail(UpgradeResult::unlockFailed);
+    if (!service) return fail(UpgradeResult::prepareFailed);
+
+    if (!prepareFirmwarePackage(false, "", position, volumeUID)) return fail(UpgradeResult::commandFailed);
+
+    back = commandAndWait(service, "HVB_HIDDENSTORAGE", commandOk);
+    link_->releaseService(service);
+    service = back;
+    if (!commandOk) return fail(UpgradeResult::hiddenStorageFailed);
+    if (!service) return fail(UpgradeResult::secondWaitFailed);
+
+    setUpgradeBlock(uid, false);
+    const bool sent = sendStart(service, "HVB_FW_UPGRADE");
+    link_->releaseService(service);
+    service = 0;
+    if (!sent) return reportUpgradeResult(UpgradeResult::lockedCommandFailed);
+    startCountdown();
+    return reportUpgradeResult(UpgradeResult::started);
+}
+
+bool FirmwareUpgradeWorker::prepareFirmwarePackage(bool oldFirmware, const std::string& uid, size_t position,
+                                                   const std::string& volumeUID) {
+    foundation::print(uid);
+    if (position >= services_.deviceModels.size()) return false;
+    // The camera must have a known command table (the one the upgrade command comes from).
+    if (table_.empty()) return false;
+    const std::string packageName = firmwarePackageName(services_.deviceModels[position]);
+    const fs::path package = services_.resources / packageName;
+    if (oldFirmware && uid.empty()) return false;
+
+    ScratchFolder scratch;
+    const std::string imageName = firmwareImageName(packageName);
+    UnpackResult unpacked = unpackFirmwarePackage(package, kPackagePassword, imageName, scratch.path(),
+                                                  [](double fraction) {
+                                                      foundation::print("progress = " + std::to_string(fraction));
+                                                  });
+    if (unpacked.status != PackageStatus::ok) {
+        foundation::print(packageName + ": " + describe(unpacked.status));
+        return false;
+    }
+    dispatch::pause(kAfterUnpackPauseMs);
+
+    // waitForDeviceVolume: the selected camera's own volume, never another one's.
+    dispatch::pause(kVolumePauseMs);
+    std::optional<fs::path> volume = services_.volumeOf ? services_.volumeOf(volumeUID) : std::nullopt;
+    if (!volume || volume->empty()) {
+        foundation::print("no volume for " + volumeUID);
+        return false;
+    }
+    if (!copyImageToVolume(unpacked.image, *volume)) return false;
+    foundation::print("copied " + imageName + " to " + volume->string());
+    if (oldFirmware && !writeFileAtomically(*volume / "HVBR4UID", uid)) {
+        foundation::print("cannot write HVBR4UID on " + volume->string());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace hvb

@@ -1,0 +1,82 @@
+#include "tools/ResetAllViewController.h"
+
+#include "app/LocalizedString.h"
+#include "platform/foundation/Log.h"
+#include "tools/DialogRegistry.h"
+#include "tools/HVBToolViewController.h"
+#include "tools/ResetAllWorker.h"
+#include "tools/ToolsCameraLink.h"
+
+namespace hvb {
+
+using LocalizedString::Msg;
+using LocalizedString::Str;
+
+ResetAllViewController::ResetAllViewController(QWidget* parent) : DeviceTaskViewController(parent) {
+    setObjectName("ResetAllViewController");
+}
+
+void ResetAllViewController::viewDidLoad() {
+    resetAllTitle = title_;
+    resetAllQuestion = text_;
+    buttonOK = ok_;
+    buttonCancel = cancel_;
+    resetAllImage = image_;
+    resetAllProgress = progress_;
+    // The camera named by the opener, or the chosen one: it stays this dialog's camera whatever
+    // is plugged meanwhile.
+    if (dialogTargetUID) {
+        target_.kind = DialogTarget::Kind::camera;
+        target_.uid = *dialogTargetUID;
+    } else {
+        target_ = CameraSteps::selectedTarget(*toolsCameraLink());
+    }
+    dialogTargetUID.reset();
+    table_ = selectedCmdDic;
+    if (resetAllState == 0) {
+        showQuestion(Str::resetDevice(), Msg::allDataErased() + QStringLiteral(" \r") + Msg::areYouSureToContinue());
+        return;
+    }
+    setTitleText(Str::resetDevice());
+    showOutcome(resetAllState == 1);
+}
+
+void ResetAllViewController::viewWillAppear() {
+    DeviceTaskViewController::viewWillAppear();
+    toolsCameraLink()->logScreen("Reset All", "ResetAllViewController");
+}
+
+void ResetAllViewController::buttonOK_Click() { startResetAll(); }
+
+void ResetAllViewController::buttonCancel_Click() { closeDialogWindow(this); }
+
+void ResetAllViewController::startResetAll() {
+    if (resetAllState != 0) {
+        closeDialogWindow(this);
+        return;
+    }
+    resetAllResult = 0;
+    showWorking();
+    auto link = toolsCameraLink();
+    const DialogTarget target = target_;
+    const CommandDictionary table = table_;
+    runWorker(
+        dispatch::QoS::background,
+        [link, target, table] {
+            ResetAllWorker worker(link, [] { HVBToolViewController::startRedetectionTimer(); });
+            return worker.run(target, table);
+        },
+        [this](int code) { finishResetAll(code); });
+}
+
+void ResetAllViewController::finishResetAll(int code) {
+    resetAllResult = code;
+    foundation::print("resetAllResult = " + std::to_string(code));
+    if (code >= 0) return;  // the re-detection shows the outcome
+    resetAllState = 2;
+    showResetAllFailure();
+}
+
+void ResetAllViewController::showResetAllFailure() { showOutcome(false); }
+
+}  // namespace hvb

@@ -1,0 +1,117 @@
+#include "tools/ResetAllWorker.h"
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Log.h"
+#include "tools/CurrentDeviceUID.h"
+
+namespace hvb {
+
+namespace {
+
+std::span<const uint8_t> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
+ResetAllWorker::ResetAllWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection)
+    : link_(std::move(link)), startRedetection_(std::move(startRedetection)) {}
+
+bool ResetAllWorker::needsExplicitFormat(const std::string& model, int64_t version) {
+    return (model == "HVBR4" && version < 10500) || (model == "HVBR7" && version < 10200) ||
+           (model == "HVBS8" && version < 10300);
+}
+
+bool ResetAllWorker::matchesResetAllModels(const std::string& model, int64_t version, bool locked, bool lockable) {
+    if (!locked || !lockable) return false;
+    return (model == "HVBR7" && version < 10501) || (model == "HVBS8" && version < 10603) ||
+           (model == "HVBS2A" && version < 10701);
+}
+
+int ResetAllWorker::run(const DialogTarget& target, const CommandDictionary& table) {
+    if (target.kind == DialogTarget::Kind::none) return kNoCamera;
+    if (target.kind == DialogTarget::Kind::noRecord) return kNoRecord;
+    if (target.uid.empty()) return kNoUID;
+    auto camera = link_->cameraWithUID(target.uid);
+    if (!camera) return kNoRecord;
+    const DiskDriver_Parameter& record = camera->record;
+    if (!record.isDeviceEncryption) return kNoEncryptionState;
+    if (!record.ModelName) return kNoModel;
+    if (!record.FWVersionNumber) return kNoVersion;
+    const bool locked = *record.isDeviceEncryption;
+    const bool lockable = table.count("HVB_LOCKABLE") != 0;
+    const std::string model = *record.ModelName;
+    const int64_t version = *record.FWVersionNumber;
+    const std::string uid = target.uid;
+    const std::string key = camera->entry.key();
+    setCurrentDeviceUID(uid);
+    foundation::print("resetAll UID = " + uid);
+
+    ServiceHold service(*link_, link_->driverService(uid));
+    if (!service) return kNoService;
+    link_->setFormatBlock(key, true);
+    auto sent = CameraSteps::sendStart(*link_, service.get(), table, "HVB_RESETALL");
+    if (sent) dispatch::pause(kAfterCommandPauseMs);
+    if (!sent || *sent != CommandOutcome::completed) {
+        link_->setFormatBlock(key, false);
+        return kSendFailed;
+    }
+    // formatByModel
+    if (needsExplicitFormat(model, version)) {
+        auto formatted = CameraSteps::sendStart(*link_, service.get(), table, "HVB_FORMAT_1");
+        if (formatted) dispatch::pause(kAfterCommandPauseMs);
+        if (!formatted || *formatted != CommandOutcome::completed) {
+            link_->setFormatBlock(key, false);
+            return kFormatFailed;
+        }
+    }
+    service.reset();
+    const bool done = CameraSteps::waitForFormat(*link_, uid, table);
+
+    // rebootAndClearDefaultPassword
+    foundation::print(std::string("return value = ") + (done ? "true" : "false"));
+    if (!done) {
+        link_->setFormatBlock(key, false);
+        return kNotFinished;
+    }
+    dispatch::pause(kAfterFormatEndPauseMs);
+    link_->setFormatBlock(key, false);
+    if (matchesResetAllModels(model, version, locked, lockable)) {
+        dispatch::pause(kBeforeFactoryLockPauseMs);
+        return checkLockableWithPassword(uid, kFactoryPassword, table);
+    }
+    return rebootStep(uid, table, kRebootNotFound);
+}
+
+int ResetAllWorker::checkLockableWithPassword(const std::string& uid, const std::string& password,
+                                              const CommandDictionary& table) {
+    ServiceHold service(*link_, CameraSteps::lookUp(*link_, uid));
+    if (!service) return kLockNotFound;
+    if (table.empty() ||
+        CameraSteps::checkPassword(*link_, service.get(), table, password, kDialogCheck) != PasswordVerdict::right)
+        return kDefaultPasswordFailed;
+    auto lockable = CameraSteps::code(table, "HVB_LOCKABLE");
+    if (!lockable || link_->modelListEmpty()) return kDefaultPasswordFailed;
+    // Forgotten before the command, so only a match after it counts as the camera coming back.
+    link_->clearDeviceService();
+    if (link_->sendCommandData(service.get(), *lockable, bytesOf(password)) == CommandOutcome::failed)
+        return kDefaultPasswordFailed;
+    service.reset();
+    // The reboot that follows must not cut the camera's new read short.
+    ServiceHold back(*link_, CameraSteps::waitForCameraBack(*link_, uid, true));
+    const bool off = back && CameraSteps::isHiddenStorageOff(*link_, back.get(), table);
+    if (!off) return kDefaultPasswordFailed;
+    back.reset();
+    return rebootStep(uid, table, kLockRebootNotFound);
+}
+
+int ResetAllWorker::rebootStep(const std::string& uid, const CommandDictionary& table, int notFoundCode) {
+    foundation::print("Reboot begin");
+    ServiceHold service(*link_, CameraSteps::lookUp(*link_, uid));
+    if (!service) return notFoundCode;
+    CameraSteps::sendStart(*link_, service.get(), table, "HVB_REBOOT");
+    if (startRedetection_) startRedetection_();
+    return kSuccess;
+}
+
+}  // namespace hvb

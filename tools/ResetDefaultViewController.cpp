@@ -1,0 +1,83 @@
+#include "tools/ResetDefaultViewController.h"
+
+#include "app/LocalizedString.h"
+#include "platform/foundation/Log.h"
+#include "tools/DialogRegistry.h"
+#include "tools/HVBToolViewController.h"
+#include "tools/ResetDefaultWorker.h"
+#include "tools/ToolsCameraLink.h"
+
+namespace hvb {
+
+using LocalizedString::Msg;
+using LocalizedString::Str;
+
+ResetDefaultViewController::ResetDefaultViewController(QWidget* parent) : DeviceTaskViewController(parent) {
+    setObjectName("ResetDefaultViewController");
+}
+
+void ResetDefaultViewController::viewDidLoad() {
+    resetDefaultTitle = title_;
+    resetDefaultQuestion = text_;
+    buttonOK = ok_;
+    buttonCancel = cancel_;
+    resetDefaultImage = image_;
+    resetDefaultProgress = progress_;
+    // The camera named by the opener, or the chosen one: it stays this dialog's camera whatever
+    // is plugged meanwhile.
+    if (dialogTargetUID) {
+        target_.kind = DialogTarget::Kind::camera;
+        target_.uid = *dialogTargetUID;
+    } else {
+        target_ = CameraSteps::selectedTarget(*toolsCameraLink());
+    }
+    dialogTargetUID.reset();
+    table_ = selectedCmdDic;
+    if (resetDefaultState == 0) {
+        showQuestion(Str::resetDevice(),
+                     Msg::allSettingsReset() + QStringLiteral(" \r") + Msg::areYouSureToContinue());
+        return;
+    }
+    setTitleText(Str::resetDevice());
+    showOutcome(resetDefaultState == 1);
+}
+
+void ResetDefaultViewController::viewWillAppear() {
+    DeviceTaskViewController::viewWillAppear();
+    toolsCameraLink()->logScreen("Reset Default", "ResetDefaultViewController");
+}
+
+void ResetDefaultViewController::buttonOK_Click() { startResetDefault(); }
+
+void ResetDefaultViewController::buttonCancel_Click() { closeDialogWindow(this); }
+
+void ResetDefaultViewController::startResetDefault() {
+    if (resetDefaultState != 0) {
+        closeDialogWindow(this);
+        return;
+    }
+    resetDefaultResult = 0;
+    showWorking();
+    auto link = toolsCameraLink();
+    const DialogTarget target = target_;
+    const CommandDictionary table = table_;
+    runWorker(
+        dispatch::QoS::background,
+        [link, target, table] {
+            ResetDefaultWorker worker(link, [] { HVBToolViewController::startRedetectionTimer(); });
+            return worker.run(target, table);
+        },
+        [this](int code) { finishResetDefault(code); });
+}
+
+void ResetDefaultViewController::finishResetDefault(int code) {
+    resetDefaultResult = code;
+    foundation::print("resetDefaultResult = " + std::to_string(code));
+    if (code >= 0) return;  // the re-detection shows the outcome
+    resetDefaultState = 2;
+    showResetDefaultFailure();
+}
+
+void ResetDefaultViewController::showResetDefaultFailure() { showOutcome(false); }
+
+}  // namespace hvb
