@@ -376,12 +376,15 @@ void HVBToolViewController::openBehindUnlock(const char* identifier, QPointer<ap
     auto link = toolsCameraLink();
     auto camera = link->camera(link->selectedDeviceIndex());
     const std::string uid = camera ? camera->record.UID.value_or("") : std::string();
+    const CommandDictionary table = selectedCmdDic;
     if (isDeviceEncryption) {
         isUnlockOnly = false;
         // Only this opening's verdict lets the dialog open.
         isPasswordVerified = false;
         runDialogFromStoryboard(kPasswordEnterWindowController);
         if (!isPasswordVerified) return;
+        // The rows may have followed another camera meanwhile.
+        selectedCmdDic = table;
     }
     prepare(uid);
     runDialogFromStoryboard(identifier, slot);

@@ -26,8 +26,6 @@ struct UnlockRequest {
 
 class UnlockWorker : public std::enable_shared_from_this<UnlockWorker> {
 public:
-    static constexpr int64_t kCheckPauseMs = 100;
-    static constexpr uint32_t kVerdictLength = 40;
     static constexpr int64_t kBeforeUnlockPauseMs = 1000;
     static constexpr int64_t kAfterUnlockPauseMs = 100;
     static constexpr int64_t kTimerIntervalMs = 1000;
@@ -64,7 +62,8 @@ public:
     void unlockTimerTick();
     int64_t timerCount() const;
 
-    // The check alone: the two check writes with their pauses, then the verdict read.
+    // The check alone (the unlock dialog's copy, CameraSteps::checkPassword with kUnlockCheck):
+    // the two check writes with their pauses, then the verdict read.
     static Verdict checkPassword(ToolsCameraLink& link, io_service_t service, uint8_t setCheck, uint8_t getCheck,
                                  const std::string& password);
     // True when the selected camera's record has used up its attempts.

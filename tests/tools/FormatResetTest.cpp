@@ -12,6 +12,7 @@
 #include "app/StatusViewController.h"
 #include "camera/BVConfigIni.h"
 #include "camera/CameraLinkHooks.h"
+#include "settings/HandCursorNSTextField.h"
 #include "tools/DiskFormatViewControl.h"
 #include "tools/DiskFormatWorker.h"
 #include "tools/ResetAllWorker.h"
@@ -148,6 +149,22 @@ TEST_F(FormatReset, AStorageErrorOfANewCameraFormatsThatCameraNotTheChosenOne) {
     EXPECT_EQ(hvb::DeviceState::shared().selectedDeviceIndex.load(), 0);
 }
 
+TEST_F(FormatReset, AfterTheUnlockRebootedTheChosenCameraTheFormatStillReachesIt) {
+    auto locked = plugged("HW7334", "1.0.0", kPassword);
+    auto other = plugged("HVBR7", "1.6.01");
+    auto& tool = toolPanel(0);
+    ASSERT_TRUE(tool.isDeviceEncryption);
+    unlockPassword = kPassword;
+    other->clearWrites();
+    tool.FormatBtn->click();
+    // The unlock removed the password and the camera came back at the end of the list.
+    EXPECT_EQ(hvb::DeviceState::shared().entryAt(0)->serialNumber, other->serialNumber());
+    EXPECT_EQ(lastOutcome(), "Success");
+    EXPECT_FALSE(hasVideo(locked));
+    EXPECT_TRUE(hasVideo(other));
+    EXPECT_TRUE(other->writes().empty());
+}
+
 TEST_F(FormatReset, ResetToDefaultRestoresTheSettingsAndReboots) {
     auto cam = plugged("HVBR7", "1.6.01");
     cam->setSetting("HVB_LED", 0);
@@ -194,6 +211,26 @@ TEST_F(FormatReset, ResetAllOfALockedCameraAsksNoPasswordAndRemovesIt) {
     EXPECT_FALSE(cam->password().has_value());
     EXPECT_FALSE(cam->isStorageLocked());
     EXPECT_FALSE(hasVideo(cam));
+}
+
+TEST_F(FormatReset, TheUnlockDialogsForgotPathErasesTheCameraAndCloses) {
+    auto cam = plugged("HW7334", "1.0.0", kPassword);
+    recordOf(cam)->passwordErrorCnt = 5;
+    hvb::DeviceState::shared().selectedDeviceIndex = 0;
+    hvb::isUnlockOnly = true;
+    appkit::Window unlock(new hvb::PasswordEnterViewControl());
+    unlock.makeKeyAndOrderFront();
+    auto* d = static_cast<hvb::PasswordEnterViewControl*>(unlock.contentViewController());
+    ASSERT_FALSE(d->passwordForgotLabel->isHidden());
+    hvb::isPasswordVerified = true;
+    d->forgotPasswordClicked();
+    ASSERT_FALSE(outcomes.empty());
+    EXPECT_EQ(outcomes.back().dialog, "ResetAllViewController");
+    EXPECT_EQ(lastOutcome(), "Success");
+    EXPECT_FALSE(cam->password().has_value());
+    EXPECT_FALSE(hasVideo(cam));
+    EXPECT_FALSE(hvb::isPasswordVerified);
+    EXPECT_FALSE(unlock.isVisibleWindow());
 }
 
 struct ByFirmware {
