@@ -15,7 +15,9 @@
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Window.h"
 #include "tools/BusySpinner.h"
+#include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
+#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -49,30 +51,16 @@ void DeviceTaskViewController::loadView() {
     auto* row = new QHBoxLayout();
     row->setSpacing(20);
     // The picture and the spinner share one place.
-    auto* iconPlace = new QWidget(this);
-    iconPlace->setFixedSize(kIconSize, kIconSize);
-    auto* iconGrid = new QGridLayout(iconPlace);
-    iconGrid->setContentsMargins(0, 0, 0, 0);
-    image_ = new QLabel(iconPlace);
-    image_->setAlignment(Qt::AlignCenter);
-    progress_ = new BusySpinner(iconPlace, 36);
-    progress_->setVisible(false);
-    iconGrid->addWidget(image_, 0, 0, Qt::AlignCenter);
-    iconGrid->addWidget(progress_, 0, 0, Qt::AlignCenter);
-    row->addWidget(iconPlace, 0, Qt::AlignTop);
+    QLabel* image = nullptr;
+    BusySpinner* spinner = nullptr;
+    row->addWidget(dialogparts::iconPlace(this, kIconSize, 36, image, spinner), 0, Qt::AlignTop);
+    image_ = image;
+    progress_ = spinner;
 
     auto* texts = new QVBoxLayout();
     texts->setSpacing(8);
-    title_ = new QLabel(this);
-    title_->setTextFormat(Qt::PlainText);
-    title_->setWordWrap(true);
-    QFont titleFont = title_->font();
-    titleFont.setBold(true);
-    titleFont.setPointSizeF(titleFont.pointSizeF() + 2);
-    title_->setFont(titleFont);
-    text_ = new QLabel(this);
-    text_->setTextFormat(Qt::PlainText);
-    text_->setWordWrap(true);
+    title_ = dialogparts::titleLabel(this, 2, true);
+    text_ = dialogparts::textLabel(this);
     text_->setMinimumHeight(text_->fontMetrics().lineSpacing() * 2);
     texts->addWidget(title_);
     texts->addWidget(text_);
@@ -80,21 +68,28 @@ void DeviceTaskViewController::loadView() {
     row->addLayout(texts, 1);
     outer->addLayout(row, 1);
 
-    auto* buttons = new QHBoxLayout();
-    buttons->addStretch(1);
-    cancel_ = new QPushButton(this);
-    ok_ = new QPushButton(this);
-    for (QPushButton* button : {cancel_.data(), ok_.data()}) {
-        button->setMinimumWidth(96);
-        button->setAutoDefault(false);
-        buttons->addWidget(button);
-    }
+    QPushButton* cancel = nullptr;
+    QPushButton* ok = nullptr;
+    outer->addLayout(dialogparts::buttonRow(this, cancel, ok));
+    cancel_ = cancel;
+    ok_ = ok;
     ok_->setDefault(true);
-    outer->addLayout(buttons);
     ok_->setText(Str::ok());
     cancel_->setText(Str::cancel());
     connect(ok_, &QPushButton::clicked, this, [this] { okClicked(); });
     connect(cancel_, &QPushButton::clicked, this, [this] { cancelClicked(); });
+}
+
+DialogTarget DeviceTaskViewController::takeOpenerTarget() {
+    DialogTarget target;
+    if (dialogTargetUID) {
+        target.kind = DialogTarget::Kind::camera;
+        target.uid = *dialogTargetUID;
+    } else {
+        target = CameraSteps::selectedTarget(*toolsCameraLink());
+    }
+    dialogTargetUID.reset();
+    return target;
 }
 
 void DeviceTaskViewController::viewWillAppear() {

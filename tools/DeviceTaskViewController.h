@@ -12,6 +12,7 @@
 
 #include "platform/appkit/ViewController.h"
 #include "platform/dispatch/Dispatch.h"
+#include "tools/CameraSteps.h"
 
 
 namespace hvb {
@@ -46,6 +47,8 @@ protected:
     // "Success" or "Fail" with its icon; OK closes, Cancel is gone.
     void showOutcome(bool success);
     void setTitleText(const QString& title);
+    // The camera the opener named, or the chosen one; taking it clears the opener's choice.
+    static DialogTarget takeOpenerTarget();
 
     // Runs `work` on a global queue; `done` gets its result on the main queue if the dialog lives.
     void runWorker(dispatch::QoS qos, std::function<int()> work, std::function<void(int)> done);

@@ -18,6 +18,7 @@
 #include "platform/foundation/Log.h"
 #include "settings/HandCursorNSTextField.h"
 #include "tools/BusySpinner.h"
+#include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
 #include "tools/ToolsCameraLink.h"
 
@@ -58,31 +59,17 @@ void PasswordEnterViewControl::loadView() {
     outer->setSpacing(22);
 
     // The lock picture and the spinner share one place.
-    auto* iconPlace = new QWidget(this);
-    iconPlace->setFixedSize(kIconSize, kIconSize);
-    auto* iconGrid = new QGridLayout(iconPlace);
-    iconGrid->setContentsMargins(0, 0, 0, 0);
-    passwordImage = new QLabel(iconPlace);
+    QLabel* image = nullptr;
+    BusySpinner* spinner = nullptr;
+    outer->addWidget(dialogparts::iconPlace(this, kIconSize, 40, image, spinner), 0, Qt::AlignTop);
+    passwordImage = image;
     passwordImage->setPixmap(appkit::Assets::image("lockIconPasswordEnter", QSize(kIconSize, kIconSize)));
-    passwordImage->setAlignment(Qt::AlignCenter);
-    passwordEnterProgress = new BusySpinner(iconPlace, 40);
-    passwordEnterProgress->setVisible(false);
-    iconGrid->addWidget(passwordImage, 0, 0, Qt::AlignCenter);
-    iconGrid->addWidget(passwordEnterProgress, 0, 0, Qt::AlignCenter);
-    outer->addWidget(iconPlace, 0, Qt::AlignTop);
+    passwordEnterProgress = spinner;
 
     auto* column = new QVBoxLayout();
     column->setSpacing(10);
-    passwordEnterTitle = new QLabel(this);
-    passwordEnterTitle->setTextFormat(Qt::PlainText);
-    passwordEnterTitle->setWordWrap(true);
-    QFont titleFont = passwordEnterTitle->font();
-    titleFont.setBold(true);
-    titleFont.setPointSizeF(titleFont.pointSizeF() + 3);
-    passwordEnterTitle->setFont(titleFont);
-    passwordInfoText = new QLabel(this);
-    passwordInfoText->setTextFormat(Qt::PlainText);
-    passwordInfoText->setWordWrap(true);
+    passwordEnterTitle = dialogparts::titleLabel(this, 3, true);
+    passwordInfoText = dialogparts::textLabel(this);
     column->addWidget(passwordEnterTitle);
     column->addWidget(passwordInfoText);
 
@@ -113,32 +100,18 @@ void PasswordEnterViewControl::loadView() {
     entryRow->addWidget(passwordEye);
     column->addLayout(entryRow);
 
-    passwordErrorWarning = new QLabel(this);
-    passwordErrorWarning->setTextFormat(Qt::PlainText);
-    passwordErrorWarning->setWordWrap(true);
+    passwordErrorWarning = dialogparts::textLabel(this);
     column->addWidget(passwordErrorWarning);
-    passwordForgotLabel = new HandCursorNSTextField(this);
-    QPalette link = passwordForgotLabel->palette();
-    link.setColor(QPalette::WindowText, appkit::colors::linkBlue());
-    passwordForgotLabel->setPalette(link);
-    QFont linkFont = passwordForgotLabel->font();
-    linkFont.setUnderline(true);
-    passwordForgotLabel->setFont(linkFont);
+    passwordForgotLabel = dialogparts::linkLabel(this);
     column->addWidget(passwordForgotLabel, 0, Qt::AlignLeft);
     column->addStretch(1);
 
-    auto* buttons = new QHBoxLayout();
-    buttons->addStretch(1);
-    buttonCancel = new QPushButton(this);
-    buttonOK = new QPushButton(this);
-    for (QPushButton* button : {buttonCancel.data(), buttonOK.data()}) {
-        // Return belongs to the entry fields, which submit only when OK is enabled.
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        button->setMinimumWidth(96);
-        buttons->addWidget(button);
-    }
-    column->addLayout(buttons);
+    // Return belongs to the entry fields, which submit only when OK is enabled.
+    QPushButton* cancel = nullptr;
+    QPushButton* ok = nullptr;
+    column->addLayout(dialogparts::buttonRow(this, cancel, ok));
+    buttonCancel = cancel;
+    buttonOK = ok;
     outer->addLayout(column, 1);
 
     connect(passwordEye, &QToolButton::clicked, this, [this] { PasswordEye_Click(); });

@@ -20,6 +20,7 @@
 #include "platform/foundation/Log.h"
 #include "settings/HandCursorNSTextField.h"
 #include "tools/BusySpinner.h"
+#include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/ToolsCameraLink.h"
@@ -89,29 +90,16 @@ void PasswordSettingViewControl::loadView() {
     outer->setContentsMargins(28, 24, 28, 18);
     outer->setSpacing(22);
     // The picture and the spinner share one place.
-    auto* iconPlace = new QWidget(this);
-    iconPlace->setFixedSize(kIconSize, kIconSize);
-    auto* iconGrid = new QGridLayout(iconPlace);
-    iconGrid->setContentsMargins(0, 0, 0, 0);
-    passwordSettingImage = new QLabel(iconPlace);
-    passwordSettingImage->setAlignment(Qt::AlignCenter);
-    passwordSettingProgress = new BusySpinner(iconPlace, 40);
-    passwordSettingProgress->setVisible(false);
-    iconGrid->addWidget(passwordSettingImage, 0, 0, Qt::AlignCenter);
-    iconGrid->addWidget(passwordSettingProgress, 0, 0, Qt::AlignCenter);
-    outer->addWidget(iconPlace, 0, Qt::AlignTop);
+    QLabel* image = nullptr;
+    BusySpinner* spinner = nullptr;
+    outer->addWidget(dialogparts::iconPlace(this, kIconSize, 40, image, spinner), 0, Qt::AlignTop);
+    passwordSettingImage = image;
+    passwordSettingProgress = spinner;
 
     auto* column = new QVBoxLayout();
     column->setSpacing(10);
-    passwordSettingTitle = new QLabel(this);
-    passwordSettingTitle->setTextFormat(Qt::PlainText);
-    QFont titleFont = passwordSettingTitle->font();
-    titleFont.setBold(true);
-    titleFont.setPointSizeF(titleFont.pointSizeF() + 3);
-    passwordSettingTitle->setFont(titleFont);
-    passwordSettingInfoText = new QLabel(this);
-    passwordSettingInfoText->setTextFormat(Qt::PlainText);
-    passwordSettingInfoText->setWordWrap(true);
+    passwordSettingTitle = dialogparts::titleLabel(this, 3, false);
+    passwordSettingInfoText = dialogparts::textLabel(this);
     column->addWidget(passwordSettingTitle);
     column->addWidget(passwordSettingInfoText);
 
@@ -130,32 +118,18 @@ void PasswordSettingViewControl::loadView() {
     hint.setColor(QPalette::WindowText, QColor(110, 110, 110));
     charLimitMsg->setPalette(hint);
     column->addWidget(charLimitMsg, 0, Qt::AlignRight);
-    passwordErrorWarning = new QLabel(this);
-    passwordErrorWarning->setTextFormat(Qt::PlainText);
-    passwordErrorWarning->setWordWrap(true);
+    passwordErrorWarning = dialogparts::textLabel(this);
     column->addWidget(passwordErrorWarning);
-    passwordForgotLabel = new HandCursorNSTextField(this);
-    QPalette link = passwordForgotLabel->palette();
-    link.setColor(QPalette::WindowText, appkit::colors::linkBlue());
-    passwordForgotLabel->setPalette(link);
-    QFont linkFont = passwordForgotLabel->font();
-    linkFont.setUnderline(true);
-    passwordForgotLabel->setFont(linkFont);
+    passwordForgotLabel = dialogparts::linkLabel(this);
     column->addWidget(passwordForgotLabel, 0, Qt::AlignLeft);
     column->addStretch(1);
 
-    auto* buttons = new QHBoxLayout();
-    buttons->addStretch(1);
-    buttonCancel = new QPushButton(this);
-    buttonOK = new QPushButton(this);
-    for (QPushButton* button : {buttonCancel.data(), buttonOK.data()}) {
-        // Return belongs to the fields, which submit only when OK is enabled.
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        button->setMinimumWidth(96);
-        buttons->addWidget(button);
-    }
-    column->addLayout(buttons);
+    // Return belongs to the fields, which submit only when OK is enabled.
+    QPushButton* cancel = nullptr;
+    QPushButton* ok = nullptr;
+    column->addLayout(dialogparts::buttonRow(this, cancel, ok));
+    buttonCancel = cancel;
+    buttonOK = ok;
     outer->addLayout(column, 1);
 
     connect(original.eye, &QToolButton::clicked, this, [this] { OriginalPasswordEye_Click(); });

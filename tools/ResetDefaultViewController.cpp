@@ -25,13 +25,7 @@ void ResetDefaultViewController::viewDidLoad() {
     resetDefaultProgress = progress_;
     // The camera named by the opener, or the chosen one: it stays this dialog's camera whatever
     // is plugged meanwhile.
-    if (dialogTargetUID) {
-        target_.kind = DialogTarget::Kind::camera;
-        target_.uid = *dialogTargetUID;
-    } else {
-        target_ = CameraSteps::selectedTarget(*toolsCameraLink());
-    }
-    dialogTargetUID.reset();
+    target_ = takeOpenerTarget();
     table_ = selectedCmdDic;
     if (resetDefaultState == 0) {
         showQuestion(Str::resetDevice(),

@@ -1,0 +1,68 @@
+#include "tools/DialogParts.h"
+
+#include <QGridLayout>
+
+#include "platform/appkit/Assets.h"
+#include "settings/HandCursorNSTextField.h"
+#include "tools/BusySpinner.h"
+
+namespace hvb::dialogparts {
+
+QWidget* iconPlace(QWidget* parent, int size, int spinnerDiameter, QLabel*& image, BusySpinner*& spinner) {
+    auto* place = new QWidget(parent);
+    place->setFixedSize(size, size);
+    auto* grid = new QGridLayout(place);
+    grid->setContentsMargins(0, 0, 0, 0);
+    image = new QLabel(place);
+    image->setAlignment(Qt::AlignCenter);
+    spinner = new BusySpinner(place, spinnerDiameter);
+    spinner->setVisible(false);
+    grid->addWidget(image, 0, 0, Qt::AlignCenter);
+    grid->addWidget(spinner, 0, 0, Qt::AlignCenter);
+    return place;
+}
+
+QLabel* titleLabel(QWidget* parent, qreal extraPoints, bool wordWrap) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(wordWrap);
+    QFont font = label->font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() + extraPoints);
+    label->setFont(font);
+    return label;
+}
+
+QLabel* textLabel(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
+HandCursorNSTextField* linkLabel(QWidget* parent) {
+    auto* label = new HandCursorNSTextField(parent);
+    QPalette link = label->palette();
+    link.setColor(QPalette::WindowText, appkit::colors::linkBlue());
+    label->setPalette(link);
+    QFont font = label->font();
+    font.setUnderline(true);
+    label->setFont(font);
+    return label;
+}
+
+QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok) {
+    auto* row = new QHBoxLayout();
+    row->addStretch(1);
+    cancel = new QPushButton(parent);
+    ok = new QPushButton(parent);
+    for (QPushButton* button : {cancel, ok}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->setMinimumWidth(96);
+        row->addWidget(button);
+    }
+    return row;
+}
+
+}  // namespace hvb::dialogparts

@@ -1,0 +1,26 @@
+#pragma once
+// Widgets the device dialogs share, built in one place so the dialogs look alike.
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+namespace hvb {
+
+class BusySpinner;
+class HandCursorNSTextField;
+
+namespace dialogparts {
+
+// A square place where a picture and a busy spinner take turns (the spinner starts hidden).
+QWidget* iconPlace(QWidget* parent, int size, int spinnerDiameter, QLabel*& image, BusySpinner*& spinner);
+// A bold plain-text title `extraPoints` above the base size.
+QLabel* titleLabel(QWidget* parent, qreal extraPoints, bool wordWrap);
+// A wrapping plain-text label.
+QLabel* textLabel(QWidget* parent);
+// A clickable text that looks like a link.
+HandCursorNSTextField* linkLabel(QWidget* parent);
+// Cancel and OK at the right, neither a default button (callers choose which takes Return).
+QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok);
+
+}  // namespace dialogparts
+}  // namespace hvb
