@@ -145,9 +145,14 @@ IOReturn com_brevantis_driver_HVBSCSIDriver::M37SyncIO(M37Kind kind, IOMemoryDes
     IOLog("%s[%p]::%s(): service response: %u, task status: %u, transfer count: %llu\n", getName(),
           static_cast<void*>(this), "M37SyncIO", static_cast<unsigned>(serviceResponse),
           static_cast<unsigned>(taskStatus), static_cast<unsigned long long>(count));
-    result = (serviceResponse == kSCSIServiceResponse_TASK_COMPLETE && taskStatus == kSCSITaskStatus_GOOD)
-                 ? kIOReturnSuccess
-                 : kIOReturnError;
+    // A camera that answered CHECK CONDITION refused the command; anything else that is not GOOD
+    // may have been cut short by the camera itself (a reboot), so the two stay apart.
+    if (serviceResponse == kSCSIServiceResponse_TASK_COMPLETE)
+        result = taskStatus == kSCSITaskStatus_GOOD              ? kIOReturnSuccess
+                 : taskStatus == kSCSITaskStatus_CHECK_CONDITION ? kIOReturnNotPermitted
+                                                                 : kIOReturnError;
+    else
+        result = kIOReturnError;
     ReleaseSCSITask(req);
     return result;
 }

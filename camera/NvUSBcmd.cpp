@@ -69,7 +69,7 @@ CommandOutcome NvUSBcmd::sendCommandDataOutcome(io_service_t service, uint8_t cm
 }
 
 bool NvUSBcmd::sendCommandData(io_service_t service, uint8_t cmd, std::span<const uint8_t> bytes) {
-    return sendCommandDataOutcome(service, cmd, bytes) != CommandOutcome::failed;
+    return carried(sendCommandDataOutcome(service, cmd, bytes));
 }
 
 bool NvUSBcmd::sendCommandData(io_service_t service, uint8_t cmd, std::string_view text) {
@@ -85,7 +85,7 @@ CommandOutcome NvUSBcmd::sendCommandWordsOutcome(io_service_t service, uint8_t c
 }
 
 bool NvUSBcmd::sendCommandWords(io_service_t service, uint8_t cmd, std::span<const uint32_t> numbers) {
-    return sendCommandWordsOutcome(service, cmd, numbers) != CommandOutcome::failed;
+    return carried(sendCommandWordsOutcome(service, cmd, numbers));
 }
 
 // ---- decoders ----------------------------------------------------------------------------------

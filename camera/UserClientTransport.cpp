@@ -178,16 +178,16 @@ CommandOutcome userClientWriteOutcome(io_service_t service, uint8_t cmd, const u
     kern_return_t result = IOConnectCallMethod(connection, kM37WriteMethod, scalars, 2, payload.data(),
                                                payload.size(), nullptr, nullptr, nullptr, nullptr);
     IOServiceClose(connection);
-    if (nothingSent(result)) {
+    if (nothingSent(result) || result == kIOReturnNotPermitted) {
         foundation::printf("kM37WriteMethod returned 0x%08x\n\n", hex(result));
-        return CommandOutcome::failed;
+        return result == kIOReturnNotPermitted ? CommandOutcome::refused : CommandOutcome::failed;
     }
-    // Anything else reached the camera (a reboot command ends in an error): the wait decides.
+    // Anything else reached the camera (a reboot command may be cut short): the wait decides.
     return waitReady(service);
 }
 
 bool userClientWrite(io_service_t service, uint8_t cmd, const uint8_t* data, uint32_t len) {
-    return userClientWriteOutcome(service, cmd, data, len) != CommandOutcome::failed;
+    return carried(userClientWriteOutcome(service, cmd, data, len));
 }
 
 CommandOutcome userClientReadOutcome(io_service_t service, uint8_t cmd, uint8_t* out, uint32_t len) {
@@ -220,7 +220,7 @@ CommandOutcome userClientReadOutcome(io_service_t service, uint8_t cmd, uint8_t*
 }
 
 bool userClientRead(io_service_t service, uint8_t cmd, uint8_t* out, uint32_t len) {
-    return userClientReadOutcome(service, cmd, out, len) != CommandOutcome::failed;
+    return carried(userClientReadOutcome(service, cmd, out, len));
 }
 
 uint32_t userClientServiceStatus(io_connect_t connection) {
@@ -238,7 +238,7 @@ CommandOutcome userClientWaitReadyOutcome(io_service_t service) {
 }
 
 bool userClientWaitReady(io_service_t service) {
-    return userClientWaitReadyOutcome(service) != CommandOutcome::failed;
+    return carried(userClientWaitReadyOutcome(service));
 }
 
 void setMainThreadCommandCheck(MainThreadCommandCheck action) {

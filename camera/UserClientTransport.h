@@ -30,11 +30,17 @@ constexpr int kStatusPollCount = 600;
 extern std::atomic<bool> deviceAvailable;
 
 // How a command ended: the camera reported completion, the camera stopped answering (rebooted,
-// formatted, unplugged), or the command could not be carried or never finished.
-enum class CommandOutcome { completed, deviceGone, failed };
+// formatted, unplugged), the camera refused it, or the command could not be carried or never
+// finished.
+enum class CommandOutcome { completed, deviceGone, refused, failed };
 
-// Sends `len` bytes (at most 256) as the payload of `cmd`, then waits. True unless it failed;
-// a camera that went away afterwards counts as done.
+// Completed, or the camera went away afterwards (a command that reboots it ends so).
+inline bool carried(CommandOutcome outcome) {
+    return outcome == CommandOutcome::completed || outcome == CommandOutcome::deviceGone;
+}
+
+// Sends `len` bytes (at most 256) as the payload of `cmd`, then waits. True unless it failed
+// or the camera refused it; a camera that went away afterwards counts as done.
 bool userClientWrite(io_service_t service, uint8_t cmd, const uint8_t* data, uint32_t len);
 CommandOutcome userClientWriteOutcome(io_service_t service, uint8_t cmd, const uint8_t* data, uint32_t len);
 

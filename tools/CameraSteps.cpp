@@ -75,6 +75,11 @@ std::optional<CommandOutcome> sendStart(ToolsCameraLink& link, io_service_t serv
     return link.sendCommandData(service, *c, std::span<const uint8_t>(&start, 1));
 }
 
+bool sendReboot(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table) {
+    auto sent = sendStart(link, service, table, "HVB_REBOOT");
+    return !sent || *sent != CommandOutcome::refused;
+}
+
 std::optional<CommandOutcome> sendText(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
                                        const char* name, const std::string& text) {
     auto c = code(table, name);

@@ -71,6 +71,9 @@ PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, const
 // table lacks it.
 std::optional<CommandOutcome> sendStart(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
                                         const char* name);
+// "HVB_REBOOT" as a start command. False only when the camera refused it: a camera that went
+// away at once has rebooted, and a table without the command skips the reboot.
+bool sendReboot(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table);
 // Writes `name` with the text's bytes; none when the table lacks it.
 std::optional<CommandOutcome> sendText(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
                                        const char* name, const std::string& text);

@@ -56,7 +56,7 @@ int DiskFormatWorker::run(const DialogTarget& target, const CommandDictionary& t
         foundation::print("Reboot begin");
         ServiceHold again(*link_, CameraSteps::lookUp(*link_, uid));
         if (!again) return kRebootNotFound;
-        CameraSteps::sendStart(*link_, again.get(), table, "HVB_REBOOT");
+        if (!CameraSteps::sendReboot(*link_, again.get(), table)) return kRebootRefused;
         if (startRedetection_) startRedetection_();
     }
     if (camera->record.DeviceParam) link_->writeBVConfigIni(key);

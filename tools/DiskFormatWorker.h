@@ -24,6 +24,7 @@ public:
         kNotFinished = -5,      // the camera never reported the end of the format
         kWrongPassword = -6,    // locked, and the kept password does not pass
         kRebootNotFound = -7,   // not found again for the reboot
+        kRebootRefused = -8,    // the camera refused the reboot
         kNoTarget = -101,
     };
     static constexpr int64_t kAfterFormatPauseMs = 150;

@@ -97,7 +97,7 @@ bool FirmwareUpgradeWorker::sendStart(io_service_t service, const std::string& c
     if (code == table_.end() || !service) return false;
     const std::array<uint8_t, 1> start{1};
     // The camera may leave the bus as soon as it took a command that reboots it.
-    return link_->sendCommandData(service, code->second, start) != CommandOutcome::failed;
+    return carried(link_->sendCommandData(service, code->second, start));
 }
 
 bool FirmwareUpgradeWorker::checkThenCommand(io_service_t service, const std::string& command) {

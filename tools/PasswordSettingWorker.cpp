@@ -119,7 +119,7 @@ int PasswordSettingWorker::rebootAfterChange(const CommandDictionary& commands) 
     foundation::print("Reboot begin");
     ServiceHold service(*link_, CameraSteps::lookUp(*link_, uid()));
     if (!service) return kRebootNotFound;
-    if (!commands.empty()) CameraSteps::sendStart(*link_, service.get(), commands, "HVB_REBOOT");
+    if (!commands.empty() && !CameraSteps::sendReboot(*link_, service.get(), commands)) return kRebootRefused;
     if (startRedetection_) startRedetection_();
     return kSuccess;
 }
@@ -132,7 +132,7 @@ int PasswordSettingWorker::setPassword(io_service_t service, const std::string& 
     link_->clearDeviceService();
     const CommandOutcome sent = link_->sendCommandData(service, *lockable, bytesOf(newPassword));
     dispatch::pause(kAfterWritePauseMs);
-    if (sent == CommandOutcome::failed) return kSetFailed;
+    if (!carried(sent)) return kSetFailed;
     ServiceHold back(*link_, CameraSteps::waitForCameraBack(*link_, uid()));
     bool ok = false;
     if (back) {
@@ -155,7 +155,7 @@ int PasswordSettingWorker::disablePassword(const std::string& password, const Co
     link_->clearDeviceService();
     const CommandOutcome sent = link_->sendCommandData(service.get(), *lockable, bytesOf(password));
     // A refused removal leaves the camera where it is: no point waiting for it to come back.
-    if (sent == CommandOutcome::failed) return kDisableFailed;
+    if (!carried(sent)) return kDisableFailed;
     dispatch::pause(kAfterDisablePauseMs);
     service.reset();
     ServiceHold back(*link_, CameraSteps::waitForCameraBack(*link_, uid()));

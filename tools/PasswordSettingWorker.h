@@ -48,6 +48,7 @@ public:
         kRebootNotFound = -10,      // not found again for the reboot after the change
         kDisableNotFound = -11,     // not found again before the removal
         kInvalidNewPassword = -12,  // the new password breaks the character rule
+        kRebootRefused = -13,       // the camera refused the reboot after the change
         kNoRecord = -100,
         kNoCamera = -102,
     };

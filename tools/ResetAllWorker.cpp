@@ -94,7 +94,7 @@ int ResetAllWorker::checkLockableWithPassword(const std::string& uid, const std:
     if (!lockable || link_->modelListEmpty()) return kDefaultPasswordFailed;
     // Forgotten before the command, so only a match after it counts as the camera coming back.
     link_->clearDeviceService();
-    if (link_->sendCommandData(service.get(), *lockable, bytesOf(password)) == CommandOutcome::failed)
+    if (!carried(link_->sendCommandData(service.get(), *lockable, bytesOf(password))))
         return kDefaultPasswordFailed;
     service.reset();
     // The reboot that follows must not cut the camera's new read short.
@@ -109,7 +109,7 @@ int ResetAllWorker::rebootStep(const std::string& uid, const CommandDictionary& 
     foundation::print("Reboot begin");
     ServiceHold service(*link_, CameraSteps::lookUp(*link_, uid));
     if (!service) return notFoundCode;
-    CameraSteps::sendStart(*link_, service.get(), table, "HVB_REBOOT");
+    if (!CameraSteps::sendReboot(*link_, service.get(), table)) return kRebootRefused;
     if (startRedetection_) startRedetection_();
     return kSuccess;
 }

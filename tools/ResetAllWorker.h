@@ -30,6 +30,7 @@ public:
         kRebootNotFound = -11,        // not found again for the reboot
         kLockNotFound = -12,          // not found again for the factory-lock removal
         kLockRebootNotFound = -13,    // not found again for the reboot after it
+        kRebootRefused = -14,         // the camera refused a reboot
         kNoRecord = -100,
         kNoCamera = -102,
     };

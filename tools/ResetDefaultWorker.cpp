@@ -35,8 +35,9 @@ int ResetDefaultWorker::run(const DialogTarget& target, const CommandDictionary&
     foundation::print("Reboot begin");
     ServiceHold again(*link_, CameraSteps::lookUp(*link_, uid));
     if (!again) return kRebootNotFound;
-    CameraSteps::sendStart(*link_, again.get(), table, "HVB_REBOOT");
+    const bool rebooting = CameraSteps::sendReboot(*link_, again.get(), table);
     again.reset();
+    if (!rebooting) return kRebootRefused;
     dispatch::pause(kAfterRebootPauseMs);
     if (startRedetection_) startRedetection_();
     return kSuccess;

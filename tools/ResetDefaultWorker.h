@@ -20,6 +20,7 @@ public:
         kSendFailed = -4,      // no "HVB_RESET", or the camera did not take it
         kWrongPassword = -5,
         kRebootNotFound = -6,  // not found again for the reboot
+        kRebootRefused = -7,   // the camera refused the reboot
         kNoRecord = -100,
         kNoCamera = -102,
     };

@@ -17,7 +17,7 @@ std::optional<uint8_t> codeOf(const CommandDictionary& table, const char* name) 
 }
 
 // Writes that make the camera reboot end with the camera gone, which is their success.
-bool delivered(CommandOutcome outcome) { return outcome != CommandOutcome::failed; }
+bool delivered(CommandOutcome outcome) { return carried(outcome); }
 
 }  // namespace
 

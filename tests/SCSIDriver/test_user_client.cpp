@@ -122,7 +122,7 @@ TEST_F(DriverFixture, ReadsCopyTheirLengthWhateverTheResult) {
     EXPECT_EQ(call(c, 3, {0x44, 30, 1}, nullptr, 0, out.data(), out.size()), kIOReturnSuccess);
     EXPECT_EQ(out[0], hvb::sim::SimulatedCamera::kPhase1Fill);
     out.fill(0xCC);
-    EXPECT_EQ(call(c, 3, {0x44, 30, 2}, nullptr, 0, out.data(), out.size()), kIOReturnError);
+    EXPECT_EQ(call(c, 3, {0x44, 30, 2}, nullptr, 0, out.data(), out.size()), kIOReturnNotPermitted);
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0; }));
 
     IOMemoryDescriptor::failNextWithAddress();

@@ -115,7 +115,7 @@ TEST_F(DriverFixture, DriverResultsFollowResponseAndStatusAndRefusalsSendNothing
 
     // A read of another request type carries 00 00, which no camera accepts.
     camera->clearLog();
-    EXPECT_EQ(driver->M37Read(in, 0x28, 20, 9, kM37RequestWrite), kIOReturnError);
+    EXPECT_EQ(driver->M37Read(in, 0x28, 20, 9, kM37RequestWrite), kIOReturnNotPermitted);
     ASSERT_EQ(camera->log().size(), 1u);
     EXPECT_EQ(camera->log()[0].cdb[10], 0x00);
     EXPECT_EQ(camera->log()[0].cdb[11], 0x00);

@@ -154,10 +154,15 @@ TEST_F(TransportFixture, CommandsThatCannotReachTheCameraFailAtOnce) {
     EXPECT_TRUE(printedLine("IOServiceOpen returned 0xe00002c2"));
 }
 
-TEST_F(TransportFixture, DeviceErrorsLeaveTheDecisionToTheWaitForWritesAndFailReads) {
+TEST_F(TransportFixture, ACameraThatRefusesACommandFailsItAndAReadAlike) {
+    // The refusal must not be taken for the completion of the command before it.
+    EXPECT_EQ(hvb::userClientWriteOutcome(service, 0x36, kPayload, 4), CommandOutcome::completed);
+    camera->clearLog();
     camera->refuseCode(0x36);
-    EXPECT_TRUE(hvb::userClientWrite(service, 0x36, kPayload, 4));  // the camera still reports done
-    EXPECT_EQ(count(BlockKind::status), 1u);
+    EXPECT_EQ(hvb::userClientWriteOutcome(service, 0x36, kPayload, 4), CommandOutcome::refused);
+    EXPECT_FALSE(hvb::userClientWrite(service, 0x36, kPayload, 4));
+    EXPECT_EQ(count(BlockKind::status), 0u);
+    EXPECT_TRUE(printedLine("kM37WriteMethod returned 0xe00002e2"));
 
     camera->clearLog();
     camera->setReplyText(0x44, "xyz");

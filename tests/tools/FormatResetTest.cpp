@@ -365,9 +365,10 @@ INSTANTIATE_TEST_SUITE_P(
     Steps, CameraFault,
     ::testing::Values(
         // disk format
-        // A refused command reaches the application as delivered: the polls tell.
         Step{"FormatRefused", hvb::kDiskFormatWindowControl, "HVBR7", "1.6.01", false, Fault::refuse, "HVB_FORMAT_1",
-             1, DiskFormatWorker::kNotFinished},
+             1, DiskFormatWorker::kSendFailed},
+        Step{"FormatRebootRefused", hvb::kDiskFormatWindowControl, "HVBR7", "1.6.01", false, Fault::refuse,
+             "HVB_REBOOT", 1, DiskFormatWorker::kRebootRefused},
         Step{"FormatNeverAnswers", hvb::kDiskFormatWindowControl, "HVBR7", "1.6.01", false, Fault::neverFinishes,
              "HVB_FORMAT_1", 1, DiskFormatWorker::kSendFailed},
         Step{"FormatUnpluggedBeforeTheCommand", hvb::kDiskFormatWindowControl, "HVBR7", "1.6.01", false,
@@ -381,6 +382,10 @@ INSTANTIATE_TEST_SUITE_P(
         Step{"FormatWrongKeptPassword", hvb::kDiskFormatWindowControl, "HW7334", "1.0.0", true,
              Fault::wrongPassword, "", 0, DiskFormatWorker::kWrongPassword},
         // reset to default
+        Step{"ResetRefused", hvb::kResetDefaultWindowController, "HVBR7", "1.6.01", false, Fault::refuse,
+             "HVB_RESET", 1, ResetDefaultWorker::kSendFailed},
+        Step{"ResetRebootRefused", hvb::kResetDefaultWindowController, "HVBR7", "1.6.01", false, Fault::refuse,
+             "HVB_REBOOT", 1, ResetDefaultWorker::kRebootRefused},
         Step{"ResetNeverAnswers", hvb::kResetDefaultWindowController, "HVBR7", "1.6.01", false,
              Fault::neverFinishes, "HVB_RESET", 1, ResetDefaultWorker::kSendFailed},
         Step{"ResetUnpluggedBeforeTheCommand", hvb::kResetDefaultWindowController, "HVBR7", "1.6.01", false,
@@ -395,7 +400,7 @@ INSTANTIATE_TEST_SUITE_P(
              Fault::wrongPassword, "", 0, ResetDefaultWorker::kWrongPassword},
         // reset all
         Step{"EraseRefused", hvb::kResetAllWindowController, "HW7334", "1.0.0", false, Fault::refuse,
-             "HVB_RESETALL", 1, ResetAllWorker::kNotFinished},
+             "HVB_RESETALL", 1, ResetAllWorker::kSendFailed},
         Step{"EraseUnpluggedBeforeTheCommand", hvb::kResetAllWindowController, "HW7334", "1.0.0", false,
              Fault::unplugBefore, "HVB_RESETALL", 1, ResetAllWorker::kSendFailed},
         Step{"EraseFormatNeverEnds", hvb::kResetAllWindowController, "HW7334", "1.0.0", false,
@@ -403,11 +408,13 @@ INSTANTIATE_TEST_SUITE_P(
         Step{"EraseUnpluggedWhilePolled", hvb::kResetAllWindowController, "HW7334", "1.0.0", false,
              Fault::unplugBefore, "HVB_FORMAT_1", 1, ResetAllWorker::kNotFinished},
         Step{"EraseExplicitFormatRefused", hvb::kResetAllWindowController, "HVBR4", "1.4.00", false, Fault::refuse,
-             "HVB_FORMAT_1", 1, ResetAllWorker::kNotFinished},
+             "HVB_FORMAT_1", 1, ResetAllWorker::kFormatFailed},
         Step{"EraseExplicitFormatNeverAnswers", hvb::kResetAllWindowController, "HVBR4", "1.4.00", false,
              Fault::neverFinishes, "HVB_FORMAT_1", 1, ResetAllWorker::kFormatFailed},
         Step{"EraseGoneBeforeTheReboot", hvb::kResetAllWindowController, "HW7334", "1.0.0", false,
              Fault::vanishAfter, "HVB_FORMAT_1", 3, ResetAllWorker::kRebootNotFound},
+        Step{"EraseRebootRefused", hvb::kResetAllWindowController, "HW7334", "1.0.0", false, Fault::refuse,
+             "HVB_REBOOT", 1, ResetAllWorker::kRebootRefused},
         Step{"EraseNeverBack", hvb::kResetAllWindowController, "HW7334", "1.0.0", false, Fault::neverBack, "", 0,
              0},
         Step{"FactoryLockRefused", hvb::kResetAllWindowController, "HVBR7", "1.5.00", true, Fault::refuse,

@@ -424,6 +424,29 @@ INSTANTIATE_TEST_SUITE_P(
                       Gone{"DisableNeverBack", 2, "HVB_LOCKABLE", 1, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(PasswordDialog, ACameraThatRefusesTheLockOrTheRebootEndsInFailure) {
+    // Set: the lock refused, so the camera keeps no password and nothing waits for a reboot.
+    auto open_ = plugged("HVBR7", "1.6.01");
+    open_->session()->refuseCode(code(open_, "HVB_LOCKABLE"));
+    auto* set = open(0);
+    submit(Form{"", kSecond, kSecond});
+    EXPECT_EQ(set->passwordSettingResult, hvb::PasswordSettingWorker::kSetFailed);
+    EXPECT_FALSE(sawSuccess());
+    EXPECT_FALSE(open_->password().has_value());
+    open_->detach();
+    ASSERT_TRUE(waitUntil([] { return hvb::DeviceState::shared().PlugInDeviceCnt.load() == 0; }));
+
+    // Change: the new password is stored, but the camera refused to restart with it.
+    outcomes.clear();
+    auto locked = plugged("HW7334", "1.0.0", kFirst);
+    locked->session()->refuseCode(code(locked, "HVB_REBOOT"));
+    auto* change = open(1);
+    submit(Form{kFirst, kSecond, kSecond});
+    EXPECT_EQ(change->passwordSettingResult, hvb::PasswordSettingWorker::kRebootRefused);
+    EXPECT_FALSE(sawSuccess());
+    EXPECT_EQ(appkit::modalSessionDepth(), 0);
+}
+
 TEST_F(PasswordDialog, AnUnpluggedCameraBeforeTheCheckKeepsItsCount) {
     auto cam = plugged("HW7334", "1.0.0", kFirst);
     recordOf(cam)->passwordErrorCnt = 3;

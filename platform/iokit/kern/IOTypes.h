@@ -34,6 +34,7 @@ constexpr IOReturn kIOReturnNotOpen = static_cast<IOReturn>(0xE00002CDu);
 constexpr IOReturn kIOReturnNotFound = static_cast<IOReturn>(0xE00002F0u);
 constexpr IOReturn kIOReturnNotAttached = static_cast<IOReturn>(0xE00002D9u);
 constexpr IOReturn kIOReturnNoCompletion = static_cast<IOReturn>(0xE00002EAu);
+constexpr IOReturn kIOReturnNotPermitted = static_cast<IOReturn>(0xE00002E2u);
 constexpr IOReturn kIOReturnInvalid = static_cast<IOReturn>(0xE0000001u);
 
 // Registry search options.
