@@ -186,6 +186,32 @@ void USBEventManager::removeDevice(io_object_t object, const std::string& serial
     trDevice_Block.signal();
 }
 
+void USBEventManager::withdrawIfGone(const std::string& key) {
+    auto& state = DeviceState::shared();
+    std::optional<DeviceEntry> entry;
+    for (const auto& e : state.deviceEntryList())
+        if (e.key() == key) entry = e;
+    if (!entry) return;
+    auto record = state.record(key);
+    if (record && state.readRecord(record, [](const DiskDriver_Parameter& r) { return r.isBlockedForRemoval(); }))
+        return;
+    if (entry->serialNumber == kPlaceholderSerialNumber) {
+        auto present = listPlaceholderBSDNames();
+        if (std::find(present.begin(), present.end(), entry->bsdName) != present.end()) return;
+        foundation::systemLog("Withdraw after block = " + foundation::escapedForLog(entry->bsdName));
+        removeDevice(IO_OBJECT_NULL, entry->serialNumber);
+        return;
+    }
+    if (isOnBus(entry->serialNumber)) return;
+    foundation::systemLog("Withdraw after block = " + foundation::escapedForLog(entry->serialNumber));
+    removeDevice(IO_OBJECT_NULL, entry->serialNumber);
+}
+
+bool USBEventManager::isOnBus(const std::string& serialNumber) {
+    auto present = listDriverSerialNumbers();
+    return std::find(present.begin(), present.end(), serialNumber) != present.end();
+}
+
 std::vector<std::string> USBEventManager::listPlaceholderBSDNames() {
     std::vector<std::string> names;
     auto services = RegistryReader::driverServices();

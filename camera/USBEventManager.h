@@ -23,6 +23,12 @@ public:
     // Withdraws the camera whose USB device left (main thread).
     void removeDevice(io_object_t object, const std::string& serialNumber);
 
+    // An entry kept through a format or an upgrade while its camera left is withdrawn once its
+    // block is lifted, unless the camera is on the bus again (main thread).
+    void withdrawIfGone(const std::string& key);
+    // Whether a driver service carries this serial number now.
+    bool isOnBus(const std::string& serialNumber);
+
     std::vector<std::string> listPlaceholderBSDNames();
     std::vector<std::string> listDriverSerialNumbers();
 };

@@ -58,13 +58,24 @@ void USBWatcherHandler::usbDeviceRemoved(io_object_t device) {
         return;
     }
     const std::string serial = *info->serialNr;
+    const bool webcam = info->productId == kWebcamProductID;
+    // A camera that left and came back can be matched again before its departure is handled
+    // here: the departure then belongs to the old connection and leaves the new one's model,
+    // service and entry alone. Placeholder serials are told apart by their disks instead.
+    const bool back = !webcam && serial != kPlaceholderSerialNumber && USBEventManager::shared().isOnBus(serial);
+    if (back) {
+        foundation::systemLog("Back already = " + foundation::escapedForLog(serial));
+        deviceCnt -= 1;
+        foundation::systemLog(foundation::escapedForLog(info->name));
+        return;
+    }
     auto model = DeviceState::shared().findModel(serial);
     if (model && !model->isModeChanging) {
         DeviceState::shared().removeModels(serial);
         postStatusDidGet();
     }
     clearDeviceService();
-    if (info->productId == kWebcamProductID) {
+    if (webcam) {
         webcamCnt -= 1;
     } else {
         USBEventManager::shared().removeDevice(device, serial);

@@ -9,6 +9,7 @@
 #include "camera/NvUSBcmd.h"
 #include "camera/RegistryReader.h"
 #include "camera/SerialMatch.h"
+#include "camera/USBEventManager.h"
 #include "camera/USBWatcherHandler.h"
 #include "online/Google4Analytics.h"
 
@@ -52,7 +53,11 @@ void LiveToolsCameraLink::setEnteredPassword(const std::string& password) {
 std::string LiveToolsCameraLink::enteredPassword() const { return DeviceState::shared().enteredPassword(); }
 
 bool LiveToolsCameraLink::setFormatBlock(const std::string& key, bool blocked) {
-    return DeviceState::shared().updateRecord(key, [blocked](DiskDriver_Parameter& r) { r.isFormatBlock = blocked; });
+    const bool updated =
+        DeviceState::shared().updateRecord(key, [blocked](DiskDriver_Parameter& r) { r.isFormatBlock = blocked; });
+    // A camera unplugged while the block kept its entry is withdrawn now, on the watcher's thread.
+    if (updated && !blocked) dispatch::mainQueue().async([key] { USBEventManager::shared().withdrawIfGone(key); });
+    return updated;
 }
 
 void LiveToolsCameraLink::writeBVConfigIni(const std::string& key) {

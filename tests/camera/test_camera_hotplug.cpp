@@ -87,6 +87,50 @@ TEST_F(HotPlug, AFormatOrUpgradeHoldsTheCameraThroughItsUnplug) {
     EXPECT_EQ(state().deviceEntryList().size(), 2u);
     EXPECT_EQ(state().recordCount(), 2u);
     EXPECT_EQ(state().PlugInDeviceCnt.load(), 2);
+
+    // Once its block is lifted, a held camera that is gone is withdrawn; one still held stays,
+    // and so does a camera on the bus.
+    auto present = bringUp(profile("HVBT3A", "1.3.0"));
+    state().updateRecord(formatting->serialNumber(), [](hvb::DiskDriver_Parameter& r) { r.isFormatBlock = false; });
+    for (const auto& camera : {formatting, upgrading, present})
+        hvb::USBEventManager::shared().withdrawIfGone(camera->serialNumber());
+    EXPECT_TRUE(sawLine("Withdraw after block = " + formatting->serialNumber()));
+    EXPECT_EQ(recordOf(formatting->serialNumber()), nullptr);
+    EXPECT_NE(recordOf(upgrading->serialNumber()), nullptr);
+    EXPECT_NE(recordOf(present->serialNumber()), nullptr);
+    EXPECT_EQ(state().deviceEntryList().size(), 2u);
+    EXPECT_EQ(state().PlugInDeviceCnt.load(), 2);
+}
+
+TEST_F(HotPlug, ADepartureHandledAfterTheCameraCameBackLeavesTheNewCameraListed) {
+    startWatcher();
+    auto camera = bringUp(profile("HVBR7", "1.6.01"));
+    settle();
+    // The departure of the camera's previous connection, delivered after its new match.
+    io_iterator_t iterator = IO_OBJECT_NULL;
+    ASSERT_EQ(IOServiceGetMatchingServices(kIOMainPortDefault, IOServiceMatching("IOUSBDevice"), &iterator),
+              kIOReturnSuccess);
+    io_object_t usbDevice = IO_OBJECT_NULL;
+    while (io_object_t candidate = IOIteratorNext(iterator)) {
+        auto info = hvb::USBWatcher::makeUSBDevice(candidate);
+        if (!usbDevice && info && info->serialNr == camera->serialNumber()) usbDevice = candidate;
+        else IOObjectRelease(candidate);
+    }
+    IOObjectRelease(iterator);
+    ASSERT_NE(usbDevice, IO_OBJECT_NULL);
+    hvb::USBWatcherHandler::shared().usbDeviceRemoved(usbDevice);
+    IOObjectRelease(usbDevice);
+    EXPECT_TRUE(sawLine("Back already = " + camera->serialNumber()));
+    EXPECT_EQ(state().deviceEntryList().size(), 1u);
+    EXPECT_NE(recordOf(camera->serialNumber()), nullptr);
+    EXPECT_NE(state().findModel(camera->serialNumber()), nullptr);
+    EXPECT_EQ(state().PlugInDeviceCnt.load(), 1);
+    EXPECT_TRUE(hvb::USBWatcherHandler::shared().hasDeviceService());
+
+    // Its real departure later still withdraws it.
+    camera->detach();
+    ASSERT_TRUE(runUntil([&] { return state().PlugInDeviceCnt.load() == 0 && state().modelList().empty(); }));
+    EXPECT_TRUE(state().deviceEntryList().empty());
 }
 
 TEST_F(HotPlug, TheCounterNeverGoesBelowZeroAndAGoneCameraWithoutSerialIsFound) {

@@ -355,6 +355,9 @@ TEST_P(CameraFault, EndsInFailureWithTheBlockCleared) {
     }
     EXPECT_TRUE(blockCleared(cam));
     EXPECT_EQ(appkit::modalSessionDepth(), 0);
+    // An unplugged camera is not left listed, also when a block held its entry meanwhile.
+    if (s.fault == Fault::unplugBefore)
+        EXPECT_TRUE(waitUntil([&] { return !recordOf(cam) && hvb::DeviceState::shared().deviceEntryList().empty(); }));
 }
 
 using hvb::DiskFormatWorker;
