@@ -29,8 +29,9 @@ int main(int argc, char** argv) {
         }
     }
     standin::WebService service;
-    // Newer than every demo camera (HVBR7 runs 1.6.01), so each of them can be upgraded.
-    service.setFirmwareVersion("HVBR7", "1.6.02");
+    // Newer than the demo's HVBR7 (1.6.01) in the part the toolbox shows ("1.6" against "1.7"),
+    // so a person sees the difference before and after the upgrade.
+    service.setFirmwareVersion("HVBR7", "1.7.00");
     const int bound = service.start(host, port);
     if (bound < 0) {
         std::fprintf(stderr, "hvb-webservice: cannot listen on %s:%d\n", host.c_str(), port);
