@@ -75,6 +75,13 @@ std::optional<CommandOutcome> sendStart(ToolsCameraLink& link, io_service_t serv
     return link.sendCommandData(service, *c, std::span<const uint8_t>(&start, 1));
 }
 
+bool startCompleted(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table, const char* name,
+                    int64_t pauseMs) {
+    auto sent = sendStart(link, service, table, name);
+    if (sent) dispatch::pause(pauseMs);
+    return sent && *sent == CommandOutcome::completed;
+}
+
 bool sendReboot(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table) {
     auto sent = sendStart(link, service, table, "HVB_REBOOT");
     return !sent || *sent != CommandOutcome::refused;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "camera/CommandTables.h"
 #include "tools/ToolsCameraLink.h"
@@ -71,6 +72,11 @@ PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, const
 // table lacks it.
 std::optional<CommandOutcome> sendStart(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
                                         const char* name);
+// A start command the camera completed, then the pause that follows it (only after a send).
+// False without the command, or when the camera did not complete it: one that went away
+// instead of answering has not done it.
+bool startCompleted(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table, const char* name,
+                    int64_t pauseMs);
 // "HVB_REBOOT" as a start command. False only when the camera refused it: a camera that went
 // away at once has rebooted, and a table without the command skips the reboot.
 bool sendReboot(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table);
@@ -117,6 +123,27 @@ public:
 private:
     ToolsCameraLink& link_;
     io_service_t service_;
+};
+
+// Keeps the camera's entry through the re-enumerations of a format ("isFormatBlock"); lifted
+// on every way out of the scope, or earlier with lift().
+class FormatBlockHold {
+public:
+    FormatBlockHold(ToolsCameraLink& link, std::string key) : link_(link), key_(std::move(key)) {
+        link_.setFormatBlock(key_, true);
+    }
+    ~FormatBlockHold() { lift(); }
+    FormatBlockHold(const FormatBlockHold&) = delete;
+    FormatBlockHold& operator=(const FormatBlockHold&) = delete;
+    void lift() {
+        if (held_) link_.setFormatBlock(key_, false);
+        held_ = false;
+    }
+
+private:
+    ToolsCameraLink& link_;
+    std::string key_;
+    bool held_ = true;
 };
 
 }  // namespace hvb

@@ -14,6 +14,7 @@
 #include "app/LocalizedString.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Window.h"
+#include "platform/foundation/Log.h"
 #include "tools/BusySpinner.h"
 #include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
@@ -179,6 +180,23 @@ void DeviceTaskViewController::runWorker(dispatch::QoS qos, std::function<int()>
             if (self) done(result);
         });
     });
+}
+
+void DeviceTaskViewController::runOnTarget(const DialogTarget& target, const CommandDictionary& table,
+                                           std::function<int(const DialogTarget&, const CommandDictionary&)> work,
+                                           std::function<void(int)> done) {
+    showWorking();
+    runWorker(
+        dispatch::QoS::background, [target, table, work = std::move(work)] { return work(target, table); },
+        std::move(done));
+}
+
+void DeviceTaskViewController::settleCode(int code, int& result, uint8_t& state, const char* name) {
+    result = code;
+    foundation::print(std::string(name) + " = " + std::to_string(code));
+    if (code >= 0) return;
+    state = 2;
+    showOutcome(false);
 }
 
 }  // namespace hvb

@@ -12,6 +12,7 @@
 
 #include "platform/appkit/ViewController.h"
 #include "platform/dispatch/Dispatch.h"
+#include "camera/CommandTables.h"
 #include "tools/CameraSteps.h"
 
 
@@ -52,6 +53,13 @@ protected:
 
     // Runs `work` on a global queue; `done` gets its result on the main queue if the dialog lives.
     void runWorker(dispatch::QoS qos, std::function<int()> work, std::function<void(int)> done);
+    // The working screen, then `work` with the dialog's camera and table on the background queue.
+    void runOnTarget(const DialogTarget& target, const CommandDictionary& table,
+                     std::function<int(const DialogTarget&, const CommandDictionary&)> work,
+                     std::function<void(int)> done);
+    // Keeps and logs a worker's code ("<name> = code"). A negative one is the failure screen and
+    // `state` 2; the others leave the outcome to the re-detection, which reopens the dialog.
+    void settleCode(int code, int& result, uint8_t& state, const char* name);
 
     virtual void okClicked() = 0;
     virtual void cancelClicked();

@@ -33,25 +33,17 @@ int DiskFormatWorker::run(const DialogTarget& target, const CommandDictionary& t
             PasswordVerdict::right)
         return kWrongPassword;
 
-    link_->setFormatBlock(key, true);
-    auto sent = CameraSteps::sendStart(*link_, service.get(), table, "HVB_FORMAT_1");
-    if (sent) dispatch::pause(kAfterFormatPauseMs);
-    // A camera that went away instead of answering has not been formatted.
-    if (!sent || *sent != CommandOutcome::completed) {
-        link_->setFormatBlock(key, false);
+    FormatBlockHold block(*link_, key);
+    if (!CameraSteps::startCompleted(*link_, service.get(), table, "HVB_FORMAT_1", kAfterFormatPauseMs))
         return kSendFailed;
-    }
     service.reset();
     const bool done = CameraSteps::waitForFormat(*link_, uid, table);
 
     // rebootDevice
     foundation::print(std::string("return value = ") + (done ? "true" : "false"));
-    if (!done) {
-        link_->setFormatBlock(key, false);
-        return kNotFinished;
-    }
+    if (!done) return kNotFinished;
     dispatch::pause(kAfterFormatEndPauseMs);
-    link_->setFormatBlock(key, false);
+    block.lift();
     if (!staysAfterFormat(camera->record.ModelName.value_or(""))) {
         foundation::print("Reboot begin");
         ServiceHold again(*link_, CameraSteps::lookUp(*link_, uid));

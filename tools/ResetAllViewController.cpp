@@ -1,7 +1,6 @@
 #include "tools/ResetAllViewController.h"
 
 #include "app/LocalizedString.h"
-#include "platform/foundation/Log.h"
 #include "tools/DialogRegistry.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/ResetAllWorker.h"
@@ -50,25 +49,17 @@ void ResetAllViewController::startResetAll() {
         return;
     }
     resetAllResult = 0;
-    showWorking();
     auto link = toolsCameraLink();
-    const DialogTarget target = target_;
-    const CommandDictionary table = table_;
-    runWorker(
-        dispatch::QoS::background,
-        [link, target, table] {
-            ResetAllWorker worker(link, [] { HVBToolViewController::startRedetectionTimer(); });
-            return worker.run(target, table);
+    runOnTarget(
+        target_, table_,
+        [link](const DialogTarget& target, const CommandDictionary& table) {
+            return ResetAllWorker(link, [] { HVBToolViewController::startRedetectionTimer(); }).run(target, table);
         },
         [this](int code) { finishResetAll(code); });
 }
 
 void ResetAllViewController::finishResetAll(int code) {
-    resetAllResult = code;
-    foundation::print("resetAllResult = " + std::to_string(code));
-    if (code >= 0) return;  // the re-detection shows the outcome
-    resetAllState = 2;
-    showResetAllFailure();
+    settleCode(code, resetAllResult, resetAllState, "resetAllResult");
 }
 
 void ResetAllViewController::showResetAllFailure() { showOutcome(false); }

@@ -49,33 +49,21 @@ int ResetAllWorker::run(const DialogTarget& target, const CommandDictionary& tab
 
     ServiceHold service(*link_, link_->driverService(uid));
     if (!service) return kNoService;
-    link_->setFormatBlock(key, true);
-    auto sent = CameraSteps::sendStart(*link_, service.get(), table, "HVB_RESETALL");
-    if (sent) dispatch::pause(kAfterCommandPauseMs);
-    if (!sent || *sent != CommandOutcome::completed) {
-        link_->setFormatBlock(key, false);
+    FormatBlockHold block(*link_, key);
+    if (!CameraSteps::startCompleted(*link_, service.get(), table, "HVB_RESETALL", kAfterCommandPauseMs))
         return kSendFailed;
-    }
     // formatByModel
-    if (needsExplicitFormat(model, version)) {
-        auto formatted = CameraSteps::sendStart(*link_, service.get(), table, "HVB_FORMAT_1");
-        if (formatted) dispatch::pause(kAfterCommandPauseMs);
-        if (!formatted || *formatted != CommandOutcome::completed) {
-            link_->setFormatBlock(key, false);
-            return kFormatFailed;
-        }
-    }
+    if (needsExplicitFormat(model, version) &&
+        !CameraSteps::startCompleted(*link_, service.get(), table, "HVB_FORMAT_1", kAfterCommandPauseMs))
+        return kFormatFailed;
     service.reset();
     const bool done = CameraSteps::waitForFormat(*link_, uid, table);
 
     // rebootAndClearDefaultPassword
     foundation::print(std::string("return value = ") + (done ? "true" : "false"));
-    if (!done) {
-        link_->setFormatBlock(key, false);
-        return kNotFinished;
-    }
+    if (!done) return kNotFinished;
     dispatch::pause(kAfterFormatEndPauseMs);
-    link_->setFormatBlock(key, false);
+    block.lift();
     if (matchesResetAllModels(model, version, locked, lockable)) {
         dispatch::pause(kBeforeFactoryLockPauseMs);
         return checkLockableWithPassword(uid, kFactoryPassword, table);

@@ -1,7 +1,6 @@
 #include "tools/ResetDefaultViewController.h"
 
 #include "app/LocalizedString.h"
-#include "platform/foundation/Log.h"
 #include "tools/DialogRegistry.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/ResetDefaultWorker.h"
@@ -51,25 +50,17 @@ void ResetDefaultViewController::startResetDefault() {
         return;
     }
     resetDefaultResult = 0;
-    showWorking();
     auto link = toolsCameraLink();
-    const DialogTarget target = target_;
-    const CommandDictionary table = table_;
-    runWorker(
-        dispatch::QoS::background,
-        [link, target, table] {
-            ResetDefaultWorker worker(link, [] { HVBToolViewController::startRedetectionTimer(); });
-            return worker.run(target, table);
+    runOnTarget(
+        target_, table_,
+        [link](const DialogTarget& target, const CommandDictionary& table) {
+            return ResetDefaultWorker(link, [] { HVBToolViewController::startRedetectionTimer(); }).run(target, table);
         },
         [this](int code) { finishResetDefault(code); });
 }
 
 void ResetDefaultViewController::finishResetDefault(int code) {
-    resetDefaultResult = code;
-    foundation::print("resetDefaultResult = " + std::to_string(code));
-    if (code >= 0) return;  // the re-detection shows the outcome
-    resetDefaultState = 2;
-    showResetDefaultFailure();
+    settleCode(code, resetDefaultResult, resetDefaultState, "resetDefaultResult");
 }
 
 void ResetDefaultViewController::showResetDefaultFailure() { showOutcome(false); }

@@ -26,9 +26,8 @@ int ResetDefaultWorker::run(const DialogTarget& target, const CommandDictionary&
         CameraSteps::checkPassword(*link_, service.get(), table, link_->enteredPassword(), kDialogCheck) !=
             PasswordVerdict::right)
         return kWrongPassword;
-    auto sent = CameraSteps::sendStart(*link_, service.get(), table, "HVB_RESET");
-    if (sent) dispatch::pause(kAfterResetPauseMs);
-    if (!sent || *sent != CommandOutcome::completed) return kSendFailed;
+    if (!CameraSteps::startCompleted(*link_, service.get(), table, "HVB_RESET", kAfterResetPauseMs))
+        return kSendFailed;
     service.reset();
 
     dispatch::pause(kBeforeRebootPauseMs);

@@ -137,7 +137,9 @@ protected:
         ++appearances;
         panel->show();
         panel->endAppearance();
-        if (withCamera) EXPECT_TRUE(waitForReload(0));
+        if (withCamera) {
+            EXPECT_TRUE(waitForReload(0));
+        }
         return panel.get();
     }
 
