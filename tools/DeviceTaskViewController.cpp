@@ -39,12 +39,8 @@ QString DeviceTaskViewController::displayed(const QString& text) {
 }
 
 void DeviceTaskViewController::loadView() {
-    setFixedWidth(460);
+    dialogparts::dialogBody(this, 460);
     setMinimumHeight(150);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, QColor(236, 236, 236));
-    setPalette(palette);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(24, 22, 24, 16);

@@ -1,12 +1,21 @@
 #include "tools/DialogParts.h"
 
 #include <QGridLayout>
+#include <QPalette>
 
 #include "platform/appkit/Assets.h"
 #include "settings/HandCursorNSTextField.h"
 #include "tools/BusySpinner.h"
 
 namespace hvb::dialogparts {
+
+void dialogBody(QWidget* dialog, int width) {
+    dialog->setFixedWidth(width);
+    dialog->setAutoFillBackground(true);
+    QPalette palette = dialog->palette();
+    palette.setColor(QPalette::Window, QColor(236, 236, 236));
+    dialog->setPalette(palette);
+}
 
 QWidget* iconPlace(QWidget* parent, int size, int spinnerDiameter, QLabel*& image, BusySpinner*& spinner) {
     auto* place = new QWidget(parent);

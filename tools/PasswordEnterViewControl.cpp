@@ -48,11 +48,7 @@ PasswordEnterViewControl::~PasswordEnterViewControl() {
 }
 
 void PasswordEnterViewControl::loadView() {
-    setFixedWidth(520);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, QColor(236, 236, 236));
-    setPalette(palette);
+    dialogparts::dialogBody(this, 520);
 
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(28, 24, 28, 18);

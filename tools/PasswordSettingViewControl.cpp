@@ -80,11 +80,7 @@ void PasswordSettingViewControl::buildBox(PasswordBox& entry, QWidget* parent) {
 }
 
 void PasswordSettingViewControl::loadView() {
-    setFixedWidth(580);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, QColor(236, 236, 236));
-    setPalette(palette);
+    dialogparts::dialogBody(this, 580);
 
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(28, 24, 28, 18);
