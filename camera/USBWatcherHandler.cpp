@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "camera/DeviceState.h"
+#include "camera/RegistryReader.h"
 #include "camera/Shell.h"
 #include "camera/USBEventManager.h"
 #include "camera/USBWatcher.h"
@@ -62,7 +63,7 @@ void USBWatcherHandler::usbDeviceRemoved(io_object_t device) {
     // A camera that left and came back can be matched again before its departure is handled
     // here: the departure then belongs to the old connection and leaves the new one's model,
     // service and entry alone. Placeholder serials are told apart by their disks instead.
-    const bool back = !webcam && serial != kPlaceholderSerialNumber && USBEventManager::shared().isOnBus(serial);
+    const bool back = !webcam && serial != kPlaceholderSerialNumber && isMatchedAgain(serial);
     if (back) {
         foundation::systemLog("Back already = " + foundation::escapedForLog(serial));
         deviceCnt -= 1;
@@ -113,7 +114,32 @@ void USBWatcherHandler::driverServiceMatched(io_service_t service) {
     DeviceState::shared().ensureModel(*serial, &created);
     if (created) postStatusDidGet();
     setDeviceService(service);
+    uint64_t id = 0;
+    if (IORegistryEntryGetRegistryEntryID(service, &id) == kIOReturnSuccess) {
+        std::lock_guard<std::mutex> guard(lock_);
+        matchedServiceIDs_[*serial] = id;
+    }
     USBEventManager::shared().addDevice(service, deviceCnt.load(), *serial);
+}
+
+bool USBWatcherHandler::isMatchedAgain(const std::string& serial) const {
+    uint64_t matched = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = matchedServiceIDs_.find(serial);
+        if (it == matchedServiceIDs_.end()) return false;
+        matched = it->second;
+    }
+    bool again = false;
+    auto services = RegistryReader::driverServices();
+    for (io_service_t service : services) {
+        uint64_t id = 0;
+        if (RegistryReader::serialNumber(service) == serial &&
+            IORegistryEntryGetRegistryEntryID(service, &id) == kIOReturnSuccess && id == matched)
+            again = true;
+    }
+    RegistryReader::release(services);
+    return again;
 }
 
 bool USBWatcherHandler::hasDeviceService() const {
@@ -143,6 +169,10 @@ void USBWatcherHandler::clearDeviceService() { setDeviceService(IO_OBJECT_NULL);
 
 void USBWatcherHandler::reset() {
     clearDeviceService();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        matchedServiceIDs_.clear();
+    }
     deviceCnt = -1;
     webcamCnt = 0;
 }

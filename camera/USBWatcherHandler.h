@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <map>
 #include <mutex>
+#include <string>
 
 #include "platform/iokit/user/IOKitLib.h"
 
@@ -45,9 +47,13 @@ public:
 
 private:
     void withdrawUnnamedCamera(io_object_t device);
+    // Whether the driver service now carrying `serial` is the one whose match was handled last:
+    // the camera came back and was taken up before its departure reached this handler.
+    bool isMatchedAgain(const std::string& serial) const;
 
     mutable std::mutex lock_;
     io_service_t deviceService_ = IO_OBJECT_NULL;
+    std::map<std::string, uint64_t> matchedServiceIDs_;  // serial → registry ID of its last match
 };
 
 }  // namespace hvb
