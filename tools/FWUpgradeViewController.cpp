@@ -34,8 +34,8 @@ std::function<UpgradeServices()>& servicesFactory() {
 UpgradeServices makeServices() {
     UpgradeServices services = servicesFactory() ? servicesFactory()() : UpgradeServices::defaults();
     if (!services.startRedetection)
-        services.startRedetection = [](Redetection::Progress progress) {
-            HVBToolViewController::startRedetectionTimer(std::move(progress));
+        services.startRedetection = [](Redetection::Progress progress, std::function<bool()> upgraded) {
+            HVBToolViewController::startRedetectionTimer(std::move(progress), std::move(upgraded));
         };
     return services;
 }

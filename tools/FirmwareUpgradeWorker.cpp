@@ -11,6 +11,7 @@
 
 #include "camera/DeviceInfoManager.h"
 #include "camera/DeviceState.h"
+#include "camera/USBEventManager.h"
 #include "camera/UserClientTransport.h"
 #include "online/FirmwareManager.h"
 #include "platform/diskarb/DiskArbitration.h"
@@ -129,7 +130,11 @@ void FirmwareUpgradeWorker::setUpgradeBlock(const std::string& uid, bool on) {
         auto record = state.record(entry.key());
         if (!record) continue;
         const bool same = state.readRecord(record, [&](const DiskDriver_Parameter& r) { return r.UID == uid; });
-        if (same) state.updateRecord(record, [on](DiskDriver_Parameter& r) { r.isFWUpgradeBlock = on; });
+        if (!same) continue;
+        state.updateRecord(record, [on](DiskDriver_Parameter& r) { r.isFWUpgradeBlock = on; });
+        // The block kept the entry of a camera that left meanwhile; without it the camera would
+        // stay listed, and come back to its stale record when plugged in again.
+        if (!on) dispatch::mainQueue().async([key = entry.key()] { USBEventManager::shared().withdrawIfGone(key); });
     }
 }
 
@@ -183,16 +188,29 @@ int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
     foundation::print("Reboot begin");
     if (!sendStart(service, "HVB_FW_UPGRADE")) return reportUpgradeResult(UpgradeResult::commandFailed);
     dispatch::pause(kBeforeRedetectionPauseMs);
-    startCountdown();
+    startCountdown(camera->record.FWVersion);
     return reportUpgradeResult(UpgradeResult::started);
 }
 
-void FirmwareUpgradeWorker::startCountdown() {
+void FirmwareUpgradeWorker::startCountdown(const std::optional<std::string>& versionBefore) {
     if (!services_.startRedetection) return;
     auto countdown = listener_.countdown;
-    services_.startRedetection([countdown](int64_t tick) {
-        if (countdown) countdown(kCountdownTicks - tick);
-    });
+    std::shared_ptr<const ToolsCameraLink> link = link_;
+    services_.startRedetection(
+        [countdown](int64_t tick) {
+            if (countdown) countdown(kCountdownTicks - tick);
+        },
+        [link, uid = currentDeviceUID(), versionBefore] { return isOnNewFirmware(*link, uid, versionBefore); });
+}
+
+bool FirmwareUpgradeWorker::isOnNewFirmware(const ToolsCameraLink& link, const std::string& uid,
+                                            const std::optional<std::string>& before) {
+    auto camera = link.cameraWithUID(uid);
+    const std::optional<std::string> now = camera ? camera->record.FWVersion : std::nullopt;
+    if (now && !now->empty() && now != before) return true;
+    foundation::print("upgrade UID = " + uid + " came back on firmware " + now.value_or("?") + ", was " +
+                      before.value_or("?"));
+    return false;
 }
 
 int FirmwareUpgradeWorker::runLockedBranch(const ToolsCameraLink::Camera& camera, size_t position) {
@@ -228,7 +246,7 @@ int FirmwareUpgradeWorker::runLockedBranch(const ToolsCameraLink::Camera& camera
     link_->releaseService(service);
     service = 0;
     if (!sent) return reportUpgradeResult(UpgradeResult::lockedCommandFailed);
-    startCountdown();
+    startCountdown(camera.record.FWVersion);
     return reportUpgradeResult(UpgradeResult::started);
 }
 

@@ -41,8 +41,9 @@ struct UpgradeServices {
     std::vector<std::string> deviceModels;
     // The volume root of the camera with the UID; none when it has none mounted.
     std::function<std::optional<std::filesystem::path>(const std::string& uid)> volumeOf;
-    // Starts the wait for the camera of currentDeviceUID with the countdown as its progress.
-    std::function<void(Redetection::Progress)> startRedetection;
+    // Starts the wait for the camera of currentDeviceUID with the countdown as its progress; a
+    // camera that came back counts as upgraded only when `upgraded` holds.
+    std::function<void(Redetection::Progress, std::function<bool()> upgraded)> startRedetection;
     // The password check of the locked branch (100 ms after each check write, none after the read).
     std::function<bool(ToolsCameraLink&, io_service_t, const CommandDictionary&, const std::string&)> checkPassword;
 
@@ -74,6 +75,11 @@ public:
     // A fresh UID for a camera on old firmware; empty when the clock cannot be read.
     static std::string makeUpgradeUID(std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 
+    // True when the record of the camera with `uid` carries a firmware version other than
+    // `before`: a camera that refused the image comes back on its old firmware.
+    static bool isOnNewFirmware(const ToolsCameraLink& link, const std::string& uid,
+                                const std::optional<std::string>& before);
+
     // The package unpacked and its image (and, on old firmware, "HVBR4UID") on the volume of the
     // camera whose UID is `volumeUID`.
     bool prepareFirmwarePackage(bool oldFirmware, const std::string& uid, size_t modelPosition,
@@ -87,7 +93,7 @@ private:
     bool sendStart(io_service_t service, const std::string& command);
     bool checkThenCommand(io_service_t service, const std::string& command);
     void setUpgradeBlock(const std::string& uid, bool on);
-    void startCountdown();
+    void startCountdown(const std::optional<std::string>& versionBefore);
     int reportUpgradeResult(int code);
 
     const std::shared_ptr<ToolsCameraLink> link_;

@@ -442,10 +442,13 @@ void HVBToolViewController::reopenDialogWithResult(uint8_t result) {
     }
 }
 
-std::shared_ptr<Redetection> HVBToolViewController::startRedetectionTimer(Redetection::Progress progress) {
+std::shared_ptr<Redetection> HVBToolViewController::startRedetectionTimer(Redetection::Progress progress,
+                                                                         std::function<bool()> cameBackAsAsked) {
     return Redetection::start(toolsCameraLink(), currentDeviceUID(), std::move(progress),
-                              [](Redetection::Ending ending) {
-                                  const uint8_t result = ending == Redetection::Ending::found ? 1 : 2;
+                              [cameBackAsAsked = std::move(cameBackAsAsked)](Redetection::Ending ending) {
+                                  const bool success = ending == Redetection::Ending::found &&
+                                                       (!cameBackAsAsked || cameBackAsAsked());
+                                  const uint8_t result = success ? 1 : 2;
                                   dispatch::mainQueue().async([result] { reopenDialogWithResult(result); });
                               });
 }

@@ -96,8 +96,11 @@ public:
     // reset to default, firmware upgrade) by a fresh one showing `result` (1 success, 2 failure).
     static void reopenDialogWithResult(uint8_t result);
     // Waits for the camera of currentDeviceUID to come back after its reboot, then reopens the
-    // visible dialog with 1, or with 2 at tick 200. From any thread.
-    static std::shared_ptr<Redetection> startRedetectionTimer(Redetection::Progress progress = {});
+    // visible dialog with 1, or with 2 at tick 200. A camera that came back counts as success
+    // only when `cameBackAsAsked` (if given) also holds; it runs on the timer's queue. From any
+    // thread.
+    static std::shared_ptr<Redetection> startRedetectionTimer(Redetection::Progress progress = {},
+                                                              std::function<bool()> cameBackAsAsked = {});
 
 private:
     // `prepare` gets the UID of the camera chosen when the button was pressed: the unlock

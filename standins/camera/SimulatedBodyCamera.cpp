@@ -563,11 +563,12 @@ bool SimulatedBodyCamera::take(SimulatedCamera& session, uint8_t code, const std
                                std::span<const uint8_t> payload) {
     std::lock_guard<std::mutex> guard(lock_);
     writes_.push_back({name, code, std::vector<uint8_t>(payload.begin(), payload.end()), dispatch::Clock::now()});
-    // The upgrade's start form (one byte 1 in the block): lift the read-only lock, show the
-    // hidden storage; both after the right password was checked, and the camera re-enumerates.
+    // The upgrade's start form (one byte 1 in the block): "HVB_UNLOCK_READONLY" lifts the
+    // read-only lock, "HVB_HIDDENSTORAGE" hides the storage again; both after the right password
+    // was checked, and the camera re-enumerates. What was copied while open stays on the card.
     if ((name == "HVB_HIDDENSTORAGE" || name == "HVB_UNLOCK_READONLY") && payload.size() == 32 && payload[0] == 1) {
         if (password_ && passwordCandidate_ != password_) return false;
-        if (name == "HVB_UNLOCK_READONLY") hidden_ = false;
+        hidden_ = name == "HVB_HIDDENSTORAGE";
         pendingReturn_ = true;
         session.vanishAfterCommand(code);
         return true;

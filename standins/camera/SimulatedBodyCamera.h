@@ -168,7 +168,8 @@ private:
     bool staysAway_ = false;
     bool ignoresImage_ = false;
     bool firmwareRestart_ = false;  // the pending return is a reboot of the firmware
-    // At a reboot: an image "FW<model>.bin" on the volume root becomes the firmware, and
+    // At a firmware reboot, hidden storage or not (hiding only keeps the volume from the host):
+    // an image "FW<model>.bin" on the volume root becomes the firmware, and
     // "HVBR4UID" the UID of a camera on old firmware; both files are consumed. Under lock_.
     void applyUpgradeFiles();
     bool pendingReturn_ = false;  // the camera leaves because it reboots, and comes back

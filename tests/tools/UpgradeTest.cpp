@@ -274,8 +274,14 @@ TEST_F(Upgrade, LockedCameraGoesThroughTheWholeLockedBranch) {
     ASSERT_EQ(order.size(), 3u);
     EXPECT_EQ(order[0], "HVB_UNLOCK_READONLY");
     EXPECT_EQ(order[1], "HVB_HIDDENSTORAGE");
+    // The storage was hidden again before the reboot, so the camera comes back locked as it was.
+    EXPECT_TRUE(cam->isStorageLocked());
+    ASSERT_TRUE(waitUntil([&] { return versionOf(cam) == "1.6.02"; }));
     auto record = recordOf(cam);
     ASSERT_TRUE(record);
+    EXPECT_TRUE(hvb::DeviceState::shared().readRecord(record, [](const hvb::DiskDriver_Parameter& r) {
+        return r.isLockStatus.value_or(false);
+    }));
     EXPECT_FALSE(hvb::DeviceState::shared().readRecord(record, [](const hvb::DiskDriver_Parameter& r) {
         return r.isFWUpgradeBlock.value_or(false);
     }));
@@ -402,7 +408,7 @@ TEST_F(Upgrade, EveryStepsCodeOnALockedCamera) {
     cam->setStaysAwayAfterReboot(true);
     EXPECT_EQ(runWorker("secret1"), UpgradeResult::prepareFailed);
     cam->setStaysAwayAfterReboot(false);
-    // The record may outlive the camera while the upgrade blocked its removal.
+    // Plugged in again after it stayed away.
     ASSERT_TRUE(cam->attach(bus));
     settle(200);
     reselect();
@@ -426,7 +432,7 @@ TEST_F(Upgrade, EveryStepsCodeOnALockedCamera) {
     EXPECT_EQ(runWorker("secret1"), UpgradeResult::secondWaitFailed);
     hookLink->beforeCommand = {};
     cam->setStaysAwayAfterReboot(false);
-    // The record may outlive the camera while the upgrade blocked its removal.
+    // Plugged in again after it stayed away.
     ASSERT_TRUE(cam->attach(bus));
     settle(200);
     reselect();
@@ -456,7 +462,7 @@ TEST_F(Upgrade, ImageLandsOnlyOnTheSelectedCamerasVolume) {
     b->setRebootDownTime(300);
     select(b);
     auto s = services();
-    s.startRedetection = [](hvb::Redetection::Progress) {};
+    s.startRedetection = [](hvb::Redetection::Progress, std::function<bool()>) {};
     EXPECT_EQ(runWorker(s), UpgradeResult::started);
     EXPECT_TRUE(fs::exists(root / "vol 'b' \"q\" $(touch x) `touch y`" / "FWHVBR7.bin"));
     EXPECT_FALSE(fs::exists(root / "vol a" / "FWHVBR7.bin"));
