@@ -1,6 +1,7 @@
 #include "camera/USBWatcherHandler.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "camera/DeviceState.h"
 #include "camera/RegistryReader.h"
@@ -115,9 +116,19 @@ void USBWatcherHandler::driverServiceMatched(io_service_t service) {
     if (created) postStatusDidGet();
     setDeviceService(service);
     uint64_t id = 0;
+    std::optional<uint64_t> previous;
     if (IORegistryEntryGetRegistryEntryID(service, &id) == kIOReturnSuccess) {
         std::lock_guard<std::mutex> guard(lock_);
+        if (auto it = matchedServiceIDs_.find(*serial); it != matchedServiceIDs_.end()) previous = it->second;
         matchedServiceIDs_[*serial] = id;
+    }
+    // A camera that came back before its departure was handled still has its old entry: that
+    // goes first (a held one stays, as through a departure), so the camera is read afresh.
+    if (previous && *previous != id && *serial != kPlaceholderSerialNumber) {
+        const auto entries = DeviceState::shared().deviceEntryList();
+        const bool listed = std::any_of(entries.begin(), entries.end(),
+                                        [&](const DeviceEntry& e) { return e.serialNumber == *serial; });
+        if (listed) USBEventManager::shared().removeDevice(IO_OBJECT_NULL, *serial);
     }
     USBEventManager::shared().addDevice(service, deviceCnt.load(), *serial);
 }

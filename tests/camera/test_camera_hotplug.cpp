@@ -5,6 +5,9 @@
 #include "camera/NvUSBcmd.h"
 #include "camera/USBEventManager.h"
 
+#include <chrono>
+#include <thread>
+
 using namespace camtest;
 
 namespace {
@@ -102,27 +105,32 @@ TEST_F(HotPlug, AFormatOrUpgradeHoldsTheCameraThroughItsUnplug) {
     EXPECT_EQ(state().PlugInDeviceCnt.load(), 2);
 }
 
-TEST_F(HotPlug, ADepartureHandledAfterTheCameraCameBackLeavesTheNewCameraListed) {
+TEST_F(HotPlug, ACameraMatchedAgainBeforeItsDepartureIsReadAfreshAndStaysListed) {
     startWatcher();
     auto camera = bringUp(profile("HVBR7", "1.6.01"));
     settle();
-    // The departure of the camera's previous connection, delivered after its new match.
-    io_iterator_t iterator = IO_OBJECT_NULL;
-    ASSERT_EQ(IOServiceGetMatchingServices(kIOMainPortDefault, IOServiceMatching("IOUSBDevice"), &iterator),
-              kIOReturnSuccess);
-    io_object_t usbDevice = IO_OBJECT_NULL;
-    while (io_object_t candidate = IOIteratorNext(iterator)) {
-        auto info = hvb::USBWatcher::makeUSBDevice(candidate);
-        if (!usbDevice && info && info->serialNr == camera->serialNumber()) usbDevice = candidate;
-        else IOObjectRelease(candidate);
+    // It leaves and comes back while the main loop is busy; its new match is handled first.
+    camera->detach();
+    camera->setLabel("Back again");
+    ASSERT_TRUE(camera->attach(bus));
+    io_service_t service = 0;
+    for (int i = 0; i < 500 && !service; ++i) {
+        service = hvb::DeviceInfoManager::shared().driverService(camera->serialNumber());
+        if (!service) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    IOObjectRelease(iterator);
-    ASSERT_NE(usbDevice, IO_OBJECT_NULL);
-    hvb::USBWatcherHandler::shared().usbDeviceRemoved(usbDevice);
-    IOObjectRelease(usbDevice);
-    EXPECT_TRUE(sawLine("Back already = " + camera->serialNumber()));
+    ASSERT_NE(service, 0u);
+    hvb::USBWatcherHandler::shared().driverServiceMatched(service);
+    IOObjectRelease(service);
+    ASSERT_NE(recordOf(camera->serialNumber()), nullptr);
+    EXPECT_EQ(recordOf(camera->serialNumber())->UserLabel, "Back again");
     EXPECT_EQ(state().deviceEntryList().size(), 1u);
-    EXPECT_NE(recordOf(camera->serialNumber()), nullptr);
+
+    // Then the old departure, the new arrival and the match again, in the loop's order.
+    ASSERT_TRUE(runUntil([&] { return countLines("Back already = ") == 1; }));
+    settle();
+    EXPECT_EQ(state().deviceEntryList().size(), 1u);
+    ASSERT_NE(recordOf(camera->serialNumber()), nullptr);
+    EXPECT_EQ(recordOf(camera->serialNumber())->UserLabel, "Back again");
     EXPECT_NE(state().findModel(camera->serialNumber()), nullptr);
     EXPECT_EQ(state().PlugInDeviceCnt.load(), 1);
     EXPECT_TRUE(hvb::USBWatcherHandler::shared().hasDeviceService());
