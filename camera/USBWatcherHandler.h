@@ -3,8 +3,8 @@
 // webcam-mode counts, and the hand-over of each new driver service to the event manager.
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 

@@ -10,9 +10,9 @@
 #include <QPushButton>
 #include <QString>
 
+#include "camera/CommandTables.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/dispatch/Dispatch.h"
-#include "camera/CommandTables.h"
 #include "tools/CameraSteps.h"
 
 
