@@ -9,11 +9,11 @@
 
 namespace hvb::dialogparts {
 
-void dialogBody(QWidget* dialog, int width) {
+void dialogBody(QWidget* dialog, int width, int grey) {
     dialog->setFixedWidth(width);
     dialog->setAutoFillBackground(true);
     QPalette palette = dialog->palette();
-    palette.setColor(QPalette::Window, QColor(236, 236, 236));
+    palette.setColor(QPalette::Window, QColor(grey, grey, grey));
     dialog->setPalette(palette);
 }
 

@@ -11,8 +11,8 @@ class HandCursorNSTextField;
 
 namespace dialogparts {
 
-// The dialogs' body: a fixed width on the light grey they all share.
-void dialogBody(QWidget* dialog, int width);
+// The dialogs' body: a fixed width on their light grey (the upgrade and clock dialogs use 227).
+void dialogBody(QWidget* dialog, int width, int grey = 236);
 // A square place where a picture and a busy spinner take turns (the spinner starts hidden).
 QWidget* iconPlace(QWidget* parent, int size, int spinnerDiameter, QLabel*& image, BusySpinner*& spinner);
 // A bold plain-text title `extraPoints` above the base size.

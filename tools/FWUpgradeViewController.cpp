@@ -1,6 +1,5 @@
 #include "tools/FWUpgradeViewController.h"
 
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
@@ -15,6 +14,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "tools/BusySpinner.h"
+#include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/ToolsCameraLink.h"
@@ -50,57 +50,36 @@ FWUpgradeViewController::FWUpgradeViewController(QWidget* parent) : appkit::View
 }
 
 void FWUpgradeViewController::loadView() {
-    setFixedWidth(440);
+    dialogparts::dialogBody(this, 440, 227);
     setMinimumHeight(160);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, QColor(227, 227, 227));
-    setPalette(palette);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(24, 20, 24, 16);
     outer->setSpacing(16);
     auto* row = new QHBoxLayout();
     row->setSpacing(18);
-    auto* iconPlace = new QWidget(this);
-    iconPlace->setFixedSize(kIconSize, kIconSize);
-    auto* iconGrid = new QGridLayout(iconPlace);
-    iconGrid->setContentsMargins(0, 0, 0, 0);
-    FWUpgradeImage = new QLabel(iconPlace);
-    FWUpgradeImage->setAlignment(Qt::AlignCenter);
-    FWUpgradeProgress = new BusySpinner(iconPlace, 36);
-    FWUpgradeProgress->setVisible(false);
-    iconGrid->addWidget(FWUpgradeImage, 0, 0, Qt::AlignCenter);
-    iconGrid->addWidget(FWUpgradeProgress, 0, 0, Qt::AlignCenter);
-    row->addWidget(iconPlace, 0, Qt::AlignTop);
+    QLabel* image = nullptr;
+    BusySpinner* spinner = nullptr;
+    row->addWidget(dialogparts::iconPlace(this, kIconSize, 36, image, spinner), 0, Qt::AlignTop);
+    FWUpgradeImage = image;
+    FWUpgradeProgress = spinner;
 
     auto* texts = new QVBoxLayout();
     texts->setSpacing(8);
-    FWUpgradeTitle = new QLabel(this);
-    FWUpgradeTitle->setTextFormat(Qt::PlainText);
-    QFont titleFont = FWUpgradeTitle->font();
-    titleFont.setBold(true);
-    titleFont.setPointSizeF(titleFont.pointSizeF() + 2);
-    FWUpgradeTitle->setFont(titleFont);
-    FWUpgradeQuestion = new QLabel(this);
-    FWUpgradeQuestion->setTextFormat(Qt::PlainText);  // the version comes from the web
-    FWUpgradeQuestion->setWordWrap(true);
+    FWUpgradeTitle = dialogparts::titleLabel(this, 2, false);
+    FWUpgradeQuestion = dialogparts::textLabel(this);  // plain text: the version comes from the web
     texts->addWidget(FWUpgradeTitle);
     texts->addWidget(FWUpgradeQuestion);
     texts->addStretch(1);
     row->addLayout(texts, 1);
     outer->addLayout(row, 1);
 
-    auto* buttons = new QHBoxLayout();
-    buttons->addStretch(1);
-    buttonCancel = new QPushButton(this);
-    buttonCancel->setMinimumWidth(90);
-    buttonOK = new QPushButton(this);
-    buttonOK->setMinimumWidth(90);
+    QPushButton* cancel = nullptr;
+    QPushButton* ok = nullptr;
+    outer->addLayout(dialogparts::buttonRow(this, cancel, ok));
+    buttonCancel = cancel;
+    buttonOK = ok;
     buttonOK->setDefault(true);
-    buttons->addWidget(buttonCancel);
-    buttons->addWidget(buttonOK);
-    outer->addLayout(buttons);
     connect(buttonOK, &QPushButton::clicked, this, [this] { buttonOK_Click(); });
     connect(buttonCancel, &QPushButton::clicked, this, [this] { buttonCancel_Click(); });
 }

@@ -4,13 +4,13 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
-#include <QGridLayout>
 #include <QVBoxLayout>
 
 #include "app/LocalizedString.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
 #include "tools/BusySpinner.h"
+#include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
 #include "tools/SyncTimeWorker.h"
 #include "tools/ToolsCameraLink.h"
@@ -29,12 +29,8 @@ SyncTimeViewController::SyncTimeViewController(QWidget* parent) : appkit::ViewCo
 }
 
 void SyncTimeViewController::loadView() {
-    setFixedWidth(440);
+    dialogparts::dialogBody(this, 440, 227);
     setMinimumHeight(150);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, QColor(227, 227, 227));
-    setPalette(palette);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(24, 20, 24, 16);
@@ -42,48 +38,32 @@ void SyncTimeViewController::loadView() {
     auto* row = new QHBoxLayout();
     row->setSpacing(18);
     // The spinner and the outcome icon share one place.
-    auto* iconPlace = new QWidget(this);
-    iconPlace->setFixedSize(kIconSize, kIconSize);
-    auto* iconGrid = new QGridLayout(iconPlace);
-    iconGrid->setContentsMargins(0, 0, 0, 0);
-    SyncTimeImage = new QLabel(iconPlace);
-    SyncTimeImage->setAlignment(Qt::AlignCenter);
-    SyncTimeProgress = new BusySpinner(iconPlace, 36);
-    iconGrid->addWidget(SyncTimeImage, 0, 0, Qt::AlignCenter);
-    iconGrid->addWidget(SyncTimeProgress, 0, 0, Qt::AlignCenter);
-    row->addWidget(iconPlace, 0, Qt::AlignTop);
+    QLabel* image = nullptr;
+    BusySpinner* spinner = nullptr;
+    row->addWidget(dialogparts::iconPlace(this, kIconSize, 36, image, spinner), 0, Qt::AlignTop);
+    SyncTimeImage = image;
+    SyncTimeProgress = spinner;
 
     auto* texts = new QVBoxLayout();
     texts->setSpacing(8);
-    SyncTimeTitle = new QLabel(this);
-    SyncTimeTitle->setTextFormat(Qt::PlainText);
-    SyncTimeTitle->setWordWrap(true);
-    QFont titleFont = SyncTimeTitle->font();
-    titleFont.setBold(true);
-    titleFont.setPointSizeF(titleFont.pointSizeF() + 2);
-    SyncTimeTitle->setFont(titleFont);
-    SyncTimeMessage = new QLabel(this);
-    SyncTimeMessage->setTextFormat(Qt::PlainText);  // the clock comes from the camera
-    SyncTimeMessage->setWordWrap(true);
+    SyncTimeTitle = dialogparts::titleLabel(this, 2, true);
+    SyncTimeMessage = dialogparts::textLabel(this);  // plain text: the clock comes from the camera
     texts->addWidget(SyncTimeTitle);
     texts->addWidget(SyncTimeMessage);
     texts->addStretch(1);
     row->addLayout(texts, 1);
     outer->addLayout(row, 1);
 
-    auto* buttons = new QHBoxLayout();
-    buttons->addStretch(1);
-    buttonCancel = new QPushButton(this);
+    QPushButton* cancel = nullptr;
+    QPushButton* ok = nullptr;
+    outer->addLayout(dialogparts::buttonRow(this, cancel, ok));
+    buttonCancel = cancel;
+    buttonOK = ok;
     buttonCancel->setVisible(false);
-    buttonOK = new QPushButton(this);
-    buttonOK->setMinimumWidth(90);
     // The dialog keeps its size while the button is hidden.
     QSizePolicy keep = buttonOK->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     buttonOK->setSizePolicy(keep);
-    buttons->addWidget(buttonCancel);
-    buttons->addWidget(buttonOK);
-    outer->addLayout(buttons);
     connect(buttonOK, &QPushButton::clicked, this, [this] { buttonOK_Click(); });
 }
 
