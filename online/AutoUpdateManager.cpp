@@ -1,12 +1,6 @@
 #include "online/AutoUpdateManager.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
@@ -15,6 +9,7 @@
 #include "online/Google4Analytics.h"
 #include "online/OnlineConfig.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 
@@ -26,40 +21,6 @@ std::atomic<bool> gInternetAvailable{false};
 constexpr const char* kEventName = "Software_Update";
 
 void logToolbox(const std::string& text) { foundation::systemLog("HVB_TOOLBOX " + text); }
-
-// Written beside the target and renamed over it, so the file is never seen half written.
-// Returns the error's text, or nothing on success.
-std::optional<std::string> writeAtomically(const std::filesystem::path& file, const std::string& bytes) {
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    if (ec) return "cannot create " + file.parent_path().string() + ": " + ec.message();
-    std::string pattern = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) return "cannot create a temporary file for " + file.string() + ": " + std::strerror(errno);
-    const std::filesystem::path temp = pattern;
-    const char* data = bytes.data();
-    size_t left = bytes.size();
-    int error = 0;
-    while (left > 0) {
-        const ssize_t w = ::write(fd, data, left);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        data += w;
-        left -= static_cast<size_t>(w);
-    }
-    if (!error && ::fchmod(fd, 0644) != 0) error = errno;
-    if (!error && ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && !error) error = errno;
-    if (!error) {
-        std::filesystem::rename(temp, file, ec);
-        if (!ec) return std::nullopt;
-    }
-    std::filesystem::remove(temp, ec);
-    return "cannot write " + file.string() + ": " + std::strerror(error ? error : EIO);
-}
 
 std::string localizedText(const AutoUpdateManager::Hooks& hooks, const char* table, const char* key) {
     return hooks.localized ? hooks.localized(table, key) : std::string(key);
@@ -136,7 +97,8 @@ void AutoUpdateManager::handleAppcastResponse(const net::DataResult& reply) {
 
     const std::filesystem::path file = appcastFile();
     if (file.empty()) return;
-    if (const auto error = writeAtomically(file, appcast->get<std::string>())) logToolbox(*error);
+    if (const auto error = foundation::writeFileAtomically(file, appcast->get<std::string>(), 0644))
+        logToolbox(*error);
 
     if (services::Updater* updater = services::Updater::shared()) {
         updater->setFeedURL(file);

@@ -231,24 +231,4 @@ bool copyImageToVolume(const fs::path& image, const fs::path& volumeRoot) {
     return true;
 }
 
-bool writeFileAtomically(const fs::path& file, const std::string& text) {
-    const fs::path partial = file.string() + ".part";
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::error_code ec;
-            fs::remove(partial, ec);
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(partial, file, ec);
-    if (!ec) return true;
-    fs::remove(partial, ec);
-    return false;
-}
-
 }  // namespace hvb

@@ -57,7 +57,4 @@ UnpackResult unpackFirmwarePackage(const std::filesystem::path& package, const s
 // true only when the data and size there equal the source's.
 bool copyImageToVolume(const std::filesystem::path& image, const std::filesystem::path& volumeRoot);
 
-// Writes `text` to `file` through a temporary name in the same folder.
-bool writeFileAtomically(const std::filesystem::path& file, const std::string& text);
-
 }  // namespace hvb

@@ -15,6 +15,7 @@
 #include "camera/UserClientTransport.h"
 #include "online/FirmwareManager.h"
 #include "platform/diskarb/DiskArbitration.h"
+#include "platform/foundation/AtomicFile.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "tools/CameraSteps.h"
@@ -281,9 +282,11 @@ bool FirmwareUpgradeWorker::prepareFirmwarePackage(bool oldFirmware, const std::
     }
     if (!copyImageToVolume(unpacked.image, *volume)) return false;
     foundation::print("copied " + imageName + " to " + volume->string());
-    if (oldFirmware && !writeFileAtomically(*volume / "HVBR4UID", uid)) {
-        foundation::print("cannot write HVBR4UID on " + volume->string());
-        return false;
+    if (oldFirmware) {
+        if (auto error = foundation::writeFileAtomically(*volume / "HVBR4UID", uid)) {
+            foundation::print(*error);
+            return false;
+        }
     }
     return true;
 }

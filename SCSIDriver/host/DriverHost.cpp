@@ -17,6 +17,7 @@
 #include "SCSIDriver/host/SimulationBackend.h"
 #include "platform/devices/linux/LinuxCameraBus.h"
 #include "platform/devices/linux/UdevMonitor.h"
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Log.h"
 #include "platform/iokit/kern/IOLib.h"
 #include "platform/iokit/link/SocketLink.h"
@@ -68,24 +69,9 @@ private:
     int token_ = 0;
 };
 
-// Written beside its final name and renamed into place; neither name is followed as a link
-// (rename replaces a link at the final name rather than writing through it).
+// Written beside its final name and renamed into place, never through a link.
 bool writePidFile(const fs::path& path) {
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    fs::path temporary = path;
-    temporary += ".new";
-    ::unlink(temporary.c_str());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const std::string text = std::to_string(::getpid()) + "\n";
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (::close(fd) != 0 || !written) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    fs::rename(temporary, path, ec);
-    return !ec;
+    return !foundation::writeFileAtomically(path, std::to_string(::getpid()) + "\n", 0644);
 }
 
 // In the daemon, the parent waits for the child to say whether it serves.

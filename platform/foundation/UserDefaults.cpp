@@ -1,17 +1,12 @@
 #include "platform/foundation/UserDefaults.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <system_error>
 
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 
@@ -52,44 +47,10 @@ struct UserDefaults::Impl {
                   (ec ? " failed: " + ec.message() : std::string()));
     }
 
-    // Written to a temporary file in the same folder and renamed over the old one, so a crash
-    // never leaves a half-written file. Caller holds the lock.
+    // Replaced whole, so a crash never leaves a half-written file. Caller holds the lock.
     void save() {
-        std::error_code ec;
-        std::filesystem::path dir = file.parent_path();
-        if (!dir.empty()) std::filesystem::create_directories(dir, ec);
-        static std::atomic<unsigned> counter{0};
-        std::filesystem::path temp = file;
-        temp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
         std::string text = values.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            systemLog("UserDefaults: cannot write " + temp.string() + ": " + std::strerror(errno));
-            return;
-        }
-        const char* p = text.data();
-        size_t left = text.size();
-        bool ok = true;
-        while (left > 0) {
-            ssize_t n = ::write(fd, p, left);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                ok = false;
-                break;
-            }
-            p += n;
-            left -= static_cast<size_t>(n);
-        }
-        if (ok && ::fsync(fd) != 0) ok = false;
-        if (::close(fd) != 0) ok = false;
-        if (ok) {
-            std::filesystem::rename(temp, file, ec);
-            ok = !ec;
-        }
-        if (!ok) {
-            systemLog("UserDefaults: cannot save " + file.string());
-            std::filesystem::remove(temp, ec);
-        }
+        if (auto error = writeFileAtomically(file, text, 0600)) systemLog("UserDefaults: " + *error);
     }
 
     template <class F>
