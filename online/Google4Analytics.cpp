@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "online/OnlineConfig.h"
+#include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/Process.h"
@@ -135,6 +136,11 @@ std::string Google4Analytics::collectURL() {
 }
 
 void Google4Analytics::sendEvent(const std::string& name, const std::optional<Params>& params) {
+    // Building an event runs helper programs for the machine's facts: the GUI thread hands it on.
+    if (dispatch::isMainThread() && dispatch::mainEventLoopRunning()) {
+        dispatch::globalQueue(dispatch::QoS::utility).async([name, params] { sendEvent(name, params); });
+        return;
+    }
     const std::string url = collectURL();
     if (!net::isValidURL(url)) return;
     const json body = params ? makeEventPayload(name, *params) : sendMacInfo();

@@ -163,9 +163,7 @@ void SettingsViewController::viewDidLoad() {
 }
 
 void SettingsViewController::viewWillAppear() {
-    // The report runs helper programs; never on the GUI thread.
-    auto link = link_;
-    dispatch::globalQueue().async([link] { link->logScreen("Settings", "SettingsViewController"); });
+    link_->logScreen("Settings", "SettingsViewController");
     reloadSettingPage();
     if (!statusToken_) {
         QPointer<SettingsViewController> self(this);
