@@ -30,7 +30,7 @@ std::string readText(io_service_t service, uint8_t cmd, bool& success) {
     return text.value_or("");
 }
 
-// Every part between "-", empty ones kept.
+// The head of a read's log line: which service and which command.
 std::string prefixLine(io_service_t service, uint8_t cmd) {
     return "service = " + std::to_string(service) + ", cmd = " + std::to_string(cmd);
 }

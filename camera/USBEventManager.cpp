@@ -122,29 +122,7 @@ void USBEventManager::removeDevice(io_object_t object, const std::string& serial
         }
         if (index < 0) return;
         gone = entries[static_cast<size_t>(index)];
-
-        SNBSD2DevicePar_Block.wait();
-        state.removeRecord(gone->key());
-        postStatusDidGet();
-        SNBSD2DevicePar_Block.signal();
-
-        trDevice_Block.wait();
-        state.withLists([&](DeviceState::Lists& lists) {
-            auto& list = lists.deviceEntryList;
-            auto it = std::find(list.begin(), list.end(), *gone);
-            if (it != list.end()) list.erase(it);
-        });
-        trDevice_Block.signal();
-
-        if (state.PlugInDeviceCnt.load() > 0) {
-            PlugInDeviceCnt_Block.wait();
-            if (state.PlugInDeviceCnt.load() > 0) state.PlugInDeviceCnt -= 1;
-            PlugInDeviceCnt_Block.signal();
-        }
-
-        trDevice_Block.wait();
-        state.withLists([&](DeviceState::Lists& lists) { renumber(lists.deviceEntryList, gone->driverIndex); });
-        trDevice_Block.signal();
+        withdrawEntry(*gone);
         return;
     }
 
@@ -186,6 +164,32 @@ void USBEventManager::removeDevice(io_object_t object, const std::string& serial
     trDevice_Block.signal();
 }
 
+void USBEventManager::withdrawEntry(const DeviceEntry& gone) {
+    auto& state = DeviceState::shared();
+    SNBSD2DevicePar_Block.wait();
+    state.removeRecord(gone.key());
+    postStatusDidGet();
+    SNBSD2DevicePar_Block.signal();
+
+    trDevice_Block.wait();
+    state.withLists([&](DeviceState::Lists& lists) {
+        auto& list = lists.deviceEntryList;
+        auto it = std::find(list.begin(), list.end(), gone);
+        if (it != list.end()) list.erase(it);
+    });
+    trDevice_Block.signal();
+
+    if (state.PlugInDeviceCnt.load() > 0) {
+        PlugInDeviceCnt_Block.wait();
+        if (state.PlugInDeviceCnt.load() > 0) state.PlugInDeviceCnt -= 1;
+        PlugInDeviceCnt_Block.signal();
+    }
+
+    trDevice_Block.wait();
+    state.withLists([&](DeviceState::Lists& lists) { renumber(lists.deviceEntryList, gone.driverIndex); });
+    trDevice_Block.signal();
+}
+
 void USBEventManager::withdrawIfGone(const std::string& key) {
     auto& state = DeviceState::shared();
     std::optional<DeviceEntry> entry;
@@ -195,16 +199,17 @@ void USBEventManager::withdrawIfGone(const std::string& key) {
     auto record = state.record(key);
     if (record && state.readRecord(record, [](const DiskDriver_Parameter& r) { return r.isBlockedForRemoval(); }))
         return;
-    if (entry->serialNumber == kPlaceholderSerialNumber) {
+    const bool placeholder = entry->serialNumber == kPlaceholderSerialNumber;
+    if (placeholder) {
         auto present = listPlaceholderBSDNames();
         if (std::find(present.begin(), present.end(), entry->bsdName) != present.end()) return;
-        foundation::systemLog("Withdraw after block = " + foundation::escapedForLog(entry->bsdName));
-        removeDevice(IO_OBJECT_NULL, entry->serialNumber);
+    } else if (isOnBus(entry->serialNumber)) {
         return;
     }
-    if (isOnBus(entry->serialNumber)) return;
-    foundation::systemLog("Withdraw after block = " + foundation::escapedForLog(entry->serialNumber));
-    removeDevice(IO_OBJECT_NULL, entry->serialNumber);
+    foundation::systemLog("Withdraw after block = " +
+                          foundation::escapedForLog(placeholder ? entry->bsdName : entry->serialNumber));
+    // This entry, not whichever one a search by serial number or missing disk would find first.
+    withdrawEntry(*entry);
 }
 
 bool USBEventManager::isOnBus(const std::string& serialNumber) {

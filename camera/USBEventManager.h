@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/dispatch/Dispatch.h"
+#include "camera/DeviceState.h"
 #include "platform/iokit/user/IOKitLib.h"
 
 namespace hvb {
@@ -31,6 +32,10 @@ public:
 
     std::vector<std::string> listPlaceholderBSDNames();
     std::vector<std::string> listDriverSerialNumbers();
+
+private:
+    // Drops the entry and its record, counts it out and renumbers the ones after it.
+    void withdrawEntry(const DeviceEntry& gone);
 };
 
 // "BSD Name" below the entry; a few attempts with short pauses (about one second in all) while

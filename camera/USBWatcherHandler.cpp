@@ -14,12 +14,19 @@ namespace hvb {
 
 namespace {
 
+bool hasSerial(const USBDevice& info) { return info.serialNr && !info.serialNr->empty(); }
+
 // A camera is a device named "HVB..." that has a serial number (absent or empty: none).
+bool isNamedCamera(const USBDevice& info) { return info.name.find("HVB") != std::string::npos && hasSerial(info); }
+
 std::shared_ptr<USBDevice> cameraDescription(io_object_t device) {
     auto info = USBWatcher::makeUSBDevice(device);
-    if (!info || info->name.find("HVB") == std::string::npos) return nullptr;
-    if (!info->serialNr || info->serialNr->empty()) return nullptr;
-    return info;
+    return info && isNamedCamera(*info) ? info : nullptr;
+}
+
+bool isListed(const std::string& serial) {
+    const auto entries = DeviceState::shared().deviceEntryList();
+    return std::any_of(entries.begin(), entries.end(), [&](const DeviceEntry& e) { return e.serialNumber == serial; });
 }
 
 }  // namespace
@@ -54,9 +61,10 @@ void USBWatcherHandler::usbDeviceAdded(io_object_t device) {
 }
 
 void USBWatcherHandler::usbDeviceRemoved(io_object_t device) {
-    auto info = cameraDescription(device);
-    if (!info) {
-        withdrawUnnamedCamera(device);
+    auto info = USBWatcher::makeUSBDevice(device);
+    if (!info) return;
+    if (!isNamedCamera(*info)) {
+        withdrawUnnamedCamera(*info, device);
         return;
     }
     const std::string serial = *info->serialNr;
@@ -71,41 +79,32 @@ void USBWatcherHandler::usbDeviceRemoved(io_object_t device) {
         foundation::systemLog(foundation::escapedForLog(info->name));
         return;
     }
+    withdraw(device, serial, !webcam);
+    if (webcam) webcamCnt -= 1;
+    else deviceCnt -= 1;
+    foundation::systemLog(foundation::escapedForLog(info->name));
+}
+
+void USBWatcherHandler::withdraw(io_object_t device, const std::string& serial, bool listed) {
     auto model = DeviceState::shared().findModel(serial);
     if (model && !model->isModeChanging) {
         DeviceState::shared().removeModels(serial);
         postStatusDidGet();
     }
     clearDeviceService();
-    if (webcam) {
-        webcamCnt -= 1;
-    } else {
-        USBEventManager::shared().removeDevice(device, serial);
-        deviceCnt -= 1;
-    }
-    foundation::systemLog(foundation::escapedForLog(info->name));
+    if (listed) USBEventManager::shared().removeDevice(device, serial);
 }
 
 // The driver matches by vendor and product, not by name: a camera whose product name lacks
 // "HVB" is brought up all the same, so it is withdrawn all the same. Its arrival was not
 // counted, so neither is its departure.
-void USBWatcherHandler::withdrawUnnamedCamera(io_object_t device) {
-    auto info = USBWatcher::makeUSBDevice(device);
-    if (!info || !info->serialNr || info->serialNr->empty() || info->productId == kWebcamProductID) return;
-    const std::string serial = *info->serialNr;
-    auto& state = DeviceState::shared();
-    auto model = state.findModel(serial);
-    const auto entries = state.deviceEntryList();
-    const bool entered = std::any_of(entries.begin(), entries.end(),
-                                     [&](const DeviceEntry& e) { return e.serialNumber == serial; });
-    if (!model && !entered) return;
-    if (model && !model->isModeChanging) {
-        state.removeModels(serial);
-        postStatusDidGet();
-    }
-    clearDeviceService();
-    if (entered) USBEventManager::shared().removeDevice(device, serial);
-    foundation::systemLog(foundation::escapedForLog(info->name));
+void USBWatcherHandler::withdrawUnnamedCamera(const USBDevice& info, io_object_t device) {
+    if (!hasSerial(info) || info.productId == kWebcamProductID) return;
+    const std::string serial = *info.serialNr;
+    const bool listed = isListed(serial);
+    if (!listed && !DeviceState::shared().findModel(serial)) return;
+    withdraw(device, serial, listed);
+    foundation::systemLog(foundation::escapedForLog(info.name));
 }
 
 void USBWatcherHandler::driverServiceMatched(io_service_t service) {
@@ -124,12 +123,8 @@ void USBWatcherHandler::driverServiceMatched(io_service_t service) {
     }
     // A camera that came back before its departure was handled still has its old entry: that
     // goes first (a held one stays, as through a departure), so the camera is read afresh.
-    if (previous && *previous != id && *serial != kPlaceholderSerialNumber) {
-        const auto entries = DeviceState::shared().deviceEntryList();
-        const bool listed = std::any_of(entries.begin(), entries.end(),
-                                        [&](const DeviceEntry& e) { return e.serialNumber == *serial; });
-        if (listed) USBEventManager::shared().removeDevice(IO_OBJECT_NULL, *serial);
-    }
+    if (previous && *previous != id && *serial != kPlaceholderSerialNumber && isListed(*serial))
+        USBEventManager::shared().removeDevice(IO_OBJECT_NULL, *serial);
     USBEventManager::shared().addDevice(service, deviceCnt.load(), *serial);
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "camera/USBDevice.h"
 #include "platform/iokit/user/IOKitLib.h"
 
 namespace hvb {
@@ -46,7 +47,10 @@ public:
     void reset();
 
 private:
-    void withdrawUnnamedCamera(io_object_t device);
+    void withdrawUnnamedCamera(const USBDevice& info, io_object_t device);
+    // Forgets the camera's model (unless it is changing mode) and the matched service, and
+    // withdraws its entry when it has one.
+    void withdraw(io_object_t device, const std::string& serial, bool listed);
     // Whether the driver service now carrying `serial` is the one whose match was handled last:
     // the camera came back and was taken up before its departure reached this handler.
     bool isMatchedAgain(const std::string& serial) const;

@@ -246,8 +246,6 @@ void setMainThreadCommandCheck(MainThreadCommandCheck action) {
     gMainThreadCommandLogged.store(false);
 }
 
-MainThreadCommandCheck mainThreadCommandCheck() { return gMainThreadCheck.load(); }
-
 MainThreadCommandsAllowed::MainThreadCommandsAllowed() { ++tAllowedDepth; }
 MainThreadCommandsAllowed::~MainThreadCommandsAllowed() { --tAllowedDepth; }
 

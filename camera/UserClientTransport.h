@@ -72,7 +72,6 @@ constexpr MainThreadCommandCheck kDefaultMainThreadCommandCheck = MainThreadComm
 constexpr MainThreadCommandCheck kDefaultMainThreadCommandCheck = MainThreadCommandCheck::abort;
 #endif
 void setMainThreadCommandCheck(MainThreadCommandCheck action);
-MainThreadCommandCheck mainThreadCommandCheck();
 
 // Within its scope, commands on the main thread pass the check: the hot-plug watcher reads a
 // new camera in its main-thread callback, as the system is built to.

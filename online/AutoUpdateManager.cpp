@@ -58,7 +58,7 @@ std::optional<net::Request> AutoUpdateManager::makeAppcastRequest() const {
     const Hooks h = hooks();
     const nlohmann::ordered_json body = {
         {"tag", "macos"}, {"category", "HVB"}, {"lang", makeLanguageText(h.preferredLanguages, h.countryCode)}};
-    const std::string url = onlineconfig::apiBase() + kVersionPath;
+    const std::string url = onlineconfig::apiBase() + onlineconfig::kVersionPath;
     if (!net::isValidURL(url)) return std::nullopt;
     net::Request req;
     req.method = "POST";

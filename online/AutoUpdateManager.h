@@ -33,7 +33,6 @@ public:
         std::string countryCode;
     };
 
-    static constexpr const char* kVersionPath = "/v1/api/get/version";
     static constexpr const char* kAppcastFileName = "appcast.xml";
     static constexpr int64_t kRequestTimeoutMs = 60000;
 

@@ -23,7 +23,6 @@ namespace {
 using json = nlohmann::json;
 namespace fs = std::filesystem;
 
-constexpr const char* kVersionPath = "/v1/api/get/version";
 constexpr const char* kGenerateLinkPath = "/v1/api/generateLink";
 constexpr const char* kReleaseNoteFile = "ReleaseNote.json";
 
@@ -221,7 +220,7 @@ Result<VersionResponse> FirmwareManager::fetchVersionInfo(const std::string& tar
     std::string encodeError;
     const auto encoded = encodeBody(body, encodeError);
     if (!encoded) return CommonError::jsonParsingError(encodeError);
-    const net::DataResult r = session_.perform(apiRequest(kVersionPath, *encoded));
+    const net::DataResult r = session_.perform(apiRequest(onlineconfig::kVersionPath, *encoded));
     if (auto err = replyError(r)) return *err;
     auto decoded = VersionResponse::decode(*r.body);
     if (auto* e = std::get_if<std::string>(&decoded)) return CommonError::jsonParsingError(*e);

@@ -11,6 +11,8 @@ std::string apiBase();
 std::string siteURL();
 // The analytics collector base, without a trailing "/": HVB_ANALYTICS_BASE.
 std::string analyticsBase();
+// The web API's version request, under apiBase(): firmware versions and the application's own.
+inline constexpr const char* kVersionPath = "/v1/api/get/version";
 // True when `url` still names a placeholder host (under ".example"), which is never contacted.
 bool isPlaceholder(const std::string& url);
 

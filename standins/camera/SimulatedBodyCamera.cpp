@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/diskarb/DiskArbitration.h"
+#include "platform/foundation/TextCharacters.h"
 
 namespace hvb::sim {
 
@@ -133,21 +134,7 @@ std::optional<std::string> labelFromUnicodeForm(const std::string& text) {
                 cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
             else if (cp >= 0xD800 && cp <= 0xDFFF)
                 return std::nullopt;
-            if (cp < 0x80) {
-                label.push_back(static_cast<char>(cp));
-            } else if (cp < 0x800) {
-                label.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-                label.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-            } else if (cp < 0x10000) {
-                label.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-                label.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-                label.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-            } else {
-                label.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-                label.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-                label.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-                label.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-            }
+            foundation::text::appendUtf8(label, cp);
         }
         return label;
     }
