@@ -267,28 +267,18 @@ if [ -e "$installed" ]; then
     mv -- "$installed" "$previous" || fail "cannot move the installed bundle aside"
     stage=aside
 fi
+# restore_previous also tells why; `failed` keeps the exit trap from doing it again.
 if ! mv -- "$staging" "$installed"; then
-    if [ "$stage" = aside ]; then
-        stage=failed
-        restore_previous "cannot put the new bundle in place"
-        exit 1
-    fi
-    fail "cannot put the new bundle in place"
+    restore_previous "cannot put the new bundle in place"
+    stage=failed
+    exit 1
 fi
 stage=placed
 
 if ! start_host "$installed"; then
-    if [ -n "$previous" ]; then
-        restore_previous "the new driver host did not answer"
-        stage=failed
-        exit 1
-    fi
+    restore_previous "the new driver host did not answer"
     stage=failed
-    if stop_host; then
-        rm -rf -- "$installed"
-        fail "the driver host did not answer"
-    fi
-    fail "the driver host did not answer and does not stop; it stays installed"
+    exit 1
 fi
 stage=done
 rm -rf -- "$previous_dir"
