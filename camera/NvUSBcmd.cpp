@@ -94,11 +94,15 @@ int NvUSBcmd::decodeByte(std::span<const uint8_t> reply) {
     return reply.empty() ? 0 : static_cast<int>(static_cast<int8_t>(reply[0]));
 }
 
-std::u32string NvUSBcmd::replyCharacters(std::span<const uint8_t> reply) {
+namespace {
+// The reply's bytes up to its first zero.
+std::span<const uint8_t> beforeZero(std::span<const uint8_t> reply) {
     const void* zero = reply.empty() ? nullptr : std::memchr(reply.data(), 0, reply.size());
-    size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - reply.data()) : reply.size();
-    return decodeUtf8(reply.first(length));
+    return reply.first(zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - reply.data()) : reply.size());
 }
+}  // namespace
+
+std::u32string NvUSBcmd::replyCharacters(std::span<const uint8_t> reply) { return decodeUtf8(beforeZero(reply)); }
 
 std::string NvUSBcmd::replyText(std::span<const uint8_t> reply) { return encodeUtf8(replyCharacters(reply)); }
 
@@ -177,10 +181,9 @@ std::optional<std::string> NvUSBcmd::readCommandString(io_service_t service, uin
                                                        bool* success) {
     auto reply = readReply(service, cmd, length, success);
     // The camera's bytes up to the first zero, escaped: a reply cannot forge log lines.
-    const auto* zero = static_cast<const uint8_t*>(reply.empty() ? nullptr : std::memchr(reply.data(), 0, reply.size()));
-    const size_t shown = zero ? static_cast<size_t>(zero - reply.data()) : reply.size();
-    foundation::print("cmd = " + std::to_string(cmd) + ", str = " +
-                      foundation::escapedForLog(std::string_view(reinterpret_cast<const char*>(reply.data()), shown)));
+    const auto shown = beforeZero(reply);
+    const std::string_view bytes(reinterpret_cast<const char*>(shown.data()), shown.size());
+    foundation::print("cmd = " + std::to_string(cmd) + ", str = " + foundation::escapedForLog(bytes));
     return decodeString(reply);
 }
 

@@ -77,7 +77,8 @@ struct EmbeddedLink::Impl {
     size_t maxHandles = EmbeddedLink::kMaxHandles;
 
     bool inUse(Handle handle) const { return objects.count(handle) || connections.count(handle); }
-    bool full() const { return objects.size() + connections.size() >= maxHandles; }
+    bool hasRoomFor(size_t count) const { return objects.size() + connections.size() + count <= maxHandles; }
+    bool full() const { return !hasRoomFor(1); }
 
     // A handle no live object or connection has (lock held; the table is not full, so one is
     // found). After the counter wraps, live handles are skipped, never handed out twice.
@@ -194,7 +195,7 @@ IOReturn EmbeddedLink::getMatchingServices(const MatchingDictionary& matching, s
     {
         // All or nothing: a peer at its limit gets no partial list.
         std::lock_guard<std::mutex> guard(impl_->lock);
-        if (!impl_->disconnected && impl_->objects.size() + impl_->connections.size() + found.size() > impl_->maxHandles) {
+        if (!impl_->disconnected && !impl_->hasRoomFor(found.size())) {
             for (auto* service : found) service->release();
             return kIOReturnNoResources;
         }
