@@ -84,8 +84,6 @@ bool isOneOf(const std::string& model, std::initializer_list<const char*> models
 
 }  // namespace
 
-SettingsBuild SettingsTableBuilder::noCamera() { return SettingsBuild{}; }
-
 const QStringList& SettingsTableBuilder::resolutionOptions(const std::string& model) {
     if (isOneOf(model, {"HVBS2A", "HVBT3A", "HW7351", "HW7352"})) return O::resolutionOptions480();
     if (isOneOf(model, {"HW7312", "HW7313"})) return O::resolutionFpsOptions();

@@ -44,8 +44,6 @@ public:
     static constexpr double kMinimumPopUpWidth = 160;
     static constexpr double kPopUpTextMargin = 30;
 
-    // No camera: empty tables, no lock button, no hardware-key-reset group.
-    static SettingsBuild noCamera();
     // The camera's build; `table` is its command table (none when it has none).
     static SettingsBuild build(const DiskDriver_Parameter& record, const std::optional<CommandDictionary>& table);
 

@@ -4,16 +4,9 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/TextCharacters.h"
 
 namespace hvb {
-
-namespace {
-
-std::span<const uint8_t> bytesOf(const std::string& text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
-
-}  // namespace
 
 namespace CameraSteps {
 
@@ -36,6 +29,10 @@ std::optional<uint8_t> code(const CommandDictionary& table, const char* name) {
     auto it = table.find(name);
     if (it == table.end()) return std::nullopt;
     return it->second;
+}
+
+std::span<const uint8_t> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
 PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, uint8_t setCheck, uint8_t getCheck,
@@ -87,13 +84,6 @@ bool sendReboot(ToolsCameraLink& link, io_service_t service, const CommandDictio
     return !sent || *sent != CommandOutcome::refused;
 }
 
-std::optional<CommandOutcome> sendText(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
-                                       const char* name, const std::string& text) {
-    auto c = code(table, name);
-    if (!c) return std::nullopt;
-    return link.sendCommandData(service, *c, bytesOf(text));
-}
-
 io_service_t lookUp(ToolsCameraLink& link, const std::string& uid, int passes) {
     for (int pass = 1;; ++pass) {
         if (io_service_t service = link.driverService(uid)) return service;
@@ -142,12 +132,7 @@ bool waitForFormat(ToolsCameraLink& link, const std::string& uid, const CommandD
 }
 
 bool isValidNewPassword(const std::string& password) {
-    if (password.size() < 8 || password.size() > 16) return false;
-    for (char c : password) {
-        const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        if (!allowed) return false;
-    }
-    return true;
+    return password.size() >= 8 && password.size() <= 16 && foundation::text::isAsciiAlphanumeric(password);
 }
 
 }  // namespace CameraSteps

@@ -5,6 +5,7 @@
 // test and the format wait. Qt-free; everything here blocks and belongs on a worker.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -58,8 +59,12 @@ inline constexpr int64_t kFormatReadPauseMs = 150;
 inline constexpr int64_t kFormatPollPauseMs = 1000;
 inline constexpr int kFormatPollLimit = 50;
 inline constexpr uint8_t kFormatDone = 3;
+// Attempts are used up at this many wrong passwords in a row.
+inline constexpr int64_t kMaxPasswordAttempts = 5;
 
 std::optional<uint8_t> code(const CommandDictionary& table, const char* name);
+// A text's bytes as a command payload (a view of the string: it must outlive the send).
+std::span<const uint8_t> bytesOf(const std::string& text);
 
 // Two check writes (zeros, then the password block), then the verdict read.
 PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, uint8_t setCheck, uint8_t getCheck,
@@ -80,9 +85,6 @@ bool startCompleted(ToolsCameraLink& link, io_service_t service, const CommandDi
 // "HVB_REBOOT" as a start command. False only when the camera refused it: a camera that went
 // away at once has rebooted, and a table without the command skips the reboot.
 bool sendReboot(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table);
-// Writes `name` with the text's bytes; none when the table lacks it.
-std::optional<CommandOutcome> sendText(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
-                                       const char* name, const std::string& text);
 
 // The camera whose serial contains the UID: one pass, then up to `passes` in all, 300 ms apart.
 // 0 when it never turned up (the caller releases a service it gets).

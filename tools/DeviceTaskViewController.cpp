@@ -180,11 +180,9 @@ void DeviceTaskViewController::runWorker(dispatch::QoS qos, std::function<int()>
 
 void DeviceTaskViewController::runOnTarget(const DialogTarget& target, const CommandDictionary& table,
                                            std::function<int(const DialogTarget&, const CommandDictionary&)> work,
-                                           std::function<void(int)> done) {
+                                           std::function<void(int)> done, dispatch::QoS qos) {
     showWorking();
-    runWorker(
-        dispatch::QoS::background, [target, table, work = std::move(work)] { return work(target, table); },
-        std::move(done));
+    runWorker(qos, [target, table, work = std::move(work)] { return work(target, table); }, std::move(done));
 }
 
 void DeviceTaskViewController::settleCode(int code, int& result, uint8_t& state, const char* name) {

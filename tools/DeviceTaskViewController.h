@@ -53,10 +53,10 @@ protected:
 
     // Runs `work` on a global queue; `done` gets its result on the main queue if the dialog lives.
     void runWorker(dispatch::QoS qos, std::function<int()> work, std::function<void(int)> done);
-    // The working screen, then `work` with the dialog's camera and table on the background queue.
+    // The working screen, then `work` with the dialog's camera and table on a global queue.
     void runOnTarget(const DialogTarget& target, const CommandDictionary& table,
                      std::function<int(const DialogTarget&, const CommandDictionary&)> work,
-                     std::function<void(int)> done);
+                     std::function<void(int)> done, dispatch::QoS qos = dispatch::QoS::background);
     // Keeps and logs a worker's code ("<name> = code"). A negative one is the failure screen and
     // `state` 2; the others leave the outcome to the re-detection, which reopens the dialog.
     void settleCode(int code, int& result, uint8_t& state, const char* name);

@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QPalette>
 
+#include "app/LocalizedString.h"
 #include "platform/appkit/Assets.h"
 #include "settings/HandCursorNSTextField.h"
 #include "tools/BusySpinner.h"
@@ -72,6 +73,17 @@ QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok) 
         row->addWidget(button);
     }
     return row;
+}
+
+QColor warningRed() { return QColor::fromRgbF(150 / 255.0, 0, 20 / 255.0, 1); }
+
+qsizetype characterCount(const QString& text) { return text.toUcs4().size(); }
+
+QString attemptsWarning(int64_t attempts) {
+    using LocalizedString::Msg;
+    using LocalizedString::Str;
+    return Str::incorrectPassword() + QStringLiteral(" ") + Str::attempts() + QStringLiteral(": ") +
+           QString::number(attempts) + QStringLiteral("\n(") + Msg::fiveAttemptsWarning() + QStringLiteral(")");
 }
 
 }  // namespace hvb::dialogparts

@@ -1,8 +1,12 @@
 #pragma once
 // Widgets the device dialogs share, built in one place so the dialogs look alike.
+#include <cstdint>
+
+#include <QColor>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QString>
 
 namespace hvb {
 
@@ -23,6 +27,13 @@ QLabel* textLabel(QWidget* parent);
 HandCursorNSTextField* linkLabel(QWidget* parent);
 // Cancel and OK at the right, neither a default button (callers choose which takes Return).
 QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok);
+
+// The password dialogs' warnings.
+QColor warningRed();
+// Characters as the user counts them (a surrogate pair is one).
+qsizetype characterCount(const QString& text);
+// The wrong-password line with the count so far and the warning about running out.
+QString attemptsWarning(int64_t attempts);
 
 }  // namespace dialogparts
 }  // namespace hvb

@@ -62,17 +62,14 @@ void DiskFormatViewControl::startFormat() {
         return;
     }
     formatResult = 0;
-    showWorking();
     auto link = toolsCameraLink();
-    const DialogTarget target = target_;
-    const CommandDictionary table = table_;
-    runWorker(
-        dispatch::QoS::defaultQoS,
-        [link, target, table] {
+    runOnTarget(
+        target_, table_,
+        [link](const DialogTarget& target, const CommandDictionary& table) {
             DiskFormatWorker worker(link, [] { HVBToolViewController::startRedetectionTimer(); });
             return worker.run(target, table);
         },
-        [this](int code) { showFormatResult(code); });
+        [this](int code) { showFormatResult(code); }, dispatch::QoS::defaultQoS);
 }
 
 void DiskFormatViewControl::showFormatResult(int code) {

@@ -9,10 +9,11 @@
 #include <QString>
 
 #include "camera/CommandTables.h"
+#include "camera/NvUSBcmd.h"
 
 namespace hvb::EditLabelRules {
 
-inline constexpr size_t kPayloadLimit = 32;
+inline constexpr size_t kPayloadLimit = NvUSBcmd::kDataPayloadSize;
 
 enum class Verdict { accepted, forbiddenCharacter, blank, tooLongForCamera };
 

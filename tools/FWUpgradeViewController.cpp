@@ -8,7 +8,6 @@
 
 #include "app/LocalizedString.h"
 #include "app/StatusTableViewCell.h"
-#include "camera/DeviceState.h"
 #include "online/FirmwareManager.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
@@ -148,9 +147,10 @@ void FWUpgradeViewController::startUpgradeFromButton() {
             if (code < 0) self->showFailure();
         });
     };
-    auto worker = std::make_shared<FirmwareUpgradeWorker>(toolsCameraLink(), makeServices(), selectedCmdDic,
-                                                          DeviceState::shared().enteredPassword(), std::move(listener));
-    const int64_t index = toolsCameraLink()->selectedDeviceIndex();
+    auto link = toolsCameraLink();
+    auto worker = std::make_shared<FirmwareUpgradeWorker>(link, makeServices(), selectedCmdDic, link->enteredPassword(),
+                                                          std::move(listener));
+    const int64_t index = link->selectedDeviceIndex();
     dispatch::globalQueue(dispatch::QoS::background).async([worker, index] { worker->runFirmwareUpgrade(index); });
 }
 

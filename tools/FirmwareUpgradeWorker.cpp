@@ -95,11 +95,10 @@ int FirmwareUpgradeWorker::reportUpgradeResult(int code) {
 }
 
 bool FirmwareUpgradeWorker::sendStart(io_service_t service, const std::string& command) {
-    auto code = table_.find(command);
-    if (code == table_.end() || !service) return false;
-    const std::array<uint8_t, 1> start{1};
+    if (!service) return false;
     // The camera may leave the bus as soon as it took a command that reboots it.
-    return carried(link_->sendCommandData(service, code->second, start));
+    auto sent = CameraSteps::sendStart(*link_, service, table_, command.c_str());
+    return sent && carried(*sent);
 }
 
 bool FirmwareUpgradeWorker::checkThenCommand(io_service_t service, const std::string& command) {
@@ -162,32 +161,25 @@ int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
 
     // The volume is looked up by the camera's own serial (its UID when it has one).
     const std::string volumeUID = upper(hasUID ? *camera->record.UID : camera->entry.serialNumber);
-    io_service_t service = 0;
+    ServiceHold service(*link_, 0);
     if (camera->record.isOldFirmware) {
         const std::string uid = makeUpgradeUID();
         // Without a new UID the re-detection could never match.
         if (uid.empty()) return reportUpgradeResult(UpgradeResult::prepareFailed);
         setCurrentDeviceUID(uid);
-        service = findDriverService(static_cast<int>(static_cast<uint32_t>(camera->entry.driverIndex)));
+        service.reset(findDriverService(static_cast<int>(static_cast<uint32_t>(camera->entry.driverIndex))));
     } else {
         setCurrentDeviceUID(*camera->record.UID);
-        service = link_->driverService(*camera->record.UID);
+        service.reset(link_->driverService(*camera->record.UID));
         if (!service) return reportUpgradeResult(UpgradeResult::noService);
     }
-    struct Release {
-        ToolsCameraLink& link;
-        io_service_t& service;
-        ~Release() {
-            if (service) link.releaseService(service);
-        }
-    } release{*link_, service};
 
     const std::string uid = currentDeviceUID();
     foundation::print("currentDeviceUID = " + uid);
     if (!prepareFirmwarePackage(camera->record.isOldFirmware, uid, position, volumeUID))
         return reportUpgradeResult(UpgradeResult::prepareFailed);
     foundation::print("Reboot begin");
-    if (!sendStart(service, "HVB_FW_UPGRADE")) return reportUpgradeResult(UpgradeResult::commandFailed);
+    if (!sendStart(service.get(), "HVB_FW_UPGRADE")) return reportUpgradeResult(UpgradeResult::commandFailed);
     dispatch::pause(kBeforeRedetectionPauseMs);
     startCountdown(camera->record.FWVersion);
     return reportUpgradeResult(UpgradeResult::started);
@@ -218,34 +210,30 @@ int FirmwareUpgradeWorker::runLockedBranch(const ToolsCameraLink::Camera& camera
     const std::string uid = *camera.record.UID;
     const std::string volumeUID = upper(uid);
     setCurrentDeviceUID(uid);
-    io_service_t service = link_->driverService(uid);
+    ServiceHold service(*link_, link_->driverService(uid));
     if (!service) return reportUpgradeResult(UpgradeResult::noService);
     setUpgradeBlock(uid, true);
     auto fail = [&](int code) {
-        if (service) link_->releaseService(service);
+        service.reset();
         setUpgradeBlock(uid, false);
         return reportUpgradeResult(code);
     };
 
+    // Each wait hands over the service of the camera that came back; the old one goes.
     bool commandOk = false;
-    io_service_t back = commandAndWait(service, "HVB_UNLOCK_READONLY", commandOk);
-    link_->releaseService(service);
-    service = back;
+    service.reset(commandAndWait(service.get(), "HVB_UNLOCK_READONLY", commandOk));
     if (!commandOk) return fail(UpgradeResult::unlockFailed);
     if (!service) return fail(UpgradeResult::prepareFailed);
 
     if (!prepareFirmwarePackage(false, "", position, volumeUID)) return fail(UpgradeResult::commandFailed);
 
-    back = commandAndWait(service, "HVB_HIDDENSTORAGE", commandOk);
-    link_->releaseService(service);
-    service = back;
+    service.reset(commandAndWait(service.get(), "HVB_HIDDENSTORAGE", commandOk));
     if (!commandOk) return fail(UpgradeResult::hiddenStorageFailed);
     if (!service) return fail(UpgradeResult::secondWaitFailed);
 
     setUpgradeBlock(uid, false);
-    const bool sent = sendStart(service, "HVB_FW_UPGRADE");
-    link_->releaseService(service);
-    service = 0;
+    const bool sent = sendStart(service.get(), "HVB_FW_UPGRADE");
+    service.reset();
     if (!sent) return reportUpgradeResult(UpgradeResult::lockedCommandFailed);
     startCountdown(camera.record.FWVersion);
     return reportUpgradeResult(UpgradeResult::started);

@@ -7,7 +7,6 @@
 #include "camera/DeviceSettingWriter.h"
 #include "camera/HVBModel.h"
 #include "camera/NvUSBcmd.h"
-#include "camera/RegistryReader.h"
 #include "camera/SerialMatch.h"
 #include "camera/USBEventManager.h"
 #include "camera/USBWatcherHandler.h"
@@ -62,15 +61,6 @@ bool LiveToolsCameraLink::setFormatBlock(const std::string& key, bool blocked) {
 
 void LiveToolsCameraLink::writeBVConfigIni(const std::string& key) {
     if (auto record = DeviceState::shared().record(key)) hvb::writeBVConfigIni(record);
-}
-
-std::vector<std::optional<std::string>> LiveToolsCameraLink::driverServiceSerials() const {
-    auto services = RegistryReader::driverServices();
-    std::vector<std::optional<std::string>> serials;
-    serials.reserve(services.size());
-    for (io_service_t service : services) serials.push_back(RegistryReader::serialNumber(service));
-    RegistryReader::release(services);
-    return serials;
 }
 
 io_service_t LiveToolsCameraLink::driverService(const std::string& uid) const {

@@ -21,7 +21,6 @@ public:
     bool setFormatBlock(const std::string& key, bool blocked) override;
     void writeBVConfigIni(const std::string& key) override;
 
-    std::vector<std::optional<std::string>> driverServiceSerials() const override;
     io_service_t driverService(const std::string& uid) const override;
     void releaseService(io_service_t service) const override;
     void clearDeviceService() override;

@@ -18,6 +18,7 @@
 #include "platform/foundation/Log.h"
 #include "settings/HandCursorNSTextField.h"
 #include "tools/BusySpinner.h"
+#include "tools/CameraSteps.h"
 #include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
 #include "tools/ToolsCameraLink.h"
@@ -31,11 +32,7 @@ namespace {
 
 constexpr int kIconSize = 64;
 
-QColor warningRed() { return QColor::fromRgbF(150 / 255.0, 0, 20 / 255.0, 1); }
 QColor correctGrey() { return QColor::fromRgbF(0.2, 0.2, 0.2, 1); }
-
-// Characters as the user counts them (a surrogate pair is one).
-qsizetype characterCount(const QString& text) { return text.toUcs4().size(); }
 
 }  // namespace
 
@@ -175,12 +172,12 @@ bool PasswordEnterViewControl::eventFilter(QObject* watched, QEvent* event) {
 void PasswordEnterViewControl::controlTextDidChange(QLineEdit* field) {
     if (!field) return;
     const QString text = field->text();
-    if (characterCount(text) <= kMaxCharacters) {
+    if (dialogparts::characterCount(text) <= kMaxCharacters) {
         nowPassword_ = text;
     } else {
         field->setText(nowPassword_);
     }
-    buttonOK->setEnabled(characterCount(field->text()) >= kMinCharacters);
+    buttonOK->setEnabled(dialogparts::characterCount(field->text()) >= kMinCharacters);
     QLineEdit* other = field == passwordSecureTextField.data() ? passwordTextField.data()
                                                                : passwordSecureTextField.data();
     other->setText(field->text());
@@ -256,7 +253,7 @@ void PasswordEnterViewControl::showExhausted() {
     passwordForgotLabel->setVisible(true);
     setEntryEnabled(false);
     buttonOK->setEnabled(false);
-    showWarning(Msg::fiveAttemptsFailed(), warningRed());
+    showWarning(Msg::fiveAttemptsFailed(), dialogparts::warningRed());
 }
 
 void PasswordEnterViewControl::backToIdle() {
@@ -269,7 +266,7 @@ void PasswordEnterViewControl::backToIdle() {
     if (exhausted_) return;
     setEntryEnabled(true);
     QLineEdit* shown = passwordTextField->isVisible() ? passwordTextField.data() : passwordSecureTextField.data();
-    buttonOK->setEnabled(characterCount(shown->text()) >= kMinCharacters);
+    buttonOK->setEnabled(dialogparts::characterCount(shown->text()) >= kMinCharacters);
     shown->setFocus();
 }
 
@@ -288,18 +285,15 @@ void PasswordEnterViewControl::handle(UnlockWorker::Event event, int64_t attempt
             isPasswordErrorBefore_ = true;
             backToIdle();
             buttonOK->setEnabled(false);
-            if (attempts >= UnlockWorker::kMaxAttempts) {
+            if (attempts >= CameraSteps::kMaxPasswordAttempts) {
                 showExhausted();
             } else {
-                showWarning(Str::incorrectPassword() + QStringLiteral(" ") + Str::attempts() + QStringLiteral(": ") +
-                                QString::number(attempts) + QStringLiteral("\n(") + Msg::fiveAttemptsWarning() +
-                                QStringLiteral(")"),
-                            warningRed());
+                showWarning(dialogparts::attemptsWarning(attempts), dialogparts::warningRed());
             }
             return;
         case Event::noVerdict:
             backToIdle();
-            showWarning(Str::fail(), warningRed());
+            showWarning(Str::fail(), dialogparts::warningRed());
             return;
         case Event::passwordVerified:
             isPasswordVerified = true;
@@ -342,7 +336,6 @@ void PasswordEnterViewControl::forgotPasswordClicked() {
     auto link = toolsCameraLink();
     auto camera = link->camera(link->selectedDeviceIndex());
     if (!camera || camera->table.empty()) return;
-    cmdDic_ = camera->table;
     selectedCmdDic = camera->table;
     resetAllState = 0;
     QPointer<PasswordEnterViewControl> self(this);

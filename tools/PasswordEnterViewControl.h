@@ -84,7 +84,6 @@ private:
     bool busy_ = false;
     bool exhausted_ = false;
     bool isPasswordErrorBefore_ = false;
-    CommandDictionary cmdDic_;
     std::shared_ptr<UnlockWorker> worker_;
     QPointer<QWidget> filteredWindow_;
 };

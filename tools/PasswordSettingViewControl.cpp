@@ -8,7 +8,6 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -18,6 +17,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/TextCharacters.h"
 #include "settings/HandCursorNSTextField.h"
 #include "tools/BusySpinner.h"
 #include "tools/DialogParts.h"
@@ -35,14 +35,9 @@ namespace {
 constexpr int kIconSize = 64;
 const char* kRedBorderProperty = "hvbRedBorder";
 
-QColor warningRed() { return QColor::fromRgbF(150 / 255.0, 0, 20 / 255.0, 1); }
-
-// Characters as the user counts them (a surrogate pair is one).
-qsizetype characterCount(const QString& text) { return text.toUcs4().size(); }
-
+// Anything but ASCII letters and digits (a non-ASCII character is never one in UTF-8).
 bool hasForbiddenCharacter(const QString& text) {
-    static const QRegularExpression forbidden(QStringLiteral("[^A-Za-z0-9]"));
-    return forbidden.match(text).hasMatch();
+    return !foundation::text::isAsciiAlphanumeric(text.toStdString());
 }
 
 }  // namespace
@@ -186,7 +181,8 @@ void PasswordSettingViewControl::viewDidLoad() {
     showImage(QStringLiteral("lockIconPasswordEnter"));
     buttonOK->setEnabled(false);
     alignTitles();
-    if (passwordSettingMode != 0 && isPasswordAttemptsExhausted()) showAttemptsWarning(PasswordSettingWorker::kMaxAttempts);
+    if (passwordSettingMode != 0 && isPasswordAttemptsExhausted())
+        showAttemptsWarning(CameraSteps::kMaxPasswordAttempts);
 }
 
 void PasswordSettingViewControl::viewWillAppear() {
@@ -243,7 +239,7 @@ void PasswordSettingViewControl::setPasswordSettingStackViewCollapsed(bool colla
 
 bool PasswordSettingViewControl::isPasswordAttemptsExhausted() const {
     auto camera = toolsCameraLink()->cameraWithUID(target_.uid);
-    return camera && camera->record.passwordErrorCnt >= PasswordSettingWorker::kMaxAttempts;
+    return camera && camera->record.passwordErrorCnt >= CameraSteps::kMaxPasswordAttempts;
 }
 
 bool PasswordSettingViewControl::hasRedBorder(const QLineEdit* field) const {
@@ -265,7 +261,7 @@ void PasswordSettingViewControl::showImage(const QString& name) {
 
 void PasswordSettingViewControl::showWarning(const QString& text) {
     QPalette palette = passwordErrorWarning->palette();
-    palette.setColor(QPalette::WindowText, warningRed());
+    palette.setColor(QPalette::WindowText, dialogparts::warningRed());
     passwordErrorWarning->setPalette(palette);
     passwordErrorWarning->setText(text);
 }
@@ -277,7 +273,7 @@ void PasswordSettingViewControl::passwordTextDidChange() {
         if (entry->box->isHidden()) continue;
         anyShown = true;
         QLineEdit* field = entry->field;
-        if (characterCount(field->text()) <= maxumumPasswordLength) {
+        if (dialogparts::characterCount(field->text()) <= maxumumPasswordLength) {
             entry->maximum = field->text();
         } else {
             field->setText(entry->maximum);
@@ -285,7 +281,7 @@ void PasswordSettingViewControl::passwordTextDidChange() {
         const QString text = field->text();
         const bool invalid = hasForbiddenCharacter(text);
         setRedBorder(field, invalid);
-        if (invalid || characterCount(text) < kMinimumPasswordLength) allPass = false;
+        if (invalid || dialogparts::characterCount(text) < kMinimumPasswordLength) allPass = false;
     }
     buttonOK->setEnabled(anyShown && allPass);
 }
@@ -371,10 +367,8 @@ void PasswordSettingViewControl::submitPasswordSetting() {
 }
 
 void PasswordSettingViewControl::showAttemptsWarning(int64_t attempts) {
-    if (attempts < PasswordSettingWorker::kMaxAttempts) {
-        showWarning(Str::incorrectPassword() + QStringLiteral(" ") + Str::attempts() + QStringLiteral(": ") +
-                    QString::number(attempts) + QStringLiteral("\n(") + Msg::fiveAttemptsWarning() +
-                    QStringLiteral(")"));
+    if (attempts < CameraSteps::kMaxPasswordAttempts) {
+        showWarning(dialogparts::attemptsWarning(attempts));
         return;
     }
     passwordForgotLabel->setText(Str::forgotPassword());

@@ -10,11 +10,8 @@ namespace hvb {
 
 namespace {
 
+using CameraSteps::bytesOf;
 using CameraSteps::code;
-
-std::span<const uint8_t> bytesOf(const std::string& text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
 
 bool isRight(ToolsCameraLink& link, io_service_t service, const CommandDictionary& commands,
              const std::string& password) {

@@ -56,7 +56,6 @@ public:
     static constexpr int64_t kAfterWritePauseMs = 200;
     static constexpr int64_t kAfterDisablePauseMs = 20;
     static constexpr int64_t kBeforeNewCheckPauseMs = 3000;
-    static constexpr int64_t kMaxAttempts = 5;
 
     // What the worker reports, on its own thread.
     struct Listener {

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "camera/SerialMatch.h"
 #include "platform/foundation/Log.h"
 
 namespace hvb {
@@ -60,15 +59,13 @@ Redetection::Ending Redetection::tick() {
     if (counter == kTimeoutTick) return Ending::timedOut;
 
     if (!serviceSeen) {
-        for (const auto& serial : link_->driverServiceSerials()) {
-            if (serial && serialContains(*serial, uid_, MatchCase::sensitive)) {
-                {
-                    std::lock_guard<std::mutex> guard(lock_);
-                    serviceSeen_ = true;
-                }
-                redetectionServiceSeen = true;
-                break;
+        if (io_service_t service = link_->driverService(uid_)) {
+            link_->releaseService(service);
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                serviceSeen_ = true;
             }
+            redetectionServiceSeen = true;
         }
         return Ending::none;
     }
@@ -111,12 +108,7 @@ bool Redetection::isRedetectedRecordBack(const ToolsCameraLink& link, const std:
         }
         return false;
     }
-    const auto entries = link.deviceEntries();
-    for (int64_t i = 0; i < count && i < static_cast<int64_t>(entries.size()); ++i) {
-        auto record = link.record(entries[static_cast<size_t>(i)].key());
-        if (record && record->UID && serialEquals(*record->UID, uid)) return true;
-    }
-    return false;
+    return link.cameraWithUID(uid).has_value();
 }
 
 void Redetection::resumeDetectionLog() {

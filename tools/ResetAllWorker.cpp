@@ -6,14 +6,6 @@
 
 namespace hvb {
 
-namespace {
-
-std::span<const uint8_t> bytesOf(const std::string& text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
-
-}  // namespace
-
 ResetAllWorker::ResetAllWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection)
     : link_(std::move(link)), startRedetection_(std::move(startRedetection)) {}
 
@@ -82,7 +74,7 @@ int ResetAllWorker::checkLockableWithPassword(const std::string& uid, const std:
     if (!lockable || link_->modelListEmpty()) return kDefaultPasswordFailed;
     // Forgotten before the command, so only a match after it counts as the camera coming back.
     link_->clearDeviceService();
-    if (!carried(link_->sendCommandData(service.get(), *lockable, bytesOf(password))))
+    if (!carried(link_->sendCommandData(service.get(), *lockable, CameraSteps::bytesOf(password))))
         return kDefaultPasswordFailed;
     service.reset();
     // The reboot that follows must not cut the camera's new read short.

@@ -46,9 +46,6 @@ public:
     virtual void writeBVConfigIni(const std::string& key) = 0;
 
     // ---- the driver services ----
-    // "USB Serial Number" of every driver service, as the registry reads it into a 30-byte
-    // buffer (none when missing, not ASCII or too long).
-    virtual std::vector<std::optional<std::string>> driverServiceSerials() const = 0;
     // One pass: the first service whose serial contains the UID (an empty UID matches none);
     // the caller releases it. 0 when none does.
     virtual io_service_t driverService(const std::string& uid) const = 0;

@@ -2,24 +2,10 @@
 
 #include <array>
 
-#include "camera/SerialMatch.h"
 #include "tools/CameraSteps.h"
 #include "platform/foundation/Log.h"
 
 namespace hvb {
-
-namespace {
-
-std::optional<uint8_t> codeOf(const CommandDictionary& table, const char* name) {
-    auto it = table.find(name);
-    if (it == table.end()) return std::nullopt;
-    return it->second;
-}
-
-// Writes that make the camera reboot end with the camera gone, which is their success.
-bool delivered(CommandOutcome outcome) { return carried(outcome); }
-
-}  // namespace
 
 UnlockWorker::UnlockWorker(std::shared_ptr<ToolsCameraLink> link, Listener listener)
     : link_(std::move(link)), listener_(std::move(listener)) {}
@@ -44,40 +30,15 @@ void UnlockWorker::cancel() {
     if (timer) timer->cancel();
 }
 
-int64_t UnlockWorker::timerCount() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return timerCnt_;
-}
-
-UnlockWorker::Verdict UnlockWorker::checkPassword(ToolsCameraLink& link, io_service_t service, uint8_t setCheck,
-                                                  uint8_t getCheck, const std::string& password) {
-    switch (CameraSteps::checkPassword(link, service, setCheck, getCheck, password, kUnlockCheck)) {
-        case PasswordVerdict::right: return Verdict::right;
-        case PasswordVerdict::wrong: return Verdict::wrong;
-        case PasswordVerdict::none: break;
-    }
-    return Verdict::none;
-}
-
 bool UnlockWorker::isPasswordAttemptsExhausted(const ToolsCameraLink& link, int64_t selectedDeviceIndex) {
     auto camera = link.camera(selectedDeviceIndex);
-    return camera && camera->record.passwordErrorCnt >= kMaxAttempts;
+    return camera && camera->record.passwordErrorCnt >= CameraSteps::kMaxPasswordAttempts;
 }
 
 std::string UnlockWorker::storageUnlockCommand(const std::string& modelName) {
     if (modelName.find("7333") != std::string::npos || modelName.find("7334") != std::string::npos)
         return "HVB_UNLOCK_READONLY";
     return "HVB_HIDDENSTORAGE";
-}
-
-bool UnlockWorker::isUnlockedCameraBack(const ToolsCameraLink& link, const std::string& uid) {
-    const int64_t count = link.plugInDeviceCount();
-    const auto entries = link.deviceEntries();
-    for (int64_t i = 0; i < count && i < static_cast<int64_t>(entries.size()); ++i) {
-        auto record = link.record(entries[static_cast<size_t>(i)].key());
-        if (record && record->UID && serialEquals(*record->UID, uid)) return true;
-    }
-    return false;
 }
 
 void UnlockWorker::run(const UnlockRequest& request) {
@@ -92,23 +53,20 @@ void UnlockWorker::run(const UnlockRequest& request) {
         curUID_ = uid;
     }
     // Every command the path needs is looked up before anything is sent.
-    auto setCheck = codeOf(camera->table, "HVB_SET_PWDCHECK");
-    auto getCheck = codeOf(camera->table, "HVB_GET_PWDCHECK");
-    auto next = request.unlockOnly
-                    ? codeOf(camera->table, storageUnlockCommand(camera->record.ModelName.value_or("")).c_str())
-                    : codeOf(camera->table, "HVB_LOCKABLE");
+    auto setCheck = CameraSteps::code(camera->table, "HVB_SET_PWDCHECK");
+    auto getCheck = CameraSteps::code(camera->table, "HVB_GET_PWDCHECK");
+    const std::string nextName =
+        request.unlockOnly ? storageUnlockCommand(camera->record.ModelName.value_or("")) : "HVB_LOCKABLE";
+    auto next = CameraSteps::code(camera->table, nextName.c_str());
     if (!setCheck || !getCheck || !next) return report(Event::noVerdict);
-    io_service_t service = link_->driverService(uid);
-    if (!service) return report(Event::noVerdict);
-    struct Hold {
-        ToolsCameraLink& link;
-        io_service_t service;
-        ~Hold() { link.releaseService(service); }
-    } hold{*link_, service};
+    ServiceHold hold(*link_, link_->driverService(uid));
+    if (!hold) return report(Event::noVerdict);
+    const io_service_t service = hold.get();
 
-    const Verdict verdict = checkPassword(*link_, service, *setCheck, *getCheck, request.password);
-    if (verdict == Verdict::none) return report(Event::noVerdict);
-    if (verdict == Verdict::wrong) {
+    const PasswordVerdict verdict =
+        CameraSteps::checkPassword(*link_, service, *setCheck, *getCheck, request.password, kUnlockCheck);
+    if (verdict == PasswordVerdict::none) return report(Event::noVerdict);
+    if (verdict == PasswordVerdict::wrong) {
         auto attempts = link_->changePasswordErrorCount(key, [](int64_t n) { return n + 1; });
         if (!attempts) return report(Event::noVerdict);
         foundation::print("Error password");
@@ -120,9 +78,8 @@ void UnlockWorker::run(const UnlockRequest& request) {
     report(Event::passwordVerified);
     if (!request.unlockOnly) {
         if (!link_->modelListEmpty()) {
-            const auto* bytes = reinterpret_cast<const uint8_t*>(request.password.data());
-            if (!delivered(link_->sendCommandData(service, *next,
-                                                  std::span<const uint8_t>(bytes, request.password.size()))))
+            // The removal reboots the camera: one gone afterwards took it.
+            if (!carried(link_->sendCommandData(service, *next, CameraSteps::bytesOf(request.password))))
                 return report(Event::disableFailed);
             auto semaphore = std::make_shared<dispatch::Semaphore>(0);
             auto found = std::make_shared<std::atomic<bool>>(false);
@@ -150,7 +107,7 @@ void UnlockWorker::unlockAfterCorrectPassword(io_service_t service, uint8_t unlo
     foundation::print(curUID_ + " show storage");
     const std::array<uint32_t, 1> word{0};
     // A refused command leaves the storage locked; waiting for the camera would report it open.
-    if (!delivered(link_->sendCommandWords(service, unlockCode, word))) return report(Event::unlockFailed);
+    if (!carried(link_->sendCommandWords(service, unlockCode, word))) return report(Event::unlockFailed);
     dispatch::pause(kAfterUnlockPauseMs);
     startUnlockTimer();
 }
@@ -207,7 +164,7 @@ void UnlockWorker::unlockTimerTick() {
         }
         return;
     }
-    if (link_->isAddingDevice() || !isUnlockedCameraBack(*link_, uid)) return;
+    if (link_->isAddingDevice() || !link_->cameraWithUID(uid)) return;
     stopTimer();
     foundation::print("Show storage");
     report(Event::storageShown);

@@ -30,10 +30,6 @@ public:
     static constexpr int64_t kAfterUnlockPauseMs = 100;
     static constexpr int64_t kTimerIntervalMs = 1000;
     static constexpr int64_t kTimeoutTick = 35;
-    // Attempts are used up at this many wrong passwords in a row.
-    static constexpr int64_t kMaxAttempts = 5;
-
-    enum class Verdict { right, wrong, none };
 
     // What the worker reports, on its own threads; the view moves each to the main queue.
     enum class Event {
@@ -60,18 +56,11 @@ public:
 
     // One tick of the storage path's wait (tests drive it directly).
     void unlockTimerTick();
-    int64_t timerCount() const;
 
-    // The check alone (the unlock dialog's copy, CameraSteps::checkPassword with kUnlockCheck):
-    // the two check writes with their pauses, then the verdict read.
-    static Verdict checkPassword(ToolsCameraLink& link, io_service_t service, uint8_t setCheck, uint8_t getCheck,
-                                 const std::string& password);
     // True when the selected camera's record has used up its attempts.
     static bool isPasswordAttemptsExhausted(const ToolsCameraLink& link, int64_t selectedDeviceIndex);
     // The storage command of a model: "HVB_UNLOCK_READONLY" on 7333 and 7334, else "HVB_HIDDENSTORAGE".
     static std::string storageUnlockCommand(const std::string& modelName);
-    // One of the first PlugInDeviceCnt entries has a record whose UID equals `uid`.
-    static bool isUnlockedCameraBack(const ToolsCameraLink& link, const std::string& uid);
 
 private:
     void report(Event event, int64_t attempts = 0);

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "camera/SerialMatch.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/appkit/Window.h"
@@ -27,6 +28,7 @@ public:
     int64_t count = 0;
     std::vector<hvb::DeviceEntry> entries;
     std::map<std::string, hvb::DiskDriver_Parameter> records;
+    // The driver services present, by serial number (none: a service without one).
     std::vector<std::optional<std::string>> serials;
     bool adding = false;
     int64_t selected = -1;
@@ -61,8 +63,14 @@ public:
         return true;
     }
     void writeBVConfigIni(const std::string&) override {}
-    std::vector<std::optional<std::string>> driverServiceSerials() const override { return serials; }
-    io_service_t driverService(const std::string&) const override { return IO_OBJECT_NULL; }
+    // The live link's rule: the first service whose serial contains the UID; its handle is its
+    // position plus one.
+    io_service_t driverService(const std::string& uid) const override {
+        for (size_t i = 0; i < serials.size(); ++i)
+            if (serials[i] && hvb::serialContains(*serials[i], uid, hvb::MatchCase::sensitive))
+                return static_cast<io_service_t>(i + 1);
+        return IO_OBJECT_NULL;
+    }
     void releaseService(io_service_t) const override {}
     void clearDeviceService() override {}
     bool hasDeviceService() const override { return false; }
