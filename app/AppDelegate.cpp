@@ -28,13 +28,7 @@ AppDelegate::Steps AppDelegate::Steps::system() {
     steps.sendEvent = [](const std::string& name, const std::optional<std::map<std::string, std::string>>& params) {
         Google4Analytics::sendEvent(name, params);
     };
-    steps.regionCode = []() -> std::optional<std::string> {
-        const QLocale::Territory territory = QLocale::system().territory();
-        if (territory == QLocale::AnyTerritory) return std::nullopt;
-        const QString code = QLocale::territoryToCode(territory);
-        if (code.isEmpty()) return std::nullopt;
-        return code.toStdString();
-    };
+    steps.regionCode = [] { return AppDelegate::systemRegionCode(); };
     steps.regionNameInTraditionalChinese = [](const std::string& code) {
         return AppDelegate::displayRegionName(code, "zh_Hant");
     };
@@ -54,6 +48,14 @@ AppDelegate::~AppDelegate() {
 }
 
 AppDelegate* AppDelegate::shared() { return sharedDelegate; }
+
+std::optional<std::string> AppDelegate::systemRegionCode() {
+    const QLocale::Territory territory = QLocale::system().territory();
+    if (territory == QLocale::AnyTerritory) return std::nullopt;
+    const QString code = QLocale::territoryToCode(territory);
+    if (code.isEmpty()) return std::nullopt;
+    return code.toStdString();
+}
 
 std::optional<std::string> AppDelegate::displayRegionName(const std::string& code, const std::string& locale) {
     if (code.empty()) return std::nullopt;

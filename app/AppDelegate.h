@@ -43,6 +43,8 @@ public:
 
     // A region's display name in "zh-Hant" from ICU; none when ICU has no name for it.
     static std::optional<std::string> displayRegionName(const std::string& code, const std::string& locale);
+    // The two-letter code of the system locale's region; none when the locale names none.
+    static std::optional<std::string> systemRegionCode();
 
 private:
     Steps steps_;

@@ -1,7 +1,9 @@
 #include "app/AppStartup.h"
 
-#include "app/DeviceDialogGlobals.h"
+#include <optional>
 
+#include "app/AppDelegate.h"
+#include "app/DeviceDialogGlobals.h"
 #include "app/LocalizedString.h"
 #include "app/MsgDialog.h"
 #include "app/StatusViewController.h"
@@ -10,17 +12,25 @@
 #include "online/FirmwareManager.h"
 #include "online/Google4Analytics.h"
 #include "platform/appkit/Storyboard.h"
-#include "platform/appkit/Window.h"
 #include "online/AutoUpdateManager.h"
 #include "platform/appkit/Alert.h"
-#include "platform/appkit/Application.h"
-#include "platform/foundation/Log.h"
 
 #include <QDesktopServices>
 #include <QLocale>
 #include <QUrl>
 
 namespace hvb {
+
+namespace {
+
+// A key of the string table "Message" or "CommonString"; none for another table.
+std::optional<std::string> tableString(const std::string& table, const std::string& key) {
+    if (table == "Message") return localizedMessage(QString::fromStdString(key)).toStdString();
+    if (table == "CommonString") return localizedCommonString(QString::fromStdString(key)).toStdString();
+    return std::nullopt;
+}
+
+}  // namespace
 
 void registerAppControllers() {
     auto& storyboard = appkit::Storyboard::main();
@@ -39,35 +49,12 @@ void installCameraLinkHooks() {
     };
     hooks.downloadReleaseNotes = [] { firmwareManager().downloadReleaseNotes(); };
     hooks.localizedString = [](const std::string& table, const std::string& key, const std::string& fallback) {
-        QString text;
-        if (table == "Message") text = localizedMessage(QString::fromStdString(key));
-        else if (table == "CommonString") text = localizedCommonString(QString::fromStdString(key));
-        else return fallback;
-        return text.toStdString();
+        return tableString(table, key).value_or(fallback);
     };
     // A camera whose memory card reports an error: the disk-format dialog for that camera.
     hooks.showDiskFormatDialog = [](const std::string& title, const CommandDictionary& table,
                                     const std::string& uid) {
-        // The dialog takes its camera and title as it loads.
-        diskFormatResult = kDiskFormatNone;
-        diskFormatTarget = DiskFormatTarget{uid, table};
-        diskFormatTitleString = QString::fromStdString(title);
-        auto* fromStoryboard =
-            appkit::Storyboard::main().instantiateController<appkit::WindowController>("DiskFormatWindowControl");
-        appkit::Window* window = fromStoryboard ? fromStoryboard->window() : nullptr;
-        if (!window) {
-            diskFormatTarget.reset();
-            diskFormatTitleString.clear();
-            foundation::print("No controller for DiskFormatWindowControl");
-            delete fromStoryboard;
-            return;
-        }
-        diskFormatWindow = window;
-        {
-            appkit::WindowController controller(window);
-            appkit::runModalForWindow(window);
-        }
-        delete fromStoryboard;
+        runDiskFormatDialog(uid, table, QString::fromStdString(title));
     };
     setCameraLinkHooks(std::move(hooks));
 }
@@ -83,16 +70,15 @@ void installUpdateHooks() {
     };
     hooks.openURL = [](const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); };
     hooks.localized = [](const std::string& table, const std::string& key) {
-        if (table == "Message") return localizedMessage(QString::fromStdString(key)).toStdString();
-        return localizedCommonString(QString::fromStdString(key)).toStdString();
+        // Any table but "Message" reads as "CommonString".
+        return tableString(table == "Message" ? table : "CommonString", key).value_or("");
     };
     // The C locale names no language of the user's.
     for (const QString& language : QLocale::system().uiLanguages()) {
         if (language == QLatin1String("C") || language == QLatin1String("POSIX")) continue;
         hooks.preferredLanguages.push_back(language.toStdString());
     }
-    const QLocale::Territory territory = QLocale::system().territory();
-    if (territory != QLocale::AnyTerritory) hooks.countryCode = QLocale::territoryToCode(territory).toStdString();
+    hooks.countryCode = AppDelegate::systemRegionCode().value_or("");
     AutoUpdateManager::shared().setHooks(std::move(hooks));
 }
 

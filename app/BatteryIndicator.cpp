@@ -204,16 +204,6 @@ void BatteryIndicator::resizeEvent(QResizeEvent* event) {
     layoutMask();
 }
 
-QPixmap BatteryIndicator::picture(const std::string& name) const {
-    if (pictureSize_ != size()) {
-        pictures_.clear();
-        pictureSize_ = size();
-    }
-    auto it = pictures_.find(name);
-    if (it == pictures_.end()) it = pictures_.emplace(name, appkit::Assets::image(name, size())).first;
-    return it->second;
-}
-
 // A dissolve from one picture to the other: (1 − t) × from + t × to, pixel by pixel, so the
 // parts the two pictures share stay solid all the way.
 QImage BatteryIndicator::crossFade(const QPixmap& from, const QPixmap& to, double t) {
@@ -243,9 +233,9 @@ void BatteryIndicator::paintEvent(QPaintEvent* event) {
     {
         QPainter painter(this);
         if (showsPicture()) {
-            const QPixmap from = picture(imageName_);
+            const QPixmap from = appkit::Assets::image(imageName_, size());
             if (isPulsing() && !pulseTarget_.empty()) {
-                painter.drawImage(rect(), crossFade(from, picture(pulseTarget_), pulseProgress_));
+                painter.drawImage(rect(), crossFade(from, appkit::Assets::image(pulseTarget_, size()), pulseProgress_));
             } else {
                 painter.drawPixmap(rect(), from);
             }

@@ -5,7 +5,6 @@
 // (the look of a charging battery). The charging symbol on top is shown by the owner. The
 // indicator holds no timer of its own and reads nothing from the camera.
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 
@@ -108,7 +107,6 @@ private:
     void removeAllAnimations();
     void layoutMask();
     void refreshSubviewImages();
-    QPixmap picture(const std::string& name) const;
     static QImage crossFade(const QPixmap& from, const QPixmap& to, double t);
 
     bool isCharging_ = false;
@@ -126,8 +124,6 @@ private:
     std::string pulseTarget_;
     double pulseProgress_ = 0.0;
     int pulseStarts_ = 0;
-    mutable QSize pictureSize_;
-    mutable std::map<std::string, QPixmap> pictures_;
 };
 
 }  // namespace hvb

@@ -1,5 +1,7 @@
 #include "app/DeviceDialogGlobals.h"
 
+#include "platform/appkit/StoryboardWindow.h"
+
 namespace hvb {
 
 CommandDictionary activeCommandTable;
@@ -12,5 +14,17 @@ int diskFormatResult = kDiskFormatNone;
 QPointer<appkit::Window> diskFormatWindow;
 std::optional<DiskFormatTarget> diskFormatTarget;
 QString diskFormatTitleString;
+
+void runDiskFormatDialog(const std::string& uid, const CommandDictionary& table, const QString& title) {
+    // The dialog takes its camera and title as it loads.
+    diskFormatResult = kDiskFormatNone;
+    diskFormatTarget = DiskFormatTarget{uid, table};
+    diskFormatTitleString = title;
+    if (!appkit::runModalWindowFromStoryboard("DiskFormatWindowControl", "No controller for DiskFormatWindowControl",
+                                              &diskFormatWindow)) {
+        diskFormatTarget.reset();
+        diskFormatTitleString.clear();
+    }
+}
 
 }  // namespace hvb

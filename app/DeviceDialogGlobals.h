@@ -42,4 +42,9 @@ struct DiskFormatTarget {
 extern std::optional<DiskFormatTarget> diskFormatTarget;
 extern QString diskFormatTitleString;
 
+// Runs the disk-format dialog modally for the camera `uid` with its command table and title
+// (empty: the dialog's own); returns once it closed. Without the dialog in the storyboard
+// nothing opens and the target and title are withdrawn.
+void runDiskFormatDialog(const std::string& uid, const CommandDictionary& table, const QString& title);
+
 }  // namespace hvb

@@ -14,6 +14,7 @@
 #include "app/RightSplitViewController.h"
 #include "camera/CommandTables.h"
 #include "camera/KextResources.h"
+#include "camera/UserClientTransport.h"
 #include "camera/VersionNumber.h"
 #include "online/AutoUpdateManager.h"
 #include "online/OnlineConfig.h"
@@ -37,7 +38,7 @@ std::string messageString(const char* key) { return localizedMessage(QString::fr
 
 int64_t countServicesOfDriverClass() {
     io_iterator_t iterator = IO_OBJECT_NULL;
-    kern_return_t kr = IOServiceGetMatchingServices(kIOMainPortDefault, IOServiceMatching(MainWindow::kDriverClass),
+    kern_return_t kr = IOServiceGetMatchingServices(kIOMainPortDefault, IOServiceMatching(kDriverServiceClassName),
                                                     &iterator);
     if (kr != kIOReturnSuccess) {
         foundation::printf("IOServiceGetMatchingServices returned 0x%08x", static_cast<unsigned>(kr));

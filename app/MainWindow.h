@@ -58,7 +58,6 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr const char* kBundleName = "com_brevantis_driver_HVBSCSIDriver.kext";
-    static constexpr const char* kDriverClass = "com_brevantis_driver_HVBSCSIDriver";
     static constexpr const char* kToolBoxVersionKey = "ToolBoxVersion";
 
     explicit MainWindow(LaunchEnvironment environment = LaunchEnvironment::system(), QWidget* parent = nullptr);

@@ -46,6 +46,13 @@ RecordFields fieldsOf(const DeviceRecord& record) {
 
 }  // namespace
 
+std::string upperCaseUID(const DeviceRecord& record) {
+    if (!record) return {};
+    const std::string uid =
+        DeviceState::shared().readRecord(record, [](const DiskDriver_Parameter& r) { return r.UID.value_or(""); });
+    return QString::fromStdString(uid).toUpper().toStdString();
+}
+
 bool StatusRowState::firmwareAllowsWebcam(const QString& firmwareText) {
     const QStringList parts = firmwareText.split(QLatin1Char('.'));
     if (parts.size() != 2) return false;

@@ -13,6 +13,10 @@
 
 namespace hvb {
 
+// The record's UID in upper case, as the camera link's lookups take it; empty without a record
+// or a UID.
+std::string upperCaseUID(const DeviceRecord& record);
+
 struct StatusRowState {
     // Webcam mode: the webcam line and the recover and webcam-test buttons instead of the image
     // buttons, the firmware and team-sync lines and the battery and storage views.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <tuple>
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,11 +21,8 @@
 #include "camera/NvUSBcmd.h"
 #include "camera/Shell.h"
 #include "online/FirmwareManager.h"
-#include "platform/appkit/Application.h"
 #include "platform/appkit/Assets.h"
-#include "platform/appkit/Storyboard.h"
 #include "platform/appkit/ViewController.h"
-#include "platform/appkit/Window.h"
 #include "platform/diskarb/DiskArbitration.h"
 #include "platform/foundation/Log.h"
 
@@ -491,15 +487,7 @@ void StatusTableViewCell::webcamButtonDidTap() {
     if (!status || modeSwitchPending_) return;
     auto command = status->commands.find("HVB_WEBCAMMODE");
     if (command == status->commands.end()) return;
-    const std::string uid = status->parameters
-                                ? QString::fromStdString(DeviceState::shared().readRecord(
-                                                             status->parameters,
-                                                             [](const DiskDriver_Parameter& r) {
-                                                                 return r.UID.value_or("");
-                                                             }))
-                                      .toUpper()
-                                      .toStdString()
-                                : std::string();
+    const std::string uid = upperCaseUID(status->parameters);
     // No tick may talk to the camera while it changes its mode.
     cancelTimer();
     modeSwitchPending_ = true;
@@ -568,30 +556,14 @@ void StatusTableViewCell::formatButtonDidTap() {
     DeviceState::shared().selectedDeviceIndex = deviceIndex_;
     std::optional<StatusModel> status = deviceInfo_ ? deviceInfo_->statusInfo() : std::nullopt;
     if (!status || !status->parameters) return;
-    auto [model, cut, uid] = DeviceState::shared().readRecord(status->parameters, [](const DiskDriver_Parameter& r) {
-        return std::make_tuple(r.ModelName, r.cut, r.UID.value_or(""));
+    auto [hasModel, uid] = DeviceState::shared().readRecord(status->parameters, [](const DiskDriver_Parameter& r) {
+        return std::make_pair(r.ModelName.has_value(), r.UID.value_or(""));
     });
-    if (!model) return;
-    activeCommandTable = cmdTables().find(*model + "Cmd_" + std::to_string(cut)).value_or(CommandDictionary{});
-    diskFormatResult = kDiskFormatNone;
+    if (!hasModel) return;
+    activeCommandTable = status->commands;
     // The dialog formats this row's camera, whatever is selected by the time OK is pressed.
-    diskFormatTarget = DiskFormatTarget{uid, activeCommandTable};
-    diskFormatTitleString.clear();
-    auto* fromStoryboard =
-        appkit::Storyboard::main().instantiateController<appkit::WindowController>("DiskFormatWindowControl");
-    if (!fromStoryboard) {
-        diskFormatWindow = nullptr;
-        foundation::print("No controller for DiskFormatWindowControl");
-        return;
-    }
-    appkit::Window* window = fromStoryboard->window();
-    diskFormatWindow = window;
-    {
-        appkit::WindowController controller(window);
-        appkit::runModalForWindow(window);
-    }
-    // The row may be gone by now (the camera reboots after a format): nothing of it is used.
-    delete fromStoryboard;
+    // The row may be gone once it returns (the camera reboots after a format).
+    runDiskFormatDialog(uid, activeCommandTable, {});
 }
 
 }  // namespace hvb

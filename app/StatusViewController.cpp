@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/LocalizedString.h"
+#include "app/StatusRowState.h"
 #include "app/StatusTableViewCell.h"
 #include "camera/DeviceState.h"
 #include "camera/SerialMatch.h"
@@ -30,13 +31,6 @@ void setPixelFont(QWidget* view, int size, bool bold) {
     font.setPixelSize(size);
     font.setBold(bold);
     view->setFont(font);
-}
-
-std::string upperUID(const DeviceRecord& record) {
-    if (!record) return {};
-    const std::string uid =
-        DeviceState::shared().readRecord(record, [](const DiskDriver_Parameter& r) { return r.UID.value_or(""); });
-    return QString::fromStdString(uid).toUpper().toStdString();
 }
 
 }  // namespace
@@ -157,15 +151,19 @@ void StatusViewController::viewWillDisappear() {
 void StatusViewController::refresh() {
     view();
     auto& state = DeviceState::shared();
-    std::vector<StatusModel> snapshots;
+    // Each snapshot with its UID, read once.
+    std::vector<std::pair<StatusModel, std::string>> snapshots;
     for (const DeviceEntry& entry : state.deviceEntryList()) {
-        if (auto snapshot = StatusModel::make(entry.key())) snapshots.push_back(std::move(*snapshot));
+        if (auto snapshot = StatusModel::make(entry.key())) {
+            std::string uid = upperCaseUID(snapshot->parameters);
+            snapshots.emplace_back(std::move(*snapshot), std::move(uid));
+        }
     }
     const auto models = state.modelList();
     for (const auto& model : models) {
-        for (const StatusModel& snapshot : snapshots) {
+        for (const auto& [snapshot, uid] : snapshots) {
             // An empty UID matches no camera.
-            if (serialContains(model->SN, upperUID(snapshot.parameters), MatchCase::sensitive)) {
+            if (serialContains(model->SN, uid, MatchCase::sensitive)) {
                 model->setStatusInfo(snapshot);
                 break;
             }

@@ -9,6 +9,7 @@
 #include "app/DeviceDialogGlobals.h"
 #include "app/LocalizedString.h"
 #include "app/MsgDialog.h"
+#include "app/StatusRowState.h"
 #include "app/StatusStorageTable.h"
 #include "app/StatusTableViewCell.h"
 #include "camera/DeviceInfoManager.h"
@@ -19,12 +20,12 @@
 #include "online/FirmwareManager.h"
 #include "online/Google4Analytics.h"
 #include "platform/appkit/Alert.h"
-#include "platform/appkit/Application.h"
 #include "platform/appkit/Storyboard.h"
-#include "platform/appkit/Window.h"
+#include "platform/appkit/StoryboardWindow.h"
 #include "platform/diskarb/DiskArbitration.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Strings.h"
 
 namespace hvb {
 
@@ -46,12 +47,10 @@ Target targetOf(const StatusModel& status) {
     Target t;
     t.record = status.parameters;
     t.commands = status.commands;
+    t.uid = upperCaseUID(status.parameters);
     if (status.parameters) {
-        auto [uid, model] = DeviceState::shared().readRecord(status.parameters, [](const DiskDriver_Parameter& r) {
-            return std::make_pair(r.UID.value_or(""), r.ModelName.value_or(""));
-        });
-        t.uid = QString::fromStdString(uid).toUpper().toStdString();
-        t.model = std::move(model);
+        t.model = DeviceState::shared().readRecord(status.parameters,
+                                                   [](const DiskDriver_Parameter& r) { return r.ModelName.value_or(""); });
     }
     return t;
 }
@@ -279,22 +278,13 @@ void StatusViewController::startFirmwareUpgrade(const StatusModel& status) {
         openFirmwareUpgrade(t.model, false);
         return;
     }
-    auto* entry =
-        appkit::Storyboard::main().instantiateController<appkit::WindowController>("PasswordEnterWindowController");
-    if (!entry) {
-        foundation::print("No controller for PasswordEnterWindowController");
-        return;
-    }
-    // The unlock dialog removes nothing here: it unlocks for the upgrade, not "unlock only".
-    passwordEnterFromPanel = false;
-    passwordEnterForUpgrade = true;
-    appkit::Window* window = entry->window();
-    {
-        appkit::WindowController controller(window);
-        appkit::runModalForWindow(window);
-    }
-    delete entry;
-    if (passwordEnterUnlocked) openFirmwareUpgrade(t.model, true);
+    const bool ran = appkit::runModalWindowFromStoryboard(
+        "PasswordEnterWindowController", "No controller for PasswordEnterWindowController", nullptr, [] {
+            // The unlock dialog removes nothing here: it unlocks for the upgrade, not "unlock only".
+            passwordEnterFromPanel = false;
+            passwordEnterForUpgrade = true;
+        });
+    if (ran && passwordEnterUnlocked) openFirmwareUpgrade(t.model, true);
 }
 
 void StatusViewController::openFirmwareUpgrade(const std::string& model, bool afterUnlock) {
@@ -310,19 +300,8 @@ void StatusViewController::openFirmwareUpgrade(const std::string& model, bool af
             if (afterUnlock) foundation::print(latest);
             latestFirmwareVersion = latest;
             firmwareUpgradeState = 0;
-            auto* upgrade =
-                appkit::Storyboard::main().instantiateController<appkit::WindowController>("FWUpgradeWindowController");
-            if (!upgrade) {
-                foundation::print("No controller for FWUpgradeWindowController");
-                return;
-            }
-            appkit::Window* window = upgrade->window();
-            firmwareUpgradeWindow = window;
-            {
-                appkit::WindowController controller(window);
-                appkit::runModalForWindow(window);
-            }
-            delete upgrade;
+            appkit::runModalWindowFromStoryboard("FWUpgradeWindowController",
+                                                 "No controller for FWUpgradeWindowController", &firmwareUpgradeWindow);
         });
     });
 }
@@ -386,15 +365,7 @@ std::vector<std::string> StatusViewController::readString(const StatusModel& sta
     foundation::print("service = " + std::to_string(service) + ", cmd = " + std::to_string(*code) +
                       ", Get String = " + *text);
     IOObjectRelease(service);
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t dash = text->find('-', start);
-        parts.push_back(text->substr(start, dash == std::string::npos ? std::string::npos : dash - start));
-        if (dash == std::string::npos) break;
-        start = dash + 1;
-    }
-    return parts;
+    return foundation::splitKeepingEmpty(*text, '-');
 }
 
 std::optional<StorageReading> StatusViewController::storageFigure(const StatusModel& status) {

@@ -17,10 +17,8 @@
 #include "app/MsgDialog.h"
 #include "app/WindowShells.h"
 #include "camera/DeviceState.h"
-#include "platform/appkit/Application.h"
 #include "platform/appkit/Assets.h"
-#include "platform/appkit/Storyboard.h"
-#include "platform/appkit/Window.h"
+#include "platform/appkit/StoryboardWindow.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "settings/DeviceSelector.h"
@@ -465,35 +463,16 @@ void SettingsViewController::applyHWKeyReset(int tag) {
 // ---- dialogs ----
 
 void SettingsViewController::openSyncTimeWindow() {
-    auto* fromStoryboard =
-        appkit::Storyboard::main().instantiateController<SyncTimeWindowController>("SyncTimeWindowController");
-    appkit::Window* window = fromStoryboard ? fromStoryboard->window() : nullptr;
-    if (!window) {
-        foundation::print("openSyncTimeWindow: the clock-sync dialog is not available");
-        delete fromStoryboard;
+    if (!appkit::runModalWindowFromStoryboard<SyncTimeWindowController>(
+            "SyncTimeWindowController", "openSyncTimeWindow: the clock-sync dialog is not available"))
         return;
-    }
-    {
-        SyncTimeWindowController controller(window);
-        delete fromStoryboard;
-        appkit::runModalForWindow(window);
-    }
     reloadSettingPage();
 }
 
 void SettingsViewController::openUnlockWindow() {
     isUnlockOnly = true;
-    auto* fromStoryboard =
-        appkit::Storyboard::main().instantiateController<appkit::WindowController>("PasswordEnterWindowController");
-    appkit::Window* window = fromStoryboard ? fromStoryboard->window() : nullptr;
-    if (!window) {
-        foundation::print("openUnlockWindow: the unlock dialog is not available");
-        delete fromStoryboard;
-        return;
-    }
-    appkit::WindowController controller(window);
-    delete fromStoryboard;
-    appkit::runModalForWindow(window);
+    appkit::runModalWindowFromStoryboard("PasswordEnterWindowController",
+                                         "openUnlockWindow: the unlock dialog is not available");
 }
 
 }  // namespace hvb

@@ -2,9 +2,7 @@
 
 #include <mutex>
 
-#include "platform/appkit/Application.h"
-#include "platform/appkit/Storyboard.h"
-#include "platform/foundation/Log.h"
+#include "platform/appkit/StoryboardWindow.h"
 
 namespace hvb {
 
@@ -39,29 +37,11 @@ void setCurrentDeviceUID(std::string uid) {
 }
 
 bool runDialogFromStoryboard(const std::string& identifier, QPointer<appkit::Window>* slot) {
-    auto* fromStoryboard = appkit::Storyboard::main().instantiateController<appkit::WindowController>(identifier);
-    appkit::Window* window = fromStoryboard ? fromStoryboard->window() : nullptr;
-    if (!window) {
-        if (slot) *slot = nullptr;
-        foundation::print("No window controller for " + identifier);
-        delete fromStoryboard;
-        return false;
-    }
-    if (slot) *slot = window;
-    {
-        appkit::WindowController controller(window);
-        appkit::runModalForWindow(window);
-    }
-    delete fromStoryboard;
-    return true;
+    return appkit::runModalWindowFromStoryboard(identifier, "No window controller for " + identifier, slot);
 }
 
 void closeDialogWindow(appkit::ViewController* controller) {
-    appkit::Window* window = controller ? controller->hostWindow() : nullptr;
-    if (!window) return;
-    const bool endsSession = appkit::modalWindow() == window;
-    window->performClose();
-    if (endsSession) appkit::abortModal();
+    if (appkit::Window* window = controller ? controller->hostWindow() : nullptr) window->userClose();
 }
 
 }  // namespace hvb

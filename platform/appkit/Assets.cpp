@@ -18,6 +18,7 @@
 #include <QSvgRenderer>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Strings.h"
 
 namespace appkit {
 
@@ -47,16 +48,6 @@ Store& store() {
 }
 
 fs::path resources() { return foundation::Bundle::main().resourcePath(); }
-
-// Names are looked up without surrounding blanks: the interface names some images with a stray
-// trailing blank ("bg_machvb_proposal2 ") and no file is named like that.
-std::string trimmed(const std::string& name) {
-    const char* blanks = " \t\r\n";
-    size_t first = name.find_first_not_of(blanks);
-    if (first == std::string::npos) return {};
-    size_t last = name.find_last_not_of(blanks);
-    return name.substr(first, last - first + 1);
-}
 
 // A file stem stays inside the images folder.
 bool isPlainStem(const std::string& stem) {
@@ -88,10 +79,11 @@ const std::map<std::string, std::string>& aliases(Store& s) {
 }
 
 // The file stem of an image name: the alias of the name (as given, then trimmed), else the
-// trimmed name itself.
+// trimmed name itself. The interface names some images with a stray trailing blank
+// ("bg_machvb_proposal2 ") and no file is named like that.
 std::optional<std::string> stemOf(Store& s, const std::string& name) {
     const auto& table = aliases(s);
-    const std::string plain = trimmed(name);
+    const std::string plain(foundation::trimmed(name));
     for (const std::string* key : {&name, &plain}) {
         auto it = table.find(*key);
         if (it != table.end()) return it->second;
@@ -194,7 +186,7 @@ std::optional<QColor> Assets::color(const std::string& name, Appearance appearan
     std::lock_guard<std::mutex> lock(s.mutex);
     const auto& table = namedColors(s);
     auto it = table.find(name);
-    if (it == table.end()) it = table.find(trimmed(name));
+    if (it == table.end()) it = table.find(std::string(foundation::trimmed(name)));
     if (it == table.end()) return std::nullopt;
     // A colour given for one appearance only stands for both.
     const NamedColor& named = it->second;

@@ -84,11 +84,7 @@ void ViewController::presentViewControllerAsModalWindow(ViewController* controll
     window->setContentViewController(controller);
     window->setWindowTitle(controller->title());
     controller->presentation_ = window;
-    window->aboutToShow();
-    window->show();
-    window->didShow();
-    window->raise();
-    window->activateWindow();
+    window->makeKeyAndOrderFront();
 }
 
 void ViewController::dismissController() {

@@ -30,6 +30,9 @@ public:
     // the caller also calls stopModal or abortModal.
     void performClose();
     bool isVisibleWindow() const { return shown_; }
+    // Closes as the close button or Escape does: also ends the modal session run for this
+    // window when that session is the innermost one.
+    void userClose();
 
     // Called once each time the window is about to close (the window delegate's windowWillClose).
     void setWillCloseHandler(std::function<void()> handler) { willClose_ = std::move(handler); }
@@ -47,8 +50,6 @@ protected:
 
 private:
     friend class WindowController;
-    // The close button or Escape: closes, and ends the modal session run for this window.
-    void userClose();
 
     QPointer<ViewController> content_;
     bool shown_ = false;
