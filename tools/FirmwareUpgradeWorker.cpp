@@ -7,7 +7,6 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <future>
 
 #include "camera/DeviceInfoManager.h"
 #include "camera/DeviceState.h"
@@ -109,19 +108,11 @@ bool FirmwareUpgradeWorker::checkThenCommand(io_service_t service, const std::st
 }
 
 io_service_t FirmwareUpgradeWorker::commandAndWait(io_service_t service, const std::string& command, bool& commandOk) {
-    // The wait clears the watcher's last service before the command makes the camera re-enumerate.
-    auto found = std::make_shared<std::promise<bool>>();
-    auto future = found->get_future();
-    auto link = link_;
-    link_->findDeviceInBackground([found, link](bool ok, io_service_t matched) {
-        if (matched) link->releaseService(matched);
-        found->set_value(ok);
-    });
+    // Forgotten before the command makes the camera re-enumerate, so only a match after it counts.
+    link_->clearDeviceService();
     commandOk = checkThenCommand(service, command);
     if (!commandOk) return 0;
-    if (!future.get()) return 0;
-    // Whichever camera was matched last, the one to go on with is the one with this UID.
-    return link_->driverService(currentDeviceUID());
+    return CameraSteps::waitForCameraBack(*link_, currentDeviceUID());
 }
 
 void FirmwareUpgradeWorker::setUpgradeBlock(const std::string& uid, bool on) {

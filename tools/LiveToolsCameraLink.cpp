@@ -91,10 +91,6 @@ CommandOutcome LiveToolsCameraLink::readCommand(io_service_t service, uint8_t co
     return userClientReadOutcome(service, code, reply.data(), length);
 }
 
-void LiveToolsCameraLink::findDeviceInBackground(std::function<void(bool, io_service_t)> completion) {
-    HVBModel::findDeviceInBackground(std::move(completion));
-}
-
 bool LiveToolsCameraLink::syncDeviceDateTime(const std::string& uid, const CommandDictionary& table,
                                              const std::string& recordKey) {
     return hvb::syncDeviceDateTime(uid, table, recordKey);

@@ -30,7 +30,6 @@ public:
     CommandOutcome sendCommandWords(io_service_t service, uint8_t code, std::span<const uint32_t> words) override;
     CommandOutcome readCommand(io_service_t service, uint8_t code, std::vector<uint8_t>& reply,
                                uint32_t length) override;
-    void findDeviceInBackground(std::function<void(bool found, io_service_t service)> completion) override;
     bool syncDeviceDateTime(const std::string& uid, const CommandDictionary& table,
                             const std::string& recordKey) override;
     std::string readDeviceDateTime(const std::string& uid, const CommandDictionary& table) override;

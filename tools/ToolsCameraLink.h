@@ -60,9 +60,6 @@ public:
     // Two-phase read of `length` bytes.
     virtual CommandOutcome readCommand(io_service_t service, uint8_t code, std::vector<uint8_t>& reply,
                                        uint32_t length) = 0;
-    // Waits on a background queue for the next driver service the watcher reports (at most 50
-    // rounds of 1 s); the completion runs there, once.
-    virtual void findDeviceInBackground(std::function<void(bool found, io_service_t service)> completion) = 0;
     virtual bool syncDeviceDateTime(const std::string& uid, const CommandDictionary& table,
                                     const std::string& recordKey) = 0;
     virtual std::string readDeviceDateTime(const std::string& uid, const CommandDictionary& table) = 0;

@@ -78,19 +78,14 @@ void UnlockWorker::run(const UnlockRequest& request) {
     report(Event::passwordVerified);
     if (!request.unlockOnly) {
         if (!link_->modelListEmpty()) {
+            // Forgotten before the command, not after: a camera that reboots quickly may be
+            // matched again before the command returns, and that match must count.
+            link_->clearDeviceService();
             // The removal reboots the camera: one gone afterwards took it.
             if (!carried(link_->sendCommandData(service, *next, CameraSteps::bytesOf(request.password))))
                 return report(Event::disableFailed);
-            auto semaphore = std::make_shared<dispatch::Semaphore>(0);
-            auto found = std::make_shared<std::atomic<bool>>(false);
-            auto link = link_;
-            link_->findDeviceInBackground([semaphore, found, link](bool ok, io_service_t back) {
-                if (back) link->releaseService(back);
-                found->store(ok);
-                semaphore->signal();
-            });
-            semaphore->wait();
-            if (!found->load()) return report(Event::disableFailed);
+            ServiceHold back(*link_, CameraSteps::waitForCameraBack(*link_, uid));
+            if (!back) return report(Event::disableFailed);
         }
         link_->setEnteredPassword(request.password);
         report(Event::passwordCorrect);

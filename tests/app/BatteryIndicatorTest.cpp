@@ -6,8 +6,10 @@
 #include <QRegion>
 #include <QVariantAnimation>
 
+#include <string>
+
 #include "app/BatteryIndicator.h"
-#include "ScreenshotSupport.h"
+#include "AppTestSupport.h"
 
 namespace hvb {
 namespace {
@@ -236,9 +238,8 @@ TEST(BatteryIndicatorScreenshots, StatesAsARowShowsThem) {
             indicator.chargingImageView()->setHidden(!state.charging);
             indicator.setCapacity(state.value);
             indicator.grab();  // settles the mask on a full draw
-            const QString name = QString::fromLatin1(state.name) +
-                                 (size.width() > 42 ? QStringLiteral("_large") : QString());
-            EXPECT_FALSE(hvbtest::saveScreenshot(&indicator, name).isEmpty());
+            const std::string name = std::string(state.name) + (size.width() > 42 ? "_large" : "");
+            EXPECT_TRUE(apptest::saveScreenshot(&indicator, name));
         }
     }
 }

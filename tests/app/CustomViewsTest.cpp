@@ -22,7 +22,7 @@
 #include "app/VolumeProgressView.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
-#include "ScreenshotSupport.h"
+#include "AppTestSupport.h"
 
 namespace hvb {
 namespace {
@@ -173,7 +173,7 @@ TEST(GraphView, RecoveryCircleScreenshot) {
         drawOvalStroke(painter, dirty, QColor(255, 59, 48), 5.0);
     });
     picture.show();
-    EXPECT_FALSE(hvbtest::saveScreenshot(&picture, QStringLiteral("graph_view_recovery_circle")).isEmpty());
+    EXPECT_TRUE(apptest::saveScreenshot(&picture, "graph_view_recovery_circle"));
 }
 
 // ---- button cell -----------------------------------------------------------------------------
@@ -226,7 +226,7 @@ TEST(CustomButtonCell, TitleIsCentredBlackOrGreyWhateverTheButtonSays) {
     ink = titleInk(button, blank);
     EXPECT_EQ(QColor(ink.strongest), QColor(0x8E, 0x8E, 0x93));
     EXPECT_NEAR(QRectF(ink.bounds).center().x(), 70, 2.0);
-    EXPECT_FALSE(hvbtest::saveScreenshot(&button, QStringLiteral("custom_button_disabled")).isEmpty());
+    EXPECT_TRUE(apptest::saveScreenshot(&button, "custom_button_disabled"));
 
     // A font or colours of its own make no difference to the title.
     button.setEnabled(true);
@@ -245,9 +245,9 @@ TEST(CustomButtonCell, TitleIsCentredBlackOrGreyWhateverTheButtonSays) {
     CustomButtonCell ok(QStringLiteral("OK"));
     ok.resize(90, 32);
     ok.show();
-    EXPECT_FALSE(hvbtest::saveScreenshot(&ok, QStringLiteral("custom_button")).isEmpty());
+    EXPECT_TRUE(apptest::saveScreenshot(&ok, "custom_button"));
     ok.setEnabled(false);
-    EXPECT_FALSE(hvbtest::saveScreenshot(&ok, QStringLiteral("custom_button_disabled_text")).isEmpty());
+    EXPECT_TRUE(apptest::saveScreenshot(&ok, "custom_button_disabled_text"));
 }
 
 // ---- text fields -----------------------------------------------------------------------------
@@ -268,7 +268,7 @@ TEST(TextFieldCell, EmptyTextShowsTheHintOtherwiseTheText) {
     cell.grab();
     EXPECT_EQ(field->placeholderText(), QStringLiteral("SSID is between 8 ~ 32 characters"));
     EXPECT_TRUE(field->text().isEmpty());
-    EXPECT_FALSE(hvbtest::saveScreenshot(&cell, QStringLiteral("text_field_cell_empty")).isEmpty());
+    EXPECT_TRUE(apptest::saveScreenshot(&cell, "text_field_cell_empty"));
 
     cell.setText(QStringLiteral("Office-5G"));
     cell.grab();
@@ -277,7 +277,7 @@ TEST(TextFieldCell, EmptyTextShowsTheHintOtherwiseTheText) {
     field->setText(QStringLiteral("changed elsewhere"));
     cell.grab();
     EXPECT_EQ(field->text(), QStringLiteral("Office-5G"));
-    EXPECT_FALSE(hvbtest::saveScreenshot(&cell, QStringLiteral("text_field_cell_text")).isEmpty());
+    EXPECT_TRUE(apptest::saveScreenshot(&cell, "text_field_cell_text"));
 }
 
 TEST(TextFieldCell, EndOfEditIsReportedToTheDelegate) {
@@ -366,7 +366,7 @@ TEST(DynamicTextField, WrappedTextGrowsWithItsText) {
     layout->activate();
     EXPECT_GT(field->height(), 2 * oneLine);
     EXPECT_EQ(field->height(), field->heightForWidth(field->width()));
-    EXPECT_FALSE(hvbtest::saveScreenshot(&window, QStringLiteral("dynamic_text_field")).isEmpty());
+    EXPECT_TRUE(apptest::saveScreenshot(&window, "dynamic_text_field"));
 
     field->setText(QStringLiteral("Short again"));
     layout->activate();
@@ -402,7 +402,7 @@ TEST(VolumeProgressView, WidthIsSetOnTheMainQueue) {
     EXPECT_EQ(image.pixel(150, 15), QColor(170, 170, 170).rgb());
     EXPECT_EQ(image.pixel(0, 15), qRgb(0, 0, 0));  // the border lies over the blue part
     EXPECT_EQ(image.pixel(199, 15), qRgb(0, 0, 0));
-    EXPECT_FALSE(hvbtest::saveScreenshot(&bar, QStringLiteral("volume_progress_half")).isEmpty());
+    EXPECT_TRUE(apptest::saveScreenshot(&bar, "volume_progress_half"));
 
     std::thread writer([&bar] { bar.setProgress(0.0); });
     writer.join();

@@ -13,6 +13,7 @@
 #include "AppTestSupport.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/AppkitTestSupport.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/Bundle.h"
@@ -30,7 +31,7 @@ struct Shown {
 // Opens the message dialog the way callers do and answers it with `button` once it is shown.
 Shown openMessageDialog(const char* button) {
     Shown shown;
-    auto previous = appkit::setModalSessionHook([&](appkit::Window* window) {
+    appkit_test::ModalHookScope hook([&](appkit::Window* window) {
         auto* dialog = dynamic_cast<MsgDialogViewController*>(window->contentViewController());
         ASSERT_NE(dialog, nullptr);
         shown = {dialog->MsgTitle->text(), dialog->MsgText->text(), dialog->iconName(), dialog->buttonOK->text(),
@@ -47,7 +48,6 @@ Shown openMessageDialog(const char* button) {
         EXPECT_FALSE(window->isVisible());
         delete fromStoryboard;
     }
-    appkit::setModalSessionHook(previous);
     EXPECT_EQ(appkit::modalSessionDepth(), 0);
     return shown;
 }

@@ -15,6 +15,7 @@
 #include "platform/security/AdminRun.h"
 #include "../platform/foundation/TempDir.h"
 #include "AppTestSupport.h"
+#include "online/OnlineTestSupport.h"
 #include "standins/webservice/WebService.h"
 
 namespace {
@@ -327,8 +328,7 @@ TEST(DriverCheck, InstallPathsWithShellCharactersReachTheScriptUnchanged) {
 }
 
 TEST(LaunchChecks, WindowDidLoadBuildsTablesAndProbesOnlyWhenReachable) {
-    std::vector<std::string> lines;
-    int sink = foundation::addLogSink([&](foundation::LogChannel, const std::string& line) { lines.push_back(line); });
+    hvbtest::LogCapture log;
     {
         FakeMachine m;
         m.arch.reset();  // the background check stops at once
@@ -357,7 +357,7 @@ TEST(LaunchChecks, WindowDidLoadBuildsTablesAndProbesOnlyWhenReachable) {
             return !m.alerts.empty();
         });
     }
-    foundation::removeLogSink(sink);
+    const auto lines = log.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "MainWindow START"), lines.end());
 }
 

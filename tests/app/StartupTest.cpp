@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/AppDelegate.h"
+#include "online/OnlineTestSupport.h"
 #include "platform/foundation/Log.h"
 
 namespace {
@@ -70,14 +71,12 @@ TEST(Startup, RegionEventOnlyForARegionWithAName) {
 }
 
 TEST(Startup, TerminatePrintsItsLine) {
-    std::vector<std::string> lines;
-    int sink = foundation::addLogSink([&](foundation::LogChannel, const std::string& line) { lines.push_back(line); });
+    hvbtest::LogCapture log;
     Recorder r;
     AppDelegate delegate(r.steps());
     EXPECT_EQ(AppDelegate::shared(), &delegate);
     delegate.applicationWillTerminate();
-    foundation::removeLogSink(sink);
-    EXPECT_EQ(lines, std::vector<std::string>{"terminate"});
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"terminate"});
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/TempDir.h"
 #include "standins/camera/SimulatedBodyCamera.h"
 
 namespace camtest {
@@ -36,24 +37,6 @@ inline const CameraProfile& profile(const std::string& model, const std::string&
     if (!p) throw std::runtime_error("no simulated profile " + model + " " + firmware);
     return *p;
 }
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "hvb-camera-link-XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        path_ = ::mkdtemp(buffer.data());
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 class CameraLinkFixture : public ::testing::Test {
 protected:
@@ -97,12 +80,17 @@ protected:
             camera->detach();
         }
         cameras.clear();
-        dispatch::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(20));
+        afterCamerasLeft();
         foundation::NotificationCenter::defaultCenter().removeObserver(statusToken_);
         foundation::removeLogSink(logToken_);
         hvb::setCameraLinkHooks({});
         hvb::USBWatcherHandler::shared().reset();
         hvb::DeviceState::shared().reset();
+    }
+
+    // Between the cameras leaving and the state being reset: what they set off finishes.
+    virtual void afterCamerasLeft() {
+        dispatch::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(20));
     }
 
     std::shared_ptr<SimulatedBodyCamera> makeCamera(const CameraProfile& p, BodyCameraOptions options = {}) {
@@ -120,18 +108,22 @@ protected:
     }
     void settle() { dispatch::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(50)); }
 
-    bool sawLine(const std::string& text) {
+    bool sawLine(const std::string& text) const {
         std::lock_guard<std::mutex> guard(logLock_);
         for (const auto& line : lines_)
             if (line.find(text) != std::string::npos) return true;
         return false;
     }
-    size_t countLines(const std::string& text) {
+    size_t countLines(const std::string& text) const {
         std::lock_guard<std::mutex> guard(logLock_);
         size_t n = 0;
         for (const auto& line : lines_)
             if (line.find(text) != std::string::npos) ++n;
         return n;
+    }
+    void clearLines() {
+        std::lock_guard<std::mutex> guard(logLock_);
+        lines_.clear();
     }
 
     hvb::DeviceRecord recordOf(const std::string& key) { return hvb::DeviceState::shared().record(key); }
@@ -144,7 +136,7 @@ protected:
     std::vector<std::pair<std::string, hvb::CommandDictionary>> dialogs;
 
 private:
-    std::mutex logLock_;
+    mutable std::mutex logLock_;
     std::vector<std::string> lines_;
     int logToken_ = 0;
     foundation::NotificationCenter::Token statusToken_ = 0;

@@ -118,7 +118,7 @@ class BringUp : public CameraLinkFixture, public ::testing::WithParamInterface<C
 
 TEST_P(BringUp, PluggingACameraPublishesItsFullRecordOnce) {
     const CameraProfile& p = profile(GetParam().model, GetParam().firmware);
-    TempFolder volume;
+    TempDir volume;
     std::filesystem::create_directories(volume.path() / "SYSTEM");
     BodyCameraOptions options;
     options.volumeFolder = volume.path();

@@ -21,7 +21,7 @@ std::string readFile(const std::filesystem::path& path) {
 class Volumes : public CameraLinkFixture {};
 
 TEST_F(Volumes, TheConfigurationFileIsWrittenOnAVolumeWithAHostileName) {
-    TempFolder root;
+    TempDir root;
     auto volume = root.path() / "Cam 1 \"q\" 'x' $HOME ;rm -rf x; `id`";
     std::filesystem::create_directories(volume / "SYSTEM");
     auto bait = root.path() / "Cam";  // where a split command line would write
@@ -51,7 +51,7 @@ TEST_F(Volumes, TheConfigurationFileIsWrittenOnAVolumeWithAHostileName) {
 }
 
 TEST_F(Volumes, TheFileIsNeverFollowedOutOfTheVolume) {
-    TempFolder root;
+    TempDir root;
     auto volume = root.path() / "vol";
     std::filesystem::create_directories(volume / "SYSTEM");
     auto outside = root.path() / "outside.txt";
@@ -68,7 +68,7 @@ TEST_F(Volumes, TheFileIsNeverFollowedOutOfTheVolume) {
 }
 
 TEST_F(Volumes, AFolderOnTheVolumeThatIsALinkIsRefused) {
-    TempFolder root;
+    TempDir root;
     auto volume = root.path() / "vol";
     auto elsewhere = root.path() / "elsewhere";
     std::filesystem::create_directories(volume);
@@ -85,7 +85,7 @@ TEST_F(Volumes, AFolderOnTheVolumeThatIsALinkIsRefused) {
 }
 
 TEST_F(Volumes, AVolumeOnTheWholeDiskIsFoundOnTheSecondAttempt) {
-    TempFolder root;
+    TempDir root;
     std::filesystem::create_directories(root.path() / "SYSTEM");
     BodyCameraOptions options;
     options.volumeFolder = root.path();
@@ -105,7 +105,7 @@ TEST_F(Volumes, AVolumeOnTheWholeDiskIsFoundOnTheSecondAttempt) {
 }
 
 TEST_F(Volumes, ALocationLongerThanTheBufferCountsAsNotFound) {
-    TempFolder root;
+    TempDir root;
     auto longFolder = root.path() / std::string(100, 'v');
     std::filesystem::create_directories(longFolder);
     diskarb::attachSimulatedVolume("disk90s1", longFolder);
@@ -143,7 +143,7 @@ TEST_F(Volumes, TheRunnerMergesOutputAndKeepsArgumentsWhole) {
 }
 
 TEST_F(Volumes, TheWatcherMountsAKnownVolumeThroughTheDiskutilStandIn) {
-    TempFolder root;
+    TempDir root;
     BodyCameraOptions options;
     options.volumeFolder = root.path();
     auto camera = makeCamera(profile("HW7360", "1.0.0"), options);

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fcntl.h>
 
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -26,11 +25,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 size_t countOf(const std::string& text, const std::string& needle) {
     size_t n = 0;
     for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
@@ -43,7 +37,7 @@ std::set<pid_t> descendants(pid_t root) {
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string name = entry.path().filename();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::string stat = readFile(entry.path() / "stat");
+        std::string stat = TempDir::read(entry.path() / "stat");
         size_t close = stat.rfind(')');
         if (close == std::string::npos) continue;
         std::istringstream rest(stat.substr(close + 2));
@@ -68,7 +62,7 @@ std::set<pid_t> descendants(pid_t root) {
 
 bool alive(pid_t pid) {
     if (::kill(pid, 0) != 0) return false;
-    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = TempDir::read("/proc/" + std::to_string(pid) + "/stat");
     size_t close = stat.rfind(')');
     return close == std::string::npos || stat.size() < close + 3 || stat[close + 2] != 'Z';
 }
@@ -111,10 +105,10 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
     const fs::path installed = root / "Library/Extensions/com_brevantis_driver_HVBSCSIDriver.kext";
     const fs::path webLog = root / "var/log/halvetor/webservice.log";
     const fs::path pidFile = root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid";
-    auto webRequests = [&] { return readFile(webLog); };
+    auto webRequests = [&] { return TempDir::read(webLog); };
 
     // Installed by the application's own launch check, through installKext.sh.
-    EXPECT_TRUE(waitFor([&] { return fs::exists(installed / "Contents/Info.plist"); }, 60s)) << readFile(output);
+    EXPECT_TRUE(waitFor([&] { return fs::exists(installed / "Contents/Info.plist"); }, 60s)) << TempDir::read(output);
     // Both cameras read: one "Device" event per camera reaches the collector.
     const bool bothUp = waitFor(
         [&] {
@@ -123,11 +117,11 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
                    log.find("\"action\":\"HW7334\"") != std::string::npos;
         },
         60s);
-    EXPECT_TRUE(bothUp) << readFile(output) << "\n---\n" << webRequests();
+    EXPECT_TRUE(bothUp) << TempDir::read(output) << "\n---\n" << webRequests();
     EXPECT_TRUE(waitFor([&] { return webRequests().find("REQUEST POST /v1/api/get/version") != std::string::npos; }, 30s));
     EXPECT_TRUE(waitFor([&] { return countOf(webRequests(), "\"name\":\"User_Mac_Model\"") >= 1; }, 30s));
 
-    const std::string log = readFile(output);
+    const std::string log = TempDir::read(output);
     EXPECT_NE(log.find("MainWindow START"), std::string::npos);
     EXPECT_NE(log.find("deviceModel = HVBR7"), std::string::npos);
     EXPECT_NE(log.find("deviceModel = HW7334"), std::string::npos);
@@ -144,7 +138,7 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
     // Quitting the application ends the script, which stops the host and the stand-in.
     std::set<pid_t> processes = descendants(pid);
     pid_t hostPid = 0;
-    if (fs::exists(pidFile)) hostPid = std::stoi(readFile(pidFile));
+    if (fs::exists(pidFile)) hostPid = std::stoi(TempDir::read(pidFile));
     if (hostPid > 0) processes.insert(hostPid);
     pid_t app = 0;
     for (pid_t p : processes) {
@@ -160,7 +154,7 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
     for (pid_t p : processes) {
         EXPECT_TRUE(waitFor([&] { return !alive(p); }, 10s)) << "left running: " << p << " " << exeName(p);
     }
-    EXPECT_NE(readFile(output).find("terminate"), std::string::npos);
+    EXPECT_NE(TempDir::read(output).find("terminate"), std::string::npos);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the online tests: a temporary resources folder, the stand-in on loopback,
-// and a log watcher.
+// Shared pieces of the online tests: temporary folders, the stand-in on loopback, the events
+// at its analytics collector, and a log watcher.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,27 +11,15 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/foundation/Log.h"
+#include "platform/foundation/TempDir.h"
 #include "standins/webservice/WebService.h"
 
 namespace hvbtest {
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "hvb-online-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using ::TempDir;
 
 inline std::string readFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -79,6 +67,19 @@ private:
     std::vector<std::string> lines_;
     int token_ = 0;
 };
+
+// The parameters of each event of that name the analytics collector got, in the order received.
+inline std::vector<nlohmann::json> collectedEvents(const standin::WebService& service, const std::string& name) {
+    std::vector<nlohmann::json> out;
+    for (const auto& request : service.requestsTo("/mp/collect")) {
+        const auto body = nlohmann::json::parse(request.body, nullptr, false);
+        if (!body.is_object() || !body.contains("events") || !body["events"].is_array()) continue;
+        for (const auto& event : body["events"])
+            if (event.is_object() && event.value("name", "") == name)
+                out.push_back(event.value("params", nlohmann::json::object()));
+    }
+    return out;
+}
 
 // A fresh stand-in on a free loopback port per test.
 class StandInTest : public ::testing::Test {

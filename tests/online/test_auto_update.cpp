@@ -88,12 +88,7 @@ protected:
     // "Software_Update" events that reached the collector.
     std::vector<json> updateEvents(size_t atLeast) {
         EXPECT_TRUE(service.waitForRequests("/mp/collect", atLeast, kWait));
-        std::vector<json> out;
-        for (const auto& r : service.requestsTo("/mp/collect")) {
-            const json body = json::parse(r.body, nullptr, false);
-            if (body.is_object() && body["events"][0]["name"] == "Software_Update") out.push_back(body["events"][0]["params"]);
-        }
-        return out;
+        return hvbtest::collectedEvents(service, "Software_Update");
     }
 
     struct Alert {

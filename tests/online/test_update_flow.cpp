@@ -3,15 +3,13 @@
 // "Software_Update" event at the collector.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
-#include <thread>
-
 #include <nlohmann/json.hpp>
 
+#include "app/AppTestSupport.h"
 #include "online/AutoUpdateManager.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/UserDefaults.h"
@@ -23,20 +21,6 @@ namespace {
 
 using hvb::AutoUpdateManager;
 using json = nlohmann::json;
-
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        static int argc = 1;
-        static char name[] = "hvb_update_flow_tests";
-        static char* argv[] = {name, nullptr};
-        app = new QApplication(argc, argv);
-    }
-    void TearDown() override { delete app; }
-    QApplication* app = nullptr;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 class UpdateFlow : public hvbtest::StandInTest {
 protected:
@@ -72,32 +56,16 @@ protected:
         StandInTest::TearDown();
     }
 
-    template <class Pred>
-    bool pumpUntil(Pred pred) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!pred() && std::chrono::steady_clock::now() < deadline) {
-            dispatch::RunLoop::main().runPending();
-            QApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return pred();
-    }
-
     // The probe found the site: the request goes out and the offer comes up.
     services::UpdateOfferDialog* launchAndWaitForOffer() {
         hvb::websiteProbeCompletion(true, std::nullopt, 200, [](bool ok) { hvb::setInternetAvailable(ok); });
-        pumpUntil([&] { return updater->offerDialog() != nullptr; });
+        apptest::waitUntil([&] { return updater->offerDialog() != nullptr; }, 30000);
         return updater->offerDialog();
     }
 
     std::vector<json> updateEvents(size_t count) {
         EXPECT_TRUE(service.waitForRequests("/mp/collect", count, std::chrono::seconds(30)));
-        std::vector<json> out;
-        for (const auto& r : service.requestsTo("/mp/collect")) {
-            const json body = json::parse(r.body, nullptr, false);
-            if (body.is_object() && body["events"][0]["name"] == "Software_Update") out.push_back(body["events"][0]["params"]);
-        }
-        return out;
+        return hvbtest::collectedEvents(service, "Software_Update");
     }
 
     std::unique_ptr<foundation::UserDefaults> defaults;
@@ -120,7 +88,7 @@ TEST_F(UpdateFlow, SkipIsReportedAndTheVersionNotOfferedAgain) {
 
     // The next launch's check finds nothing to offer.
     AutoUpdateManager::shared().checkForUpdate();
-    ASSERT_TRUE(pumpUntil([&] { return log.count("已更新到最新版本") == 1; }));
+    ASSERT_TRUE(apptest::waitUntil([&] { return log.count("已更新到最新版本") == 1; }, 30000));
     EXPECT_EQ(updater->offerDialog(), nullptr);
     EXPECT_EQ(service.requestsTo("/v1/api/get/version").size(), 2u);
 }

@@ -3,8 +3,8 @@
 // process, analytics to the web-service stand-in, message dialogs answered by the test.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,7 +25,9 @@
 #include "app/AppTestSupport.h"
 #include "app/MsgDialog.h"
 #include "camera/CameraLinkFixture.h"
+#include "online/OnlineTestSupport.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/AppkitTestSupport.h"
 #include "platform/appkit/Window.h"
 #include "settings/ButtonCell.h"
 #include "settings/PopUpButtonCell.h"
@@ -61,11 +63,6 @@ inline Lines describeTable(hvb::SettingsTableView* table) {
     return out;
 }
 
-inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // What a message dialog showed.
 struct ShownDialog {
     std::string title, text, icon;
@@ -79,7 +76,7 @@ protected:
         hvb::registerAppControllers();
         ASSERT_GT(service.start(), 0);
         ::setenv("HVB_ANALYTICS_BASE", service.baseURL().c_str(), 1);
-        previousHook_ = appkit::setModalSessionHook([this](appkit::Window* window) { answerDialog(window); });
+        modalHook_.emplace([this](appkit::Window* window) { answerDialog(window); });
         startWatcher();
     }
 
@@ -92,7 +89,7 @@ protected:
             panel->endDisappearance();
             panel.reset();
         }
-        appkit::setModalSessionHook(previousHook_);
+        modalHook_.reset();
         apptest::waitUntil([] { return false; }, 30);
         ::unsetenv("HVB_ANALYTICS_BASE");
         CameraLinkFixture::TearDown();
@@ -117,7 +114,7 @@ protected:
     std::shared_ptr<camtest::SimulatedBodyCamera> plugWithVolume(
         const std::string& model, const std::string& firmware,
         const std::function<void(camtest::SimulatedBodyCamera&)>& before = {}) {
-        volumes.push_back(std::make_unique<camtest::TempFolder>());
+        volumes.push_back(std::make_unique<TempDir>());
         std::filesystem::create_directories(volumes.back()->path() / "SYSTEM");
         camtest::BodyCameraOptions options;
         options.volumeFolder = volumes.back()->path();
@@ -191,23 +188,16 @@ protected:
         return record && record->DeviceParam ? record->DeviceParam->get(key) : -2;
     }
 
-    // The "Settings" and "Settings_Failed" events the analytics stand-in received, once there
-    // are `count` of them, in the order received.
+    // The "Settings" events, then the "Settings_Failed" ones, the analytics stand-in received,
+    // once there are `count` of them.
     std::vector<FakeEvent> collected(size_t count) {
         std::vector<FakeEvent> events;
         apptest::waitUntil(
             [&] {
                 events.clear();
-                for (const auto& request : service.requestsTo("/mp/collect")) {
-                    auto body = nlohmann::json::parse(request.body, nullptr, false);
-                    if (body.is_discarded() || !body.contains("events")) continue;
-                    for (const auto& event : body["events"]) {
-                        const std::string name = event.value("name", "");
-                        if (name != "Settings" && name != "Settings_Failed") continue;
-                        const auto& p = event["params"];
+                for (const char* name : {"Settings", "Settings_Failed"})
+                    for (const auto& p : hvbtest::collectedEvents(service, name))
                         events.push_back({name, p.value("action", ""), p.value("label", "")});
-                    }
-                }
                 return events.size() >= count;
             },
             30000);
@@ -216,16 +206,8 @@ protected:
     // Screen views of the pane the analytics stand-in received.
     int screenViews() {
         int count = 0;
-        for (const auto& request : service.requestsTo("/mp/collect")) {
-            auto body = nlohmann::json::parse(request.body, nullptr, false);
-            if (body.is_discarded() || !body.contains("events")) continue;
-            for (const auto& event : body["events"]) {
-                if (event.value("name", "") != "screen_view") continue;
-                const auto& p = event["params"];
-                if (p.value("screen_name", "") == "Settings" && p.value("MainBack", "") == "SettingsViewController")
-                    ++count;
-            }
-        }
+        for (const auto& p : hvbtest::collectedEvents(service, "screen_view"))
+            if (p.value("screen_name", "") == "Settings" && p.value("MainBack", "") == "SettingsViewController") ++count;
         return count;
     }
     std::multiset<std::pair<std::string, std::string>> collectedSet(size_t count) {
@@ -242,7 +224,7 @@ protected:
 
     standin::WebService service;
     std::unique_ptr<hvb::SettingsViewController> panel;
-    std::vector<std::unique_ptr<camtest::TempFolder>> volumes;
+    std::vector<std::unique_ptr<TempDir>> volumes;
     int reloads = 0;
     int appearances = 0;
 
@@ -263,7 +245,7 @@ private:
         if (whileOpen) whileOpen();
         dialog->ButtonOK_Click();
     }
-    appkit::ModalHook previousHook_;
+    std::optional<appkit_test::ModalHookScope> modalHook_;
 };
 
 }  // namespace settingstest

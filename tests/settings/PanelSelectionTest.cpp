@@ -228,7 +228,7 @@ TEST_F(PanelSelection, TheClockButtonOpensTheClockDialogAndRebuildsAfterIt) {
     // The unlock dialog likewise, without a rebuild afterwards.
     storyboard.registerController("PasswordEnterWindowController", [] { return new appkit::WindowController(); });
     int sessions = 0;
-    auto previous = appkit::setModalSessionHook([&](appkit::Window*) {
+    appkit_test::ModalHookScope hook([&](appkit::Window*) {
         ++sessions;
         appkit::abortModal();
     });
@@ -237,6 +237,5 @@ TEST_F(PanelSelection, TheClockButtonOpensTheClockDialogAndRebuildsAfterIt) {
     apptest::waitUntil([] { return false; }, 50);
     EXPECT_EQ(sessions, 1);
     EXPECT_EQ(reloads, before);
-    appkit::setModalSessionHook(previous);
     storyboard.registerController("PasswordEnterWindowController", [] { return nullptr; });
 }

@@ -84,11 +84,11 @@ TEST_F(PanelWrites, TheTimeZoneGoesOutAsTextAndTheConfigurationFileFollows) {
     EXPECT_EQ(shown("HVB_TIME_ZONE"), "UTC+05:45");
     EXPECT_EQ(collected(1), (std::vector<FakeEvent>{{"Settings", "Time Zone P_05_45", "HW7360"}}));
     // Stealth, LED, buzzer, vibrator.
-    EXPECT_EQ(readFile(iniOf(0)), "0110\n");
+    EXPECT_EQ(TempDir::read(iniOf(0)), "0110\n");
 
     ASSERT_TRUE(choose("HVB_STEALTH", 1));
     EXPECT_EQ(wire(*camera).back(), (std::pair<std::string, std::vector<uint8_t>>{"HVB_STEALTH", word(1)}));
-    EXPECT_EQ(readFile(iniOf(0)), "1110\n");
+    EXPECT_EQ(TempDir::read(iniOf(0)), "1110\n");
     // Stealth mode shows the indicators off without writing them.
     EXPECT_EQ(shown("HVB_LED"), "OFF");
     EXPECT_FALSE(cell("HVB_LED")->popUpButton->isEnabled());
@@ -110,7 +110,7 @@ TEST_F(PanelWrites, TheSameOptionAgainWritesNothingButRebuildsAndRewritesTheFile
     std::filesystem::remove(iniOf(0));
     ASSERT_TRUE(choose("HVB_LED", 1));
     EXPECT_TRUE(camera->writes().empty());
-    EXPECT_EQ(readFile(iniOf(0)), "0110\n");
+    EXPECT_EQ(TempDir::read(iniOf(0)), "0110\n");
 
     // No option chosen: nothing to write either.
     const int before = reloads;
@@ -119,7 +119,7 @@ TEST_F(PanelWrites, TheSameOptionAgainWritesNothingButRebuildsAndRewritesTheFile
     EXPECT_TRUE(camera->writes().empty());
 
     ASSERT_TRUE(choose("HVB_LED", 0));
-    EXPECT_EQ(readFile(iniOf(0)), "0010\n");
+    EXPECT_EQ(TempDir::read(iniOf(0)), "0010\n");
     EXPECT_EQ(collected(1), (std::vector<FakeEvent>{{"Settings", "LED Indicator DISABLE", "HW7334"}}));
     EXPECT_EQ(camera->writes().size(), 1u);
 }
@@ -240,7 +240,7 @@ TEST_F(PanelWrites, ACameraReadAgainWhileTheFailureBoxIsOpenKeepsItsFreshValues)
     EXPECT_EQ(value(camera, EnumSettings::VIBRATOR), 1);
     EXPECT_EQ(value(camera, EnumSettings::LED), 0);
     ASSERT_TRUE(apptest::waitUntil([&] { return !panel->isBusy(); }));
-    EXPECT_EQ(readFile(iniOf(0)), "0001\n");
+    EXPECT_EQ(TempDir::read(iniOf(0)), "0001\n");
     ASSERT_TRUE(apptest::waitUntil([&] { return shown("HVB_BUZZERSWITCH") == "OFF"; }));
     EXPECT_EQ(shown("HVB_VIBRATOR"), "ON");
 }
@@ -282,7 +282,7 @@ TEST_F(PanelWrites, TheHardwareKeyRadiosWriteTheirTag) {
     EXPECT_TRUE(panel->HWKeyResetOFF->isChecked());
     EXPECT_EQ(collected(1),
               (std::vector<FakeEvent>{{"Settings", "Reset Using Function Buttons DISABLE", "HW7333"}}));
-    EXPECT_EQ(readFile(iniOf(0)), "0110\n");
+    EXPECT_EQ(TempDir::read(iniOf(0)), "0110\n");
 
     // Refused: the failure box, and the radios show the camera's value again.
     neverFinish(*camera, "HVB_HWKEY_RESET");

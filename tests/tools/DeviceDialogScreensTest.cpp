@@ -18,11 +18,6 @@ namespace {
 
 using namespace toolstest;
 
-bool save(QWidget* widget, const std::string& name) {
-    widget->ensurePolished();
-    return apptest::saveScreenshot(widget, name);
-}
-
 class DialogScreens : public DialogFixture {
 protected:
     // The dialog in a window of its own (no modal session), for the chosen camera.
@@ -44,14 +39,14 @@ protected:
     template <class T>
     void taskScreens(const std::string& prefix, std::shared_ptr<SimulatedBodyCamera> cam) {
         auto w = show<T>(cam);
-        EXPECT_TRUE(save(w.get(), prefix + "-question"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), prefix + "-question"));
         auto* d = content<T>(w);
         d->okButton()->click();
         ASSERT_TRUE(d->isBusy());
-        EXPECT_TRUE(save(w.get(), prefix + "-working"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), prefix + "-working"));
         ASSERT_TRUE(waitUntil([&] { return d->showsOutcome(); }));
         settle(20);
-        EXPECT_TRUE(save(w.get(), prefix + "-fail"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), prefix + "-fail"));
         w->performClose();
     }
 };
@@ -77,7 +72,7 @@ TEST_F(DialogScreens, FormatAndResetDialogs) {
     hvb::diskFormatTitleString = hvb::LocalizedString::Msg::sdCardError();
     hvb::diskFormatTarget = hvb::DiskFormatTarget{"HW7333SN00009", {}};
     auto storage = show<hvb::DiskFormatViewControl>();
-    EXPECT_TRUE(save(storage.get(), "format-dialog-storage-error"));
+    EXPECT_TRUE(apptest::saveScreenshot(storage.get(), "format-dialog-storage-error"));
     storage->performClose();
     struct Result {
         const char* name;
@@ -94,7 +89,7 @@ TEST_F(DialogScreens, FormatAndResetDialogs) {
         if (format) w = show<hvb::DiskFormatViewControl>();
         else if (state == &hvb::resetAllState) w = show<hvb::ResetAllViewController>();
         else w = show<hvb::ResetDefaultViewController>();
-        EXPECT_TRUE(save(w.get(), std::string(name) + "-success"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), std::string(name) + "-success"));
         w->performClose();
         *state = 0;
         hvb::diskFormatState = 0;
@@ -112,56 +107,56 @@ TEST_F(DialogScreens, PasswordDialog) {
     using P = hvb::PasswordSettingViewControl;
     {
         auto w = open(0);
-        EXPECT_TRUE(save(w.get(), "password-set-form"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-set-form"));
         auto* d = content<P>(w);
         type(d->newPassword.field, "abc 123");
         type(d->confirm.field, "abc");
-        EXPECT_TRUE(save(w.get(), "password-set-form-invalid"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-set-form-invalid"));
         type(d->newPassword.field, "Abcd5678");
         type(d->confirm.field, "Abcd5678");
-        EXPECT_TRUE(save(w.get(), "password-set-form-ready"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-set-form-ready"));
         type(d->confirm.field, "Abcd5679");
         d->buttonOK->click();
         ASSERT_TRUE(waitUntil([&] { return !d->isBusy(); }));
         settle(20);
-        EXPECT_TRUE(save(w.get(), "password-set-confirmation-error"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-set-confirmation-error"));
     }
     {
         auto w = open(1);
-        EXPECT_TRUE(save(w.get(), "password-change-form"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-change-form"));
         auto* d = content<P>(w);
         type(d->original.field, "Wrong999");
         type(d->newPassword.field, "Zyxw9876");
         type(d->confirm.field, "Zyxw9876");
         d->buttonOK->click();
         EXPECT_TRUE(d->isBusy());
-        EXPECT_TRUE(save(w.get(), "password-change-working"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-change-working"));
         ASSERT_TRUE(waitUntil([&] { return !d->isBusy(); }));
         settle(20);
-        EXPECT_TRUE(save(w.get(), "password-change-wrong-original"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-change-wrong-original"));
     }
     recordOf(cam)->passwordErrorCnt = 5;
     {
         auto w = open(2);
-        EXPECT_TRUE(save(w.get(), "password-disable-exhausted"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-disable-exhausted"));
     }
     recordOf(cam)->passwordErrorCnt = 0;
     {
         auto w = open(2);
-        EXPECT_TRUE(save(w.get(), "password-disable-form"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-disable-form"));
         auto* d = content<P>(w);
         type(d->original.field, "Abcd1234");
         cam->session()->refuseCode(code(cam, "HVB_GET_PWDCHECK"), 2);
         d->buttonOK->click();
         ASSERT_TRUE(waitUntil([&] { return !d->isBusy(); }));
         settle(20);
-        EXPECT_TRUE(save(w.get(), "password-disable-fail"));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-disable-fail"));
     }
     for (auto [mode, state, name] : {std::tuple{0, 1, "password-set-success"}, std::tuple{1, 1, "password-change-success"},
                                      std::tuple{2, 1, "password-disable-success"},
                                      std::tuple{1, 2, "password-change-fail-after-reboot"}}) {
         auto w = open(static_cast<uint8_t>(mode), static_cast<uint8_t>(state));
-        EXPECT_TRUE(save(w.get(), name));
+        EXPECT_TRUE(apptest::saveScreenshot(w.get(), name));
     }
     hvb::passwordSettingState = 0;
 
@@ -176,7 +171,7 @@ TEST_F(DialogScreens, PasswordDialog) {
         appkit::Window* w = controller.window();
         w->makeKeyAndOrderFront();
         settle(20);
-        EXPECT_TRUE(save(w, name));
+        EXPECT_TRUE(apptest::saveScreenshot(w, name));
         w->performClose();
     }
 }
@@ -196,10 +191,10 @@ TEST_F(DialogScreens, LabelDialog) {
     appkit::Window w(edit);
     w.makeKeyAndOrderFront();
     settle(20);
-    EXPECT_TRUE(save(&w, "label-dialog"));
+    EXPECT_TRUE(apptest::saveScreenshot(&w, "label-dialog"));
     edit->deviceNameLabel->setText("Unit-34!");
     emit edit->deviceNameLabel->textEdited("Unit-34!");
-    EXPECT_TRUE(save(&w, "label-dialog-invalid"));
+    EXPECT_TRUE(apptest::saveScreenshot(&w, "label-dialog-invalid"));
     w.performClose();
 
     hvb::StatusModel bare = *status;
@@ -210,7 +205,7 @@ TEST_F(DialogScreens, LabelDialog) {
     appkit::Window w2(noSync);
     w2.makeKeyAndOrderFront();
     settle(20);
-    EXPECT_TRUE(save(&w2, "label-dialog-without-team-sync"));
+    EXPECT_TRUE(apptest::saveScreenshot(&w2, "label-dialog-without-team-sync"));
     w2.performClose();
 }
 

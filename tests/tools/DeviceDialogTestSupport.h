@@ -15,6 +15,7 @@
 
 #include "ToolsFixture.h"
 #include "ToolsTestSupport.h"
+#include "platform/foundation/TempDir.h"
 #include "tools/DeviceTaskViewController.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/PasswordEnterViewControl.h"
@@ -23,17 +24,24 @@
 
 namespace toolstest {
 
-// The live link with an action that runs once, right before the n-th command of a code.
+// The live link with an action that runs once, right before (or right after) the n-th command
+// of a code.
 class FaultLink : public RecordingLink {
 public:
     void before(uint8_t code, std::function<void()> action, int occurrence = 1) {
         std::lock_guard<std::mutex> guard(faultLock_);
         faults_[code] = Fault{std::move(action), occurrence};
     }
+    void after(uint8_t code, std::function<void()> action, int occurrence = 1) {
+        std::lock_guard<std::mutex> guard(faultLock_);
+        afters_[code] = Fault{std::move(action), occurrence};
+    }
 
     hvb::CommandOutcome sendCommandData(io_service_t s, uint8_t code, std::span<const uint8_t> bytes) override {
         fire(code);
-        return RecordingLink::sendCommandData(s, code, bytes);
+        const auto outcome = RecordingLink::sendCommandData(s, code, bytes);
+        fire(code, afters_);
+        return outcome;
     }
     hvb::CommandOutcome sendCommandWords(io_service_t s, uint8_t code, std::span<const uint32_t> words) override {
         fire(code);
@@ -50,20 +58,22 @@ private:
         std::function<void()> action;
         int occurrence = 1;
     };
-    void fire(uint8_t code) {
+    void fire(uint8_t code) { fire(code, faults_); }
+    void fire(uint8_t code, std::map<uint8_t, Fault>& faults) {
         std::function<void()> action;
         {
             std::lock_guard<std::mutex> guard(faultLock_);
-            auto it = faults_.find(code);
-            if (it == faults_.end()) return;
+            auto it = faults.find(code);
+            if (it == faults.end()) return;
             if (--it->second.occurrence > 0) return;
             action = std::move(it->second.action);
-            faults_.erase(it);
+            faults.erase(it);
         }
         if (action) action();
     }
     std::mutex faultLock_;
     std::map<uint8_t, Fault> faults_;
+    std::map<uint8_t, Fault> afters_;  // only data writes have them
 };
 
 // One screen a long dialog showed when its outcome was decided.
@@ -80,8 +90,6 @@ protected:
         faults = std::make_shared<FaultLink>();
         link = faults;
         hvb::setToolsCameraLink(faults);
-        std::string pattern = (std::filesystem::temp_directory_path() / "hvb-dialogs-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) folder = pattern;
         hvb::selectedCmdDic.clear();
         hvb::diskFormatTarget.reset();
         hvb::dialogTargetUID.reset();
@@ -93,8 +101,6 @@ protected:
         settle(50);
         panel.reset();
         ToolsFixture::TearDown();
-        std::error_code ec;
-        if (!folder.empty()) std::filesystem::remove_all(folder, ec);
     }
 
     // A camera with a volume folder of its own (holding one file and SYSTEM/BVConfig.ini).
@@ -106,20 +112,19 @@ protected:
         char number[8];
         std::snprintf(number, sizeof number, "%05zu", cameras.size() + 1);
         o.serialNumber = model + "SN" + number;
-        o.volumeFolder = std::filesystem::path(folder) / o.serialNumber;
-        std::filesystem::create_directories(o.volumeFolder / "SYSTEM");
-        writeFile(o.volumeFolder / "DCIM_0001.MP4", "video");
-        writeFile(o.volumeFolder / "SYSTEM" / "BVConfig.ini", "0000\n");
+        o.volumeFolder = folder / o.serialNumber;
+        TempDir::write(o.volumeFolder / "DCIM_0001.MP4", "video");
+        TempDir::write(o.volumeFolder / "SYSTEM" / "BVConfig.ini", "0000\n");
         return makeCamera(model, firmware, o);
     }
-    static void writeFile(const std::filesystem::path& path, const std::string& text) {
-        FILE* f = std::fopen(path.c_str(), "w");
-        if (!f) return;
-        std::fputs(text.c_str(), f);
-        std::fclose(f);
+    std::shared_ptr<SimulatedBodyCamera> plugged(const std::string& model, const std::string& firmware,
+                                                 const std::string& password = "") {
+        auto c = camera(model, firmware, password);
+        EXPECT_TRUE(plug(c));
+        return c;
     }
     std::filesystem::path volumeOf(const std::shared_ptr<SimulatedBodyCamera>& c) const {
-        return std::filesystem::path(folder) / c->serialNumber();
+        return folder / c->serialNumber();
     }
     bool hasVideo(const std::shared_ptr<SimulatedBodyCamera>& c) const {
         return std::filesystem::exists(volumeOf(c) / "DCIM_0001.MP4");
@@ -141,9 +146,6 @@ protected:
         settle(20);
     }
 
-    uint8_t code(const std::shared_ptr<SimulatedBodyCamera>& c, const char* name) {
-        return hvb::cmdTables().lookup(c->profile().tableName, name).value();
-    }
     std::vector<std::string> names(const std::shared_ptr<SimulatedBodyCamera>& c) { return writeNames(*c); }
     static std::vector<uint8_t> block(const std::string& text) {
         std::vector<uint8_t> out(32, 0);
@@ -270,7 +272,8 @@ protected:
 
     std::shared_ptr<FaultLink> faults;
     std::unique_ptr<hvb::HVBToolViewController> panel;
-    std::string folder;
+    TempDir volumes;
+    const std::filesystem::path folder = volumes.path();
     std::vector<Outcome> outcomes;
     int opened = 0;
 };

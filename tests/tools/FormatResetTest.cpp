@@ -2,9 +2,6 @@
 // (Tool panel, Status row, the plug-in read's storage error, the forgot-password path), the
 // commands and the reboot, what the camera looks like afterwards, and a camera that refuses,
 // never finishes or goes away at each step.
-#include <fstream>
-#include <sstream>
-
 #include "DeviceDialogTestSupport.h"
 #include "app/AppStartup.h"
 #include "app/LocalizedString.h"
@@ -24,21 +21,8 @@ using namespace toolstest;
 
 constexpr const char* kPassword = "Abcd1234";
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class FormatReset : public DialogFixture {
 protected:
-    std::shared_ptr<SimulatedBodyCamera> plugged(const std::string& model, const std::string& firmware,
-                                                 const std::string& password = "") {
-        auto c = camera(model, firmware, password);
-        EXPECT_TRUE(plug(c));
-        return c;
-    }
     // The dialog opened the way the forgot-password paths and the Status row do: the chosen
     // camera's table, state 0, run modally from the storyboard.
     void runDialog(const char* identifier, QPointer<appkit::Window>* slot, int64_t selected = 0) {
@@ -115,7 +99,7 @@ TEST_F(FormatReset, AStatusRowsFormatTakesItsOwnCameraAndRewritesTheConfiguratio
     EXPECT_FALSE(hasVideo(cam));
     auto record = recordOf(cam);
     ASSERT_TRUE(record && record->DeviceParam);
-    EXPECT_EQ(readFile(volumeOf(cam) / "SYSTEM" / "BVConfig.ini"), hvb::bvConfigLine(*record->DeviceParam) + "\n");
+    EXPECT_EQ(TempDir::read(volumeOf(cam) / "SYSTEM" / "BVConfig.ini"), hvb::bvConfigLine(*record->DeviceParam) + "\n");
     EXPECT_TRUE(blockCleared(cam));
     status.beginDisappearance();
     status.endDisappearance();

@@ -26,13 +26,6 @@ protected:
         DialogFixture::TearDown();
     }
 
-    std::shared_ptr<SimulatedBodyCamera> plugged(const std::string& model, const std::string& firmware,
-                                                 const std::string& password = "") {
-        auto c = camera(model, firmware, password);
-        EXPECT_TRUE(plug(c));
-        return c;
-    }
-
     // The dialog in a window of its own, outside the Tool panel (no modal session).
     PasswordSettingViewControl* open(uint8_t mode, int64_t selected = 0) {
         hvb::DeviceState::shared().selectedDeviceIndex = selected;
@@ -52,10 +45,6 @@ protected:
         ASSERT_TRUE(dialog()->buttonOK->isEnabled());
         dialog()->buttonOK->click();
         ASSERT_TRUE(waitUntil([&] { return !dialog()->isBusy(); }));
-    }
-    int64_t attempts(const std::shared_ptr<SimulatedBodyCamera>& c) {
-        auto r = recordOf(c);
-        return r ? r->passwordErrorCnt : -1;
     }
     // The commands the camera took, as (code, payload).
     static std::vector<std::pair<uint8_t, std::vector<uint8_t>>> taken(const SimulatedBodyCamera& c) {

@@ -4,6 +4,7 @@
 
 #include "ToolsFixture.h"
 #include "ToolsTestSupport.h"
+#include "online/OnlineTestSupport.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/Redetection.h"
 
@@ -19,27 +20,10 @@ protected:
         foundation::setLogEchoEnabled(false);
         dispatch::setTimeScale(0.01);
         link = std::make_shared<FakeToolsLink>();
-        token_ = foundation::addLogSink([this](foundation::LogChannel, const std::string& line) {
-            std::lock_guard<std::mutex> guard(lock_);
-            lines_.push_back(line);
-        });
-    }
-    void TearDown() override { foundation::removeLogSink(token_); }
-
-    size_t count(const std::string& text) {
-        std::lock_guard<std::mutex> guard(lock_);
-        size_t n = 0;
-        for (const auto& line : lines_)
-            if (line == text) ++n;
-        return n;
     }
 
     std::shared_ptr<FakeToolsLink> link;
-
-private:
-    std::mutex lock_;
-    std::vector<std::string> lines_;
-    int token_ = 0;
+    hvbtest::LogCapture log;
 };
 
 TEST_F(RedetectionTick, GoneThenServiceThenRecordEndsFoundAndTheProgressSeesEveryTick) {
@@ -59,7 +43,7 @@ TEST_F(RedetectionTick, GoneThenServiceThenRecordEndsFoundAndTheProgressSeesEver
     EXPECT_EQ(r.tick(), Ending::found);
     EXPECT_TRUE(hvb::redetectionDeviceFound.load());
     EXPECT_EQ(seen, (std::vector<int64_t>{0, 1, 2, 3, 4}));
-    EXPECT_EQ(count("AsyncFind counter = 4"), 1u);
+    EXPECT_EQ(log.count("AsyncFind counter = 4"), 1u);
 }
 
 TEST_F(RedetectionTick, ACameraStillAttachedEndsAtTheSecondTick) {
@@ -95,7 +79,7 @@ TEST_F(RedetectionTick, AnEmptyUIDMatchesNothingAndEndsAtTick200) {
     EXPECT_FALSE(r.serviceSeen());
     EXPECT_EQ(r.tick(), Ending::timedOut);
     EXPECT_EQ(seen.back(), 200);
-    EXPECT_EQ(count("AsyncFind counter = 200"), 1u);
+    EXPECT_EQ(log.count("AsyncFind counter = 200"), 1u);
 }
 
 TEST_F(RedetectionTick, WithNoCameraTheStopAndStartLinesArePaced) {
@@ -104,15 +88,15 @@ TEST_F(RedetectionTick, WithNoCameraTheStopAndStartLinesArePaced) {
     Redetection r(link, "HW7334UID01");
     r.tick();  // service seen
     for (int i = 0; i < 3; ++i) EXPECT_EQ(r.tick(), Ending::none);
-    EXPECT_EQ(count("PlugInDeviceCnt : 0"), 3u);
-    EXPECT_EQ(count("stopDetection"), 1u);
+    EXPECT_EQ(log.count("PlugInDeviceCnt : 0"), 3u);
+    EXPECT_EQ(log.count("stopDetection"), 1u);
     // 1 s later "startDetection", and after 5 s more the pair may come again.
-    ASSERT_TRUE(apptest::waitUntil([&] { return count("startDetection") == 1; }));
-    EXPECT_EQ(count("stopDetection"), 1u);
+    ASSERT_TRUE(apptest::waitUntil([&] { return log.count("startDetection") == 1; }));
+    EXPECT_EQ(log.count("stopDetection"), 1u);
     ASSERT_TRUE(apptest::waitUntil([&] { return !hvb::detectionPaused.load(); }));
     r.tick();
-    EXPECT_EQ(count("stopDetection"), 2u);
-    ASSERT_TRUE(apptest::waitUntil([&] { return count("startDetection") == 2; }));
+    EXPECT_EQ(log.count("stopDetection"), 2u);
+    ASSERT_TRUE(apptest::waitUntil([&] { return log.count("startDetection") == 2; }));
     ASSERT_TRUE(apptest::waitUntil([&] { return !hvb::detectionPaused.load(); }));
 }
 

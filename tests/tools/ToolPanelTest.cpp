@@ -3,6 +3,8 @@
 // replacement of an open dialog by its result.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -13,6 +15,7 @@
 #include "app/AppStartup.h"
 #include "camera/CommandTables.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/AppkitTestSupport.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -40,7 +43,7 @@ protected:
                                hvb::kResetAllWindowController, hvb::kPasswordSettingWindowController,
                                hvb::kFWUpgradeWindowController})
             registerFakeDialog(id, stateOf(id), &log);
-        previousHook_ = appkit::setModalSessionHook([this](appkit::Window* window) {
+        modalHook_.emplace([this](appkit::Window* window) {
             if (onModal) return onModal(window);
             window->performClose();
             appkit::abortModal();
@@ -52,7 +55,7 @@ protected:
     }
     void TearDown() override {
         panel.reset();
-        appkit::setModalSessionHook(previousHook_);
+        modalHook_.reset();
         hvb::setToolsCameraLink(nullptr);
         hvb::registerToolControllers();
         EXPECT_EQ(appkit::modalSessionDepth(), 0);
@@ -102,7 +105,7 @@ protected:
     std::function<void(appkit::Window*)> onModal;
 
 private:
-    appkit::ModalHook previousHook_;
+    std::optional<appkit_test::ModalHookScope> modalHook_;
 };
 
 TEST_F(ToolPanel, WithoutACameraEverythingIsOffAndTheSelectionIsKept) {

@@ -21,11 +21,6 @@ namespace {
 
 using namespace toolstest;
 
-bool save(QWidget* widget, const std::string& name) {
-    widget->ensurePolished();
-    return apptest::saveScreenshot(widget, name);
-}
-
 class Screens : public ToolsFixture {};
 
 TEST_F(Screens, ToolPanelInItsThreeLayouts) {
@@ -60,7 +55,7 @@ TEST_F(Screens, ToolPanelInItsThreeLayouts) {
         panel->endAppearance();
         settle(40);
         EXPECT_TRUE(panel->FormatBtn->isEnabled());
-        EXPECT_TRUE(save(&pane, layout.name));
+        EXPECT_TRUE(apptest::saveScreenshot(&pane, layout.name));
         panel->beginDisappearance();
         panel->endDisappearance();
     }
@@ -78,20 +73,20 @@ TEST_F(Screens, UnlockDialogIdleWrongAndExhausted) {
     auto* d = static_cast<hvb::PasswordEnterViewControl*>(window.contentViewController());
     window.makeKeyAndOrderFront();
     settle();
-    EXPECT_TRUE(save(&window, "unlock-dialog-idle"));
+    EXPECT_TRUE(apptest::saveScreenshot(&window, "unlock-dialog-idle"));
     d->passwordSecureTextField->setText("wrong-pass");
     d->controlTextDidChange(d->passwordSecureTextField);
     d->buttonOK->click();
     ASSERT_TRUE(waitUntil([&] { return !d->isBusy(); }));
     settle();
-    EXPECT_TRUE(save(&window, "unlock-dialog-wrong"));
+    EXPECT_TRUE(apptest::saveScreenshot(&window, "unlock-dialog-wrong"));
     window.performClose();
 
     recordOf(camera)->passwordErrorCnt = 5;
     appkit::Window exhausted(new hvb::PasswordEnterViewControl());
     exhausted.makeKeyAndOrderFront();
     settle();
-    EXPECT_TRUE(save(&exhausted, "unlock-dialog-exhausted"));
+    EXPECT_TRUE(apptest::saveScreenshot(&exhausted, "unlock-dialog-exhausted"));
     exhausted.performClose();
 }
 
@@ -108,11 +103,11 @@ TEST_F(Screens, ClockDialogWaitSuccessAndFail) {
                 return;
             }
             if (selected == 0) {
-                EXPECT_TRUE(save(window, "clock-dialog-wait"));
+                EXPECT_TRUE(apptest::saveScreenshot(window, "clock-dialog-wait"));
             }
             whenTrue(d, [d] { return d->buttonOK->isVisible(); }, [window, d, name] {
                 settle();
-                EXPECT_TRUE(save(window, name));
+                EXPECT_TRUE(apptest::saveScreenshot(window, name));
                 d->buttonOK->click();
             });
         };
@@ -132,13 +127,13 @@ TEST_F(Screens, RecoveryMessageAndPasswordChangeForm) {
     appkit::Window window(message);
     window.makeKeyAndOrderFront();
     settle();
-    EXPECT_TRUE(save(&window, "recovery-message"));
+    EXPECT_TRUE(apptest::saveScreenshot(&window, "recovery-message"));
     window.performClose();
 
     appkit::Window form(new hvb::PasswordChangeViewControl());
     form.makeKeyAndOrderFront();
     settle();
-    EXPECT_TRUE(save(&form, "password-change-form"));
+    EXPECT_TRUE(apptest::saveScreenshot(&form, "password-change-form"));
     form.performClose();
 }
 
@@ -151,11 +146,11 @@ TEST_F(Screens, WebcamTestBothSteps) {
     appkit::Window window(test);
     window.makeKeyAndOrderFront();
     settle();
-    EXPECT_TRUE(save(&window, "webcam-test-video"));
+    EXPECT_TRUE(apptest::saveScreenshot(&window, "webcam-test-video"));
     test->nextBtn->click();
     backend->lastSession->feed({-40.f, -12.f});
     settle();
-    EXPECT_TRUE(save(&window, "webcam-test-audio"));
+    EXPECT_TRUE(apptest::saveScreenshot(&window, "webcam-test-audio"));
     window.performClose();
     services::CaptureBackend::setShared(nullptr);
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The Tool panel's tests: the camera link embedded with simulated cameras on a simulated bus,
-// the driver loaded in this process, time shrunk a hundredfold, the Qt loop serving the main
-// queue, and a link that records what the panel and dialogs report instead of sending it.
+// The Tool panel's tests: the camera link's fixture (simulated cameras, the driver in this
+// process, time shrunk a hundredfold) with the Qt loop serving the main queue, and a link that
+// records what the panel and dialogs report instead of sending it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,21 +18,13 @@
 #include <QPushButton>
 
 #include "../app/AppTestSupport.h"
-#include "SCSIDriver/HVBSCSIDriverBundle.h"
 #include "app/AppStartup.h"
 #include "app/MsgDialog.h"
-#include "camera/CommandTables.h"
-#include "camera/DeviceState.h"
-#include "camera/USBWatcher.h"
-#include "camera/USBWatcherHandler.h"
+#include "camera/CameraLinkFixture.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/AppkitTestSupport.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/appkit/Window.h"
-#include "platform/diskarb/DiskArbitration.h"
-#include "platform/dispatch/Dispatch.h"
-#include "platform/foundation/Log.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "standins/camera/SimulatedBodyCamera.h"
 #include "tools/DialogRegistry.h"
 #include "tools/LiveToolsCameraLink.h"
 #include "tools/ToolsStoryboard.h"
@@ -76,28 +69,17 @@ struct ShownMessage {
     QString text;
 };
 
-class ToolsFixture : public ::testing::Test {
+class ToolsFixture : public camtest::CameraLinkFixture {
 protected:
-    static constexpr double kScale = 0.01;
-
     void SetUp() override {
-        foundation::setLogEchoEnabled(false);
-        diskarb::simulatedDiskTable();
-        dispatch::setTimeScale(kScale);
-        ASSERT_TRUE(loadHVBSCSIDriverBundle());
-        hvb::buildAllCommandTables();
-        hvb::DeviceState::shared().reset();
-        hvb::USBWatcherHandler::shared().reset();
-        logToken_ = foundation::addLogSink([this](foundation::LogChannel, const std::string& line) {
-            std::lock_guard<std::mutex> guard(logLock_);
-            lines_.push_back(line);
-        });
+        CameraLinkFixture::SetUp();
+        if (HasFatalFailure()) return;
         link = std::make_shared<RecordingLink>();
         hvb::setToolsCameraLink(link);
         hvb::registerAppControllers();
         hvb::registerToolControllers();
         // Every message dialog is noted and answered at once, unless a test answers itself.
-        previousHook_ = appkit::setModalSessionHook([this](appkit::Window* window) { answer(window); });
+        modalHook_.emplace([this](appkit::Window* window) { answer(window); });
         hvb::isUnlockOnly = false;
         hvb::isUnlockForUpgrade = false;
         hvb::isPasswordVerified = false;
@@ -105,19 +87,14 @@ protected:
     }
 
     void TearDown() override {
-        appkit::setModalSessionHook(previousHook_);
-        watcher.reset();
-        for (auto& camera : cameras) {
-            camera->waitForReturn();
-            camera->detach();
-        }
-        cameras.clear();
+        modalHook_.reset();
+        CameraLinkFixture::TearDown();
+        EXPECT_EQ(appkit::modalSessionDepth(), 0);
+    }
+    // The dialogs' last work runs from the Qt loop.
+    void afterCamerasLeft() override {
         settle(50);
         hvb::setToolsCameraLink(nullptr);
-        foundation::removeLogSink(logToken_);
-        hvb::USBWatcherHandler::shared().reset();
-        hvb::DeviceState::shared().reset();
-        EXPECT_EQ(appkit::modalSessionDepth(), 0);
     }
 
     // Answers a modal session: the message dialog is read and closed; other windows go to
@@ -138,17 +115,12 @@ protected:
 
     std::shared_ptr<SimulatedBodyCamera> makeCamera(const std::string& model, const std::string& firmware,
                                                     BodyCameraOptions options = {}) {
-        const auto* profile = hvb::sim::findCameraProfile(model, firmware);
-        if (!profile) throw std::runtime_error("no simulated profile " + model + " " + firmware);
-        if (options.bsdName == "disk4") options.bsdName = "disk" + std::to_string(4 + cameras.size());
-        auto camera = SimulatedBodyCamera::make(*profile, std::move(options));
-        cameras.push_back(camera);
-        return camera;
+        return CameraLinkFixture::makeCamera(camtest::profile(model, firmware), std::move(options));
     }
 
     // Attaches the camera and waits until its record is published.
     bool plug(const std::shared_ptr<SimulatedBodyCamera>& camera) {
-        if (!watcher) watcher = std::make_unique<hvb::USBWatcher>(hvb::USBWatcherHandler::sharedPointer());
+        if (!watcher) startWatcher();
         const int64_t before = hvb::DeviceState::shared().PlugInDeviceCnt.load();
         if (!camera->attach(bus)) return false;
         return waitUntil([&] { return hvb::DeviceState::shared().PlugInDeviceCnt.load() == before + 1; });
@@ -162,28 +134,19 @@ protected:
         apptest::waitUntil([] { return false; }, ms);
     }
 
+    using CameraLinkFixture::recordOf;
     hvb::DeviceRecord recordOf(const std::shared_ptr<SimulatedBodyCamera>& camera) {
         for (const auto& entry : hvb::DeviceState::shared().deviceEntryList())
-            if (entry.serialNumber == camera->serialNumber()) return hvb::DeviceState::shared().record(entry.key());
+            if (entry.serialNumber == camera->serialNumber()) return recordOf(entry.key());
         return nullptr;
     }
-
-    bool sawLine(const std::string& text) const {
-        std::lock_guard<std::mutex> guard(logLock_);
-        for (const auto& line : lines_)
-            if (line.find(text) != std::string::npos) return true;
-        return false;
+    // The failed password checks the camera's record counts (-1: no record).
+    int64_t attempts(const std::shared_ptr<SimulatedBodyCamera>& camera) {
+        auto record = recordOf(camera);
+        return record ? record->passwordErrorCnt : -1;
     }
-    size_t countLines(const std::string& text) const {
-        std::lock_guard<std::mutex> guard(logLock_);
-        size_t n = 0;
-        for (const auto& line : lines_)
-            if (line.find(text) != std::string::npos) ++n;
-        return n;
-    }
-    void clearLines() {
-        std::lock_guard<std::mutex> guard(logLock_);
-        lines_.clear();
+    static uint8_t code(const std::shared_ptr<SimulatedBodyCamera>& camera, const char* name) {
+        return hvb::cmdTables().lookup(camera->profile().tableName, name).value();
     }
 
     // The names of the commands the camera took, in order.
@@ -193,18 +156,12 @@ protected:
         return names;
     }
 
-    hvb::sim::SimulatedUsbBus bus;
-    std::vector<std::shared_ptr<SimulatedBodyCamera>> cameras;
-    std::unique_ptr<hvb::USBWatcher> watcher;
     std::shared_ptr<RecordingLink> link;
     std::vector<ShownMessage> messages;
     std::function<void(appkit::Window*)> onModal;
 
 private:
-    appkit::ModalHook previousHook_;
-    mutable std::mutex logLock_;
-    std::vector<std::string> lines_;
-    int logToken_ = 0;
+    std::optional<appkit_test::ModalHookScope> modalHook_;
 };
 
 }  // namespace toolstest

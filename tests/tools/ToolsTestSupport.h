@@ -83,9 +83,6 @@ public:
     hvb::CommandOutcome readCommand(io_service_t, uint8_t, std::vector<uint8_t>&, uint32_t) override {
         return hvb::CommandOutcome::failed;
     }
-    void findDeviceInBackground(std::function<void(bool, io_service_t)> completion) override {
-        completion(false, IO_OBJECT_NULL);
-    }
     bool syncDeviceDateTime(const std::string&, const hvb::CommandDictionary&, const std::string&) override {
         return false;
     }

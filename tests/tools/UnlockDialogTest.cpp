@@ -2,17 +2,19 @@
 // outcomes and the attempt counter, the storage unlock per model, the removal of the password
 // with a camera that comes back and one that does not, the forgot-password path, and a camera
 // that goes away at each step.
-#include <filesystem>
-
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
 
-#include "ToolsFixture.h"
-#include "ToolsTestSupport.h"
+#include <chrono>
+#include <thread>
+
+#include "DeviceDialogTestSupport.h"
 #include "app/LocalizedString.h"
 #include "camera/DeviceInfoManager.h"
+#include "camera/USBWatcherHandler.h"
+#include "platform/foundation/TempDir.h"
 #include "settings/HandCursorNSTextField.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/PasswordEnterViewControl.h"
@@ -24,51 +26,23 @@ using hvb::PasswordEnterViewControl;
 
 constexpr const char* kPassword = "Secret-0042";
 
-// The live link that can pull the camera off the bus right before a chosen command.
-class UnplugLink : public RecordingLink {
-public:
-    std::optional<uint8_t> unplugBefore;
-    std::function<void()> unplug;
-
-    hvb::CommandOutcome sendCommandData(io_service_t s, uint8_t code, std::span<const uint8_t> bytes) override {
-        maybeUnplug(code);
-        return RecordingLink::sendCommandData(s, code, bytes);
-    }
-    hvb::CommandOutcome sendCommandWords(io_service_t s, uint8_t code, std::span<const uint32_t> words) override {
-        maybeUnplug(code);
-        return RecordingLink::sendCommandWords(s, code, words);
-    }
-
-private:
-    void maybeUnplug(uint8_t code) {
-        if (unplugBefore && *unplugBefore == code && unplug) {
-            unplugBefore.reset();
-            unplug();
-        }
-    }
-};
-
 class UnlockDialog : public ToolsFixture {
 protected:
     void SetUp() override {
         ToolsFixture::SetUp();
-        unplugLink = std::make_shared<UnplugLink>();
-        link = unplugLink;
-        hvb::setToolsCameraLink(unplugLink);
-        std::string pattern = (std::filesystem::temp_directory_path() / "hvb-tools-volume-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) volume = pattern;
+        faults = std::make_shared<FaultLink>();
+        link = faults;
+        hvb::setToolsCameraLink(faults);
     }
     void TearDown() override {
         window.reset();
         ToolsFixture::TearDown();
-        std::error_code ec;
-        if (!volume.empty()) std::filesystem::remove_all(volume, ec);
     }
 
     std::shared_ptr<SimulatedBodyCamera> lockedCamera(const std::string& model, const std::string& firmware) {
         BodyCameraOptions o;
         o.password = kPassword;
-        o.volumeFolder = volume;
+        o.volumeFolder = volume.path();
         auto camera = makeCamera(model, firmware, o);
         EXPECT_TRUE(plug(camera));
         hvb::DeviceState::shared().selectedDeviceIndex = 0;
@@ -99,18 +73,11 @@ protected:
         ASSERT_TRUE(dialog()->isBusy());
     }
     bool closed() const { return !window->isVisibleWindow(); }
-    int64_t attempts(const std::shared_ptr<SimulatedBodyCamera>& camera) {
-        auto record = recordOf(camera);
-        return record ? record->passwordErrorCnt : -1;
-    }
-    uint8_t code(const std::shared_ptr<SimulatedBodyCamera>& camera, const char* name) {
-        return hvb::cmdTables().lookup(camera->profile().tableName, name).value();
-    }
 
-    std::shared_ptr<UnplugLink> unplugLink;
+    std::shared_ptr<FaultLink> faults;
     std::unique_ptr<appkit::Window> window;
     QString warningAtClose;
-    std::string volume;
+    TempDir volume;
 };
 
 TEST_F(UnlockDialog, EntryKeepsSixteenCharactersAndOKNeedsEight) {
@@ -310,6 +277,25 @@ TEST_F(UnlockDialog, RemovingThePasswordWaitsForTheCameraToComeBack) {
     ASSERT_TRUE(waitUntil([&] { return recordOf(camera) && recordOf(camera)->isDeviceEncryption == false; }));
 }
 
+TEST_F(UnlockDialog, ACameraBackBeforeTheRemovalCommandReturnedStillCounts) {
+    auto camera = lockedCamera("HW7334", "1.0.0");
+    hvb::isUnlockOnly = false;
+    const int attaches = camera->attachCount();
+    // The camera rebooted and was matched again before the command came back to the worker.
+    faults->after(code(camera, "HVB_LOCKABLE"), [camera, attaches] {
+        for (int i = 0; i < 2000; ++i) {
+            if (camera->attachCount() > attaches && hvb::USBWatcherHandler::shared().hasDeviceService()) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    open();
+    submit(kPassword);
+    ASSERT_TRUE(waitUntil([&] { return closed(); }));
+    EXPECT_EQ(warningAtClose, "Password Correct !");
+    EXPECT_TRUE(hvb::isPasswordVerified);
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(UnlockDialog, ACameraThatNeverComesBackAfterTheRemovalIsAFailure) {
     auto camera = lockedCamera("HW7334", "1.0.0");
     camera->setRebootDownTime(-1);
@@ -405,8 +391,7 @@ TEST_F(UnlockDialog, GoneDuringTheCheck) {
 TEST_F(UnlockDialog, GoneBeforeTheStorageCommand) {
     auto camera = lockedCamera("HW7334", "1.0.0");
     hvb::isUnlockOnly = true;
-    unplugLink->unplugBefore = code(camera, "HVB_UNLOCK_READONLY");
-    unplugLink->unplug = [camera] { camera->detach(); };
+    faults->before(code(camera, "HVB_UNLOCK_READONLY"), [camera] { camera->detach(); });
     open();
     submit(kPassword);
     ASSERT_TRUE(waitUntil([&] { return closed(); }));
@@ -419,8 +404,7 @@ TEST_F(UnlockDialog, GoneBeforeTheStorageCommand) {
 TEST_F(UnlockDialog, GoneBeforeThePasswordIsRemoved) {
     auto camera = lockedCamera("HW7334", "1.0.0");
     hvb::isUnlockOnly = false;
-    unplugLink->unplugBefore = code(camera, "HVB_LOCKABLE");
-    unplugLink->unplug = [camera] { camera->detach(); };
+    faults->before(code(camera, "HVB_LOCKABLE"), [camera] { camera->detach(); });
     open();
     submit(kPassword);
     ASSERT_TRUE(waitUntil([&] { return closed(); }));

@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include <zip.h>
 
+#include "platform/foundation/TempDir.h"
 #include "standins/webservice/Content.h"
 #include "tools/FirmwarePackage.h"
 #include "tools/FirmwareUpgradeWorker.h"
@@ -31,16 +31,6 @@ struct Entry {
     std::string data;
     uint32_t mode = 0100644;
 };
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // A package with the traditional encryption on every entry.
 void makeArchive(const fs::path& path, const std::vector<Entry>& entries) {
@@ -62,14 +52,7 @@ void makeArchive(const fs::path& path, const std::vector<Entry>& entries) {
 
 class UpgradePackage : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/hvb-upgrade-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-        scratch = root / "scratch";
-        fs::create_directories(scratch);
-    }
-    void TearDown() override { fs::remove_all(root); }
+    void SetUp() override { fs::create_directories(scratch); }
 
     hvb::UnpackResult unpack(const std::vector<Entry>& entries, const std::string& image = "FWHVBR7.bin",
                              const std::string& password = kPassword) {
@@ -86,14 +69,15 @@ protected:
         EXPECT_FALSE(fs::exists("/tmp/hvb-escaped.bin"));
     }
 
-    fs::path root, scratch;
+    TempDir dir;
+    const fs::path root = dir.path(), scratch = root / "scratch";
 };
 
 TEST_F(UpgradePackage, StandInPackageGivesItsImage) {
     for (const std::string model : {"HVBR7", "HVBS2A"}) {
         const std::string packageName = hvb::firmwarePackageName(model);
         const fs::path package = root / packageName;
-        writeFile(package, standin::firmwarePackage(model, "1.6.02"));
+        TempDir::write(package, standin::firmwarePackage(model, "1.6.02"));
         fs::remove_all(scratch);
         fs::create_directories(scratch);
         double last = 0;
@@ -101,7 +85,7 @@ TEST_F(UpgradePackage, StandInPackageGivesItsImage) {
                                                  [&](double f) { last = f; });
         ASSERT_EQ(result.status, PackageStatus::ok) << model;
         EXPECT_EQ(result.image.parent_path(), scratch);
-        EXPECT_EQ(readFile(result.image), standin::firmwareImage(model, "1.6.02"));
+        EXPECT_EQ(TempDir::read(result.image), standin::firmwareImage(model, "1.6.02"));
         EXPECT_DOUBLE_EQ(last, 1.0);
     }
 }
@@ -144,9 +128,9 @@ TEST_F(UpgradePackage, WrongPasswordAndDamagedImageCountAsWrongPassword) {
     // Damage the stored data in the middle: the archive still opens, the read fails its check.
     const fs::path package = root / "FWHVBR7.zip";
     makeArchive(package, {{"FWHVBR7.bin", image}});
-    std::string bytes = readFile(package);
+    std::string bytes = TempDir::read(package);
     bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x5A);
-    writeFile(package, bytes);
+    TempDir::write(package, bytes);
     auto damaged = hvb::unpackFirmwarePackage(package, kPassword, "FWHVBR7.bin", scratch);
     EXPECT_EQ(damaged.status, PackageStatus::wrongPassword);
 }
@@ -155,7 +139,7 @@ TEST_F(UpgradePackage, MissingImageOrArchiveFails) {
     EXPECT_EQ(unpack({{"FWOTHER.bin", "x"}}).status, PackageStatus::imageMissing);
     EXPECT_EQ(hvb::unpackFirmwarePackage(root / "absent.zip", kPassword, "FWHVBR7.bin", scratch).status,
               PackageStatus::cannotOpen);
-    writeFile(root / "plain.zip", "not a zip archive at all");
+    TempDir::write(root / "plain.zip", "not a zip archive at all");
     EXPECT_EQ(hvb::unpackFirmwarePackage(root / "plain.zip", kPassword, "FWHVBR7.bin", scratch).status,
               PackageStatus::cannotOpen);
 }
@@ -167,7 +151,7 @@ TEST_F(UpgradePackage, ScratchFolderIsFreshAndRemoved) {
         ASSERT_FALSE(a.path().empty());
         EXPECT_NE(a.path(), b.path());
         EXPECT_TRUE(fs::is_directory(a.path()));
-        writeFile(a.path() / "FWHVBR7.bin", "x");
+        TempDir::write(a.path() / "FWHVBR7.bin", "x");
         kept = a.path();
     }
     EXPECT_FALSE(fs::exists(kept));
@@ -177,9 +161,9 @@ TEST_F(UpgradePackage, CopyLandsAtTheVolumeWhateverItsPathHolds) {
     const fs::path volume = root / "Cam 1 'q' \"dq\" $(touch pwned) `touch pwned2`";
     fs::create_directories(volume);
     const fs::path image = scratch / "FWHVBR7.bin";
-    writeFile(image, standin::firmwareImage("HVBR7", "1.6.02"));
+    TempDir::write(image, standin::firmwareImage("HVBR7", "1.6.02"));
     ASSERT_TRUE(hvb::copyImageToVolume(image, volume));
-    EXPECT_EQ(readFile(volume / "FWHVBR7.bin"), readFile(image));
+    EXPECT_EQ(TempDir::read(volume / "FWHVBR7.bin"), TempDir::read(image));
     EXPECT_FALSE(fs::exists(volume / "FWHVBR7.bin.part"));
     EXPECT_FALSE(fs::exists("pwned"));
     EXPECT_FALSE(fs::exists(root / "pwned"));
@@ -188,7 +172,7 @@ TEST_F(UpgradePackage, CopyLandsAtTheVolumeWhateverItsPathHolds) {
     EXPECT_FALSE(hvb::copyImageToVolume(image, fs::path()));
     if (geteuid() != 0) {
         fs::permissions(volume, fs::perms::owner_read | fs::perms::owner_exec);
-        writeFile(image, "changed");
+        TempDir::write(image, "changed");
         EXPECT_FALSE(hvb::copyImageToVolume(image, volume));
         fs::permissions(volume, fs::perms::owner_all);
     }

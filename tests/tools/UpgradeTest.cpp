@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 
 #include "ToolsFixture.h"
 #include "ToolsTestSupport.h"
@@ -14,6 +13,7 @@
 #include "app/StatusViewController.h"
 #include "camera/StatusModel.h"
 #include "online/FirmwareManager.h"
+#include "platform/foundation/TempDir.h"
 #include "standins/webservice/WebService.h"
 #include "tools/BusySpinner.h"
 #include "tools/FWUpgradeViewController.h"
@@ -64,10 +64,6 @@ protected:
         hookLink = std::make_shared<HookLink>();
         link = hookLink;
         hvb::setToolsCameraLink(hookLink);
-        char pattern[] = "/tmp/hvb-upgrade-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-        resources = root / "resources";
         fs::create_directories(resources);
         ASSERT_GT(service.start(), 0);
         manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources);
@@ -77,7 +73,6 @@ protected:
         FWUpgradeViewController::setServicesFactory({});
         ToolsFixture::TearDown();
         service.stop();
-        fs::remove_all(root);
     }
 
     hvb::UpgradeServices services() {
@@ -192,8 +187,9 @@ protected:
         return hvb::DeviceState::shared().readRecord(record, [](const hvb::DiskDriver_Parameter& r) { return r.FWVersion; });
     }
 
+    TempDir dir;  // declared first: removed after everything that writes into it
+    const fs::path root = dir.path(), resources = root / "resources";
     std::shared_ptr<HookLink> hookLink;
-    fs::path root, resources;
     standin::WebService service;
     std::unique_ptr<hvb::FirmwareManager> manager;
 };
@@ -348,16 +344,12 @@ TEST_F(Upgrade, EveryStepsCodeOnAnUnlockedCamera) {
     }
     // -4: a package whose image is damaged.
     {
-        std::string bytes;
-        {
-            std::ifstream in(resources / "FWHVBR7.zip", std::ios::binary);
-            bytes.assign(std::istreambuf_iterator<char>(in), {});
-        }
+        std::string bytes = TempDir::read(resources / "FWHVBR7.zip");
         ASSERT_FALSE(bytes.empty());
         bytes[bytes.size() / 2] ^= 0x33;
         auto s = services();
         s.downloadFirmware = [](const std::string&) { return true; };  // keep the damaged one
-        std::ofstream(resources / "FWHVBR7.zip", std::ios::binary | std::ios::trunc) << bytes;
+        TempDir::write(resources / "FWHVBR7.zip", bytes);
         EXPECT_EQ(runWorker(s), UpgradeResult::prepareFailed);
         EXPECT_FALSE(fs::exists(root / "vol codes" / "FWHVBR7.bin"));
     }

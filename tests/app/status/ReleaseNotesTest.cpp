@@ -106,7 +106,7 @@ TEST_F(ReleaseNotesWindow, RowsInFileOrderAsPlainText) {
 }
 
 TEST_F(ReleaseNotesWindow, AMissingOrMalformedFileShowsAnEmptyList) {
-    camtest::TempFolder resources;
+    TempDir resources;
     hvb::FirmwareManager manager("http://127.0.0.1:9", resources.path());
     auto fromFile = [&manager](const std::string& model) { return manager.getReleaseNotes(model); };
     {

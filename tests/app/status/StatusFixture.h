@@ -25,6 +25,7 @@
 #include "app/StatusViewController.h"
 #include "camera/CameraLinkFixture.h"
 #include "camera/StatusModel.h"
+#include "online/OnlineTestSupport.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Application.h"
 #include "standins/webservice/WebService.h"
@@ -32,11 +33,6 @@
 namespace statustest {
 
 using namespace camtest;
-
-inline std::string readAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 class StatusFixture : public CameraLinkFixture {
 protected:
@@ -58,7 +54,7 @@ protected:
         web.clearRequests();
         web.clearFaults();
 
-        helpers_ = std::make_unique<TempFolder>();
+        helpers_ = std::make_unique<TempDir>();
         ::setenv("HVB_LIBEXEC", helpers_->path().c_str(), 1);
         setOpenerStatus(0);
         useRealDiskutil();
@@ -173,26 +169,8 @@ protected:
     // (action, label) of each event of that name the collector got.
     std::vector<std::pair<std::string, std::string>> collected(const std::string& name) {
         std::vector<std::pair<std::string, std::string>> out;
-        for (const auto& request : web.requestsTo("/mp/collect")) {
-            auto body = nlohmann::json::parse(request.body, nullptr, false);
-            if (!body.is_object() || !body.contains("events")) continue;
-            for (const auto& event : body["events"]) {
-                if (event.value("name", "") != name) continue;
-                const auto& params = event["params"];
-                out.emplace_back(params.value("action", ""), params.value("label", ""));
-            }
-        }
-        return out;
-    }
-    // The parameters of each event of that name.
-    std::vector<nlohmann::json> collectedParams(const std::string& name) {
-        std::vector<nlohmann::json> out;
-        for (const auto& request : web.requestsTo("/mp/collect")) {
-            auto body = nlohmann::json::parse(request.body, nullptr, false);
-            if (!body.is_object() || !body.contains("events")) continue;
-            for (const auto& event : body["events"])
-                if (event.value("name", "") == name) out.push_back(event["params"]);
-        }
+        for (const auto& params : hvbtest::collectedEvents(web, name))
+            out.emplace_back(params.value("action", ""), params.value("label", ""));
         return out;
     }
     bool waitCollected(const std::string& name, size_t count) {
@@ -241,11 +219,8 @@ private:
     void writeScript(const std::string& name, const std::string& body) {
         const auto path = helperPath(name);
         std::error_code ec;
-        std::filesystem::remove(path, ec);
-        {
-            std::ofstream out(path);
-            out << "#!/bin/sh\n" << body;
-        }
+        std::filesystem::remove(path, ec);  // a link to the real helper stays untouched
+        TempDir::write(path, "#!/bin/sh\n" + body);
         std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     }
     static std::vector<std::string> lines(const std::filesystem::path& path) {
@@ -258,8 +233,8 @@ private:
     std::mutex hookLock_;
     std::set<std::string> outdated_;
     int releaseNoteDownloads_ = 0;
-    std::unique_ptr<TempFolder> helpers_;
-    TempFolder volumes_;
+    std::unique_ptr<TempDir> helpers_;
+    TempDir volumes_;
 };
 
 }  // namespace statustest

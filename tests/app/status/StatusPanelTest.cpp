@@ -142,7 +142,7 @@ TEST_F(StatusPanel, ItObservesStatusOnlyWhileShown) {
     // The screen was reported each time.
     ASSERT_TRUE(wait([&] {
         size_t n = 0;
-        for (const auto& params : collectedParams("screen_view"))
+        for (const auto& params : hvbtest::collectedEvents(web, "screen_view"))
             n += params.value("screen_name", "") == "Main" && params.value("MainBack", "") == "StatusViewController";
         return n >= 2;
     }));

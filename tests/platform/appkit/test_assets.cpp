@@ -4,7 +4,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
 
 #include <QApplication>
@@ -15,18 +15,13 @@
 
 #include "platform/appkit/Assets.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/TempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 fs::path g_resources;
-
-void writeFile(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary);
-    out << text;
-}
 
 const char* kSquareSvg =
     "<svg xmlns='http://www.w3.org/2000/svg' width='20' height='10' viewBox='0 0 20 10'>"
@@ -35,16 +30,15 @@ const char* kSquareSvg =
 class ResourcesEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "hvb-assets-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        g_resources = pattern;
+        folder_ = std::make_unique<TempDir>();
+        g_resources = folder_->path();
         ::setenv("HVB_RESOURCES", g_resources.c_str(), 1);
         ASSERT_EQ(foundation::Bundle::main().resourcePath(), g_resources);
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(g_resources, ec);
-    }
+    void TearDown() override { folder_.reset(); }
+
+private:
+    std::unique_ptr<TempDir> folder_;  // the whole run's, not one test's
 };
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ResourcesEnvironment);
@@ -69,17 +63,17 @@ TEST_F(AssetsTest, AMissingImageIsNull) {
     EXPECT_TRUE(appkit::Assets::image("Status_DeSelect", QSize(40, 40)).isNull());
     EXPECT_TRUE(appkit::Assets::icon("Status_DeSelect").isNull());
     // Names never lead out of the images folder.
-    writeFile(g_resources / "secret.svg", kSquareSvg);
+    TempDir::write(g_resources / "secret.svg", kSquareSvg);
     EXPECT_FALSE(appkit::Assets::hasImage("../secret"));
     EXPECT_TRUE(appkit::Assets::image("../secret").isNull());
     EXPECT_FALSE(appkit::Assets::hasImage(""));
     // A file that is not an SVG draws nothing.
-    writeFile(g_resources / "images" / "failIcon.svg", "<svg this is not");
+    TempDir::write(g_resources / "images" / "failIcon.svg", "<svg this is not");
     EXPECT_TRUE(appkit::Assets::image("failIcon", QSize(10, 10)).isNull());
 }
 
 TEST_F(AssetsTest, AnSvgIsDrawnAtTheAskedSizeForTheScreen) {
-    writeFile(g_resources / "images" / "successIcon.svg", kSquareSvg);
+    TempDir::write(g_resources / "images" / "successIcon.svg", kSquareSvg);
     ASSERT_TRUE(appkit::Assets::hasImage("successIcon"));
     const qreal scale = QGuiApplication::primaryScreen()->devicePixelRatio();
 
@@ -96,12 +90,12 @@ TEST_F(AssetsTest, AnSvgIsDrawnAtTheAskedSizeForTheScreen) {
 }
 
 TEST_F(AssetsTest, ANameWithATrailingBlankAndAliasesResolve) {
-    writeFile(g_resources / "images" / "bg_machvb_proposal2.svg", kSquareSvg);
+    TempDir::write(g_resources / "images" / "bg_machvb_proposal2.svg", kSquareSvg);
     EXPECT_TRUE(appkit::Assets::hasImage("bg_machvb_proposal2 "));
     EXPECT_FALSE(appkit::Assets::image("bg_machvb_proposal2 ", QSize(8, 8)).isNull());
 
-    writeFile(g_resources / "images" / "tile.svg", kSquareSvg);
-    writeFile(g_resources / "images" / "aliases.json",
+    TempDir::write(g_resources / "images" / "tile.svg", kSquareSvg);
+    TempDir::write(g_resources / "images" / "aliases.json",
               R"({"Home Pattern": "tile", "escape": "../secret", "number": 5})");
     appkit::Assets::reset();
     EXPECT_TRUE(appkit::Assets::hasImage("Home Pattern"));
@@ -111,7 +105,7 @@ TEST_F(AssetsTest, ANameWithATrailingBlankAndAliasesResolve) {
 }
 
 TEST_F(AssetsTest, ImagesAreKeptOnceRead) {
-    writeFile(g_resources / "images" / "logo.svg", kSquareSvg);
+    TempDir::write(g_resources / "images" / "logo.svg", kSquareSvg);
     QPixmap first = appkit::Assets::image("logo", QSize(16, 16));
     fs::remove(g_resources / "images" / "logo.svg");
     QPixmap again = appkit::Assets::image("logo", QSize(16, 16));
@@ -121,7 +115,7 @@ TEST_F(AssetsTest, ImagesAreKeptOnceRead) {
 }
 
 TEST_F(AssetsTest, NamedColoursForEachAppearance) {
-    writeFile(g_resources / "colors.json",
+    TempDir::write(g_resources / "colors.json",
               R"({"Background": {"light": "#f0f0f0", "dark": "#1e1e1e"},
                   "OnlyLight": {"light": "#102030"},
                   "Bad": {"light": "red", "dark": 7},
@@ -136,7 +130,7 @@ TEST_F(AssetsTest, NamedColoursForEachAppearance) {
 
 TEST_F(AssetsTest, AMalformedColourFileGivesNoColours) {
     for (const char* text : {"{\"Background\": {\"light\": \"#f0f0f0\"", "[1, 2, 3]", "", "\xff\xfe"}) {
-        writeFile(g_resources / "colors.json", text);
+        TempDir::write(g_resources / "colors.json", text);
         appkit::Assets::reset();
         EXPECT_FALSE(appkit::Assets::color("Background", appkit::Appearance::light).has_value()) << text;
     }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/AppTestSupport.h"
 #include "online/OnlineTestSupport.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/UserDefaults.h"
@@ -22,9 +23,8 @@ using services::AppcastItem;
 using services::DesktopUpdater;
 using services::UpdateOfferDialog;
 
-// One QApplication for the binary, offscreen, and a main bundle of the test's own (read once,
-// before anything asks for it).
-class QtEnvironment : public ::testing::Environment {
+// A main bundle of the test's own (read once, before anything asks for it).
+class BundleEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         std::filesystem::create_directories(bundle.path() / "Resources");
@@ -33,20 +33,10 @@ public:
                            "<key>CFBundleName</key><string>Test &lt;b&gt;Tool</string>"
                            "<key>CFBundleShortVersionString</key><string>1.9.3</string></dict></plist>");
         ::setenv("HVB_RESOURCES", (bundle.path() / "Resources").c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        static int argc = 1;
-        static char name[] = "hvb_update_gui_tests";
-        static char* argv[] = {name, nullptr};
-        app = new QApplication(argc, argv);
-    }
-    void TearDown() override {
-        delete app;
-        app = nullptr;
     }
     hvbtest::TempDir bundle;
-    QApplication* app = nullptr;
 };
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new BundleEnvironment);
 
 struct Call {
     std::string what;
@@ -108,13 +98,7 @@ protected:
     UpdateOfferDialog* check(DesktopUpdater& updater) {
         const size_t before = delegate.calls.size();
         updater.checkForUpdatesInBackground();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (delegate.calls.size() == before && !updater.offerDialog() &&
-               std::chrono::steady_clock::now() < deadline) {
-            dispatch::RunLoop::main().runPending();
-            QApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        apptest::waitUntil([&] { return delegate.calls.size() != before || updater.offerDialog(); }, 20000);
         return updater.offerDialog();
     }
 
