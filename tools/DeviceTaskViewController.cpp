@@ -42,34 +42,14 @@ void DeviceTaskViewController::loadView() {
     dialogparts::dialogBody(this, 460);
     setMinimumHeight(150);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(24, 22, 24, 16);
-    outer->setSpacing(16);
-    auto* row = new QHBoxLayout();
-    row->setSpacing(20);
-    // The picture and the spinner share one place.
-    QLabel* image = nullptr;
-    BusySpinner* spinner = nullptr;
-    row->addWidget(dialogparts::iconPlace(this, kIconSize, 36, image, spinner), 0, Qt::AlignTop);
-    image_ = image;
-    progress_ = spinner;
-
-    auto* texts = new QVBoxLayout();
-    texts->setSpacing(8);
-    title_ = dialogparts::titleLabel(this, 2, true);
-    text_ = dialogparts::textLabel(this);
+    const auto parts = dialogparts::pictureDialog(this, kIconSize, 22, 20, true);
+    image_ = parts.image;
+    progress_ = parts.spinner;
+    title_ = parts.title;
+    text_ = parts.text;
     text_->setMinimumHeight(text_->fontMetrics().lineSpacing() * 2);
-    texts->addWidget(title_);
-    texts->addWidget(text_);
-    texts->addStretch(1);
-    row->addLayout(texts, 1);
-    outer->addLayout(row, 1);
-
-    QPushButton* cancel = nullptr;
-    QPushButton* ok = nullptr;
-    outer->addLayout(dialogparts::buttonRow(this, cancel, ok));
-    cancel_ = cancel;
-    ok_ = ok;
+    cancel_ = parts.cancel;
+    ok_ = parts.ok;
     ok_->setDefault(true);
     ok_->setText(Str::ok());
     cancel_->setText(Str::cancel());

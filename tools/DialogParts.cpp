@@ -2,6 +2,7 @@
 
 #include <QGridLayout>
 #include <QPalette>
+#include <QVBoxLayout>
 
 #include "app/LocalizedString.h"
 #include "platform/appkit/Assets.h"
@@ -59,6 +60,27 @@ HandCursorNSTextField* linkLabel(QWidget* parent) {
     font.setUnderline(true);
     label->setFont(font);
     return label;
+}
+
+PictureDialog pictureDialog(QWidget* dialog, int iconSize, int topMargin, int rowSpacing, bool wrapTitle) {
+    PictureDialog parts;
+    auto* outer = new QVBoxLayout(dialog);
+    outer->setContentsMargins(24, topMargin, 24, 16);
+    outer->setSpacing(16);
+    auto* row = new QHBoxLayout();
+    row->setSpacing(rowSpacing);
+    row->addWidget(iconPlace(dialog, iconSize, 36, parts.image, parts.spinner), 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout();
+    texts->setSpacing(8);
+    parts.title = titleLabel(dialog, 2, wrapTitle);
+    parts.text = textLabel(dialog);
+    texts->addWidget(parts.title);
+    texts->addWidget(parts.text);
+    texts->addStretch(1);
+    row->addLayout(texts, 1);
+    outer->addLayout(row, 1);
+    outer->addLayout(buttonRow(dialog, parts.cancel, parts.ok));
+    return parts;
 }
 
 QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok) {

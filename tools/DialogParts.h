@@ -25,6 +25,17 @@ QLabel* titleLabel(QWidget* parent, qreal extraPoints, bool wordWrap);
 QLabel* textLabel(QWidget* parent);
 // A clickable text that looks like a link.
 HandCursorNSTextField* linkLabel(QWidget* parent);
+// The picture-and-texts dialog: a picture place (with its spinner) left of a bold title over a
+// wrapping text, Cancel and OK below; laid out on `dialog`.
+struct PictureDialog {
+    QLabel* image = nullptr;
+    BusySpinner* spinner = nullptr;
+    QLabel* title = nullptr;
+    QLabel* text = nullptr;
+    QPushButton* cancel = nullptr;
+    QPushButton* ok = nullptr;
+};
+PictureDialog pictureDialog(QWidget* dialog, int iconSize, int topMargin, int rowSpacing, bool wrapTitle);
 // Cancel and OK at the right, neither a default button (callers choose which takes Return).
 QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok);
 

@@ -52,32 +52,13 @@ void FWUpgradeViewController::loadView() {
     dialogparts::dialogBody(this, 440, 227);
     setMinimumHeight(160);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(24, 20, 24, 16);
-    outer->setSpacing(16);
-    auto* row = new QHBoxLayout();
-    row->setSpacing(18);
-    QLabel* image = nullptr;
-    BusySpinner* spinner = nullptr;
-    row->addWidget(dialogparts::iconPlace(this, kIconSize, 36, image, spinner), 0, Qt::AlignTop);
-    FWUpgradeImage = image;
-    FWUpgradeProgress = spinner;
-
-    auto* texts = new QVBoxLayout();
-    texts->setSpacing(8);
-    FWUpgradeTitle = dialogparts::titleLabel(this, 2, false);
-    FWUpgradeQuestion = dialogparts::textLabel(this);  // plain text: the version comes from the web
-    texts->addWidget(FWUpgradeTitle);
-    texts->addWidget(FWUpgradeQuestion);
-    texts->addStretch(1);
-    row->addLayout(texts, 1);
-    outer->addLayout(row, 1);
-
-    QPushButton* cancel = nullptr;
-    QPushButton* ok = nullptr;
-    outer->addLayout(dialogparts::buttonRow(this, cancel, ok));
-    buttonCancel = cancel;
-    buttonOK = ok;
+    const auto parts = dialogparts::pictureDialog(this, kIconSize, 20, 18, false);
+    FWUpgradeImage = parts.image;
+    FWUpgradeProgress = parts.spinner;
+    FWUpgradeTitle = parts.title;
+    FWUpgradeQuestion = parts.text;  // plain text: the version comes from the web
+    buttonCancel = parts.cancel;
+    buttonOK = parts.ok;
     buttonOK->setDefault(true);
     connect(buttonOK, &QPushButton::clicked, this, [this] { buttonOK_Click(); });
     connect(buttonCancel, &QPushButton::clicked, this, [this] { buttonCancel_Click(); });

@@ -32,33 +32,13 @@ void SyncTimeViewController::loadView() {
     dialogparts::dialogBody(this, 440, 227);
     setMinimumHeight(150);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(24, 20, 24, 16);
-    outer->setSpacing(16);
-    auto* row = new QHBoxLayout();
-    row->setSpacing(18);
-    // The spinner and the outcome icon share one place.
-    QLabel* image = nullptr;
-    BusySpinner* spinner = nullptr;
-    row->addWidget(dialogparts::iconPlace(this, kIconSize, 36, image, spinner), 0, Qt::AlignTop);
-    SyncTimeImage = image;
-    SyncTimeProgress = spinner;
-
-    auto* texts = new QVBoxLayout();
-    texts->setSpacing(8);
-    SyncTimeTitle = dialogparts::titleLabel(this, 2, true);
-    SyncTimeMessage = dialogparts::textLabel(this);  // plain text: the clock comes from the camera
-    texts->addWidget(SyncTimeTitle);
-    texts->addWidget(SyncTimeMessage);
-    texts->addStretch(1);
-    row->addLayout(texts, 1);
-    outer->addLayout(row, 1);
-
-    QPushButton* cancel = nullptr;
-    QPushButton* ok = nullptr;
-    outer->addLayout(dialogparts::buttonRow(this, cancel, ok));
-    buttonCancel = cancel;
-    buttonOK = ok;
+    const auto parts = dialogparts::pictureDialog(this, kIconSize, 20, 18, true);
+    SyncTimeImage = parts.image;
+    SyncTimeProgress = parts.spinner;
+    SyncTimeTitle = parts.title;
+    SyncTimeMessage = parts.text;  // plain text: the clock comes from the camera
+    buttonCancel = parts.cancel;
+    buttonOK = parts.ok;
     buttonCancel->setVisible(false);
     // The dialog keeps its size while the button is hidden.
     QSizePolicy keep = buttonOK->sizePolicy();
