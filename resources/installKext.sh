@@ -7,10 +7,11 @@
 # running host, replaces the bundle and starts the new one. Either way the script returns only
 # once the new host answers on its socket, and exits non-zero on any failure; a bundle that
 # could not be put in place, or whose host does not answer, or an install that is interrupted,
-# leaves the previous one installed. The system root is HVB_ROOT ("/" when unset). Run as root
-# on another root, every folder from "/" down to the extensions folder must be root's and
-# writable by no one else. Where systemd runs and the root is "/", the host runs as a unit that
-# also starts at boot.
+# leaves the previous one installed with its host answering; what a killed install left is
+# repaired by the next run. Installs into one root run one at a time. The system root is
+# HVB_ROOT ("/" when unset). Run as root on another root, every folder from "/" down to the
+# extensions folder must be root's and writable by no one else. Where systemd runs and the
+# root is "/", the host runs as a unit that also starts at boot.
 set -u
 umask 022
 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
@@ -18,10 +19,86 @@ export PATH
 
 program=installKext.sh
 say() { printf '%s: %s\n' "$program" "$*"; }
+# The exit trap tells why.
 fail() {
-    printf '%s: %s\n' "$program" "$*" >&2
+    reason=$*
     exit 1
 }
+
+# Where the install stands, for the exit trap: "start" until the running host is asked to stop,
+# "stopping" from then on, "done" once the new host answers. What has moved where is read from
+# the folder itself, since a signal may land between a command and the note after it.
+stage=start
+reason=
+had_previous=no
+staging_dir=
+previous_dir=
+staging=
+previous=
+installed=
+test_signal=
+
+# Back to the bundle installed before, with its host answering. The bundle in place is the new
+# one when the old one is aside, or when there was none and the copy has left the staging folder.
+roll_back() {  # roll_back REASON
+    new_in_place=no
+    if [ -e "$installed" ]; then
+        if [ -n "$previous" ] && [ -e "$previous" ]; then
+            new_in_place=yes
+        elif [ "$had_previous" = no ] && [ -n "$staging" ] && [ ! -e "$staging" ]; then
+            new_in_place=yes
+        fi
+    fi
+    # Whichever host runs now, or is still on its way down, ends first.
+    if ! stop_host; then
+        if [ "$new_in_place" = yes ]; then
+            printf '%s: %s; its host does not stop, so it stays installed\n' "$program" "$1" >&2
+        else
+            printf '%s: %s; the driver host does not stop\n' "$program" "$1" >&2
+        fi
+        return 1
+    fi
+    [ "$new_in_place" = yes ] && rm -rf -- "$installed"
+    if [ -n "$previous" ] && [ -e "$previous" ] && [ ! -e "$installed" ]; then
+        if ! mv -- "$previous" "$installed"; then
+            printf '%s: %s; the previous bundle could not be put back (the next install does)\n' "$program" "$1" >&2
+            return 1
+        fi
+    fi
+    if [ "$had_previous" = no ] || [ ! -e "$installed" ]; then
+        printf '%s: %s\n' "$program" "$1" >&2
+        return 1
+    fi
+    if start_host "$installed" >/dev/null 2>&1; then
+        printf '%s: %s; the previous bundle is back\n' "$program" "$1" >&2
+    else
+        printf '%s: %s; the previous bundle is in place but its host does not answer\n' "$program" "$1" >&2
+    fi
+    return 1
+}
+
+on_exit() {
+    status=$?
+    trap - EXIT
+    # The way back runs to its end. A trap that does nothing, unlike an ignored signal, leaves
+    # the programs started meanwhile (a host) their default actions.
+    trap : HUP INT TERM
+    test_signal=
+    case "$stage" in
+        done)
+            # The new host answers: the install stands, whatever came after.
+            status=0
+            say "$mode: $installed installed, its host answers"
+            ;;
+        stopping) roll_back "${reason:-the install failed}" ;;
+        *) [ -n "$reason" ] && printf '%s: %s\n' "$program" "$reason" >&2 ;;
+    esac
+    [ -n "$staging_dir" ] && rm -rf -- "$staging_dir"
+    if [ -n "$previous_dir" ] && { [ "$stage" = done ] || [ ! -e "$previous" ]; }; then rm -rf -- "$previous_dir"; fi
+    exit "$status"
+}
+trap on_exit EXIT
+trap 'reason="the install was interrupted"; exit 1' HUP INT TERM
 
 [ "$#" -eq 3 ] || fail "usage: $program SOURCE_BUNDLE BUNDLE_NAME NORMAL|RELOAD"
 source_bundle=$1
@@ -59,19 +136,12 @@ run_dir=$root/run/halvetor
 pid_file=$run_dir/$executable_name.pid
 unit_name=$executable_name.service
 unit_file=/etc/systemd/system/$unit_name
-staging_dir=
-previous_dir=
-staging=
-previous=
+[ -n "$root" ] && test_signal=${HVB_TEST_INSTALL_SIGNAL:-}
 
 use_systemd=no
 if [ -z "$root" ] && [ -d /run/systemd/system ] && command -v systemctl >/dev/null 2>&1; then
     use_systemd=yes
 fi
-
-# Where the install stands, for the exit trap: "aside" once the installed bundle has been moved
-# aside, "placed" once the new one is in its place, "done" once its host answers.
-stage=start
 
 host_answers() {  # host_answers EXECUTABLE
     "$1" --root "$root_argument" --ping >/dev/null 2>&1
@@ -172,6 +242,17 @@ secure_tree() {  # secure_tree PATH LAST_SHARED_OK(yes|no)
     return 0
 }
 
+# Tests only, and never on the real root: HVB_TEST_INSTALL_SIGNAL="POINT SIGNAL" makes this
+# script send itself SIGNAL once, at the named point, as a user or the system would.
+point() {
+    if [ -n "$test_signal" ] && [ "${test_signal%% *}" = "$1" ]; then
+        set -- "${test_signal#* }"
+        test_signal=
+        kill -s "$1" $$
+    fi
+    return 0
+}
+
 start_host() {  # start_host BUNDLE
     executable=$1/Contents/MacOS/$executable_name
     if [ "$use_systemd" = yes ]; then
@@ -183,46 +264,29 @@ start_host() {  # start_host BUNDLE
         systemctl daemon-reload && systemctl enable "$unit_name" >/dev/null 2>&1 &&
             systemctl restart "$unit_name" || return 1
     else
-        "$executable" --root "$root_argument" --daemon || return 1
+        # The host does not keep the install lock.
+        "$executable" --root "$root_argument" --daemon 9<&- || return 1
     fi
+    point answer
     wait_for_answer "$executable"
 }
 
-# Back to the previous bundle and its host after a failure or an interruption. Says the previous
-# bundle is back only when its host answers again; a new bundle whose host still runs stays.
-restore_previous() {  # restore_previous REASON
-    if [ -e "$installed" ] && [ "$stage" = placed ]; then
-        if ! stop_host; then
-            printf '%s: %s; its host does not stop, so it stays installed\n' "$program" "$1" >&2
-            return 1
+# What a killed install left behind: a bundle it had moved aside goes back when nothing is
+# installed (otherwise the one installed is the newer), and its folders go.
+repair() {
+    for leftover in "$extensions/.$bundle_name".old.*; do
+        [ -d "$leftover" ] && [ ! -L "$leftover" ] || continue
+        if [ -e "$leftover/$bundle_name" ] && [ ! -e "$installed" ]; then
+            mv -- "$leftover/$bundle_name" "$installed" || fail "cannot put \"$leftover/$bundle_name\" back"
+            say "an interrupted install had moved the installed bundle aside; it is back"
         fi
-        rm -rf -- "$installed"
-    fi
-    if [ -n "$previous" ] && [ -e "$previous" ] && [ ! -e "$installed" ]; then
-        if mv -- "$previous" "$installed" && start_host "$installed" >/dev/null 2>&1; then
-            printf '%s: %s; the previous bundle is back\n' "$program" "$1" >&2
-        else
-            printf '%s: %s; the previous bundle is in place but its host does not answer\n' "$program" "$1" >&2
-        fi
-        return 1
-    fi
-    printf '%s: %s\n' "$program" "$1" >&2
-    return 1
+        rm -rf -- "$leftover" || fail "cannot remove \"$leftover\""
+    done
+    for leftover in "$extensions/.$bundle_name".new.*; do
+        [ -d "$leftover" ] && [ ! -L "$leftover" ] || continue
+        rm -rf -- "$leftover" || fail "cannot remove \"$leftover\""
+    done
 }
-
-on_exit() {
-    status=$?
-    trap - EXIT
-    trap '' HUP INT TERM  # the way back is not interrupted in its turn
-    case "$stage" in
-        aside | placed) restore_previous "the install was interrupted" ;;
-    esac
-    [ -n "$staging_dir" ] && rm -rf -- "$staging_dir"
-    if [ -n "$previous_dir" ] && [ ! -e "$previous" ]; then rm -rf -- "$previous_dir"; fi
-    exit "$status"
-}
-trap on_exit EXIT
-trap 'exit 1' HUP INT TERM
 
 if [ -n "$root" ] && [ "$(id -u)" = 0 ]; then
     secure_tree "$root" yes || fail "refusing to install as root into \"$root\": \"$unsafe\" is a link, not root's, or writable by others"
@@ -231,9 +295,17 @@ mkdir -p -- "$extensions" || fail "cannot create \"$extensions\""
 if [ -n "$root" ] && [ "$(id -u)" = 0 ]; then
     secure_tree "$extensions" no || fail "refusing to install as root into \"$extensions\": \"$unsafe\" is a link, not root's, or writable by others"
 fi
+# One install at a time: the lock is on the extensions folder itself and ends with this process.
+command -v flock >/dev/null 2>&1 || fail "flock is missing"
+[ -r "$extensions" ] || fail "cannot read \"$extensions\""
+exec 9<"$extensions"
+flock -w 120 9 || fail "another install into \"$extensions\" did not end"
+repair
+
 # Unpredictable names inside the extensions folder, made by mktemp.
 staging_dir=$(mktemp -d -- "$extensions/.$bundle_name.new.XXXXXXXX") || fail "cannot create a staging folder"
 staging=$staging_dir/$bundle_name
+point copy
 if ! cp -R -- "$source_bundle" "$staging"; then
     fail "could not copy \"$source_bundle\"; the installed bundle is unchanged"
 fi
@@ -259,28 +331,27 @@ if [ -z "$root" ]; then
     esac
 fi
 
-stop_host || fail "the running driver host does not stop; the installed bundle is unchanged"
+[ -e "$installed" ] && had_previous=yes
+point stop
+stage=stopping
+if ! stop_host; then
+    stage=start
+    fail "the running driver host does not stop; the installed bundle is unchanged"
+fi
+point stopped
 
-if [ -e "$installed" ]; then
+if [ "$had_previous" = yes ]; then
     previous_dir=$(mktemp -d -- "$extensions/.$bundle_name.old.XXXXXXXX") || fail "cannot create a folder for the installed bundle"
     previous=$previous_dir/$bundle_name
+    point aside
     mv -- "$installed" "$previous" || fail "cannot move the installed bundle aside"
-    stage=aside
+    point moved
 fi
-# restore_previous also tells why; `failed` keeps the exit trap from doing it again.
-if ! mv -- "$staging" "$installed"; then
-    restore_previous "cannot put the new bundle in place"
-    stage=failed
-    exit 1
-fi
-stage=placed
-
-if ! start_host "$installed"; then
-    restore_previous "the new driver host did not answer"
-    stage=failed
-    exit 1
-fi
+point place
+mv -- "$staging" "$installed" || fail "cannot put the new bundle in place"
+point placed
+start_host "$installed" || fail "the new driver host did not answer"
+point started
 stage=done
-rm -rf -- "$previous_dir"
-say "$mode: $installed installed, its host answers"
+point cleanup
 exit 0

@@ -8,6 +8,7 @@
 
 #include "HostProcess.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Process.h"
 #include "platform/foundation/TempDir.h"
 #include "platform/security/AdminRun.h"
 
@@ -18,13 +19,17 @@ namespace {
 constexpr const char* kBundleName = "com_brevantis_driver_HVBSCSIDriver.kext";
 constexpr const char* kExecutable = "com_brevantis_driver_HVBSCSIDriver";
 
-bool processAlive(pid_t pid) {
+// The state letter of /proc/PID/stat; 0 when there is no such process.
+char processState(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), {});
     size_t close = text.rfind(')');
-    if (close == std::string::npos || close + 2 >= text.size()) return false;
-    char state = text[close + 2];
-    return state != 'Z' && state != 'X';
+    return close == std::string::npos || close + 2 >= text.size() ? 0 : text[close + 2];
+}
+
+bool processAlive(pid_t pid) {
+    char state = processState(pid);
+    return state != 0 && state != 'Z' && state != 'X';
 }
 
 pid_t hostPid(const fs::path& root) {
@@ -83,14 +88,17 @@ protected:
                                                   options);
     }
 
-    // The script as another user (a sandbox owner), without the administrator run.
-    int installAs(uid_t uid, const fs::path& root, const fs::path& source, const std::string& mode,
-                  std::string* output) {
-        fs::path log = dir / "install-as.txt";
+    // The script as a child process, as `uid` when that is another user (a sandbox owner),
+    // without the administrator run; its output goes to `log`.
+    pid_t startScript(uid_t uid, const fs::path& root, const fs::path& source, const std::string& mode,
+                      const fs::path& log, std::vector<std::string> environment = {}) {
         std::string script = hosttest::installScript().string();
-        std::string environment = "HVB_ROOT=" + root.string();
+        environment.push_back("HVB_ROOT=" + root.string());
         std::string src = source.string();
         std::string logPath = log.string();
+        std::vector<char*> envp;
+        for (std::string& entry : environment) envp.push_back(entry.data());
+        envp.push_back(nullptr);
         pid_t child = ::fork();
         if (child == 0) {
             int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -101,14 +109,25 @@ protected:
             if (uid != ::geteuid() && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(120);
             char* argv[] = {const_cast<char*>("/bin/sh"), script.data(), src.data(),
                             const_cast<char*>(kBundleName), const_cast<char*>(mode.c_str()), nullptr};
-            char* envp[] = {environment.data(), nullptr};
-            ::execve("/bin/sh", argv, envp);
+            ::execve("/bin/sh", argv, envp.data());
             ::_exit(127);
         }
+        return child;
+    }
+
+    // The exit status, or -1 for a script that a signal ended.
+    static int waitForScript(pid_t child) {
         int status = 0;
         ::waitpid(child, &status, 0);
-        if (output) *output = TempDir::read(log);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    int installAs(uid_t uid, const fs::path& root, const fs::path& source, const std::string& mode,
+                  std::string* output, std::vector<std::string> environment = {}) {
+        fs::path log = dir / "install-as.txt";
+        int status = waitForScript(startScript(uid, root, source, mode, log, std::move(environment)));
+        if (output) *output = TempDir::read(log);
+        return status;
     }
 
     static std::vector<std::string> leftovers(const fs::path& root) {
@@ -297,6 +316,75 @@ TEST_F(InstallKextTest, AnInterruptedReloadPutsThePreviousBundleBackAndStartsIt)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << output;
     EXPECT_NE(output.find("the install was interrupted; the previous bundle is back"), std::string::npos) << output;
     EXPECT_EQ(bundleVersion(root / "Library/Extensions" / kBundleName), "1.0.0");
+    EXPECT_TRUE(hosttest::answers(root));
+    EXPECT_TRUE(leftovers(root).empty());
+}
+
+// A signal at each named point of a RELOAD over a running host, as a user, the system or a crash
+// sends it. TERM and INT end with the previous bundle back (or, once the new host answered,
+// with the new one and success); after KILL the next run, in the mode the launch check picks,
+// repairs what was left. Either way one bundle is installed and its host answers.
+class InstallKextInterruptTest : public InstallKextTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(InstallKextInterruptTest, EndsWithOneBundleInstalledAndItsHostAnswering) {
+    const std::string point = GetParam();
+    const uid_t me = ::geteuid();
+    fs::path root = makeRoot("root");
+    fs::path installed = root / "Library/Extensions" / kBundleName;
+    const fs::path versions[] = {bundleCopy(dir / "one", "1.0.1"), bundleCopy(dir / "two", "1.0.2")};
+    std::string output;
+    ASSERT_EQ(installAs(me, root, versions[0], "NORMAL", &output), 0) << output;
+    int next = 1;
+    for (const std::string signal : {"TERM", "INT", "KILL"}) {
+        SCOPED_TRACE(point + " " + signal);
+        const std::string before = bundleVersion(installed);
+        const std::string target = bundleVersion(versions[next]);
+        const int status = installAs(me, root, versions[next], "RELOAD", &output,
+                                     {"HVB_TEST_INSTALL_SIGNAL=" + point + " " + signal});
+        if (signal == "KILL") {
+            EXPECT_EQ(status, -1) << output;
+            const char* mode = fs::exists(installed) ? "RELOAD" : "NORMAL";
+            EXPECT_EQ(installAs(me, root, versions[next], mode, &output), 0) << output;
+            EXPECT_EQ(bundleVersion(installed), target);
+        } else if (point == "cleanup") {
+            EXPECT_EQ(status, 0) << output;
+            EXPECT_EQ(bundleVersion(installed), target);
+        } else {
+            EXPECT_EQ(status, 1) << output;
+            EXPECT_NE(output.find("the install was interrupted"), std::string::npos) << output;
+            EXPECT_EQ(bundleVersion(installed), before);
+        }
+        EXPECT_TRUE(hosttest::answers(root)) << output;
+        EXPECT_TRUE(processAlive(hostPid(root)));
+        const auto left = leftovers(root);
+        EXPECT_TRUE(left.empty()) << left.front();
+        if (bundleVersion(installed) == target) next = 1 - next;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, InstallKextInterruptTest,
+                         ::testing::Values("copy", "stop", "stopped", "aside", "moved", "place", "placed", "answer",
+                                           "started", "cleanup"));
+
+TEST_F(InstallKextTest, TwoInstallsAtOnceRunOneAfterTheOther) {
+    const uid_t me = ::geteuid();
+    fs::path root = makeRoot("root");
+    ASSERT_EQ(installAs(me, root, hosttest::bundleDir(), "NORMAL", nullptr), 0);
+    // The first install halts with the installed bundle moved aside and nothing in its place.
+    pid_t first = startScript(me, root, bundleCopy(dir / "first", "1.0.1"), "RELOAD", dir / "first.txt",
+                              {"HVB_TEST_INSTALL_SIGNAL=moved STOP"});
+    ASSERT_TRUE(sockettest::eventually([&] { return processState(first) == 'T'; }, 60));
+    pid_t second = startScript(me, root, bundleCopy(dir / "second", "1.0.2"), "RELOAD", dir / "second.txt");
+    // The second waits for the first one's lock instead of installing into the gap.
+    auto waitsForLock = [&] {
+        return foundation::runProcess({"pgrep", "-x", "-P", std::to_string(second), "flock"}).exitStatus == 0;
+    };
+    bool waits = sockettest::eventually([&] { return waitsForLock() || !processAlive(second); }, 60);
+    EXPECT_TRUE(waits && processAlive(second));
+    ::kill(first, SIGCONT);
+    EXPECT_EQ(waitForScript(first), 0) << TempDir::read(dir / "first.txt");
+    EXPECT_EQ(waitForScript(second), 0) << TempDir::read(dir / "second.txt");
+    EXPECT_EQ(bundleVersion(root / "Library/Extensions" / kBundleName), "1.0.2");
     EXPECT_TRUE(hosttest::answers(root));
     EXPECT_TRUE(leftovers(root).empty());
 }
