@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("HalvetorBody_ToolBox");
     QApplication::setOrganizationName("Brevantis");
+    // Before anything else: a second toolbox would reinstall the driver and restart its host
+    // under the first one.
+    if (!hvb::claimSingleInstance()) return 0;
     quitOnSignals(application);
     appkit::installMainQueueDriver(&application);
     iokit::installConfiguredLink();

@@ -1,6 +1,13 @@
 #include "app/AppStartup.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "app/AppDelegate.h"
 #include "app/DeviceDialogGlobals.h"
@@ -14,6 +21,8 @@
 #include "platform/appkit/Storyboard.h"
 #include "online/AutoUpdateManager.h"
 #include "platform/appkit/Alert.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
 
 #include <QDesktopServices>
 #include <QLocale>
@@ -30,7 +39,40 @@ std::optional<std::string> tableString(const std::string& table, const std::stri
     return std::nullopt;
 }
 
+// The lock file's descriptor, open for the life of the process. Close-on-exec: the installer and
+// the driver host it starts must not hold the lock after this toolbox has ended.
+int instanceLockFd = -1;
+
 }  // namespace
+
+bool claimSingleInstance() {
+    // The settings folder, as it is this user's; the runtime folder when that one cannot hold
+    // the file (read-only, or a file in its place).
+    std::vector<std::filesystem::path> folders{foundation::paths::configDir()};
+    const std::string runtime = foundation::paths::env("XDG_RUNTIME_DIR");
+    if (!runtime.empty()) folders.push_back(std::filesystem::path(runtime) / foundation::paths::kAppName);
+    for (const auto& folder : folders) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        const int fd = ::open((folder / "instance.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            instanceLockFd = fd;
+            return true;
+        }
+        const int error = errno;
+        ::close(fd);
+        if (error != EWOULDBLOCK) continue;
+        foundation::systemLog("HalvetorBody_ToolBox is already running for this user; this one ends");
+        appkit::Alert alert;
+        alert.messageText = localizedCommonString("Information");
+        alert.informativeText = localizedMessage("The Halvetor Body ToolBox is already running.");
+        alert.runModal();
+        return false;
+    }
+    foundation::systemLog("no lock file could be made, so a second toolbox would not be noticed");
+    return true;
+}
 
 void registerAppControllers() {
     auto& storyboard = appkit::Storyboard::main();

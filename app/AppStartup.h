@@ -1,8 +1,12 @@
 #pragma once
-// What the application wires up before its window loads: the storyboard's controllers, the
-// camera link's hooks into the application, and the updater.
+// What the application wires up before its window loads: the one-toolbox lock, the storyboard's
+// controllers, the camera link's hooks into the application, and the updater.
 namespace hvb {
 
+// Taken first thing: true when no other toolbox of this user runs (the lock is then held until
+// the process ends); otherwise the user is told the toolbox is already running and false comes
+// back, with nothing else touched.
+bool claimSingleInstance();
 // Registers the controllers of the application shell in the storyboard "Main".
 void registerAppControllers();
 // Points the camera link at analytics, the firmware service, the string tables and the

@@ -1,12 +1,22 @@
 // Launch order of the application delegate and its launch events.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "../platform/foundation/TempDir.h"
+#include "../platform/iokit_socket/SocketTestSupport.h"
 #include "app/AppDelegate.h"
+#include "app/AppStartup.h"
+#include "platform/foundation/Paths.h"
 #include "online/OnlineTestSupport.h"
 #include "platform/foundation/Log.h"
 
@@ -77,6 +87,50 @@ TEST(Startup, TerminatePrintsItsLine) {
     EXPECT_EQ(AppDelegate::shared(), &delegate);
     delegate.applicationWillTerminate();
     EXPECT_EQ(log.lines(), std::vector<std::string>{"terminate"});
+}
+
+// This process stands for a toolbox that runs; the application started beside it for the same
+// user says so and touches nothing: no window, no driver check, no settings.
+TEST(Startup, ASecondToolboxSaysItIsAlreadyRunningAndTouchesNothing) {
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(hvb::claimSingleInstance());
+    TempDir sandbox;
+    const fs::path root = sandbox / "root", output = sandbox / "second.txt";
+    fs::create_directories(root);
+    fs::create_directories(sandbox / "resources");  // nothing to install from, whatever happens
+    auto settings = [] {
+        std::map<std::string, fs::file_time_type> files;
+        for (const auto& entry : fs::directory_iterator(foundation::paths::configDir())) {
+            files[entry.path().filename().string()] = entry.last_write_time();
+        }
+        return files;
+    };
+    const auto settingsBefore = settings();
+    std::vector<std::string> environment = {"QT_QPA_PLATFORM=offscreen", "ASAN_OPTIONS=detect_leaks=0",
+                                            "HOME=" + sandbox.path().string(), "HVB_ROOT=" + root.string(),
+                                            "HVB_RESOURCES=" + (sandbox / "resources").string(),
+                                            "XDG_CONFIG_HOME=" + foundation::paths::env("XDG_CONFIG_HOME")};
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const pid_t second = ::fork();
+    if (second == 0) {
+        int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        char* argv[] = {const_cast<char*>(HVB_TEST_BUILD_DIR "/bin/HalvetorBody_ToolBox"), nullptr};
+        ::execve(argv[0], argv, envp.data());
+        ::_exit(127);
+    }
+    // Its message waits for the user; a signal ends it here.
+    sockettest::eventually([&] { return TempDir::read(output).find("already running") != std::string::npos; }, 60);
+    ::kill(second, SIGTERM);
+    ::waitpid(second, nullptr, 0);
+    const std::string log = TempDir::read(output);
+    EXPECT_NE(log.find("already running"), std::string::npos) << log;
+    EXPECT_EQ(log.find("MainWindow START"), std::string::npos) << log;
+    EXPECT_TRUE(fs::is_empty(root));
+    EXPECT_EQ(settings(), settingsBefore);
 }
 
 }  // namespace
