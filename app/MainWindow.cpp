@@ -231,7 +231,9 @@ void MainWindow::checkDriver(const std::optional<std::string>& architecture) {
         runInstallScript("NORMAL");
         return;
     }
-    if (isDriverUpdateNeeded()) {
+    // Where this version cannot be noted, a reinstall for it would come back at every launch:
+    // then only the bundle versions below decide.
+    if (isDriverUpdateNeeded() && settingsCanBeStored()) {
         runUnplugRequest();
         runInstallScript("RELOAD");
         return;
@@ -280,7 +282,10 @@ bool MainWindow::runInstallScript(const std::string& mode) {
     const bool ran = result.launched && !result.cancelled && !result.notAuthorized && result.exitStatus == 0;
     if (ran && environment_.fileExists(installedBundlePath())) {
         foundation::print(result.output);
-        if (environment_.defaults) environment_.defaults->set(kToolBoxVersionKey, localToolBoxVersion_);
+        if (environment_.defaults) {
+            environment_.defaults->set(kToolBoxVersionKey, localToolBoxVersion_);
+            if (auto error = environment_.defaults->writeError()) tellSettingsNotStored(*error);
+        }
         return true;
     }
     foundation::print("ERROR");
@@ -291,6 +296,22 @@ bool MainWindow::runInstallScript(const std::string& mode) {
         environment_.showAlertAndWait("Driver loaded error", "Please restart computer to make sure driver work.");
     }
     return false;
+}
+
+bool MainWindow::settingsCanBeStored() {
+    if (!environment_.defaults) return true;
+    auto error = environment_.defaults->synchronize();
+    if (error) tellSettingsNotStored(*error);
+    return !error;
+}
+
+void MainWindow::tellSettingsNotStored(const std::string& reason) {
+    if (settingsNotStoredTold_.exchange(true)) return;
+    foundation::print("the settings cannot be stored: " + reason);
+    if (environment_.showAlertAndWait) {
+        environment_.showAlertAndWait(commonString("Attention"),
+                                      messageString("The settings folder cannot be written.") + "\n\n" + reason);
+    }
 }
 
 bool MainWindow::isNetworkReachable() {

@@ -2,6 +2,7 @@
 // The main window and its launch checks: the application's version, the processor, the driver
 // bundle (installed or reinstalled through the administrator-privileged installer), the command
 // tables and the network. Closing the window ends the application.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -95,11 +96,15 @@ protected:
 private:
     void windowWillClose();
     void buildMenus();
+    // False when the user defaults cannot be written now; says why, once per launch.
+    bool settingsCanBeStored();
+    void tellSettingsNotStored(const std::string& reason);
 
     LaunchEnvironment environment_;
     std::string localToolBoxVersion_;
     int64_t localToolBoxVersionNumber_ = -1;
     MainSplitView* splitView_ = nullptr;
+    std::atomic<bool> settingsNotStoredTold_{false};
 };
 
 }  // namespace hvb

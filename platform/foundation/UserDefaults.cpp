@@ -47,10 +47,13 @@ struct UserDefaults::Impl {
                   (ec ? " failed: " + ec.message() : std::string()));
     }
 
+    std::optional<std::string> writeError;
+
     // Replaced whole, so a crash never leaves a half-written file. Caller holds the lock.
     void save() {
         std::string text = values.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-        if (auto error = writeFileAtomically(file, text, 0600)) systemLog("UserDefaults: " + *error);
+        writeError = writeFileAtomically(file, text, 0600);
+        if (writeError) systemLog("UserDefaults: " + *writeError);
     }
 
     template <class F>
@@ -176,6 +179,17 @@ void UserDefaults::remove(const std::string& key) {
 void UserDefaults::reload() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->load();
+}
+
+std::optional<std::string> UserDefaults::synchronize() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->save();
+    return impl_->writeError;
+}
+
+std::optional<std::string> UserDefaults::writeError() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->writeError;
 }
 
 const std::filesystem::path& UserDefaults::file() const { return impl_->file; }

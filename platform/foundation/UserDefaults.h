@@ -45,6 +45,11 @@ public:
     // Re-reads the file (another process may have written it). A file that is not a JSON object
     // is kept aside as "<file>.corrupt" and the defaults start empty.
     void reload();
+    // Writes the values to the file now: the reason it failed, or nothing once stored.
+    std::optional<std::string> synchronize();
+    // Why the last write did not reach the file (a change is kept in memory regardless), or
+    // nothing when it did.
+    std::optional<std::string> writeError() const;
     const std::filesystem::path& file() const;
 
 private:

@@ -265,6 +265,29 @@ TEST(DriverCheck, FailedOrCancelledInstallsKeepTheStoredVersion) {
     }
 }
 
+// A file where the settings folder should be: the installed version cannot be noted. The user
+// hears why once per launch, and later launches do not reinstall for that.
+TEST(DriverCheck, SettingsThatCannotBeStoredAreToldOnceAndDoNotReinstallEachLaunch) {
+    FakeMachine m;
+    TempDir::write(m.home / "blocked", "");
+    for (int launch = 0; launch < 3; ++launch) {
+        SCOPED_TRACE(launch);
+        foundation::UserDefaults defaults(m.home / "blocked/defaults.json");
+        auto env = m.environment("1.2.0");
+        env.defaults = &defaults;
+        MainWindow w(env);
+        w.loadLocalVersion();
+        m.alerts.clear();
+        w.checkDriver(std::string("x86_64"));
+        EXPECT_EQ(m.installs.size(), 1u);  // the first launch's only
+        EXPECT_EQ(m.alertsWith(kNewDriver), 0u);
+        ASSERT_EQ(m.alerts.size(), 1u);
+        EXPECT_EQ(m.alerts[0].second.find("The settings folder cannot be written."), 0u);
+        EXPECT_NE(m.alerts[0].second.find((m.home / "blocked").string()), std::string::npos) << m.alerts[0].second;
+        if (launch == 0) m.installDriver("1.0.0");
+    }
+}
+
 TEST(DriverCheck, ReloadThatKeepsTheOldBundleCountsAsFailureWhenTheScriptFails) {
     // The old bundle is still there, but the script said it failed: not a success.
     FakeMachine m;
