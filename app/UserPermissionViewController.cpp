@@ -7,6 +7,7 @@
 
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -98,7 +99,19 @@ void UserPermissionViewController::loadView() {
     layout->addLayout(buttons);
     connect(btnOK, &QPushButton::clicked, this, [this] { btnOK_Click(); });
     connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancel_Click(); });
-    connect(passwordText, &QLineEdit::returnPressed, this, [this] { passwordText_PressEnter(); });
+    // Return in the field is taken here: passed on, it would also press the default button.
+    passwordText->installEventFilter(this);
+}
+
+bool UserPermissionViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == passwordText.data() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            passwordText_PressEnter();
+            return true;
+        }
+    }
+    return appkit::ViewController::eventFilter(watched, event);
 }
 
 void UserPermissionViewController::viewDidLoad() {

@@ -49,6 +49,9 @@ public:
     std::vector<std::string> copyCommand() const;
     std::vector<std::string> loadCommand() const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void install();
     Runner runner_;

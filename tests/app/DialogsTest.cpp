@@ -147,11 +147,13 @@ TEST(AdminPermission, PasswordGoesOnlyToStandardInputAndAFailedCopyKeepsTheDialo
         alerts.push_back(a.messageText + "|" + a.informativeText);
         return appkit::NSAlertFirstButtonReturn;
     });
-    UserPermissionViewController page;
-    page.view();
-    page.viewDidLoad();
+    // On screen in its window, where the default button takes Return as well.
+    auto* shown = new UserPermissionViewController();
+    appkit::Window window(shown);
+    window.makeKeyAndOrderFront();
+    UserPermissionViewController& page = *shown;
     Runs runs;
-    runs.statuses = {1};
+    runs.statuses = {1, 1};
     page.setRunner([&](const std::vector<std::string>& argv, const std::string& input) {
         runs.commands.push_back(argv);
         runs.inputs.push_back(input);
@@ -170,13 +172,18 @@ TEST(AdminPermission, PasswordGoesOnlyToStandardInputAndAFailedCopyKeepsTheDialo
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0], "BREVANTIS|Incorrect Password.");
 
-    // Return in the password field does what OK does: copy, then start the driver.
+    // Return in the password field does what OK does, once: a wrong password is tried once
+    // more and the dialog stays; then copy and start the driver.
+    page.passwordText->setFocus();
     QTest::keyClick(page.passwordText, Qt::Key_Return);
-    ASSERT_EQ(runs.commands.size(), 3u);
-    EXPECT_EQ(runs.commands[2][0], "sudo");
-    EXPECT_EQ(runs.inputs[2], password + "\n");
+    ASSERT_EQ(runs.commands.size(), 2u);
     ASSERT_EQ(alerts.size(), 2u);
-    EXPECT_EQ(alerts[1], "BREVANTIS|Please unmount devices and mount again");
+    QTest::keyClick(page.passwordText, Qt::Key_Return);
+    ASSERT_EQ(runs.commands.size(), 4u);
+    EXPECT_EQ(runs.commands[3][0], "sudo");
+    EXPECT_EQ(runs.inputs[3], password + "\n");
+    ASSERT_EQ(alerts.size(), 3u);
+    EXPECT_EQ(alerts[2], "BREVANTIS|Please unmount devices and mount again");
     appkit::Alert::setResponder(previous);
 }
 
