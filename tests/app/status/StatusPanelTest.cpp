@@ -56,10 +56,34 @@ protected:
 TEST_F(StatusPanel, EachCameraGetsARowWithItsOwnSnapshot) {
     auto r7 = attach("HVBR7", "1.6.01");
     auto s2 = attach("HVBS2A", "1.13.0");
+    // A camera whose serial (its UID) and label are long, hold paths, shell syntax and bytes
+    // that are not UTF-8: read whole, shown as plain text with U+FFFD for the bad bytes.
+    BodyCameraOptions hostile;
+    hostile.serialNumber = "../../ETC/$(REBOOT);`ID`|SH>X&&Y\xFF\xFE";
+    hostile.label = "../../tmp/$(rm x);`id`|sh>y \xC3\x28\xFF <b>bold</b> ";
+    while (hostile.serialNumber.size() < 160) hostile.serialNumber += "A1B2/..";
+    while (hostile.label.size() < 160) hostile.label += "label/";
+    auto odd = attach("HW7360", "1.0.0", hostile);
     auto& p = showPanel();
-    ASSERT_EQ(p.numberOfRows(), 2);
+    ASSERT_EQ(p.numberOfRows(), 3);
+    const auto replaced = [](std::string text) {
+        for (const char* bad : {"\xFF", "\xFE", "\xC3"})
+            for (size_t at; (at = text.find(bad)) != std::string::npos;) text.replace(at, 1, "\uFFFD");
+        return text;
+    };
+    const std::string oddUID = replaced(odd->serialNumber());
+    auto oddRecord = recordOf(oddUID);
+    ASSERT_NE(oddRecord, nullptr);
+    EXPECT_EQ(oddRecord->UID, oddUID);
+    EXPECT_EQ(oddRecord->UserLabel, replaced(odd->label()));
+    EXPECT_EQ(oddRecord->FWVersion, "1.0.0");
+    auto* oddRow = row(2);
+    EXPECT_EQ(oddRow->deviceNameLabel()->text().toStdString(), replaced(odd->label()));
+    EXPECT_EQ(oddRow->deviceNameLabel()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(oddRow->uidValueLabel()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(oddRow->fwVersionValueLabel()->text(), "1.0");
     const auto models = DeviceState::shared().modelList();
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
         auto* r = row(i);
         EXPECT_EQ(r->height(), hvb::StatusTableViewCell::kRowHeight);
         EXPECT_EQ(r->deviceIndex(), i);
