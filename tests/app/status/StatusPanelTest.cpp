@@ -10,6 +10,7 @@
 
 #include "StatusFixture.h"
 #include "app/BatteryIndicator.h"
+#include "app/CameraWorkQueue.h"
 #include "app/ControllerFactory.h"
 #include "app/DeviceDialogGlobals.h"
 #include "app/LocalizedString.h"
@@ -468,6 +469,40 @@ TEST_F(StatusPanel, TheVersionHistoryLinkOpensTheModelsReleaseNotes) {
     EXPECT_EQ(notes->model(), "HW7334");
     EXPECT_GT(notes->numberOfRows(), 0);
     EXPECT_EQ(windows[0]->windowTitle(), hvb::localizedCommonString("Version History"));
+}
+
+// At quit the camera queue is finished: the running job ends before finish() returns, and no
+// job queued before or after it runs.
+TEST(CameraWorkQueueAtQuit, FinishWaitsForTheRunningJobAndDropsTheOthers) {
+    // A capture that tells when the last copy of its job is gone.
+    auto goneSignal = [](std::promise<void>& gone) {
+        return std::shared_ptr<void>(nullptr, [&gone](void*) { gone.set_value(); });
+    };
+    auto queue = hvb::CameraWorkQueue::make();
+    std::promise<void> started, waitingGone, lateGone;
+    std::atomic<bool> release{false};
+    std::atomic<int> ran{0};
+    queue->async([&] {
+        started.set_value();
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ran += 1;
+    });
+    queue->async([&ran, token = goneSignal(waitingGone)] { ran += 10; });
+    started.get_future().wait();
+
+    std::atomic<bool> returned{false};
+    std::thread quitting([&] {
+        queue->finish();
+        returned = true;
+    });
+    waitingGone.get_future().wait();  // dropped by finish(), while the first job still runs
+    EXPECT_FALSE(returned.load());
+    queue->async([&ran, token = goneSignal(lateGone)] { ran += 100; });
+    EXPECT_EQ(lateGone.get_future().wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    release = true;
+    quitting.join();
+    EXPECT_TRUE(returned.load());
+    EXPECT_EQ(ran.load(), 1);
 }
 
 }  // namespace
