@@ -9,6 +9,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppStartup.h"
+#include "app/CameraWorkQueue.h"
 #include "app/MainWindow.h"
 #include "platform/appkit/MainQueueDriver.h"
 #include "platform/foundation/Log.h"
@@ -70,6 +71,8 @@ int main(int argc, char** argv) {
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
     application.exec();
+    // No camera job may still run when the exit handlers tear down what it reads.
+    hvb::CameraWorkQueue::finishAll();
     services::Updater::setShared(nullptr);
     return 0;
 }

@@ -8,69 +8,88 @@ namespace hvb {
 
 namespace {
 
+using ByResolution = StatusStorageTable::ByResolution;
 using ReserveRule = StatusStorageTable::ReserveRule;
 using DivisorRule = StatusStorageTable::DivisorRule;
+using Row = StatusStorageTable::Row;
 
-ReserveRule fixedReserve(double mb) {
+constexpr ReserveRule fixedReserve(double mb) {
     ReserveRule rule;
     rule.always = mb;
     return rule;
 }
 
 // Without settings the full reserve; in recording mode 0 it follows the resolution.
-ReserveRule byResolution(std::map<int64_t, double> table, bool usesCameraReserve = false) {
+constexpr ReserveRule byResolution(std::span<const ByResolution> table, bool usesCameraReserve = false) {
     ReserveRule rule;
     rule.withoutSettings = 2300;
     rule.usesCameraReserve = usesCameraReserve;
-    rule.byResolution = std::move(table);
+    rule.byResolution = table;
     rule.otherResolution = 2300;
     return rule;
 }
 
-DivisorRule divisors(double withoutSettings, std::map<int64_t, double> table, bool usesCameraSize = false) {
-    return DivisorRule{usesCameraSize, withoutSettings, std::move(table)};
+constexpr DivisorRule divisors(double withoutSettings, std::span<const ByResolution> table,
+                               bool usesCameraSize = false) {
+    return DivisorRule{usesCameraSize, withoutSettings, table};
 }
 
-std::vector<StatusStorageTable::Row> makeRows() {
-    ReserveRule hw7312;  // no reserve in recording mode 0, nor without settings
-    hw7312.withoutSettings = 0;
-    hw7312.otherResolution = 0;
-    return {
-        {{"HVBR4"}, fixedReserve(600), divisors(282, {{0, 282}, {1, 167}})},
-        {{"HVBR4B"}, fixedReserve(600), divisors(260, {{0, 260}, {1, 145}})},
-        {{"HVBR7"}, fixedReserve(600), divisors(273.7, {{0, 273.7}, {1, 158.7}})},
-        {{"HVBS8"}, fixedReserve(600), divisors(355, {{0, 355}, {1, 181}})},
-        {{"HW7312", "HW7313"}, hw7312, divisors(346, {{0, 346}, {1, 214}, {2, 153}, {3, 82.7}, {4, 78}}, true)},
-        {{"HVBS2A"}, byResolution({{1, 1800}, {2, 1300}}), divisors(181, {{0, 181}, {1, 150}, {2, 78}})},
-        {{"HVBT3A", "HW7351", "HW7352"}, byResolution({{1, 1800}, {2, 1300}}),
-         divisors(171, {{0, 171}, {1, 150}, {2, 78}})},
-        {{"HW7331", "HW7332"}, byResolution({{2, 1800}, {3, 1800}, {4, 1300}}),
-         divisors(219, {{0, 219}, {1, 219}, {2, 156}, {3, 86.2}, {4, 78}})},
-        {{"HW7333", "HW7334"}, byResolution({{3, 1300}, {4, 1300}}, true),
-         divisors(252, {{0, 252}, {1, 252}, {2, 252}, {3, 84}, {4, 32}}, true)},
-        {{"HW7360"}, byResolution({{2, 1300}, {3, 1300}}, true),
-         divisors(252, {{0, 252}, {1, 252}, {2, 84}, {3, 32}}, true)},
-    };
+constexpr ReserveRule kHW7312Reserve = [] {
+    ReserveRule rule;  // no reserve in recording mode 0, nor without settings
+    rule.withoutSettings = 0;
+    rule.otherResolution = 0;
+    return rule;
+}();
+
+constexpr ByResolution kR4Divisors[] = {{0, 282}, {1, 167}};
+constexpr ByResolution kR4BDivisors[] = {{0, 260}, {1, 145}};
+constexpr ByResolution kR7Divisors[] = {{0, 273.7}, {1, 158.7}};
+constexpr ByResolution kS8Divisors[] = {{0, 355}, {1, 181}};
+constexpr ByResolution kHW7312Divisors[] = {{0, 346}, {1, 214}, {2, 153}, {3, 82.7}, {4, 78}};
+constexpr ByResolution kS2AReserves[] = {{1, 1800}, {2, 1300}};
+constexpr ByResolution kS2ADivisors[] = {{0, 181}, {1, 150}, {2, 78}};
+constexpr ByResolution kT3ADivisors[] = {{0, 171}, {1, 150}, {2, 78}};
+constexpr ByResolution kHW7331Reserves[] = {{2, 1800}, {3, 1800}, {4, 1300}};
+constexpr ByResolution kHW7331Divisors[] = {{0, 219}, {1, 219}, {2, 156}, {3, 86.2}, {4, 78}};
+constexpr ByResolution kHW7333Reserves[] = {{3, 1300}, {4, 1300}};
+constexpr ByResolution kHW7333Divisors[] = {{0, 252}, {1, 252}, {2, 252}, {3, 84}, {4, 32}};
+constexpr ByResolution kHW7360Reserves[] = {{2, 1300}, {3, 1300}};
+constexpr ByResolution kHW7360Divisors[] = {{0, 252}, {1, 252}, {2, 84}, {3, 32}};
+
+constexpr Row kRows[] = {
+    {{"HVBR4"}, fixedReserve(600), divisors(282, kR4Divisors)},
+    {{"HVBR4B"}, fixedReserve(600), divisors(260, kR4BDivisors)},
+    {{"HVBR7"}, fixedReserve(600), divisors(273.7, kR7Divisors)},
+    {{"HVBS8"}, fixedReserve(600), divisors(355, kS8Divisors)},
+    {{"HW7312", "HW7313"}, kHW7312Reserve, divisors(346, kHW7312Divisors, true)},
+    {{"HVBS2A"}, byResolution(kS2AReserves), divisors(181, kS2ADivisors)},
+    {{"HVBT3A", "HW7351", "HW7352"}, byResolution(kS2AReserves), divisors(171, kT3ADivisors)},
+    {{"HW7331", "HW7332"}, byResolution(kHW7331Reserves), divisors(219, kHW7331Divisors)},
+    {{"HW7333", "HW7334"}, byResolution(kHW7333Reserves, true), divisors(252, kHW7333Divisors, true)},
+    {{"HW7360"}, byResolution(kHW7360Reserves, true), divisors(252, kHW7360Divisors, true)},
+};
+
+// HW7312 and HW7334 share their neighbours' rows but not the query.
+constexpr StatusStorageTable::CameraFigures kCameraFigures[] = {
+    {"HW7313", 10009, false, true},
+    {"HW7333", 10501, true, true},
+    {"HW7360", 10301, true, true},
+};
+
+std::optional<double> figureFor(std::span<const ByResolution> table, int64_t resolution) {
+    for (const ByResolution& figure : table)
+        if (figure.resolution == resolution) return figure.megabytes;
+    return std::nullopt;
 }
 
 }  // namespace
 
-const std::vector<StatusStorageTable::Row>& StatusStorageTable::rows() {
-    static const std::vector<Row> table = makeRows();
-    return table;
-}
+std::span<const StatusStorageTable::Row> StatusStorageTable::rows() { return kRows; }
 
-const std::vector<StatusStorageTable::CameraFigures>& StatusStorageTable::cameraFigures() {
-    // HW7312 and HW7334 share their neighbours' rows but not the query.
-    static const std::vector<CameraFigures> figures = {
-        {"HW7313", 10009, false, true},
-        {"HW7333", 10501, true, true},
-        {"HW7360", 10301, true, true},
-    };
-    return figures;
-}
+std::span<const StatusStorageTable::CameraFigures> StatusStorageTable::cameraFigures() { return kCameraFigures; }
 
 const StatusStorageTable::Row* StatusStorageTable::rowFor(const std::string& model) {
+    if (model.empty()) return nullptr;
     for (const Row& row : rows())
         if (std::find(row.models.begin(), row.models.end(), model) != row.models.end()) return &row;
     return nullptr;
@@ -87,8 +106,7 @@ std::optional<double> StatusStorageTable::reserveMB(const std::string& model,
     if (!settings) return cameraReserve ? camera.reserve : rule.withoutSettings;
     if (settings->recordingMode != 0) return rule.modeNotZero;
     if (cameraReserve) return camera.reserve;
-    auto it = rule.byResolution.find(settings->resolution);
-    return it != rule.byResolution.end() ? it->second : rule.otherResolution;
+    return figureFor(rule.byResolution, settings->resolution).value_or(rule.otherResolution);
 }
 
 std::optional<double> StatusStorageTable::divisorMB(const std::string& model,
@@ -99,9 +117,7 @@ std::optional<double> StatusStorageTable::divisorMB(const std::string& model,
     const DivisorRule& rule = row->divisor;
     if (rule.usesCameraSize && camera.size > 0) return camera.size;
     if (!settings) return rule.withoutSettings;
-    auto it = rule.byResolution.find(settings->resolution);
-    if (it == rule.byResolution.end()) return std::nullopt;
-    return it->second;
+    return figureFor(rule.byResolution, settings->resolution);
 }
 
 double StatusStorageTable::recordingSeconds(const std::string& model, const std::optional<StorageSettings>& settings,

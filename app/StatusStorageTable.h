@@ -3,10 +3,12 @@
 // model a reserve R the camera keeps for itself and a divisor D, the megabytes that 180 seconds
 // of recording take. Some firmware reports its own reserve (Q) and size (P) through the
 // reserved-space query. The table is data; the rules that read it are below.
+#include <array>
 #include <cstdint>
-#include <map>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace hvb {
@@ -27,34 +29,40 @@ class StatusStorageTable {
 public:
     static constexpr double kSecondsPerDivisor = 180.0;
 
+    // Megabytes for one resolution setting.
+    struct ByResolution {
+        int64_t resolution = 0;
+        double megabytes = 0;
+    };
     struct ReserveRule {
         std::optional<double> always;             // the same reserve whatever the settings
         double modeNotZero = 600;                 // RECORDINGMODE other than 0
         double withoutSettings = 0;               // a record without settings
         bool usesCameraReserve = false;           // Q, when given, before the resolution
-        std::map<int64_t, double> byResolution;   // RECORDINGMODE 0
+        std::span<const ByResolution> byResolution;  // RECORDINGMODE 0
         double otherResolution = 0;
     };
     struct DivisorRule {
         bool usesCameraSize = false;              // P, when given, before anything else
         std::optional<double> withoutSettings;
-        std::map<int64_t, double> byResolution;   // a resolution not listed has no divisor
+        std::span<const ByResolution> byResolution;  // a resolution not listed has no divisor
     };
     struct Row {
-        std::vector<std::string> models;
+        std::array<std::string_view, 3> models;  // unused places empty
         ReserveRule reserve;
         DivisorRule divisor;
     };
     // Which firmware answers the reserved-space query, and which of its two parts count.
     struct CameraFigures {
-        std::string model;
+        std::string_view model;
         int64_t minimumVersionNumber = 0;
         bool reportsReserve = false;
         bool reportsSize = false;
     };
 
-    static const std::vector<Row>& rows();
-    static const std::vector<CameraFigures>& cameraFigures();
+    // Constant data: read by camera workers, so nothing here may be destroyed at exit.
+    static std::span<const Row> rows();
+    static std::span<const CameraFigures> cameraFigures();
     static const Row* rowFor(const std::string& model);
 
     static std::optional<double> reserveMB(const std::string& model, const std::optional<StorageSettings>& settings,

@@ -10,8 +10,8 @@ std::mutex& hooksLock() {
     return m;
 }
 CameraLinkHooks& storedHooks() {
-    static CameraLinkHooks h;
-    return h;
+    static auto* h = new CameraLinkHooks;  // read by workers: never destroyed
+    return *h;
 }
 }  // namespace
 

@@ -100,9 +100,11 @@ void CommandTableMap::clear() {
     tables_.clear();
 }
 
+// The tables here and their data are never destroyed: camera workers may still read them while
+// the process exits.
 CommandTableMap& cmdTables() {
-    static CommandTableMap tables;
-    return tables;
+    static auto* tables = new CommandTableMap;
+    return *tables;
 }
 
 void buildAllCommandTables() {
@@ -126,14 +128,14 @@ std::optional<uint8_t> lookupCommand(const std::string& tableName, const std::st
 }
 
 const std::vector<std::string>& supportedModels() {
-    static const std::vector<std::string> models = {"HVBR4",  "HVBR7",  "HVBS8",  "HVBS2A", "HVBR4B",
-                                                    "HVBT3A", "HW7312", "HW7313", "HW7331", "HW7332",
-                                                    "HW7333", "HW7334", "HW7351", "HW7352", "HW7360"};
+    static const auto& models = *new const std::vector<std::string>{
+        "HVBR4",  "HVBR7",  "HVBS8",  "HVBS2A", "HVBR4B", "HVBT3A", "HW7312", "HW7313",
+        "HW7331", "HW7332", "HW7333", "HW7334", "HW7351", "HW7352", "HW7360"};
     return models;
 }
 
 const std::map<std::string, std::string>& modelDisplayNames() {
-    static const std::map<std::string, std::string> names = {
+    static const auto& names = *new const std::map<std::string, std::string>{
         {"HVBR4", "Brevantis HVBR4"},  {"HVBR4B", "Brevantis HVBR4"}, {"HW7312", "Brevantis HVBR4"},
         {"HW7313", "Brevantis HVBR4"}, {"HVBR7", "Brevantis HVBR7"},  {"HVBS8", "Brevantis HVBS8"},
         {"HVBS2A", "Brevantis HVBS2"}, {"HW7331", "Brevantis HVBS2"}, {"HW7332", "Brevantis HVBS2"},
@@ -144,18 +146,18 @@ const std::map<std::string, std::string>& modelDisplayNames() {
 }
 
 const std::map<std::string, std::string>& firmwarePackageNames() {
-    static const std::map<std::string, std::string> names = [] {
+    static const auto& names = *new const std::map<std::string, std::string>([] {
         std::map<std::string, std::string> m;
         for (const std::string& model : supportedModels()) m.emplace(model, "FW" + model + ".zip");
         return m;
-    }();
+    }());
     return names;
 }
 
 const std::vector<std::string>& commandTableNames() { return HVBCommand::tableNames(); }
 
 const std::vector<std::string>& commandTableSearchOrder() {
-    static const std::vector<std::string> order = {
+    static const std::vector<std::string>& order = *new const std::vector<std::string>{
         "HVBR4BCmd_0", "HVBR4BCmd_1", "HW7312Cmd_0", "HW7312Cmd_1", "HW7313Cmd_0", "HW7313Cmd_1",
         "HVBS2ACmd_1", "HVBS2ACmd_2", "HVBS2ACmd_3", "HVBS2ACmd_4", "HVBS2ACmd_5", "HVBS2ACmd_6",
         "HVBT3ACmd_0", "HVBT3ACmd_1", "HVBT3ACmd_2", "HVBT3ACmd_3", "HVBT3ACmd_4",

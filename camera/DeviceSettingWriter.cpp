@@ -21,8 +21,8 @@ std::mutex& clockLock() {
     return m;
 }
 ClockSource& clockSource() {
-    static ClockSource source;
-    return source;
+    static auto* source = new ClockSource;  // read by workers: never destroyed
+    return *source;
 }
 
 ClockReading systemClock() {

@@ -20,7 +20,7 @@ struct Run {
 };
 
 const std::vector<Run>& runs(CodeSet set) {
-    static const std::vector<Run> a = {
+    static const std::vector<Run>& a = *new const std::vector<Run>{
         {0x01, {"HVB_SYNCDATE", "HVB_SYNCTIME"}},
         {0x04, {"HVB_FWVersion_Old", "HVB_REBOOT"}},
         {0x08, {"HVB_GetPersonalStamp"}},
@@ -39,7 +39,7 @@ const std::vector<Run>& runs(CodeSet set) {
         {0x4F, {"HVB_WATERMARK", "HVB_VOICE_RECORDING", "HVB_VOICE_SAMPLERATE", "HVB_LOCKABLE"}},
         {0x55, {"HVB_BATTERYLEVEL"}},
     };
-    static const std::vector<Run> b = {
+    static const std::vector<Run>& b = *new const std::vector<Run>{
         {0x50, {"HVB_RESOLUTION", "HVB_VIDEOLOOPRECORD", "HVB_VIDEOLENGTH", "HVB_BUFFERLENGTH",
                 "HVB_MICROPHONE", "HVB_STEALTH", "HVB_IRSWITCH", "HVB_VIDEOSTAMP", "HVB_UTF8_USERLABEL",
                 "HVB_LIGHTFREQ", "HVB_EIS", "HVB_SYNC_DATETIME", "HVB_DATEFORMAT", "HVB_TIMEFORMAT",
@@ -58,7 +58,7 @@ const std::vector<Run>& runs(CodeSet set) {
         {0xAC, {"HVB_PRODUCT_UUID"}},
         {0xE1, {"HVB_WEBCAMMODE"}},
     };
-    static const std::vector<Run> c = {
+    static const std::vector<Run>& c = *new const std::vector<Run>{
         {0x00, {"HVB_RESOLUTION", "HVB_VIDEOLOOPRECORD", "HVB_VIDEOLENGTH", "HVB_BUFFERLENGTH",
                 "HVB_MICROPHONE", "HVB_STEALTH", "HVB_IRSWITCH", "HVB_VIDEOSTAMP", "HVB_UTF8_USERLABEL",
                 "HVB_LIGHTFREQ", "HVB_EIS", "HVB_SYNC_DATETIME_STRING", "HVB_DATEFORMAT",
@@ -158,16 +158,18 @@ struct Spec {
 
 // Names the HVBR4B, HW7312 and HW7313 firmware gives its own codes.
 const OwnNames& r4bNames() {
-    static const OwnNames n = {{0x1D, "HVB_BATTERYADCVALUE"}, {0x21, "HVB_LED"}, {0x22, "HVB_BUZZERSWITCH"}};
+    static const OwnNames& n =
+        *new const OwnNames{{0x1D, "HVB_BATTERYADCVALUE"}, {0x21, "HVB_LED"}, {0x22, "HVB_BUZZERSWITCH"}};
     return n;
 }
 
 const std::vector<Spec>& specs() {
     using enum CodeSet;
-    static const OwnNames pwdCheck = {{0x33, "GET_SET_PWDCHECK"}};
-    static const OwnNames fileFormat = {{0x66, "HVB_FILEFORMAT"}};
-    static const OwnNames t3a1 = {{0x2A, "HVB_LOWLIGHT_FUNCTION"}, {0x2B, "HVB_PROGRAMABLE_KEY_FUNCTION"}};
-    static const std::vector<Spec> s = {
+    static const OwnNames& pwdCheck = *new const OwnNames{{0x33, "GET_SET_PWDCHECK"}};
+    static const OwnNames& fileFormat = *new const OwnNames{{0x66, "HVB_FILEFORMAT"}};
+    static const OwnNames& t3a1 =
+        *new const OwnNames{{0x2A, "HVB_LOWLIGHT_FUNCTION"}, {0x2B, "HVB_PROGRAMABLE_KEY_FUNCTION"}};
+    static const std::vector<Spec>& s = *new const std::vector<Spec>{
         {"HVBR4Cmd_0", A, "01-02 04-05 08", {}},
         {"HVBR4Cmd_1", A, "01-02 04-05 19 1D-1E 28-2C 2F 31 33-40 42-44", {}},
         {"HVBR4Cmd_2", A, "01-02 04-05 19 1D-1E 28-2C 2F 31 33-37 39-49", pwdCheck},
@@ -251,7 +253,7 @@ struct Catalogue {
 };
 
 const Catalogue& catalogue() {
-    static const Catalogue cat = [] {
+    static const Catalogue& cat = *new const Catalogue([] {
         Catalogue c;
         const NameByCode setNames[] = {namesOf(CodeSet::A), namesOf(CodeSet::B), namesOf(CodeSet::C)};
         for (const Spec& spec : specs()) {
@@ -261,7 +263,7 @@ const Catalogue& catalogue() {
         }
         for (const auto& t : c.tables) c.byName.emplace(t->name(), t.get());
         return c;
-    }();
+    }());
     return cat;
 }
 

@@ -39,7 +39,7 @@ void HVBModel::setStatusInfo(std::optional<StatusModel> status) {
 }
 
 std::optional<std::string> HVBModel::statusImageName(const std::string& family) {
-    static const std::map<std::string, std::string> images = {
+    static const auto& images = *new const std::map<std::string, std::string>{
         {"HVBR4A", "img_Status_HVBR4"}, {"HVBR4B", "img_Status_HVBR4"}, {"HVBR4C", "img_Status_HVBR4"},
         {"HVBR7A", "img_Status_HVBR7"}, {"HVBS2A", "img_Status_HVBS2"}, {"HVBS8A", "img_Status_HVBS8"},
         {"HVBT3A", "img_Status_HVBT3"}, {"HVBT9A", "img_Status_HVBT9"},
@@ -68,7 +68,7 @@ void HVBModel::findDeviceInBackground(std::function<void(bool, io_service_t)> co
 }
 
 std::string familyName(const std::string& model) {
-    static const std::map<std::string, std::string> families = {
+    static const auto& families = *new const std::map<std::string, std::string>{
         {"HVBR4", "HVBR4A"},  {"HVBR4B", "HVBR4B"}, {"HW7312", "HVBR4B"}, {"HW7313", "HVBR4C"},
         {"HVBR7", "HVBR7A"},  {"HVBS8", "HVBS8A"},  {"HVBS2A", "HVBS2A"}, {"HW7331", "HVBS2A"},
         {"HW7332", "HVBS2A"}, {"HW7333", "HVBS2A"}, {"HW7334", "HVBS2A"}, {"HVBT3A", "HVBT3A"},

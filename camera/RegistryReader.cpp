@@ -1,6 +1,7 @@
 #include "camera/RegistryReader.h"
 
 #include "camera/UserClientTransport.h"
+#include "platform/foundation/TextCharacters.h"
 
 namespace hvb {
 
@@ -16,8 +17,18 @@ std::optional<std::string> RegistryReader::asciiProperty(io_registry_entry_t ent
     return *text;
 }
 
+std::optional<std::string> RegistryReader::textProperty(io_registry_entry_t entry, const char* key,
+                                                        IOOptionBits options) {
+    if (!entry) return std::nullopt;
+    auto value = options ? IORegistryEntrySearchCFProperty(entry, kIOServicePlane, key, options)
+                         : IORegistryEntryCreateCFProperty(entry, key);
+    const std::string* text = iokit::asString(value);
+    if (!text) return std::nullopt;
+    return foundation::text::utf8(foundation::text::characters(*text));
+}
+
 std::optional<std::string> RegistryReader::serialNumber(io_registry_entry_t entry) {
-    return asciiProperty(entry, "USB Serial Number", kIORegistryIterateRecursively | kIORegistryIterateParents);
+    return textProperty(entry, "USB Serial Number", kIORegistryIterateRecursively | kIORegistryIterateParents);
 }
 
 std::optional<std::string> RegistryReader::bsdName(io_registry_entry_t entry) {

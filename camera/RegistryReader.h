@@ -15,7 +15,12 @@ public:
     // absent, not text, not ASCII or too long. `options` 0 reads the entry itself; otherwise
     // a search in the service plane with those options.
     static std::optional<std::string> asciiProperty(io_registry_entry_t entry, const char* key, IOOptionBits options);
-    // "USB Serial Number" from the entry up through its parents.
+    // A text property whole, with every ill-formed UTF-8 sequence replaced by U+FFFD: the form
+    // in which the camera's own replies are decoded, so the two compare. None when absent or
+    // not text.
+    static std::optional<std::string> textProperty(io_registry_entry_t entry, const char* key, IOOptionBits options);
+    // "USB Serial Number" from the entry up through its parents, whole (a camera's serial may
+    // be long and hold any bytes; it is only ever compared and shown, never used as a path).
     static std::optional<std::string> serialNumber(io_registry_entry_t entry);
     // "BSD Name" searched below the entry, one attempt.
     static std::optional<std::string> bsdName(io_registry_entry_t entry);

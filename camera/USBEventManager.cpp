@@ -190,15 +190,28 @@ void USBEventManager::withdrawEntry(const DeviceEntry& gone) {
     trDevice_Block.signal();
 }
 
-void USBEventManager::withdrawIfGone(const std::string& key) {
+std::optional<DeviceEntry> USBEventManager::releasedEntry(const std::string& key) {
     auto& state = DeviceState::shared();
     std::optional<DeviceEntry> entry;
     for (const auto& e : state.deviceEntryList())
         if (e.key() == key) entry = e;
-    if (!entry) return;
+    if (!entry) return std::nullopt;
     auto record = state.record(key);
     if (record && state.readRecord(record, [](const DiskDriver_Parameter& r) { return r.isBlockedForRemoval(); }))
-        return;
+        return std::nullopt;
+    return entry;
+}
+
+void USBEventManager::withdrawIfReleased(const std::string& key) {
+    auto entry = releasedEntry(key);
+    if (!entry) return;
+    foundation::systemLog("Withdraw after block = " + foundation::escapedForLog(entry->serialNumber));
+    withdrawEntry(*entry);
+}
+
+void USBEventManager::withdrawIfGone(const std::string& key) {
+    auto entry = releasedEntry(key);
+    if (!entry) return;
     const bool placeholder = entry->serialNumber == kPlaceholderSerialNumber;
     if (placeholder) {
         auto present = listPlaceholderBSDNames();

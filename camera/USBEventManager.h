@@ -2,6 +2,7 @@
 // Turns driver matches and unplugs into changes of the device state: a new camera is read and
 // published, a camera that left is withdrawn.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ public:
     // An entry kept through a format or an upgrade while its camera left is withdrawn once its
     // block is lifted, unless the camera is on the bus again (main thread).
     void withdrawIfGone(const std::string& key);
+    // The same for a camera whose departure was handled and that is back on the bus: its kept
+    // entry is stale once the block is lifted (main thread).
+    void withdrawIfReleased(const std::string& key);
     // Whether a driver service carries this serial number now.
     bool isOnBus(const std::string& serialNumber);
 
@@ -36,6 +40,8 @@ public:
 private:
     // Drops the entry and its record, counts it out and renumbers the ones after it.
     void withdrawEntry(const DeviceEntry& gone);
+    // The listed entry of that key whose record no block holds; none otherwise.
+    std::optional<DeviceEntry> releasedEntry(const std::string& key);
 };
 
 // "BSD Name" below the entry; a few attempts with short pauses (about one second in all) while

@@ -17,12 +17,6 @@ std::optional<uint64_t> numberProperty(io_service_t entry, const char* key) {
     return std::nullopt;
 }
 
-std::optional<std::string> textProperty(io_service_t entry, const char* key) {
-    auto value = IORegistryEntryCreateCFProperty(entry, key);
-    if (const auto* text = iokit::asString(value)) return *text;
-    return std::nullopt;
-}
-
 }  // namespace
 
 USBWatcher::USBWatcher(std::weak_ptr<USBWatcherDelegate> delegate, dispatch::RunLoop& loop)
@@ -87,8 +81,9 @@ std::shared_ptr<USBDevice> USBWatcher::makeUSBDevice(io_service_t device) {
     info->vendorId = static_cast<uint16_t>(numberProperty(device, "idVendor").value_or(0));
     info->productId = static_cast<uint16_t>(numberProperty(device, "idProduct").value_or(0));
     info->locationId = static_cast<uint32_t>(numberProperty(device, "locationID").value_or(0));
-    info->serialNr = textProperty(device, "USB Serial Number");
-    info->vendorName = textProperty(device, "USB Vendor Name");
+    // The serial in the form the driver's services report it, so both name the same camera.
+    info->serialNr = RegistryReader::textProperty(device, "USB Serial Number", 0);
+    info->vendorName = RegistryReader::textProperty(device, "USB Vendor Name", 0);
     auto callout = IORegistryEntrySearchCFProperty(device, kIOServicePlane, "IOCalloutDevice",
                                                    kIORegistryIterateRecursively);
     if (const auto* path = iokit::asString(callout)) info->bsdPath = *path;

@@ -28,8 +28,7 @@ public:
     // The application's one watcher, created on first use with the shared handler.
     static USBWatcher& shared();
 
-    // "USB Serial Number" from the service up through its parents, as ASCII of at most 29
-    // characters; none otherwise.
+    // "USB Serial Number" from the service up through its parents (RegistryReader::serialNumber).
     static std::optional<std::string> readSerialNumber(io_service_t service);
     // The description of an "IOUSBDevice" entry; none without a name.
     static std::shared_ptr<USBDevice> makeUSBDevice(io_service_t device);

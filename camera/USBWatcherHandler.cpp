@@ -92,7 +92,14 @@ void USBWatcherHandler::withdraw(io_object_t device, const std::string& serial, 
         postStatusDidGet();
     }
     clearDeviceService();
-    if (listed) USBEventManager::shared().removeDevice(device, serial);
+    if (!listed) return;
+    noteDeparture(serial);
+    USBEventManager::shared().removeDevice(device, serial);
+}
+
+void USBWatcherHandler::noteDeparture(const std::string& serial) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (auto it = matches_.find(serial); it != matches_.end()) it->second.departed = true;
 }
 
 // The driver matches by vendor and product, not by name: a camera whose product name lacks
@@ -115,16 +122,23 @@ void USBWatcherHandler::driverServiceMatched(io_service_t service) {
     if (created) postStatusDidGet();
     setDeviceService(service);
     uint64_t id = 0;
-    std::optional<uint64_t> previous;
+    std::optional<Match> previous;
     if (IORegistryEntryGetRegistryEntryID(service, &id) == kIOReturnSuccess) {
         std::lock_guard<std::mutex> guard(lock_);
-        if (auto it = matchedServiceIDs_.find(*serial); it != matchedServiceIDs_.end()) previous = it->second;
-        matchedServiceIDs_[*serial] = id;
+        if (auto it = matches_.find(*serial); it != matches_.end()) previous = it->second;
+        matches_[*serial] = Match{id, false};
     }
-    // A camera that came back before its departure was handled still has its old entry: that
-    // goes first (a held one stays, as through a departure), so the camera is read afresh.
-    if (previous && *previous != id && *serial != kPlaceholderSerialNumber && isListed(*serial))
-        USBEventManager::shared().removeDevice(IO_OBJECT_NULL, *serial);
+    if (previous && previous->serviceID != id && *serial != kPlaceholderSerialNumber && isListed(*serial)) {
+        if (!previous->departed) {
+            // Back before its departure was handled: the old entry goes first (a held one
+            // stays, as through a departure), so the camera is read afresh.
+            USBEventManager::shared().removeDevice(IO_OBJECT_NULL, *serial);
+        } else {
+            // Its departure was handled once already, and a hold kept the entry: that entry is
+            // only dropped when the hold has been lifted meanwhile.
+            USBEventManager::shared().withdrawIfReleased(deviceKey(*serial, ""));
+        }
+    }
     USBEventManager::shared().addDevice(service, deviceCnt.load(), *serial);
 }
 
@@ -132,9 +146,9 @@ bool USBWatcherHandler::isMatchedAgain(const std::string& serial) const {
     uint64_t matched = 0;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        auto it = matchedServiceIDs_.find(serial);
-        if (it == matchedServiceIDs_.end()) return false;
-        matched = it->second;
+        auto it = matches_.find(serial);
+        if (it == matches_.end()) return false;
+        matched = it->second.serviceID;
     }
     bool again = false;
     auto services = RegistryReader::driverServices();
@@ -177,7 +191,7 @@ void USBWatcherHandler::reset() {
     clearDeviceService();
     {
         std::lock_guard<std::mutex> guard(lock_);
-        matchedServiceIDs_.clear();
+        matches_.clear();
     }
     deviceCnt = -1;
     webcamCnt = 0;

@@ -54,10 +54,18 @@ private:
     // Whether the driver service now carrying `serial` is the one whose match was handled last:
     // the camera came back and was taken up before its departure reached this handler.
     bool isMatchedAgain(const std::string& serial) const;
+    // The departure of the camera's last matched connection has been handled.
+    void noteDeparture(const std::string& serial);
+
+    // A camera's last driver match, and whether that connection's departure was handled.
+    struct Match {
+        uint64_t serviceID = 0;
+        bool departed = false;
+    };
 
     mutable std::mutex lock_;
     io_service_t deviceService_ = IO_OBJECT_NULL;
-    std::map<std::string, uint64_t> matchedServiceIDs_;  // serial → registry ID of its last match
+    std::map<std::string, Match> matches_;  // by serial
 };
 
 }  // namespace hvb

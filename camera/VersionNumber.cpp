@@ -77,7 +77,7 @@ int commandTableIndex(const std::string& model, const std::string& versionText) 
 }
 
 const std::map<std::string, std::vector<std::string>>& fwVersionThresholds() {
-    static const std::map<std::string, std::vector<std::string>> thresholds = {
+    static const auto& thresholds = *new const std::map<std::string, std::vector<std::string>>{
         {"HVBR4", {"0.0.01", "1.4.00", "1.5.00", "1.7.00", "1.8.00"}},
         {"HVBR7", {"0.0.01", "1.2.00", "1.3.99", "1.6.01"}},
         {"HVBS8", {"0.0.01", "1.3.00", "1.4.01", "1.7.04"}},

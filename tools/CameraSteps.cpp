@@ -115,10 +115,18 @@ bool isHiddenStorageOff(ToolsCameraLink& link, io_service_t service, const Comma
 
 bool waitForFormat(ToolsCameraLink& link, const std::string& uid, const CommandDictionary& table) {
     dispatch::pause(kFormatFirstPauseMs);
+    int64_t awayMs = 0;  // the pauses since the camera was last found
     for (int counter = 1;; ++counter) {
         if (counter >= kFormatPollLimit) return false;
         auto c = code(table, "HVB_FORMAT_1");
         ServiceHold service(link, link.driverService(uid));
+        if (service) {
+            awayMs = 0;
+        } else {
+            foundation::print("format camera not found");
+            if (awayMs >= kFormatGoneGraceMs) return false;
+            awayMs += kFormatPollPauseMs;
+        }
         if (service && c) {
             std::vector<uint8_t> reply;
             link.readCommand(service.get(), *c, reply, kReplyLength);

@@ -58,6 +58,8 @@ inline constexpr int64_t kFormatFirstPauseMs = 1000;
 inline constexpr int64_t kFormatReadPauseMs = 150;
 inline constexpr int64_t kFormatPollPauseMs = 1000;
 inline constexpr int kFormatPollLimit = 50;
+// Off the bus for longer than a reboot takes, the camera was unplugged: its format wait fails.
+inline constexpr int64_t kFormatGoneGraceMs = 15000;
 inline constexpr uint8_t kFormatDone = 3;
 // Attempts are used up at this many wrong passwords in a row.
 inline constexpr int64_t kMaxPasswordAttempts = 5;
@@ -101,6 +103,8 @@ io_service_t waitForCameraBack(ToolsCameraLink& link, const std::string& uid, bo
 bool isHiddenStorageOff(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table);
 
 // 1 s, then at most 49 polls of "HVB_FORMAT_1" 1 s apart until the camera answers 3 (done).
+// False as well once the camera has been away for kFormatGoneGraceMs of polls (each poll that
+// misses it logs "format camera not found").
 bool waitForFormat(ToolsCameraLink& link, const std::string& uid, const CommandDictionary& table);
 
 // True when a password is 8 to 16 characters of A-Z, a-z and 0-9.

@@ -21,8 +21,8 @@ std::mutex& uidLock() {
     return m;
 }
 std::string& storedUID() {
-    static std::string uid;
-    return uid;
+    static auto* uid = new std::string;  // read by workers: never destroyed
+    return *uid;
 }
 }  // namespace
 

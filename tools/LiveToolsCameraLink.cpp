@@ -140,8 +140,8 @@ std::mutex& linkLock() {
     return m;
 }
 std::shared_ptr<ToolsCameraLink>& storedLink() {
-    static std::shared_ptr<ToolsCameraLink> link;
-    return link;
+    static auto* link = new std::shared_ptr<ToolsCameraLink>;  // read by workers: never destroyed
+    return *link;
 }
 }  // namespace
 

@@ -25,8 +25,8 @@ std::mutex& lock() {
 }
 
 std::map<std::string, std::string>& aliases() {
-    static std::map<std::string, std::string> a;
-    return a;
+    static auto* a = new std::map<std::string, std::string>;  // read by workers: never destroyed
+    return *a;
 }
 
 bool allDigits(std::string_view s) {

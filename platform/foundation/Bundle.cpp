@@ -9,8 +9,8 @@ namespace foundation {
 namespace {
 
 const plist::Dictionary& emptyDictionary() {
-    static const plist::Dictionary empty;
-    return empty;
+    static const auto* empty = new const plist::Dictionary;  // never destroyed
+    return *empty;
 }
 
 // A resource name is a file name (or a relative path below the resources folder), never a

@@ -90,6 +90,12 @@ TEST_F(HotPlug, AFormatOrUpgradeHoldsTheCameraThroughItsUnplug) {
     EXPECT_EQ(state().deviceEntryList().size(), 2u);
     EXPECT_EQ(state().recordCount(), 2u);
     EXPECT_EQ(state().PlugInDeviceCnt.load(), 2);
+    // Back on the bus while still held (a reboot): that one departure is not handled again.
+    ASSERT_TRUE(upgrading->attach(bus));
+    ASSERT_TRUE(runUntil([&] { return sawLine("No add = " + upgrading->serialNumber()); }));
+    settle();
+    EXPECT_EQ(countLines("No delete = "), 2u);
+    EXPECT_EQ(countLines("Teriminate event serial number = "), 2u);
 
     // Once its block is lifted, a held camera that is gone is withdrawn; one still held stays,
     // and so does a camera on the bus.

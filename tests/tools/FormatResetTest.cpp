@@ -286,6 +286,8 @@ TEST_F(FormatReset, CancelSendsNothing) {
 }
 
 // ---- the camera refuses, never finishes, or goes away ----
+// A camera unplugged while its format is polled ends the wait after 15 s of polls away (16
+// polls), not after all 49.
 
 enum class Fault { refuse, neverFinishes, unplugBefore, vanishAfter, formatNeverEnds, neverBack, wrongPassword };
 
@@ -299,6 +301,7 @@ struct Step {
     const char* command;  // the command the fault is tied to
     int occurrence;       // which block of that command (writes and reads count)
     int code;             // the outcome code; 0: failure shown by the re-detection
+    size_t awayPolls = 0;  // format polls that missed the unplugged camera before the wait gave up
 };
 
 class CameraFault : public FormatReset, public ::testing::WithParamInterface<Step> {};
@@ -339,6 +342,7 @@ TEST_P(CameraFault, EndsInFailureWithTheBlockCleared) {
     }
     EXPECT_TRUE(blockCleared(cam));
     EXPECT_EQ(appkit::modalSessionDepth(), 0);
+    EXPECT_EQ(countLines("format camera not found"), s.awayPolls);
     // An unplugged camera is not left listed, also when a block held its entry meanwhile.
     if (s.fault == Fault::unplugBefore)
         EXPECT_TRUE(waitUntil([&] { return !recordOf(cam) && hvb::DeviceState::shared().deviceEntryList().empty(); }));
@@ -361,7 +365,7 @@ INSTANTIATE_TEST_SUITE_P(
         Step{"FormatUnpluggedBeforeTheCommand", hvb::kDiskFormatWindowControl, "HVBR7", "1.6.01", false,
              Fault::unplugBefore, "HVB_FORMAT_1", 1, DiskFormatWorker::kSendFailed},
         Step{"FormatUnpluggedWhilePolled", hvb::kDiskFormatWindowControl, "HVBR7", "1.6.01", false,
-             Fault::unplugBefore, "HVB_FORMAT_1", 2, DiskFormatWorker::kNotFinished},
+             Fault::unplugBefore, "HVB_FORMAT_1", 2, DiskFormatWorker::kNotFinished, 16},
         Step{"FormatNeverEnds", hvb::kDiskFormatWindowControl, "HW7334", "1.0.0", false, Fault::formatNeverEnds, "",
              0, DiskFormatWorker::kNotFinished},
         Step{"FormatGoneBeforeTheReboot", hvb::kDiskFormatWindowControl, "HVBR7", "1.6.01", false,
@@ -393,7 +397,7 @@ INSTANTIATE_TEST_SUITE_P(
         Step{"EraseFormatNeverEnds", hvb::kResetAllWindowController, "HW7334", "1.0.0", false,
              Fault::formatNeverEnds, "", 0, ResetAllWorker::kNotFinished},
         Step{"EraseUnpluggedWhilePolled", hvb::kResetAllWindowController, "HW7334", "1.0.0", false,
-             Fault::unplugBefore, "HVB_FORMAT_1", 1, ResetAllWorker::kNotFinished},
+             Fault::unplugBefore, "HVB_FORMAT_1", 1, ResetAllWorker::kNotFinished, 16},
         Step{"EraseExplicitFormatRefused", hvb::kResetAllWindowController, "HVBR4", "1.4.00", false, Fault::refuse,
              "HVB_FORMAT_1", 1, ResetAllWorker::kFormatFailed},
         Step{"EraseExplicitFormatNeverAnswers", hvb::kResetAllWindowController, "HVBR4", "1.4.00", false,

@@ -10,6 +10,7 @@
 
 #include "StatusFixture.h"
 #include "app/BatteryIndicator.h"
+#include "app/CameraWorkQueue.h"
 #include "app/ControllerFactory.h"
 #include "app/DeviceDialogGlobals.h"
 #include "app/LocalizedString.h"
@@ -56,10 +57,34 @@ protected:
 TEST_F(StatusPanel, EachCameraGetsARowWithItsOwnSnapshot) {
     auto r7 = attach("HVBR7", "1.6.01");
     auto s2 = attach("HVBS2A", "1.13.0");
+    // A camera whose serial (its UID) and label are long, hold paths, shell syntax and bytes
+    // that are not UTF-8: read whole, shown as plain text with U+FFFD for the bad bytes.
+    BodyCameraOptions hostile;
+    hostile.serialNumber = "../../ETC/$(REBOOT);`ID`|SH>X&&Y\xFF\xFE";
+    hostile.label = "../../tmp/$(rm x);`id`|sh>y \xC3\x28\xFF <b>bold</b> ";
+    while (hostile.serialNumber.size() < 160) hostile.serialNumber += "A1B2/..";
+    while (hostile.label.size() < 160) hostile.label += "label/";
+    auto odd = attach("HW7360", "1.0.0", hostile);
     auto& p = showPanel();
-    ASSERT_EQ(p.numberOfRows(), 2);
+    ASSERT_EQ(p.numberOfRows(), 3);
+    const auto replaced = [](std::string text) {
+        for (const char* bad : {"\xFF", "\xFE", "\xC3"})
+            for (size_t at; (at = text.find(bad)) != std::string::npos;) text.replace(at, 1, "\uFFFD");
+        return text;
+    };
+    const std::string oddUID = replaced(odd->serialNumber());
+    auto oddRecord = recordOf(oddUID);
+    ASSERT_NE(oddRecord, nullptr);
+    EXPECT_EQ(oddRecord->UID, oddUID);
+    EXPECT_EQ(oddRecord->UserLabel, replaced(odd->label()));
+    EXPECT_EQ(oddRecord->FWVersion, "1.0.0");
+    auto* oddRow = row(2);
+    EXPECT_EQ(oddRow->deviceNameLabel()->text().toStdString(), replaced(odd->label()));
+    EXPECT_EQ(oddRow->deviceNameLabel()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(oddRow->uidValueLabel()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(oddRow->fwVersionValueLabel()->text(), "1.0");
     const auto models = DeviceState::shared().modelList();
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
         auto* r = row(i);
         EXPECT_EQ(r->height(), hvb::StatusTableViewCell::kRowHeight);
         EXPECT_EQ(r->deviceIndex(), i);
@@ -444,6 +469,40 @@ TEST_F(StatusPanel, TheVersionHistoryLinkOpensTheModelsReleaseNotes) {
     EXPECT_EQ(notes->model(), "HW7334");
     EXPECT_GT(notes->numberOfRows(), 0);
     EXPECT_EQ(windows[0]->windowTitle(), hvb::localizedCommonString("Version History"));
+}
+
+// At quit the camera queue is finished: the running job ends before finish() returns, and no
+// job queued before or after it runs.
+TEST(CameraWorkQueueAtQuit, FinishWaitsForTheRunningJobAndDropsTheOthers) {
+    // A capture that tells when the last copy of its job is gone.
+    auto goneSignal = [](std::promise<void>& gone) {
+        return std::shared_ptr<void>(nullptr, [&gone](void*) { gone.set_value(); });
+    };
+    auto queue = hvb::CameraWorkQueue::make();
+    std::promise<void> started, waitingGone, lateGone;
+    std::atomic<bool> release{false};
+    std::atomic<int> ran{0};
+    queue->async([&] {
+        started.set_value();
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ran += 1;
+    });
+    queue->async([&ran, token = goneSignal(waitingGone)] { ran += 10; });
+    started.get_future().wait();
+
+    std::atomic<bool> returned{false};
+    std::thread quitting([&] {
+        queue->finish();
+        returned = true;
+    });
+    waitingGone.get_future().wait();  // dropped by finish(), while the first job still runs
+    EXPECT_FALSE(returned.load());
+    queue->async([&ran, token = goneSignal(lateGone)] { ran += 100; });
+    EXPECT_EQ(lateGone.get_future().wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    release = true;
+    quitting.join();
+    EXPECT_TRUE(returned.load());
+    EXPECT_EQ(ran.load(), 1);
 }
 
 }  // namespace
