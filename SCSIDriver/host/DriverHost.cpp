@@ -5,15 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <ctime>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <mutex>
 
 #include "SCSIDriver/HVBSCSIDriverBundle.h"
+#include "SCSIDriver/host/HostLog.h"
 #include "SCSIDriver/host/SimulationBackend.h"
 #include "platform/devices/linux/LinuxCameraBus.h"
 #include "platform/devices/linux/UdevMonitor.h"
@@ -28,46 +24,6 @@ namespace hvb::driverhost {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Appends every log line, with the time, to the host's own log.
-class LogFile {
-public:
-    bool open(const fs::path& path) {
-        std::error_code ec;
-        fs::create_directories(path.parent_path(), ec);
-        // Never through a link: as root, a link planted in the log's folder would redirect it.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0) return false;
-        file_ = ::fdopen(fd, "a");
-        if (!file_) {
-            ::close(fd);
-            return false;
-        }
-        token_ = foundation::addLogSink([this](foundation::LogChannel, const std::string& line) { write(line); });
-        return true;
-    }
-    ~LogFile() {
-        if (token_) foundation::removeLogSink(token_);
-        if (file_) std::fclose(file_);
-    }
-
-private:
-    void write(const std::string& line) {
-        auto now = std::chrono::system_clock::now();
-        std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-        auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-        std::tm local{};
-        ::localtime_r(&seconds, &local);
-        char stamp[32];
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-        std::lock_guard<std::mutex> guard(lock_);
-        std::fprintf(file_, "%s.%03d %s\n", stamp, static_cast<int>(millis), line.c_str());
-        std::fflush(file_);
-    }
-    std::mutex lock_;
-    FILE* file_ = nullptr;
-    int token_ = 0;
-};
 
 // Written beside its final name and renamed into place, never through a link.
 bool writePidFile(const fs::path& path) {
@@ -129,11 +85,14 @@ int runHost(const HostOptions& options) {
     ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    LogFile log;
+    HostLog log(options.debug);
     if (!log.open(options.effectiveLogFile())) {
         std::cerr << kHostName << ": cannot write the log " << options.effectiveLogFile() << "\n";
     }
     if (options.daemon) foundation::setLogEchoEnabled(false);
+    if (!options.debug) {
+        foundation::setLogEchoFilter([](foundation::LogChannel, const std::string& line) { return !isCallTrace(line); });
+    }
     const Backend backend = options.effectiveBackend();
     IOLog("%s: starting on root %s with the %s backend\n", kHostName, options.root.c_str(),
           backend == Backend::linux ? "linux" : "simulation");
@@ -172,7 +131,16 @@ int runHost(const HostOptions& options) {
     serverOptions.socketPath = options.socketPath();
     serverOptions.policy = iokit::AdmissionPolicy::forSystemRoot(options.root, options.group);
     SimulationBackend* sim = simulation.get();
-    serverOptions.control = [sim](const std::vector<std::string>& arguments, std::string* reply) {
+    iokit::SocketServer* serving = nullptr;  // set before the first peer can ask
+    serverOptions.control = [sim, &serving](const std::vector<std::string>& arguments, std::string* reply) {
+        if (arguments.size() == 1 && arguments[0] == "stats") {
+            const auto stats = serving->stats();
+            if (reply) {
+                *reply = "peers " + std::to_string(stats.peers) + "\nqueued " + std::to_string(stats.queuedBytes) +
+                         "\nhandles " + std::to_string(stats.handles) + "\n";
+            }
+            return kIOReturnSuccess;
+        }
         if (!sim) {
             if (reply) *reply = "this host drives real cameras; nothing to plug";
             return kIOReturnUnsupported;
@@ -182,6 +150,7 @@ int runHost(const HostOptions& options) {
         return sim->control(arguments, reply);
     };
     iokit::SocketServer server(serverOptions);
+    serving = &server;
     std::string error;
     if (!server.start(&error)) {
         IOLog("%s: %s\n", kHostName, error.c_str());

@@ -1,5 +1,6 @@
 #include "SCSIDriver/host/HostOptions.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -117,16 +118,21 @@ std::optional<HostOptions> parseArguments(const std::vector<std::string>& argume
             options.configFile = value;
         } else if (a == "--daemon") {
             options.daemon = true;
+        } else if (a == "--debug") {
+            options.debug = true;
         } else if (a == "--ping") {
             options.mode = Mode::ping;
         } else if (a == "--control") {
             options.mode = Mode::control;
             options.controlArguments.assign(arguments.begin() + static_cast<long>(i) + 1, arguments.end());
-            if (options.controlArguments.empty()) return fail("--control needs a request (plug, unplug, list)");
+            if (options.controlArguments.empty()) return fail("--control needs a request (plug, unplug, list, stats)");
             break;
         } else {
             return fail("unknown argument \"" + a + "\"");
         }
+    }
+    if (const char* debug = std::getenv("HVB_HOST_DEBUG"); debug && *debug && std::string(debug) != "0") {
+        options.debug = true;
     }
     if (options.root.empty()) options.root = foundation::paths::systemRoot();
     // The daemon leaves the working folder; every path is made absolute before it does.
@@ -181,11 +187,12 @@ bool applyConfigText(HostOptions& options, const std::string& text, std::string*
 std::string usage() {
     return std::string("usage: ") + kHostName +
            " [--root DIR] [--backend linux|simulation] [--camera CAMERA]... [--group NAME]\n"
-           "       [--log FILE] [--config FILE] [--daemon]\n"
+           "       [--log FILE] [--config FILE] [--daemon] [--debug]\n"
            "   or: " + kHostName + " [--root DIR] --ping\n"
            "   or: " + kHostName + " [--root DIR] --control plug MODEL [key=value]...\n"
            "   or: " + kHostName + " [--root DIR] --control unplug SERIAL\n"
            "   or: " + kHostName + " [--root DIR] --control list\n"
+           "   or: " + kHostName + " [--root DIR] --control stats\n"
            "CAMERA: model=MODEL,firmware=VERSION,serial=SERIAL[,uid=..][,label=..][,bsd=..][,volume=DIR]"
            "[,stamp=..][,timezone=..][,password=..]\n";
 }

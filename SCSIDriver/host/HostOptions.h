@@ -37,6 +37,7 @@ struct HostOptions {
     std::filesystem::path logFile;     // empty: <root>/var/log/halvetor/<host>.log
     std::filesystem::path configFile;  // empty: <root>/etc/halvetor/driver.conf
     bool daemon = false;
+    bool debug = false;  // the driver's lines for every call go to the log as well
     std::vector<std::string> controlArguments;
 
     std::filesystem::path socketPath() const;
@@ -47,7 +48,8 @@ struct HostOptions {
     Backend effectiveBackend() const;
 };
 
-// Parses argv; nullopt with the reason on a usage error.
+// Parses argv; nullopt with the reason on a usage error. HVB_HOST_DEBUG set (not "0") is as
+// --debug.
 std::optional<HostOptions> parseArguments(const std::vector<std::string>& arguments, std::string* error);
 // Reads "backend", "group" and "camera" lines; settings given on the command line win. A
 // missing file is no error.

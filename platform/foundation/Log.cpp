@@ -23,6 +23,8 @@ struct LogState {
     std::map<int, std::shared_ptr<LogSink>> sinks;
     int nextToken = 1;
     std::atomic<bool> echo{true};
+    std::mutex filterMutex;
+    std::shared_ptr<LogEchoFilter> echoFilter;
     bool useSyslog = false;
 };
 
@@ -56,6 +58,16 @@ std::string withoutNewline(std::string_view line) {
     return std::string(line);
 }
 
+bool echoes(LogChannel channel, const std::string& line) {
+    if (!state().echo.load()) return false;
+    std::shared_ptr<LogEchoFilter> filter;
+    {
+        std::lock_guard<std::mutex> lock(state().filterMutex);
+        filter = state().echoFilter;
+    }
+    return !filter || (*filter)(channel, line);
+}
+
 void writeLine(FILE* stream, std::string_view prefix, const std::string& line) {
     std::lock_guard<std::mutex> lock(state().outputMutex);
     if (!prefix.empty()) std::fwrite(prefix.data(), 1, prefix.size(), stream);
@@ -68,7 +80,7 @@ void writeLine(FILE* stream, std::string_view prefix, const std::string& line) {
 
 void print(std::string_view text) {
     std::string line = withoutNewline(text);
-    if (state().echo.load()) writeLine(stdout, {}, line);
+    if (echoes(LogChannel::standardOutput, line)) writeLine(stdout, {}, line);
     notifySinks(LogChannel::standardOutput, line);
 }
 
@@ -91,7 +103,7 @@ void printf(const char* fmt, ...) {
 
 void systemLog(std::string_view text) {
     std::string line = withoutNewline(text);
-    if (state().echo.load()) {
+    if (echoes(LogChannel::systemLog, line)) {
         if (state().useSyslog) {
             ::syslog(LOG_NOTICE, "%s", line.c_str());
         } else {
@@ -120,6 +132,12 @@ void removeLogSink(int token) {
 }
 
 void setLogEchoEnabled(bool enabled) { state().echo.store(enabled); }
+
+void setLogEchoFilter(LogEchoFilter filter) {
+    auto shared = filter ? std::make_shared<LogEchoFilter>(std::move(filter)) : nullptr;
+    std::lock_guard<std::mutex> lock(state().filterMutex);
+    state().echoFilter = std::move(shared);
+}
 
 std::string escapedForLog(std::string_view raw) {
     static const char* const hex = "0123456789ABCDEF";

@@ -22,6 +22,9 @@ int addLogSink(LogSink sink);
 void removeLogSink(int token);
 // Silences the normal output (sinks still see every line); for noisy tests.
 void setLogEchoEnabled(bool enabled);
+// Lines the filter turns down are not echoed either (sinks still see them); none: all are.
+using LogEchoFilter = std::function<bool(LogChannel, const std::string&)>;
+void setLogEchoFilter(LogEchoFilter filter);
 
 // Text from a camera or the web as it may stand inside one log line: line breaks, other control
 // characters, direction overrides and invalid bytes come out as escapes ("\n", "\x1B",

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <poll.h>
+
 #include <future>
 #include <random>
 #include <set>
@@ -90,7 +92,7 @@ protected:
 }  // namespace
 
 TEST_F(DriverHostTest, CameraCommandsTravelOverTheSocketToTheSimulatedCamera) {
-    ASSERT_TRUE(host.start(root, {"--camera", "model=HVBR7,firmware=1.6.01,serial=E2EA1"}));
+    ASSERT_TRUE(host.start(root, {"--camera", "model=HVBR7,firmware=1.6.01,serial=E2EA1", "--debug"}));
     io_service_t service = hvb::findDriverService(0);
     ASSERT_NE(service, 0u);
     EXPECT_EQ(hvb::USBWatcher::readSerialNumber(service).value_or(""), "E2EA1");
@@ -460,4 +462,85 @@ TEST_F(DriverHostTest, LinksInTheRunAndLogFoldersRedirectNothing) {
     const std::string written = TempDir::read(log);
     EXPECT_NE(written.find("control request \"dance\\nforged: stopped\""), std::string::npos) << written;
     EXPECT_EQ(written.find("\nforged"), std::string::npos);
+}
+
+TEST_F(DriverHostTest, PollsLeaveNoPerCommandLinesInTheLogUnlessDebugging) {
+    ASSERT_TRUE(host.start(root, {"--camera", "HVBR7,serial=POLL1"}));
+    io_service_t service = hvb::findDriverService(0);
+    ASSERT_NE(service, 0u);
+    const uint8_t model = codeOf("HVBR7", "1.6.01", "HVB_MODEL");
+    for (int i = 0; i < 200; ++i) {
+        uint8_t reply[1];
+        ASSERT_TRUE(hvb::userClientRead(service, model, reply, sizeof reply)) << i;
+    }
+    IOObjectRelease(service);
+    host.kill(SIGTERM);
+    const std::string log = TempDir::read(root / "var/log/halvetor/com_brevantis_driver_HVBSCSIDriver.log");
+    const std::string output = TempDir::read(root / "host-output.txt");
+    EXPECT_NE(log.find("stopped"), std::string::npos);
+    for (const char* perCommand : {"M37SyncIO", "HIWORD_HIBYTE", "externalMethod", "initWithTask"}) {
+        EXPECT_EQ(log.find(perCommand), std::string::npos) << perCommand;
+        EXPECT_EQ(output.find(perCommand), std::string::npos) << perCommand;
+    }
+    EXPECT_LT(log.size(), 4096u) << "200 polls";
+}
+
+TEST_F(DriverHostTest, BusyPeersInEverySlotStillLetTheApplicationIn) {
+    ASSERT_TRUE(host.start(root, {"--camera", "HVBR7,serial=FULL1"}));
+    using iokit::wire::Type;
+    iokit::wire::Writer watch(Type::addNotification, 1);
+    watch.u64(1);
+    watch.u8(static_cast<uint8_t>(iokit::NotificationKind::matched));
+    iokit::MatchingDictionary usb;
+    usb.providerClass = "IOUSBDevice";
+    watch.matching(usb);
+    const std::vector<uint8_t> watchRequest = request(std::move(watch));
+    const std::vector<uint8_t> ping = request(iokit::wire::Writer(Type::ping, 2));
+    const std::string socketPath = hosttest::socketOf(root).string();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    // As many peer processes as the host has slots, each watching and pinging every 0.5 s until
+    // the host drops it or goes.
+    std::vector<pid_t> peers;
+    for (int i = 0; i < 64; ++i) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            int fd = sockettest::rawConnect(socketPath);
+            unsigned char answer[4096];
+            bool watching = fd >= 0 && sockettest::readHelloAdmitted(fd) == 1 &&
+                            ::send(fd, watchRequest.data(), watchRequest.size(), MSG_NOSIGNAL) > 0 &&
+                            ::recv(fd, answer, sizeof answer, 0) >= 20;
+            char byte = watching ? 'y' : 'n';
+            [[maybe_unused]] ssize_t n = ::write(ready[1], &byte, 1);
+            for (;;) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 500) > 0) {
+                    if (::recv(fd, answer, sizeof answer, 0) <= 0) ::_exit(0);
+                } else if (::send(fd, ping.data(), ping.size(), MSG_NOSIGNAL) < 0) {
+                    ::_exit(0);
+                }
+            }
+        }
+        ASSERT_GT(child, 0);
+        peers.push_back(child);
+    }
+    ::close(ready[1]);
+    int watching = 0;
+    for (int i = 0; i < 64; ++i) {
+        char byte = 0;
+        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+        watching += byte == 'y';
+    }
+    ::close(ready[0]);
+    EXPECT_EQ(watching, 64);
+
+    // The application still gets in, and its calls are served.
+    io_service_t service = hvb::findDriverService(0);
+    ASSERT_NE(service, 0u);
+    uint8_t reply[20] = {};
+    EXPECT_TRUE(hvb::userClientRead(service, codeOf("HVBR7", "1.6.01", "HVB_MODEL"), reply, sizeof reply));
+    EXPECT_NE(std::string(reinterpret_cast<char*>(reply), sizeof reply).find("HVBR7"), std::string::npos);
+    IOObjectRelease(service);
+    for (pid_t pid : peers) ::kill(pid, SIGKILL);
+    for (pid_t pid : peers) ::waitpid(pid, nullptr, 0);
 }

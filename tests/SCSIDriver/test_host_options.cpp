@@ -1,7 +1,9 @@
-// The driver host's command line, camera descriptions and configuration file.
+// The driver host's command line, camera descriptions, configuration file and log.
 #include <gtest/gtest.h>
 
+#include "SCSIDriver/host/HostLog.h"
 #include "SCSIDriver/host/HostOptions.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/TempDir.h"
 
 using namespace hvb::driverhost;
@@ -48,6 +50,11 @@ TEST(HostOptionsTest, CommandLine) {
     options = parseArguments({"--root", "/", "--backend", "simulation"}, &error);
     EXPECT_EQ(options->effectiveBackend(), Backend::simulation);
 
+    EXPECT_FALSE(options->debug);
+    options = parseArguments({"--root", "/", "--debug"}, &error);
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->debug);
+
     options = parseArguments({"--root", "/x", "--control", "plug", "HVBR7", "--daemon"}, &error);
     ASSERT_TRUE(options);
     EXPECT_EQ(options->mode, Mode::control);
@@ -90,4 +97,31 @@ TEST(HostOptionsTest, ConfigurationFile) {
     options = parseArguments({"--root", dir.path().string()}, &error);
     EXPECT_FALSE(applyConfigFile(*options, &error));
     EXPECT_NE(error.find("driver.conf:2"), std::string::npos) << error;
+}
+
+TEST(HostLogTest, PerCallLinesOnlyAtTheDebugLevelAndTheFileMovesAsideAtItsLimit) {
+    const std::string call = "com_brevantis_driver_HVBSCSIDriver[0x5a0]::M37SyncIO(1, 0x7f00)";
+    for (auto& [line, trace] : std::vector<std::pair<std::string, bool>>{
+             {call, true},
+             {"HIWORD_HIBYTE = 0, HIWORD_LOBYTE = 0, LOWORD_HIBYTE = 0, LOWORD_LOBYTE = 16", true},
+             {"com_brevantis_driver_HVBSCSIDriverUserClient[0x5a1]::clientDied()", false},
+             {"com_brevantis_driver_HVBSCSIDriverUserClient[0x5a1]::closeUserClient(): returning kIOReturnNotOpen.", false},
+             {"AssertMacros: buffer != NULL, , file: SCSIDriver/HVBSCSIDriver, line: 129, value: 0", false}})
+        EXPECT_EQ(isCallTrace(line), trace) << line;
+
+    foundation::setLogEchoEnabled(false);
+    TempDir dir;
+    for (bool debug : {false, true}) {
+        HostLog log(debug, 4096);
+        ASSERT_TRUE(log.open(dir / "host.log"));
+        for (int i = 0; i < 500; ++i) {
+            foundation::systemLog(call);
+            foundation::systemLog("line " + std::to_string(i));
+        }
+        const std::string current = TempDir::read(dir / "host.log"), previous = TempDir::read(dir / "host.log.1");
+        EXPECT_LE(current.size(), 4096u);
+        EXPECT_LE(previous.size(), 4096u);
+        EXPECT_NE(current.find("line 499\n"), std::string::npos);
+        EXPECT_EQ(current.find(call) != std::string::npos, debug);
+    }
 }

@@ -180,6 +180,11 @@ size_t EmbeddedLink::handleCount() const {
     return impl_->objects.size() + impl_->connections.size();
 }
 
+size_t EmbeddedLink::connectionCount() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->connections.size();
+}
+
 void EmbeddedLink::setLimitsForTesting(size_t maxHandles, Handle nextHandle) {
     std::lock_guard<std::mutex> guard(impl_->lock);
     impl_->maxHandles = maxHandles;

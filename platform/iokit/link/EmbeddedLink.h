@@ -42,6 +42,7 @@ public:
     // No open connection and no notification: nothing the peer would lose if dropped now.
     bool holdsNothingOpen() const;
     size_t handleCount() const;
+    size_t connectionCount() const;
     // Tests: a lower limit, and where the handle counter stands (to reach its wrap).
     void setLimitsForTesting(size_t maxHandles, Handle nextHandle);
 

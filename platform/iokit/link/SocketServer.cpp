@@ -681,16 +681,21 @@ struct SocketServer::Impl {
     std::vector<std::shared_ptr<Client>> clients;
     bool running = false;
 
+    // Peers dropped to make room, until their reading has ended.
+    std::vector<std::shared_ptr<Client>> leaving;
+
     void reap(bool all) {
         std::vector<std::shared_ptr<Client>> done;
         {
             std::lock_guard<std::mutex> guard(lock);
-            for (auto it = clients.begin(); it != clients.end();) {
-                if (all || (*it)->finished.load()) {
-                    done.push_back(*it);
-                    it = clients.erase(it);
-                } else {
-                    ++it;
+            for (auto* list : {&clients, &leaving}) {
+                for (auto it = list->begin(); it != list->end();) {
+                    if (all || (*it)->finished.load()) {
+                        done.push_back(*it);
+                        it = list->erase(it);
+                    } else {
+                        ++it;
+                    }
                 }
             }
         }
@@ -700,34 +705,69 @@ struct SocketServer::Impl {
         }
     }
 
-    // Frees a slot for a new peer when one is needed and can be had: the peer that has been idle
-    // longest goes first. The reason to refuse the newcomer, or null.
+    // Frees a slot for a new peer when one is needed; the reason to refuse the newcomer, or null.
+    //
+    // A process at its own limit may only give up one of its idle connections: the crowd is its
+    // own. A full table, though, never keeps a newcomer out while anyone can give way: the peers
+    // may be any processes of admitted users, and a few dozen that merely watch notifications or
+    // ping would otherwise keep the application out for as long as they run. First to go: a peer
+    // that has ended, then an idle one, then one that holds no connection (it only watches or
+    // asks), then one with connections open. Within each, the user holding the most slots gives
+    // way first, so one user's processes cannot push out another's, then the peer whose last
+    // request is oldest. A peer in the middle of a call (a camera command) is never dropped. A
+    // dropped peer that watches notifications connects again and registers them anew.
     const char* makeRoomFor(const PeerCredentials& peer) {
         const auto idle = dispatch::scaled(dispatch::Millis(options.idleBeforeDropMs));
         std::shared_ptr<Client> dropped;
+        const char* reason = nullptr;
         {
             std::lock_guard<std::mutex> guard(lock);
             size_t sameProcess = 0;
-            for (auto& c : clients)
-                if (!c->finished.load() && c->peer.pid == peer.pid) ++sameProcess;
+            std::map<uid_t, size_t> perUser;
+            for (auto& c : clients) {
+                if (c->finished.load()) continue;
+                if (c->peer.pid == peer.pid) ++sameProcess;
+                ++perUser[c->peer.uid];
+            }
             const bool processFull = sameProcess >= options.maxClientsPerProcess;
             const bool tableFull = clients.size() >= options.maxClients;
             if (!processFull && !tableFull) return nullptr;
-            // A process at its own limit may only give up one of its own connections.
-            auto oldest = clients.end();
+            static const char* const kTiers[] = {"ended", "idle", "watching", "with connections"};
+            struct Rank {
+                int tier;
+                size_t share;
+                dispatch::Clock::rep last;
+                bool before(const Rank& o) const {
+                    if (tier != o.tier) return tier < o.tier;
+                    if (share != o.share) return share > o.share;
+                    return last < o.last;
+                }
+            };
+            auto best = clients.end();
+            Rank bestRank{};
             for (auto it = clients.begin(); it != clients.end(); ++it) {
-                if (processFull && (*it)->peer.pid != peer.pid) continue;
-                if (!(*it)->idleFor(idle)) continue;
-                if (oldest == clients.end() || (*it)->lastRequest.load() < (*oldest)->lastRequest.load()) oldest = it;
+                Client& c = **it;
+                Rank rank{3, perUser[c.peer.uid], c.lastRequest.load()};
+                if (c.finished.load()) rank.tier = 0;
+                else if (c.idleFor(idle)) rank.tier = 1;
+                else if (processFull || c.callsInFlight.load() != 0) continue;
+                else if (c.link->connectionCount() == 0) rank.tier = 2;
+                if (processFull && c.peer.pid != peer.pid) continue;
+                if (best == clients.end() || rank.before(bestRank)) {
+                    best = it;
+                    bestRank = rank;
+                }
             }
-            if (oldest == clients.end()) return processFull ? "too many connections from this process" : "too many peers";
-            dropped = *oldest;
-            clients.erase(oldest);
+            if (best == clients.end()) return processFull ? "too many connections from this process" : "too many peers";
+            dropped = *best;
+            reason = kTiers[bestRank.tier];
+            clients.erase(best);
+            leaving.push_back(dropped);
         }
-        IOLog("iokit socket: dropping idle peer %d to admit peer %d\n", static_cast<int>(dropped->peer.pid),
+        IOLog("iokit socket: dropping peer %d (%s) to admit peer %d\n", static_cast<int>(dropped->peer.pid), reason,
               static_cast<int>(peer.pid));
+        // Its reading ends once the socket is shut; what it still runs finishes on its own.
         dropped->close();
-        dropped->waitFinished();
         return nullptr;
     }
 
@@ -857,6 +897,21 @@ void SocketServer::stop() {
     ::unlink(impl_->options.socketPath.c_str());
     impl_->waker.reset();
     impl_->reap(true);
+}
+
+SocketServer::Stats SocketServer::stats() const {
+    impl_->reap(false);
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    Stats stats;
+    for (auto* list : {&impl_->clients, &impl_->leaving}) {
+        for (auto& c : *list) {
+            ++stats.peers;
+            stats.handles += c->link->handleCount();
+            std::lock_guard<std::mutex> out(c->outLock);
+            stats.queuedBytes += c->queuedBytes;
+        }
+    }
+    return stats;
 }
 
 size_t SocketServer::clientCount() const {

@@ -50,8 +50,9 @@ public:
         ControlHandler control;
         size_t maxClients = 64;
         size_t maxClientsPerProcess = 8;
-        // When every slot (or every slot of the newcomer's process) is taken, a peer that has
-        // held no open connection and no notification for this long (system clock) makes room.
+        // A peer that has held no open connection and no notification and sent nothing for this
+        // long (system clock) is idle: the first to make room when every slot is taken, and the
+        // only kind a process at its own limit may give up.
         int64_t idleBeforeDropMs = 2000;
         size_t maxCallsInFlight = 64;   // per peer; more means a misbehaving peer
         size_t maxQueuedBytes = 2u << 20;  // per peer, waiting to be sent (with their bookkeeping)
@@ -67,6 +68,14 @@ public:
     bool start(std::string* error);
     void stop();
     size_t clientCount() const;
+
+    // What the peers hold in this process right now (peers that have gone are let go first).
+    struct Stats {
+        size_t peers = 0;        // admitted and not yet let go, those being dropped included
+        size_t queuedBytes = 0;  // waiting to be sent, bookkeeping included
+        size_t handles = 0;      // objects and connections the peers hold
+    };
+    Stats stats() const;
 
 private:
     struct Impl;
