@@ -50,7 +50,9 @@ zip_int64_t zeroSource(void* state, void* data, zip_uint64_t length, zip_source_
             auto* st = static_cast<zip_stat_t*>(data);
             zip_stat_init(st);
             st->size = left->first;
-            st->valid |= ZIP_STAT_SIZE;
+            // The traditional encryption's check byte is taken from the time.
+            st->mtime = 1700000000;
+            st->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
             return sizeof(zip_stat_t);
         }
         case ZIP_SOURCE_FREE: delete left; return 0;
