@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <system_error>
 #include <vector>
