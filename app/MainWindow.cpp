@@ -104,13 +104,7 @@ LaunchEnvironment LaunchEnvironment::system() {
     env.terminate = [] { appkit::terminate(); };
     env.isNetworkReachable = [] { return net::isNetworkReachable(); };
     env.probeWebSite = [](std::function<void(bool, bool, long)> completion) {
-        net::Request request;
-        request.method = "GET";
-        request.url = onlineconfig::siteURL();
-        // A fixed time-out of the system: scaled like every pause.
-        request.timeoutMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                dispatch::scaled(dispatch::Millis(20000)))
-                                .count();
+        const net::Request request = hvb::websiteProbeRequest();
         if (onlineconfig::isPlaceholder(request.url) || !net::isValidURL(request.url)) {
             // The placeholder site never answers: fail at once instead of waiting for DNS.
             dispatch::globalQueue().async([completion] { completion(false, true, 0); });

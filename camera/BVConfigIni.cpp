@@ -1,47 +1,33 @@
 #include "camera/BVConfigIni.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "camera/DeviceInfoManager.h"
 #include "camera/DeviceState.h"
 #include "platform/diskarb/DiskArbitration.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/PinnedFolder.h"
 
 namespace hvb {
 
 namespace {
 
-// Replaces the content of <volume>/SYSTEM/BVConfig.ini with `text`. The folder and the file are
-// opened one component at a time from the volume's root and never followed as links: a
+// Replaces the content of <volume>/SYSTEM/BVConfig.ini with `text`. The volume's root, the
+// folder and the file are opened one component at a time and never followed as links: a
 // volume's content must not send the write elsewhere.
 std::pair<std::string, int> replaceFile(const std::filesystem::path& volume, const std::string& text) {
     const std::filesystem::path file = volume / "SYSTEM" / "BVConfig.ini";
-    auto failure = [&](int error) { return std::pair<std::string, int>{file.string() + ": " + std::strerror(error), 1}; };
-    const int root = ::open(volume.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root < 0) return failure(errno);
-    const int folder = ::openat(root, "SYSTEM", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    int error = errno;
-    ::close(root);
-    if (folder < 0) return failure(error);
-    const int fd = ::openat(folder, "BVConfig.ini", O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    error = errno;
-    ::close(folder);
-    if (fd < 0) return failure(error);
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            ::close(fd);
-            return failure(error);
+    std::error_code ec;
+    const auto root = foundation::PinnedFolder::open(volume, ec);
+    if (!ec) {
+        const auto folder = root.folder("SYSTEM", ec);
+        if (!ec) {
+            auto fd = folder.createFile("BVConfig.ini", 0644, ec);
+            if (!ec) ec = foundation::writeAll(fd.get(), text);
+            if (const auto closed = fd.close(); !ec) ec = closed;
         }
-        done += static_cast<size_t>(n);
     }
-    if (::close(fd) != 0) return failure(errno);
+    if (ec) return {file.string() + ": " + std::strerror(ec.value()), 1};
     return {"", 0};
 }
 

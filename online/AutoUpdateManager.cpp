@@ -1,6 +1,7 @@
 #include "online/AutoUpdateManager.h"
 
 #include <atomic>
+#include <chrono>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
@@ -65,6 +66,7 @@ std::optional<net::Request> AutoUpdateManager::makeAppcastRequest() const {
     req.url = url;
     req.body = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     req.timeoutMs = kRequestTimeoutMs;
+    req.maxBodyBytes = onlineconfig::kMaxAppcastReplyBytes;
     // The one header of this request. The empty Accept only keeps the transport from adding
     // its default one; nothing of it goes on the wire.
     req.headers = {{"Authorization", FirmwareManager::kAuthorization}, {"Accept", ""}};
@@ -149,6 +151,16 @@ void AutoUpdateManager::showDownloadFailureAlert() {
 }
 
 // ---- start-up probe ------------------------------------------------------------------------
+
+net::Request websiteProbeRequest() {
+    net::Request request;
+    request.method = "GET";
+    request.url = onlineconfig::siteURL();
+    request.timeoutMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(dispatch::scaled(dispatch::Millis(20000))).count();
+    request.maxBodyBytes = onlineconfig::kMaxSiteProbeBytes;
+    return request;
+}
 
 void websiteProbeCompletion(bool hasData, const std::optional<net::Error>& error, long httpStatus,
                             const std::function<void(bool)>& completion) {

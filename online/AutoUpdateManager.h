@@ -68,6 +68,10 @@ private:
     Hooks hooks_;
 };
 
+// The start-up probe's request: a GET of the web site with a fixed 20 s time-out (scaled like
+// every pause) and the probe's size limit.
+net::Request websiteProbeRequest();
+
 // The start-up probe of the web site: completion(true) exactly when data came, there was no
 // error and the HTTP status is 200 (httpStatus 0: no HTTP response).
 void websiteProbeCompletion(bool hasData, const std::optional<net::Error>& error, long httpStatus,

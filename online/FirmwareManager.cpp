@@ -208,6 +208,7 @@ net::Request FirmwareManager::apiRequest(const std::string& path, const std::str
     req.method = "POST";
     req.url = apiBase_ + path;
     req.timeoutMs = requestTimeoutMs_;
+    req.maxBodyBytes = onlineconfig::kMaxApiReplyBytes;
     req.headers = {{"Authorization", kAuthorization},
                    {"Content-Type", "application/json"},
                    {"Accept", "application/json"}};
@@ -387,14 +388,20 @@ bool FirmwareManager::checksumsEqual(const std::optional<std::string>& a, const 
     return true;
 }
 
+uint64_t FirmwareManager::maxDownloadBytes(const std::string& model) {
+    return model == "releasenote" ? onlineconfig::kMaxReleaseNotesBytes : onlineconfig::kMaxFirmwarePackageBytes;
+}
+
 std::optional<DownloadError> FirmwareManager::fetchFile(const std::string& url, const std::filesystem::path& saveTo,
-                                                        const std::function<bool(const fs::path&)>& verify) const {
+                                                        const std::function<bool(const fs::path&)>& verify,
+                                                        uint64_t maxBytes) const {
     if (!net::isValidURL(url))
         return CommonError::networkError(net::Error{3, "not a valid http(s) URL: " + url});
     net::DownloadRequest req;
     req.url = url;
     req.directory = saveTo.parent_path().empty() ? fs::path(".") : saveTo.parent_path();
     req.idleTimeoutMs = downloadIdleTimeoutMs_;
+    req.maxBytes = maxBytes;
     net::DownloadResult r = session_.download(req);
     TempFile temp{r.location.value_or(fs::path{})};
     if (r.error) return CommonError::networkError(*r.error);
@@ -431,7 +438,7 @@ FirmwareManager::Transfer FirmwareManager::transferFile(
         return !rejected;
     };
     const auto err = fetchFile(std::get<std::string>(link), saveTo,
-                               verify ? std::function<bool(const fs::path&)>(checked) : nullptr);
+                               verify ? std::function<bool(const fs::path&)>(checked) : nullptr, maxDownloadBytes(model));
     if (rejected) return Transfer::rejected;
     if (err) {
         foundation::print("[downloadFile(tag:path:model:saveTo:)] failed. (" + foundation::escapedForLog(describe(*err)) + ")");

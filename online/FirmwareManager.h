@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "online/OnlineConfig.h"
 #include "platform/net/Transfer.h"
 
 namespace hvb {
@@ -116,10 +117,13 @@ public:
     bool downloadFirmware(const std::string& model);
     bool downloadFile(const std::string& tag, const std::string& path, const std::string& model,
                       const std::filesystem::path& saveTo) const;
-    // Downloads url next to saveTo and moves it into place only when complete (and, when a
-    // verifier is given, accepted by it). nullopt on success.
+    // Downloads url next to saveTo and moves it into place only when complete, not longer than
+    // maxBytes (and, when a verifier is given, accepted by it). nullopt on success.
     std::optional<DownloadError> fetchFile(const std::string& url, const std::filesystem::path& saveTo,
-                                           const std::function<bool(const std::filesystem::path&)>& verify = {}) const;
+                                           const std::function<bool(const std::filesystem::path&)>& verify = {},
+                                           uint64_t maxBytes = onlineconfig::kMaxFirmwarePackageBytes) const;
+    // The size limit of a stored file by its target: the release notes or a firmware package.
+    static uint64_t maxDownloadBytes(const std::string& model);
     void downloadTask(const std::string& url, const std::filesystem::path& saveTo,
                       std::function<void(std::optional<DownloadError>)> completion) const;
     // Whole-file MD5 as 32 upper-case hexadecimal digits; nullopt when the file cannot be read.

@@ -159,6 +159,7 @@ void Google4Analytics::sendEvent(const std::string& name, const std::optional<Pa
     req.headers = {{"Content-Type", "application/json"}};
     req.body = std::move(bytes);
     req.timeoutMs = 60000;
+    req.maxBodyBytes = onlineconfig::kMaxAnalyticsReplyBytes;
     net::Session::shared().dataTask(std::move(req), [](net::DataResult r) {
         if (r.error) {
             foundation::print("[Google4Analytics] failure(" + r.error->description() + ")");

@@ -22,13 +22,20 @@ for binary in "${targets[@]}"; do
     findings=$build/fuzz-findings/$name
     mkdir -p "$scratch" "$findings"
     log=$build/fuzz-findings/$name.log
+    # git keeps no empty folder, and libFuzzer stops at a corpus folder that is missing: only
+    # the kept folders that exist are read (a fresh clone has no crashes/ yet).
+    inputs=("$scratch")
+    for kept in "$corpus/seeds" "$corpus/crashes"; do
+        if [ -d "$kept" ]; then inputs+=("$kept"); fi
+    done
     status=0
     "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-        -artifact_prefix="$findings/" "$scratch" "$corpus/seeds" "$corpus/crashes" >"$log" 2>&1 || status=$?
+        -artifact_prefix="$findings/" "${inputs[@]}" >"$log" 2>&1 || status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     crashes=$(find "$findings" -type f | wc -l)
     printf '%-16s %12s executions  %d crashes\n' "$name" "${runs:-?}" "$crashes"
-    if [ "$status" -ne 0 ] || [ "$crashes" -ne 0 ]; then
+    # A target that never ran its input proved nothing.
+    if [ "$status" -ne 0 ] || [ "$crashes" -ne 0 ] || [ "${runs:-0}" -eq 0 ]; then
         failed=1
         echo "  see $log and $findings" >&2
     fi

@@ -1,18 +1,23 @@
 #include "tools/FirmwarePackage.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <system_error>
 #include <vector>
 
 #include <zip.h>
 
+#include "online/OnlineConfig.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/PinnedFolder.h"
 
 namespace hvb {
 
@@ -26,6 +31,7 @@ const char* describe(PackageStatus status) {
     case PackageStatus::wrongPassword: return "wrong password or damaged entry";
     case PackageStatus::imageMissing: return "image not in the package";
     case PackageStatus::writeFailed: return "cannot write the unpacked files";
+    case PackageStatus::tooLarge: return "package larger than its limits";
     }
     return "?";
 }
@@ -86,7 +92,8 @@ bool isLinkOrSpecial(zip_t* za, zip_uint64_t index) {
     if (zip_file_get_external_attributes(za, index, 0, &opsys, &attributes) != 0) return true;
     if (opsys != ZIP_OPSYS_UNIX) return false;
     const mode_t mode = static_cast<mode_t>(attributes >> 16);
-    if (mode == 0) return false;  // no mode recorded: a plain file
+    // Permission bits without a file type are what many writers record for a plain file.
+    if ((mode & S_IFMT) == 0) return false;
     return !S_ISREG(mode) && !S_ISDIR(mode);
 }
 
@@ -104,14 +111,20 @@ UnpackResult unpackFirmwarePackage(const fs::path& package, const std::string& p
     if (!za) return result;
     const zip_int64_t count = zip_get_num_entries(za.get(), 0);
     if (count < 0) return result;
+    if (static_cast<uint64_t>(count) > onlineconfig::kMaxPackageEntries) {
+        foundation::print("package entries: " + std::to_string(count));
+        result.status = PackageStatus::tooLarge;
+        return result;
+    }
 
-    // Vet every entry before anything is written.
-    zip_uint64_t totalBytes = 0;
-    std::vector<zip_stat_t> entries(static_cast<size_t>(count));
+    // Vet every entry and the sizes they record before anything is written.
+    uint64_t totalBytes = 0;
+    std::optional<zip_uint64_t> imageIndex;
+    zip_uint64_t imageBytes = 0;
     for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
-        zip_stat_t& st = entries[i];
+        zip_stat_t st;
         zip_stat_init(&st);
-        if (zip_stat_index(za.get(), i, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) {
+        if (zip_stat_index(za.get(), i, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME) || !(st.valid & ZIP_STAT_SIZE)) {
             result.status = PackageStatus::cannotOpen;
             return result;
         }
@@ -121,113 +134,133 @@ UnpackResult unpackFirmwarePackage(const fs::path& package, const std::string& p
             result.status = PackageStatus::unsafeEntry;
             return result;
         }
-        if (st.valid & ZIP_STAT_SIZE) totalBytes += st.size;
-    }
-
-    zip_uint64_t written = 0;
-    std::array<char, 64 * 1024> buffer{};
-    for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
-        const std::string name = entries[i].name;
-        std::error_code ec;
-        const fs::path target = scratch / name;
-        if (name.back() == '/') {
-            fs::create_directories(target, ec);
-            if (ec) {
-                result.status = PackageStatus::writeFailed;
-                return result;
-            }
-            continue;
-        }
-        fs::create_directories(target.parent_path(), ec);
-        std::unique_ptr<zip_file_t, FileCloser> file(
-            zip_fopen_index_encrypted(za.get(), i, 0, password.empty() ? nullptr : password.c_str()));
-        if (!file) {
-            result.status = PackageStatus::wrongPassword;
+        if (st.size > onlineconfig::kMaxUnpackedPackageBytes - totalBytes) {
+            foundation::print("package entries larger than " + std::to_string(onlineconfig::kMaxUnpackedPackageBytes) +
+                              " bytes");
+            result.status = PackageStatus::tooLarge;
             return result;
         }
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            result.status = PackageStatus::writeFailed;
-            return result;
-        }
-        for (;;) {
-            const zip_int64_t n = zip_fread(file.get(), buffer.data(), buffer.size());
-            if (n < 0) {
-                // Past the one-byte check a wrong key shows as a CRC or inflate error.
-                result.status = PackageStatus::wrongPassword;
-                return result;
-            }
-            if (n == 0) break;
-            out.write(buffer.data(), n);
-            written += static_cast<zip_uint64_t>(n);
-            if (progress && totalBytes) progress(static_cast<double>(written) / static_cast<double>(totalBytes));
-        }
-        if (zip_fclose(file.release()) != 0) {
-            result.status = PackageStatus::wrongPassword;
-            return result;
-        }
-        out.close();
-        if (!out) {
-            result.status = PackageStatus::writeFailed;
-            return result;
+        totalBytes += st.size;
+        if (name == imageName && !imageIndex) {
+            imageIndex = i;
+            imageBytes = st.size;
         }
     }
-
-    const fs::path image = scratch / imageName;
-    std::error_code ec;
-    if (!isSafeEntryName(imageName) || !fs::is_regular_file(fs::symlink_status(image, ec))) {
+    if (!isSafeEntryName(imageName) || imageName.find('/') != std::string::npos || !imageIndex) {
         result.status = PackageStatus::imageMissing;
         return result;
     }
+
+    std::unique_ptr<zip_file_t, FileCloser> file(
+        zip_fopen_index_encrypted(za.get(), *imageIndex, 0, password.empty() ? nullptr : password.c_str()));
+    if (!file) {
+        result.status = PackageStatus::wrongPassword;
+        return result;
+    }
+    const fs::path target = scratch / imageName;
+    // A fresh file in the scratch folder: an existing name there is not written through.
+    foundation::FileDescriptor out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out) {
+        result.status = PackageStatus::writeFailed;
+        return result;
+    }
+    auto fail = [&](PackageStatus status) {
+        out.close();
+        std::error_code ec;
+        fs::remove(target, ec);
+        result.status = status;
+        return result;
+    };
+    zip_uint64_t written = 0;
+    std::array<char, 64 * 1024> buffer{};
+    for (;;) {
+        const zip_int64_t n = zip_fread(file.get(), buffer.data(), buffer.size());
+        // Past the one-byte check a wrong key shows as a CRC or inflate error.
+        if (n < 0) return fail(PackageStatus::wrongPassword);
+        if (n == 0) break;
+        // The data may not run past the size its entry recorded (which the limits were checked on).
+        if (static_cast<zip_uint64_t>(n) > imageBytes - written) return fail(PackageStatus::tooLarge);
+        if (foundation::writeAll(out.get(), std::string_view(buffer.data(), static_cast<size_t>(n))))
+            return fail(PackageStatus::writeFailed);
+        written += static_cast<zip_uint64_t>(n);
+        if (progress && imageBytes) progress(static_cast<double>(written) / static_cast<double>(imageBytes));
+    }
+    if (zip_fclose(file.release()) != 0) return fail(PackageStatus::wrongPassword);
+    if (written != imageBytes) return fail(PackageStatus::wrongPassword);
+    if (out.close()) return fail(PackageStatus::writeFailed);
     result.status = PackageStatus::ok;
-    result.image = image;
+    result.image = target;
     return result;
 }
 
 namespace {
 
-bool sameContents(const fs::path& a, const fs::path& b) {
-    std::error_code ec;
-    const auto sizeA = fs::file_size(a, ec);
-    if (ec) return false;
-    const auto sizeB = fs::file_size(b, ec);
-    if (ec || sizeA != sizeB) return false;
-    std::ifstream inA(a, std::ios::binary), inB(b, std::ios::binary);
-    if (!inA || !inB) return false;
-    std::vector<char> bufA(64 * 1024), bufB(64 * 1024);
-    while (inA && inB) {
-        inA.read(bufA.data(), static_cast<std::streamsize>(bufA.size()));
-        inB.read(bufB.data(), static_cast<std::streamsize>(bufB.size()));
-        if (inA.gcount() != inB.gcount()) return false;
-        if (!std::equal(bufA.begin(), bufA.begin() + inA.gcount(), bufB.begin())) return false;
+// Reads up to buffer.size() bytes, going on after short reads; the count, or -1.
+ssize_t readFull(int fd, std::vector<char>& buffer) {
+    size_t done = 0;
+    while (done < buffer.size()) {
+        const ssize_t n = ::read(fd, buffer.data() + done, buffer.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
     }
-    return inA.eof() && inB.eof();
+    return static_cast<ssize_t>(done);
+}
+
+bool sameContents(int a, int b) {
+    std::vector<char> bufA(64 * 1024), bufB(64 * 1024);
+    for (;;) {
+        const ssize_t n = readFull(a, bufA);
+        const ssize_t m = readFull(b, bufB);
+        if (n < 0 || m < 0 || n != m) return false;
+        if (n == 0) return true;
+        if (!std::equal(bufA.begin(), bufA.begin() + n, bufB.begin())) return false;
+    }
+}
+
+bool copyFailed(const std::string& why) {
+    foundation::print("copy failed: " + why);
+    return false;
 }
 
 }  // namespace
 
 bool copyImageToVolume(const fs::path& image, const fs::path& volumeRoot) {
     std::error_code ec;
-    if (volumeRoot.empty() || !fs::is_directory(volumeRoot, ec)) return false;
-    const fs::path target = volumeRoot / image.filename();
-    const fs::path partial = volumeRoot / (image.filename().string() + ".part");
+    const auto root = foundation::PinnedFolder::open(volumeRoot, ec);
+    if (ec) return copyFailed(volumeRoot.string() + ": " + ec.message());
+    const std::string name = image.filename().string();
+    const std::string partial = name + ".part";
+    foundation::FileDescriptor source(::open(image.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!source) return copyFailed(image.string() + ": " + std::strerror(errno));
+
     // Plain data copy: the camera's file system keeps neither owners nor times.
-    fs::copy_file(image, partial, fs::copy_options::overwrite_existing, ec);
+    foundation::FileDescriptor out = root.createFile(partial, 0644, ec);
+    if (ec) return copyFailed(partial + ": " + ec.message());
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        const ssize_t n = readFull(source.get(), buffer);
+        if (n < 0) {
+            ec = std::error_code(errno, std::generic_category());
+            break;
+        }
+        if (n == 0) break;
+        ec = foundation::writeAll(out.get(), std::string_view(buffer.data(), static_cast<size_t>(n)));
+        if (ec) break;
+    }
+    if (const auto closed = out.close(); !ec) ec = closed;
+    if (!ec) root.rename(partial, name, ec);
     if (ec) {
-        foundation::print("copy failed: " + ec.message());
-        fs::remove(partial, ec);
-        return false;
+        std::error_code ignored;
+        root.remove(partial, ignored);
+        return copyFailed(name + ": " + ec.message());
     }
-    fs::rename(partial, target, ec);
-    if (ec) {
-        foundation::print("copy failed: " + ec.message());
-        fs::remove(partial, ec);
-        return false;
-    }
-    if (!sameContents(image, target)) {
-        foundation::print("copy failed: the copy differs from the image");
-        return false;
-    }
+    foundation::FileDescriptor copy = root.openForReading(name, ec);
+    if (ec || ::lseek(source.get(), 0, SEEK_SET) != 0 || !sameContents(source.get(), copy.get()))
+        return copyFailed("the copy differs from the image");
     return true;
 }
 

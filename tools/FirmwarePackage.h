@@ -1,7 +1,7 @@
 #pragma once
 // The firmware package: a ZIP archive under the traditional PKWARE encryption that holds one
-// firmware image. It is unpacked into a fresh scratch folder (never beside other files), every
-// entry is vetted first, and only the expected image is taken. Qt-free.
+// firmware image. Every entry is vetted and the package's limits checked before anything is
+// written; then only the expected image is unpacked, into a fresh scratch folder. Qt-free.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -17,6 +17,7 @@ enum class PackageStatus {
     wrongPassword,  // also a read or CRC error once the archive opened: the old encryption checks one byte
     imageMissing,   // the archive does not hold the expected image
     writeFailed,    // the scratch folder could not take the files
+    tooLarge,       // more entries, or more bytes once unpacked, than a package may hold
 };
 const char* describe(PackageStatus status);
 
@@ -47,14 +48,15 @@ struct UnpackResult {
     std::filesystem::path image;  // ok: the image inside the scratch folder
 };
 
-// Unpacks `package` into `scratch` with `password` after vetting every entry; `progress` gets
-// the fraction of bytes written.
+// Unpacks the image of `package` into `scratch` with `password` after vetting every entry;
+// `progress` gets the fraction of the image's bytes written.
 UnpackResult unpackFirmwarePackage(const std::filesystem::path& package, const std::string& password,
                                    const std::string& imageName, const std::filesystem::path& scratch,
                                    const std::function<void(double)>& progress = {});
 
 // Copies the image to `volumeRoot`/<its name>, through a temporary name, and reads it back:
-// true only when the data and size there equal the source's.
+// true only when the data and size there equal the source's. The volume's root is opened once
+// and everything happens relative to it; a link as the root or under either name fails the copy.
 bool copyImageToVolume(const std::filesystem::path& image, const std::filesystem::path& volumeRoot);
 
 }  // namespace hvb

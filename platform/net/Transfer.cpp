@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -47,20 +48,38 @@ size_t headerCallback(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
+struct BodySink {
+    std::string body;
+    uint64_t limit = 0;
+    bool overLimit = false;
+};
+
 size_t appendCallback(char* data, size_t size, size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
+    auto* sink = static_cast<BodySink*>(user);
+    const size_t n = size * count;
+    if (n > sink->limit - sink->body.size()) {
+        sink->overLimit = true;
+        return 0;  // makes libcurl stop with a write error
+    }
+    sink->body.append(data, n);
+    return n;
 }
 
 struct FileSink {
     int fd = -1;
     uint64_t written = 0;
+    uint64_t limit = 0;
     bool failed = false;
+    bool overLimit = false;
 };
 
 size_t fileCallback(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<FileSink*>(user);
     const size_t n = size * count;
+    if (n > sink->limit - sink->written) {
+        sink->overLimit = true;
+        return 0;
+    }
     size_t done = 0;
     while (done < n) {
         const ssize_t w = ::write(sink->fd, data + done, n - done);
@@ -145,6 +164,16 @@ std::optional<HTTPResponse> responseOf(CURL* c, Headers headers) {
     return r;
 }
 
+// A body announced longer than the limit is refused before any of it is read; one that does not
+// announce its length is stopped by the write callbacks when it passes the limit.
+void applyLimit(CURL* c, uint64_t limit) {
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(std::min<uint64_t>(limit, INT64_MAX)));
+}
+
+Error limitError(uint64_t limit) {
+    return Error{CURLE_FILESIZE_EXCEEDED, "the answer is longer than its limit of " + std::to_string(limit) + " bytes"};
+}
+
 Error errorOf(CURLcode code, const char* buffer) {
     Error e;
     e.code = static_cast<int>(code);
@@ -204,13 +233,15 @@ DataResult Session::perform(const Request& request) const {
         return result;
     }
     char errbuf[CURL_ERROR_SIZE] = {0};
-    std::string body;
+    BodySink sink;
+    sink.limit = request.maxBodyBytes;
     Headers headers;
     applyCommon(c.get(), configuration_, request.url);
+    applyLimit(c.get(), sink.limit);
     curl_easy_setopt(c.get(), CURLOPT_ERRORBUFFER, errbuf);
     curl_easy_setopt(c.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeoutMs));
     curl_easy_setopt(c.get(), CURLOPT_WRITEFUNCTION, appendCallback);
-    curl_easy_setopt(c.get(), CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(c.get(), CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(c.get(), CURLOPT_HEADERFUNCTION, headerCallback);
     curl_easy_setopt(c.get(), CURLOPT_HEADERDATA, &headers);
     if (request.body) {
@@ -229,12 +260,16 @@ DataResult Session::perform(const Request& request) const {
     curl_easy_setopt(c.get(), CURLOPT_HTTPHEADER, list.get());
 
     const CURLcode code = curl_easy_perform(c.get());
+    if (sink.overLimit || code == CURLE_FILESIZE_EXCEEDED) {
+        result.error = limitError(sink.limit);
+        return result;
+    }
     if (code != CURLE_OK) {
         result.error = errorOf(code, errbuf);
         return result;
     }
     result.response = responseOf(c.get(), std::move(headers));
-    if (!body.empty()) result.body = std::move(body);
+    if (!sink.body.empty()) result.body = std::move(sink.body);
     return result;
 }
 
@@ -248,6 +283,7 @@ DownloadResult Session::download(const DownloadRequest& request) const {
     std::filesystem::path dir = request.directory.empty() ? std::filesystem::temp_directory_path(ec) : request.directory;
     std::string pattern = (dir / ".download-XXXXXX").string();
     FileSink sink;
+    sink.limit = request.maxBytes;
     sink.fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (sink.fd < 0) {
         result.error = Error{CURLE_WRITE_ERROR, "cannot create a temporary file in " + dir.string()};
@@ -268,6 +304,7 @@ DownloadResult Session::download(const DownloadRequest& request) const {
     progress.idleTimeoutMs = request.idleTimeoutMs;
     progress.progress = &request.progress;
     applyCommon(c.get(), configuration_, request.url);
+    applyLimit(c.get(), sink.limit);
     curl_easy_setopt(c.get(), CURLOPT_ERRORBUFFER, errbuf);
     curl_easy_setopt(c.get(), CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(c.get(), CURLOPT_WRITEFUNCTION, fileCallback);
@@ -284,7 +321,9 @@ DownloadResult Session::download(const DownloadRequest& request) const {
     const bool closeFailed = ::close(sink.fd) != 0;
     if (code != CURLE_OK || sink.failed || closeFailed) {
         std::filesystem::remove(tempPath, ec);
-        if (progress.idleExpired)
+        if (sink.overLimit || code == CURLE_FILESIZE_EXCEEDED)
+            result.error = limitError(sink.limit);
+        else if (progress.idleExpired)
             result.error = Error{CURLE_OPERATION_TIMEDOUT,
                                  "no data received for " + std::to_string(request.idleTimeoutMs) + " ms"};
         else if (code == CURLE_OK)

@@ -14,6 +14,9 @@ namespace net {
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
+// The most an answer is let grow to when its caller named no limit.
+inline constexpr uint64_t kDefaultMaxBytes = 1u << 20;
+
 // A transport failure (no HTTP exchange completed): libcurl's code and its text.
 struct Error {
     int code = 0;
@@ -34,6 +37,8 @@ struct Request {
     std::optional<std::string> body;
     // Limit on the whole exchange, real milliseconds (a transfer setting, not a pause).
     int64_t timeoutMs = 60000;
+    // A longer body stops the transfer and fails it; nothing of it is kept.
+    uint64_t maxBodyBytes = kDefaultMaxBytes;
 };
 
 struct DataResult {
@@ -52,6 +57,8 @@ struct DownloadRequest {
     // The transfer fails when no byte moves for this long (real milliseconds); it is not a
     // limit on the whole transfer.
     int64_t idleTimeoutMs = 60000;
+    // A longer body stops the transfer and fails it; the partial file is removed.
+    uint64_t maxBytes = kDefaultMaxBytes;
     // Called on the transferring thread: bytes received so far, total when announced.
     std::function<void(uint64_t received, std::optional<uint64_t> expected)> progress;
 };

@@ -42,6 +42,30 @@ void applyMemberFaults(json& reply, const Fault& fault) {
     apply(reply);
 }
 
+// Answers with the fault's filler body, when it has one.
+bool sendFiller(httplib::Response& res, const Fault& fault) {
+    if (fault.fillerBytes == 0) return false;
+    const uint64_t total = fault.fillerBytes;
+    auto chunk = std::make_shared<const std::string>(64 * 1024, ' ');
+    res.status = 200;
+    if (fault.announceLength) {
+        res.set_content_provider(static_cast<size_t>(total), "application/octet-stream",
+                                 [chunk](size_t, size_t length, httplib::DataSink& sink) {
+                                     return sink.write(chunk->data(), std::min(length, chunk->size()));
+                                 });
+        return true;
+    }
+    res.set_chunked_content_provider("application/octet-stream", [chunk, total](size_t offset, httplib::DataSink& sink) {
+        if (offset >= total) {
+            sink.done();
+            return true;
+        }
+        // A client that hangs up makes the write fail, which ends the stream.
+        return sink.write(chunk->data(), static_cast<size_t>(std::min<uint64_t>(chunk->size(), total - offset)));
+    });
+    return true;
+}
+
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
@@ -110,6 +134,9 @@ std::optional<Fault> faultFromJSON(const std::string& text) {
     flag("cutMidway", f.cutMidway);
     if (j.contains("chunkDelayMs") && j["chunkDelayMs"].is_number_integer())
         f.chunkDelayMs = std::max(0, j["chunkDelayMs"].get<int>());
+    if (j.contains("fillerBytes") && j["fillerBytes"].is_number_unsigned())
+        f.fillerBytes = j["fillerBytes"].get<uint64_t>();
+    flag("announceLength", f.announceLength);
     text_("missingMember", f.missingMember);
     text_("wrongTypeMember", f.wrongTypeMember);
     if (j.contains("url") && j["url"].is_string()) f.url = j["url"].get<std::string>();
@@ -180,6 +207,7 @@ struct WebService::Impl {
 
     // Sends `reply` through the route's fault switches.
     static void sendReply(httplib::Response& res, json reply, const Fault& fault) {
+        if (sendFiller(res, fault)) return;
         if (fault.notJson) {
             res.status = 200;
             res.set_content("<html><body>Service temporarily unavailable</body></html>", "text/html");
@@ -280,6 +308,7 @@ struct WebService::Impl {
             res.set_content("{\"code\":" + std::to_string(fault.status) + "}", "application/json");
             return;
         }
+        if (sendFiller(res, fault)) return;
         if (fault.corruptFile && !bytes->empty()) bytes->back() = static_cast<char>(bytes->back() ^ 0x5A);
         auto data = std::make_shared<std::string>(std::move(*bytes));
         const size_t limit = fault.cutMidway ? data->size() / 2 : data->size();
@@ -303,6 +332,7 @@ struct WebService::Impl {
             res.status = 403;
             return;
         }
+        if (sendFiller(res, fault)) return;
         res.status = fault.status ? fault.status : 204;
     }
 
@@ -310,6 +340,7 @@ struct WebService::Impl {
         record(req);
         const Fault fault = faultFor(route);
         delay(fault);
+        if (sendFiller(res, fault)) return;
         res.status = fault.status ? fault.status : 200;
         if (!fault.emptyBody) res.set_content(html, "text/html");
     }

@@ -32,6 +32,10 @@ struct Fault {
     int delayMs = 0;                // real milliseconds before the reply
     bool cutMidway = false;         // download: full length announced, connection dropped halfway
     int chunkDelayMs = 0;           // download: pause before each 16 KiB chunk (a slow but live transfer)
+    // Every route: the body is this many filler bytes instead, streamed in chunks without a
+    // length announced first (a server that keeps on sending), or with it when announceLength.
+    uint64_t fillerBytes = 0;
+    bool announceLength = false;
 };
 
 struct RecordedRequest {

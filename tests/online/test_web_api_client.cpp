@@ -8,7 +8,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "online/AutoUpdateManager.h"
 #include "online/FirmwareManager.h"
+#include "online/Google4Analytics.h"
 #include "OnlineTestSupport.h"
 #include "standins/webservice/Content.h"
 
@@ -196,6 +198,71 @@ TEST_F(WebApiClient, RequestTimeOutIsATransportError) {
     service.setFault(Route::version, Fault{.delayMs = 5000});
     EXPECT_EQ(errorOf(m.fetchVersionInfo("HVBR4")).kind, CommonError::Kind::networkError);
     EXPECT_EQ(m.getLatestFirmwareVersion("HVBR4"), "");
+}
+
+// Each kind of answer stops at its own limit when the service sends more than that, with or
+// without announcing the length: the caller gets the limit's failure, and a file in place stays.
+TEST_F(WebApiClient, EveryAnswerStopsAtItsLimit) {
+    namespace config = hvb::onlineconfig;
+    FirmwareManager m = makeManager();
+    const auto local = [&](const char* name) { return resources.path() / name; };
+    hvbtest::writeFile(local("FWHVBR4.zip"), "old package");
+    hvbtest::writeFile(local("ReleaseNote.json"), "{}");
+    const auto text = [](const std::optional<net::Error>& e) { return e ? e->description() : std::string("no error"); };
+    const auto reply = [&](const net::Request& request) { return text(net::Session().perform(request).error); };
+    const auto apiError = [](const auto& result) {
+        const auto* e = std::get_if<CommonError>(&result);
+        return e ? e->description() : std::string("no error");
+    };
+    hvbtest::LogCapture log;
+    // Runs the transfer; returns what the caller saw of the failure.
+    const auto logged = [&](bool ok, const std::string& part) {
+        EXPECT_FALSE(ok);
+        return log.contains(part) ? part : std::string("not logged");
+    };
+    struct Row {
+        const char* name;
+        Route route;
+        bool announced;
+        uint64_t limit;
+        std::function<std::string(const std::string& limitText)> run;
+    };
+    const std::vector<Row> rows = {
+        {"version reply", Route::version, false, config::kMaxApiReplyBytes,
+         [&](const std::string&) { return apiError(m.fetchVersionInfo("HVBR4")); }},
+        {"download link reply", Route::generateLink, false, config::kMaxApiReplyBytes,
+         [&](const std::string&) { return apiError(m.fetchDownloadLink("firmware", "firmware/FWHVBR4.zip", "HVBR4")); }},
+        {"appcast reply", Route::version, false, config::kMaxAppcastReplyBytes,
+         [&](const std::string&) { return reply(*hvb::AutoUpdateManager::shared().makeAppcastRequest()); }},
+        {"site probe", Route::root, false, config::kMaxSiteProbeBytes,
+         [&](const std::string&) { return reply(hvb::websiteProbeRequest()); }},
+        {"site probe, announced", Route::root, true, config::kMaxSiteProbeBytes,
+         [&](const std::string&) { return reply(hvb::websiteProbeRequest()); }},
+        {"analytics reply", Route::collect, false, config::kMaxAnalyticsReplyBytes,
+         [&](const std::string& limitText) {
+             hvb::Google4Analytics::sendEvent("Buzzer", hvb::Google4Analytics::Params{{"action", "HVBR4"}});
+             const auto line = "[Google4Analytics] failure(" + limitText;
+             for (int i = 0; i < 300 && !log.contains(line); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+             return log.contains(line) ? limitText : std::string("not logged");
+         }},
+        {"firmware package", Route::download, false, config::kMaxFirmwarePackageBytes,
+         [&](const std::string& limitText) { return logged(m.downloadFirmware("HVBR4"), limitText); }},
+        {"firmware package, announced", Route::download, true, config::kMaxFirmwarePackageBytes,
+         [&](const std::string& limitText) { return logged(m.downloadFirmware("HVBR4"), limitText); }},
+        {"release notes", Route::download, false, config::kMaxReleaseNotesBytes,
+         [&](const std::string& limitText) { return logged(m.downloadReleaseNotes(), limitText); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        service.clearFaults();
+        service.setFault(row.route, Fault{.fillerBytes = config::kMaxFirmwarePackageBytes + config::kMiB,
+                                          .announceLength = row.announced});
+        const std::string limitText = "the answer is longer than its limit of " + std::to_string(row.limit) + " bytes";
+        EXPECT_NE(row.run(limitText).find(limitText), std::string::npos);
+    }
+    EXPECT_EQ(hvbtest::readFile(local("FWHVBR4.zip")), "old package");
+    EXPECT_EQ(hvbtest::readFile(local("ReleaseNote.json")), "{}");
+    EXPECT_EQ(hvbtest::filesIn(resources.path()), (std::vector<std::filesystem::path>{"FWHVBR4.zip", "ReleaseNote.json"}));
 }
 
 TEST_F(WebApiClient, DefaultTimeOutsAreTheServicesOwn) {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -270,6 +271,56 @@ INSTANTIATE_TEST_SUITE_P(
         Step{"LockedGoneForGoodAfterTheUpgradeCommand", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::staysAway,
              0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- links on the camera's volume ----
+
+struct VolumeLink {
+    const char* name;
+    bool rootIsLink;  // else: the image's temporary name is a link
+};
+
+void PrintTo(const VolumeLink& p, std::ostream* out) { *out << p.name; }
+
+class UpgradeVolumeLink : public UpgradeFaults, public ::testing::WithParamInterface<VolumeLink> {};
+
+// A link on the volume never carries the image elsewhere: the copy fails, the camera gets no
+// upgrade command and the dialog shows the failure.
+TEST_P(UpgradeVolumeLink, FailsWithNothingWrittenOutside) {
+    const VolumeLink p = GetParam();
+    auto cam = camera("HVBR7", kOld);
+    cam->setRebootDownTime(5000);
+    const fs::path outside = fs::path(folder) / "outside";
+    fs::create_directories(outside);
+    TempDir::write(outside / "kept.bin", "not to be overwritten");
+    if (p.rootIsLink) {
+        fs::rename(volumeOf(cam), outside / "volume");
+        fs::create_directory_symlink(outside / "volume", volumeOf(cam));
+    } else {
+        fs::create_symlink(outside / "kept.bin", volumeOf(cam) / "FWHVBR7.bin.part");
+    }
+    ASSERT_TRUE(plug(cam));
+    select(cam);
+
+    const DialogRun run = runDialog();
+
+    EXPECT_EQ(run.firstResult, UpgradeResult::prepareFailed);
+    EXPECT_EQ(run.failureText, "Upgrade failed");
+    EXPECT_EQ(run.failureImage, "failIcon");
+    EXPECT_FALSE(run.showedSuccess());
+    EXPECT_TRUE(run.results.empty());
+    const auto names = writeNames(*cam);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "HVB_FW_UPGRADE"), 0);
+    EXPECT_EQ(TempDir::read(outside / "kept.bin"), "not to be overwritten");
+    for (const auto& item : fs::recursive_directory_iterator(outside))
+        EXPECT_EQ(item.path().filename().string().find("FWHVBR7"), std::string::npos) << item.path();
+    EXPECT_EQ(cam->firmwareVersion(), kOld);
+    EXPECT_EQ(appkit::modalSessionDepth(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, UpgradeVolumeLink,
+                         ::testing::Values(VolumeLink{"AtTheImagesTemporaryName", false},
+                                           VolumeLink{"AsTheVolumesRoot", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- the camera refuses the image at its reboot ----
 

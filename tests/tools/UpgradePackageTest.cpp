@@ -5,7 +5,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -30,7 +32,36 @@ struct Entry {
     std::string name;
     std::string data;
     uint32_t mode = 0100644;
+    uint64_t zeros = 0;  // instead of data: this many zero bytes, made while the archive is written
 };
+
+// A source of zero bytes that never holds them all.
+zip_int64_t zeroSource(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    auto* left = static_cast<std::pair<uint64_t, uint64_t>*>(state);  // size, bytes still to give
+    switch (command) {
+        case ZIP_SOURCE_OPEN: left->second = left->first; return 0;
+        case ZIP_SOURCE_READ: {
+            const uint64_t n = std::min<uint64_t>(length, left->second);
+            std::memset(data, 0, n);
+            left->second -= n;
+            return static_cast<zip_int64_t>(n);
+        }
+        case ZIP_SOURCE_STAT: {
+            auto* st = static_cast<zip_stat_t*>(data);
+            zip_stat_init(st);
+            st->size = left->first;
+            // The traditional encryption's check byte is taken from the time.
+            st->mtime = 1700000000;
+            st->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+            return sizeof(zip_stat_t);
+        }
+        case ZIP_SOURCE_FREE: delete left; return 0;
+        case ZIP_SOURCE_SUPPORTS:
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+        default: return 0;
+    }
+}
 
 // A package with the traditional encryption on every entry.
 void makeArchive(const fs::path& path, const std::vector<Entry>& entries) {
@@ -38,7 +69,8 @@ void makeArchive(const fs::path& path, const std::vector<Entry>& entries) {
     zip_t* za = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     ASSERT_NE(za, nullptr);
     for (const auto& e : entries) {
-        zip_source_t* source = zip_source_buffer(za, e.data.data(), e.data.size(), 0);
+        zip_source_t* source = e.zeros ? zip_source_function(za, zeroSource, new std::pair<uint64_t, uint64_t>(e.zeros, 0))
+                                       : zip_source_buffer(za, e.data.data(), e.data.size(), 0);
         ASSERT_NE(source, nullptr);
         const zip_int64_t index = zip_file_add(za, e.name.c_str(), source, ZIP_FL_ENC_RAW);
         ASSERT_GE(index, 0) << e.name;
@@ -118,6 +150,27 @@ TEST_F(UpgradePackage, LinkAndSpecialEntriesFail) {
     auto fifo = unpack({{"FWHVBR7.bin", image}, {"pipe", "", 0010644}});
     EXPECT_EQ(fifo.status, PackageStatus::unsafeEntry);
     EXPECT_TRUE(fs::is_empty(scratch));
+    // Permission bits without a file type, as many writers record them, are a plain file; of
+    // the entries only the image is written.
+    auto plain = unpack({{"FWHVBR7.bin", image, 0644}, {"notes.txt", "x", 0644}});
+    ASSERT_EQ(plain.status, PackageStatus::ok);
+    EXPECT_EQ(TempDir::read(plain.image), image);
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch), fs::directory_iterator()), 1);
+}
+
+TEST_F(UpgradePackage, OversizedOrCrowdedPackagesFailBeforeAnythingIsWritten) {
+    const std::string image = standin::firmwareImage("HVBR7", "1.6.02");
+    // A small package whose image would unpack to 300 MB.
+    auto bomb = unpack({{"FWHVBR7.bin", "", 0100644, 300ull << 20}});
+    EXPECT_LT(fs::file_size(root / "FWHVBR7.zip"), 2u << 20);
+    EXPECT_EQ(bomb.status, PackageStatus::tooLarge);
+    EXPECT_TRUE(fs::is_empty(scratch));
+    // Small entries, but thousands of them.
+    std::vector<Entry> crowd{{"FWHVBR7.bin", image}};
+    for (int i = 0; i < 5000; ++i) crowd.push_back({"junk/" + std::to_string(i), "x"});
+    EXPECT_EQ(unpack(crowd).status, PackageStatus::tooLarge);
+    EXPECT_TRUE(fs::is_empty(scratch));
+    expectNothingEscaped();
 }
 
 TEST_F(UpgradePackage, WrongPasswordAndDamagedImageCountAsWrongPassword) {
