@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -81,6 +82,12 @@ protected:
         }
         cameras.clear();
         afterCamerasLeft();
+        // A failed test shows the system's log, which the sink kept from the console.
+        if (HasFailure()) {
+            std::lock_guard<std::mutex> guard(logLock_);
+            const size_t from = lines_.size() > 300 ? lines_.size() - 300 : 0;
+            for (size_t i = from; i < lines_.size(); ++i) std::fprintf(stderr, "log: %s\n", lines_[i].c_str());
+        }
         foundation::NotificationCenter::defaultCenter().removeObserver(statusToken_);
         foundation::removeLogSink(logToken_);
         hvb::setCameraLinkHooks({});
