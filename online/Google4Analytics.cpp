@@ -236,15 +236,16 @@ void send(const std::string& url, const std::string& name, const std::optional<G
     req.headers = {{"Content-Type", "application/json"}};
     req.body = std::move(bytes);
     req.timeoutMs = 60000;
-    net::Session::shared().dataTask(std::move(req), [](net::DataResult r) {
-        if (r.error) {
-            foundation::print("[Google4Analytics] failure(" + r.error->description() + ")");
-            return;
-        }
-        const long status = r.response ? r.response->statusCode : 0;
-        foundation::print("[Google4Analytics] success(status " + std::to_string(status) + ", " +
-                          std::to_string(r.body ? r.body->size() : 0) + " bytes)");
-    });
+    // Sent from the reporter's queue, one reply before the next request: the collector gets the
+    // events in the order they happened.
+    const net::DataResult r = net::Session::shared().perform(req);
+    if (r.error) {
+        foundation::print("[Google4Analytics] failure(" + r.error->description() + ")");
+        return;
+    }
+    const long status = r.response ? r.response->statusCode : 0;
+    foundation::print("[Google4Analytics] success(status " + std::to_string(status) + ", " +
+                      std::to_string(r.body ? r.body->size() : 0) + " bytes)");
 }
 
 }  // namespace
