@@ -4,6 +4,8 @@
 //             after the window is up, before the watcher starts),
 //   ready_ms  process start to both cameras brought up (includes installing the driver),
 //   rss_MiB   the application's resident memory with both cameras up.
+// Each is given as the mean, the minimum (_min) and the median (_median) of the rounds, with the
+// one-minute load average (load1) at the end, since other work on the machine moves them.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -11,11 +13,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "standins/webservice/WebService.h"
 
@@ -38,6 +43,22 @@ double residentMiB(pid_t pid) {
     return 0;
 }
 
+double minimum(std::vector<double> v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    double load = 0;
+    in >> load;
+    return load;
+}
+
 bool camerasUp(const standin::WebService& web) {
     bool r7 = false, w34 = false;
     for (const auto& r : web.requestsTo("/mp/collect")) {
@@ -49,8 +70,7 @@ bool camerasUp(const standin::WebService& web) {
 
 void BM_Startup(benchmark::State& state) {
     const std::string build = HVB_BENCH_BUILD_DIR;
-    double shownTotal = 0, readyTotal = 0, rssTotal = 0;
-    int runs = 0;
+    std::vector<double> shown, ready, rss;
     for (auto _ : state) {
         std::string pattern = (fs::temp_directory_path() / "hvb-bench-startup-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) {
@@ -98,7 +118,7 @@ void BM_Startup(benchmark::State& state) {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        const double rss = residentMiB(pid);
+        const double resident = residentMiB(pid);
         ::kill(pid, SIGTERM);
         int status = 0;
         ::waitpid(pid, &status, 0);
@@ -116,16 +136,23 @@ void BM_Startup(benchmark::State& state) {
             return;
         }
         state.SetIterationTime(shownMs / 1000.0);
-        shownTotal += shownMs;
-        readyTotal += readyMs;
-        rssTotal += rss;
-        ++runs;
+        shown.push_back(shownMs);
+        ready.push_back(readyMs);
+        rss.push_back(resident);
     }
-    state.counters["shown_ms"] = shownTotal / runs;
-    state.counters["ready_ms"] = readyTotal / runs;
-    state.counters["rss_MiB"] = rssTotal / runs;
+    const auto mean = [](const std::vector<double>& v) {
+        return v.empty() ? 0 : std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
+    };
+    state.counters["shown_ms"] = mean(shown);
+    state.counters["shown_ms_min"] = minimum(shown);
+    state.counters["shown_ms_median"] = median(shown);
+    state.counters["ready_ms"] = mean(ready);
+    state.counters["ready_ms_min"] = minimum(ready);
+    state.counters["ready_ms_median"] = median(ready);
+    state.counters["rss_MiB"] = mean(rss);
     state.counters["mandated_pause_ms"] = 500;
+    state.counters["load1"] = loadAverage();
 }
-BENCHMARK(BM_Startup)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Startup)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
 
 }  // namespace

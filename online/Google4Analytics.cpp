@@ -3,6 +3,8 @@
 #include <sys/utsname.h>
 
 #include <cstdlib>
+#include <deque>
+#include <functional>
 #include <mutex>
 
 #include "online/OnlineConfig.h"
@@ -21,11 +23,16 @@ namespace {
 using json = nlohmann::json;
 
 struct Facts {
-    std::mutex mutex;
+    std::mutex mutex;  // the four values and `read`
     std::string macModel;
     std::string chip;
     std::string uuid;
     std::string osVersion;
+    bool read = false;
+    // Held for the whole of a read, so that a payload needing the facts waits for the read under
+    // way instead of starting another.
+    std::mutex readMutex;
+    Google4Analytics::PipelineRunner runner;  // under readMutex; empty: processInOut
 };
 
 // Kept for the whole process (never destroyed): reporter threads may still read it while the
@@ -33,6 +40,47 @@ struct Facts {
 Facts& facts() {
     static Facts* f = new Facts;
     return *f;
+}
+
+// Events one at a time, in the order of the calls, on a global queue that runs only while
+// there is an event to send.
+class EventQueue {
+public:
+    void async(std::function<void()> job) {
+        bool start = false;
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.push_back(std::move(job));
+            if (!draining_) draining_ = start = true;
+        }
+        if (start) dispatch::globalQueue(dispatch::QoS::utility).async([this] { drain(); });
+    }
+
+private:
+    void drain() {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::lock_guard lock(mutex_);
+                if (jobs_.empty()) {
+                    draining_ = false;
+                    return;
+                }
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            job();
+        }
+    }
+
+    std::mutex mutex_;
+    std::deque<std::function<void()>> jobs_;
+    bool draining_ = false;
+};
+
+EventQueue& eventQueue() {
+    static EventQueue* q = new EventQueue;  // like facts(): outlives the reporter's threads
+    return *q;
 }
 
 // The last piece of `text` split at `separator` (the whole text when it does not occur).
@@ -85,17 +133,22 @@ std::string processInOut(const std::vector<std::string>& argsIn, const std::vect
     return out.standardOutput;
 }
 
-void Google4Analytics::readSystemInfo() {
+namespace {
+
+// The caller holds f.readMutex.
+void readFacts(Facts& f) {
+    const auto run = [&f](const std::vector<std::string>& in, const std::vector<std::string>& out) {
+        return f.runner ? f.runner(in, out) : processInOut(in, out);
+    };
     const std::vector<std::string> profiler{"system_profiler", "SPHardwareDataType"};
-    const std::string modelOut = processInOut(profiler, {"grep", "Identifier"});
-    const std::string chipOut = processInOut(profiler, {"grep", "Name"});
-    const std::string uuidOut = processInOut(profiler, {"grep", "UUID"});
+    const std::string modelOut = run(profiler, {"grep", "Identifier"});
+    const std::string chipOut = run(profiler, {"grep", "Name"});
+    const std::string uuidOut = run(profiler, {"grep", "UUID"});
 
     const std::string model = foundation::text::isValidUtf8(modelOut) ? std::string(foundation::trimmed(lastPiece(modelOut, ":"))) : "unknown";
     const std::string chipPiece = foundation::text::isValidUtf8(chipOut) ? std::string(foundation::trimmed(lastPiece(chipOut, ": "))) : "unknown";
     const std::string id = foundation::text::isValidUtf8(uuidOut) ? std::string(foundation::trimmed(lastPiece(uuidOut, ":"))) : "unknown uuid";
 
-    Facts& f = facts();
     std::lock_guard lock(f.mutex);
     f.macModel = model;
     if (chipPiece.find("Intel") != std::string::npos)
@@ -104,10 +157,38 @@ void Google4Analytics::readSystemInfo() {
         f.chip = "M1";
     f.uuid = id;
     f.osVersion = kernelVersion();
+    f.read = true;
+}
+
+// The machine's facts do not change while the process runs: they are read by the first payload.
+void readFactsOnce() {
+    Facts& f = facts();
+    std::lock_guard reading(f.readMutex);
+    {
+        std::lock_guard lock(f.mutex);
+        if (f.read) return;
+    }
+    readFacts(f);
+}
+
+}  // namespace
+
+void Google4Analytics::readSystemInfo() {
+    Facts& f = facts();
+    std::lock_guard reading(f.readMutex);
+    readFacts(f);
+}
+
+void Google4Analytics::setPipelineRunner(PipelineRunner runner) {
+    Facts& f = facts();
+    std::lock_guard reading(f.readMutex);
+    f.runner = std::move(runner);
+    std::lock_guard lock(f.mutex);
+    f.read = false;
 }
 
 json Google4Analytics::makeEventPayload(const std::string& name, const Params& params) {
-    readSystemInfo();
+    readFactsOnce();
     const std::string id = uuid();
     json p = {{"engagement_time_msec", 10}, {"session_id", id}};
     for (const auto& [key, value] : params) {
@@ -120,7 +201,7 @@ json Google4Analytics::makeEventPayload(const std::string& name, const Params& p
 }
 
 json Google4Analytics::sendMacInfo() {
-    readSystemInfo();
+    readFactsOnce();
     Facts& f = facts();
     std::lock_guard lock(f.mutex);
     const json p = {{"engagement_time_msec", 10},
@@ -135,15 +216,11 @@ std::string Google4Analytics::collectURL() {
     return onlineconfig::analyticsBase() + "/mp/collect?measurement_id=" + kMeasurementId + "&api_secret=" + kApiSecret;
 }
 
-void Google4Analytics::sendEvent(const std::string& name, const std::optional<Params>& params) {
-    // Building an event runs helper programs for the machine's facts: the GUI thread hands it on.
-    if (dispatch::isMainThread() && dispatch::mainEventLoopRunning()) {
-        dispatch::globalQueue(dispatch::QoS::utility).async([name, params] { sendEvent(name, params); });
-        return;
-    }
-    const std::string url = collectURL();
+namespace {
+
+void send(const std::string& url, const std::string& name, const std::optional<Google4Analytics::Params>& params) {
     if (!net::isValidURL(url)) return;
-    const json body = params ? makeEventPayload(name, *params) : sendMacInfo();
+    const json body = params ? Google4Analytics::makeEventPayload(name, *params) : Google4Analytics::sendMacInfo();
     std::string bytes;
     try {
         bytes = body.dump();
@@ -160,15 +237,24 @@ void Google4Analytics::sendEvent(const std::string& name, const std::optional<Pa
     req.body = std::move(bytes);
     req.timeoutMs = 60000;
     req.maxBodyBytes = onlineconfig::kMaxAnalyticsReplyBytes;
-    net::Session::shared().dataTask(std::move(req), [](net::DataResult r) {
-        if (r.error) {
-            foundation::print("[Google4Analytics] failure(" + r.error->description() + ")");
-            return;
-        }
-        const long status = r.response ? r.response->statusCode : 0;
-        foundation::print("[Google4Analytics] success(status " + std::to_string(status) + ", " +
-                          std::to_string(r.body ? r.body->size() : 0) + " bytes)");
-    });
+    // Sent from the reporter's queue, one reply before the next request: the collector gets the
+    // events in the order they happened.
+    const net::DataResult r = net::Session::shared().perform(req);
+    if (r.error) {
+        foundation::print("[Google4Analytics] failure(" + r.error->description() + ")");
+        return;
+    }
+    const long status = r.response ? r.response->statusCode : 0;
+    foundation::print("[Google4Analytics] success(status " + std::to_string(status) + ", " +
+                      std::to_string(r.body ? r.body->size() : 0) + " bytes)");
+}
+
+}  // namespace
+
+void Google4Analytics::sendEvent(const std::string& name, const std::optional<Params>& params) {
+    // The first payload runs helper programs for the machine's facts: neither the GUI thread nor a
+    // camera worker waits for them.
+    eventQueue().async([url = collectURL(), name, params] { send(url, name, params); });
 }
 
 void Google4Analytics::logScreen(const std::string& name, const std::string& className) {

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <memory>
+#include <mutex>
 #include <regex>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "online/Google4Analytics.h"
 #include "online/OnlineConfig.h"
+#include "platform/dispatch/Dispatch.h"
 #include "platform/services/HardwareOverview.h"
 #include "OnlineTestSupport.h"
 
@@ -17,7 +21,8 @@ using json = nlohmann::json;
 
 namespace {
 
-// A system_profiler of the test's own, printing whatever overview.txt holds.
+// A system_profiler of the test's own, printing whatever overview.txt holds. The facts read
+// before it are forgotten, so the next payload reads them from it.
 class FakeProfiler {
 public:
     FakeProfiler() {
@@ -26,6 +31,7 @@ public:
         ::chmod(script.c_str(), 0755);
         ::setenv("HVB_LIBEXEC", dir.path().c_str(), 1);
         ::setenv("LC_ALL", "C", 1);
+        Google4Analytics::setPipelineRunner({});
     }
     ~FakeProfiler() { ::unsetenv("HVB_LIBEXEC"); }
     void print(const std::string& text) { hvbtest::writeFile(dir.path() / "overview.txt", text); }
@@ -205,6 +211,46 @@ TEST_F(AnalyticsWire, RefusedRequestsChangeNothing) {
     service.clearFaults();
     Google4Analytics::sendEvent("Buzzer", Google4Analytics::Params{{"action", "HVBR4"}});
     EXPECT_TRUE(service.waitForRequests("/mp/collect", 2, std::chrono::seconds(30)));
+}
+
+TEST_F(AnalyticsWire, FactsAreReadOnceOnTheReportersQueueAndEventsKeepTheirOrder) {
+    FakeProfiler fake;
+    fake.print(overview("Mac13,1", "Apple M1", "UUID-6"));
+    struct Runs {
+        std::mutex mutex;
+        std::vector<std::thread::id> threads;
+    };
+    auto runs = std::make_shared<Runs>();
+    Google4Analytics::setPipelineRunner([runs](const std::vector<std::string>& in, const std::vector<std::string>& out) {
+        {
+            std::lock_guard lock(runs->mutex);
+            runs->threads.push_back(std::this_thread::get_id());
+        }
+        return hvb::processInOut(in, out);
+    });
+    // The GUI thread before its event loop runs, as while the main window is first shown.
+    dispatch::RunLoop::main().adoptCurrentThread();
+    ASSERT_TRUE(dispatch::isMainThread());
+    ASSERT_FALSE(dispatch::mainEventLoopRunning());
+    Google4Analytics::logScreen("Main", "StatusViewController");
+    Google4Analytics::sendEvent("User_Region", Google4Analytics::Params{{"action", "TW"}});
+    Google4Analytics::sendEvent("User_Mac_Model", std::nullopt);
+    Google4Analytics::sendEvent("Device", Google4Analytics::Params{{"action", "HVBR7"}});
+    ASSERT_TRUE(service.waitForRequests("/mp/collect", 4, std::chrono::seconds(30)));
+    {
+        std::lock_guard lock(runs->mutex);
+        EXPECT_EQ(runs->threads.size(), 3u) << "one read of the three facts for every event";
+        for (const auto& id : runs->threads) EXPECT_NE(id, std::this_thread::get_id()) << "a helper ran on the caller's thread";
+    }
+    // The collector gets them in the order they happened, each with the facts.
+    std::vector<std::string> names;
+    for (const auto& r : service.requestsTo("/mp/collect")) {
+        const json body = json::parse(r.body);
+        EXPECT_EQ(body["client_id"], "UUID-6");
+        names.push_back(body["events"][0]["name"]);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"screen_view", "User_Region", "User_Mac_Model", "Device"}));
+    Google4Analytics::setPipelineRunner({});
 }
 
 }  // namespace
