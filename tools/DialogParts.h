@@ -1,6 +1,7 @@
 #pragma once
 // Widgets the device dialogs share, built in one place so the dialogs look alike.
 #include <cstdint>
+#include <functional>
 
 #include <QColor>
 #include <QHBoxLayout>
@@ -12,6 +13,14 @@ namespace hvb {
 
 class BusySpinner;
 class HandCursorNSTextField;
+
+}  // namespace hvb
+
+namespace appkit {
+class ViewController;
+}
+
+namespace hvb {
 
 namespace dialogparts {
 
@@ -38,6 +47,11 @@ struct PictureDialog {
 PictureDialog pictureDialog(QWidget* dialog, int iconSize, int topMargin, int rowSpacing, bool wrapTitle);
 // Cancel and OK at the right, neither a default button (callers choose which takes Return).
 QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok);
+
+// While `busy` holds, the dialog's window takes neither Escape nor its close button, so the camera's
+// work is never walked away from; the dialog's own closing still works. Called as the dialog
+// appears; once per window.
+void holdWhileBusy(appkit::ViewController* dialog, std::function<bool()> busy);
 
 // The password dialogs' warnings.
 QColor warningRed();
