@@ -73,7 +73,7 @@ void DeviceTaskViewController::viewWillAppear() {
 }
 
 void DeviceTaskViewController::viewDidAppear() {
-    if (auto* window = hostWindow()) window->setWindowTitle(QString());
+    if (auto* window = hostWindow()) window->setEmptyTitle();
 }
 
 void DeviceTaskViewController::cancelClicked() { closeDialogWindow(this); }

@@ -140,7 +140,7 @@ void EditViewController::viewDidLoad() {
 void EditViewController::viewWillAppear() {
     if (auto* window = hostWindow()) {
         window->layout()->setSizeConstraint(QLayout::SetFixedSize);
-        window->setWindowTitle(QString());
+        window->setEmptyTitle();
     }
     toolsCameraLink()->logScreen("Edit User Label", "EditViewController");
     doneButton->setFocus();

@@ -92,7 +92,7 @@ void FWUpgradeViewController::viewWillAppear() {
 }
 
 void FWUpgradeViewController::viewDidAppear() {
-    if (auto* window = hostWindow()) window->setWindowTitle(QString());
+    if (auto* window = hostWindow()) window->setEmptyTitle();
 }
 
 void FWUpgradeViewController::buttonCancel_Click() { closeDialogWindow(this); }

@@ -196,7 +196,7 @@ void PasswordSettingViewControl::viewWillAppear() {
 }
 
 void PasswordSettingViewControl::viewDidAppear() {
-    if (auto* window = hostWindow()) window->setWindowTitle(QString());
+    if (auto* window = hostWindow()) window->setEmptyTitle();
 }
 
 // The three labels share one width, so the fields line up.
