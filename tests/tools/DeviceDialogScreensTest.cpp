@@ -207,6 +207,7 @@ TEST_F(DialogScreens, LabelDialog) {
     bare.parameters = std::make_shared<hvb::DiskDriver_Parameter>();
     bare.parameters->ModelName = "HVBR7";
     bare.parameters->UserLabel = "Patrol 7";
+    bare.commands = hvb::cmdTables().find("HVBR7Cmd_3").value();  // the Unicode label form
     auto* noSync = new hvb::EditViewController(bare);
     appkit::Window w2(noSync);
     w2.makeKeyAndOrderFront();
