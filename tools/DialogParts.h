@@ -9,18 +9,14 @@
 #include <QPushButton>
 #include <QString>
 
-namespace hvb {
-
-class BusySpinner;
-class HandCursorNSTextField;
-
-}  // namespace hvb
-
 namespace appkit {
 class ViewController;
 }
 
 namespace hvb {
+
+class BusySpinner;
+class HandCursorNSTextField;
 
 namespace dialogparts {
 

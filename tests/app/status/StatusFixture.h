@@ -207,6 +207,9 @@ protected:
                 ::setenv("HVB_ANALYTICS_BASE", s->baseURL().c_str(), 1);
                 ::setenv("HVB_API_BASE", s->baseURL().c_str(), 1);
             }
+            // Stopped before the program's own teardown: a request the panel sent last must not
+            // still be served while the server library's statics go.
+            std::atexit([] { sharedWebService().stop(); });
             return s;
         }();
         return *service;
