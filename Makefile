@@ -6,8 +6,8 @@ JOBS ?= $(shell nproc)
 TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-# The labels whose tests run threads; the application's join as they are added.
-TSAN_LABELS ?= transport|driver|host|camera-link|platform|online|update
+# The labels whose tests run threads, the application's screens and dialogs among them.
+TSAN_LABELS ?= transport|driver|host|camera-link|platform|online|update|app|status|release-notes|settings|tools|upgrade|password|format-reset|label-dialog|screens
 
 .PHONY: all deps configure build test bench run clean tsan fuzz
 

@@ -94,7 +94,7 @@ void About::loadView() {
 void About::viewWillAppear() {
     view();
     Google4Analytics::logScreen("About", "About");
-    if (auto* w = hostWindow()) w->setWindowTitle(QString());
+    if (auto* w = hostWindow()) w->setEmptyTitle();
     const QString version =
         QString::fromStdString(foundation::Bundle::main().infoString("CFBundleShortVersionString").value_or(""));
     CurrentVersionField->setText(localizedCommonString("Version") + QLatin1Char(' ') + version);

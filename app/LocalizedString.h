@@ -132,7 +132,9 @@ namespace hvb {
     X(passwordSetHint, "Once password is set, you can only open the drive via Halvetor Body toolbox.", "Once password is set, you can only open the drive via Halvetor Body toolbox.") \
     X(passwordRemovedHint, "Once password is removed, the drive will not be protected.", "Once password is removed, the drive will not be protected.") \
     X(getLatestSoftware, "Get the latest software version from Brevantis website.", "Get the latest software version from Brevantis website.") \
-    X(sdCardError, "SD_CARD_ERROR", "Storage error, please format device.")
+    X(sdCardError, "SD_CARD_ERROR", "Storage error, please format device.") \
+    X(labelLimit, "Up to %1 characters", "The longest user label a camera stores; %1 is a number") \
+    X(labelLimitCyrillic, "Up to %1 characters, %2 in Cyrillic", "The longest user label in Latin letters (%1) and in Cyrillic (%2)")
 
 #define HVB_WEBCAM_BTN_STRINGS(X) \
     X(testWebcam, "TEST_WEBCAM_BTN", "Show test window") \

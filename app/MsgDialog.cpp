@@ -83,7 +83,7 @@ void MsgDialogViewController::viewDidLoad() {
 void MsgDialogViewController::viewWillAppear() { Google4Analytics::logScreen("Dialog", "MsgDialogViewController"); }
 
 void MsgDialogViewController::viewDidAppear() {
-    if (auto* w = hostWindow()) w->setWindowTitle(QString());
+    if (auto* w = hostWindow()) w->setEmptyTitle();
     MsgTitle->setText(msgDialogTitle);
 }
 

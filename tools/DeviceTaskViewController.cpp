@@ -1,10 +1,8 @@
 #include "tools/DeviceTaskViewController.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
@@ -70,32 +68,15 @@ DialogTarget DeviceTaskViewController::takeOpenerTarget() {
 }
 
 void DeviceTaskViewController::viewWillAppear() {
-    if (auto* window = hostWindow()) {
-        window->layout()->setSizeConstraint(QLayout::SetFixedSize);
-        if (filteredWindow_ != window) {
-            window->installEventFilter(this);
-            filteredWindow_ = window;
-        }
-    }
+    if (auto* window = hostWindow()) window->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    dialogparts::holdWhileBusy(this, [this] { return busy_; });
 }
 
 void DeviceTaskViewController::viewDidAppear() {
-    if (auto* window = hostWindow()) window->setWindowTitle(QString());
+    if (auto* window = hostWindow()) window->setEmptyTitle();
 }
 
 void DeviceTaskViewController::cancelClicked() { closeDialogWindow(this); }
-
-// While the camera works, neither Escape nor the close button may walk away from it.
-bool DeviceTaskViewController::eventFilter(QObject* watched, QEvent* event) {
-    if (busy_ && watched == filteredWindow_.data()) {
-        if (event->type() == QEvent::Close) {
-            event->ignore();
-            return true;
-        }
-        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) return true;
-    }
-    return appkit::ViewController::eventFilter(watched, event);
-}
 
 void DeviceTaskViewController::setTitleText(const QString& title) { title_->setText(title); }
 
@@ -146,6 +127,7 @@ void DeviceTaskViewController::showOutcome(bool success) {
     ok_->setEnabled(true);
     cancel_->setVisible(false);
     ok_->setFocus();
+    emit outcomeShown(text_->text());
 }
 
 void DeviceTaskViewController::runWorker(dispatch::QoS qos, std::function<int()> work, std::function<void(int)> done) {

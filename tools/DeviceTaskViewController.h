@@ -41,6 +41,10 @@ public:
     void viewWillAppear() override;
     void viewDidAppear() override;
 
+signals:
+    // An outcome screen came up after the dialog worked: "Success" or "Fail".
+    void outcomeShown(const QString& text);
+
 protected:
     void showQuestion(const QString& title, const QString& text);
     // "Please wait...", the spinner, OK and Cancel disabled.
@@ -64,8 +68,6 @@ protected:
     virtual void okClicked() = 0;
     virtual void cancelClicked();
 
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
     QPointer<QLabel> title_;
     QPointer<QLabel> text_;
     QPointer<QLabel> image_;
@@ -77,7 +79,6 @@ private:
     void showImage(const QString& name);
     bool busy_ = false;
     QString imageName_;
-    QPointer<QWidget> filteredWindow_;
 };
 
 }  // namespace hvb

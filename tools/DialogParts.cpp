@@ -1,15 +1,56 @@
 #include "tools/DialogParts.h"
 
+#include <QEvent>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QPalette>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include "app/LocalizedString.h"
 #include "platform/appkit/Assets.h"
+#include "platform/appkit/ViewController.h"
+#include "platform/appkit/Window.h"
 #include "settings/HandCursorNSTextField.h"
 #include "tools/BusySpinner.h"
 
 namespace hvb::dialogparts {
+
+namespace {
+
+// Watches one window for its dialog; goes away with the dialog.
+class BusyHold : public QObject {
+public:
+    BusyHold(QObject* dialog, QWidget* window, std::function<bool()> busy)
+        : QObject(dialog), window_(window), busy_(std::move(busy)) {
+        window->installEventFilter(this);
+    }
+    QWidget* window() const { return window_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const bool close = event->type() == QEvent::Close;
+        const bool escape =
+            event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+        if (watched != window_.data() || !(close || escape) || !busy_()) return false;
+        event->ignore();
+        return true;
+    }
+
+private:
+    QPointer<QWidget> window_;
+    std::function<bool()> busy_;
+};
+
+}  // namespace
+
+void holdWhileBusy(appkit::ViewController* dialog, std::function<bool()> busy) {
+    QWidget* window = dialog->hostWindow();
+    if (!window) return;
+    for (QObject* child : dialog->children())
+        if (auto* hold = dynamic_cast<BusyHold*>(child); hold && hold->window() == window) return;
+    new BusyHold(dialog, window, std::move(busy));
+}
 
 void dialogBody(QWidget* dialog, int width, int grey) {
     dialog->setFixedWidth(width);

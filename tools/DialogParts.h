@@ -1,12 +1,17 @@
 #pragma once
 // Widgets the device dialogs share, built in one place so the dialogs look alike.
 #include <cstdint>
+#include <functional>
 
 #include <QColor>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QString>
+
+namespace appkit {
+class ViewController;
+}
 
 namespace hvb {
 
@@ -38,6 +43,11 @@ struct PictureDialog {
 PictureDialog pictureDialog(QWidget* dialog, int iconSize, int topMargin, int rowSpacing, bool wrapTitle);
 // Cancel and OK at the right, neither a default button (callers choose which takes Return).
 QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok);
+
+// While `busy` holds, the dialog's window takes neither Escape nor its close button, so the camera's
+// work is never walked away from; the dialog's own closing still works. Called as the dialog
+// appears; once per window.
+void holdWhileBusy(appkit::ViewController* dialog, std::function<bool()> busy);
 
 // The password dialogs' warnings.
 QColor warningRed();

@@ -12,6 +12,20 @@ QString limited(const QString& text, int maximum) {
     return QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.constData()), maximum);
 }
 
+// Whole characters are dropped from the end, never half of a pair.
+QString fitted(const QString& text, int maximum, const CommandDictionary& table) {
+    QList<uint> characters = limited(text, maximum).toUcs4();
+    auto label = [&characters] {
+        return QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.constData()), characters.size());
+    };
+    while (!characters.isEmpty()) {
+        const auto size = payloadSize(table, label());
+        if (!size || *size <= kPayloadLimit) break;
+        characters.removeLast();
+    }
+    return label();
+}
+
 // By code point: a regular expression over UTF-16 would see the halves of a pair.
 bool hasForbiddenCharacter(const QString& text, bool russian, bool extendedCyrillic) {
     for (uint c : text.toUcs4()) {
@@ -34,12 +48,22 @@ std::optional<size_t> payloadSize(const CommandDictionary& table, const QString&
     return std::nullopt;
 }
 
-Verdict verdict(const QString& text, bool russian, bool extendedCyrillic, const CommandDictionary& table) {
+Limit limit(int maximum, const CommandDictionary& table, bool russian) {
+    auto longest = [&](QChar letter) {
+        return static_cast<int>(fitted(QString(maximum, letter), maximum, table).size());
+    };
+    Limit out;
+    out.characters = longest(QLatin1Char('A'));
+    if (russian) {
+        const int cyrillic = longest(QChar(0x0416));
+        if (cyrillic < out.characters) out.cyrillic = cyrillic;
+    }
+    return out;
+}
+
+Verdict verdict(const QString& text, bool russian, bool extendedCyrillic) {
     if (hasForbiddenCharacter(text, russian, extendedCyrillic)) return Verdict::forbiddenCharacter;
     if (text.trimmed().isEmpty()) return Verdict::blank;
-    // The camera would get a cut label; better to say so while typing.
-    auto size = payloadSize(table, text);
-    if (size && *size > kPayloadLimit) return Verdict::tooLongForCamera;
     return Verdict::accepted;
 }
 

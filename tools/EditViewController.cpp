@@ -17,6 +17,7 @@
 
 namespace hvb {
 
+using LocalizedString::Msg;
 using LocalizedString::Str;
 
 namespace {
@@ -76,6 +77,11 @@ void EditViewController::loadView() {
     QPalette fieldPalette = deviceNameLabel->palette();
     fieldPalette.setColor(QPalette::Text, QColor(26, 26, 26));
     deviceNameLabel->setPalette(fieldPalette);
+    labelLimitLabel = makeText(this, 11, false);
+    labelLimitLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QPalette hint = labelLimitLabel->palette();
+    hint.setColor(QPalette::WindowText, QColor::fromRgbF(0.45, 0.45, 0.45, 1));
+    labelLimitLabel->setPalette(hint);
     teamSyncTitleLabel = makeText(this, 14, false);
     teamSyncComboBox = new QComboBox(this);
     teamSyncComboBox->setEditable(false);
@@ -114,6 +120,10 @@ void EditViewController::viewDidLoad() {
 
     titleLabel->setText(Str::edit());
     deviceNameTitleLabel->setText(Str::userLabel());
+    const auto limit = EditLabelRules::limit(EditLabelRules::maximumLength(snapshot_.model), status.commands,
+                                             snapshot_.russian);
+    labelLimitLabel->setText(limit.cyrillic ? Msg::labelLimitCyrillic().arg(limit.characters).arg(*limit.cyrillic)
+                                            : Msg::labelLimit().arg(limit.characters));
     teamSyncTitleLabel->setText(Str::teamSync());
     leaderButton->setText(Str::leader());
     doneButton->setText(Str::ok());
@@ -140,7 +150,7 @@ void EditViewController::viewDidLoad() {
 void EditViewController::viewWillAppear() {
     if (auto* window = hostWindow()) {
         window->layout()->setSizeConstraint(QLayout::SetFixedSize);
-        window->setWindowTitle(QString());
+        window->setEmptyTitle();
     }
     toolsCameraLink()->logScreen("Edit User Label", "EditViewController");
     doneButton->setFocus();
@@ -156,6 +166,9 @@ void EditViewController::placeViews() {
     placeCentred(deviceNameTitleLabel, 28, 64);
     const int fieldX = deviceNameTitleLabel->geometry().right() + 1 + 10;
     placeCentred(deviceNameLabel, fieldX, 64, kWidth - 20 - fieldX);
+    // Right-aligned under the field, clear of the team-sync row's controls on the left.
+    const int hintHeight = labelLimitLabel->sizeHint().height();
+    labelLimitLabel->setGeometry(fieldX, deviceNameLabel->geometry().bottom() + 2, kWidth - 20 - fieldX, hintHeight);
     placeCentred(teamSyncTitleLabel, 28, 64 + 34);
     placeCentred(teamSyncComboBox, teamSyncTitleLabel->geometry().right() + 1 + 10, 64 + 34, 80);
     placeCentred(leaderButton, 31, 64 + 34 + 34);
@@ -169,10 +182,11 @@ void EditViewController::setBorder(bool red) {
 }
 
 void EditViewController::controlTextDidChange() {
-    const QString cut = EditLabelRules::limited(deviceNameLabel->text(), EditLabelRules::maximumLength(snapshot_.model));
+    // The model's length, then what the camera's label command carries.
+    const QString cut = EditLabelRules::fitted(deviceNameLabel->text(), EditLabelRules::maximumLength(snapshot_.model),
+                                               status.commands);
     if (cut != deviceNameLabel->text()) deviceNameLabel->setText(cut);
-    const auto verdict =
-        EditLabelRules::verdict(deviceNameLabel->text(), snapshot_.russian, extendedCyrillic_, status.commands);
+    const auto verdict = EditLabelRules::verdict(deviceNameLabel->text(), snapshot_.russian, extendedCyrillic_);
     const bool accepted = verdict == EditLabelRules::Verdict::accepted;
     setBorder(!accepted);
     doneButton->setEnabled(accepted);

@@ -1,7 +1,8 @@
 #pragma once
 // The user-label and team-sync dialog of a Status row: the camera's label, its team-sync group
-// and whether it leads the group. It only checks what the user chose; OK hands each changed
-// value to the delegate (the Status panel), which writes it to the camera, and closes.
+// and whether it leads the group. It only checks what the user chose (the label field takes no
+// more than the camera stores, and says how much that is); OK hands each changed value to the
+// delegate (the Status panel), which writes it to the camera, and closes.
 #include <optional>
 
 #include <QPointer>
@@ -34,6 +35,8 @@ public:
     QPointer<QLabel> titleLabel;
     QPointer<QLabel> deviceNameTitleLabel;
     QPointer<QLineEdit> deviceNameLabel;
+    // Under the field: the longest label this camera stores.
+    QPointer<QLabel> labelLimitLabel;
     QPointer<QLabel> teamSyncTitleLabel;
     QPointer<QComboBox> teamSyncComboBox;
     QPointer<QCheckBox> leaderButton;

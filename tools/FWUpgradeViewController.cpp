@@ -88,10 +88,11 @@ void FWUpgradeViewController::viewDidLoad() {
 void FWUpgradeViewController::viewWillAppear() {
     toolsCameraLink()->logScreen("FW Upgrade", "FWUpgradeViewController");
     if (auto* window = hostWindow()) window->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    dialogparts::holdWhileBusy(this, [this] { return busy_; });
 }
 
 void FWUpgradeViewController::viewDidAppear() {
-    if (auto* window = hostWindow()) window->setWindowTitle(QString());
+    if (auto* window = hostWindow()) window->setEmptyTitle();
 }
 
 void FWUpgradeViewController::buttonCancel_Click() { closeDialogWindow(this); }
@@ -105,6 +106,7 @@ void FWUpgradeViewController::startUpgradeFromButton() {
         return;
     }
     upgradeResult = 0;
+    busy_ = true;
     FWUpgradeQuestion->setText(Str::downloading());
     FWUpgradeImage->setVisible(false);
     FWUpgradeProgress->setVisible(true);
@@ -138,6 +140,7 @@ void FWUpgradeViewController::startUpgradeFromButton() {
 void FWUpgradeViewController::showCountdown(int64_t secondsLeft) {
     FWUpgradeQuestion->setText(Str::upgrading() + QStringLiteral(" (") + QString::number(secondsLeft) +
                                QStringLiteral(" ") + Str::seconds() + QStringLiteral(")"));
+    emit countdownShown(secondsLeft);
 }
 
 void FWUpgradeViewController::showImage(const QString& name) {
@@ -147,12 +150,14 @@ void FWUpgradeViewController::showImage(const QString& name) {
 }
 
 void FWUpgradeViewController::showFailure() {
+    busy_ = false;
     FWUpgradeProgress->stopAnimation();
     FWUpgradeProgress->setVisible(false);
     showImage(QStringLiteral("failIcon"));
     FWUpgradeQuestion->setText(Str::upgradeFailed());
     buttonOK->setEnabled(true);
     buttonCancel->setVisible(false);
+    emit outcomeShown(FWUpgradeQuestion->text());
 }
 
 }  // namespace hvb

@@ -1,7 +1,8 @@
 #pragma once
 // The firmware-upgrade dialog: the question with the latest published version, then the run
 // on a background queue ("Downloading...", the countdown while the camera reboots), or the
-// result screen of a fresh dialog once the re-detection decided.
+// result screen of a fresh dialog once the re-detection decided. While it runs the window
+// cannot be closed.
 #include <functional>
 
 #include <QPointer>
@@ -31,6 +32,8 @@ public:
     int upgradeResult = 0;
     // The image shown ("successIcon", "failIcon"; empty otherwise).
     QString imageName() const { return imageName_; }
+    // From OK on the question until the failure screen or the re-detection's fresh dialog.
+    bool isBusy() const { return busy_; }
 
     void loadView() override;
     void viewDidLoad() override;
@@ -46,9 +49,16 @@ public:
     // The services the run uses; tests put their own (the stand-in's resources, a fake clock...).
     static void setServicesFactory(std::function<UpgradeServices()> factory);
 
+signals:
+    // The countdown while the camera reboots with its new firmware, at each second.
+    void countdownShown(qint64 secondsLeft);
+    // The failure screen came up while the dialog worked.
+    void outcomeShown(const QString& text);
+
 private:
     void showImage(const QString& name);
     QString imageName_;
+    bool busy_ = false;
 };
 
 }  // namespace hvb

@@ -152,7 +152,7 @@ void PasswordEnterViewControl::viewWillAppear() {
 }
 
 void PasswordEnterViewControl::viewDidAppear() {
-    if (auto* window = hostWindow()) window->setWindowTitle(QString());
+    if (auto* window = hostWindow()) window->setEmptyTitle();
 }
 
 void PasswordEnterViewControl::viewWillDisappear() { isUnlockForUpgrade = false; }

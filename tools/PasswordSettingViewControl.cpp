@@ -1,9 +1,7 @@
 #include "tools/PasswordSettingViewControl.h"
 
-#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -186,13 +184,8 @@ void PasswordSettingViewControl::viewDidLoad() {
 }
 
 void PasswordSettingViewControl::viewWillAppear() {
-    if (auto* window = hostWindow()) {
-        window->layout()->setSizeConstraint(QLayout::SetFixedSize);
-        if (filteredWindow_ != window) {
-            window->installEventFilter(this);
-            filteredWindow_ = window;
-        }
-    }
+    if (auto* window = hostWindow()) window->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    dialogparts::holdWhileBusy(this, [this] { return busy_; });
     toolsCameraLink()->logScreen("PWD Setting", "PasswordSettingViewController");
     for (PasswordBox* entry : {&original, &newPassword, &confirm}) {
         if (!entry->box->isHidden() && entry->field->isEnabled()) {
@@ -203,7 +196,7 @@ void PasswordSettingViewControl::viewWillAppear() {
 }
 
 void PasswordSettingViewControl::viewDidAppear() {
-    if (auto* window = hostWindow()) window->setWindowTitle(QString());
+    if (auto* window = hostWindow()) window->setEmptyTitle();
 }
 
 // The three labels share one width, so the fields line up.
@@ -212,18 +205,6 @@ void PasswordSettingViewControl::alignTitles() {
     for (PasswordBox* entry : {&original, &newPassword, &confirm})
         width = std::max(width, entry->title->fontMetrics().horizontalAdvance(entry->title->text()) + 4);
     for (PasswordBox* entry : {&original, &newPassword, &confirm}) entry->title->setFixedWidth(width);
-}
-
-// While the camera is being asked, neither Escape nor the close button may walk away from it.
-bool PasswordSettingViewControl::eventFilter(QObject* watched, QEvent* event) {
-    if (busy_ && watched == filteredWindow_.data()) {
-        if (event->type() == QEvent::Close) {
-            event->ignore();
-            return true;
-        }
-        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) return true;
-    }
-    return appkit::ViewController::eventFilter(watched, event);
 }
 
 void PasswordSettingViewControl::setPasswordSettingInfoTextCollapsed(bool collapsed) {
@@ -423,6 +404,7 @@ void PasswordSettingViewControl::showOriginalPasswordError() {
     backToInput();
     passwordForgotLabel->setVisible(exhausted);
     if (!exhausted) original.field->setFocus();
+    emit formShownAgain();
 }
 
 void PasswordSettingViewControl::showConfirmPasswordError() {
@@ -442,6 +424,7 @@ void PasswordSettingViewControl::showConfirmPasswordError() {
     passwordSettingInfoText->setText(Msg::passwordSetHint());
     backToInput();
     confirm.field->setFocus();
+    emit formShownAgain();
 }
 
 void PasswordSettingViewControl::showOtherPasswordError() {
@@ -456,6 +439,7 @@ void PasswordSettingViewControl::showOtherPasswordError() {
     showImage(QStringLiteral("failIcon"));
     passwordForgotLabel->setEnabled(true);
     buttonOK->setFocus();
+    emit outcomeShown(passwordSettingInfoText->text());
 }
 
 void PasswordSettingViewControl::showPasswordCorrectScreen() {
@@ -473,6 +457,7 @@ void PasswordSettingViewControl::showPasswordCorrectScreen() {
     setRedBorder(original.field, false);
     backToInput();
     newPassword.field->setFocus();
+    emit formShownAgain();
 }
 
 void PasswordSettingViewControl::showOutcomeScreen() {

@@ -92,8 +92,11 @@ public:
     void showOtherPasswordError();
     void showPasswordCorrectScreen();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+signals:
+    // The failure screen came up after the camera was asked: "Fail".
+    void outcomeShown(const QString& text);
+    // The form is back for another try, after an error or a right original password.
+    void formShownAgain();
 
 private:
     void buildBox(PasswordBox& box, QWidget* parent);
@@ -111,7 +114,6 @@ private:
     CommandDictionary commands_;
     bool busy_ = false;
     QString imageName_;
-    QPointer<QWidget> filteredWindow_;
 };
 
 }  // namespace hvb

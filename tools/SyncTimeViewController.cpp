@@ -64,7 +64,7 @@ void SyncTimeViewController::viewWillAppear() {
 }
 
 void SyncTimeViewController::viewDidAppear() {
-    if (auto* window = hostWindow()) window->setWindowTitle(QString());
+    if (auto* window = hostWindow()) window->setEmptyTitle();
 }
 
 void SyncTimeViewController::buttonOK_Click() { closeDialogWindow(this); }

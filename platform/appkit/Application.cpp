@@ -58,13 +58,12 @@ void end(Session* session, int code) {
 }
 
 // Ends the innermost session. From another thread the request goes to the GUI thread, where
-// sessions live; a second request before the session's run has returned changes nothing (it
-// never falls through to the session outside).
+// sessions live, through the main queue (which nested loops run too) rather than a call object
+// handed over by Qt's own locking; a second request before the session's run has returned
+// changes nothing (it never falls through to the session outside).
 void endInnermost(int code) {
     if (!detail::onGuiThread()) {
-        if (QCoreApplication* app = QCoreApplication::instance()) {
-            QMetaObject::invokeMethod(app, [code] { endInnermost(code); }, Qt::QueuedConnection);
-        }
+        dispatch::mainQueue().async([code] { endInnermost(code); });
         return;
     }
     Session* innermost = nullptr;
@@ -211,9 +210,8 @@ void terminate() {
         handler();
         return;
     }
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(app, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
-    }
+    // By name: from any thread, Qt then carries only its own call across.
+    if (QCoreApplication* app = QCoreApplication::instance()) QMetaObject::invokeMethod(app, "quit", Qt::QueuedConnection);
 }
 
 std::function<void()> setTerminateHandler(std::function<void()> handler) {

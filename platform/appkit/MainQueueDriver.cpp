@@ -37,11 +37,15 @@ std::shared_ptr<Link>& currentLink() {
 // the next delayed task. Queued calls and timers are delivered by nested event loops too, so
 // the main queue keeps running inside modal sessions.
 class Driver : public QObject {
+    Q_OBJECT
 public:
     Driver(QObject* parent, std::shared_ptr<Link> link) : QObject(parent), link_(std::move(link)) {
         link_->driver = this;
         timer_.setSingleShot(true);
         timer_.setTimerType(Qt::PreciseTimer);
+        // One connection made here, not a call object made by each waking thread: a wake-up
+        // then hands Qt nothing of ours to carry across threads.
+        connect(this, &Driver::wake, this, &Driver::runNow, Qt::QueuedConnection);
         // Through the queued call rather than straight from the timer: a task that opens a
         // modal session then runs outside the timer's own delivery.
         connect(&timer_, &QTimer::timeout, this, [this] { scheduleRun(); });
@@ -56,8 +60,11 @@ public:
     // Any thread.
     void scheduleRun() {
         if (runQueued_.exchange(true)) return;
-        QMetaObject::invokeMethod(this, [this] { runNow(); }, Qt::QueuedConnection);
+        emit wake();
     }
+
+signals:
+    void wake();
 
 private:
     void runNow() {
@@ -127,3 +134,5 @@ void installMainQueueDriver(QCoreApplication* application) {
 }
 
 }  // namespace appkit
+
+#include "MainQueueDriver.moc"

@@ -82,7 +82,11 @@ void ViewController::presentViewControllerAsModalWindow(ViewController* controll
     window->setAttribute(Qt::WA_DeleteOnClose);  // performClose deletes it later
     window->setWindowModality(Qt::ApplicationModal);
     window->setContentViewController(controller);
-    window->setWindowTitle(controller->title());
+    if (controller->title().isEmpty()) {
+        window->setEmptyTitle();
+    } else {
+        window->setWindowTitle(controller->title());
+    }
     controller->presentation_ = window;
     window->makeKeyAndOrderFront();
 }

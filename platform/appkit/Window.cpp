@@ -50,6 +50,8 @@ void Window::setContentViewController(ViewController* content) {
     if (onScreen) content->endAppearance();
 }
 
+void Window::setEmptyTitle() { setWindowTitle(QStringLiteral(" ")); }
+
 void Window::aboutToShow() {
     if (!content_) return;
     content_->view();

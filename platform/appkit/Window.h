@@ -30,6 +30,9 @@ public:
     // the caller also calls stopModal or abortModal.
     void performClose();
     bool isVisibleWindow() const { return shown_; }
+    // A window without a title. The window system shows the application's name on a window
+    // whose title is empty, so a single blank stands for none.
+    void setEmptyTitle();
     // Closes as the close button or Escape does: also ends the modal session run for this
     // window when that session is the innermost one.
     void userClose();

@@ -41,7 +41,11 @@ struct FakeMachine {
     int probes = 0;
     std::vector<bool> internet;
     std::vector<std::string> events;  // order of what happened
-    std::mutex lock;
+    std::mutex lock;                  // the alert comes from the check's worker
+    void note(std::string event) {
+        std::lock_guard<std::mutex> guard(lock);
+        events.push_back(std::move(event));
+    }
     TempDir home;
     foundation::UserDefaults defaults{home / "defaults.json"};
 
@@ -72,12 +76,12 @@ struct FakeMachine {
             std::vector<std::string> call{script};
             call.insert(call.end(), args.begin(), args.end());
             installs.push_back(call);
-            events.push_back("install " + args.back());
+            note("install " + args.back());
             if (installCreatesBundle && installResult.exitStatus == 0) files.insert(kInstalled);
             return installResult;
         };
         env.countDriverServices = [this]() -> int64_t {
-            events.push_back("count");
+            note("count");
             if (serviceCounts.empty()) return 0;
             int64_t n = serviceCounts.front();
             serviceCounts.erase(serviceCounts.begin());
@@ -90,7 +94,7 @@ struct FakeMachine {
         };
         env.terminate = [this] {
             ++terminations;
-            events.push_back("terminate");
+            note("terminate");
         };
         env.isNetworkReachable = [this] { return reachable; };
         env.probeWebSite = [this](std::function<void(bool, bool, long)> completion) {
@@ -98,7 +102,7 @@ struct FakeMachine {
             completion(true, false, 200);
         };
         env.setInternetAvailable = [this](bool on) { internet.push_back(on); };
-        env.buildAllCommandTables = [this] { events.push_back("tables"); };
+        env.buildAllCommandTables = [this] { note("tables"); };
         env.shortVersionString = [appVersion] { return std::optional<std::string>(appVersion); };
         return env;
     }

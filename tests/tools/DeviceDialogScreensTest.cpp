@@ -1,10 +1,12 @@
 // Pictures of the password, label, format and reset dialogs in every state, for people to look
-// at: build*/screenshots/.
+// at: build*/screenshots/; and the dialogs' window titles.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QWindow>
 
 #include "DeviceDialogTestSupport.h"
+#include "app/About.h"
 #include "app/LocalizedString.h"
 #include "app/MsgDialog.h"
 #include "tools/DiskFormatViewControl.h"
@@ -41,12 +43,16 @@ protected:
         auto w = show<T>(cam);
         EXPECT_TRUE(apptest::saveScreenshot(w.get(), prefix + "-question"));
         auto* d = content<T>(w);
+        // Taken as it shows: the format's result screen closes itself.
+        bool shot = false;
+        QObject::connect(d, &hvb::DeviceTaskViewController::outcomeShown, d, [&] {
+            EXPECT_TRUE(apptest::saveScreenshot(w.get(), prefix + "-fail"));
+            shot = true;
+        });
         d->okButton()->click();
         ASSERT_TRUE(d->isBusy());
         EXPECT_TRUE(apptest::saveScreenshot(w.get(), prefix + "-working"));
-        ASSERT_TRUE(waitUntil([&] { return d->showsOutcome(); }));
-        settle(20);
-        EXPECT_TRUE(apptest::saveScreenshot(w.get(), prefix + "-fail"));
+        ASSERT_TRUE(waitUntil([&] { return shot; }));
         w->performClose();
     }
 };
@@ -201,12 +207,55 @@ TEST_F(DialogScreens, LabelDialog) {
     bare.parameters = std::make_shared<hvb::DiskDriver_Parameter>();
     bare.parameters->ModelName = "HVBR7";
     bare.parameters->UserLabel = "Patrol 7";
+    bare.commands = hvb::cmdTables().find("HVBR7Cmd_3").value();  // the Unicode label form
     auto* noSync = new hvb::EditViewController(bare);
     appkit::Window w2(noSync);
     w2.makeKeyAndOrderFront();
     settle(20);
     EXPECT_TRUE(apptest::saveScreenshot(&w2, "label-dialog-without-team-sync"));
     w2.performClose();
+}
+
+// The title the window system shows: the application's name in place of an empty one (the
+// platform plug-ins all format window titles so).
+QString shownTitle(QWidget* window) {
+    const QString title = window->windowHandle() ? window->windowHandle()->title() : QString();
+    return title.isEmpty() ? QCoreApplication::applicationName() : title;
+}
+
+TEST_F(DialogScreens, DialogsWithoutATitleShowNone) {
+    auto cam = plugged("HVBR7", "1.6.01");
+    hvb::DeviceState::shared().selectedDeviceIndex = 0;
+    hvb::selectedCmdDic = faults->camera(0)->table;
+    for (const char* id : {"MsgDialogWindowController", "SyncTimeWindowController", "FWUpgradeWindowController",
+                           "PasswordEnterWindowController", "PasswordSettingWindowController",
+                           hvb::kDiskFormatWindowControl, hvb::kResetDefaultWindowController,
+                           hvb::kResetAllWindowController}) {
+        SCOPED_TRACE(id);
+        auto* shell = appkit::Storyboard::main().instantiateController<appkit::WindowController>(id);
+        ASSERT_NE(shell, nullptr);
+        appkit::Window* window = shell->window();
+        ASSERT_NE(window, nullptr);
+        window->makeKeyAndOrderFront();
+        EXPECT_TRUE(shownTitle(window).trimmed().isEmpty()) << shownTitle(window).toStdString();
+        window->performClose();
+        delete shell;
+        settle(20);
+    }
+    // The pages a view controller presents: the label dialog and the About page.
+    appkit::ViewController presenter;
+    presenter.view();
+    auto status = hvb::StatusModel::make(hvb::DeviceState::shared().entryAt(0)->key());
+    ASSERT_TRUE(status.has_value());
+    for (appkit::ViewController* page : {static_cast<appkit::ViewController*>(new hvb::EditViewController(*status)),
+                                         static_cast<appkit::ViewController*>(new hvb::About())}) {
+        SCOPED_TRACE(page->metaObject()->className());
+        presenter.presentViewControllerAsModalWindow(page);
+        ASSERT_NE(page->hostWindow(), nullptr);
+        EXPECT_TRUE(shownTitle(page->hostWindow()).trimmed().isEmpty()) << shownTitle(page->hostWindow()).toStdString();
+        page->dismissController();
+        settle(20);
+    }
 }
 
 }  // namespace

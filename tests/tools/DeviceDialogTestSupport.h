@@ -1,7 +1,7 @@
 #pragma once
 // What the password, format and reset tests share: a live link that can act right before a
 // chosen command reaches the camera (pull it off the bus, say), and a fixture that drives the
-// long dialogs through their modal sessions and notes every outcome screen they showed.
+// long dialogs through their modal sessions and notes every outcome screen as the dialog shows it.
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -205,7 +205,7 @@ protected:
         if (task->showsOutcome()) {
             // Opened on a result (the re-detection's replacement).
             note(task, 1, task->text());
-            whenTrue(task, [] { return true; }, [d] {
+            later(task, [d] {
                 if (d) d->okButton()->click();
             });
             return;
@@ -215,20 +215,20 @@ protected:
             task->cancelButton()->click();
             return;
         }
+        // Noted as it shows: the format's result screen closes itself soon after.
+        onceEmitted(task, &hvb::DeviceTaskViewController::outcomeShown, [this, d](const QString& text) {
+            if (!d) return;
+            note(d, 0, text);
+            if (d->hostWindow() && d->hostWindow()->isVisibleWindow()) d->okButton()->click();
+        });
         task->okButton()->click();
-        whenTrue(task, [d] { return d && d->showsOutcome() && d->hostWindow() && d->hostWindow()->isVisibleWindow(); },
-                 [this, d] {
-                     if (!d) return;
-                     note(d, 0, d->text());
-                     d->okButton()->click();
-                 });
     }
 
     void drivePassword(hvb::PasswordSettingViewControl* p) {
         QPointer<hvb::PasswordSettingViewControl> d(p);
         if (hvb::passwordSettingState != 0) {
             note(p, hvb::passwordSettingState, p->passwordSettingInfoText->text());
-            whenTrue(p, [] { return true; }, [d] {
+            later(p, [d] {
                 if (d) d->buttonOK->click();
             });
             return;
@@ -244,20 +244,19 @@ protected:
             p->buttonCancel->click();
             return;
         }
-        p->buttonOK->click();
         // A failure screen (state 2) or the form again after an error; a success waits for the
         // re-detection, which replaces this dialog.
-        whenTrue(p, [d] { return d && !d->isBusy() && d->hostWindow() && d->hostWindow()->isVisibleWindow(); },
-                 [this, d] {
-                     if (!d) return;
-                     if (hvb::passwordSettingState == 2) {
-                         note(d, 0, d->passwordSettingInfoText->text());
-                         d->buttonOK->click();
-                         return;
-                     }
-                     note(d, 0, QStringLiteral("form again"));
-                     d->buttonCancel->click();
-                 });
+        onceEmitted(p, &hvb::PasswordSettingViewControl::outcomeShown, [this, d](const QString& text) {
+            if (!d) return;
+            note(d, 0, text);
+            d->buttonOK->click();
+        });
+        onceEmitted(p, &hvb::PasswordSettingViewControl::formShownAgain, [this, d] {
+            if (!d) return;
+            note(d, 0, QStringLiteral("form again"));
+            d->buttonCancel->click();
+        });
+        p->buttonOK->click();
     }
 
     static void type(QLineEdit* field, const QString& text) {

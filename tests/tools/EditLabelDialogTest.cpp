@@ -156,9 +156,9 @@ TEST_F(EditLabel, CyrillicUpToTheThirtyTwoBytesOfTheUtf8Form) {
     const QString sixteen = QString::fromUtf8("АБВГДЕЖЗИЙКЛМНОП");  // 32 bytes
     type(d, sixteen);
     EXPECT_TRUE(accepted(d));
-    type(d, sixteen + QString::fromUtf8("Р"));  // 34 bytes
-    EXPECT_TRUE(d->hasRedBorder());
-    EXPECT_FALSE(d->doneButton->isEnabled());
+    type(d, sixteen + QString::fromUtf8("Р"));  // 34 bytes: the field keeps what fits
+    EXPECT_EQ(d->deviceNameLabel->text(), sixteen);
+    EXPECT_TRUE(accepted(d));
     type(d, QString::fromUtf8("АБВГДЕЖЗИЙКЛМНО 1"));  // 30 + 2 bytes
     EXPECT_TRUE(accepted(d));
     // Ё and ё only where the firmware takes the extended set.
@@ -177,13 +177,48 @@ TEST_F(EditLabel, TheUnicodeFormCarriesSevenCharacters) {
     auto* d = open({.model = "HVBR7", .table = "HVBR7Cmd_3", .firmware = "1.6.01", .russian = true});
     type(d, QStringLiteral("Patrol7"));
     EXPECT_TRUE(accepted(d));
-    type(d, QStringLiteral("Patrol 7"));
-    EXPECT_TRUE(d->hasRedBorder());
-    EXPECT_FALSE(d->doneButton->isEnabled());
+    type(d, QStringLiteral("Patrol78"));
+    EXPECT_EQ(d->deviceNameLabel->text(), "Patrol7");
+    EXPECT_TRUE(accepted(d));
     type(d, QString::fromUtf8("Патруль"));
     EXPECT_TRUE(accepted(d));
     EXPECT_EQ(hvb::EditLabelRules::payloadSize(*hvb::cmdTables().find("HVBR7Cmd_3"), QString::fromUtf8("Патруль")),
               std::optional<size_t>(29));
+}
+
+// The field takes no more than the camera's label command carries, and says how much that is.
+TEST_F(EditLabel, TheFieldTakesWhatTheCameraStoresAndSaysSo) {
+    struct Case {
+        CameraSpec camera;
+        QString typed, kept, note;
+    };
+    const QString thirty = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123");
+    const std::vector<Case> cases = {
+        // UTF-8: 25 or 20 Latin letters by model; 32 bytes are 16 Cyrillic letters.
+        {{}, thirty, thirty.left(25), "Up to 25 characters"},
+        {{.russian = true}, QString::fromUtf8("АБВГДЕЖЗИЙКЛМНОПРС"), QString::fromUtf8("АБВГДЕЖЗИЙКЛМНОП"),
+         "Up to 25 characters, 16 in Cyrillic"},
+        {{.model = "HVBS2A", .table = "HVBS2ACmd_6", .firmware = "1.13.0", .russian = true}, thirty, thirty.left(20),
+         "Up to 20 characters, 16 in Cyrillic"},
+        // The plain form: Latin letters only.
+        {{.model = "HVBR4", .table = "HVBR4Cmd_1", .firmware = "1.4.00"}, thirty, thirty.left(25),
+         "Up to 25 characters"},
+        // The Unicode form: the camera's own 8-letter label cannot be written back whole.
+        {{.model = "HVBR7", .table = "HVBR7Cmd_3", .firmware = "1.6.01", .label = "Patrol 7", .russian = true},
+         QStringLiteral("Patrol 7 B"), QStringLiteral("Patrol "), "Up to 7 characters"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.camera.table + " " + c.typed.toStdString());
+        auto* d = open(c.camera);
+        EXPECT_EQ(d->labelLimitLabel->text(), c.note);
+        EXPECT_EQ(d->labelLimitLabel->textFormat(), Qt::PlainText);
+        type(d, c.typed);
+        EXPECT_EQ(d->deviceNameLabel->text(), c.kept);
+        EXPECT_TRUE(accepted(d));
+        d->doneButton->click();
+        ASSERT_FALSE(delegate.calls.empty());
+        EXPECT_EQ(delegate.calls.back(), (Call{"label", c.kept.toStdString()}));
+    }
 }
 
 TEST_F(EditLabel, OKWithoutChangesCallsNothing) {
@@ -278,7 +313,13 @@ TEST_F(EditFromStatus, TheRowsEditButtonRenamesTheCamera) {
     edit->doneButton->click();
     ASSERT_TRUE(waitUntil([&] { return !guard || !guard->isVisible(); }));
     ASSERT_TRUE(waitUntil([&] { return camera->label() == "Unit 9"; }));
-    ASSERT_TRUE(waitUntil([&] { return recordOf(camera) && recordOf(camera)->UserLabel == "Unit 9"; }));
+    // Read under the record's lock: the camera's new read writes it from a worker.
+    ASSERT_TRUE(waitUntil([&] {
+        auto record = recordOf(camera);
+        return record && hvb::DeviceState::shared().readRecord(record, [](const hvb::DiskDriver_Parameter& r) {
+                   return r.UserLabel == "Unit 9";
+               });
+    }));
     panel.beginDisappearance();
     panel.endDisappearance();
 }

@@ -96,7 +96,7 @@ TEST_F(SyncTimeDialog, SyncsAndShowsTheClockTheCameraReadsBack) {
         hvb::DeviceState::shared().selectedDeviceIndex = static_cast<int64_t>(cameras.size()) - 1;
         const size_t eventsBefore = link->events().size();
         Outcome outcome = run();
-        EXPECT_EQ(outcome.windowTitle, "");
+        EXPECT_TRUE(outcome.windowTitle.trimmed().isEmpty());
         EXPECT_EQ(outcome.title, "Success");
         EXPECT_EQ(outcome.image, "successIcon");
         EXPECT_FALSE(outcome.spinning);

@@ -53,8 +53,9 @@ TEST_F(Screens, ToolPanelInItsThreeLayouts) {
         panel->beginAppearance();
         pane.show();
         panel->endAppearance();
+        // The rows come from a reload on the main queue.
+        EXPECT_TRUE(waitUntil([&] { return panel->FormatBtn->isEnabled(); }));
         settle(40);
-        EXPECT_TRUE(panel->FormatBtn->isEnabled());
         EXPECT_TRUE(apptest::saveScreenshot(&pane, layout.name));
         panel->beginDisappearance();
         panel->endDisappearance();

@@ -145,8 +145,24 @@ inline void registerFakeDialog(const std::string& identifier, std::function<int(
     });
 }
 
+// Runs `action` once, with the signal's values, the first time `sender` emits `signal`: from the
+// Qt loop once the emitting step is done (so also inside modal sessions). Never runs once
+// `sender` is gone.
+template <class Sender, class Signal, class Action>
+void onceEmitted(Sender* sender, Signal signal, Action action) {
+    QObject::connect(sender, signal, sender, std::move(action),
+                     static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
+}
+
+// Runs `action` from the Qt loop, after the current step (for a modal session's hook, once
+// the session runs). Never runs once `owner` is gone.
+inline void later(QObject* owner, std::function<void()> action) {
+    QMetaObject::invokeMethod(owner, std::move(action), Qt::QueuedConnection);
+}
+
 // Runs `action` once `condition` holds, checking every few milliseconds from the Qt loop (so
-// also inside modal sessions). The poller goes away with `owner`.
+// also inside modal sessions): only for states that stay until the test acts. The poller goes
+// away with `owner`.
 inline void whenTrue(QObject* owner, std::function<bool()> condition, std::function<void()> action) {
     auto* timer = new QTimer(owner);
     timer->setInterval(5);

@@ -127,16 +127,15 @@ protected:
                 return;
             }
             QPointer<hvb::FWUpgradeViewController> dialog(d);
-            d->buttonOK->click();
-            whenTrue(d, [d] { return d->FWUpgradeQuestion->text().startsWith("Upgrading... ("); },
-                     [&run] { run.sawCountdown = true; });
-            whenTrue(d, [d] { return d->buttonOK->isEnabled(); }, [&run, dialog] {
+            QObject::connect(d, &hvb::FWUpgradeViewController::countdownShown, d, [&run] { run.sawCountdown = true; });
+            onceEmitted(d, &hvb::FWUpgradeViewController::outcomeShown, [&run, dialog](const QString& text) {
                 if (!dialog) return;
-                run.failureText = dialog->FWUpgradeQuestion->text();
+                run.failureText = text;
                 run.failureImage = dialog->imageName();
                 run.firstResult = dialog->upgradeResult;
                 dialog->buttonOK->click();
             });
+            d->buttonOK->click();
         };
         hvb::runDialogFromStoryboard(hvb::kFWUpgradeWindowController, &hvb::fwUpgradeWindow);
         settle(50);

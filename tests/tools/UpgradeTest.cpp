@@ -1,8 +1,10 @@
 // The firmware upgrade end to end: the dialog opened as the Status panel opens it, the package
 // from the web-service stand-in on loopback, simulated cameras on the embedded link that apply
 // the image at their reboot and come back with the new version (or a new UID on old firmware).
+#include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 
 #include <atomic>
 #include <filesystem>
@@ -55,6 +57,7 @@ struct Shown {
     int resultDialogs = 0;   // fresh dialogs opened by the re-detection
     uint8_t resultState = 0;
     QString resultText, resultImage;
+    bool stayedOpen = false;  // through Escape and the close button while downloading
 };
 
 class Upgrade : public ToolsFixture {
@@ -113,10 +116,10 @@ protected:
     }
 
     // Runs the dialog from its question to its end and answers each screen; `shots` names the
-    // screenshots (empty: none).
-    Shown runDialog(const std::string& shots = "") {
+    // screenshots (empty: none). `tryToLeave`: Escape and the close button once it works.
+    Shown runDialog(const std::string& shots = "", bool tryToLeave = false) {
         Shown shown;
-        onModal = [&, shots](appkit::Window* window) {
+        onModal = [&, shots, tryToLeave](appkit::Window* window) {
             auto* d = dynamic_cast<FWUpgradeViewController*>(window->contentViewController());
             if (!d) {
                 window->performClose();
@@ -141,13 +144,21 @@ protected:
                                    d->FWUpgradeProgress->isAnimating();
             if (!shots.empty()) apptest::saveScreenshot(window, shots + "_downloading");
             QPointer<FWUpgradeViewController> dialog(d);
-            whenTrue(d, [d] { return d->FWUpgradeQuestion->text().startsWith("Upgrading... ("); }, [&, dialog, shots] {
-                shown.sawCountdown = true;
-                if (dialog && !shots.empty()) apptest::saveScreenshot(dialog->hostWindow(), shots + "_countdown");
+            if (tryToLeave) {
+                QTest::keyClick(window, Qt::Key_Escape);
+                QCloseEvent fromTheCloseButton;
+                QCoreApplication::sendEvent(window, &fromTheCloseButton);
+                shown.stayedOpen = dialog && window->isVisibleWindow() && appkit::modalWindow() == window;
+            }
+            // Seen as it shows: the countdown lasts only while the camera reboots.
+            QObject::connect(d, &FWUpgradeViewController::countdownShown, d, [&, dialog, shots] {
+                if (!dialog || shown.sawCountdown) return;
+                shown.sawCountdown = dialog->FWUpgradeQuestion->text().startsWith("Upgrading... (");
+                if (!shots.empty()) apptest::saveScreenshot(dialog->hostWindow(), shots + "_countdown");
             });
-            whenTrue(d, [d] { return d->buttonOK->isEnabled(); }, [&, dialog, shots] {
+            onceEmitted(d, &FWUpgradeViewController::outcomeShown, [&, dialog, shots](const QString& text) {
                 if (!dialog) return;
-                shown.failureText = dialog->FWUpgradeQuestion->text();
+                shown.failureText = text;
                 shown.firstResult = dialog->upgradeResult;
                 shown.resultImage = dialog->imageName();
                 if (!shots.empty()) apptest::saveScreenshot(dialog->hostWindow(), shots + "_failure");
@@ -250,6 +261,18 @@ TEST_F(Upgrade, OldFirmwareComesBackWithItsNewUID) {
     EXPECT_EQ(cam->uid(), newUID);
     EXPECT_EQ(cam->firmwareVersion(), "1.4.00");
     EXPECT_FALSE(fs::exists(resources / "HVBR4UID"));
+}
+
+TEST_F(Upgrade, EscapeAndTheCloseButtonLeaveARunningUpgradeOnScreen) {
+    service.setFirmwareVersion("HVBR7", "1.6.02");
+    auto cam = camera("HVBR7", "1.6.01", "vol stays");
+    ASSERT_TRUE(plug(cam));
+    select(cam);
+    const Shown shown = runDialog("", true);
+    EXPECT_TRUE(shown.stayedOpen);
+    EXPECT_EQ(shown.resultDialogs, 1);
+    EXPECT_EQ(shown.resultText, "Success");
+    EXPECT_EQ(cam->firmwareVersion(), "1.6.02");
 }
 
 TEST_F(Upgrade, LockedCameraGoesThroughTheWholeLockedBranch) {

@@ -41,13 +41,13 @@ protected:
         hvb::registerAppControllers();
         hvb::FirmwareInfoCache::shared().reset();
         auto hooks = hvb::cameraLinkHooks();
-        hooks.isFirmwareUpToDate = [this](const std::string& model, const std::string&) {
-            std::lock_guard<std::mutex> guard(hookLock_);
-            return outdated_.count(model) == 0;
+        hooks.isFirmwareUpToDate = [state = firmware_](const std::string& model, const std::string&) {
+            std::lock_guard<std::mutex> guard(state->lock);
+            return state->outdated.count(model) == 0;
         };
-        hooks.downloadReleaseNotes = [this] {
-            std::lock_guard<std::mutex> guard(hookLock_);
-            ++releaseNoteDownloads_;
+        hooks.downloadReleaseNotes = [state = firmware_] {
+            std::lock_guard<std::mutex> guard(state->lock);
+            ++state->releaseNoteDownloads;
         };
         hvb::setCameraLinkHooks(hooks);
 
@@ -157,12 +157,12 @@ protected:
 
     // ---- firmware service ----
     void setOutdated(const std::string& model) {
-        std::lock_guard<std::mutex> guard(hookLock_);
-        outdated_.insert(model);
+        std::lock_guard<std::mutex> guard(firmware_->lock);
+        firmware_->outdated.insert(model);
     }
     int releaseNoteDownloads() {
-        std::lock_guard<std::mutex> guard(hookLock_);
-        return releaseNoteDownloads_;
+        std::lock_guard<std::mutex> guard(firmware_->lock);
+        return firmware_->releaseNoteDownloads;
     }
 
     // ---- analytics at the collector ----
@@ -207,6 +207,9 @@ protected:
                 ::setenv("HVB_ANALYTICS_BASE", s->baseURL().c_str(), 1);
                 ::setenv("HVB_API_BASE", s->baseURL().c_str(), 1);
             }
+            // Stopped before the program's own teardown: a request the panel sent last must not
+            // still be served while the server library's statics go.
+            std::atexit([] { sharedWebService().stop(); });
             return s;
         }();
         return *service;
@@ -230,9 +233,14 @@ private:
         return out;
     }
 
-    std::mutex hookLock_;
-    std::set<std::string> outdated_;
-    int releaseNoteDownloads_ = 0;
+    // What the firmware hooks answer and count. The hooks hold it too: a release-note download
+    // that a row's refresh set off may still run on a worker after the test is gone.
+    struct FirmwareState {
+        std::mutex lock;
+        std::set<std::string> outdated;
+        int releaseNoteDownloads = 0;
+    };
+    std::shared_ptr<FirmwareState> firmware_ = std::make_shared<FirmwareState>();
     std::unique_ptr<TempDir> helpers_;
     TempDir volumes_;
 };
