@@ -144,7 +144,6 @@ void USBWatcherHandler::serviceMatched(io_service_t service) {
     bool created = false;
     DeviceState::shared().ensureModel(*serial, &created);
     if (created) postStatusDidGet();
-    setDeviceService(service);
     uint64_t id = 0;
     std::optional<uint64_t> previous;
     if (IORegistryEntryGetRegistryEntryID(service, &id) == kIOReturnSuccess) {
@@ -156,8 +155,13 @@ void USBWatcherHandler::serviceMatched(io_service_t service) {
     // goes first (a held one stays, as through a departure), so the camera is read afresh.
     if (previous && *previous != id && *serial != kPlaceholderSerialNumber && isListed(*serial))
         USBEventManager::shared().removeDevice(IO_OBJECT_NULL, *serial);
+    // The service is made the last matched one when its bring-up has ended on the main queue: a
+    // waiter that sees it then finds the camera's record too, as when the read held this thread.
+    const bool held = IOObjectRetain(service) == kIOReturnSuccess;
     reading_ = true;
-    USBEventManager::shared().addDevice(service, deviceCnt.load(), *serial, [this] {
+    USBEventManager::shared().addDevice(service, deviceCnt.load(), *serial, [this, service, held] {
+        setDeviceService(held ? service : IO_OBJECT_NULL);
+        if (held) IOObjectRelease(service);
         reading_ = false;
         runWaiting();
     });

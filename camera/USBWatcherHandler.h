@@ -36,7 +36,8 @@ public:
     void usbDeviceRemoved(io_object_t device) override;
     void driverServiceMatched(io_service_t service) override;
 
-    // The last driver service reported; the handler holds its own reference.
+    // The last driver service reported, once its camera's bring-up has ended; the handler holds
+    // its own reference.
     bool hasDeviceService() const;
     // A new reference to it (the caller releases), or 0.
     io_service_t copyDeviceService() const;
