@@ -145,7 +145,11 @@ std::shared_ptr<sDeviceParam> readDeviceSettings(io_service_t service, const Com
 }
 
 void showStorageErrorDialog(const DeviceRecord& record, const CommandDictionary& table) {
-    dispatch::mainQueue().async([record, table] {
+    dispatch::mainQueue().async(storageErrorDialog(record, table));
+}
+
+dispatch::Task storageErrorDialog(const DeviceRecord& record, const CommandDictionary& table) {
+    return [record, table] {
         auto [error, uid] = DeviceState::shared().readRecord(record, [](const DiskDriver_Parameter& r) {
             return std::make_pair(r.isSDCardError, r.UID.value_or(""));
         });
@@ -153,10 +157,10 @@ void showStorageErrorDialog(const DeviceRecord& record, const CommandDictionary&
         auto hooks = cameraLinkHooks();
         if (!hooks.showDiskFormatDialog) return;
         hooks.showDiskFormatDialog(localizedString("Message", "SD_CARD_ERROR", kStorageErrorDefault), table, uid);
-    });
+    };
 }
 
-std::pair<DeviceRecord, bool> readDeviceInfo(io_service_t service) {
+std::pair<DeviceRecord, bool> readDeviceInfo(io_service_t service, dispatch::Task* afterRead) {
     auto record = std::make_shared<DiskDriver_Parameter>();
     auto& state = DeviceState::shared();
     bool success = false;
@@ -218,7 +222,8 @@ std::pair<DeviceRecord, bool> readDeviceInfo(io_service_t service) {
         int value = NvUSBcmd::readCommandByte(service, *c, kTextReadLength, &success);
         foundation::print("SD card status = " + std::to_string(value));
         state.updateRecord(record, [&](DiskDriver_Parameter& r) { r.isSDCardError = value == 1; });
-        showStorageErrorDialog(record, *table);
+        if (afterRead) *afterRead = storageErrorDialog(record, *table);
+        else showStorageErrorDialog(record, *table);
     }
 
     bool unicode = false;

@@ -6,6 +6,7 @@
 
 #include "camera/CommandTables.h"
 #include "camera/DiskDriver_Parameter.h"
+#include "platform/dispatch/Dispatch.h"
 #include "platform/iokit/user/IOKitLib.h"
 
 namespace hvb {
@@ -17,8 +18,9 @@ constexpr int64_t kEncryptionPauseMs = 150;
 constexpr const char* kStorageErrorDefault = "Storage error, please format device.";
 
 // The record and whether the run succeeded (the last read's transport result, or false where
-// the run gave up).
-std::pair<DeviceRecord, bool> readDeviceInfo(io_service_t service);
+// the run gave up). The storage-error dialog the run asks for is queued on the main queue, or,
+// with `afterRead`, handed back there for the caller to queue once it has published the record.
+std::pair<DeviceRecord, bool> readDeviceInfo(io_service_t service, dispatch::Task* afterRead = nullptr);
 
 // The label from the first label command the table has; empty when none. `unicode` tells
 // whether it came in the UTF-16 hex form.
@@ -31,5 +33,7 @@ std::shared_ptr<sDeviceParam> readDeviceSettings(io_service_t service, const Com
 int64_t timeZoneRawValue(const std::string& text);
 // On the main queue: the disk-format dialog for a record whose SD card reported an error.
 void showStorageErrorDialog(const DeviceRecord& record, const CommandDictionary& table);
+// The same as a task to run on the main queue.
+dispatch::Task storageErrorDialog(const DeviceRecord& record, const CommandDictionary& table);
 
 }  // namespace hvb

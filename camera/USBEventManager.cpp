@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "camera/CameraLinkHooks.h"
 #include "camera/DeviceInfoReader.h"
@@ -46,43 +47,64 @@ std::string readBSDName(io_registry_entry_t entry, int attempts) {
     return {};
 }
 
-void USBEventManager::addDevice(io_service_t service, int64_t driverIndex, const std::string& serialNumber) {
-    if (IOObjectRetain(service) != kIOReturnSuccess) return;
-    struct Release {
-        io_service_t s;
-        ~Release() { IOObjectRelease(s); }
-    } release{service};
-
-    io_string_t path{};
-    if (IORegistryEntryGetPath(service, kIOServicePlane, path) != kIOReturnSuccess || !validUtf8(path)) return;
-    foundation::systemLog("Match event serial number = " + foundation::escapedForLog(serialNumber));
-    auto& state = DeviceState::shared();
-    state.isAddingDevice = true;
-    struct ClearFlag {
-        DeviceState& s;
-        ~ClearFlag() { s.isAddingDevice = false; }
-    } clearFlag{state};
-
-    std::string bsdName;
-    if (serialNumber == kPlaceholderSerialNumber) {
-        for (int call = 0; call < 10 && bsdName.empty(); ++call) bsdName = readBSDName(service, 2);
-        if (bsdName.empty()) return;
-        foundation::systemLog("Device BSD Name = " + foundation::escapedForLog(bsdName));
-    }
-    const std::string key = deviceKey(serialNumber, bsdName);
-    if (state.recordCount() != 0 && state.hasRecord(key)) {
-        foundation::systemLog("No add = " + foundation::escapedForLog(serialNumber));
+void USBEventManager::addDevice(io_service_t service, int64_t driverIndex, const std::string& serialNumber,
+                                std::function<void()> done) {
+    if (IOObjectRetain(service) != kIOReturnSuccess) {
+        if (done) done();
         return;
     }
-    auto [record, success] = readDeviceInfo(service);
-    if (!success || !record) return;
+    io_string_t path{};
+    if (IORegistryEntryGetPath(service, kIOServicePlane, path) != kIOReturnSuccess || !validUtf8(path)) {
+        IOObjectRelease(service);
+        if (done) done();
+        return;
+    }
+    foundation::systemLog("Match event serial number = " + foundation::escapedForLog(serialNumber));
+    DeviceState::shared().isAddingDevice = true;
+    // The camera is waited on off the GUI thread; the service reference goes with the read.
+    cameraQueue_.async([this, service, driverIndex, serialNumber, done = std::move(done)]() mutable {
+        Arrival arrival = readArrival(service, serialNumber);
+        IOObjectRelease(service);
+        dispatch::mainQueue().async(
+            [this, arrival = std::move(arrival), driverIndex, serialNumber, done = std::move(done)]() mutable {
+                publish(std::move(arrival), driverIndex, serialNumber);
+                DeviceState::shared().isAddingDevice = false;
+                if (done) done();
+            });
+    });
+}
+
+USBEventManager::Arrival USBEventManager::readArrival(io_service_t service, const std::string& serialNumber) {
+    Arrival arrival;
+    if (serialNumber == kPlaceholderSerialNumber) {
+        for (int call = 0; call < 10 && arrival.bsdName.empty(); ++call) arrival.bsdName = readBSDName(service, 2);
+        if (arrival.bsdName.empty()) return arrival;
+        foundation::systemLog("Device BSD Name = " + foundation::escapedForLog(arrival.bsdName));
+    }
+    // Arrivals are read and published one at a time, so an earlier one's record is in by now.
+    auto& state = DeviceState::shared();
+    const std::string key = deviceKey(serialNumber, arrival.bsdName);
+    if (state.recordCount() != 0 && state.hasRecord(key)) {
+        foundation::systemLog("No add = " + foundation::escapedForLog(serialNumber));
+        return arrival;
+    }
+    std::tie(arrival.record, arrival.success) = readDeviceInfo(service, &arrival.afterRead);
+    return arrival;
+}
+
+void USBEventManager::publish(Arrival arrival, int64_t driverIndex, const std::string& serialNumber) {
+    // Queued first, so it runs after this step as it ran after the read on the main thread.
+    if (arrival.afterRead) dispatch::mainQueue().async(std::move(arrival.afterRead));
+    if (!arrival.success || !arrival.record) return;
+    auto& state = DeviceState::shared();
+    const DeviceRecord& record = arrival.record;
 
     trDevice_Block.wait();
-    state.appendEntry(DeviceEntry{serialNumber, bsdName, driverIndex});
+    state.appendEntry(DeviceEntry{serialNumber, arrival.bsdName, driverIndex});
     trDevice_Block.signal();
 
     SNBSD2DevicePar_Block.wait();
-    state.storeRecord(key, record);
+    state.storeRecord(deviceKey(serialNumber, arrival.bsdName), record);
     postStatusDidGet();
     SNBSD2DevicePar_Block.signal();
 

@@ -60,8 +60,6 @@ void USBWatcher::handleIterator(io_iterator_t iterator) {
     else if (iterator == matchedIterator_) operation = &USBWatcherDelegate::driverServiceMatched;
     else return;
     auto delegate = delegate_.lock();
-    // Bring-up and removal read the camera here, on the main run loop, by design.
-    MainThreadCommandsAllowed allowed;
     while (io_object_t object = IOIteratorNext(iterator)) {
         if (delegate) (delegate.get()->*operation)(object);
         IOObjectRelease(object);

@@ -1,6 +1,7 @@
 #include "camera/USBWatcherHandler.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 #include "camera/DeviceState.h"
@@ -8,6 +9,7 @@
 #include "camera/Shell.h"
 #include "camera/USBEventManager.h"
 #include "camera/USBWatcher.h"
+#include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 
 namespace hvb {
@@ -38,7 +40,36 @@ std::shared_ptr<USBWatcherHandler> USBWatcherHandler::sharedPointer() {
     return *handler;
 }
 
-void USBWatcherHandler::usbDeviceAdded(io_object_t device) {
+void USBWatcherHandler::usbDeviceAdded(io_object_t device) { inOrder(device, &USBWatcherHandler::deviceAdded); }
+
+void USBWatcherHandler::usbDeviceRemoved(io_object_t device) { inOrder(device, &USBWatcherHandler::deviceRemoved); }
+
+void USBWatcherHandler::driverServiceMatched(io_service_t service) {
+    inOrder(service, &USBWatcherHandler::serviceMatched);
+}
+
+void USBWatcherHandler::inOrder(io_object_t object, Step step) {
+    if (!reading_ && waiting_.empty()) {
+        (this->*step)(object);
+        return;
+    }
+    if (IOObjectRetain(object) != kIOReturnSuccess) return;
+    waiting_.emplace_back(object, step);
+}
+
+void USBWatcherHandler::runWaiting() {
+    if (draining_) return;
+    draining_ = true;
+    while (!reading_ && !waiting_.empty()) {
+        auto [object, step] = waiting_.front();
+        waiting_.pop_front();
+        (this->*step)(object);
+        IOObjectRelease(object);
+    }
+    draining_ = false;
+}
+
+void USBWatcherHandler::deviceAdded(io_object_t device) {
     auto info = cameraDescription(device);
     if (!info) return;
     const std::string serial = *info->serialNr;
@@ -60,7 +91,7 @@ void USBWatcherHandler::usbDeviceAdded(io_object_t device) {
     foundation::systemLog(foundation::escapedForLog(info->name));
 }
 
-void USBWatcherHandler::usbDeviceRemoved(io_object_t device) {
+void USBWatcherHandler::deviceRemoved(io_object_t device) {
     auto info = USBWatcher::makeUSBDevice(device);
     if (!info) return;
     if (!isNamedCamera(*info)) {
@@ -114,13 +145,12 @@ void USBWatcherHandler::withdrawUnnamedCamera(const USBDevice& info, io_object_t
     foundation::systemLog(foundation::escapedForLog(info.name));
 }
 
-void USBWatcherHandler::driverServiceMatched(io_service_t service) {
+void USBWatcherHandler::serviceMatched(io_service_t service) {
     auto serial = USBWatcher::readSerialNumber(service);
     if (!serial || serial->empty()) return;
     bool created = false;
     DeviceState::shared().ensureModel(*serial, &created);
     if (created) postStatusDidGet();
-    setDeviceService(service);
     uint64_t id = 0;
     std::optional<Match> previous;
     if (IORegistryEntryGetRegistryEntryID(service, &id) == kIOReturnSuccess) {
@@ -139,7 +169,16 @@ void USBWatcherHandler::driverServiceMatched(io_service_t service) {
             USBEventManager::shared().withdrawIfReleased(deviceKey(*serial, ""));
         }
     }
-    USBEventManager::shared().addDevice(service, deviceCnt.load(), *serial);
+    // The service is made the last matched one when its bring-up has ended on the main queue: a
+    // waiter that sees it then finds the camera's record too, as when the read held this thread.
+    const bool held = IOObjectRetain(service) == kIOReturnSuccess;
+    reading_ = true;
+    USBEventManager::shared().addDevice(service, deviceCnt.load(), *serial, [this, service, held] {
+        setDeviceService(held ? service : IO_OBJECT_NULL);
+        if (held) IOObjectRelease(service);
+        reading_ = false;
+        runWaiting();
+    });
 }
 
 bool USBWatcherHandler::isMatchedAgain(const std::string& serial) const {
@@ -188,6 +227,9 @@ void USBWatcherHandler::setDeviceService(io_service_t service) {
 void USBWatcherHandler::clearDeviceService() { setDeviceService(IO_OBJECT_NULL); }
 
 void USBWatcherHandler::reset() {
+    dispatch::RunLoop::main().runUntil([this] { return !reading_ && waiting_.empty(); }, std::chrono::seconds(60));
+    for (auto& [object, step] : waiting_) IOObjectRelease(object);
+    waiting_.clear();
     clearDeviceService();
     {
         std::lock_guard<std::mutex> guard(lock_);

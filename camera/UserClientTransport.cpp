@@ -67,11 +67,10 @@ struct GateHold {
 
 std::atomic<MainThreadCommandCheck> gMainThreadCheck{kDefaultMainThreadCommandCheck};
 std::atomic<bool> gMainThreadCommandLogged{false};
-thread_local int tAllowedDepth = 0;
 
 // `what` names the command ("write 0x36", "read 0x28", "status wait").
 void checkThread(const char* what, int code) {
-    if (tAllowedDepth > 0 || !dispatch::mainEventLoopRunning() || !dispatch::isMainThread()) return;
+    if (!dispatch::mainEventLoopRunning() || !dispatch::isMainThread()) return;
     const MainThreadCommandCheck action = gMainThreadCheck.load();
     if (action == MainThreadCommandCheck::ignore) return;
     char message[200];
@@ -245,9 +244,6 @@ void setMainThreadCommandCheck(MainThreadCommandCheck action) {
     gMainThreadCheck.store(action);
     gMainThreadCommandLogged.store(false);
 }
-
-MainThreadCommandsAllowed::MainThreadCommandsAllowed() { ++tAllowedDepth; }
-MainThreadCommandsAllowed::~MainThreadCommandsAllowed() { --tAllowedDepth; }
 
 io_service_t findDriverService(int index) {
     io_iterator_t iterator = IO_OBJECT_NULL;

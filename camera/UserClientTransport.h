@@ -73,14 +73,4 @@ constexpr MainThreadCommandCheck kDefaultMainThreadCommandCheck = MainThreadComm
 #endif
 void setMainThreadCommandCheck(MainThreadCommandCheck action);
 
-// Within its scope, commands on the main thread pass the check: the hot-plug watcher reads a
-// new camera in its main-thread callback, as the system is built to.
-class MainThreadCommandsAllowed {
-public:
-    MainThreadCommandsAllowed();
-    ~MainThreadCommandsAllowed();
-    MainThreadCommandsAllowed(const MainThreadCommandsAllowed&) = delete;
-    MainThreadCommandsAllowed& operator=(const MainThreadCommandsAllowed&) = delete;
-};
-
 }  // namespace hvb

@@ -75,7 +75,7 @@ trap 'exit 143' TERM
 webservice_pid=$!
 port=
 for _ in $(seq 100); do
-    port=$(sed -n 's/^PORT=//p' "$log_dir/webservice.log" 2>/dev/null | head -n 1)
+    port=$(sed -n 's/^PORT=//p' "$log_dir/webservice.log" 2>/dev/null | head -n 1 || true)
     [ -n "$port" ] && break
     kill -0 "$webservice_pid" 2>/dev/null || { cat "$log_dir/webservice.log" >&2; exit 1; }
     sleep 0.1

@@ -1,11 +1,15 @@
 #include "tools/HVBToolViewController.h"
 
+#include <chrono>
+
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/LocalizedString.h"
@@ -435,7 +439,12 @@ void HVBToolViewController::reopenDialogWithResult(uint8_t result) {
         window->performClose();
         if (sessionRuns) appkit::abortModal();
         *slot.window = nullptr;
-        dispatch::pause(50);
+        // The 50 ms between the two dialogs pass with the loop served: a sleep in this main-queue
+        // task would stop every window painting.
+        QEventLoop gap;
+        const auto gapMs = std::chrono::duration_cast<std::chrono::milliseconds>(dispatch::scaled(dispatch::Millis(50)));
+        QTimer::singleShot(gapMs, &gap, &QEventLoop::quit);
+        gap.exec();
         slot.setState(result);
         runDialogFromStoryboard(slot.identifier, slot.window);
         return;

@@ -469,6 +469,71 @@ Queue& globalQueue(QoS qos) {
     return *queues[index];
 }
 
+// ---- serial queues ------------------------------------------------------------------------
+
+struct SerialQueue::Impl : std::enable_shared_from_this<SerialQueue::Impl> {
+    explicit Impl(QoS q) : qos(q) {}
+
+    void push(Task task) {
+        bool start = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            tasks.push_back(std::move(task));
+            if (!draining) draining = start = true;
+        }
+        if (start) globalQueue(qos).async([self = shared_from_this()] { self->drain(); });
+    }
+
+    // One worker at a time takes the tasks in order until none is left.
+    void drain() {
+        for (;;) {
+            Task task;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (tasks.empty()) {
+                    draining = false;
+                    return;
+                }
+                task = std::move(tasks.front());
+                tasks.pop_front();
+            }
+            runGuarded(task, "a serial queue");
+        }
+    }
+
+    const QoS qos;
+    std::mutex mutex;
+    std::deque<Task> tasks;
+    bool draining = false;
+};
+
+SerialQueue::SerialQueue(QoS qos) : impl_(std::make_shared<Impl>(qos)) {}
+
+SerialQueue::~SerialQueue() = default;
+
+void SerialQueue::async(Task task) {
+    if (task) impl_->push(std::move(task));
+}
+
+void SerialQueue::asyncAfter(int64_t delayMs, Task task) {
+    if (!task) return;
+    globalQueue(impl_->qos).asyncAfter(delayMs, [impl = impl_, t = std::move(task)]() mutable { impl->push(std::move(t)); });
+}
+
+void SerialQueue::sync(Task task) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    impl_->push([done, t = std::move(task)] {
+        try {
+            if (t) t();
+            done->set_value();
+        } catch (...) {
+            done->set_exception(std::current_exception());
+        }
+    });
+    finished.get();
+}
+
 bool isMainThread() { return RunLoop::main().isCurrentThread(); }
 
 // ---- semaphores ---------------------------------------------------------------------------

@@ -78,6 +78,25 @@ Queue& mainQueue();                                  // tasks run on RunLoop::ma
 Queue& globalQueue(QoS qos = QoS::defaultQoS);       // concurrent; grows a thread whenever all are busy
 bool isMainThread();
 
+// A serial queue: its tasks run one at a time, in the order they were queued, on the global
+// queue of its quality of service. Tasks queued before it is destroyed still run.
+class SerialQueue final : public Queue {
+public:
+    explicit SerialQueue(QoS qos = QoS::defaultQoS);
+    ~SerialQueue() override;
+    SerialQueue(const SerialQueue&) = delete;
+    SerialQueue& operator=(const SerialQueue&) = delete;
+
+    void async(Task task) override;
+    void asyncAfter(int64_t delayMs, Task task) override;
+    // Waits for the task's turn and its end; never call it from a task of the same queue.
+    void sync(Task task) override;
+
+private:
+    struct Impl;
+    std::shared_ptr<Impl> impl_;
+};
+
 // ---- semaphores ---------------------------------------------------------------------------
 class Semaphore {
 public:

@@ -107,7 +107,14 @@ protected:
         return camera;
     }
 
-    void startWatcher() { watcher = std::make_unique<hvb::USBWatcher>(hvb::USBWatcherHandler::sharedPointer()); }
+    // The watcher reports the cameras attached already; this waits until they are read.
+    void startWatcher() {
+        watcher = std::make_unique<hvb::USBWatcher>(hvb::USBWatcherHandler::sharedPointer());
+        EXPECT_TRUE(waitForArrivals());
+    }
+    // Arrivals are read off the main thread and published on the main queue: serves the main
+    // loop until no camera is being brought up.
+    bool waitForArrivals() { return runUntil([] { return !hvb::DeviceState::shared().isAddingDevice.load(); }); }
 
     // Runs the main loop until the condition holds (or a generous real-time limit passes).
     bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(30)) {

@@ -37,6 +37,7 @@ TEST_F(DeviceEvent, EachBringUpSendsOneDeviceEventToTheCollector) {
     ASSERT_NE(service2, 0u);
     hvb::USBWatcherHandler::shared().driverServiceMatched(service2);
     IOObjectRelease(service2);
+    ASSERT_TRUE(waitForArrivals());
     settle();
     EXPECT_FALSE(service.waitForRequests("/mp/collect", 2, std::chrono::milliseconds(300)));
     service.stop();

@@ -3,9 +3,12 @@
 #include "CameraLinkFixture.h"
 #include "camera/DeviceInfoManager.h"
 #include "camera/NvUSBcmd.h"
+#include "camera/Settings.h"
 #include "camera/USBEventManager.h"
 
 #include <chrono>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace camtest;
@@ -52,6 +55,7 @@ TEST_F(HotPlug, ASecondDriverMatchForTheSameCameraIsIgnored) {
     ASSERT_NE(service, 0u);
     hvb::USBWatcherHandler::shared().driverServiceMatched(service);
     IOObjectRelease(service);
+    ASSERT_TRUE(waitForArrivals());
     EXPECT_TRUE(sawLine("No add = " + camera->serialNumber()));
     EXPECT_EQ(state().deviceEntryList().size(), 1u);
     EXPECT_EQ(state().PlugInDeviceCnt.load(), 1);
@@ -127,6 +131,7 @@ TEST_F(HotPlug, ACameraMatchedAgainBeforeItsDepartureIsReadAfreshAndStaysListed)
     ASSERT_NE(service, 0u);
     hvb::USBWatcherHandler::shared().driverServiceMatched(service);
     IOObjectRelease(service);
+    ASSERT_TRUE(waitForArrivals());
     ASSERT_NE(recordOf(camera->serialNumber()), nullptr);
     EXPECT_EQ(recordOf(camera->serialNumber())->UserLabel, "Back again");
     EXPECT_EQ(state().deviceEntryList().size(), 1u);
@@ -145,6 +150,53 @@ TEST_F(HotPlug, ACameraMatchedAgainBeforeItsDepartureIsReadAfreshAndStaysListed)
     camera->detach();
     ASSERT_TRUE(runUntil([&] { return state().PlugInDeviceCnt.load() == 0 && state().modelList().empty(); }));
     EXPECT_TRUE(state().deviceEntryList().empty());
+}
+
+TEST_F(HotPlug, AnArrivingCameraIsReadOffTheMainThreadWhileItsLoopServes) {
+    // As in the application: from here a camera command on the main thread aborts.
+    dispatch::setMainEventLoopRunning(true);
+    struct LoopEnds {
+        ~LoopEnds() { dispatch::setMainEventLoopRunning(false); }
+    } loopEnds;
+    std::mutex lock;
+    std::optional<std::thread::id> reader;
+    int token = foundation::addLogSink([&](foundation::LogChannel, const std::string& line) {
+        if (line.find("deviceUID = ") == std::string::npos) return;
+        std::lock_guard<std::mutex> guard(lock);
+        reader = std::this_thread::get_id();
+    });
+    startWatcher();
+    auto camera = makeCamera(profile("HVBS2A", "1.13.0"));
+    ASSERT_TRUE(camera->attach(bus));
+    bool servedWhileReading = false;
+    EXPECT_TRUE(runUntil([&] {
+        servedWhileReading = servedWhileReading || state().isAddingDevice.load();
+        return state().PlugInDeviceCnt.load() == 1;
+    }));
+    foundation::removeLogSink(token);
+    EXPECT_TRUE(servedWhileReading);
+    std::lock_guard<std::mutex> guard(lock);
+    ASSERT_TRUE(reader.has_value());
+    EXPECT_NE(*reader, std::this_thread::get_id());
+}
+
+TEST_F(HotPlug, ACameraThatLeavesDuringItsReadIsWithdrawnAfterItIsPublished) {
+    auto camera = makeCamera(profile("HVBR7", "1.6.01"));
+    // It answers the read's last command, then leaves before the read has returned.
+    std::optional<uint8_t> last;
+    for (auto key : hvb::allCases<hvb::EnumSettings>())
+        if (auto c = camera->profile().codeOf(hvb::settingCommandName(key))) last = *c;
+    ASSERT_TRUE(last.has_value());
+    ASSERT_TRUE(camera->attach(bus));
+    camera->session()->vanishAfterCommand(*last);
+    startWatcher();
+    const std::string departure = "Teriminate event serial number = " + camera->serialNumber();
+    ASSERT_TRUE(runUntil([&] { return events.size() == 1 && sawLine(departure); }));
+    settle();
+    EXPECT_TRUE(state().deviceEntryList().empty());
+    EXPECT_EQ(recordOf(camera->serialNumber()), nullptr);
+    EXPECT_EQ(state().PlugInDeviceCnt.load(), 0);
+    EXPECT_EQ(state().findModel(camera->serialNumber()), nullptr);
 }
 
 TEST_F(HotPlug, TheCounterNeverGoesBelowZeroAndAGoneCameraWithoutSerialIsFound) {

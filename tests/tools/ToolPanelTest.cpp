@@ -3,9 +3,13 @@
 // replacement of an open dialog by its result.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <optional>
+#include <utility>
 
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -323,16 +327,39 @@ TEST_F(ToolPanel, TheFirstVisibleSlotIsReplacedWithTheResult) {
     EXPECT_EQ(log.opened.size(), 2u);
 }
 
+// Calls `action` when the watched object is hidden.
+class OnHide : public QObject {
+public:
+    OnHide(QObject* watched, std::function<void()> action) : action_(std::move(action)) {
+        watched->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Hide && action_) std::exchange(action_, nullptr)();
+        return false;
+    }
+
+private:
+    std::function<void()> action_;
+};
+
 TEST_F(ToolPanel, TheReplacedDialogsSessionEndsAfterItsReplacement) {
     std::vector<int> order;
     int sessions = 0;
+    bool served = false, servedBeforeTheFreshDialog = false;
+    std::unique_ptr<OnHide> onHide;
     onModal = [&](appkit::Window* window) {
         ++sessions;
         if (sessions == 1) {
+            // Work that reaches the loop once the first dialog is closed is done before the fresh
+            // one opens: the windows are served between the two.
+            onHide = std::make_unique<OnHide>(window, [&] {
+                QMetaObject::invokeMethod(qApp, [&] { served = true; }, Qt::QueuedConnection);
+            });
             // The re-detection's ending arrives while the first dialog's session runs.
             dispatch::mainQueue().async([] { hvb::HVBToolViewController::reopenDialogWithResult(1); });
             return;
         }
+        servedBeforeTheFreshDialog = served;
         order.push_back(appkit::modalSessionDepth());
         window->performClose();
         appkit::abortModal();
@@ -341,6 +368,7 @@ TEST_F(ToolPanel, TheReplacedDialogsSessionEndsAfterItsReplacement) {
     ASSERT_TRUE(hvb::runDialogFromStoryboard(hvb::kResetDefaultWindowController, &hvb::resetDefaultWindow));
     order.push_back(appkit::modalSessionDepth());
     EXPECT_EQ(order, (std::vector<int>{2, 0}));  // nested inside the first, which ended after it
+    EXPECT_TRUE(servedBeforeTheFreshDialog);
     ASSERT_EQ(log.opened.size(), 2u);
     EXPECT_EQ(log.opened[1].second, 1);
     EXPECT_EQ(hvb::resetDefaultState, 1);

@@ -161,6 +161,45 @@ TEST_F(DispatchTest, EveryQualityOfServiceRunsConcurrently) {
     EXPECT_TRUE(inline_);
 }
 
+TEST_F(DispatchTest, SerialQueueRunsOneTaskAtATimeInOrderOffTheCaller) {
+    SerialQueue queue(QoS::userInitiated);
+    std::mutex lock;
+    std::vector<int> order;
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false}, onCaller{false};
+    const std::thread::id caller = std::this_thread::get_id();
+    Semaphore firstStarted(0), release(0);
+    queue.async([&] {
+        firstStarted.signal();
+        release.wait();  // the others queue up behind a blocked task, never beside it
+    });
+    ASSERT_TRUE(firstStarted.waitFor(30000));
+    for (int i = 0; i < 20; ++i) {
+        queue.async([&, i] {
+            if (running.fetch_add(1) != 0) overlapped = true;
+            if (std::this_thread::get_id() == caller) onCaller = true;
+            std::this_thread::sleep_for(1ms);
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                order.push_back(i);
+            }
+            running.fetch_sub(1);
+        });
+    }
+    release.signal();
+    int last = -1;
+    queue.sync([&] {
+        std::lock_guard<std::mutex> guard(lock);
+        last = order.empty() ? -1 : order.back();
+    });
+    EXPECT_EQ(last, 19);
+    std::vector<int> expected(20);
+    for (int i = 0; i < 20; ++i) expected[i] = i;
+    EXPECT_EQ(order, expected);
+    EXPECT_FALSE(overlapped.load());
+    EXPECT_FALSE(onCaller.load());
+}
+
 TEST_F(DispatchTest, AThrowingTaskDoesNotKillItsWorkerOrTheLoop) {
     Semaphore done(0);
     globalQueue().async([] { throw std::runtime_error("worker"); });
