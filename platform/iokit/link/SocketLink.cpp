@@ -96,7 +96,7 @@ bool sendPacket(int fd, const std::vector<uint8_t>& message) {
 
 }  // namespace
 
-struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
+struct SocketLink::Impl {
     fs::path path;
 
     // One session's socket. Its descriptor stays open while any thread may still wait on it.

@@ -415,6 +415,8 @@ TEST_F(SocketLinkTest, HostGoneFailsThePendingCallAndEndsItsServices) {
     EXPECT_TRUE(asString(serial));
     // Handles of the old host answer cleanly; no host means no services.
     EXPECT_EQ(link->getName(events.of(8)[0], &name), kIOReturnNotAttached);
+    uint64_t entryID = 0;
+    EXPECT_EQ(link->getEntryID(events.of(8)[0], &entryID), kIOReturnNotAttached);  // known, yet gone
     EXPECT_EQ(status(*link, connection), kIOReturnNotAttached);
     EXPECT_EQ(link->closeConnection(connection), kIOReturnSuccess);
     std::vector<Handle> services{1, 2};
