@@ -37,9 +37,12 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int64_t kHelloTimeoutMs = 5000;
 constexpr int64_t kCallTimeoutMs = 120000;  // four times a camera command's own time-out
-// How long the background reader leaves the socket alone after the last call: a run of calls
-// then never wakes it, and a notification that comes meanwhile waits at most this long.
-constexpr int64_t kReaderRestMs = 5;
+// While calls run their callers read the socket, and the background reader naps: first for
+// kReaderRest, then twice as long each time it finds them still at it, up to kReaderNapMax. A
+// run of calls thus neither wakes it nor is slowed by it, and a notification that comes after
+// the calls waits at most that long. They bound a latency and pause nothing, so real time.
+constexpr auto kReaderRest = std::chrono::milliseconds(5);
+constexpr auto kReaderNapMax = std::chrono::milliseconds(50);
 constexpr Handle kLastLocalHandle = 0x7FFFFFFFu;  // the user side owns the upper half
 
 bool validMatching(const MatchingDictionary& m) {
@@ -137,14 +140,15 @@ struct SocketLink::Impl {
 
     // Threads waiting for a reply read the socket themselves; the background reader leaves it
     // to them meanwhile and reads it while none does, for the notifications. A caller moves it
-    // off the socket as its call starts, so that the reply wakes the caller alone.
+    // off the socket as its call starts, so that the reply wakes the caller alone; otherwise
+    // callers only count themselves (no lock or wake-up shared with it).
     std::atomic<int> callersReading{0};
-    std::condition_variable readerWake;
+    std::atomic<Clock::rep> lastCallEnd{0};
+    std::atomic<bool> readerStop{false};
+    std::condition_variable readerWake;  // a session started, or the link stops
     std::thread reader;
     int readerWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    bool readerPolling = false;
-    bool readerAwaitsIdle = false;  // it waits for the calls to end
-    Clock::time_point lastCallEnd;
+    bool readerPolling = false;  // on the socket
 
     struct Object {
         uint64_t session = 0;  // 0 with a snapshot: a service of a host that has gone
@@ -407,38 +411,47 @@ struct SocketLink::Impl {
         return readerWakeFd;
     }
 
-    // A thread stops reading for its call (lock held); the background reader takes over once
-    // none reads.
+    // A thread stops reading for its call; the background reader takes over a moment after
+    // the last.
     void stopReading() {
-        if (callersReading.fetch_sub(1) != 1) return;
-        lastCallEnd = Clock::now();
-        if (readerAwaitsIdle) {
-            readerAwaitsIdle = false;
-            readerWake.notify_one();
+        lastCallEnd.store(Clock::now().time_since_epoch().count());
+        callersReading.fetch_sub(1);
+    }
+
+    // Sleeps for `span` or until the background reader's descriptor is set.
+    void nap(Clock::duration span) {
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(span).count();
+        timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        pollfd pfd{readerWakeFd, POLLIN, 0};
+        if (::ppoll(&pfd, readerWakeFd >= 0 ? 1 : 0, &timeout, nullptr) > 0) {
+            uint64_t count;
+            [[maybe_unused]] ssize_t n = ::read(readerWakeFd, &count, sizeof count);
         }
     }
 
-    // Reads the socket while no caller does, after a rest following the last call.
+    // Reads the socket while no caller does, a rest after the last call.
     void readLoop() {
-        const auto rest = dispatch::scaled(dispatch::Millis(kReaderRestMs));
-        std::unique_lock<std::mutex> guard(lock);
-        while (!stopping) {
-            if (!connected) {
-                readerWake.wait(guard);
-                continue;
-            }
+        Clock::duration busyNap = kReaderRest;
+        while (!readerStop.load()) {
+            const Clock::time_point restEnd = Clock::time_point(Clock::duration(lastCallEnd.load())) + kReaderRest;
             if (callersReading.load() > 0) {
-                readerAwaitsIdle = true;
-                readerWake.wait(guard);
+                nap(busyNap);
+                busyNap = std::min<Clock::duration>(busyNap * 2, kReaderNapMax);
                 continue;
             }
-            if (Clock::now() < lastCallEnd + rest) {
-                readerWake.wait_until(guard, lastCallEnd + rest);
+            busyNap = kReaderRest;
+            if (const auto now = Clock::now(); now < restEnd) {
+                nap(restEnd - now);
                 continue;
             }
-            std::shared_ptr<Channel> ch = channel;
-            readerPolling = readerWakeFd >= 0;
-            guard.unlock();
+            std::shared_ptr<Channel> ch;
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                readerWake.wait(guard, [&] { return stopping || connected; });
+                if (stopping) return;
+                ch = channel;
+                readerPolling = readerWakeFd >= 0;
+            }
             pollfd fds[2] = {{ch->fd, POLLIN, 0}, {readerWakeFd, POLLIN, 0}};
             int rc = ::poll(fds, readerWakeFd >= 0 ? 2 : 1, -1);
             if (rc > 0 && (fds[1].revents & POLLIN)) {
@@ -447,7 +460,7 @@ struct SocketLink::Impl {
             }
             if (rc > 0 && fds[0].revents) take(*ch, true);
             else if (rc < 0 && errno != EINTR) hostLost(ch->session);
-            guard.lock();
+            std::lock_guard<std::mutex> guard(lock);
             readerPolling = false;
         }
     }
@@ -784,6 +797,8 @@ SocketLink::~SocketLink() {
         impl_->reconnectWake.notify_all();
         impl_->readerWake.notify_all();
     }
+    impl_->readerStop.store(true);
+    kick(impl_->readerWakeFd);
     if (impl_->reconnectThread.joinable()) impl_->reconnectThread.join();
     if (impl_->reader.joinable()) impl_->reader.join();
     if (impl_->eventThread.joinable()) impl_->eventThread.join();

@@ -231,9 +231,14 @@ struct Client : std::enable_shared_from_this<Client> {
     int readers = 0;
     bool readingEnded = false;
     static constexpr int kStandingReaders = 1;
-    // The standby: a thread that waits on a timer armed while nobody reads, and reads once it
-    // fires (readLoop). `standbyLaunched` while its job exists; `standbyStop` ends it.
+    // The standby: a thread that waits on a timer and reads once nobody has read for
+    // kStandbyAfterMs (readLoop). The timer is armed when reading falls vacant and is not armed
+    // yet, and left to run out: a run of short calls costs no system call each. `vacantSince`
+    // while nobody reads; `standbyLaunched` while the standby's job exists; `standbyStop` ends
+    // it. All under roleLock.
     int standbyTimer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    bool standbyArmed = false;
+    dispatch::Clock::time_point vacantSince;
     bool standbyLaunched = false;
     bool standbyStop = false;
     std::condition_variable standbyEnded;
@@ -287,16 +292,25 @@ struct Client : std::enable_shared_from_this<Client> {
         dispatch::globalQueue().async([self] { self->standbyLoop(); });
     }
 
-    // Arms the standby's timer, or disarms it (roleLock held).
-    void setStandbyTimer(bool arm) {
+    // When the standby takes over if reading stays vacant.
+    dispatch::Clock::time_point standbyDue() const {
+        return vacantSince + std::max<std::chrono::nanoseconds>(dispatch::scaled(dispatch::Millis(kStandbyAfterMs)),
+                                                                std::chrono::microseconds(1));
+    }
+
+    // Arms the standby's timer for `due` (roleLock held).
+    void armStandby(dispatch::Clock::time_point due) {
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(due.time_since_epoch()).count();
         itimerspec when{};
-        if (arm) {
-            const auto delay = std::max<std::chrono::nanoseconds>(dispatch::scaled(dispatch::Millis(kStandbyAfterMs)),
-                                                                  std::chrono::microseconds(1));
-            when.it_value.tv_sec = static_cast<time_t>(delay.count() / 1000000000);
-            when.it_value.tv_nsec = static_cast<long>(delay.count() % 1000000000);
-        }
-        ::timerfd_settime(standbyTimer, 0, &when, nullptr);
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+        standbyArmed = ::timerfd_settime(standbyTimer, TFD_TIMER_ABSTIME, &when, nullptr) == 0;
+    }
+
+    // Reading fell vacant: a call runs on the only reader (roleLock held).
+    void readingVacant() {
+        vacantSince = dispatch::Clock::now();
+        if (!standbyArmed) armStandby(standbyDue());
     }
 
     // Waits until nobody has read for a while (a call runs on the only reader), then reads,
@@ -314,7 +328,14 @@ struct Client : std::enable_shared_from_this<Client> {
             {
                 std::lock_guard<std::mutex> guard(roleLock);
                 if (standbyStop) break;
-                if (readers != 0 || readingEnded) continue;  // the reader came back meanwhile
+                if (n != sizeof expirations) continue;  // not run out yet
+                standbyArmed = false;
+                if (readers != 0 || readingEnded) continue;  // somebody reads: wait for the next vacancy
+                // Vacant since a later call than the one the timer was armed for: wait its turn.
+                if (const auto due = standbyDue(); dispatch::Clock::now() < due) {
+                    armStandby(due);
+                    continue;
+                }
                 ++readers;
             }
             launchStandby();
@@ -433,7 +454,7 @@ struct Client : std::enable_shared_from_this<Client> {
                 if (--readers == 0) {
                     // Nobody reads while this call runs: the standby takes over should it last.
                     if (standbyTimer >= 0) {
-                        setStandbyTimer(true);
+                        readingVacant();
                     } else {
                         ++readers;
                         launch = true;
@@ -447,7 +468,7 @@ struct Client : std::enable_shared_from_this<Client> {
             {
                 std::lock_guard<std::mutex> guard(roleLock);
                 readOn = !readingEnded && readers < kStandingReaders;
-                if (readOn && readers++ == 0 && standbyTimer >= 0) setStandbyTimer(false);
+                if (readOn) ++readers;
             }
             // Sent last: the caller wakes as this thread goes back to waiting, so that the two
             // can share a processor.
