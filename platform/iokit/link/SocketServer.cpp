@@ -242,10 +242,6 @@ struct Client : std::enable_shared_from_this<Client> {
     bool standbyLaunched = false;
     bool standbyStop = false;
     std::condition_variable standbyEnded;
-
-    ~Client() {
-        if (standbyTimer >= 0) ::close(standbyTimer);
-    }
     std::atomic<dispatch::Clock::rep> lastRequest{dispatch::Clock::now().time_since_epoch().count()};
 
     // Nothing open, nothing running, and no request for at least `idle`.
@@ -258,6 +254,10 @@ struct Client : std::enable_shared_from_this<Client> {
     std::mutex watchLock;
     // Terminate notifications and the live services each covers: entry ID to our handle.
     std::map<uint64_t, std::map<uint64_t, Handle>> watches;
+
+    ~Client() {
+        if (standbyTimer >= 0) ::close(standbyTimer);
+    }
 
     void start() {
         std::weak_ptr<Client> weak = weak_from_this();
@@ -418,13 +418,13 @@ struct Client : std::enable_shared_from_this<Client> {
     }
 
     // One thread waits on the socket. A request that may block (a camera command may take its
-    // 30 s) runs on the thread that read it, which first starts another reader, so a call
-    // starts without waiting for a worker to wake and the peer's other requests are still read
-    // meanwhile. After its call a thread reads again while fewer than kStandingReaders do, and
-    // retires otherwise. Not more standing readers: the kernel gives each packet to the reader
-    // that has waited longest, so with two the thread that has just answered (still running,
-    // next to the caller) would never take the next request, and every request would wake a
-    // cold thread, often on another processor.
+    // 30 s) runs on the thread that read it, so a call starts without waiting for a worker to
+    // wake; should it last, the standby reads the peer's other requests meanwhile. After its
+    // call a thread reads again while fewer than kStandingReaders do, and retires otherwise.
+    // Not more standing readers, nor a second one started for every call: the kernel gives
+    // each packet to the reader that has waited longest, so the thread that has just answered
+    // (still running, next to the caller) would not take the next request, and every request
+    // would wake a cold thread, often on another processor.
     void readLoop() {
         std::vector<uint8_t> buffer(wire::kMaxRequestSize + 1);
         bool misbehaved = false;
