@@ -432,6 +432,33 @@ TEST_F(SocketLinkTest, HostGoneFailsThePendingCallAndEndsItsServices) {
     for (auto& [id, h] : events.list) link->releaseObject(h);
 }
 
+TEST_F(SocketLinkTest, EveryWaitingCallerFailsWhenTheHostGoes) {
+    // Two threads wait at once for replies that will not come, each reading the socket itself.
+    std::vector<std::shared_ptr<GateCamera>> cameras{plug<GateCamera>("SNWAIT1"), plug<GateCamera>("SNWAIT2")};
+    std::vector<Handle> services;
+    ASSERT_EQ(link->getMatchingServices(driverMatching(), &services), kIOReturnSuccess);
+    ASSERT_EQ(services.size(), 2u);
+    std::vector<Handle> connections;
+    for (Handle s : services) {
+        Handle c = 0;
+        CallResult r;
+        ASSERT_EQ(link->openConnection(s, 0, &c), kIOReturnSuccess);
+        ASSERT_EQ(link->callMethod(c, 0, {}, {}, 0, 0, &r), kIOReturnSuccess);
+        connections.push_back(c);
+    }
+    for (auto& camera : cameras) camera->hold();
+    std::atomic<IOReturn> results[2] = {kIOReturnInvalid, kIOReturnInvalid};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 2; ++i) waiters.emplace_back([&, i] { results[i] = write(*link, connections[i], 0x31, {1}); });
+    for (auto& camera : cameras) ASSERT_TRUE(camera->waitUntilEntered());
+    server->stop();
+    for (auto& t : waiters) t.join();
+    EXPECT_EQ(results[0].load(), kIOReturnNotAttached);
+    EXPECT_EQ(results[1].load(), kIOReturnNotAttached);
+    for (auto& camera : cameras) camera->release();
+    for (Handle s : services) link->releaseObject(s);
+}
+
 TEST_F(SocketLinkTest, MalformedOrOversizedMessagesDropOnlyThatPeer) {
     plug("SNFUZZ");
     Handle connection = openCamera(*link);
