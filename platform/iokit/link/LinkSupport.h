@@ -37,14 +37,15 @@ inline bool beginCall(CallResult* result, size_t scalarInputCount, size_t struct
 }
 
 // One packet from a packet socket into `buffer`, a call cut short by a signal retried: its
-// length, 0 at the peer's end, -1 on failure; *truncated when it did not fit.
-inline ssize_t receivePacket(int fd, std::vector<uint8_t>& buffer, bool* truncated) {
+// length, 0 at the peer's end, -1 on failure (errno EAGAIN: none waiting, with MSG_DONTWAIT);
+// *truncated when it did not fit.
+inline ssize_t receivePacket(int fd, std::vector<uint8_t>& buffer, bool* truncated, int flags = 0) {
     for (;;) {
         iovec iov{buffer.data(), buffer.size()};
         msghdr msg{};
         msg.msg_iov = &iov;
         msg.msg_iovlen = 1;
-        ssize_t n = ::recvmsg(fd, &msg, 0);
+        ssize_t n = ::recvmsg(fd, &msg, flags);
         if (n < 0 && errno == EINTR) continue;
         *truncated = (msg.msg_flags & MSG_TRUNC) != 0;
         return n;

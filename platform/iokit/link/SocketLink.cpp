@@ -1,19 +1,22 @@
 #include "platform/iokit/link/SocketLink.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "platform/dispatch/Dispatch.h"
@@ -30,10 +33,16 @@ using wire::Type;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int64_t kHelloTimeoutMs = 5000;
 constexpr int64_t kCallTimeoutMs = 120000;  // four times a camera command's own time-out
-// How long a caller waits awake for its reply before it sleeps (see request()).
-constexpr auto kAwakeWait = std::chrono::microseconds(100);
+// While calls run their callers read the socket, and the background reader naps: first for
+// kReaderRest, then twice as long each time it finds them still at it, up to kReaderNapMax. A
+// run of calls thus neither wakes it nor is slowed by it, and a notification that comes after
+// the calls waits at most that long. They bound a latency and pause nothing, so real time.
+constexpr auto kReaderRest = std::chrono::milliseconds(5);
+constexpr auto kReaderNapMax = std::chrono::milliseconds(50);
 constexpr Handle kLastLocalHandle = 0x7FFFFFFFu;  // the user side owns the upper half
 
 bool validMatching(const MatchingDictionary& m) {
@@ -53,37 +62,100 @@ bool validMatching(const MatchingDictionary& m) {
     return true;
 }
 
+// This thread's wake-up, set by another thread that took a packet this one waits for; -1 when
+// none could be made. One per thread serves every link: a thread waits for one thing at a time.
+int threadWakeFd() {
+    struct Wake {
+        int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        ~Wake() {
+            if (fd >= 0) ::close(fd);
+        }
+    };
+    thread_local Wake wake;
+    if (wake.fd < 0) wake.fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return wake.fd;
+}
+
+// Sets an event descriptor.
+void kick(int fd) {
+    if (fd < 0) return;
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+// Wakes the thread that owns `fd`, unless that is this one (it is awake).
+void wakeOther(int fd) {
+    if (fd != threadWakeFd()) kick(fd);
+}
+
+bool sendPacket(int fd, const std::vector<uint8_t>& message) {
+    // One packet per send: threads may send on the same socket at once.
+    ssize_t n;
+    do {
+        n = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(message.size());
+}
+
 }  // namespace
 
-struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
+struct SocketLink::Impl {
     fs::path path;
 
+    // One session's socket. Its descriptor stays open while any thread may still wait on it.
+    struct Channel {
+        Channel(int s, uint64_t id) : fd(s), session(id), buffer(wire::kMaxMessageSize + 1) {}
+        ~Channel() { ::close(fd); }
+        Channel(const Channel&) = delete;
+        Channel& operator=(const Channel&) = delete;
+        const int fd;
+        const uint64_t session;
+        std::mutex receiving;         // one packet taken and handed on at a time, in order
+        std::vector<uint8_t> buffer;  // under `receiving`
+    };
+
     mutable std::mutex lock;
-    std::condition_variable changed;  // replies arrived, sessions ended, events delivered
-    int fd = -1;
+    std::condition_variable changed;  // sessions ended, events delivered
+    std::shared_ptr<Channel> channel;  // the current session's, or the last one's
     uint64_t session = 0;
     bool connected = false;
     bool stopping = false;
-    std::thread reader;
-    std::mutex sendLock;   // one packet at a time; also guards replacing the descriptor
     std::mutex connectLock;  // one connect at a time; notification changes go with it
     uint32_t nextRequest = 1;
 
+    // A call waiting for its reply; it lives on the caller's stack.
     struct Pending {
         uint64_t session = 0;
+        int wakeFd = -1;  // the caller's
         bool done = false;
         bool failed = false;
-        std::atomic<bool> settled{false};  // done or failed, readable without the lock
         std::vector<uint8_t> packet;
         uint64_t eventMark = 0;
     };
-    std::map<uint32_t, std::shared_ptr<Pending>> pending;
+    std::map<uint32_t, Pending*> pending;
+    // Closes sent in this session and not yet answered (nobody waits for their replies), and the
+    // calls waiting until there are none.
+    std::set<uint32_t> closes;
+    std::vector<int> closeWaiters;
+
+    // Threads waiting for a reply read the socket themselves; the background reader leaves it
+    // to them meanwhile and reads it while none does, for the notifications. A caller moves it
+    // off the socket as its call starts, so that the reply wakes the caller alone; otherwise
+    // callers only count themselves (no lock or wake-up shared with it).
+    std::atomic<int> callersReading{0};
+    std::atomic<Clock::rep> lastCallEnd{0};
+    std::atomic<bool> readerStop{false};
+    std::condition_variable readerWake;  // a session started, or the link stops
+    std::thread reader;
+    int readerWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    bool readerPolling = false;  // on the socket
 
     struct Object {
         uint64_t session = 0;  // 0 with a snapshot: a service of a host that has gone
         Handle remote = 0;
         uint32_t references = 1;
         std::shared_ptr<wire::EntrySnapshot> snapshot;
+        std::optional<uint64_t> entryID;  // once known: it never changes
     };
     std::map<Handle, Object> objects;
     struct Connection {
@@ -121,12 +193,20 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
             if (!objects.count(h) && !connections.count(h)) return h;
         }
     }
-    Handle addObject(uint64_t objectSession, Handle remote, std::shared_ptr<wire::EntrySnapshot> snapshot = nullptr) {
+    Handle addObject(uint64_t objectSession, Handle remote, std::shared_ptr<wire::EntrySnapshot> snapshot = nullptr,
+                     std::optional<uint64_t> entryID = std::nullopt) {
         Handle h = newLocal();
-        objects[h] = Object{objectSession, remote, 1, std::move(snapshot)};
+        objects[h] = Object{objectSession, remote, 1, std::move(snapshot), entryID};
         return h;
     }
     bool live(uint64_t objectSession) const { return connected && objectSession == session; }
+    uint32_t newRequestID() {
+        for (;;) {
+            uint32_t id = nextRequest++;
+            if (nextRequest == 0) nextRequest = 1;
+            if (!pending.count(id) && !closes.count(id)) return id;
+        }
+    }
 
     // ---- session ----
     IOReturn connect() {
@@ -135,15 +215,11 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
     }
 
     IOReturn connectLocked() {
-        std::thread previous;
         {
             std::lock_guard<std::mutex> guard(lock);
             if (connected) return kIOReturnSuccess;
             if (stopping) return kIOReturnNotAttached;
-            previous = std::move(reader);
         }
-        if (previous.joinable()) previous.join();
-
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         if (path.native().empty() || path.native().size() >= sizeof address.sun_path) return kIOReturnNotAttached;
@@ -184,16 +260,15 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
             ::close(s);
             return kIOReturnNotPrivileged;
         }
-        uint64_t current;
         {
-            std::lock_guard<std::mutex> sending(sendLock);
             std::lock_guard<std::mutex> guard(lock);
-            if (fd >= 0) ::close(fd);
-            fd = s;
-            current = ++session;
+            if (stopping) {
+                ::close(s);
+                return kIOReturnNotAttached;
+            }
+            channel = std::make_shared<Channel>(s, ++session);
             connected = true;
-            auto self = shared_from_this();
-            reader = std::thread([self, s, current] { self->readLoop(s, current); });
+            readerWake.notify_all();
         }
         // The host knows nothing of this peer yet: register every notification anew. The
         // services present arrive as events, as they would for a fresh registration.
@@ -210,19 +285,18 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
         std::lock_guard<std::mutex> guard(lock);
         if (lostSession != session || !connected) return;
         connected = false;
-        ::shutdown(fd, SHUT_RDWR);
+        // Every thread waiting on the socket wakes to its end and finds its call failed.
+        ::shutdown(channel->fd, SHUT_RDWR);
         for (auto& [id, p] : pending) {
-            if (p->session == lostSession) {
-                p->failed = true;
-                p->settled.store(true, std::memory_order_release);
-            }
+            if (p->session == lostSession) p->failed = true;
         }
+        closes.clear();
         // The host's services are gone: each that a terminate notification covered is
         // reported terminated, readable from its snapshot.
         for (auto& [notificationID, entries] : watches) {
             if (!notifications.count(notificationID)) continue;
             for (auto& [entryID, snapshot] : entries) {
-                events.emplace_back(notificationID, addObject(0, 0, snapshot));
+                events.emplace_back(notificationID, addObject(0, 0, snapshot, snapshot->entryID));
                 ++eventsQueued;
             }
         }
@@ -230,52 +304,165 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
         changed.notify_all();
         eventReady.notify_all();
         reconnectWake.notify_all();
+        readerWake.notify_all();
     }
 
-    void readLoop(int s, uint64_t readerSession) {
-        std::vector<uint8_t> buffer(wire::kMaxMessageSize + 1);
-        for (;;) {
-            bool truncated = false;
-            ssize_t n = receivePacket(s, buffer, &truncated);
-            if (n <= 0 || truncated) break;
-            std::span<const uint8_t> packet(buffer.data(), static_cast<size_t>(n));
-            wire::Reader r(packet);
-            if (!r.ok()) break;
-            if (r.isReply()) {
-                std::lock_guard<std::mutex> guard(lock);
-                auto it = pending.find(r.header().requestID);
-                if (it != pending.end() && it->second->session == readerSession) {
-                    it->second->packet.assign(packet.begin(), packet.end());
-                    it->second->done = true;
-                    it->second->eventMark = eventsQueued;
-                    it->second->settled.store(true, std::memory_order_release);
-                    changed.notify_all();
+    // Takes the next packet from the host, when one is there, and hands it on: a reply to the
+    // caller waiting for it, a notification to the event queue. One at a time and in order, so
+    // the notifications sent before a reply are queued before the reply is seen.
+    void take(Channel& ch, bool background) {
+        std::lock_guard<std::mutex> receiving(ch.receiving);
+        if (background && callersReading.load() > 0) return;
+        bool truncated = false;
+        ssize_t n = receivePacket(ch.fd, ch.buffer, &truncated, MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (n <= 0 || truncated ||
+            !handOn(ch.session, std::span<const uint8_t>(ch.buffer.data(), static_cast<size_t>(n)))) {
+            hostLost(ch.session);
+        }
+    }
+
+    // False for a packet the host should never send.
+    bool handOn(uint64_t packetSession, std::span<const uint8_t> packet) {
+        wire::Reader r(packet);
+        if (!r.ok()) return false;
+        if (r.isReply()) {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!live(packetSession)) return true;  // its calls have failed already
+            const uint32_t id = r.header().requestID;
+            if (closes.erase(id)) {
+                if (closes.empty()) {
+                    for (int fd : closeWaiters) wakeOther(fd);
                 }
+                return true;
+            }
+            // None waiting: the caller gave up (timed out) and the late reply is dropped.
+            auto it = pending.find(id);
+            if (it == pending.end()) return true;
+            Pending& p = *it->second;
+            if (p.done || p.failed) return true;
+            p.packet.assign(packet.begin(), packet.end());
+            p.done = true;
+            p.eventMark = eventsQueued;
+            wakeOther(p.wakeFd);
+            return true;
+        }
+        const auto type = static_cast<Type>(r.header().type);
+        if (type == Type::event) {
+            uint64_t notificationID = r.u64();
+            Handle remote = r.u32();
+            uint64_t entryID = r.u64();
+            if (!r.finish()) return false;
+            std::lock_guard<std::mutex> guard(lock);
+            if (!live(packetSession)) return true;  // its end has been reported already
+            auto watched = watches.find(notificationID);
+            if (watched != watches.end()) watched->second.erase(entryID);
+            events.emplace_back(notificationID, addObject(packetSession, remote, nullptr, entryID));
+            ++eventsQueued;
+            eventReady.notify_one();
+            return true;
+        }
+        if (type == Type::watch) {
+            uint64_t notificationID = r.u64();
+            auto snapshot = std::make_shared<wire::EntrySnapshot>(r.snapshot());
+            if (!r.finish()) return false;
+            std::lock_guard<std::mutex> guard(lock);
+            if (live(packetSession) && notifications.count(notificationID)) {
+                watches[notificationID][snapshot->entryID] = snapshot;
+            }
+            return true;
+        }
+        return false;  // nothing else comes unasked
+    }
+
+    // Waits until `settled` holds (checked under `lock`), the link stops or the deadline passes:
+    // false for the deadline. Meanwhile the thread reads the socket itself, so that its reply
+    // reaches it without a thread in between; a packet for another waiter is handed on to it.
+    template <class Settled>
+    bool await(Channel& ch, int wakeFd, Clock::time_point deadline, Settled settled) {
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (settled() || stopping) return true;
+            }
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return false;
+            pollfd fds[2] = {{ch.fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+            int rc = ::poll(fds, 2, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
+            if (rc < 0 && errno != EINTR) {
+                hostLost(ch.session);  // cannot wait on this socket: end its calls
                 continue;
             }
-            const auto type = static_cast<Type>(r.header().type);
-            if (type == Type::event) {
-                uint64_t notificationID = r.u64();
-                Handle remote = r.u32();
-                uint64_t entryID = r.u64();
-                if (!r.finish()) break;
-                std::lock_guard<std::mutex> guard(lock);
-                auto watched = watches.find(notificationID);
-                if (watched != watches.end()) watched->second.erase(entryID);
-                events.emplace_back(notificationID, addObject(readerSession, remote));
-                ++eventsQueued;
-                eventReady.notify_one();
-            } else if (type == Type::watch) {
-                uint64_t notificationID = r.u64();
-                auto snapshot = std::make_shared<wire::EntrySnapshot>(r.snapshot());
-                if (!r.finish()) break;
-                std::lock_guard<std::mutex> guard(lock);
-                if (notifications.count(notificationID)) watches[notificationID][snapshot->entryID] = snapshot;
-            } else {
-                break;  // nothing else comes unasked
+            if (rc <= 0) continue;
+            if (fds[1].revents & POLLIN) {
+                uint64_t count;
+                [[maybe_unused]] ssize_t n = ::read(wakeFd, &count, sizeof count);
             }
+            if (fds[0].revents) take(ch, false);
         }
-        hostLost(readerSession);
+    }
+
+    // A thread starts reading for its call (lock held): the background reader is asked off the
+    // socket when it waits there. The caller sets the returned descriptor.
+    int startReading() {
+        callersReading.fetch_add(1);
+        if (!readerPolling) return -1;
+        readerPolling = false;
+        return readerWakeFd;
+    }
+
+    // A thread stops reading for its call; the background reader takes over a moment after
+    // the last.
+    void stopReading() {
+        lastCallEnd.store(Clock::now().time_since_epoch().count());
+        callersReading.fetch_sub(1);
+    }
+
+    // Sleeps for `span` or until the background reader's descriptor is set.
+    void nap(Clock::duration span) {
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(span).count();
+        timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        pollfd pfd{readerWakeFd, POLLIN, 0};
+        if (::ppoll(&pfd, readerWakeFd >= 0 ? 1 : 0, &timeout, nullptr) > 0) {
+            uint64_t count;
+            [[maybe_unused]] ssize_t n = ::read(readerWakeFd, &count, sizeof count);
+        }
+    }
+
+    // Reads the socket while no caller does, a rest after the last call.
+    void readLoop() {
+        Clock::duration busyNap = kReaderRest;
+        while (!readerStop.load()) {
+            const Clock::time_point restEnd = Clock::time_point(Clock::duration(lastCallEnd.load())) + kReaderRest;
+            if (callersReading.load() > 0) {
+                nap(busyNap);
+                busyNap = std::min<Clock::duration>(busyNap * 2, kReaderNapMax);
+                continue;
+            }
+            busyNap = kReaderRest;
+            if (const auto now = Clock::now(); now < restEnd) {
+                nap(restEnd - now);
+                continue;
+            }
+            std::shared_ptr<Channel> ch;
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                readerWake.wait(guard, [&] { return stopping || connected; });
+                if (stopping) return;
+                ch = channel;
+                readerPolling = readerWakeFd >= 0;
+            }
+            pollfd fds[2] = {{ch->fd, POLLIN, 0}, {readerWakeFd, POLLIN, 0}};
+            int rc = ::poll(fds, readerWakeFd >= 0 ? 2 : 1, -1);
+            if (rc > 0 && (fds[1].revents & POLLIN)) {
+                uint64_t count;
+                [[maybe_unused]] ssize_t n = ::read(readerWakeFd, &count, sizeof count);
+            }
+            if (rc > 0 && fds[0].revents) take(*ch, true);
+            else if (rc < 0 && errno != EINTR) hostLost(ch->session);
+            std::lock_guard<std::mutex> guard(lock);
+            readerPolling = false;
+        }
     }
 
     void eventLoop() {
@@ -313,9 +500,15 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
         bool noHost = false;
         std::vector<uint8_t> packet;
         uint64_t eventMark = 0;
+        uint64_t session = 0;  // of the host that answered
     };
 
-    Outcome request(Type type, const std::function<void(wire::Writer&)>& body, bool autoConnect = true) {
+    static constexpr uint64_t kAnySession = 0;
+
+    // Sends a request and waits for its reply. With `requiredSession`, only to that session's
+    // host: a handle of a host that has gone must not reach the next one.
+    template <class Body>
+    Outcome request(Type type, const Body& body, bool autoConnect, uint64_t requiredSession = kAnySession) {
         Outcome outcome;
         if (autoConnect && !isConnected()) {
             IOReturn c = connect();
@@ -325,67 +518,109 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
                 return outcome;
             }
         }
-        auto p = std::make_shared<Pending>();
+        Pending p;
+        int readerToKick = -1;
+        p.wakeFd = threadWakeFd();
+        if (p.wakeFd < 0) {
+            outcome.status = kIOReturnNoResources;
+            return outcome;
+        }
+        std::shared_ptr<Channel> ch;
+        uint32_t id;
+        Clock::time_point deadline;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!connected || (requiredSession != kAnySession && requiredSession != session)) {
+                outcome.status = kIOReturnNotAttached;
+                outcome.noHost = !connected;
+                return outcome;
+            }
+            id = newRequestID();
+            p.session = session;
+            pending[id] = &p;
+            ch = channel;
+            readerToKick = startReading();
+            // Real time: a safeguard against a wedged host, not a pause of the system.
+            deadline = Clock::now() + std::chrono::milliseconds(callTimeoutMs);
+        }
+        wire::Writer w(type, id);
+        body(w);
+        if (!sendPacket(ch->fd, w.finish())) hostLost(p.session);
+        kick(readerToKick);
+        const bool ended = await(*ch, p.wakeFd, deadline, [&] { return p.done || p.failed; });
+        std::lock_guard<std::mutex> guard(lock);
+        pending.erase(id);
+        stopReading();
+        if (!ended) {
+            outcome.status = kIOReturnTimeout;
+        } else if (!p.done) {
+            outcome.status = kIOReturnNotAttached;
+        } else {
+            outcome.packet = std::move(p.packet);
+            outcome.eventMark = p.eventMark;
+            outcome.session = p.session;
+        }
+        return outcome;
+    }
+    Outcome request(Type type, bool autoConnect) {
+        return request(type, [](wire::Writer&) {}, autoConnect);
+    }
+
+    // Sends a close without waiting for its reply: the host closes every connection it handed
+    // out, so the answer is known. Later calls wait for it (awaitCloses). False for no such
+    // connection; a connection of a host that has gone is closed already.
+    bool sendClose(Handle connection) {
+        std::shared_ptr<Channel> ch;
+        Handle remote = 0;
         uint32_t id;
         {
             std::lock_guard<std::mutex> guard(lock);
-            if (!connected) {
-                outcome.status = kIOReturnNotAttached;
-                outcome.noHost = true;
-                return outcome;
-            }
-            id = nextRequest++;
-            if (nextRequest == 0) nextRequest = 1;
-            p->session = session;
-            pending[id] = p;
+            auto it = connections.find(connection);
+            if (it == connections.end()) return false;
+            const bool isLive = live(it->second.session);
+            remote = it->second.remote;
+            connections.erase(it);
+            if (!isLive) return true;
+            id = newRequestID();
+            closes.insert(id);
+            ch = channel;
         }
-        wire::Writer w(type, id);
-        if (body) body(w);
-        auto& message = w.finish();
-        bool sent = false;
+        wire::Writer w(Type::closeConnection, id);
+        w.u32(remote);
+        if (!sendPacket(ch->fd, w.finish())) hostLost(ch->session);
+        return true;
+    }
+
+    // Waits until the host has carried out every close sent before, so that a call never finds
+    // its device still held by a connection this process has closed.
+    IOReturn awaitCloses() {
+        std::shared_ptr<Channel> ch;
+        uint64_t current;
+        Clock::time_point deadline;
+        int readerToKick = -1;
+        const int wakeFd = threadWakeFd();
         {
-            std::lock_guard<std::mutex> sending(sendLock);
-            int s = -1;
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                if (connected && session == p->session) s = fd;
-            }
-            if (s >= 0) {
-                ssize_t n;
-                do {
-                    n = ::send(s, message.data(), message.size(), MSG_NOSIGNAL);
-                } while (n < 0 && errno == EINTR);
-                sent = n == static_cast<ssize_t>(message.size());
-            }
+            std::lock_guard<std::mutex> guard(lock);
+            if (closes.empty()) return kIOReturnSuccess;
+            if (wakeFd < 0) return kIOReturnNoResources;
+            ch = channel;
+            current = session;
+            closeWaiters.push_back(wakeFd);
+            readerToKick = startReading();
+            deadline = Clock::now() + std::chrono::milliseconds(callTimeoutMs);
         }
-        if (!sent) hostLost(p->session);
-        // A reply is usually back within tens of microseconds: wait for it awake for a moment
-        // before sleeping, so that the reading thread need not wake this one as well.
-        const auto awakeUntil = std::chrono::steady_clock::now() + kAwakeWait;
-        while (!p->settled.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < awakeUntil)
-            std::this_thread::yield();
-        std::unique_lock<std::mutex> guard(lock);
-        // Real time: a safeguard against a wedged host, not a pause of the system.
-        bool ended = changed.wait_for(guard, std::chrono::milliseconds(callTimeoutMs),
-                                      [&] { return p->done || p->failed || stopping; });
-        pending.erase(id);
-        if (!ended) {
-            outcome.status = kIOReturnTimeout;
-            return outcome;
-        }
-        if (!p->done) {
-            outcome.status = kIOReturnNotAttached;
-            return outcome;
-        }
-        outcome.packet = std::move(p->packet);
-        outcome.eventMark = p->eventMark;
-        return outcome;
+        kick(readerToKick);
+        const bool ended = await(*ch, wakeFd, deadline, [&] { return closes.empty() || session != current; });
+        std::lock_guard<std::mutex> guard(lock);
+        closeWaiters.erase(std::find(closeWaiters.begin(), closeWaiters.end(), wakeFd));
+        stopReading();
+        return ended ? kIOReturnSuccess : kIOReturnTimeout;
     }
 
     // A reply the host should never send ends the session.
     void protocolError(const Outcome&) {
         std::lock_guard<std::mutex> guard(lock);
-        if (connected) ::shutdown(fd, SHUT_RDWR);
+        if (connected) ::shutdown(channel->fd, SHUT_RDWR);
     }
 
     // Reads a reply: *status, then the rest through `read`. False, with the exchange's own
@@ -436,38 +671,45 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
     // host that holds it while that host lasts. False for no such object.
     bool changeReference(Handle handle, bool retain) {
         Handle remote = 0;
+        uint64_t objectSession = 0;
         {
             std::lock_guard<std::mutex> guard(lock);
             auto it = objects.find(handle);
             if (it == objects.end()) return false;
-            if (live(it->second.session)) remote = it->second.remote;
+            if (live(it->second.session)) {
+                remote = it->second.remote;
+                objectSession = it->second.session;
+            }
             if (retain) ++it->second.references;
             else if (--it->second.references == 0) objects.erase(it);
         }
         if (remote) {
             request(retain ? Type::retainObject : Type::releaseObject, [&](wire::Writer& w) { w.u32(remote); },
-                    false);
+                    false, objectSession);
         }
         return true;
     }
 
-    // The host's handle for a local connection: kIOReturnBadArgument for no such connection,
-    // kIOReturnNotAttached when the host that held it has gone. `forget` drops it either way.
-    IOReturn connectionRemote(Handle connection, bool forget, Handle* remote) {
+    // The host's handle for a local connection and its session: kIOReturnBadArgument for no
+    // such connection, kIOReturnNotAttached when the host that held it has gone.
+    IOReturn connectionRemote(Handle connection, Handle* remote, uint64_t* remoteSession) {
         std::lock_guard<std::mutex> guard(lock);
         auto it = connections.find(connection);
         if (it == connections.end()) return kIOReturnBadArgument;
-        bool isLive = live(it->second.session);
-        if (isLive) *remote = it->second.remote;
-        if (forget) connections.erase(it);
-        return isLive ? kIOReturnSuccess : kIOReturnNotAttached;
+        if (!live(it->second.session)) return kIOReturnNotAttached;
+        *remote = it->second.remote;
+        *remoteSession = it->second.session;
+        return kIOReturnSuccess;
     }
 
-    // What a local handle stands for: a live remote object, a snapshot, or nothing usable.
+    // What a local handle stands for: a live remote object (with its session), a snapshot, or
+    // nothing usable; and its entry ID when known.
     struct Resolved {
         IOReturn status = kIOReturnSuccess;
         Handle remote = 0;
+        uint64_t session = 0;
         std::shared_ptr<wire::EntrySnapshot> snapshot;
+        std::optional<uint64_t> entryID;
     };
     Resolved resolve(Handle handle) {
         std::lock_guard<std::mutex> guard(lock);
@@ -481,6 +723,8 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
             r.status = kIOReturnNotAttached;
         } else {
             r.remote = it->second.remote;
+            r.session = it->second.session;
+            r.entryID = it->second.entryID;
         }
         return r;
     }
@@ -495,7 +739,7 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
             *out = (*target.snapshot).*field;
             return kIOReturnSuccess;
         }
-        Outcome o = request(type, [&](wire::Writer& w) { w.u32(target.remote); }, false);
+        Outcome o = request(type, [&](wire::Writer& w) { w.u32(target.remote); }, false, target.session);
         IOReturn status;
         std::string text;
         if (readReply(o, &status, [&](wire::Reader& r) { text = r.text(maxLength); }) && status == kIOReturnSuccess) {
@@ -524,7 +768,7 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
                 w.text(key);
                 if (type == Type::searchProperty) w.u32(options);
             },
-            false);
+            false, target.session);
         IOReturn status;
         std::optional<Value> result;
         if (readReply(o, &status, [&](wire::Reader& r) { result = r.optionalValue(); })) *value = std::move(result);
@@ -535,34 +779,30 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
 SocketLink::SocketLink(fs::path socketPath) : impl_(std::make_shared<Impl>()) {
     impl_->path = std::move(socketPath);
     Impl* impl = impl_.get();
+    impl_->reader = std::thread([impl] { impl->readLoop(); });
     impl_->eventThread = std::thread([impl] { impl->eventLoop(); });
     impl_->eventThreadID = impl_->eventThread.get_id();
     impl_->reconnectThread = std::thread([impl] { impl->reconnectLoop(); });
 }
 
 SocketLink::~SocketLink() {
-    std::thread reader;
     {
+        // No channel is made from now on; waiters on the current one wake to its end.
         std::lock_guard<std::mutex> guard(impl_->lock);
         impl_->stopping = true;
         impl_->connected = false;
-        if (impl_->fd >= 0) ::shutdown(impl_->fd, SHUT_RDWR);
+        if (impl_->channel) ::shutdown(impl_->channel->fd, SHUT_RDWR);
         impl_->changed.notify_all();
         impl_->eventReady.notify_all();
         impl_->reconnectWake.notify_all();
+        impl_->readerWake.notify_all();
     }
+    impl_->readerStop.store(true);
+    kick(impl_->readerWakeFd);
     if (impl_->reconnectThread.joinable()) impl_->reconnectThread.join();
-    {
-        // A connect that was under way has finished by now; its reader is the last one.
-        std::lock_guard<std::mutex> serial(impl_->connectLock);
-        std::lock_guard<std::mutex> guard(impl_->lock);
-        if (impl_->fd >= 0) ::shutdown(impl_->fd, SHUT_RDWR);
-        reader = std::move(impl_->reader);
-    }
-    if (reader.joinable()) reader.join();
+    if (impl_->reader.joinable()) impl_->reader.join();
     if (impl_->eventThread.joinable()) impl_->eventThread.join();
-    if (impl_->fd >= 0) ::close(impl_->fd);
-    impl_->fd = -1;
+    if (impl_->readerWakeFd >= 0) ::close(impl_->readerWakeFd);
 }
 
 IOReturn SocketLink::connect() { return impl_->connect(); }
@@ -581,7 +821,7 @@ void SocketLink::setCallTimeout(int64_t ms) {
 
 IOReturn SocketLink::ping() {
     IOReturn status;
-    impl_->readReply(impl_->request(Type::ping, nullptr), &status);
+    impl_->readReply(impl_->request(Type::ping, true), &status);
     return status;
 }
 
@@ -590,10 +830,13 @@ IOReturn SocketLink::control(const std::vector<std::string>& arguments, std::str
     for (auto& a : arguments) {
         if (a.size() > wire::kMaxNameLength) return kIOReturnBadArgument;
     }
-    auto o = impl_->request(Type::control, [&](wire::Writer& w) {
-        w.u32(static_cast<uint32_t>(arguments.size()));
-        for (auto& a : arguments) w.text(a);
-    });
+    auto o = impl_->request(
+        Type::control,
+        [&](wire::Writer& w) {
+            w.u32(static_cast<uint32_t>(arguments.size()));
+            for (auto& a : arguments) w.text(a);
+        },
+        true);
     IOReturn status;
     std::string text;
     if (impl_->readReply(o, &status, [&](wire::Reader& r) { text = r.text(wire::kMaxValueLength); }) && reply) {
@@ -606,7 +849,7 @@ IOReturn SocketLink::getMatchingServices(const MatchingDictionary& matching, std
     if (!services) return kIOReturnBadArgument;
     services->clear();
     if (!validMatching(matching)) return kIOReturnBadArgument;
-    auto o = impl_->request(Type::getMatchingServices, [&](wire::Writer& w) { w.matching(matching); });
+    auto o = impl_->request(Type::getMatchingServices, [&](wire::Writer& w) { w.matching(matching); }, true);
     // No host is running: no driver is loaded, so nothing matches.
     if (o.noHost) return kIOReturnSuccess;
     IOReturn status;
@@ -619,8 +862,7 @@ IOReturn SocketLink::getMatchingServices(const MatchingDictionary& matching, std
         return status;
     }
     std::lock_guard<std::mutex> guard(impl_->lock);
-    uint64_t session = impl_->session;
-    for (Handle h : remote) services->push_back(impl_->addObject(session, h));
+    for (Handle h : remote) services->push_back(impl_->addObject(o.session, h));
     return status;
 }
 
@@ -662,11 +904,22 @@ IOReturn SocketLink::getEntryID(Handle entry, uint64_t* entryID) {
         *entryID = target.snapshot->entryID;
         return kIOReturnSuccess;
     }
-    auto o = impl_->request(Type::getEntryID, [&](wire::Writer& w) { w.u32(target.remote); }, false);
+    if (target.entryID) {
+        *entryID = *target.entryID;
+        return kIOReturnSuccess;
+    }
+    auto o = impl_->request(Type::getEntryID, [&](wire::Writer& w) { w.u32(target.remote); }, false, target.session);
     IOReturn status;
     uint64_t id = 0;
     if (impl_->readReply(o, &status, [&](wire::Reader& r) { id = r.u64(); }) && status == kIOReturnSuccess) {
         *entryID = id;
+        // An entry keeps its ID for life: later questions (every camera command asks) are
+        // answered here.
+        std::lock_guard<std::mutex> guard(impl_->lock);
+        auto it = impl_->objects.find(entry);
+        if (it != impl_->objects.end() && it->second.session == target.session && it->second.remote == target.remote) {
+            it->second.entryID = id;
+        }
     }
     return status;
 }
@@ -722,18 +975,13 @@ IOReturn SocketLink::openConnection(Handle service, uint32_t type, Handle* conne
     auto target = impl_->resolve(service);
     if (target.status != kIOReturnSuccess) return target.status;
     if (target.snapshot) return kIOReturnNotAttached;
-    uint64_t session;
-    {
-        std::lock_guard<std::mutex> guard(impl_->lock);
-        session = impl_->session;
-    }
     auto o = impl_->request(
         Type::openConnection,
         [&](wire::Writer& w) {
             w.u32(target.remote);
             w.u32(type);
         },
-        false);
+        false, target.session);
     IOReturn status;
     Handle remote = 0;
     if (!impl_->readReply(o, &status, [&](wire::Reader& r) { remote = r.u32(); }) || status != kIOReturnSuccess) {
@@ -741,7 +989,7 @@ IOReturn SocketLink::openConnection(Handle service, uint32_t type, Handle* conne
     }
     std::lock_guard<std::mutex> guard(impl_->lock);
     Handle local = impl_->newLocal();
-    impl_->connections[local] = Impl::Connection{session, remote};
+    impl_->connections[local] = Impl::Connection{target.session, remote};
     *connection = local;
     return kIOReturnSuccess;
 }
@@ -753,7 +1001,9 @@ IOReturn SocketLink::callMethod(Handle connection, uint32_t selector, const std:
         return kIOReturnBadArgument;
     }
     Handle remote = 0;
-    if (IOReturn found = impl_->connectionRemote(connection, false, &remote); found != kIOReturnSuccess) return found;
+    uint64_t session = 0;
+    if (IOReturn found = impl_->connectionRemote(connection, &remote, &session); found != kIOReturnSuccess) return found;
+    if (IOReturn closed = impl_->awaitCloses(); closed != kIOReturnSuccess) return closed;
     auto o = impl_->request(
         Type::callMethod,
         [&](wire::Writer& w) {
@@ -765,7 +1015,7 @@ IOReturn SocketLink::callMethod(Handle connection, uint32_t selector, const std:
             w.u32(scalarOutputCount);
             w.u32(structureOutputSize);
         },
-        false);
+        false, session);
     IOReturn status;
     std::vector<uint64_t> scalars;
     std::vector<uint8_t> bytes;
@@ -783,14 +1033,7 @@ IOReturn SocketLink::callMethod(Handle connection, uint32_t selector, const std:
 }
 
 IOReturn SocketLink::closeConnection(Handle connection) {
-    Handle remote = 0;
-    IOReturn found = impl_->connectionRemote(connection, true, &remote);
-    // The host that held it has gone and closed it already.
-    if (found == kIOReturnNotAttached) return kIOReturnSuccess;
-    if (found != kIOReturnSuccess) return found;
-    IOReturn status;
-    impl_->readReply(impl_->request(Type::closeConnection, [&](wire::Writer& w) { w.u32(remote); }, false), &status);
-    return status;
+    return impl_->sendClose(connection) ? kIOReturnSuccess : kIOReturnBadArgument;
 }
 
 std::shared_ptr<Link> makeConfiguredLink() {

@@ -4,6 +4,8 @@
 // runs there are no services, as with a driver that is not loaded. When the host goes away,
 // calls in flight fail with kIOReturnNotAttached, and every service a terminate notification
 // covered is reported terminated (its name, ID, path and properties stay readable).
+// A calling thread reads its own reply from the socket (and hands on whatever else it reads);
+// a close returns once sent, and the link's later method calls wait until the host has done it.
 #include <filesystem>
 #include <memory>
 #include <string>

@@ -2,14 +2,18 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -186,8 +190,14 @@ bool fillAddress(const fs::path& path, sockaddr_un& address) {
 
 namespace {
 
-// Where the request being handled on this thread leaves work that may block (see readLoop).
-thread_local std::function<void()>* tDeferred = nullptr;
+// Where the request being handled on this thread leaves work that may block, which answers
+// the reply to send (see readLoop).
+using Deferred = std::function<std::vector<uint8_t>()>;
+thread_local Deferred* tDeferred = nullptr;
+
+// How long a peer's requests may wait unread while its only reader runs a call, before a
+// standby thread takes over the reading.
+constexpr int64_t kStandbyAfterMs = 2;
 
 struct Client : std::enable_shared_from_this<Client> {
     int fd = -1;
@@ -220,7 +230,18 @@ struct Client : std::enable_shared_from_this<Client> {
     std::mutex roleLock;
     int readers = 0;
     bool readingEnded = false;
-    static constexpr int kStandingReaders = 2;
+    static constexpr int kStandingReaders = 1;
+    // The standby: a thread that waits on a timer and reads once nobody has read for
+    // kStandbyAfterMs (readLoop). The timer is armed when reading falls vacant and is not armed
+    // yet, and left to run out: a run of short calls costs no system call each. `vacantSince`
+    // while nobody reads; `standbyLaunched` while the standby's job exists; `standbyStop` ends
+    // it. All under roleLock.
+    int standbyTimer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    bool standbyArmed = false;
+    dispatch::Clock::time_point vacantSince;
+    bool standbyLaunched = false;
+    bool standbyStop = false;
+    std::condition_variable standbyEnded;
     std::atomic<dispatch::Clock::rep> lastRequest{dispatch::Clock::now().time_since_epoch().count()};
 
     // Nothing open, nothing running, and no request for at least `idle`.
@@ -233,6 +254,10 @@ struct Client : std::enable_shared_from_this<Client> {
     std::mutex watchLock;
     // Terminate notifications and the live services each covers: entry ID to our handle.
     std::map<uint64_t, std::map<uint64_t, Handle>> watches;
+
+    ~Client() {
+        if (standbyTimer >= 0) ::close(standbyTimer);
+    }
 
     void start() {
         std::weak_ptr<Client> weak = weak_from_this();
@@ -251,13 +276,75 @@ struct Client : std::enable_shared_from_this<Client> {
         {
             std::lock_guard<std::mutex> guard(roleLock);
             readers = kStandingReaders;
+            standbyLaunched = standbyTimer >= 0;
         }
         for (int i = 0; i < kStandingReaders; ++i) launchReader();
+        if (standbyTimer >= 0) launchStandby();
     }
 
     void launchReader() {
         auto self = shared_from_this();
         dispatch::globalQueue().async([self] { self->readLoop(); });
+    }
+
+    void launchStandby() {
+        auto self = shared_from_this();
+        dispatch::globalQueue().async([self] { self->standbyLoop(); });
+    }
+
+    // When the standby takes over if reading stays vacant.
+    dispatch::Clock::time_point standbyDue() const {
+        return vacantSince + std::max<std::chrono::nanoseconds>(dispatch::scaled(dispatch::Millis(kStandbyAfterMs)),
+                                                                std::chrono::microseconds(1));
+    }
+
+    // Arms the standby's timer for `due` (roleLock held).
+    void armStandby(dispatch::Clock::time_point due) {
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(due.time_since_epoch()).count();
+        itimerspec when{};
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+        standbyArmed = ::timerfd_settime(standbyTimer, TFD_TIMER_ABSTIME, &when, nullptr) == 0;
+    }
+
+    // Reading fell vacant: a call runs on the only reader (roleLock held).
+    void readingVacant() {
+        vacantSince = dispatch::Clock::now();
+        if (!standbyArmed) armStandby(standbyDue());
+    }
+
+    // Waits until nobody has read for a while (a call runs on the only reader), then reads,
+    // leaving a new standby in its place.
+    void standbyLoop() {
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> guard(roleLock);
+                if (standbyStop) break;
+            }
+            pollfd pfd{standbyTimer, POLLIN, 0};
+            if (::poll(&pfd, 1, -1) < 0 && errno != EINTR) break;
+            uint64_t expirations;
+            [[maybe_unused]] ssize_t n = ::read(standbyTimer, &expirations, sizeof expirations);
+            {
+                std::lock_guard<std::mutex> guard(roleLock);
+                if (standbyStop) break;
+                if (n != sizeof expirations) continue;  // not run out yet
+                standbyArmed = false;
+                if (readers != 0 || readingEnded) continue;  // somebody reads: wait for the next vacancy
+                // Vacant since a later call than the one the timer was armed for: wait its turn.
+                if (const auto due = standbyDue(); dispatch::Clock::now() < due) {
+                    armStandby(due);
+                    continue;
+                }
+                ++readers;
+            }
+            launchStandby();
+            readLoop();
+            return;
+        }
+        std::lock_guard<std::mutex> guard(roleLock);
+        standbyLaunched = false;
+        standbyEnded.notify_all();
     }
 
     // Waits until the reading has ended and the peer's link is torn down.
@@ -330,12 +417,14 @@ struct Client : std::enable_shared_from_this<Client> {
         }
     }
 
-    // Several threads wait on the socket at once (each packet goes to one of them). A request
-    // that may block (a camera command may take its 30 s) runs on the thread that read it,
-    // which leaves the reading to the others meanwhile; when it was the last, it starts another
-    // first. So a call starts without waiting for a worker to wake, and the peer's other
-    // requests are still read at once. After its call a thread reads again while fewer than
-    // kStandingReaders do, and retires otherwise.
+    // One thread waits on the socket. A request that may block (a camera command may take its
+    // 30 s) runs on the thread that read it, so a call starts without waiting for a worker to
+    // wake; should it last, the standby reads the peer's other requests meanwhile. After its
+    // call a thread reads again while fewer than kStandingReaders do, and retires otherwise.
+    // Not more standing readers, nor a second one started for every call: the kernel gives
+    // each packet to the reader that has waited longest, so the thread that has just answered
+    // (still running, next to the caller) would not take the next request, and every request
+    // would wake a cold thread, often on another processor.
     void readLoop() {
         std::vector<uint8_t> buffer(wire::kMaxRequestSize + 1);
         bool misbehaved = false;
@@ -349,7 +438,7 @@ struct Client : std::enable_shared_from_this<Client> {
                 break;
             }
             lastRequest.store(dispatch::Clock::now().time_since_epoch().count());
-            std::function<void()> work;
+            Deferred work;
             tDeferred = &work;
             const bool ok = handle(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)));
             tDeferred = nullptr;
@@ -363,16 +452,28 @@ struct Client : std::enable_shared_from_this<Client> {
             {
                 std::lock_guard<std::mutex> guard(roleLock);
                 if (--readers == 0) {
-                    ++readers;
-                    launch = true;
+                    // Nobody reads while this call runs: the standby takes over should it last.
+                    if (standbyTimer >= 0) {
+                        readingVacant();
+                    } else {
+                        ++readers;
+                        launch = true;
+                    }
                 }
             }
             if (launch) launchReader();
-            work();
+            std::vector<uint8_t> answer = work();
             callsInFlight.fetch_sub(1);
-            std::lock_guard<std::mutex> guard(roleLock);
-            if (readingEnded || readers >= kStandingReaders) return;
-            ++readers;
+            bool readOn;
+            {
+                std::lock_guard<std::mutex> guard(roleLock);
+                readOn = !readingEnded && readers < kStandingReaders;
+                if (readOn) ++readers;
+            }
+            // Sent last: the caller wakes as this thread goes back to waiting, so that the two
+            // can share a processor.
+            send(std::move(answer));
+            if (!readOn) return;
         }
         // A peer that misbehaved is dropped; the other readers then see the end as well.
         if (misbehaved) close();
@@ -390,6 +491,17 @@ struct Client : std::enable_shared_from_this<Client> {
         {
             std::unique_lock<std::mutex> guard(outLock);
             writerEnded.wait(guard, [&] { return writerDone; });
+        }
+        if (standbyTimer >= 0) {
+            // The standby wakes to its end at once.
+            std::unique_lock<std::mutex> guard(roleLock);
+            standbyStop = true;
+            itimerspec now{};
+            now.it_value.tv_nsec = 1;
+            ::timerfd_settime(standbyTimer, 0, &now, nullptr);
+            standbyEnded.wait(guard, [&] { return !standbyLaunched; });
+            ::close(standbyTimer);
+            standbyTimer = -1;
         }
         // The peer's connections hear clientDied; its handles and notifications end.
         link->disconnect();
@@ -411,7 +523,7 @@ struct Client : std::enable_shared_from_this<Client> {
 
     // Has `work` run on the thread that read its request, once another reads on (readLoop);
     // false when the peer has too many calls in flight already.
-    bool onWorker(std::function<void()> work) {
+    bool onWorker(Deferred work) {
         if (callsInFlight.fetch_add(1) >= maxCallsInFlight) {
             callsInFlight.fetch_sub(1);
             return false;
@@ -520,7 +632,7 @@ struct Client : std::enable_shared_from_this<Client> {
                     wire::Writer w(type, id, wire::kReplyFlag);
                     w.u32(static_cast<uint32_t>(status));
                     w.u32(connection);
-                    send(std::move(w.finish()));
+                    return std::move(w.finish());
                 });
             }
             case Type::callMethod: {
@@ -549,13 +661,13 @@ struct Client : std::enable_shared_from_this<Client> {
                     for (size_t i = 0; i < n; ++i) w.u64(result.scalarOutput[i]);
                     size_t bytes = std::min<size_t>(result.structureOutput.size(), structureOutputSize);
                     w.bytes(std::span<const uint8_t>(result.structureOutput.data(), bytes));
-                    send(std::move(w.finish()));
+                    return std::move(w.finish());
                 });
             }
             case Type::closeConnection: {
                 Handle connection = r.u32();
                 if (!r.finish()) return false;
-                return onWorker([this, type, id, connection] { send(reply(type, id, link->closeConnection(connection))); });
+                return onWorker([this, type, id, connection] { return reply(type, id, link->closeConnection(connection)); });
             }
             case Type::control: {
                 uint32_t count = r.u32();
@@ -569,7 +681,7 @@ struct Client : std::enable_shared_from_this<Client> {
                     wire::Writer w(type, id, wire::kReplyFlag);
                     w.u32(static_cast<uint32_t>(status));
                     w.text(text.substr(0, wire::kMaxValueLength));
-                    send(std::move(w.finish()));
+                    return std::move(w.finish());
                 });
             }
             default: return false;

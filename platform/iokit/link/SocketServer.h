@@ -1,8 +1,9 @@
 #pragma once
 // The driver host's side of the socket link: it admits peers by their credentials and serves
 // each one with an EmbeddedLink of its own over this process's kernel layer. Requests run on
-// workers, so a command that blocks for its 30 s does not hold up the peer's other calls or
-// any other peer; notifications go out as they fire. A peer that sends anything malformed or
+// workers, so a command that blocks for its 30 s holds up the peer's other calls for no more
+// than a moment (a standby reader takes over) and no other peer; notifications go out as they
+// fire. A peer that sends anything malformed or
 // oversized is dropped, and a peer that goes away gets clientDied for each connection it had.
 #include <sys/types.h>
 

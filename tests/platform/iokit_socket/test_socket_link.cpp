@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <atomic>
+#include <map>
 #include <random>
+#include <thread>
 
 #include "SCSIDriver/HVBSCSIDriverBundle.h"
 #include "platform/iokit_socket/SocketTestSupport.h"
@@ -306,6 +309,67 @@ TEST_F(SocketLinkTest, CallsOnDifferentConnectionsRunConcurrently) {
     for (Handle c : connections) link->closeConnection(c);
 }
 
+TEST_F(SocketLinkTest, ConcurrentCallersGetTheirOwnRepliesWhileNotificationsFlow) {
+    // Several threads share the socket, each reading its own camera's serial and opening,
+    // polling and closing its own camera, while cameras come and go: every reply must reach the
+    // thread that asked, and every notification read meanwhile must reach the sink.
+    constexpr int kThreads = 4;
+    constexpr int kMinRounds = 20;
+    constexpr int kPlugs = 6;
+    Events events;
+    link->setEventSink(events.sink());
+    std::map<std::string, Handle> services;
+    for (int i = 0; i < kThreads; ++i) plug("SNCC" + std::to_string(i));
+    ASSERT_EQ(link->addNotification(1, NotificationKind::matched, usbMatching()), kIOReturnSuccess);
+    ASSERT_EQ(link->addNotification(2, NotificationKind::terminated, usbMatching()), kIOReturnSuccess);
+    std::vector<Handle> all;
+    ASSERT_EQ(link->getMatchingServices(driverMatching(), &all), kIOReturnSuccess);
+    for (Handle h : all) {
+        std::optional<Value> serial;
+        link->searchProperty(h, "USB Serial Number", kIORegistryIterateRecursively | kIORegistryIterateParents, &serial);
+        ASSERT_TRUE(asString(serial));
+        services[*asString(serial)] = h;
+    }
+    ASSERT_EQ(services.size(), static_cast<size_t>(kThreads));
+
+    std::atomic<bool> plugsDone{false};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> callers;
+    for (auto& [serial, service] : services) {
+        callers.emplace_back([&, serial = serial, service = service] {
+            for (int round = 0; round < kMinRounds || !plugsDone.load(); ++round) {
+                std::optional<Value> value;
+                IOReturn read = link->searchProperty(service, "USB Serial Number",
+                                                     kIORegistryIterateRecursively | kIORegistryIterateParents, &value);
+                if (read != kIOReturnSuccess || !asString(value) || *asString(value) != serial) ++wrong;
+                // Opening succeeds only when this thread's last close has taken effect.
+                Handle connection = 0;
+                CallResult r;
+                std::vector<uint8_t> reply;
+                if (link->openConnection(service, 0, &connection) != kIOReturnSuccess ||
+                    link->callMethod(connection, 0, {}, {}, 0, 0, &r) != kIOReturnSuccess ||
+                    status(*link, connection, &reply) != kIOReturnSuccess || reply.size() != 256 || reply[0] != 16) {
+                    ++wrong;
+                }
+                if (connection) link->closeConnection(connection);
+            }
+        });
+    }
+    for (int i = 0; i < kPlugs; ++i) {
+        auto visitor = plug("SNVISIT" + std::to_string(i));
+        const bool arrived = events.waitFor(kThreads + 2 * i + 1);
+        bus.unplug(visitor);
+        if (!arrived || !events.waitFor(kThreads + 2 * i + 2)) break;
+    }
+    plugsDone = true;
+    for (auto& t : callers) t.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(events.of(1).size(), static_cast<size_t>(kThreads + kPlugs));
+    EXPECT_EQ(events.of(2).size(), static_cast<size_t>(kPlugs));
+    for (Handle h : all) link->releaseObject(h);
+    for (auto& [id, h] : events.list) link->releaseObject(h);
+}
+
 TEST_F(SocketLinkTest, APeerThatGoesAwayClosesItsProviders) {
     plug("SNDIE");
     auto other = std::make_unique<SocketLink>(socketPath);
@@ -351,6 +415,8 @@ TEST_F(SocketLinkTest, HostGoneFailsThePendingCallAndEndsItsServices) {
     EXPECT_TRUE(asString(serial));
     // Handles of the old host answer cleanly; no host means no services.
     EXPECT_EQ(link->getName(events.of(8)[0], &name), kIOReturnNotAttached);
+    uint64_t entryID = 0;
+    EXPECT_EQ(link->getEntryID(events.of(8)[0], &entryID), kIOReturnNotAttached);  // known, yet gone
     EXPECT_EQ(status(*link, connection), kIOReturnNotAttached);
     EXPECT_EQ(link->closeConnection(connection), kIOReturnSuccess);
     std::vector<Handle> services{1, 2};
@@ -364,6 +430,33 @@ TEST_F(SocketLinkTest, HostGoneFailsThePendingCallAndEndsItsServices) {
     EXPECT_EQ(events.of(8).size(), 2u);
     EXPECT_TRUE(link->isConnected());
     for (auto& [id, h] : events.list) link->releaseObject(h);
+}
+
+TEST_F(SocketLinkTest, EveryWaitingCallerFailsWhenTheHostGoes) {
+    // Two threads wait at once for replies that will not come, each reading the socket itself.
+    std::vector<std::shared_ptr<GateCamera>> cameras{plug<GateCamera>("SNWAIT1"), plug<GateCamera>("SNWAIT2")};
+    std::vector<Handle> services;
+    ASSERT_EQ(link->getMatchingServices(driverMatching(), &services), kIOReturnSuccess);
+    ASSERT_EQ(services.size(), 2u);
+    std::vector<Handle> connections;
+    for (Handle s : services) {
+        Handle c = 0;
+        CallResult r;
+        ASSERT_EQ(link->openConnection(s, 0, &c), kIOReturnSuccess);
+        ASSERT_EQ(link->callMethod(c, 0, {}, {}, 0, 0, &r), kIOReturnSuccess);
+        connections.push_back(c);
+    }
+    for (auto& camera : cameras) camera->hold();
+    std::atomic<IOReturn> results[2] = {kIOReturnInvalid, kIOReturnInvalid};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 2; ++i) waiters.emplace_back([&, i] { results[i] = write(*link, connections[i], 0x31, {1}); });
+    for (auto& camera : cameras) ASSERT_TRUE(camera->waitUntilEntered());
+    server->stop();
+    for (auto& t : waiters) t.join();
+    EXPECT_EQ(results[0].load(), kIOReturnNotAttached);
+    EXPECT_EQ(results[1].load(), kIOReturnNotAttached);
+    for (auto& camera : cameras) camera->release();
+    for (Handle s : services) link->releaseObject(s);
 }
 
 TEST_F(SocketLinkTest, MalformedOrOversizedMessagesDropOnlyThatPeer) {
