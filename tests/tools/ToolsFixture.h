@@ -1,6 +1,6 @@
 #pragma once
 // The Tool panel's tests: the camera link's fixture (simulated cameras, the driver in this
-// process, time shrunk a hundredfold) with the Qt loop serving the main queue, and a link that
+// process, time shrunk tenfold) with the Qt loop serving the main queue, and a link that
 // records what the panel and dialogs report instead of sending it.
 #include <gtest/gtest.h>
 
@@ -71,6 +71,13 @@ struct ShownMessage {
 
 class ToolsFixture : public camtest::CameraLinkFixture {
 protected:
+    // The dialogs wait for a rebooting camera within fixed windows (the unlock's 35 ticks, the
+    // 50 rounds of the wait for its return, the re-detection's 200 ticks), and a return ends with
+    // the camera's plug-in read, CPU-bound work that a loaded machine stretches to seconds. At
+    // this scale the shortest of those windows is 3.5 s of real time.
+    static constexpr double kToolsScale = 0.1;
+    double timeScale() const override { return kToolsScale; }
+
     void SetUp() override {
         CameraLinkFixture::SetUp();
         if (HasFatalFailure()) return;
