@@ -535,7 +535,9 @@ struct SocketLink::Impl : std::enable_shared_from_this<Impl> {
 SocketLink::SocketLink(fs::path socketPath) : impl_(std::make_shared<Impl>()) {
     impl_->path = std::move(socketPath);
     Impl* impl = impl_.get();
-    impl_->eventThread = std::thread([impl] { impl->eventLoop(); });
+    // The event thread holds the state: the link may be let go of from inside the sink, and
+    // then the thread outlives it.
+    impl_->eventThread = std::thread([self = impl_] { self->eventLoop(); });
     impl_->eventThreadID = impl_->eventThread.get_id();
     impl_->reconnectThread = std::thread([impl] { impl->reconnectLoop(); });
 }
@@ -560,7 +562,14 @@ SocketLink::~SocketLink() {
         reader = std::move(impl_->reader);
     }
     if (reader.joinable()) reader.join();
-    if (impl_->eventThread.joinable()) impl_->eventThread.join();
+    if (impl_->eventThread.joinable()) {
+        // The last reference went inside the sink: the event loop cannot wait for itself; it
+        // ends on its own once the sink returns.
+        if (impl_->eventThread.get_id() == std::this_thread::get_id()) impl_->eventThread.detach();
+        else impl_->eventThread.join();
+    }
+    std::lock_guard<std::mutex> sending(impl_->sendLock);
+    std::lock_guard<std::mutex> guard(impl_->lock);
     if (impl_->fd >= 0) ::close(impl_->fd);
     impl_->fd = -1;
 }
