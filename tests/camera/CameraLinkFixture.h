@@ -43,10 +43,13 @@ class CameraLinkFixture : public ::testing::Test {
 protected:
     static constexpr double kScale = 0.01;
 
+    // The pause scale the test runs with.
+    virtual double timeScale() const { return kScale; }
+
     void SetUp() override {
         foundation::setLogEchoEnabled(false);
         diskarb::simulatedDiskTable();  // names the volume table before any other thread runs
-        dispatch::setTimeScale(kScale);
+        dispatch::setTimeScale(timeScale());
         dispatch::RunLoop::main().adoptCurrentThread();
         ASSERT_TRUE(loadHVBSCSIDriverBundle());
         hvb::buildAllCommandTables();

@@ -443,6 +443,8 @@ TEST_F(HotPlug, WaitingForADriverServiceEndsOnceEitherWay) {
     EXPECT_FALSE(found.load());
     EXPECT_EQ(countLines("FindHVB timerCounter = "), 50u);
 
+    // The camera is attached and matched inside the wait's 50 rounds: 5 s of real time here.
+    dispatch::setTimeScale(0.1);
     startWatcher();
     std::atomic<io_service_t> got{0};
     hvb::HVBModel::findDeviceInBackground([&](bool f, io_service_t service) {

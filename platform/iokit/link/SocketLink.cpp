@@ -148,6 +148,9 @@ struct SocketLink::Impl {
     std::condition_variable readerWake;  // a session started, or the link stops
     std::thread reader;
     int readerWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ~Impl() {
+        if (readerWakeFd >= 0) ::close(readerWakeFd);
+    }
     bool readerPolling = false;  // on the socket
 
     struct Object {
@@ -780,7 +783,9 @@ SocketLink::SocketLink(fs::path socketPath) : impl_(std::make_shared<Impl>()) {
     impl_->path = std::move(socketPath);
     Impl* impl = impl_.get();
     impl_->reader = std::thread([impl] { impl->readLoop(); });
-    impl_->eventThread = std::thread([impl] { impl->eventLoop(); });
+    // The event thread holds the state: the link may be let go of from inside the sink, and
+    // then the thread outlives it.
+    impl_->eventThread = std::thread([self = impl_] { self->eventLoop(); });
     impl_->eventThreadID = impl_->eventThread.get_id();
     impl_->reconnectThread = std::thread([impl] { impl->reconnectLoop(); });
 }
@@ -801,8 +806,12 @@ SocketLink::~SocketLink() {
     kick(impl_->readerWakeFd);
     if (impl_->reconnectThread.joinable()) impl_->reconnectThread.join();
     if (impl_->reader.joinable()) impl_->reader.join();
-    if (impl_->eventThread.joinable()) impl_->eventThread.join();
-    if (impl_->readerWakeFd >= 0) ::close(impl_->readerWakeFd);
+    if (impl_->eventThread.joinable()) {
+        // The last reference went inside the sink: the event loop cannot wait for itself; it
+        // ends on its own once the sink returns.
+        if (impl_->eventThread.get_id() == std::this_thread::get_id()) impl_->eventThread.detach();
+        else impl_->eventThread.join();
+    }
 }
 
 IOReturn SocketLink::connect() { return impl_->connect(); }

@@ -15,6 +15,7 @@
 #include "app/DeviceDialogGlobals.h"
 #include "app/LocalizedString.h"
 #include "app/ReleaseNotesViewController.h"
+#include "platform/appkit/AppkitTestSupport.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Storyboard.h"
 
@@ -260,7 +261,12 @@ TEST_F(StatusPanel, ACameraUnpluggedWhileItsRowTicksLeavesQuietly) {
     EXPECT_EQ(batteryTexts, (std::set<QString>{"64%"}));
     // Reads that were under way finish without a row to show them.
     drain(*panel);
-    ASSERT_TRUE(wait([&] { return r.isNull(); }));
+    // The row went with deleteLater; when the main queue ran outside a Qt event, only an
+    // explicit flush reaches it (the application's loop always does).
+    ASSERT_TRUE(wait([&] {
+        appkit_test::flushDeferredDeletes();
+        return r.isNull();
+    }));
     EXPECT_FALSE(storageBefore.isEmpty());
 }
 

@@ -104,10 +104,11 @@ TEST_F(DispatchTest, SyncPassesAnExceptionBackToTheCaller) {
 }
 
 TEST_F(DispatchTest, AsyncAfterHonoursDueOrderAndScale) {
-    // 100 s of the system's clock at 1/10000 is 10 ms; unscaled the wait below would time out.
+    // At 1/10000 the task posted first is due in 600 ms and the second in 5 ms, so no pause
+    // between the two posts can turn them round; unscaled the wait below would time out.
     setTimeScale(0.0001);
     std::vector<int> order;
-    mainQueue().asyncAfter(100000, [&] { order.push_back(2); });
+    mainQueue().asyncAfter(6000000, [&] { order.push_back(2); });
     mainQueue().asyncAfter(50000, [&] { order.push_back(1); });
     mainQueue().async([&] { order.push_back(0); });
     EXPECT_NE(RunLoop::main().nextDue(), Clock::time_point::max());
@@ -389,7 +390,7 @@ TEST_F(DispatchTest, TimerStopsWhenCancelledOrReleased) {
     released->resume();
     while (ticks.load() < 2) pause(10);
     released.reset();  // the last handle: cancels
-    pause(1000);       // a handler that was running has finished by now
+    pause(50000);      // a handler that was running has finished by now, however loaded the machine
     int settled = ticks.load();
     pause(3000);
     EXPECT_EQ(ticks.load(), settled);

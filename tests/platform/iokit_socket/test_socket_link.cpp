@@ -273,6 +273,30 @@ TEST_F(SocketLinkTest, NotificationsArePushedAsTheyHappen) {
     for (auto& [id, h] : events.list) link->releaseObject(h);
 }
 
+TEST_F(SocketLinkTest, ALinkLetGoOfWhileItsSinkDeliversEndsOnTheEventThread) {
+    // The sink holds the link while it delivers, as the user side does; everyone else lets go
+    // meanwhile, so the last reference goes on the link's own event thread.
+    auto held = std::make_shared<std::shared_ptr<SocketLink>>(link);
+    std::weak_ptr<SocketLink> weak = link;
+    std::atomic<bool> inSink{false}, letGo{false}, ended{false};
+    link->setEventSink([held, &inSink, &letGo, &ended](uint64_t, Handle h) {
+        std::shared_ptr<SocketLink> self = std::move(*held);
+        if (!self) return;
+        inSink = true;
+        eventually([&] { return letGo.load(); });
+        self->releaseObject(h);
+        self.reset();
+        ended = true;
+    });
+    ASSERT_EQ(link->addNotification(1, NotificationKind::matched, usbMatching()), kIOReturnSuccess);
+    plug("SNLAST");
+    ASSERT_TRUE(eventually([&] { return inSink.load(); }));
+    link.reset();
+    letGo = true;
+    EXPECT_TRUE(eventually([&] { return ended.load(); }));
+    EXPECT_TRUE(weak.expired());
+}
+
 TEST_F(SocketLinkTest, CallsOnDifferentConnectionsRunConcurrently) {
     auto slow = plug<GateCamera>("SNSLOW");
     auto fast = plug("SNFAST");
