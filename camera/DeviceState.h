@@ -2,8 +2,8 @@
 // The process-wide device state: the model objects of the cameras on USB, the cameras brought
 // up (entries and records) and the counters and flags around them. Screens and workers on any
 // thread read snapshots; every change goes through one lock, which is only ever held for the
-// change itself, never across a camera command. The event manager's own semaphores order its
-// changes as specified, on top of this lock.
+// change itself, never across a camera command. The event manager's own semaphores keep its
+// changes in order, on top of this lock.
 #include <atomic>
 #include <cstdint>
 #include <map>
