@@ -9,7 +9,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/LocalizedString.h"
-#include "online/Google4Analytics.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/Bundle.h"
@@ -93,7 +93,7 @@ void About::loadView() {
 
 void About::viewWillAppear() {
     view();
-    Google4Analytics::logScreen("About", "About");
+    usageReports()->logScreen("About", "About");
     if (auto* w = hostWindow()) w->setEmptyTitle();
     const QString version =
         QString::fromStdString(foundation::Bundle::main().infoString("CFBundleShortVersionString").value_or(""));

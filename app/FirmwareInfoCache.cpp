@@ -1,6 +1,6 @@
 #include "app/FirmwareInfoCache.h"
 
-#include "camera/DeviceState.h"
+#include "camera/CameraLink.h"
 #include "platform/dispatch/Dispatch.h"
 
 namespace hvb {
@@ -12,9 +12,8 @@ FirmwareInfoCache& FirmwareInfoCache::shared() {
 
 std::pair<std::string, std::optional<std::string>> FirmwareInfoCache::key(const StatusModel& status) {
     if (!status.parameters) return {};
-    return DeviceState::shared().readRecord(status.parameters, [](const DiskDriver_Parameter& r) {
-        return std::make_pair(r.ModelName.value_or(""), r.FWVersion);
-    });
+    const DiskDriver_Parameter r = cameraLink()->recordFields(status.parameters);
+    return {r.ModelName.value_or(""), r.FWVersion};
 }
 
 std::optional<bool> FirmwareInfoCache::answer(const StatusModel& status) const {

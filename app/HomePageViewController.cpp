@@ -1,6 +1,6 @@
 #include "app/HomePageViewController.h"
 
-#include "online/Google4Analytics.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 
 namespace hvb {
@@ -18,7 +18,7 @@ void HomePageViewController::viewWillAppear() {
         palette.setBrush(QPalette::Window, QBrush(tile));
         setPalette(palette);
     }
-    Google4Analytics::logScreen("Home Page", "HomePageViewController");
+    usageReports()->logScreen("Home Page", "HomePageViewController");
 }
 
 }  // namespace hvb

@@ -7,7 +7,7 @@
 #include "app/LocalizedString.h"
 #include "app/PanelCollectionView.h"
 #include "app/RightViewContainer.h"
-#include "camera/DeviceState.h"
+#include "camera/CameraLink.h"
 #include "platform/appkit/Assets.h"
 
 namespace hvb {
@@ -120,7 +120,7 @@ void LeftSplitViewController::viewDidAppear() {
 
 void LeftSplitViewController::CheckDeviceNum() {
     view();
-    const auto models = DeviceState::shared().modelList();
+    const auto models = cameraLink()->modelList();
     const size_t n = models.size();
     const int count = collectionView_->numberOfItems();
     if (n >= 2) {

@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/LocalizedString.h"
-#include "online/Google4Analytics.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Storyboard.h"
@@ -80,7 +80,7 @@ void MsgDialogViewController::viewDidLoad() {
     setPalette(palette);
 }
 
-void MsgDialogViewController::viewWillAppear() { Google4Analytics::logScreen("Dialog", "MsgDialogViewController"); }
+void MsgDialogViewController::viewWillAppear() { usageReports()->logScreen("Dialog", "MsgDialogViewController"); }
 
 void MsgDialogViewController::viewDidAppear() {
     if (auto* w = hostWindow()) w->setEmptyTitle();

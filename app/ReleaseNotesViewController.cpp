@@ -9,7 +9,7 @@
 #include "app/LocalizedString.h"
 #include "app/ReleaseNotesTableViewCell.h"
 #include "online/FirmwareManager.h"
-#include "online/Google4Analytics.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Window.h"
 
 namespace hvb {
@@ -90,7 +90,7 @@ void ReleaseNotesViewController::reloadData() {
 }
 
 void ReleaseNotesViewController::viewWillAppear() {
-    Google4Analytics::logScreen("Release Notes", "ReleaseNotesViewController");
+    usageReports()->logScreen("Release Notes", "ReleaseNotesViewController");
 }
 
 void ReleaseNotesViewController::viewDidAppear() {

@@ -2,7 +2,7 @@
 
 #include <QVBoxLayout>
 
-#include "online/Google4Analytics.h"
+#include "online/UsageReports.h"
 
 namespace hvb {
 
@@ -26,6 +26,6 @@ void StartupViewController::viewDidLoad() {
     logoView->setPalette(palette);
 }
 
-void StartupViewController::viewWillAppear() { Google4Analytics::logScreen("Startup", "StartupViewController"); }
+void StartupViewController::viewWillAppear() { usageReports()->logScreen("Startup", "StartupViewController"); }
 
 }  // namespace hvb

@@ -7,7 +7,7 @@
 
 #include "app/BatteryIndicator.h"
 #include "app/LocalizedString.h"
-#include "camera/DeviceState.h"
+#include "camera/CameraLink.h"
 #include "online/FirmwareManager.h"
 
 namespace hvb {
@@ -31,25 +31,22 @@ struct RecordFields {
 
 RecordFields fieldsOf(const DeviceRecord& record) {
     if (!record) return {};
-    return DeviceState::shared().readRecord(record, [](const DiskDriver_Parameter& r) {
-        RecordFields f;
-        f.model = r.ModelName;
-        f.uid = r.UID;
-        f.firmware = r.FWVersion;
-        f.label = r.UserLabel;
-        f.locked = r.isLockStatus;
-        f.sdCardError = r.isSDCardError;
-        f.teamSyncGroup = r.DeviceParam ? r.DeviceParam->TEAMSYNC_GROUP() : 0;
-        return f;
-    });
+    const DiskDriver_Parameter r = cameraLink()->recordFields(record);
+    RecordFields f;
+    f.model = r.ModelName;
+    f.uid = r.UID;
+    f.firmware = r.FWVersion;
+    f.label = r.UserLabel;
+    f.locked = r.isLockStatus;
+    f.sdCardError = r.isSDCardError;
+    f.teamSyncGroup = r.DeviceParam ? r.DeviceParam->TEAMSYNC_GROUP() : 0;
+    return f;
 }
 
 }  // namespace
 
 std::string upperCaseUID(const DeviceRecord& record) {
-    if (!record) return {};
-    const std::string uid =
-        DeviceState::shared().readRecord(record, [](const DiskDriver_Parameter& r) { return r.UID.value_or(""); });
+    const std::string uid = cameraLink()->recordFields(record).UID.value_or("");
     return QString::fromStdString(uid).toUpper().toStdString();
 }
 

@@ -16,9 +16,7 @@
 #include "app/FirmwareInfoCache.h"
 #include "app/LocalizedString.h"
 #include "app/ReleaseNotesViewController.h"
-#include "camera/DeviceInfoManager.h"
-#include "camera/DeviceState.h"
-#include "camera/NvUSBcmd.h"
+#include "camera/CameraLink.h"
 #include "camera/Shell.h"
 #include "online/FirmwareManager.h"
 #include "platform/appkit/Assets.h"
@@ -161,11 +159,11 @@ void StatusTableViewCell::setupLayout() {
     webcamStackView_->hide();
 
     // The link stays unless the first camera has a snapshot whose model has no release notes.
-    const auto models = DeviceState::shared().modelList();
+    const std::shared_ptr<CameraLink> link = cameraLink();
+    const auto models = link->modelList();
     if (!models.empty()) {
         if (auto first = models.front()->statusInfo(); first && first->parameters) {
-            const std::string model = DeviceState::shared().readRecord(
-                first->parameters, [](const DiskDriver_Parameter& r) { return r.ModelName.value_or(""); });
+            const std::string model = link->recordFields(first->parameters).ModelName.value_or("");
             if (!firmwareManager().getReleaseNotes(model)) {
                 showsReleaseNoteLink_ = false;
                 fwStackView_->layout()->removeWidget(fwReleaseNoteButton_);
@@ -452,26 +450,21 @@ void StatusTableViewCell::buzzerButtonDidTap() {
 void StatusTableViewCell::folderButtonDidTap() {
     std::optional<StatusModel> status = deviceInfo_ ? deviceInfo_->statusInfo() : std::nullopt;
     if (!status) return;
-    DeviceState::shared().selectedDeviceIndex = deviceIndex_;
+    cameraLink()->setSelectedDeviceIndex(deviceIndex_);
     if (StatusTableViewCellDelegate* d = delegate()) d->openDeviceFolder(*status);
 }
 
 void StatusTableViewCell::upgradeButtonDidTap() {
     std::optional<StatusModel> status = deviceInfo_ ? deviceInfo_->statusInfo() : std::nullopt;
     if (!status) return;
-    DeviceState::shared().selectedDeviceIndex = deviceIndex_;
+    cameraLink()->setSelectedDeviceIndex(deviceIndex_);
     if (StatusTableViewCellDelegate* d = delegate()) d->startFirmwareUpgrade(*status);
 }
 
 void StatusTableViewCell::fwReleaseNoteButtonDidTap() {
     std::optional<StatusModel> status = deviceInfo_ ? deviceInfo_->statusInfo() : std::nullopt;
     if (!status || !delegate()) return;
-    const std::string model = status->parameters
-                                  ? DeviceState::shared().readRecord(status->parameters,
-                                                                     [](const DiskDriver_Parameter& r) {
-                                                                         return r.ModelName.value_or("");
-                                                                     })
-                                  : std::string();
+    const std::string model = cameraLink()->recordFields(status->parameters).ModelName.value_or("");
     presentFromDelegate(new ReleaseNotesViewController(QString::fromStdString(model)));
 }
 
@@ -505,27 +498,20 @@ void StatusTableViewCell::webcamButtonDidTap() {
         model->isModeChanging = false;
         abandoned();
     };
-    auto work = [uid, model, code, abandoned, failed] {
-        io_service_t service = DeviceInfoManager::shared().driverService(uid);
+    auto work = [uid, model, code, abandoned, failed, link = cameraLink()] {
+        CameraHandle service = link->open(uid);
         if (!service) return abandoned();
-        auto volume = DeviceInfoManager::shared().volumePath(uid);
+        auto volume = link->volumePath(uid);
         std::optional<std::filesystem::path> folder = volume ? diskarb::pathFromFileURL(*volume) : std::nullopt;
-        if (!folder) {
-            IOObjectRelease(service);
-            return abandoned();
-        }
+        if (!folder) return abandoned();
         model->isModeChanging = true;
         ShellResult unmount = Shell::shared().run({"diskutil", "umount", folder->string()});
         foundation::print(unmount.output.value_or(""));
-        if (unmount.status != 0) {
-            // The volume is still in use: switching now would pull it from under its user.
-            IOObjectRelease(service);
-            return failed();
-        }
-        const uint8_t on = 1;
-        const bool sent = NvUSBcmd::sendCommandData(service, code, std::span<const uint8_t>(&on, 1));
+        // The volume is still in use: switching now would pull it from under its user.
+        if (unmount.status != 0) return failed();
+        const bool sent = carried(link->sendByte(service.get(), code, 1));
         foundation::print(sent ? "true" : "false");
-        IOObjectRelease(service);
+        service.reset();
         if (!sent) failed();
     };
     if (StatusTableViewCellDelegate* d = delegate()) d->performCameraWork(std::move(work));
@@ -553,13 +539,12 @@ void StatusTableViewCell::webcamTestButtonDidTap() {
 }
 
 void StatusTableViewCell::formatButtonDidTap() {
-    DeviceState::shared().selectedDeviceIndex = deviceIndex_;
+    cameraLink()->setSelectedDeviceIndex(deviceIndex_);
     std::optional<StatusModel> status = deviceInfo_ ? deviceInfo_->statusInfo() : std::nullopt;
     if (!status || !status->parameters) return;
-    auto [hasModel, uid] = DeviceState::shared().readRecord(status->parameters, [](const DiskDriver_Parameter& r) {
-        return std::make_pair(r.ModelName.has_value(), r.UID.value_or(""));
-    });
-    if (!hasModel) return;
+    const DiskDriver_Parameter record = cameraLink()->recordFields(status->parameters);
+    if (!record.ModelName) return;
+    const std::string uid = record.UID.value_or("");
     activeCommandTable = status->commands;
     // The dialog formats this row's camera, whatever is selected by the time OK is pressed.
     // The row may be gone once it returns (the camera reboots after a format).

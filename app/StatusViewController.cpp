@@ -9,10 +9,10 @@
 #include "app/LocalizedString.h"
 #include "app/StatusRowState.h"
 #include "app/StatusTableViewCell.h"
-#include "camera/DeviceState.h"
+#include "camera/CameraLink.h"
 #include "camera/SerialMatch.h"
 #include "camera/Shell.h"
-#include "online/Google4Analytics.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
@@ -133,7 +133,7 @@ void StatusViewController::viewDidLoad() {
 }
 
 void StatusViewController::viewWillAppear() {
-    Google4Analytics::logScreen("Main", "StatusViewController");
+    usageReports()->logScreen("Main", "StatusViewController");
     if (!observer_) {
         observer_ = foundation::NotificationCenter::defaultCenter().addObserver(
             kStatusDidGet, [this](const foundation::Notification&) { refresh(); });
@@ -150,16 +150,16 @@ void StatusViewController::viewWillDisappear() {
 
 void StatusViewController::refresh() {
     view();
-    auto& state = DeviceState::shared();
+    const std::shared_ptr<CameraLink> link = cameraLink();
     // Each snapshot with its UID, read once.
     std::vector<std::pair<StatusModel, std::string>> snapshots;
-    for (const DeviceEntry& entry : state.deviceEntryList()) {
+    for (const DeviceEntry& entry : link->deviceEntries()) {
         if (auto snapshot = StatusModel::make(entry.key())) {
             std::string uid = upperCaseUID(snapshot->parameters);
             snapshots.emplace_back(std::move(*snapshot), std::move(uid));
         }
     }
-    const auto models = state.modelList();
+    const auto models = link->modelList();
     for (const auto& model : models) {
         for (const auto& [snapshot, uid] : snapshots) {
             // An empty UID matches no camera.
@@ -177,7 +177,7 @@ void StatusViewController::refresh() {
 }
 
 void StatusViewController::reloadData() {
-    const auto models = DeviceState::shared().modelList();
+    const auto models = cameraLink()->modelList();
     while (rows_.size() > models.size()) {
         StatusTableViewCell* row = rows_.back();
         rows_.pop_back();

@@ -12,13 +12,12 @@
 #include "app/StatusRowState.h"
 #include "app/StatusStorageTable.h"
 #include "app/StatusTableViewCell.h"
-#include "camera/DeviceInfoManager.h"
+#include "camera/CameraLink.h"
 #include "camera/DeviceInfoReader.h"
-#include "camera/DeviceState.h"
 #include "camera/NvUSBcmd.h"
 #include "camera/Shell.h"
 #include "online/FirmwareManager.h"
-#include "online/Google4Analytics.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/appkit/StoryboardWindow.h"
@@ -48,10 +47,7 @@ Target targetOf(const StatusModel& status) {
     t.record = status.parameters;
     t.commands = status.commands;
     t.uid = upperCaseUID(status.parameters);
-    if (status.parameters) {
-        t.model = DeviceState::shared().readRecord(status.parameters,
-                                                   [](const DiskDriver_Parameter& r) { return r.ModelName.value_or(""); });
-    }
+    t.model = cameraLink()->recordFields(status.parameters).ModelName.value_or("");
     return t;
 }
 
@@ -62,19 +58,22 @@ std::optional<uint8_t> codeOf(const CommandDictionary& table, const char* name) 
 }
 
 void sendEvent(const char* name, const std::string& action, const std::string& label) {
-    Google4Analytics::sendEvent(name, Google4Analytics::Params{{"action", action}, {"label", label}});
+    usageReports()->sendEvent(name, {{"action", action}, {"label", label}});
 }
 
-bool sendByte(io_service_t service, uint8_t code, uint8_t value) {
-    return NvUSBcmd::sendCommandData(service, code, std::span<const uint8_t>(&value, 1));
+// A one-byte read: its value as the camera's byte, and whether the read got through.
+int readByte(CameraLink& link, const CameraHandle& service, uint8_t code, bool* ok) {
+    std::vector<uint8_t> reply;
+    *ok = carried(link.readCommand(service.get(), code, reply, kByteReadLength));
+    return NvUSBcmd::decodeByte(reply);
 }
 
 // A successful write changes the record and tells every panel.
-void storeSetting(const DeviceRecord& record, EnumSettings key, int64_t value) {
-    DeviceState::shared().updateRecord(record, [key, value](DiskDriver_Parameter& r) {
+void storeSetting(CameraLink& link, const DeviceRecord& record, EnumSettings key, int64_t value) {
+    link.updateRecord(record, [key, value](DiskDriver_Parameter& r) {
         if (r.DeviceParam) r.DeviceParam->set(key, value);
     });
-    postStatusDidGet();
+    link.recordsChanged();
 }
 
 void failureMessageOnMain() {
@@ -146,19 +145,21 @@ void StatusViewController::showMessageDialog(const QString& text) {
 void StatusViewController::editUserLabel(const StatusModel& status, const QString& label) {
     const Target t = targetOf(status);
     const std::optional<LabelPayload> payload = userLabelPayload(t.commands, label);
-    queue_->async([t, payload] {
-        io_service_t service = DeviceInfoManager::shared().driverService(t.uid);
+    queue_->async([t, payload, link = cameraLink()] {
+        CameraHandle service = link->open(t.uid);
         if (!service) return failureMessageOnMain();
         bool sent = false;
         if (payload) {
-            sent = NvUSBcmd::sendCommandData(service, payload->code, payload->bytes);
+            const auto* bytes = reinterpret_cast<const uint8_t*>(payload->bytes.data());
+            sent = carried(link->sendCommandData(service.get(), payload->code,
+                                                 std::span<const uint8_t>(bytes, payload->bytes.size())));
         }
-        IOObjectRelease(service);
+        service.reset();
         sendEvent("Edit_User_Label", t.model, sent ? "Success" : "Failed");
         if (!sent) return;
         const std::string stored = payload->sentLabel.toStdString();
-        DeviceState::shared().updateRecord(t.record, [&stored](DiskDriver_Parameter& r) { r.UserLabel = stored; });
-        postStatusDidGet();
+        link->updateRecord(t.record, [&stored](DiskDriver_Parameter& r) { r.UserLabel = stored; });
+        link->recordsChanged();
     });
 }
 
@@ -170,17 +171,17 @@ void StatusViewController::setTeamSyncGroup(const StatusModel& status, int64_t g
         showMessageDialog();
         return;
     }
-    queue_->async([t, group] {
-        io_service_t service = DeviceInfoManager::shared().driverService(t.uid);
+    queue_->async([t, group, link = cameraLink()] {
+        CameraHandle service = link->open(t.uid);
         if (!service) return failureMessageOnMain();
         if (!t.commands.empty()) {
             const auto value = static_cast<uint8_t>(group);
             auto step = [&](const char* command, EnumSettings key, uint8_t byte, const std::string& action) {
                 auto code = codeOf(t.commands, command);
                 if (!code) return;
-                const bool sent = sendByte(service, *code, byte);
+                const bool sent = carried(link->sendByte(service.get(), *code, byte));
                 sendEvent("Team_Sync_Group", action, t.model);
-                if (sent) storeSetting(t.record, key, byte);
+                if (sent) storeSetting(*link, t.record, key, byte);
             };
             if (group != 0) {
                 step("HVB_TEAMSYNC", EnumSettings::TEAMSYNC, 1, "true");
@@ -191,21 +192,19 @@ void StatusViewController::setTeamSyncGroup(const StatusModel& status, int64_t g
                 step("HVB_BLE_TRIGGER_HOST", EnumSettings::BLE_TRIGGER_HOST, 0, "Leader false");
             }
         }
-        IOObjectRelease(service);
     });
 }
 
 void StatusViewController::setTeamSyncLeader(const StatusModel& status, bool leader) {
     const Target t = targetOf(status);
-    queue_->async([t, leader] {
-        io_service_t service = DeviceInfoManager::shared().driverService(t.uid);
+    queue_->async([t, leader, link = cameraLink()] {
+        CameraHandle service = link->open(t.uid);
         if (!service) return failureMessageOnMain();
         if (auto code = codeOf(t.commands, "HVB_BLE_TRIGGER_HOST")) {
-            const bool sent = sendByte(service, *code, leader ? 1 : 0);
+            const bool sent = carried(link->sendByte(service.get(), *code, leader ? 1 : 0));
             sendEvent("Team_Sync_Group", leader ? "Leader true" : "Leader false", t.model);
-            if (sent) storeSetting(t.record, EnumSettings::BLE_TRIGGER_HOST, leader ? 1 : 0);
+            if (sent) storeSetting(*link, t.record, EnumSettings::BLE_TRIGGER_HOST, leader ? 1 : 0);
         }
-        IOObjectRelease(service);
     });
 }
 
@@ -213,8 +212,8 @@ void StatusViewController::setTeamSyncLeader(const StatusModel& status, bool lea
 
 void StatusViewController::findDeviceBuzzer(const StatusModel& status) {
     const Target t = targetOf(status);
-    queue_->async([t] {
-        io_service_t service = DeviceInfoManager::shared().driverService(t.uid);
+    queue_->async([t, link = cameraLink()] {
+        CameraHandle service = link->open(t.uid);
         if (!service) {
             foundation::print("service not found");
             return;
@@ -222,20 +221,17 @@ void StatusViewController::findDeviceBuzzer(const StatusModel& status) {
         auto code = codeOf(t.commands, "HVB_FINDDEVICE");
         if (!code) {
             foundation::print("cmd is nil");
-            IOObjectRelease(service);
             return;
         }
-        const bool sent = sendByte(service, *code, 1);
-        IOObjectRelease(service);
+        const bool sent = carried(link->sendByte(service.get(), *code, 1));
+        service.reset();
         sendEvent("Buzzer", t.model, sent ? "Success" : "Failed");
     });
 }
 
 void StatusViewController::openDeviceFolder(const StatusModel& status) {
     const Target t = targetOf(status);
-    const bool locked = t.record && DeviceState::shared().readRecord(t.record, [](const DiskDriver_Parameter& r) {
-        return r.isLockStatus.value_or(false);
-    });
+    const bool locked = cameraLink()->recordFields(t.record).isLockStatus.value_or(false);
     if (locked) {
         auto* entry = appkit::Storyboard::main().instantiateController<appkit::ViewController>(
             "PasswordEnterViewController");
@@ -248,8 +244,8 @@ void StatusViewController::openDeviceFolder(const StatusModel& status) {
         return;
     }
     QPointer<StatusViewController> self(this);
-    queue_->async([t, self] {
-        auto location = DeviceInfoManager::shared().mountPoint(t.uid);
+    queue_->async([t, self, link = cameraLink()] {
+        auto location = link->mountPoint(t.uid);
         if (!location) {
             sendEvent("Open_Dir", t.model, "mount point not exist");
             dispatch::mainQueue().async([self] {
@@ -271,9 +267,7 @@ void StatusViewController::openDeviceFolder(const StatusModel& status) {
 void StatusViewController::startFirmwareUpgrade(const StatusModel& status) {
     const Target t = targetOf(status);
     activeCommandTable = t.commands;
-    const bool encrypted = t.record && DeviceState::shared().readRecord(t.record, [](const DiskDriver_Parameter& r) {
-        return r.isDeviceEncryption.value_or(false);
-    });
+    const bool encrypted = cameraLink()->recordFields(t.record).isDeviceEncryption.value_or(false);
     if (!encrypted) {
         openFirmwareUpgrade(t.model, false);
         return;
@@ -310,67 +304,62 @@ void StatusViewController::openFirmwareUpgrade(const std::string& model, bool af
 
 BatteryReading StatusViewController::readBatteryState(const StatusModel& status) {
     const Target t = targetOf(status);
-    io_service_t service = DeviceInfoManager::shared().driverService(t.uid);
+    const std::shared_ptr<CameraLink> link = cameraLink();
+    const CameraHandle service = link->open(t.uid);
     if (!service) {
         foundation::print("service not found");
         return {};
     }
-    BatteryReading reading;
-    auto done = [service](BatteryReading result) {
-        IOObjectRelease(service);
-        return result;
-    };
     if (t.commands.empty()) {
         foundation::print("cmd not found");
-        return done({});
+        return {};
     }
     // Any read that fails makes the whole reading absent: its zeros would read as a battery.
     bool charging = true;
     if (auto code = codeOf(t.commands, "HVB_ISCHARGING")) {
         bool ok = false;
-        const int value = NvUSBcmd::readCommandByte(service, *code, kByteReadLength, &ok);
-        if (!ok) return done({});
+        const int value = readByte(*link, service, *code, &ok);
+        if (!ok) return {};
         charging = value == 1;
     }
     if (auto code = codeOf(t.commands, "HVB_BATTERYCAPACITY")) {
         bool ok = false;
-        const int value = NvUSBcmd::readCommandByte(service, *code, kByteReadLength, &ok);
-        if (!ok) return done({});
-        return done({charging, value, false});
+        const int value = readByte(*link, service, *code, &ok);
+        if (!ok) return {};
+        return {charging, value, false};
     }
     if (auto code = codeOf(t.commands, "HVB_BATTERYLEVEL")) {
         bool ok = false;
-        const int value = NvUSBcmd::readCommandByte(service, *code, kByteReadLength, &ok) & 0xFF;
-        if (!ok) return done({});
-        return done({charging, value < 5 ? value : 0, true});
+        const int value = readByte(*link, service, *code, &ok) & 0xFF;
+        if (!ok) return {};
+        return {charging, value < 5 ? value : 0, true};
     }
     foundation::print("cmd not found");
-    return done(reading);
+    return {};
 }
 
 std::vector<std::string> StatusViewController::readString(const StatusModel& status) {
     const Target t = targetOf(status);
     auto code = codeOf(t.commands, "HVB_GET_RESERVEDSPACEANDSIZE");
     if (!code) return {};
-    io_service_t service = DeviceInfoManager::shared().driverService(t.uid);
+    const std::shared_ptr<CameraLink> link = cameraLink();
+    const CameraHandle service = link->open(t.uid);
     if (!service) return {};
-    bool ok = false;
-    const auto text =
-        NvUSBcmd::readCommandString(service, *code, static_cast<uint32_t>(kReservedSpaceReadLength), &ok);
+    std::vector<uint8_t> reply;
+    const bool ok =
+        carried(link->readCommand(service.get(), *code, reply, static_cast<uint32_t>(kReservedSpaceReadLength)));
+    const auto text = NvUSBcmd::decodePrintedString(*code, reply);
     dispatch::pause(kReservedSpacePauseMs);
-    if (!ok || !text || text->empty()) {
-        IOObjectRelease(service);
-        return {};
-    }
-    foundation::print("service = " + std::to_string(service) + ", cmd = " + std::to_string(*code) +
+    if (!ok || !text || text->empty()) return {};
+    foundation::print("service = " + std::to_string(service.get()) + ", cmd = " + std::to_string(*code) +
                       ", Get String = " + *text);
-    IOObjectRelease(service);
     return foundation::splitKeepingEmpty(*text, '-');
 }
 
 std::optional<StorageReading> StatusViewController::storageFigure(const StatusModel& status) {
     const Target t = targetOf(status);
-    auto location = DeviceInfoManager::shared().mountPoint(t.uid);
+    const std::shared_ptr<CameraLink> link = cameraLink();
+    auto location = link->mountPoint(t.uid);
     if (!location) return std::nullopt;
     auto folder = diskarb::pathFromFileURL(*location);
     if (!folder) return std::nullopt;
@@ -383,11 +372,9 @@ std::optional<StorageReading> StatusViewController::storageFigure(const StatusMo
     std::optional<StorageSettings> settings;
     std::optional<int64_t> versionNumber;
     if (t.record) {
-        DeviceState::shared().readRecord(t.record, [&](const DiskDriver_Parameter& r) {
-            if (r.DeviceParam) settings = StorageSettings{r.DeviceParam->RESOLUTION(), r.DeviceParam->RECORDINGMODE()};
-            versionNumber = r.FWVersionNumber;
-            return 0;
-        });
+        const DiskDriver_Parameter r = link->recordFields(t.record);
+        if (r.DeviceParam) settings = StorageSettings{r.DeviceParam->RESOLUTION(), r.DeviceParam->RECORDINGMODE()};
+        versionNumber = r.FWVersionNumber;
     }
     ReservedSpace camera;
     if (StatusStorageTable::readsReservedSpace(t.model, versionNumber))

@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/LocalizedString.h"
-#include "online/Google4Analytics.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Window.h"
@@ -126,7 +126,7 @@ void UserPermissionViewController::viewDidLoad() {
 }
 
 void UserPermissionViewController::viewWillAppear() {
-    Google4Analytics::logScreen("User Permission", "UserPermissionViewController");
+    usageReports()->logScreen("User Permission", "UserPermissionViewController");
 }
 
 void UserPermissionViewController::btnOK_Click() { install(); }

@@ -4,7 +4,7 @@
 #include <QVBoxLayout>
 
 #include "app/LocalizedString.h"
-#include "online/Google4Analytics.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 
 namespace hvb {
@@ -38,7 +38,7 @@ void WarningPageViewController::viewDidLoad() {
 }
 
 void WarningPageViewController::viewWillAppear() {
-    Google4Analytics::logScreen("Warning", "WarningPageViewController");
+    usageReports()->logScreen("Warning", "WarningPageViewController");
 }
 
 }  // namespace hvb

@@ -5,6 +5,7 @@
 
 #include "camera/DeviceInfoReader.h"
 #include "camera/DeviceState.h"
+#include "camera/LiveCameraLink.h"
 #include "camera/NvUSBcmd.h"
 #include "camera/RegistryReader.h"
 #include "camera/SerialMatch.h"
@@ -54,12 +55,11 @@ uint32_t asNumber(const std::string& digits) {
     return static_cast<uint32_t>(value);
 }
 
-struct ServiceHold {
-    io_service_t service;
-    ~ServiceHold() {
-        if (service) IOObjectRelease(service);
-    }
-};
+// The camera a setting goes to, held as every service is: by a handle of the live link.
+CameraHandle openForSetting(const std::string& serial) {
+    static const auto* live = new LiveCameraLink;  // used by workers: never destroyed
+    return CameraHandle(live, driverServiceForSetting(serial));
+}
 
 // A camera that left before confirming did not take the write.
 bool confirmed(CommandOutcome outcome) { return outcome == CommandOutcome::completed; }
@@ -137,24 +137,24 @@ io_service_t driverServiceForSetting(const std::string& serial) {
 
 bool setDeviceValue(const std::string& serial, uint8_t cmd, int64_t value) {
     if (value < 0 || value > 4294967295LL) return false;
-    ServiceHold hold{driverServiceForSetting(serial)};
-    if (!hold.service) return false;
+    const CameraHandle hold = openForSetting(serial);
+    if (!hold) return false;
     const uint32_t word = static_cast<uint32_t>(value);
-    return confirmed(NvUSBcmd::sendCommandWordsOutcome(hold.service, cmd, std::span<const uint32_t>(&word, 1)));
+    return confirmed(NvUSBcmd::sendCommandWordsOutcome(hold.get(), cmd, std::span<const uint32_t>(&word, 1)));
 }
 
 bool setDeviceString(const std::string& serial, uint8_t cmd, int64_t timeZoneRaw) {
-    ServiceHold hold{driverServiceForSetting(serial)};
-    if (!hold.service) return false;
+    const CameraHandle hold = openForSetting(serial);
+    if (!hold) return false;
     std::string text = timeZoneOptionText(timeZoneRaw);
     if (text.empty()) return false;
     return confirmed(NvUSBcmd::sendCommandDataOutcome(
-        hold.service, cmd, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size())));
+        hold.get(), cmd, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size())));
 }
 
 bool syncDeviceDateTime(const std::string& serial, const CommandDictionary& table, const std::string& recordKey) {
-    ServiceHold hold{driverServiceForSetting(serial)};
-    if (!hold.service) return false;
+    const CameraHandle hold = openForSetting(serial);
+    if (!hold) return false;
     ClockReading clock = currentClockReading();
     if (table.empty()) {
         foundation::print("Not support device");
@@ -163,13 +163,13 @@ bool syncDeviceDateTime(const std::string& serial, const CommandDictionary& tabl
     if (auto dateCode = code(table, "HVB_SYNCDATE")) {
         if (!digitsOnly(clock.date)) return false;
         const uint32_t date = asNumber(clock.date);
-        bool ok = confirmed(NvUSBcmd::sendCommandWordsOutcome(hold.service, *dateCode, std::span<const uint32_t>(&date, 1)));
+        bool ok = confirmed(NvUSBcmd::sendCommandWordsOutcome(hold.get(), *dateCode, std::span<const uint32_t>(&date, 1)));
         dispatch::pause(kSyncDatePauseMs);
         auto timeCode = code(table, "HVB_SYNCTIME");
         if (ok && timeCode) {
             if (!digitsOnly(clock.time)) return false;
             const uint32_t time = asNumber(clock.time);
-            ok = confirmed(NvUSBcmd::sendCommandWordsOutcome(hold.service, *timeCode, std::span<const uint32_t>(&time, 1)));
+            ok = confirmed(NvUSBcmd::sendCommandWordsOutcome(hold.get(), *timeCode, std::span<const uint32_t>(&time, 1)));
             dispatch::pause(kSyncTimePauseMs);
         }
         return ok;
@@ -177,7 +177,7 @@ bool syncDeviceDateTime(const std::string& serial, const CommandDictionary& tabl
     if (auto dateTimeCode = code(table, "HVB_SYNC_DATETIME")) {
         if (!digitsOnly(clock.date) || !digitsOnly(clock.time)) return false;
         const uint32_t words[2] = {asNumber(clock.date), asNumber(clock.time)};
-        bool ok = confirmed(NvUSBcmd::sendCommandWordsOutcome(hold.service, *dateTimeCode, words));
+        bool ok = confirmed(NvUSBcmd::sendCommandWordsOutcome(hold.get(), *dateTimeCode, words));
         dispatch::pause(kSyncDateTimePauseMs);
         return ok;
     }
@@ -186,7 +186,7 @@ bool syncDeviceDateTime(const std::string& serial, const CommandDictionary& tabl
         if (!digitsOnly(digits)) return false;
         auto send = [&](uint8_t c, const std::string& text) {
             return confirmed(NvUSBcmd::sendCommandDataOutcome(
-                hold.service, c, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size())));
+                hold.get(), c, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size())));
         };
         // Tables without a time-zone command take the clock text alone.
         auto zoneCode = code(table, "HVB_TIME_ZONE");
@@ -209,11 +209,11 @@ bool syncDeviceDateTime(const std::string& serial, const CommandDictionary& tabl
 }
 
 std::string readDeviceDateTime(const std::string& serial, const CommandDictionary& table) {
-    ServiceHold hold{driverServiceForSetting(serial)};
-    if (!hold.service) return {};
+    const CameraHandle hold = openForSetting(serial);
+    if (!hold) return {};
     auto readText = [&](uint8_t c) {
         bool ok = false;
-        auto text = NvUSBcmd::readCommandString(hold.service, c, kClockReadLength, &ok);
+        auto text = NvUSBcmd::readCommandString(hold.get(), c, kClockReadLength, &ok);
         dispatch::pause(kReadPauseMs);
         return text.value_or("");
     };

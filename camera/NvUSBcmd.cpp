@@ -114,6 +114,14 @@ std::optional<std::string> NvUSBcmd::decodeString(std::span<const uint8_t> reply
     return encodeUtf8(text);
 }
 
+std::optional<std::string> NvUSBcmd::decodePrintedString(uint8_t cmd, std::span<const uint8_t> reply) {
+    // The camera's bytes up to the first zero, escaped: a reply cannot forge log lines.
+    const auto shown = beforeZero(reply);
+    const std::string_view bytes(reinterpret_cast<const char*>(shown.data()), shown.size());
+    foundation::print("cmd = " + std::to_string(cmd) + ", str = " + foundation::escapedForLog(bytes));
+    return decodeString(reply);
+}
+
 std::optional<std::string> NvUSBcmd::decodeDigitPrefixedString(std::span<const uint8_t> reply) {
     std::u32string text = replyCharacters(reply);
     if (text.empty()) return std::nullopt;
@@ -179,12 +187,7 @@ int NvUSBcmd::readCommandByte(io_service_t service, uint8_t cmd, uint32_t length
 
 std::optional<std::string> NvUSBcmd::readCommandString(io_service_t service, uint8_t cmd, uint32_t length,
                                                        bool* success) {
-    auto reply = readReply(service, cmd, length, success);
-    // The camera's bytes up to the first zero, escaped: a reply cannot forge log lines.
-    const auto shown = beforeZero(reply);
-    const std::string_view bytes(reinterpret_cast<const char*>(shown.data()), shown.size());
-    foundation::print("cmd = " + std::to_string(cmd) + ", str = " + foundation::escapedForLog(bytes));
-    return decodeString(reply);
+    return decodePrintedString(cmd, readReply(service, cmd, length, success));
 }
 
 std::optional<std::string> NvUSBcmd::readCommandDigitPrefixedString(io_service_t service, uint8_t cmd,

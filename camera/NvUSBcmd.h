@@ -50,6 +50,8 @@ public:
     static std::u32string replyCharacters(std::span<const uint8_t> reply);
     static std::string replyText(std::span<const uint8_t> reply);
     static std::optional<std::string> decodeString(std::span<const uint8_t> reply);
+    // decodeString, after printing the reply of `cmd` as "cmd = <cmd>, str = <its text, escaped>".
+    static std::optional<std::string> decodePrintedString(uint8_t cmd, std::span<const uint8_t> reply);
     static std::optional<std::string> decodeDigitPrefixedString(std::span<const uint8_t> reply);
     static std::string decodeNumberPrefixedString(std::span<const uint8_t> reply);
     static std::string decodeUnicodeLabel(std::span<const uint8_t> reply);

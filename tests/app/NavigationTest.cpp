@@ -11,8 +11,10 @@
 #include "app/PanelCollectionView.h"
 #include "app/RightSplitViewController.h"
 #include "app/RightViewContainer.h"
+#include <algorithm>
+
 #include "AppTestSupport.h"
-#include "camera/DeviceState.h"
+#include "camera/FakeCameraLink.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -52,7 +54,7 @@ protected:
     }
 
     void SetUp() override {
-        DeviceState::shared().reset();
+        setCameraLink(link);
         LaunchEnvironment env;  // nothing of the machine is touched here
         window = std::make_unique<MainWindow>(env);
         window->showWindow();
@@ -62,15 +64,18 @@ protected:
     }
     void TearDown() override {
         window.reset();
-        DeviceState::shared().reset();
+        setCameraLink(nullptr);
     }
 
     void attach(const std::string& sn, bool webcam = false) {
-        DeviceState::shared().ensureModel(sn)->isWebcamMode = webcam;
+        auto& models = link->models;
+        auto it = std::find_if(models.begin(), models.end(), [&](const auto& m) { return m->SN == sn; });
+        if (it == models.end()) it = models.insert(models.end(), std::make_shared<HVBModel>(sn));
+        (*it)->isWebcamMode = webcam;
         foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
     }
     void detach(const std::string& sn) {
-        DeviceState::shared().removeModels(sn);
+        std::erase_if(link->models, [&](const auto& m) { return m->SN == sn; });
         foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
     }
     void click(int index) { QTest::mouseClick(list->itemAtIndex(index), Qt::LeftButton); }
@@ -78,6 +83,7 @@ protected:
     std::string picture(int index) const { return list->itemAtIndex(index)->shownPictureName(); }
     QColor title(int index) const { return list->itemAtIndex(index)->titleColor(); }
 
+    std::shared_ptr<hvbtest::FakeCameraLink> link = std::make_shared<hvbtest::FakeCameraLink>();
     std::unique_ptr<MainWindow> window;
     LeftSplitViewController* left = nullptr;
     RightSplitViewController* right = nullptr;
@@ -199,19 +205,20 @@ TEST_F(Navigation, SelectOrDeselectWithoutAnEntryDoesNothing) {
 
 TEST(NavigationBeforeShown, StatusBeforeTheListAppearsOnlyChangesSelectability) {
     registerAppControllers();
-    DeviceState::shared().reset();
+    auto link = std::make_shared<hvbtest::FakeCameraLink>();
+    setCameraLink(link);
     LaunchEnvironment env;
     MainWindow window(env);  // not shown: the list has no selection yet
     auto* list = window.splitView()->leftController()->collectionView();
-    DeviceState::shared().ensureModel("SN1");
+    link->models.push_back(std::make_shared<HVBModel>("SN1"));
     foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
     EXPECT_TRUE(list->isSelectable());
     EXPECT_TRUE(list->selectionIndexes().empty());
     EXPECT_EQ(list->itemAtIndex(1)->titleColor(), QColor(145, 145, 145));
-    DeviceState::shared().ensureModel("SN2");
+    link->models.push_back(std::make_shared<HVBModel>("SN2"));
     foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
     EXPECT_EQ(window.splitView()->rightController()->currentView()->objectName(), "WarningPageViewController");
-    DeviceState::shared().reset();
+    setCameraLink(nullptr);
 }
 
 TEST(LeftItems, PicturesAndColoursFollowTheirState) {

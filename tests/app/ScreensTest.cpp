@@ -11,7 +11,7 @@
 #include "app/UserPermissionViewController.h"
 #include "app/WarningPageViewController.h"
 #include "AppTestSupport.h"
-#include "camera/DeviceState.h"
+#include "camera/FakeCameraLink.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -28,20 +28,21 @@ void showIn(appkit::Window& window) {
 
 TEST(Screens, MainWindowInEachState) {
     registerAppControllers();
-    DeviceState::shared().reset();
+    auto link = std::make_shared<hvbtest::FakeCameraLink>();
+    setCameraLink(link);
     MainWindow window{LaunchEnvironment{}};
     window.showWindow();
     window.resize(1040, 680);
     EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-no-camera"));
-    DeviceState::shared().ensureModel("SN1");
+    link->models.push_back(std::make_shared<HVBModel>("SN1"));
     foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
     window.splitView()->leftController()->didDeselectItems({0});
     window.splitView()->leftController()->didSelectItems({1});
     EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-one-camera-settings"));
-    DeviceState::shared().ensureModel("SN2");
+    link->models.push_back(std::make_shared<HVBModel>("SN2"));
     foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
     EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-two-cameras"));
-    DeviceState::shared().reset();
+    setCameraLink(nullptr);
 }
 
 TEST(Screens, WarningPage) {

@@ -9,7 +9,7 @@
 #include "app/LocalizedString.h"
 #include "app/MsgDialog.h"
 #include "app/StatusStorageTable.h"
-#include "camera/DeviceInfoManager.h"
+#include "camera/CameraLink.h"
 #include "platform/appkit/Storyboard.h"
 
 namespace {
@@ -318,7 +318,7 @@ TEST_F(DeviceActions, AnEmptyOrUnknownUIDReachesNoCamera) {
     actions->findDeviceBuzzer(blank);
     settleActions();
     EXPECT_TRUE(camera->writes().empty());
-    EXPECT_EQ(hvb::DeviceInfoManager::shared().driverService(""), 0u);
+    EXPECT_FALSE(hvb::cameraLink()->open(""));
 }
 
 TEST_F(DeviceActions, ABuzzerTheTableLacksSendsNothing) {
