@@ -1,7 +1,9 @@
 #include "settings/HWKeyReset.h"
 
+#include "camera/CameraLink.h"
 #include "camera/Settings.h"
-#include "settings/SettingsCameraLink.h"
+#include "online/UsageReports.h"
+#include "settings/SettingWrite.h"
 
 namespace hvb {
 
@@ -10,20 +12,18 @@ std::string HWKeyReset::action(int tag) {
     return "Reset Using Function Buttons " + (value ? std::string(caseName(*value)) : std::string());
 }
 
-HWKeyResetResult HWKeyReset::perform(SettingsCameraLink& link, const HWKeyResetRequest& request) {
+HWKeyResetResult HWKeyReset::perform(CameraLink& link, UsageReports& reports, const HWKeyResetRequest& request) {
     HWKeyResetResult result;
-    const auto entries = link.deviceEntries();
-    if (request.selectedDeviceIndex < 0 || request.selectedDeviceIndex >= static_cast<int64_t>(entries.size()))
-        return result;
-    result.key = entries[static_cast<size_t>(request.selectedDeviceIndex)].key();
-    const auto record = link.record(result.key);
-    if (!record || !record->DeviceParam) return result;
+    const auto camera = link.camera(request.selectedDeviceIndex);
+    if (!camera) return result;
+    result.key = camera->entry.key();
+    if (!camera->record.DeviceParam) return result;
 
     auto failed = [&](std::string action, std::string label) {
         result.kind = HWKeyResetResult::Kind::failed;
         result.action = std::move(action);
         result.label = std::move(label);
-        link.sendEvent("Settings_Failed", {{"action", result.action}, {"label", result.label}});
+        reports.sendEvent("Settings_Failed", {{"action", result.action}, {"label", result.label}});
         return result;
     };
     auto code = request.cmdDic.find("HVB_HWKEY_RESET");
@@ -35,8 +35,8 @@ HWKeyResetResult HWKeyReset::perform(SettingsCameraLink& link, const HWKeyResetR
     result.kind = HWKeyResetResult::Kind::written;
     result.action = action;
     result.label = label;
-    link.sendEvent("Settings", {{"action", action}, {"label", label}});
-    link.storeSetting(result.key, EnumSettings::HWKEY_RESET, request.tag);
+    reports.sendEvent("Settings", {{"action", action}, {"label", label}});
+    storeSetting(link, result.key, EnumSettings::HWKEY_RESET, request.tag);
     return result;
 }
 

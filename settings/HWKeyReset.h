@@ -8,7 +8,8 @@
 
 namespace hvb {
 
-class SettingsCameraLink;
+class CameraLink;
+class UsageReports;
 
 struct HWKeyResetRequest {
     int64_t selectedDeviceIndex = -1;
@@ -29,7 +30,7 @@ class HWKeyReset {
 public:
     // "Reset Using Function Buttons " and DISABLE or ENABLE.
     static std::string action(int tag);
-    static HWKeyResetResult perform(SettingsCameraLink& link, const HWKeyResetRequest& request);
+    static HWKeyResetResult perform(CameraLink& link, UsageReports& reports, const HWKeyResetRequest& request);
 };
 
 }  // namespace hvb

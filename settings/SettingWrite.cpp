@@ -2,7 +2,8 @@
 
 #include <array>
 
-#include "settings/SettingsCameraLink.h"
+#include "camera/CameraLink.h"
+#include "online/UsageReports.h"
 
 namespace hvb {
 
@@ -60,11 +61,11 @@ std::optional<uint8_t> codeIn(const CommandDictionary& table, const std::string&
     return it->second;
 }
 
-SettingWriteResult fail(SettingsCameraLink& link, SettingWriteResult result, std::string action, std::string label) {
+SettingWriteResult fail(UsageReports& reports, SettingWriteResult result, std::string action, std::string label) {
     result.kind = SettingWriteResult::Kind::failed;
     result.action = std::move(action);
     result.label = std::move(label);
-    link.sendEvent("Settings_Failed", {{"action", result.action}, {"label", result.label}});
+    reports.sendEvent("Settings_Failed", {{"action", result.action}, {"label", result.label}});
     return result;
 }
 
@@ -80,14 +81,12 @@ std::string SettingWrite::action(const SettingWriteRow& row, int64_t index, cons
     return std::string(row.prefix) + row.suffix(index, title);
 }
 
-SettingWriteResult SettingWrite::perform(SettingsCameraLink& link, const SettingWriteRequest& request) {
+SettingWriteResult SettingWrite::perform(CameraLink& link, UsageReports& reports, const SettingWriteRequest& request) {
     SettingWriteResult result;
-    const auto entries = link.deviceEntries();
-    if (request.selectedDeviceIndex < 0 || request.selectedDeviceIndex >= static_cast<int64_t>(entries.size()))
-        return result;
-    result.key = entries[static_cast<size_t>(request.selectedDeviceIndex)].key();
-    const auto record = link.record(result.key);
-    if (!record || !record->DeviceParam) return result;
+    const auto camera = link.camera(request.selectedDeviceIndex);
+    if (!camera) return result;
+    result.key = camera->entry.key();
+    if (!camera->record.DeviceParam) return result;
 
     // A pop-up without a chosen option has nothing to write.
     if (request.index < 0) {
@@ -95,8 +94,8 @@ SettingWriteResult SettingWrite::perform(SettingsCameraLink& link, const Setting
         return result;
     }
     const SettingWriteRow* row = SettingWrite::row(request.identifier);
-    if (!row) return fail(link, result, "", "");
-    if (record->DeviceParam->get(row->field) == request.index) {
+    if (!row) return fail(reports, result, "", "");
+    if (camera->record.DeviceParam->get(row->field) == request.index) {
         result.kind = SettingWriteResult::Kind::rebuildOnly;
         return result;
     }
@@ -107,21 +106,21 @@ SettingWriteResult SettingWrite::perform(SettingsCameraLink& link, const Setting
     const auto code = codeIn(request.cmdDic, request.identifier);
     if (!code) {
         if (row->field == EnumSettings::RECORDINGMODE || row->field == EnumSettings::DEFAULT_RECORD_STATUS)
-            return fail(link, result, std::string(row->prefix), modelNow());
-        return fail(link, result, "", "");
+            return fail(reports, result, std::string(row->prefix), modelNow());
+        return fail(reports, result, "", "");
     }
     const std::string action = SettingWrite::action(*row, request.index, request.title);
     const std::string label = modelNow();
 
     const bool accepted = row->timeZoneText ? link.setDeviceString(request.uid, *code, request.index)
                                             : link.setDeviceValue(request.uid, *code, request.index);
-    if (!accepted) return fail(link, result, action, label);
+    if (!accepted) return fail(reports, result, action, label);
 
     result.kind = SettingWriteResult::Kind::written;
     result.action = action;
     result.label = label;
-    link.sendEvent("Settings", {{"action", action}, {"label", label}});
-    link.storeSetting(result.key, row->field, request.index);
+    reports.sendEvent("Settings", {{"action", action}, {"label", label}});
+    storeSetting(link, result.key, row->field, request.index);
 
     // The interlocks read the record as it is now.
     const auto now = link.record(result.key);
@@ -134,6 +133,16 @@ SettingWriteResult SettingWrite::perform(SettingsCameraLink& link, const Setting
         result.interlock = SettingInterlock{1, "HVB_RESOLUTION", "eis2res_1080p60fps"};
     }
     return result;
+}
+
+bool storeSetting(CameraLink& link, const std::string& key, EnumSettings field, int64_t value) {
+    bool stored = false;
+    link.updateRecord(key, [&](DiskDriver_Parameter& record) {
+        if (!record.DeviceParam) return;
+        record.DeviceParam->set(field, value);
+        stored = true;
+    });
+    return stored;
 }
 
 }  // namespace hvb

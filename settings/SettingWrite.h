@@ -12,7 +12,8 @@
 
 namespace hvb {
 
-class SettingsCameraLink;
+class CameraLink;
+class UsageReports;
 
 // A setting that can be written.
 struct SettingWriteRow {
@@ -62,7 +63,11 @@ public:
     // The analytics action of a choice.
     static std::string action(const SettingWriteRow& row, int64_t index, const std::string& title);
     // Everything of the write up to the camera's answer (blocks for the camera).
-    static SettingWriteResult perform(SettingsCameraLink& link, const SettingWriteRequest& request);
+    static SettingWriteResult perform(CameraLink& link, UsageReports& reports, const SettingWriteRequest& request);
 };
+
+// Stores a value into the record's settings at once; false when the record or its settings are
+// gone.
+bool storeSetting(CameraLink& link, const std::string& key, EnumSettings field, int64_t value);
 
 }  // namespace hvb

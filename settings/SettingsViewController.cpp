@@ -13,17 +13,18 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/CameraSelectorModel.h"
 #include "app/LocalizedString.h"
 #include "app/MsgDialog.h"
 #include "app/WindowShells.h"
+#include "camera/CameraLink.h"
 #include "camera/DeviceState.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/StoryboardWindow.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
-#include "settings/DeviceSelector.h"
 #include "settings/HWKeyReset.h"
-#include "settings/LiveSettingsCameraLink.h"
 #include "settings/SettingWrite.h"
 #include "settings/SettingsTableBuilder.h"
 #include "settings/SettingsTableView.h"
@@ -51,8 +52,8 @@ QWidget* tablePage(SettingsTableView* table, QWidget* parent) {
 
 }  // namespace
 
-SettingsViewController::SettingsViewController(std::shared_ptr<SettingsCameraLink> link, QWidget* parent)
-    : appkit::ViewController(parent), link_(link ? std::move(link) : std::make_shared<LiveSettingsCameraLink>()) {
+SettingsViewController::SettingsViewController(std::shared_ptr<CameraLink> link, QWidget* parent)
+    : appkit::ViewController(parent), link_(link ? std::move(link) : cameraLink()) {
     setObjectName("SettingsViewController");
 }
 
@@ -84,6 +85,8 @@ void SettingsViewController::loadView() {
     deviceComboBox->setEditable(false);
     deviceComboBox->setMinimumWidth(260);
     deviceComboBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    selector_ = new CameraSelectorModel(UnnamedCamera::serial, deviceComboBox);
+    deviceComboBox->setModel(selector_);
     lockBtn = new QPushButton(content_);
     lockBtn->setFlat(true);
     lockBtn->setFixedSize(36, 36);
@@ -161,7 +164,7 @@ void SettingsViewController::viewDidLoad() {
 }
 
 void SettingsViewController::viewWillAppear() {
-    link_->logScreen("Settings", "SettingsViewController");
+    usageReports()->logScreen("Settings", "SettingsViewController");
     reloadSettingPage();
     if (!statusToken_) {
         QPointer<SettingsViewController> self(this);
@@ -182,7 +185,7 @@ void SettingsViewController::fillOutDataSource() { reloadSettingPage(); }
 void SettingsViewController::resetDeviceSelector() {
     {
         const QSignalBlocker blocker(deviceComboBox);
-        deviceComboBox->clear();
+        selector_->clear();
     }
     deviceComboBox->setEnabled(false);
     HWKeyResetBox->hide();
@@ -195,7 +198,7 @@ void SettingsViewController::reloadSettingPage() {
     const bool hadSelection = deviceComboBox->currentIndex() != -1;
     {
         const QSignalBlocker blocker(deviceComboBox);
-        deviceComboBox->clear();
+        selector_->clear();
     }
     const int64_t count = link_->plugInDeviceCount();
     foundation::print("reloadSettingPage PlugInDeviceCnt = " + std::to_string(count));
@@ -205,17 +208,16 @@ void SettingsViewController::reloadSettingPage() {
     if (hadSelection) comboBoxSelectionDidChange();
     if (count == 0) return;
 
-    const auto items = DeviceSelector::items(*link_);
     {
         const QSignalBlocker blocker(deviceComboBox);
-        for (const auto& item : items) deviceComboBox->addItem(item.title, QVariant::fromValue<qlonglong>(item.entryIndex));
+        selector_->reload(*link_);
     }
-    const int64_t selected = DeviceSelector::clampedIndex(link_->selectedDeviceIndex(), count);
+    const int64_t selected = CameraSelectorModel::clampedIndex(link_->selectedDeviceIndex(), count);
     link_->setSelectedDeviceIndex(selected);
     deviceComboBox->setEnabled(true);
     // The item of that camera; when it has none, the first camera listed.
-    int position = deviceComboBox->findData(QVariant::fromValue<qlonglong>(selected));
-    if (position < 0 && deviceComboBox->count() > 0) position = 0;
+    int position = selector_->rowOfEntry(selected);
+    if (position < 0 && selector_->rowCount() > 0) position = 0;
     {
         const QSignalBlocker blocker(deviceComboBox);
         deviceComboBox->setCurrentIndex(position);
@@ -225,26 +227,26 @@ void SettingsViewController::reloadSettingPage() {
 
 void SettingsViewController::comboBoxSelectionDidChange() {
     const int position = deviceComboBox->currentIndex();
-    if (!DeviceSelector::actsOnSelection(link_->plugInDeviceCount(), position)) return;
-    const int64_t entry = position == -1 ? -1 : deviceComboBox->itemData(position).toLongLong();
+    if (!CameraSelectorModel::actsOnSelection(link_->plugInDeviceCount(), position)) return;
+    const int64_t entry = selector_->entryIndexAt(position);
     link_->setSelectedDeviceIndex(entry);
     QPointer<SettingsViewController> self(this);
     dispatch::mainQueue().async([self] {
         if (!self) return;
         const int now = self->deviceComboBox->currentIndex();
-        self->loadDeviceSettings(now == -1 ? -1 : self->deviceComboBox->itemData(now).toLongLong());
+        self->loadDeviceSettings(self->selector_->entryIndexAt(now));
     });
 }
 
 bool SettingsViewController::tabViewShouldSelectTabViewItem(int) const {
-    return DeviceSelector::tabsSelectable(link_->plugInDeviceCount());
+    return tabsSelectable(link_->plugInDeviceCount());
 }
 
 // The tab shown stays; the others can be chosen only while a camera is brought up.
 void SettingsViewController::updateTabs(int64_t count) {
     if (!tabView) return;
     for (int i = 0; i < tabView->count(); ++i)
-        tabView->setTabEnabled(i, i == tabView->currentIndex() || DeviceSelector::tabsSelectable(count));
+        tabView->setTabEnabled(i, i == tabView->currentIndex() || tabsSelectable(count));
 }
 
 void SettingsViewController::lockBtn_Click() { openUnlockWindow(); }
@@ -277,11 +279,9 @@ void SettingsViewController::loadDeviceSettings(int64_t index) {
         });
         return;
     }
-    const auto entries = link_->deviceEntries();
-    if (index < 0 || index >= static_cast<int64_t>(entries.size())) return;
-    const auto record = link_->record(entries[static_cast<size_t>(index)].key());
-    if (!record) return;
-    if (record->isOldFirmware) {
+    const auto camera = link_->camera(index);
+    if (!camera) return;
+    if (camera->record.isOldFirmware) {
         clearTables();
         lockBtn->hide();
         dispatch::mainQueue().async([self] {
@@ -289,7 +289,7 @@ void SettingsViewController::loadDeviceSettings(int64_t index) {
         });
         return;
     }
-    showBuild(SettingsTableBuilder::build(*record, link_->commandTable(record->commandTableName())));
+    showBuild(SettingsTableBuilder::build(camera->record, camera->table));
     dispatch::mainQueue().async([self] {
         if (self) self->reloadSettingTables();
     });
@@ -394,8 +394,9 @@ void SettingsViewController::writeSetting(int index, const QString& identifier, 
     beginBusy();
     QPointer<SettingsViewController> self(this);
     auto link = link_;
-    dispatch::globalQueue(dispatch::QoS::userInitiated).async([self, link, request, done = std::move(done)] {
-        SettingWriteResult result = SettingWrite::perform(*link, request);
+    auto reports = usageReports();
+    dispatch::globalQueue(dispatch::QoS::userInitiated).async([self, link, reports, request, done = std::move(done)] {
+        SettingWriteResult result = SettingWrite::perform(*link, *reports, request);
         dispatch::mainQueue().async([self, result, done] {
             if (!self) return;
             if (result.kind == SettingWriteResult::Kind::noCamera) {
@@ -445,8 +446,9 @@ void SettingsViewController::applyHWKeyReset(int tag) {
     beginBusy();
     QPointer<SettingsViewController> self(this);
     auto link = link_;
-    dispatch::globalQueue(dispatch::QoS::userInitiated).async([self, link, request] {
-        HWKeyResetResult result = HWKeyReset::perform(*link, request);
+    auto reports = usageReports();
+    dispatch::globalQueue(dispatch::QoS::userInitiated).async([self, link, reports, request] {
+        HWKeyResetResult result = HWKeyReset::perform(*link, *reports, request);
         dispatch::mainQueue().async([self, result, tag = request.tag] {
             if (!self) return;
             if (result.kind == HWKeyResetResult::Kind::noCamera) {

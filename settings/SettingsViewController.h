@@ -29,7 +29,8 @@ class QTabWidget;
 
 namespace hvb {
 
-class SettingsCameraLink;
+class CameraLink;
+class CameraSelectorModel;
 class SettingsTableView;
 struct SettingsBuild;
 
@@ -38,8 +39,8 @@ class SettingsViewController : public appkit::ViewController,
                                public TableViewButtonDelegate {
     Q_OBJECT
 public:
-    // Without a link the pane works on this process's camera link.
-    explicit SettingsViewController(std::shared_ptr<SettingsCameraLink> link = nullptr, QWidget* parent = nullptr);
+    // Without a link the pane works on the screens' camera link.
+    explicit SettingsViewController(std::shared_ptr<CameraLink> link = nullptr, QWidget* parent = nullptr);
     ~SettingsViewController() override;
 
     // ---- rows of the three tables ----
@@ -94,6 +95,8 @@ public:
     // The selector's choice (the user's, or the one a refill makes).
     void comboBoxSelectionDidChange();
     bool tabViewShouldSelectTabViewItem(int index) const;
+    // Whether the user may switch between the tables.
+    static bool tabsSelectable(int64_t count) { return count != 0; }
     void lockBtn_Click();
     void radioButtonChange(int tag);
 
@@ -128,7 +131,8 @@ private:
     void updateTabs(int64_t count);
     void reloadTables(bool hidingKeyReset);
 
-    std::shared_ptr<SettingsCameraLink> link_;
+    std::shared_ptr<CameraLink> link_;
+    CameraSelectorModel* selector_ = nullptr;
     QPointer<QWidget> content_;
     QButtonGroup* radios_ = nullptr;
     std::vector<SettingsCell> deviceCells_, videoCells_, stampCells_;

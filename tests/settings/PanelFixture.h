@@ -20,11 +20,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FakeSettingsLink.h"
 #include "app/AppStartup.h"
 #include "app/AppTestSupport.h"
 #include "app/MsgDialog.h"
 #include "camera/CameraLinkFixture.h"
+#include "camera/FakeCameraLink.h"
 #include "online/OnlineTestSupport.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/AppkitTestSupport.h"
@@ -38,6 +38,7 @@
 
 namespace settingstest {
 
+using hvbtest::FakeEvent;
 using Lines = std::vector<std::string>;
 
 // A table as its widgets show it (the same form as describe()).
@@ -124,7 +125,7 @@ protected:
     std::filesystem::path iniOf(size_t volume) { return volumes.at(volume)->path() / "SYSTEM" / "BVConfig.ini"; }
 
     // The pane, shown and appeared, with its tables built.
-    hvb::SettingsViewController* showPanel(std::shared_ptr<hvb::SettingsCameraLink> link = nullptr,
+    hvb::SettingsViewController* showPanel(std::shared_ptr<hvb::CameraLink> link = nullptr,
                                            bool withCamera = true) {
         panel = std::make_unique<hvb::SettingsViewController>(std::move(link));
         QObject::connect(panel.get(), &hvb::SettingsViewController::settingTablesReloaded, [this] { ++reloads; });

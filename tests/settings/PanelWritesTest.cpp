@@ -1,7 +1,7 @@
 // Writes from the pane end to end: the bytes the camera receives, the record, the analytics
 // event at the stand-in, the configuration file; interlocks, failures and the busy state.
 #include "PanelFixture.h"
-#include "settings/LiveSettingsCameraLink.h"
+#include "camera/LiveCameraLink.h"
 
 using namespace settingstest;
 using hvb::EnumSettings;
@@ -34,11 +34,11 @@ void neverFinish(camtest::SimulatedBodyCamera& camera, const char* command) {
 }
 
 // The live link with commands taken out of every table.
-class TableWithout : public hvb::LiveSettingsCameraLink {
+class TableWithout : public hvb::LiveCameraLink {
 public:
     explicit TableWithout(std::vector<std::string> names) : names_(std::move(names)) {}
     std::optional<hvb::CommandDictionary> commandTable(const std::string& name) const override {
-        auto table = LiveSettingsCameraLink::commandTable(name);
+        auto table = LiveCameraLink::commandTable(name);
         if (table)
             for (const auto& n : names_) table->erase(n);
         return table;

@@ -3,16 +3,17 @@
 #include <gtest/gtest.h>
 
 #include "Describe.h"
-#include "FakeSettingsLink.h"
-#include "settings/DeviceSelector.h"
+#include "app/CameraSelectorModel.h"
+#include "camera/FakeCameraLink.h"
 #include "settings/HWKeyReset.h"
 #include "settings/SettingOptions.h"
 #include "settings/SettingWrite.h"
 #include "settings/SettingsTableBuilder.h"
+#include "settings/SettingsViewController.h"
 
 using hvb::CommandDictionary;
-using hvb::DeviceSelector;
-using hvb::DeviceSelectorItem;
+using hvb::CameraSelectorItem;
+using hvb::CameraSelectorModel;
 using hvb::DiskDriver_Parameter;
 using hvb::EnumSettings;
 using hvb::HWKeyReset;
@@ -29,9 +30,9 @@ using hvb::SettingWriteResult;
 using hvb::sDeviceParam;
 namespace SettingOptions = hvb::SettingOptions;
 using settingstest::describe;
-using settingstest::FakeEvent;
-using settingstest::FakeSettingsLink;
-using settingstest::FakeWrite;
+using hvbtest::FakeCameraLink;
+using hvbtest::FakeEvent;
+using hvbtest::FakeWrite;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -302,8 +303,8 @@ TEST(SettingsTableBuilder, WidthsHaveAMinimumAndNeverShrink) {
     EXPECT_EQ(width, 210);
 }
 
-TEST(DeviceSelector, ListsCamerasWithRecordsByLabelOrUpperCaseUID) {
-    FakeSettingsLink link;
+TEST(CameraSelector, ListsCamerasWithRecordsByLabelOrUpperCaseUID) {
+    FakeCameraLink link;
     link.addCamera("r7serial", "HVBR7").UserLabel = "Patrol 7";
     link.addCamera("nolabel", "HW7334").UserLabel = "";
     link.entries.push_back({"reading", "", 2});  // brought up but not read yet
@@ -317,20 +318,20 @@ TEST(DeviceSelector, ListsCamerasWithRecordsByLabelOrUpperCaseUID) {
     link.addCamera("beyond", "HVBR7").UserLabel = "Not counted";
     --link.count;
 
-    const std::vector<DeviceSelectorItem> expected = {
+    const std::vector<CameraSelectorItem> expected = {
         {"Patrol 7", 0}, {"NOLABEL", 1}, {"NAMED", 3}, {"PS-0042", 5}};
-    EXPECT_EQ(DeviceSelector::items(link), expected);
+    EXPECT_EQ(CameraSelectorModel::items(link, hvb::UnnamedCamera::serial), expected);
 
-    EXPECT_EQ(DeviceSelector::clampedIndex(-1, 2), 0);
-    EXPECT_EQ(DeviceSelector::clampedIndex(2, 2), 1);
-    EXPECT_EQ(DeviceSelector::clampedIndex(7, 3), 2);
-    EXPECT_EQ(DeviceSelector::clampedIndex(1, 3), 1);
-    EXPECT_TRUE(DeviceSelector::actsOnSelection(0, -1));
-    EXPECT_FALSE(DeviceSelector::actsOnSelection(0, 0));
-    EXPECT_FALSE(DeviceSelector::actsOnSelection(2, -1));
-    EXPECT_TRUE(DeviceSelector::actsOnSelection(2, 1));
-    EXPECT_FALSE(DeviceSelector::tabsSelectable(0));
-    EXPECT_TRUE(DeviceSelector::tabsSelectable(1));
+    EXPECT_EQ(CameraSelectorModel::clampedIndex(-1, 2), 0);
+    EXPECT_EQ(CameraSelectorModel::clampedIndex(2, 2), 1);
+    EXPECT_EQ(CameraSelectorModel::clampedIndex(7, 3), 2);
+    EXPECT_EQ(CameraSelectorModel::clampedIndex(1, 3), 1);
+    EXPECT_TRUE(CameraSelectorModel::actsOnSelection(0, -1));
+    EXPECT_FALSE(CameraSelectorModel::actsOnSelection(0, 0));
+    EXPECT_FALSE(CameraSelectorModel::actsOnSelection(2, -1));
+    EXPECT_TRUE(CameraSelectorModel::actsOnSelection(2, 1));
+    EXPECT_FALSE(hvb::SettingsViewController::tabsSelectable(0));
+    EXPECT_TRUE(hvb::SettingsViewController::tabsSelectable(1));
 }
 
 TEST(SettingWrite, ActionsNameTheChoiceAsAnalyticsExpects) {
@@ -369,11 +370,11 @@ protected:
                            "HVB_HWKEY_RESET"});
     }
     SettingWriteResult write(int64_t index, const std::string& identifier, const std::string& title = "") {
-        return SettingWrite::perform(link, SettingWriteRequest{link.selected, "CAM1", table, index, identifier, title});
+        return SettingWrite::perform(link, link, SettingWriteRequest{link.selected, "CAM1", table, index, identifier, title});
     }
     int64_t value(EnumSettings key) { return link.record("CAM1")->DeviceParam->get(key); }
 
-    FakeSettingsLink link;
+    FakeCameraLink link;
     CommandDictionary table;
 };
 
@@ -383,7 +384,7 @@ TEST_F(WriteOnFakeLink, AcceptedWritesAreReportedAndStored) {
     EXPECT_EQ(result.key, "CAM1");
     EXPECT_FALSE(result.interlock);
     EXPECT_EQ(link.writes, (std::vector<FakeWrite>{{"CAM1", table.at("HVB_LED"), 1, false}}));
-    EXPECT_EQ(link.events, (std::vector<FakeEvent>{{"Settings", "LED Indicator ENABLE", "HW7334"}}));
+    EXPECT_EQ(link.eventLabels(), (std::vector<FakeEvent>{{"Settings", "LED Indicator ENABLE", "HW7334"}}));
     EXPECT_EQ(value(LED), 1);
 
     // The time zone goes as text; a position past the enumeration cannot be sent.
@@ -391,12 +392,12 @@ TEST_F(WriteOnFakeLink, AcceptedWritesAreReportedAndStored) {
     EXPECT_TRUE(link.writes.back().text);
     EXPECT_EQ(value(TIME_ZONE), 23);
     EXPECT_EQ(write(39, "HVB_TIME_ZONE").kind, SettingWriteResult::Kind::failed);
-    EXPECT_EQ(link.events.back(), (FakeEvent{"Settings_Failed", "Time Zone ", "HW7334"}));
+    EXPECT_EQ(link.eventLabels().back(), (FakeEvent{"Settings_Failed", "Time Zone ", "HW7334"}));
     EXPECT_EQ(value(TIME_ZONE), 23);
 
     // A position that names no option is still written.
     EXPECT_EQ(write(4, "HVB_VIDEOLENGTH").kind, SettingWriteResult::Kind::written);
-    EXPECT_EQ(link.events.back(), (FakeEvent{"Settings", "Video Length ", "HW7334"}));
+    EXPECT_EQ(link.eventLabels().back(), (FakeEvent{"Settings", "Video Length ", "HW7334"}));
     EXPECT_EQ(value(VIDEOLENGTH), 4);
 }
 
@@ -405,7 +406,7 @@ TEST_F(WriteOnFakeLink, NothingIsWrittenForTheSameValueOrNoChoice) {
     EXPECT_EQ(write(-1, "HVB_LED").kind, SettingWriteResult::Kind::rebuildOnly);
     EXPECT_EQ(write(-1, "HVB_NOSUCH").kind, SettingWriteResult::Kind::rebuildOnly);
     EXPECT_TRUE(link.writes.empty());
-    EXPECT_TRUE(link.events.empty());
+    EXPECT_TRUE(link.eventLabels().empty());
 }
 
 TEST_F(WriteOnFakeLink, WithoutACameraNothingHappensAtAll) {
@@ -419,26 +420,26 @@ TEST_F(WriteOnFakeLink, WithoutACameraNothingHappensAtAll) {
     link.records.clear();
     EXPECT_EQ(write(1, "HVB_LED").kind, SettingWriteResult::Kind::noCamera);
     EXPECT_TRUE(link.writes.empty());
-    EXPECT_TRUE(link.events.empty());
+    EXPECT_TRUE(link.eventLabels().empty());
 }
 
 TEST_F(WriteOnFakeLink, FailuresAreReportedAndLeaveTheRecord) {
     EXPECT_EQ(write(1, "HVB_NOSUCH").kind, SettingWriteResult::Kind::failed);
-    EXPECT_EQ(link.events.back(), (FakeEvent{"Settings_Failed", "", ""}));
+    EXPECT_EQ(link.eventLabels().back(), (FakeEvent{"Settings_Failed", "", ""}));
     table.erase("HVB_LED");
     EXPECT_EQ(write(1, "HVB_LED").kind, SettingWriteResult::Kind::failed);
-    EXPECT_EQ(link.events.back(), (FakeEvent{"Settings_Failed", "", ""}));
+    EXPECT_EQ(link.eventLabels().back(), (FakeEvent{"Settings_Failed", "", ""}));
     link.records["CAM1"].DeviceParam->RECORDINGMODE() = 0;
     link.records["CAM1"].DeviceParam->DEFAULT_RECORD_STATUS() = 0;
     EXPECT_EQ(write(1, "HVB_RECORDINGMODE").kind, SettingWriteResult::Kind::failed);
-    EXPECT_EQ(link.events.back(), (FakeEvent{"Settings_Failed", "Default Recording Mode ", "HW7334"}));
+    EXPECT_EQ(link.eventLabels().back(), (FakeEvent{"Settings_Failed", "Default Recording Mode ", "HW7334"}));
     EXPECT_EQ(write(1, "HVB_DEFAULT_RECORD_STATUS").kind, SettingWriteResult::Kind::failed);
-    EXPECT_EQ(link.events.back(), (FakeEvent{"Settings_Failed", "Default Recording Mode ", "HW7334"}));
+    EXPECT_EQ(link.eventLabels().back(), (FakeEvent{"Settings_Failed", "Default Recording Mode ", "HW7334"}));
     EXPECT_TRUE(link.writes.empty());
 
     link.acceptWrites = false;
     EXPECT_EQ(write(3, "HVB_RESOLUTION", "720P/30FPS").kind, SettingWriteResult::Kind::failed);
-    EXPECT_EQ(link.events.back(), (FakeEvent{"Settings_Failed", "Resolution 720P/30FPS", "HW7334"}));
+    EXPECT_EQ(link.eventLabels().back(), (FakeEvent{"Settings_Failed", "Resolution 720P/30FPS", "HW7334"}));
     EXPECT_EQ(link.writes.size(), 1u);
     EXPECT_EQ(value(RESOLUTION), 1);
 }
@@ -469,21 +470,21 @@ TEST_F(WriteOnFakeLink, TheHardwareKeyResetWritesItsTag) {
     EXPECT_EQ(HWKeyReset::action(1), "Reset Using Function Buttons ENABLE");
     EXPECT_EQ(HWKeyReset::action(2), "Reset Using Function Buttons ");
 
-    auto reset = [&](int tag) { return HWKeyReset::perform(link, HWKeyResetRequest{link.selected, "CAM1", table, tag}); };
+    auto reset = [&](int tag) { return HWKeyReset::perform(link, link, HWKeyResetRequest{link.selected, "CAM1", table, tag}); };
     EXPECT_EQ(reset(0).kind, HWKeyResetResult::Kind::written);
     EXPECT_EQ(link.writes.back(), (FakeWrite{"CAM1", table.at("HVB_HWKEY_RESET"), 0, false}));
-    EXPECT_EQ(link.events.back(), (FakeEvent{"Settings", "Reset Using Function Buttons DISABLE", "HW7334"}));
+    EXPECT_EQ(link.eventLabels().back(), (FakeEvent{"Settings", "Reset Using Function Buttons DISABLE", "HW7334"}));
     EXPECT_EQ(value(HWKEY_RESET), 0);
 
     link.acceptWrites = false;
     EXPECT_EQ(reset(1).kind, HWKeyResetResult::Kind::failed);
-    EXPECT_EQ(link.events.back(), (FakeEvent{"Settings_Failed", "Reset Using Function Buttons ENABLE", "HW7334"}));
+    EXPECT_EQ(link.eventLabels().back(), (FakeEvent{"Settings_Failed", "Reset Using Function Buttons ENABLE", "HW7334"}));
     EXPECT_EQ(value(HWKEY_RESET), 0);
 
     table.erase("HVB_HWKEY_RESET");
     const size_t sent = link.writes.size();
     EXPECT_EQ(reset(1).kind, HWKeyResetResult::Kind::failed);
-    EXPECT_EQ(link.events.back(), (FakeEvent{"Settings_Failed", "", ""}));
+    EXPECT_EQ(link.eventLabels().back(), (FakeEvent{"Settings_Failed", "", ""}));
     EXPECT_EQ(link.writes.size(), sent);
 
     link.selected = 5;
