@@ -6,7 +6,7 @@
 
 namespace hvb {
 
-ResetAllWorker::ResetAllWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection)
+ResetAllWorker::ResetAllWorker(std::shared_ptr<CameraLink> link, std::function<void()> startRedetection)
     : link_(std::move(link)), startRedetection_(std::move(startRedetection)) {}
 
 bool ResetAllWorker::needsExplicitFormat(const std::string& model, int64_t version) {
@@ -39,7 +39,7 @@ int ResetAllWorker::run(const DialogTarget& target, const CommandDictionary& tab
     setCurrentDeviceUID(uid);
     foundation::print("resetAll UID = " + uid);
 
-    ServiceHold service(*link_, link_->driverService(uid));
+    CameraHandle service = link_->open(uid);
     if (!service) return kNoService;
     FormatBlockHold block(*link_, key);
     if (!CameraSteps::startCompleted(*link_, service.get(), table, "HVB_RESETALL", kAfterCommandPauseMs))
@@ -65,20 +65,20 @@ int ResetAllWorker::run(const DialogTarget& target, const CommandDictionary& tab
 
 int ResetAllWorker::checkLockableWithPassword(const std::string& uid, const std::string& password,
                                               const CommandDictionary& table) {
-    ServiceHold service(*link_, CameraSteps::lookUp(*link_, uid));
+    CameraHandle service = CameraSteps::lookUp(*link_, uid);
     if (!service) return kLockNotFound;
     if (table.empty() ||
         CameraSteps::checkPassword(*link_, service.get(), table, password, kDialogCheck) != PasswordVerdict::right)
         return kDefaultPasswordFailed;
     auto lockable = CameraSteps::code(table, "HVB_LOCKABLE");
-    if (!lockable || link_->modelListEmpty()) return kDefaultPasswordFailed;
+    if (!lockable || link_->modelList().empty()) return kDefaultPasswordFailed;
     // Forgotten before the command, so only a match after it counts as the camera coming back.
     link_->clearDeviceService();
     if (!carried(link_->sendCommandData(service.get(), *lockable, CameraSteps::bytesOf(password))))
         return kDefaultPasswordFailed;
     service.reset();
     // The reboot that follows must not cut the camera's new read short.
-    ServiceHold back(*link_, CameraSteps::waitForCameraBack(*link_, uid, true));
+    CameraHandle back = CameraSteps::waitForCameraBack(*link_, uid, true);
     const bool off = back && CameraSteps::isHiddenStorageOff(*link_, back.get(), table);
     if (!off) return kDefaultPasswordFailed;
     back.reset();
@@ -87,7 +87,7 @@ int ResetAllWorker::checkLockableWithPassword(const std::string& uid, const std:
 
 int ResetAllWorker::rebootStep(const std::string& uid, const CommandDictionary& table, int notFoundCode) {
     foundation::print("Reboot begin");
-    ServiceHold service(*link_, CameraSteps::lookUp(*link_, uid));
+    CameraHandle service = CameraSteps::lookUp(*link_, uid);
     if (!service) return notFoundCode;
     if (!CameraSteps::sendReboot(*link_, service.get(), table)) return kRebootRefused;
     if (startRedetection_) startRedetection_();

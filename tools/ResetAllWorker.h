@@ -10,7 +10,7 @@
 
 #include "camera/CommandTables.h"
 #include "tools/CameraSteps.h"
-#include "tools/ToolsCameraLink.h"
+#include "camera/CameraLink.h"
 
 namespace hvb {
 
@@ -39,7 +39,7 @@ public:
     static constexpr int64_t kAfterFormatEndPauseMs = 2000;
     static constexpr int64_t kBeforeFactoryLockPauseMs = 3000;
 
-    ResetAllWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection);
+    ResetAllWorker(std::shared_ptr<CameraLink> link, std::function<void()> startRedetection);
 
     // resetAllDevice with its format wait and reboot; the outcome code.
     int run(const DialogTarget& target, const CommandDictionary& table);
@@ -53,7 +53,7 @@ private:
     int checkLockableWithPassword(const std::string& uid, const std::string& password, const CommandDictionary& table);
     int rebootStep(const std::string& uid, const CommandDictionary& table, int notFoundCode);
 
-    const std::shared_ptr<ToolsCameraLink> link_;
+    const std::shared_ptr<CameraLink> link_;
     const std::function<void()> startRedetection_;
 };
 

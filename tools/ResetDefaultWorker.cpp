@@ -6,7 +6,7 @@
 
 namespace hvb {
 
-ResetDefaultWorker::ResetDefaultWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection)
+ResetDefaultWorker::ResetDefaultWorker(std::shared_ptr<CameraLink> link, std::function<void()> startRedetection)
     : link_(std::move(link)), startRedetection_(std::move(startRedetection)) {}
 
 int ResetDefaultWorker::run(const DialogTarget& target, const CommandDictionary& table) {
@@ -20,7 +20,7 @@ int ResetDefaultWorker::run(const DialogTarget& target, const CommandDictionary&
     setCurrentDeviceUID(uid);
     foundation::print("resetDefault UID = " + uid);
 
-    ServiceHold service(*link_, link_->driverService(uid));
+    CameraHandle service = link_->open(uid);
     if (!service) return kNoService;
     if (*camera->record.isDeviceEncryption &&
         CameraSteps::checkPassword(*link_, service.get(), table, link_->enteredPassword(), kDialogCheck) !=
@@ -32,7 +32,7 @@ int ResetDefaultWorker::run(const DialogTarget& target, const CommandDictionary&
 
     dispatch::pause(kBeforeRebootPauseMs);
     foundation::print("Reboot begin");
-    ServiceHold again(*link_, CameraSteps::lookUp(*link_, uid));
+    CameraHandle again = CameraSteps::lookUp(*link_, uid);
     if (!again) return kRebootNotFound;
     const bool rebooting = CameraSteps::sendReboot(*link_, again.get(), table);
     again.reset();

@@ -6,7 +6,7 @@
 
 #include "camera/CommandTables.h"
 #include "tools/CameraSteps.h"
-#include "tools/ToolsCameraLink.h"
+#include "camera/CameraLink.h"
 
 namespace hvb {
 
@@ -28,13 +28,13 @@ public:
     static constexpr int64_t kBeforeRebootPauseMs = 2000;
     static constexpr int64_t kAfterRebootPauseMs = 2000;
 
-    ResetDefaultWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection);
+    ResetDefaultWorker(std::shared_ptr<CameraLink> link, std::function<void()> startRedetection);
 
     // resetDeviceToDefault; the outcome code.
     int run(const DialogTarget& target, const CommandDictionary& table);
 
 private:
-    const std::shared_ptr<ToolsCameraLink> link_;
+    const std::shared_ptr<CameraLink> link_;
     const std::function<void()> startRedetection_;
 };
 
