@@ -104,6 +104,33 @@ CameraHandle waitForCameraBack(CameraLink& link, const std::string& uid, bool un
     }
 }
 
+std::optional<CameraLink::Camera> resetCamera(const CameraLink& link, const DialogTarget& target, int& failure) {
+    auto fail = [&failure](int code) {
+        failure = code;
+        return std::nullopt;
+    };
+    if (target.kind == DialogTarget::Kind::none) return fail(ResetCode::kNoCamera);
+    if (target.kind == DialogTarget::Kind::noRecord) return fail(ResetCode::kNoRecord);
+    if (target.uid.empty()) return fail(ResetCode::kNoUID);
+    auto camera = link.cameraWithUID(target.uid);
+    if (!camera) return fail(ResetCode::kNoRecord);
+    if (!camera->record.isDeviceEncryption) return fail(ResetCode::kNoEncryptionState);
+    return camera;
+}
+
+int rebootForRedetection(CameraLink& link, const std::string& uid, const CommandDictionary& table,
+                         const RebootProfile& profile, const std::function<void()>& startRedetection) {
+    foundation::print("Reboot begin");
+    CameraHandle service = lookUp(link, uid);
+    if (!service) return profile.notFound;
+    const bool rebooting = sendReboot(link, service.get(), table);
+    service.reset();
+    if (!rebooting) return profile.refused;
+    dispatch::pause(profile.afterRebootPauseMs);
+    if (startRedetection) startRedetection();
+    return ResetCode::kSuccess;
+}
+
 bool isHiddenStorageOff(CameraLink& link, io_service_t service, const CommandDictionary& table) {
     auto c = code(table, "HVB_HIDDENSTORAGE");
     if (!c) return false;

@@ -4,6 +4,7 @@
 // UID with its bounded retries, the wait for a camera that re-enumerates, the hidden-storage
 // test and the format wait. Qt-free; everything here blocks and belongs on a worker.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -40,6 +41,23 @@ struct DialogTarget {
     enum class Kind { none, noRecord, camera };
     Kind kind = Kind::none;
     std::string uid;  // empty: the record has no UID
+};
+
+// The outcomes both reset dialogs number alike.
+namespace ResetCode {
+inline constexpr int kSuccess = 1;
+inline constexpr int kNoEncryptionState = -1;
+inline constexpr int kNoUID = -2;
+inline constexpr int kNoRecord = -100;
+inline constexpr int kNoCamera = -102;
+}  // namespace ResetCode
+
+// How one dialog numbers the failures of the reboot that ends its sequence, and how long it
+// waits after the reboot before the re-detection starts.
+struct RebootProfile {
+    int notFound;
+    int refused;
+    int64_t afterRebootPauseMs = 0;
 };
 
 namespace CameraSteps {
@@ -98,6 +116,16 @@ CameraHandle lookUp(CameraLink& link, const std::string& uid, int passes = kLook
 // With `untilRead`, the rounds go on until the camera has also been read again, so that a
 // command that makes it leave once more does not cut that read short.
 CameraHandle waitForCameraBack(CameraLink& link, const std::string& uid, bool untilRead = false);
+
+// The camera of a reset dialog's target, its lock state known; none with `failure` set to the
+// ResetCode that says why not.
+std::optional<CameraLink::Camera> resetCamera(const CameraLink& link, const DialogTarget& target, int& failure);
+
+// "Reboot begin", the camera looked up again by its UID and sent "HVB_REBOOT", its service let
+// go, the profile's pause, then the re-detection started. ResetCode::kSuccess, or the profile's
+// code of the step that failed.
+int rebootForRedetection(CameraLink& link, const std::string& uid, const CommandDictionary& table,
+                         const RebootProfile& profile, const std::function<void()>& startRedetection);
 
 // True when "HVB_HIDDENSTORAGE" reads 0; false without the command or without an answer.
 bool isHiddenStorageOff(CameraLink& link, io_service_t service, const CommandDictionary& table);

@@ -45,11 +45,9 @@ int DiskFormatWorker::run(const DialogTarget& target, const CommandDictionary& t
     dispatch::pause(kAfterFormatEndPauseMs);
     block.lift();
     if (!staysAfterFormat(camera->record.ModelName.value_or(""))) {
-        foundation::print("Reboot begin");
-        CameraHandle again = CameraSteps::lookUp(*link_, uid);
-        if (!again) return kRebootNotFound;
-        if (!CameraSteps::sendReboot(*link_, again.get(), table)) return kRebootRefused;
-        if (startRedetection_) startRedetection_();
+        const int rebooted = CameraSteps::rebootForRedetection(*link_, uid, table, {kRebootNotFound, kRebootRefused},
+                                                               startRedetection_);
+        if (rebooted != kSuccess) return rebooted;
     }
     if (camera->record.DeviceParam) link_->writeBVConfigIni(key);
     return kSuccess;

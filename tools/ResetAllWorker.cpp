@@ -21,13 +21,10 @@ bool ResetAllWorker::matchesResetAllModels(const std::string& model, int64_t ver
 }
 
 int ResetAllWorker::run(const DialogTarget& target, const CommandDictionary& table) {
-    if (target.kind == DialogTarget::Kind::none) return kNoCamera;
-    if (target.kind == DialogTarget::Kind::noRecord) return kNoRecord;
-    if (target.uid.empty()) return kNoUID;
-    auto camera = link_->cameraWithUID(target.uid);
-    if (!camera) return kNoRecord;
+    int failure = 0;
+    auto camera = CameraSteps::resetCamera(*link_, target, failure);
+    if (!camera) return failure;
     const DiskDriver_Parameter& record = camera->record;
-    if (!record.isDeviceEncryption) return kNoEncryptionState;
     if (!record.ModelName) return kNoModel;
     if (!record.FWVersionNumber) return kNoVersion;
     const bool locked = *record.isDeviceEncryption;
@@ -60,7 +57,7 @@ int ResetAllWorker::run(const DialogTarget& target, const CommandDictionary& tab
         dispatch::pause(kBeforeFactoryLockPauseMs);
         return checkLockableWithPassword(uid, kFactoryPassword, table);
     }
-    return rebootStep(uid, table, kRebootNotFound);
+    return CameraSteps::rebootForRedetection(*link_, uid, table, {kRebootNotFound, kRebootRefused}, startRedetection_);
 }
 
 int ResetAllWorker::checkLockableWithPassword(const std::string& uid, const std::string& password,
@@ -82,16 +79,8 @@ int ResetAllWorker::checkLockableWithPassword(const std::string& uid, const std:
     const bool off = back && CameraSteps::isHiddenStorageOff(*link_, back.get(), table);
     if (!off) return kDefaultPasswordFailed;
     back.reset();
-    return rebootStep(uid, table, kLockRebootNotFound);
-}
-
-int ResetAllWorker::rebootStep(const std::string& uid, const CommandDictionary& table, int notFoundCode) {
-    foundation::print("Reboot begin");
-    CameraHandle service = CameraSteps::lookUp(*link_, uid);
-    if (!service) return notFoundCode;
-    if (!CameraSteps::sendReboot(*link_, service.get(), table)) return kRebootRefused;
-    if (startRedetection_) startRedetection_();
-    return kSuccess;
+    return CameraSteps::rebootForRedetection(*link_, uid, table, {kLockRebootNotFound, kRebootRefused},
+                                             startRedetection_);
 }
 
 }  // namespace hvb

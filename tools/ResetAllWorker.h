@@ -17,9 +17,9 @@ namespace hvb {
 class ResetAllWorker {
 public:
     enum Code : int {
-        kSuccess = 1,
-        kNoEncryptionState = -1,
-        kNoUID = -2,
+        kSuccess = ResetCode::kSuccess,
+        kNoEncryptionState = ResetCode::kNoEncryptionState,
+        kNoUID = ResetCode::kNoUID,
         kNoModel = -3,
         kNoVersion = -4,
         kSendFailed = -5,             // no "HVB_RESETALL", or the camera did not take it
@@ -31,8 +31,8 @@ public:
         kLockNotFound = -12,          // not found again for the factory-lock removal
         kLockRebootNotFound = -13,    // not found again for the reboot after it
         kRebootRefused = -14,         // the camera refused a reboot
-        kNoRecord = -100,
-        kNoCamera = -102,
+        kNoRecord = ResetCode::kNoRecord,
+        kNoCamera = ResetCode::kNoCamera,
     };
     static constexpr const char* kFactoryPassword = "40731958";
     static constexpr int64_t kAfterCommandPauseMs = 150;
@@ -51,7 +51,6 @@ public:
 
 private:
     int checkLockableWithPassword(const std::string& uid, const std::string& password, const CommandDictionary& table);
-    int rebootStep(const std::string& uid, const CommandDictionary& table, int notFoundCode);
 
     const std::shared_ptr<CameraLink> link_;
     const std::function<void()> startRedetection_;

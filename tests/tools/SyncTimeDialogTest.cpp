@@ -109,7 +109,8 @@ TEST_F(SyncTimeDialog, SyncsAndShowsTheClockTheCameraReadsBack) {
         EXPECT_EQ(events.back().second,
                   (std::map<std::string, std::string>{{"action", "Sync time with PC"}, {"label", model}}));
     }
-    EXPECT_EQ(reports->screens().front(), std::make_pair(std::string("Sync Time"), std::string("SyncTimeViewController")));
+    EXPECT_EQ(reports->screens().front(),
+              std::make_pair(std::string("Sync Time"), std::string("SyncTimeViewController")));
 }
 
 TEST_F(SyncTimeDialog, NoClockBackIsSuccessWithAnEmptyMessage) {

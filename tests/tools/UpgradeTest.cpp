@@ -243,7 +243,8 @@ TEST_F(Upgrade, EachCodeSetComesBackWithTheNewVersionAndSuccess) {
     for (const auto& e : reports->events()) upgrades += e.first == "FW_Upgrade";
     EXPECT_EQ(upgrades, cases.size());
     EXPECT_FALSE(reports->screens().empty());
-    EXPECT_EQ(reports->screens().front(), (std::pair<std::string, std::string>{"FW Upgrade", "FWUpgradeViewController"}));
+    EXPECT_EQ(reports->screens().front(),
+              (std::pair<std::string, std::string>{"FW Upgrade", "FWUpgradeViewController"}));
 }
 
 TEST_F(Upgrade, OldFirmwareComesBackWithItsNewUID) {
