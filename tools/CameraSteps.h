@@ -10,8 +10,8 @@
 #include <string>
 #include <utility>
 
-#include "camera/CommandTables.h"
 #include "camera/CameraLink.h"
+#include "camera/CommandTables.h"
 
 namespace hvb {
 

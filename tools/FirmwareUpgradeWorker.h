@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "tools/Redetection.h"
-#include "camera/CameraLink.h"
 
 namespace hvb {
 

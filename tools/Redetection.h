@@ -11,8 +11,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/dispatch/Dispatch.h"
 #include "camera/CameraLink.h"
+#include "platform/dispatch/Dispatch.h"
 
 namespace hvb {
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "tools/CameraSteps.h"
-#include "camera/CameraLink.h"
 
 namespace hvb {
 

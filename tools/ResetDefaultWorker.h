@@ -4,9 +4,9 @@
 #include <functional>
 #include <memory>
 
+#include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "tools/CameraSteps.h"
-#include "camera/CameraLink.h"
 
 namespace hvb {
 
