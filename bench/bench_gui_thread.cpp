@@ -33,11 +33,13 @@
 #include "app/AppStartup.h"
 #include "app/StatusTableViewCell.h"
 #include "app/StatusViewController.h"
+#include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "camera/DeviceState.h"
 #include "camera/USBWatcher.h"
 #include "camera/USBWatcherHandler.h"
 #include "online/FirmwareManager.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/MainQueueDriver.h"
 #include "platform/appkit/Window.h"
@@ -53,7 +55,6 @@
 #include "standins/webservice/WebService.h"
 #include "tools/DialogRegistry.h"
 #include "tools/FWUpgradeViewController.h"
-#include "tools/LiveToolsCameraLink.h"
 #include "tools/ToolsStoryboard.h"
 
 namespace {
@@ -143,8 +144,8 @@ private:
     Block longest_;
 };
 
-// The live link without analytics.
-class QuietLink : public hvb::LiveToolsCameraLink {
+// Usage reports that go nowhere.
+class QuietReports : public hvb::UsageReports {
 public:
     void sendEvent(const std::string&, const std::map<std::string, std::string>&) override {}
     void logScreen(const std::string&, const std::string&) override {}
@@ -209,7 +210,7 @@ struct Rig {
         });
         hvb::registerAppControllers();
         hvb::registerToolControllers();
-        hvb::setToolsCameraLink(std::make_shared<QuietLink>());
+        hvb::setUsageReports(std::make_shared<QuietReports>());
         appkit::setModalSessionHook([this](appkit::Window* window) { answer(window); });
 
         watcher = std::make_unique<hvb::USBWatcher>(hvb::USBWatcherHandler::sharedPointer());
@@ -416,7 +417,7 @@ void FirmwareUpgrade(benchmark::State& state) {
             const auto entries = hvb::DeviceState::shared().deviceEntryList();
             for (size_t i = 0; i < entries.size(); ++i)
                 if (entries[i].serialNumber == camera->serialNumber()) index = static_cast<int64_t>(i);
-            auto link = hvb::toolsCameraLink();
+            auto link = hvb::cameraLink();
             link->setSelectedDeviceIndex(index);
             auto chosen = link->camera(index);
             hvb::selectedCmdDic = chosen ? chosen->table : hvb::CommandDictionary{};

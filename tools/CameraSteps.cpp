@@ -10,7 +10,7 @@ namespace hvb {
 
 namespace CameraSteps {
 
-DialogTarget selectedTarget(const ToolsCameraLink& link) {
+DialogTarget selectedTarget(const CameraLink& link) {
     DialogTarget target;
     const int64_t index = link.selectedDeviceIndex();
     const auto entries = link.deviceEntries();
@@ -35,7 +35,7 @@ std::span<const uint8_t> bytesOf(const std::string& text) {
     return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
-PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, uint8_t setCheck, uint8_t getCheck,
+PasswordVerdict checkPassword(CameraLink& link, io_service_t service, uint8_t setCheck, uint8_t getCheck,
                               const std::string& password, const PasswordCheckProfile& profile) {
     if (profile.logBegin) foundation::print("checkPassword begin");
     // Anything short of the camera's completion leaves the check undecided.
@@ -56,7 +56,7 @@ PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, uint8
     return PasswordVerdict::none;
 }
 
-PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+PasswordVerdict checkPassword(CameraLink& link, io_service_t service, const CommandDictionary& table,
                               const std::string& password, const PasswordCheckProfile& profile) {
     auto setCheck = code(table, "HVB_SET_PWDCHECK");
     auto getCheck = code(table, "HVB_GET_PWDCHECK");
@@ -64,7 +64,7 @@ PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, const
     return checkPassword(link, service, *setCheck, *getCheck, password, profile);
 }
 
-std::optional<CommandOutcome> sendStart(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+std::optional<CommandOutcome> sendStart(CameraLink& link, io_service_t service, const CommandDictionary& table,
                                         const char* name) {
     auto c = code(table, name);
     if (!c) return std::nullopt;
@@ -72,39 +72,66 @@ std::optional<CommandOutcome> sendStart(ToolsCameraLink& link, io_service_t serv
     return link.sendCommandData(service, *c, std::span<const uint8_t>(&start, 1));
 }
 
-bool startCompleted(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table, const char* name,
+bool startCompleted(CameraLink& link, io_service_t service, const CommandDictionary& table, const char* name,
                     int64_t pauseMs) {
     auto sent = sendStart(link, service, table, name);
     if (sent) dispatch::pause(pauseMs);
     return sent && *sent == CommandOutcome::completed;
 }
 
-bool sendReboot(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table) {
+bool sendReboot(CameraLink& link, io_service_t service, const CommandDictionary& table) {
     auto sent = sendStart(link, service, table, "HVB_REBOOT");
     return !sent || *sent != CommandOutcome::refused;
 }
 
-io_service_t lookUp(ToolsCameraLink& link, const std::string& uid, int passes) {
+CameraHandle lookUp(CameraLink& link, const std::string& uid, int passes) {
     for (int pass = 1;; ++pass) {
-        if (io_service_t service = link.driverService(uid)) return service;
-        if (pass >= passes) return 0;
+        if (CameraHandle service = link.open(uid)) return service;
+        if (pass >= passes) return {};
         dispatch::pause(kLookupPauseMs);
     }
 }
 
-io_service_t waitForCameraBack(ToolsCameraLink& link, const std::string& uid, bool untilRead) {
+CameraHandle waitForCameraBack(CameraLink& link, const std::string& uid, bool untilRead) {
     for (int round = 1;; ++round) {
         dispatch::pause(kWaitRoundMs);
         foundation::print("FindHVB timerCounter = " + std::to_string(round));
-        if (round >= kWaitRounds) return 0;
+        if (round >= kWaitRounds) return {};
         if (!link.hasDeviceService()) continue;
         if (untilRead && (link.isAddingDevice() || !link.cameraWithUID(uid))) continue;
         // Whichever camera was matched, only this one's service counts as back.
-        return link.driverService(uid);
+        return link.open(uid);
     }
 }
 
-bool isHiddenStorageOff(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table) {
+std::optional<CameraLink::Camera> resetCamera(const CameraLink& link, const DialogTarget& target, int& failure) {
+    auto fail = [&failure](int code) {
+        failure = code;
+        return std::nullopt;
+    };
+    if (target.kind == DialogTarget::Kind::none) return fail(ResetCode::kNoCamera);
+    if (target.kind == DialogTarget::Kind::noRecord) return fail(ResetCode::kNoRecord);
+    if (target.uid.empty()) return fail(ResetCode::kNoUID);
+    auto camera = link.cameraWithUID(target.uid);
+    if (!camera) return fail(ResetCode::kNoRecord);
+    if (!camera->record.isDeviceEncryption) return fail(ResetCode::kNoEncryptionState);
+    return camera;
+}
+
+int rebootForRedetection(CameraLink& link, const std::string& uid, const CommandDictionary& table,
+                         const RebootProfile& profile, const std::function<void()>& startRedetection) {
+    foundation::print("Reboot begin");
+    CameraHandle service = lookUp(link, uid);
+    if (!service) return profile.notFound;
+    const bool rebooting = sendReboot(link, service.get(), table);
+    service.reset();
+    if (!rebooting) return profile.refused;
+    dispatch::pause(profile.afterRebootPauseMs);
+    if (startRedetection) startRedetection();
+    return ResetCode::kSuccess;
+}
+
+bool isHiddenStorageOff(CameraLink& link, io_service_t service, const CommandDictionary& table) {
     auto c = code(table, "HVB_HIDDENSTORAGE");
     if (!c) return false;
     std::vector<uint8_t> reply;
@@ -113,13 +140,13 @@ bool isHiddenStorageOff(ToolsCameraLink& link, io_service_t service, const Comma
     return read == CommandOutcome::completed && !reply.empty() && reply[0] == 0;
 }
 
-bool waitForFormat(ToolsCameraLink& link, const std::string& uid, const CommandDictionary& table) {
+bool waitForFormat(CameraLink& link, const std::string& uid, const CommandDictionary& table) {
     dispatch::pause(kFormatFirstPauseMs);
     int64_t awayMs = 0;  // the pauses since the camera was last found
     for (int counter = 1;; ++counter) {
         if (counter >= kFormatPollLimit) return false;
         auto c = code(table, "HVB_FORMAT_1");
-        ServiceHold service(link, link.driverService(uid));
+        CameraHandle service = link.open(uid);
         if (service) {
             awayMs = 0;
         } else {
@@ -137,6 +164,13 @@ bool waitForFormat(ToolsCameraLink& link, const std::string& uid, const CommandD
         }
         dispatch::pause(kFormatPollPauseMs);
     }
+}
+
+std::optional<int64_t> countWrongPassword(CameraLink& link, const std::string& key) {
+    int64_t count = 0;
+    const bool found = link.updateRecord(key, [&count](DiskDriver_Parameter& r) { count = ++r.passwordErrorCnt; });
+    if (!found) return std::nullopt;
+    return count;
 }
 
 bool isValidNewPassword(const std::string& password) {

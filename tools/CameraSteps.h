@@ -4,13 +4,14 @@
 // UID with its bounded retries, the wait for a camera that re-enumerates, the hidden-storage
 // test and the format wait. Qt-free; everything here blocks and belongs on a worker.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <utility>
 
+#include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -42,10 +43,27 @@ struct DialogTarget {
     std::string uid;  // empty: the record has no UID
 };
 
+// The outcomes both reset dialogs number alike.
+namespace ResetCode {
+inline constexpr int kSuccess = 1;
+inline constexpr int kNoEncryptionState = -1;
+inline constexpr int kNoUID = -2;
+inline constexpr int kNoRecord = -100;
+inline constexpr int kNoCamera = -102;
+}  // namespace ResetCode
+
+// How one dialog numbers the failures of the reboot that ends its sequence, and how long it
+// waits after the reboot before the re-detection starts.
+struct RebootProfile {
+    int notFound;
+    int refused;
+    int64_t afterRebootPauseMs = 0;
+};
+
 namespace CameraSteps {
 
 // The selected camera, as a dialog's target.
-DialogTarget selectedTarget(const ToolsCameraLink& link);
+DialogTarget selectedTarget(const CameraLink& link);
 
 inline constexpr uint32_t kReplyLength = 40;
 inline constexpr int64_t kLookupPauseMs = 300;
@@ -69,73 +87,68 @@ std::optional<uint8_t> code(const CommandDictionary& table, const char* name);
 std::span<const uint8_t> bytesOf(const std::string& text);
 
 // Two check writes (zeros, then the password block), then the verdict read.
-PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, uint8_t setCheck, uint8_t getCheck,
+PasswordVerdict checkPassword(CameraLink& link, io_service_t service, uint8_t setCheck, uint8_t getCheck,
                               const std::string& password, const PasswordCheckProfile& profile);
 // The same with the codes from the table: a table without both check commands gives no verdict.
-PasswordVerdict checkPassword(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+PasswordVerdict checkPassword(CameraLink& link, io_service_t service, const CommandDictionary& table,
                               const std::string& password, const PasswordCheckProfile& profile);
 
 // Writes `name` with the one-byte payload 1 (a command that starts an action); none when the
 // table lacks it.
-std::optional<CommandOutcome> sendStart(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+std::optional<CommandOutcome> sendStart(CameraLink& link, io_service_t service, const CommandDictionary& table,
                                         const char* name);
 // A start command the camera completed, then the pause that follows it (only after a send).
 // False without the command, or when the camera did not complete it: one that went away
 // instead of answering has not done it.
-bool startCompleted(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table, const char* name,
+bool startCompleted(CameraLink& link, io_service_t service, const CommandDictionary& table, const char* name,
                     int64_t pauseMs);
 // "HVB_REBOOT" as a start command. False only when the camera refused it: a camera that went
 // away at once has rebooted, and a table without the command skips the reboot.
-bool sendReboot(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table);
+bool sendReboot(CameraLink& link, io_service_t service, const CommandDictionary& table);
 
 // The camera whose serial contains the UID: one pass, then up to `passes` in all, 300 ms apart.
-// 0 when it never turned up (the caller releases a service it gets).
-io_service_t lookUp(ToolsCameraLink& link, const std::string& uid, int passes = kLookupPasses);
+// Empty when it never turned up.
+CameraHandle lookUp(CameraLink& link, const std::string& uid, int passes = kLookupPasses);
 
 // After a command that makes the camera leave the bus (the caller cleared the watcher's service
 // before sending it): 1 s rounds until a driver service is matched again, at most 50 (logged as
-// "FindHVB timerCounter = n"), then the camera looked up by its UID. 0 when it is not back.
+// "FindHVB timerCounter = n"), then the camera looked up by its UID. Empty when it is not back.
 // With `untilRead`, the rounds go on until the camera has also been read again, so that a
 // command that makes it leave once more does not cut that read short.
-io_service_t waitForCameraBack(ToolsCameraLink& link, const std::string& uid, bool untilRead = false);
+CameraHandle waitForCameraBack(CameraLink& link, const std::string& uid, bool untilRead = false);
+
+// The camera of a reset dialog's target, its lock state known; none with `failure` set to the
+// ResetCode that says why not.
+std::optional<CameraLink::Camera> resetCamera(const CameraLink& link, const DialogTarget& target, int& failure);
+
+// "Reboot begin", the camera looked up again by its UID and sent "HVB_REBOOT", its service let
+// go, the profile's pause, then the re-detection started. ResetCode::kSuccess, or the profile's
+// code of the step that failed.
+int rebootForRedetection(CameraLink& link, const std::string& uid, const CommandDictionary& table,
+                         const RebootProfile& profile, const std::function<void()>& startRedetection);
 
 // True when "HVB_HIDDENSTORAGE" reads 0; false without the command or without an answer.
-bool isHiddenStorageOff(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table);
+bool isHiddenStorageOff(CameraLink& link, io_service_t service, const CommandDictionary& table);
 
 // 1 s, then at most 49 polls of "HVB_FORMAT_1" 1 s apart until the camera answers 3 (done).
 // False as well once the camera has been away for kFormatGoneGraceMs of polls (each poll that
 // misses it logs "format camera not found").
-bool waitForFormat(ToolsCameraLink& link, const std::string& uid, const CommandDictionary& table);
+bool waitForFormat(CameraLink& link, const std::string& uid, const CommandDictionary& table);
+
+// One more wrong password in the record under the key: the count including it; none without a
+// record.
+std::optional<int64_t> countWrongPassword(CameraLink& link, const std::string& key);
 
 // True when a password is 8 to 16 characters of A-Z, a-z and 0-9.
 bool isValidNewPassword(const std::string& password);
 
 }  // namespace CameraSteps
 
-// Releases a looked-up service when the scope ends.
-class ServiceHold {
-public:
-    ServiceHold(ToolsCameraLink& link, io_service_t service) : link_(link), service_(service) {}
-    ~ServiceHold() { reset(); }
-    ServiceHold(const ServiceHold&) = delete;
-    ServiceHold& operator=(const ServiceHold&) = delete;
-    io_service_t get() const { return service_; }
-    explicit operator bool() const { return service_ != 0; }
-    void reset(io_service_t service = 0) {
-        if (service_) link_.releaseService(service_);
-        service_ = service;
-    }
-
-private:
-    ToolsCameraLink& link_;
-    io_service_t service_;
-};
-
 // Keeps the camera's entry through the re-enumerations of a format ("isFormatBlock"); lifted
 // on every way out of the scope, or earlier with lift().
 class FormatBlockHold {
 public:
-    FormatBlockHold(ToolsCameraLink& link, std::string key) : link_(link), key_(std::move(key)) {
+    FormatBlockHold(CameraLink& link, std::string key) : link_(link), key_(std::move(key)) {
         link_.setFormatBlock(key_, true);
     }
     ~FormatBlockHold() { lift(); }
@@ -147,7 +160,7 @@ public:
     }
 
 private:
-    ToolsCameraLink& link_;
+    CameraLink& link_;
     std::string key_;
     bool held_ = true;
 };

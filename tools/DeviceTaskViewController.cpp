@@ -10,13 +10,13 @@
 #include <QVBoxLayout>
 
 #include "app/LocalizedString.h"
+#include "camera/CameraLink.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/Log.h"
 #include "tools/BusySpinner.h"
 #include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -61,7 +61,7 @@ DialogTarget DeviceTaskViewController::takeOpenerTarget() {
         target.kind = DialogTarget::Kind::camera;
         target.uid = *dialogTargetUID;
     } else {
-        target = CameraSteps::selectedTarget(*toolsCameraLink());
+        target = CameraSteps::selectedTarget(*cameraLink());
     }
     dialogTargetUID.reset();
     return target;

@@ -4,13 +4,14 @@
 #include <QPushButton>
 
 #include "app/LocalizedString.h"
+#include "camera/CameraLink.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/Log.h"
 #include "tools/DialogRegistry.h"
 #include "tools/DiskFormatWorker.h"
 #include "tools/HVBToolViewController.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -48,7 +49,7 @@ void DiskFormatViewControl::viewDidLoad() {
 
 void DiskFormatViewControl::viewWillAppear() {
     DeviceTaskViewController::viewWillAppear();
-    toolsCameraLink()->logScreen("Disk Format", "DiskFormatViewController");
+    usageReports()->logScreen("Disk Format", "DiskFormatViewController");
     if (titleString) setTitleText(*titleString);
 }
 
@@ -62,7 +63,7 @@ void DiskFormatViewControl::startFormat() {
         return;
     }
     formatResult = 0;
-    auto link = toolsCameraLink();
+    auto link = cameraLink();
     runOnTarget(
         target_, table_,
         [link](const DialogTarget& target, const CommandDictionary& table) {

@@ -6,7 +6,7 @@
 
 namespace hvb {
 
-DiskFormatWorker::DiskFormatWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection)
+DiskFormatWorker::DiskFormatWorker(std::shared_ptr<CameraLink> link, std::function<void()> startRedetection)
     : link_(std::move(link)), startRedetection_(std::move(startRedetection)) {}
 
 bool DiskFormatWorker::staysAfterFormat(const std::string& model) {
@@ -26,7 +26,7 @@ int DiskFormatWorker::run(const DialogTarget& target, const CommandDictionary& t
     setCurrentDeviceUID(uid);
     foundation::print("format UID = " + uid);
 
-    ServiceHold service(*link_, link_->driverService(uid));
+    CameraHandle service = link_->open(uid);
     if (!service) return kNoService;
     if (*camera->record.isDeviceEncryption &&
         CameraSteps::checkPassword(*link_, service.get(), table, link_->enteredPassword(), kDialogCheck) !=
@@ -45,11 +45,9 @@ int DiskFormatWorker::run(const DialogTarget& target, const CommandDictionary& t
     dispatch::pause(kAfterFormatEndPauseMs);
     block.lift();
     if (!staysAfterFormat(camera->record.ModelName.value_or(""))) {
-        foundation::print("Reboot begin");
-        ServiceHold again(*link_, CameraSteps::lookUp(*link_, uid));
-        if (!again) return kRebootNotFound;
-        if (!CameraSteps::sendReboot(*link_, again.get(), table)) return kRebootRefused;
-        if (startRedetection_) startRedetection_();
+        const int rebooted = CameraSteps::rebootForRedetection(*link_, uid, table, {kRebootNotFound, kRebootRefused},
+                                                               startRedetection_);
+        if (rebooted != kSuccess) return rebooted;
     }
     if (camera->record.DeviceParam) link_->writeBVConfigIni(key);
     return kSuccess;

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "tools/CameraSteps.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -30,7 +30,7 @@ public:
     static constexpr int64_t kAfterFormatPauseMs = 150;
     static constexpr int64_t kAfterFormatEndPauseMs = 2000;
 
-    DiskFormatWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection);
+    DiskFormatWorker(std::shared_ptr<CameraLink> link, std::function<void()> startRedetection);
 
     // formatDevice with its wait and reboot step; the outcome code.
     int run(const DialogTarget& target, const CommandDictionary& table);
@@ -39,7 +39,7 @@ public:
     static bool staysAfterFormat(const std::string& model);
 
 private:
-    const std::shared_ptr<ToolsCameraLink> link_;
+    const std::shared_ptr<CameraLink> link_;
     const std::function<void()> startRedetection_;
 };
 

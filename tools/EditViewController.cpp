@@ -8,12 +8,12 @@
 #include <QPushButton>
 
 #include "app/LocalizedString.h"
-#include "camera/DeviceState.h"
+#include "camera/CameraLink.h"
 #include "online/FirmwareManager.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Window.h"
 #include "settings/SettingOptions.h"
 #include "tools/EditLabelRules.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -103,15 +103,12 @@ void EditViewController::loadView() {
 void EditViewController::viewDidLoad() {
     setTitle(QString());
     if (status.parameters) {
-        snapshot_ = DeviceState::shared().readRecord(status.parameters, [](const DiskDriver_Parameter& r) {
-            Snapshot s;
-            s.label = QString::fromStdString(r.UserLabel.value_or(""));
-            s.model = r.ModelName;
-            s.firmware = r.FWVersion;
-            s.russian = r.isSupportRussian;
-            s.group = r.DeviceParam ? r.DeviceParam->TEAMSYNC_GROUP() : 0;
-            return s;
-        });
+        const DiskDriver_Parameter r = cameraLink()->recordFields(status.parameters);
+        snapshot_.label = QString::fromStdString(r.UserLabel.value_or(""));
+        snapshot_.model = r.ModelName;
+        snapshot_.firmware = r.FWVersion;
+        snapshot_.russian = r.isSupportRussian;
+        snapshot_.group = r.DeviceParam ? r.DeviceParam->TEAMSYNC_GROUP() : 0;
     }
     snapshot_.teamSync = status.teamSync();
     snapshot_.leader = status.bleTriggerHost();
@@ -152,7 +149,7 @@ void EditViewController::viewWillAppear() {
         window->layout()->setSizeConstraint(QLayout::SetFixedSize);
         window->setEmptyTitle();
     }
-    toolsCameraLink()->logScreen("Edit User Label", "EditViewController");
+    usageReports()->logScreen("Edit User Label", "EditViewController");
     doneButton->setFocus();
 }
 

@@ -8,7 +8,9 @@
 
 #include "app/LocalizedString.h"
 #include "app/StatusTableViewCell.h"
+#include "camera/CameraLink.h"
 #include "online/FirmwareManager.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
@@ -16,7 +18,6 @@
 #include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
 #include "tools/HVBToolViewController.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -86,7 +87,7 @@ void FWUpgradeViewController::viewDidLoad() {
 }
 
 void FWUpgradeViewController::viewWillAppear() {
-    toolsCameraLink()->logScreen("FW Upgrade", "FWUpgradeViewController");
+    usageReports()->logScreen("FW Upgrade", "FWUpgradeViewController");
     if (auto* window = hostWindow()) window->layout()->setSizeConstraint(QLayout::SetFixedSize);
     dialogparts::holdWhileBusy(this, [this] { return busy_; });
 }
@@ -101,7 +102,7 @@ void FWUpgradeViewController::buttonOK_Click() { startUpgradeFromButton(); }
 
 void FWUpgradeViewController::startUpgradeFromButton() {
     if (fwUpgradeState != 0) {
-        foundation::print("PlugInDeviceCnt = " + std::to_string(toolsCameraLink()->plugInDeviceCount()));
+        foundation::print("PlugInDeviceCnt = " + std::to_string(cameraLink()->plugInDeviceCount()));
         closeDialogWindow(this);
         return;
     }
@@ -130,7 +131,7 @@ void FWUpgradeViewController::startUpgradeFromButton() {
             if (code < 0) self->showFailure();
         });
     };
-    auto link = toolsCameraLink();
+    auto link = cameraLink();
     auto worker = std::make_shared<FirmwareUpgradeWorker>(link, makeServices(), selectedCmdDic, link->enteredPassword(),
                                                           std::move(listener));
     const int64_t index = link->selectedDeviceIndex();

@@ -8,11 +8,10 @@
 #include <charconv>
 #include <cstdio>
 
-#include "camera/DeviceInfoManager.h"
-#include "camera/DeviceState.h"
 #include "camera/USBEventManager.h"
 #include "camera/UserClientTransport.h"
 #include "online/FirmwareManager.h"
+#include "online/UsageReports.h"
 #include "platform/diskarb/DiskArbitration.h"
 #include "platform/foundation/AtomicFile.h"
 #include "platform/dispatch/Dispatch.h"
@@ -33,7 +32,7 @@ std::string upper(std::string text) {
 }
 
 // The locked branch's copy of the check: 100 ms after each check write, none after the read.
-bool upgradeCheckPassword(ToolsCameraLink& link, io_service_t service, const CommandDictionary& table,
+bool upgradeCheckPassword(CameraLink& link, io_service_t service, const CommandDictionary& table,
                           const std::string& password) {
     return CameraSteps::checkPassword(link, service, table, password, kDialogCheck) == PasswordVerdict::right;
 }
@@ -46,7 +45,7 @@ UpgradeServices UpgradeServices::defaults() {
     services.resources = firmwareManager().resourceURL();
     services.deviceModels = firmwareManager().deivceModel;
     services.volumeOf = [](const std::string& uid) -> std::optional<fs::path> {
-        auto location = DeviceInfoManager::shared().mountPoint(uid);
+        auto location = cameraLink()->mountPoint(uid);
         if (!location) return std::nullopt;
         return diskarb::pathFromFileURL(*location);
     };
@@ -54,7 +53,7 @@ UpgradeServices UpgradeServices::defaults() {
     return services;
 }
 
-FirmwareUpgradeWorker::FirmwareUpgradeWorker(std::shared_ptr<ToolsCameraLink> link, UpgradeServices services,
+FirmwareUpgradeWorker::FirmwareUpgradeWorker(std::shared_ptr<CameraLink> link, UpgradeServices services,
                                              CommandDictionary table, std::string enteredPassword, Listener listener)
     : link_(std::move(link)),
       services_(std::move(services)),
@@ -107,22 +106,22 @@ bool FirmwareUpgradeWorker::checkThenCommand(io_service_t service, const std::st
     return ok;
 }
 
-io_service_t FirmwareUpgradeWorker::commandAndWait(io_service_t service, const std::string& command, bool& commandOk) {
+CameraHandle FirmwareUpgradeWorker::commandAndWait(io_service_t service, const std::string& command, bool& commandOk) {
     // Forgotten before the command makes the camera re-enumerate, so only a match after it counts.
     link_->clearDeviceService();
     commandOk = checkThenCommand(service, command);
-    if (!commandOk) return 0;
+    if (!commandOk) return {};
     return CameraSteps::waitForCameraBack(*link_, currentDeviceUID());
 }
 
 void FirmwareUpgradeWorker::setUpgradeBlock(const std::string& uid, bool on) {
-    auto& state = DeviceState::shared();
-    for (const auto& entry : state.deviceEntryList()) {
-        auto record = state.record(entry.key());
-        if (!record) continue;
-        const bool same = state.readRecord(record, [&](const DiskDriver_Parameter& r) { return r.UID == uid; });
+    for (const auto& entry : link_->deviceEntries()) {
+        bool same = false;
+        link_->updateRecord(entry.key(), [&](DiskDriver_Parameter& r) {
+            same = r.UID == uid;
+            if (same) r.isFWUpgradeBlock = on;
+        });
         if (!same) continue;
-        state.updateRecord(record, [on](DiskDriver_Parameter& r) { r.isFWUpgradeBlock = on; });
         // The block kept the entry of a camera that left meanwhile; without it the camera would
         // stay listed, and come back to its stale record when plugged in again.
         if (!on) dispatch::mainQueue().async([key = entry.key()] { USBEventManager::shared().withdrawIfGone(key); });
@@ -140,7 +139,7 @@ int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
     const std::string model = *camera->record.ModelName;
     if (!services_.downloadFirmware || !services_.downloadFirmware(model))
         return reportUpgradeResult(UpgradeResult::downloadFailed);
-    link_->sendEvent("FW_Upgrade", {{"action", model}});
+    usageReports()->sendEvent("FW_Upgrade", {{"action", model}});
     auto it = std::find(services_.deviceModels.begin(), services_.deviceModels.end(), model);
     if (it == services_.deviceModels.end()) return reportUpgradeResult(UpgradeResult::unknownModel);
     const size_t position = static_cast<size_t>(it - services_.deviceModels.begin());
@@ -152,16 +151,17 @@ int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
 
     // The volume is looked up by the camera's own serial (its UID when it has one).
     const std::string volumeUID = upper(hasUID ? *camera->record.UID : camera->entry.serialNumber);
-    ServiceHold service(*link_, 0);
+    CameraHandle service;
     if (camera->record.isOldFirmware) {
         const std::string uid = makeUpgradeUID();
         // Without a new UID the re-detection could never match.
         if (uid.empty()) return reportUpgradeResult(UpgradeResult::prepareFailed);
         setCurrentDeviceUID(uid);
-        service.reset(findDriverService(static_cast<int>(static_cast<uint32_t>(camera->entry.driverIndex))));
+        const int driverIndex = static_cast<int>(static_cast<uint32_t>(camera->entry.driverIndex));
+        service = CameraHandle(link_.get(), findDriverService(driverIndex));
     } else {
         setCurrentDeviceUID(*camera->record.UID);
-        service.reset(link_->driverService(*camera->record.UID));
+        service = link_->open(*camera->record.UID);
         if (!service) return reportUpgradeResult(UpgradeResult::noService);
     }
 
@@ -179,7 +179,7 @@ int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
 void FirmwareUpgradeWorker::startCountdown(const std::optional<std::string>& versionBefore) {
     if (!services_.startRedetection) return;
     auto countdown = listener_.countdown;
-    std::shared_ptr<const ToolsCameraLink> link = link_;
+    std::shared_ptr<const CameraLink> link = link_;
     services_.startRedetection(
         [countdown](int64_t tick) {
             if (countdown) countdown(kCountdownTicks - tick);
@@ -187,7 +187,7 @@ void FirmwareUpgradeWorker::startCountdown(const std::optional<std::string>& ver
         [link, uid = currentDeviceUID(), versionBefore] { return isOnNewFirmware(*link, uid, versionBefore); });
 }
 
-bool FirmwareUpgradeWorker::isOnNewFirmware(const ToolsCameraLink& link, const std::string& uid,
+bool FirmwareUpgradeWorker::isOnNewFirmware(const CameraLink& link, const std::string& uid,
                                             const std::optional<std::string>& before) {
     auto camera = link.cameraWithUID(uid);
     const std::optional<std::string> now = camera ? camera->record.FWVersion : std::nullopt;
@@ -197,11 +197,11 @@ bool FirmwareUpgradeWorker::isOnNewFirmware(const ToolsCameraLink& link, const s
     return false;
 }
 
-int FirmwareUpgradeWorker::runLockedBranch(const ToolsCameraLink::Camera& camera, size_t position) {
+int FirmwareUpgradeWorker::runLockedBranch(const CameraLink::Camera& camera, size_t position) {
     const std::string uid = *camera.record.UID;
     const std::string volumeUID = upper(uid);
     setCurrentDeviceUID(uid);
-    ServiceHold service(*link_, link_->driverService(uid));
+    CameraHandle service = link_->open(uid);
     if (!service) return reportUpgradeResult(UpgradeResult::noService);
     setUpgradeBlock(uid, true);
     auto fail = [&](int code) {
@@ -212,13 +212,13 @@ int FirmwareUpgradeWorker::runLockedBranch(const ToolsCameraLink::Camera& camera
 
     // Each wait hands over the service of the camera that came back; the old one goes.
     bool commandOk = false;
-    service.reset(commandAndWait(service.get(), "HVB_UNLOCK_READONLY", commandOk));
+    service = commandAndWait(service.get(), "HVB_UNLOCK_READONLY", commandOk);
     if (!commandOk) return fail(UpgradeResult::unlockFailed);
     if (!service) return fail(UpgradeResult::prepareFailed);
 
     if (!prepareFirmwarePackage(false, "", position, volumeUID)) return fail(UpgradeResult::commandFailed);
 
-    service.reset(commandAndWait(service.get(), "HVB_HIDDENSTORAGE", commandOk));
+    service = commandAndWait(service.get(), "HVB_HIDDENSTORAGE", commandOk);
     if (!commandOk) return fail(UpgradeResult::hiddenStorageFailed);
     if (!service) return fail(UpgradeResult::secondWaitFailed);
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "tools/Redetection.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -45,7 +45,7 @@ struct UpgradeServices {
     // camera that came back counts as upgraded only when `upgraded` holds.
     std::function<void(Redetection::Progress, std::function<bool()> upgraded)> startRedetection;
     // The password check of the locked branch (100 ms after each check write, none after the read).
-    std::function<bool(ToolsCameraLink&, io_service_t, const CommandDictionary&, const std::string&)> checkPassword;
+    std::function<bool(CameraLink&, io_service_t, const CommandDictionary&, const std::string&)> checkPassword;
 
     static UpgradeServices defaults();
 };
@@ -66,7 +66,7 @@ public:
         std::function<void(int code)> finished;
     };
 
-    FirmwareUpgradeWorker(std::shared_ptr<ToolsCameraLink> link, UpgradeServices services, CommandDictionary table,
+    FirmwareUpgradeWorker(std::shared_ptr<CameraLink> link, UpgradeServices services, CommandDictionary table,
                           std::string enteredPassword, Listener listener);
 
     // The whole run for the camera at `selectedDeviceIndex`; returns its code (also reported).
@@ -77,7 +77,7 @@ public:
 
     // True when the record of the camera with `uid` carries a firmware version other than
     // `before`: a camera that refused the image comes back on its old firmware.
-    static bool isOnNewFirmware(const ToolsCameraLink& link, const std::string& uid,
+    static bool isOnNewFirmware(const CameraLink& link, const std::string& uid,
                                 const std::optional<std::string>& before);
 
     // The package unpacked and its image (and, on old firmware, "HVBR4UID") on the volume of the
@@ -86,17 +86,17 @@ public:
                                 const std::string& volumeUID);
 
 private:
-    int runLockedBranch(const ToolsCameraLink::Camera& camera, size_t modelPosition);
+    int runLockedBranch(const CameraLink::Camera& camera, size_t modelPosition);
     // Sends `code` [1] after starting the wait for the camera (so the service it reports can only
     // be one that came after the command); on return the camera's service looked up again.
-    io_service_t commandAndWait(io_service_t service, const std::string& command, bool& commandOk);
+    CameraHandle commandAndWait(io_service_t service, const std::string& command, bool& commandOk);
     bool sendStart(io_service_t service, const std::string& command);
     bool checkThenCommand(io_service_t service, const std::string& command);
     void setUpgradeBlock(const std::string& uid, bool on);
     void startCountdown(const std::optional<std::string>& versionBefore);
     int reportUpgradeResult(int code);
 
-    const std::shared_ptr<ToolsCameraLink> link_;
+    const std::shared_ptr<CameraLink> link_;
     const UpgradeServices services_;
     const CommandDictionary table_;
     const std::string enteredPassword_;

@@ -12,14 +12,16 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/CameraSelectorModel.h"
 #include "app/LocalizedString.h"
+#include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "camera/DeviceState.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Application.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "tools/DialogRegistry.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -77,22 +79,6 @@ QHBoxLayout* makeRow(QLabel* title, QLabel* text, std::initializer_list<QPushBut
     return row;
 }
 
-QString itemText(const DiskDriver_Parameter& record) {
-    if (record.isOldFirmware) return QString::fromStdString(record.UserLabel.value_or(""));
-    if (!record.ModelName) return {};
-    const auto& names = modelDisplayNames();
-    auto it = names.find(*record.ModelName);
-    if (it == names.end()) return {};
-    const std::string label = record.UserLabel.value_or("");
-    if (label.empty() || label == it->second) return QString::fromStdString(record.UID.value_or("")).toUpper();
-    return QString::fromStdString(label);
-}
-
-bool listed(const DiskDriver_Parameter& record) {
-    if (record.isOldFirmware) return true;
-    return record.ModelName && modelDisplayNames().count(*record.ModelName) != 0;
-}
-
 }  // namespace
 
 HVBToolViewController::HVBToolViewController(QWidget* parent) : appkit::ViewController(parent) {
@@ -113,6 +99,8 @@ void HVBToolViewController::loadView() {
     deviceLabel = makeLabel(this, true);
     deviceLabel->setWordWrap(false);
     deviceComboBox = new QComboBox(this);
+    deviceModel_ = new CameraSelectorModel(UnnamedCamera::blank, this);
+    deviceComboBox->setModel(deviceModel_);
     deviceComboBox->setMinimumWidth(320);
     deviceComboBox->setMinimumHeight(30);
     deviceRow->addWidget(deviceLabel);
@@ -201,7 +189,7 @@ void HVBToolViewController::viewDidLoad() {
 }
 
 void HVBToolViewController::viewWillAppear() {
-    toolsCameraLink()->logScreen("HVB Tool", "HVBToolViewController");
+    usageReports()->logScreen("HVB Tool", "HVBToolViewController");
     reloadToolPage();
     if (!statusToken_) {
         QPointer<HVBToolViewController> self(this);
@@ -224,7 +212,7 @@ void HVBToolViewController::comboBoxSelectionDidChange() { deviceSelectionChange
 void HVBToolViewController::disableAllControls() {
     {
         QSignalBlocker quiet(deviceComboBox);
-        deviceComboBox->clear();
+        deviceModel_->clear();
         deviceComboBox->setCurrentIndex(-1);
     }
     deviceComboBox->setEnabled(false);
@@ -235,44 +223,31 @@ void HVBToolViewController::disableAllControls() {
 
 std::vector<int64_t> HVBToolViewController::itemDeviceIndexes() const {
     std::vector<int64_t> indexes;
-    for (int i = 0; i < deviceComboBox->count(); ++i) indexes.push_back(deviceComboBox->itemData(i).toLongLong());
+    for (const CameraSelectorItem& item : deviceModel_->currentItems()) indexes.push_back(item.entryIndex);
     return indexes;
 }
 
-// Each item keeps the device-list index of its camera, so a camera that gets no item never
-// shifts the others.
 void HVBToolViewController::reloadToolPage() {
-    auto link = toolsCameraLink();
-    {
-        QSignalBlocker quiet(deviceComboBox);
-        deviceComboBox->clear();
-    }
+    auto link = cameraLink();
     const int64_t count = link->plugInDeviceCount();
     QPointer<HVBToolViewController> self(this);
     if (count <= 0) {
+        {
+            QSignalBlocker quiet(deviceComboBox);
+            deviceModel_->clear();
+        }
         dispatch::mainQueue().async([self] {
             if (self) self->refreshToolRows(-1);
         });
         return;
     }
-    const auto entries = link->deviceEntries();
     {
         QSignalBlocker quiet(deviceComboBox);
-        for (int64_t i = 0; i < count; ++i) {
-            if (i >= static_cast<int64_t>(entries.size())) {
-                foundation::print("ERR2");
-                continue;
-            }
-            auto record = link->record(entries[static_cast<size_t>(i)].key());
-            if (!record || !listed(*record)) continue;
-            deviceComboBox->addItem(itemText(*record), QVariant::fromValue<qlonglong>(i));
-        }
+        deviceModel_->reload(*link);
     }
-    int64_t selected = link->selectedDeviceIndex();
-    if (selected < 0) selected = 0;
-    if (selected >= count) selected = count - 1;
+    const int64_t selected = CameraSelectorModel::clampedIndex(link->selectedDeviceIndex(), count);
     link->setSelectedDeviceIndex(selected);
-    int item = deviceComboBox->findData(QVariant::fromValue<qlonglong>(selected));
+    int item = deviceModel_->rowOfEntry(selected);
     if (item < 0 && deviceComboBox->count() > 0) item = 0;
     {
         QSignalBlocker quiet(deviceComboBox);
@@ -283,21 +258,19 @@ void HVBToolViewController::reloadToolPage() {
 }
 
 void HVBToolViewController::deviceSelectionChanged() {
-    auto link = toolsCameraLink();
+    auto link = cameraLink();
     const int n = deviceComboBox->currentIndex();
     const int64_t count = link->plugInDeviceCount();
-    if (!((count != 0 && n != -1) || (count == 0 && n == -1))) return;
-    link->setSelectedDeviceIndex(n == -1 ? -1 : deviceComboBox->itemData(n).toLongLong());
+    if (!CameraSelectorModel::actsOnSelection(count, n)) return;
+    link->setSelectedDeviceIndex(deviceModel_->entryIndexAt(n));
     QPointer<HVBToolViewController> self(this);
     dispatch::mainQueue().async([self] {
-        if (!self) return;
-        const int current = self->deviceComboBox->currentIndex();
-        self->refreshToolRows(current == -1 ? -1 : self->deviceComboBox->itemData(current).toLongLong());
+        if (self) self->refreshToolRows(self->deviceModel_->entryIndexAt(self->deviceComboBox->currentIndex()));
     });
 }
 
 void HVBToolViewController::showItemOfDevice(int64_t deviceIndex) {
-    const int item = deviceComboBox->findData(QVariant::fromValue<qlonglong>(deviceIndex));
+    const int item = deviceModel_->rowOfEntry(deviceIndex);
     if (item < 0) return;
     QSignalBlocker quiet(deviceComboBox);
     deviceComboBox->setCurrentIndex(item);
@@ -313,7 +286,7 @@ void HVBToolViewController::refreshToolRows(int64_t deviceIndex) {
         deviceComboBox->setCurrentIndex(-1);
         return;
     }
-    auto link = toolsCameraLink();
+    auto link = cameraLink();
     auto camera = link->camera(deviceIndex);
     if (!camera || !camera->record.ModelName) return;
     selectedCmdDic = camera->table;
@@ -377,7 +350,7 @@ void HVBToolViewController::openPasswordSetting(uint8_t mode) {
 
 void HVBToolViewController::openBehindUnlock(const char* identifier, QPointer<appkit::Window>* slot,
                                              const std::function<void(const std::string& uid)>& prepare) {
-    auto link = toolsCameraLink();
+    auto link = cameraLink();
     auto camera = link->camera(link->selectedDeviceIndex());
     const std::string uid = camera ? camera->record.UID.value_or("") : std::string();
     const CommandDictionary table = selectedCmdDic;
@@ -453,7 +426,7 @@ void HVBToolViewController::reopenDialogWithResult(uint8_t result) {
 
 std::shared_ptr<Redetection> HVBToolViewController::startRedetectionTimer(Redetection::Progress progress,
                                                                          std::function<bool()> cameBackAsAsked) {
-    return Redetection::start(toolsCameraLink(), currentDeviceUID(), std::move(progress),
+    return Redetection::start(cameraLink(), currentDeviceUID(), std::move(progress),
                               [cameBackAsAsked = std::move(cameBackAsAsked)](Redetection::Ending ending) {
                                   const bool success = ending == Redetection::Ending::found &&
                                                        (!cameBackAsAsked || cameBackAsAsked());

@@ -24,6 +24,8 @@ class QPushButton;
 
 namespace hvb {
 
+class CameraSelectorModel;
+
 class HVBToolViewController : public appkit::ViewController {
     Q_OBJECT
 public:
@@ -110,6 +112,7 @@ private:
     void showItemOfDevice(int64_t deviceIndex);
     foundation::NotificationCenter::Token statusToken_ = 0;
     QPointer<QFrame> resetSeparator_;
+    CameraSelectorModel* deviceModel_ = nullptr;  // deviceComboBox's items
 };
 
 }  // namespace hvb

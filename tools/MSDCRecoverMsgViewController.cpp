@@ -14,9 +14,9 @@
 #include "app/GraphView.h"
 #include "app/LocalizedString.h"
 #include "camera/DeviceState.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "tools/DialogRegistry.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -84,7 +84,7 @@ void MSDCRecoverMsgViewController::viewDidLoad() {
 
 void MSDCRecoverMsgViewController::viewWillAppear() {
     if (auto* window = hostWindow()) window->layout()->setSizeConstraint(QLayout::SetFixedSize);
-    toolsCameraLink()->logScreen("MSDC Recover", "MSDCRecoverMsgViewController");
+    usageReports()->logScreen("MSDC Recover", "MSDCRecoverMsgViewController");
     if (!statusToken_) {
         QPointer<MSDCRecoverMsgViewController> self(this);
         statusToken_ = foundation::NotificationCenter::defaultCenter().addObserver(

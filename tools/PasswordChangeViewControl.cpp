@@ -8,8 +8,8 @@
 #include <QVBoxLayout>
 
 #include "app/LocalizedString.h"
+#include "online/UsageReports.h"
 #include "tools/DialogRegistry.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -63,7 +63,7 @@ void PasswordChangeViewControl::viewDidLoad() {
 }
 
 void PasswordChangeViewControl::viewWillAppear() {
-    toolsCameraLink()->logScreen("PWD Change", "PasswordChangeViewControl");
+    usageReports()->logScreen("PWD Change", "PasswordChangeViewControl");
 }
 
 void PasswordChangeViewControl::viewDidAppear() {

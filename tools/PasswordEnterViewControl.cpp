@@ -13,6 +13,8 @@
 
 #include "app/LocalizedString.h"
 #include "app/MsgDialog.h"
+#include "camera/CameraLink.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
@@ -21,7 +23,6 @@
 #include "tools/CameraSteps.h"
 #include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -135,7 +136,7 @@ void PasswordEnterViewControl::viewDidLoad() {
     passwordForgotLabel->setText(Str::forgotPassword());
     passwordForgotLabel->setVisible(false);
     isPasswordErrorBefore_ = false;
-    if (UnlockWorker::isPasswordAttemptsExhausted(*toolsCameraLink(), toolsCameraLink()->selectedDeviceIndex()))
+    if (UnlockWorker::isPasswordAttemptsExhausted(*cameraLink(), cameraLink()->selectedDeviceIndex()))
         showExhausted();
 }
 
@@ -147,7 +148,7 @@ void PasswordEnterViewControl::viewWillAppear() {
             filteredWindow_ = window;
         }
     }
-    toolsCameraLink()->logScreen("PWD Enter", "PasswordEnterViewControl");
+    usageReports()->logScreen("PWD Enter", "PasswordEnterViewControl");
     if (passwordSecureTextField->isEnabled()) passwordSecureTextField->setFocus();
 }
 
@@ -225,7 +226,7 @@ void PasswordEnterViewControl::submitPassword() {
     passwordErrorWarning->setVisible(false);
 
     UnlockRequest request;
-    auto link = toolsCameraLink();
+    auto link = cameraLink();
     request.selectedDeviceIndex = link->selectedDeviceIndex();
     request.password = passwordSecureTextField->text().toStdString();
     request.unlockOnly = isUnlockOnly;
@@ -333,7 +334,7 @@ void PasswordEnterViewControl::handle(UnlockWorker::Event event, int64_t attempt
 
 void PasswordEnterViewControl::forgotPasswordClicked() {
     if (busy_) return;
-    auto link = toolsCameraLink();
+    auto link = cameraLink();
     auto camera = link->camera(link->selectedDeviceIndex());
     if (!camera || camera->table.empty()) return;
     selectedCmdDic = camera->table;

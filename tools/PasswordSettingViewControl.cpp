@@ -11,6 +11,8 @@
 
 #include "app/LocalizedString.h"
 #include "app/MsgDialog.h"
+#include "camera/CameraLink.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Window.h"
 #include "platform/dispatch/Dispatch.h"
@@ -21,7 +23,6 @@
 #include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
 #include "tools/HVBToolViewController.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -137,7 +138,7 @@ QString PasswordSettingViewControl::modeTitle() const {
 
 void PasswordSettingViewControl::viewDidLoad() {
     // The camera chosen when the dialog opens is the one it works on.
-    target_ = CameraSteps::selectedTarget(*toolsCameraLink());
+    target_ = CameraSteps::selectedTarget(*cameraLink());
     commands_ = selectedCmdDic;
     buttonOK->setText(Str::ok());
     buttonCancel->setText(Str::cancel());
@@ -186,7 +187,7 @@ void PasswordSettingViewControl::viewDidLoad() {
 void PasswordSettingViewControl::viewWillAppear() {
     if (auto* window = hostWindow()) window->layout()->setSizeConstraint(QLayout::SetFixedSize);
     dialogparts::holdWhileBusy(this, [this] { return busy_; });
-    toolsCameraLink()->logScreen("PWD Setting", "PasswordSettingViewController");
+    usageReports()->logScreen("PWD Setting", "PasswordSettingViewController");
     for (PasswordBox* entry : {&original, &newPassword, &confirm}) {
         if (!entry->box->isHidden() && entry->field->isEnabled()) {
             entry->field->setFocus();
@@ -219,7 +220,7 @@ void PasswordSettingViewControl::setPasswordSettingStackViewCollapsed(bool colla
 }
 
 bool PasswordSettingViewControl::isPasswordAttemptsExhausted() const {
-    auto camera = toolsCameraLink()->cameraWithUID(target_.uid);
+    auto camera = cameraLink()->cameraWithUID(target_.uid);
     return camera && camera->record.passwordErrorCnt >= CameraSteps::kMaxPasswordAttempts;
 }
 
@@ -340,7 +341,7 @@ void PasswordSettingViewControl::submitPasswordSetting() {
             d.showPasswordSettingResult();
         });
     };
-    auto link = toolsCameraLink();
+    auto link = cameraLink();
     dispatch::globalQueue(dispatch::QoS::background).async([link, request, listener] {
         PasswordSettingWorker worker(link, [] { HVBToolViewController::startRedetectionTimer(); });
         worker.run(request, listener);

@@ -13,7 +13,7 @@ namespace {
 using CameraSteps::bytesOf;
 using CameraSteps::code;
 
-bool isRight(ToolsCameraLink& link, io_service_t service, const CommandDictionary& commands,
+bool isRight(CameraLink& link, io_service_t service, const CommandDictionary& commands,
              const std::string& password) {
     return CameraSteps::checkPassword(link, service, commands, password, kPasswordSettingCheck) ==
            PasswordVerdict::right;
@@ -21,7 +21,7 @@ bool isRight(ToolsCameraLink& link, io_service_t service, const CommandDictionar
 
 }  // namespace
 
-PasswordSettingWorker::PasswordSettingWorker(std::shared_ptr<ToolsCameraLink> link,
+PasswordSettingWorker::PasswordSettingWorker(std::shared_ptr<CameraLink> link,
                                              std::function<void()> startRedetection)
     : link_(std::move(link)), startRedetection_(std::move(startRedetection)) {}
 
@@ -44,7 +44,7 @@ void PasswordSettingWorker::run(const PasswordSettingRequest& request, const Lis
     // The form's rule again: whatever reached the worker, nothing else is ever written.
     if (withNew && !CameraSteps::isValidNewPassword(request.newPassword)) return finish(kInvalidNewPassword);
 
-    ServiceHold service(*link_, link_->driverService(uid));
+    CameraHandle service = link_->open(uid);
     if (!service) return finish(kNoService);
 
     if (request.mode != 0) {
@@ -53,12 +53,12 @@ void PasswordSettingWorker::run(const PasswordSettingRequest& request, const Lis
         // A check the camera never answered says nothing about the password: nothing is counted.
         if (verdict == PasswordVerdict::none) return finish(kNoVerdict);
         if (verdict == PasswordVerdict::wrong) {
-            auto attempts = link_->changePasswordErrorCount(key, [](int64_t n) { return n + 1; });
+            auto attempts = CameraSteps::countWrongPassword(*link_, key);
             if (!attempts) return finish(kNoRecord);
             if (listener.attemptsWarning) listener.attemptsWarning(*attempts);
             return finish(kWrongOriginal, PasswordErrorStatus::ORIGINAL_PASSWORD_ERR);
         }
-        link_->changePasswordErrorCount(key, [](int64_t) { return 0; });
+        link_->updateRecord(key, [](DiskDriver_Parameter& r) { r.passwordErrorCnt = 0; });
         if (listener.originalAccepted) listener.originalAccepted();
         if (request.passwordErrorBefore && request.mode == 1) {
             if (listener.passwordCorrect) listener.passwordCorrect();
@@ -86,7 +86,7 @@ void PasswordSettingWorker::run(const PasswordSettingRequest& request, const Lis
 
 bool PasswordSettingWorker::changeDevicePassword(const std::string& original, const std::string& newPassword,
                                                  const CommandDictionary& commands, int& notFoundCode) {
-    ServiceHold service(*link_, CameraSteps::lookUp(*link_, uid()));
+    CameraHandle service = CameraSteps::lookUp(*link_, uid());
     if (!service) {
         notFoundCode = kChangeNotFound;
         return false;
@@ -114,7 +114,7 @@ bool PasswordSettingWorker::changeDevicePassword(const std::string& original, co
 
 int PasswordSettingWorker::rebootAfterChange(const CommandDictionary& commands) {
     foundation::print("Reboot begin");
-    ServiceHold service(*link_, CameraSteps::lookUp(*link_, uid()));
+    CameraHandle service = CameraSteps::lookUp(*link_, uid());
     if (!service) return kRebootNotFound;
     if (!commands.empty() && !CameraSteps::sendReboot(*link_, service.get(), commands)) return kRebootRefused;
     if (startRedetection_) startRedetection_();
@@ -130,7 +130,7 @@ int PasswordSettingWorker::setPassword(io_service_t service, const std::string& 
     const CommandOutcome sent = link_->sendCommandData(service, *lockable, bytesOf(newPassword));
     dispatch::pause(kAfterWritePauseMs);
     if (!carried(sent)) return kSetFailed;
-    ServiceHold back(*link_, CameraSteps::waitForCameraBack(*link_, uid()));
+    CameraHandle back = CameraSteps::waitForCameraBack(*link_, uid());
     bool ok = false;
     if (back) {
         dispatch::pause(kBeforeNewCheckPauseMs);
@@ -144,7 +144,7 @@ int PasswordSettingWorker::setPassword(io_service_t service, const std::string& 
 }
 
 int PasswordSettingWorker::disablePassword(const std::string& password, const CommandDictionary& commands) {
-    ServiceHold service(*link_, CameraSteps::lookUp(*link_, uid()));
+    CameraHandle service = CameraSteps::lookUp(*link_, uid());
     if (!service) return kDisableNotFound;
     const bool right = isRight(*link_, service.get(), commands, password);
     auto lockable = code(commands, "HVB_LOCKABLE");
@@ -155,7 +155,7 @@ int PasswordSettingWorker::disablePassword(const std::string& password, const Co
     if (!carried(sent)) return kDisableFailed;
     dispatch::pause(kAfterDisablePauseMs);
     service.reset();
-    ServiceHold back(*link_, CameraSteps::waitForCameraBack(*link_, uid()));
+    CameraHandle back = CameraSteps::waitForCameraBack(*link_, uid());
     const bool off = back && CameraSteps::isHiddenStorageOff(*link_, back.get(), commands);
     // finishPasswordDisable
     if (!off) return kDisableFailed;

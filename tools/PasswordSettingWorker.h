@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "tools/CameraSteps.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -69,7 +69,7 @@ public:
         std::function<void(int code, PasswordErrorStatus status)> finished;
     };
 
-    PasswordSettingWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection);
+    PasswordSettingWorker(std::shared_ptr<CameraLink> link, std::function<void()> startRedetection);
 
     // applyPasswordSetting: the whole run for one OK.
     void run(const PasswordSettingRequest& request, const Listener& listener);
@@ -87,7 +87,7 @@ public:
 private:
     std::string uid() const;
 
-    const std::shared_ptr<ToolsCameraLink> link_;
+    const std::shared_ptr<CameraLink> link_;
     const std::function<void()> startRedetection_;
 };
 

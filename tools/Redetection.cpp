@@ -16,10 +16,10 @@ std::atomic<int> runningCount{0};
 
 int Redetection::running() { return runningCount.load(); }
 
-Redetection::Redetection(std::shared_ptr<ToolsCameraLink> link, std::string uid, Progress progress)
+Redetection::Redetection(std::shared_ptr<CameraLink> link, std::string uid, Progress progress)
     : link_(std::move(link)), uid_(std::move(uid)), progress_(std::move(progress)) {}
 
-std::shared_ptr<Redetection> Redetection::start(std::shared_ptr<ToolsCameraLink> link, std::string uid,
+std::shared_ptr<Redetection> Redetection::start(std::shared_ptr<CameraLink> link, std::string uid,
                                                 Progress progress, Ended ended) {
     auto redetection = std::make_shared<Redetection>(std::move(link), std::move(uid), std::move(progress));
     redetectionServiceSeen = false;
@@ -59,8 +59,7 @@ Redetection::Ending Redetection::tick() {
     if (counter == kTimeoutTick) return Ending::timedOut;
 
     if (!serviceSeen) {
-        if (io_service_t service = link_->driverService(uid_)) {
-            link_->releaseService(service);
+        if (link_->open(uid_)) {
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 serviceSeen_ = true;
@@ -98,7 +97,7 @@ bool Redetection::serviceSeen() const {
     return serviceSeen_;
 }
 
-bool Redetection::isRedetectedRecordBack(const ToolsCameraLink& link, const std::string& uid) {
+bool Redetection::isRedetectedRecordBack(const CameraLink& link, const std::string& uid) {
     const int64_t count = link.plugInDeviceCount();
     foundation::systemLog("PlugInDeviceCnt : " + std::to_string(count));
     if (count <= 0) {

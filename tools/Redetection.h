@@ -11,8 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include "camera/CameraLink.h"
 #include "platform/dispatch/Dispatch.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -35,11 +35,11 @@ public:
     using Ended = std::function<void(Ending)>;
 
     // A re-detection of the camera with `uid`, not yet ticking.
-    Redetection(std::shared_ptr<ToolsCameraLink> link, std::string uid, Progress progress = {});
+    Redetection(std::shared_ptr<CameraLink> link, std::string uid, Progress progress = {});
 
     // Starts ticking on the default global queue, the first tick at once, one a second after
     // it. The re-detection keeps itself alive until it ends or is cancelled.
-    static std::shared_ptr<Redetection> start(std::shared_ptr<ToolsCameraLink> link, std::string uid,
+    static std::shared_ptr<Redetection> start(std::shared_ptr<CameraLink> link, std::string uid,
                                               Progress progress, Ended ended);
 
     // One tick: count, report, then the phase's check. Tests drive it directly.
@@ -52,13 +52,13 @@ public:
 
     // True when one of the first PlugInDeviceCnt entries has a record whose UID equals `uid`;
     // with no camera attached, paces the "stopDetection" / "startDetection" log lines.
-    static bool isRedetectedRecordBack(const ToolsCameraLink& link, const std::string& uid);
+    static bool isRedetectedRecordBack(const CameraLink& link, const std::string& uid);
     // How many started re-detections are still ticking.
     static int running();
     static void resumeDetectionLog();
 
 private:
-    const std::shared_ptr<ToolsCameraLink> link_;
+    const std::shared_ptr<CameraLink> link_;
     const std::string uid_;
     const Progress progress_;
     mutable std::mutex lock_;

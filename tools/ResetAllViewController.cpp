@@ -1,10 +1,11 @@
 #include "tools/ResetAllViewController.h"
 
 #include "app/LocalizedString.h"
+#include "camera/CameraLink.h"
+#include "online/UsageReports.h"
 #include "tools/DialogRegistry.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/ResetAllWorker.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -36,7 +37,7 @@ void ResetAllViewController::viewDidLoad() {
 
 void ResetAllViewController::viewWillAppear() {
     DeviceTaskViewController::viewWillAppear();
-    toolsCameraLink()->logScreen("Reset All", "ResetAllViewController");
+    usageReports()->logScreen("Reset All", "ResetAllViewController");
 }
 
 void ResetAllViewController::buttonOK_Click() { startResetAll(); }
@@ -49,7 +50,7 @@ void ResetAllViewController::startResetAll() {
         return;
     }
     resetAllResult = 0;
-    auto link = toolsCameraLink();
+    auto link = cameraLink();
     runOnTarget(
         target_, table_,
         [link](const DialogTarget& target, const CommandDictionary& table) {

@@ -6,7 +6,7 @@
 
 namespace hvb {
 
-ResetAllWorker::ResetAllWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection)
+ResetAllWorker::ResetAllWorker(std::shared_ptr<CameraLink> link, std::function<void()> startRedetection)
     : link_(std::move(link)), startRedetection_(std::move(startRedetection)) {}
 
 bool ResetAllWorker::needsExplicitFormat(const std::string& model, int64_t version) {
@@ -21,13 +21,10 @@ bool ResetAllWorker::matchesResetAllModels(const std::string& model, int64_t ver
 }
 
 int ResetAllWorker::run(const DialogTarget& target, const CommandDictionary& table) {
-    if (target.kind == DialogTarget::Kind::none) return kNoCamera;
-    if (target.kind == DialogTarget::Kind::noRecord) return kNoRecord;
-    if (target.uid.empty()) return kNoUID;
-    auto camera = link_->cameraWithUID(target.uid);
-    if (!camera) return kNoRecord;
+    int failure = 0;
+    auto camera = CameraSteps::resetCamera(*link_, target, failure);
+    if (!camera) return failure;
     const DiskDriver_Parameter& record = camera->record;
-    if (!record.isDeviceEncryption) return kNoEncryptionState;
     if (!record.ModelName) return kNoModel;
     if (!record.FWVersionNumber) return kNoVersion;
     const bool locked = *record.isDeviceEncryption;
@@ -39,7 +36,7 @@ int ResetAllWorker::run(const DialogTarget& target, const CommandDictionary& tab
     setCurrentDeviceUID(uid);
     foundation::print("resetAll UID = " + uid);
 
-    ServiceHold service(*link_, link_->driverService(uid));
+    CameraHandle service = link_->open(uid);
     if (!service) return kNoService;
     FormatBlockHold block(*link_, key);
     if (!CameraSteps::startCompleted(*link_, service.get(), table, "HVB_RESETALL", kAfterCommandPauseMs))
@@ -60,38 +57,30 @@ int ResetAllWorker::run(const DialogTarget& target, const CommandDictionary& tab
         dispatch::pause(kBeforeFactoryLockPauseMs);
         return checkLockableWithPassword(uid, kFactoryPassword, table);
     }
-    return rebootStep(uid, table, kRebootNotFound);
+    return CameraSteps::rebootForRedetection(*link_, uid, table, {kRebootNotFound, kRebootRefused}, startRedetection_);
 }
 
 int ResetAllWorker::checkLockableWithPassword(const std::string& uid, const std::string& password,
                                               const CommandDictionary& table) {
-    ServiceHold service(*link_, CameraSteps::lookUp(*link_, uid));
+    CameraHandle service = CameraSteps::lookUp(*link_, uid);
     if (!service) return kLockNotFound;
     if (table.empty() ||
         CameraSteps::checkPassword(*link_, service.get(), table, password, kDialogCheck) != PasswordVerdict::right)
         return kDefaultPasswordFailed;
     auto lockable = CameraSteps::code(table, "HVB_LOCKABLE");
-    if (!lockable || link_->modelListEmpty()) return kDefaultPasswordFailed;
+    if (!lockable || link_->modelList().empty()) return kDefaultPasswordFailed;
     // Forgotten before the command, so only a match after it counts as the camera coming back.
     link_->clearDeviceService();
     if (!carried(link_->sendCommandData(service.get(), *lockable, CameraSteps::bytesOf(password))))
         return kDefaultPasswordFailed;
     service.reset();
     // The reboot that follows must not cut the camera's new read short.
-    ServiceHold back(*link_, CameraSteps::waitForCameraBack(*link_, uid, true));
+    CameraHandle back = CameraSteps::waitForCameraBack(*link_, uid, true);
     const bool off = back && CameraSteps::isHiddenStorageOff(*link_, back.get(), table);
     if (!off) return kDefaultPasswordFailed;
     back.reset();
-    return rebootStep(uid, table, kLockRebootNotFound);
-}
-
-int ResetAllWorker::rebootStep(const std::string& uid, const CommandDictionary& table, int notFoundCode) {
-    foundation::print("Reboot begin");
-    ServiceHold service(*link_, CameraSteps::lookUp(*link_, uid));
-    if (!service) return notFoundCode;
-    if (!CameraSteps::sendReboot(*link_, service.get(), table)) return kRebootRefused;
-    if (startRedetection_) startRedetection_();
-    return kSuccess;
+    return CameraSteps::rebootForRedetection(*link_, uid, table, {kLockRebootNotFound, kRebootRefused},
+                                             startRedetection_);
 }
 
 }  // namespace hvb

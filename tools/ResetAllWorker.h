@@ -8,18 +8,18 @@
 #include <memory>
 #include <string>
 
+#include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "tools/CameraSteps.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
 class ResetAllWorker {
 public:
     enum Code : int {
-        kSuccess = 1,
-        kNoEncryptionState = -1,
-        kNoUID = -2,
+        kSuccess = ResetCode::kSuccess,
+        kNoEncryptionState = ResetCode::kNoEncryptionState,
+        kNoUID = ResetCode::kNoUID,
         kNoModel = -3,
         kNoVersion = -4,
         kSendFailed = -5,             // no "HVB_RESETALL", or the camera did not take it
@@ -31,15 +31,15 @@ public:
         kLockNotFound = -12,          // not found again for the factory-lock removal
         kLockRebootNotFound = -13,    // not found again for the reboot after it
         kRebootRefused = -14,         // the camera refused a reboot
-        kNoRecord = -100,
-        kNoCamera = -102,
+        kNoRecord = ResetCode::kNoRecord,
+        kNoCamera = ResetCode::kNoCamera,
     };
     static constexpr const char* kFactoryPassword = "40731958";
     static constexpr int64_t kAfterCommandPauseMs = 150;
     static constexpr int64_t kAfterFormatEndPauseMs = 2000;
     static constexpr int64_t kBeforeFactoryLockPauseMs = 3000;
 
-    ResetAllWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection);
+    ResetAllWorker(std::shared_ptr<CameraLink> link, std::function<void()> startRedetection);
 
     // resetAllDevice with its format wait and reboot; the outcome code.
     int run(const DialogTarget& target, const CommandDictionary& table);
@@ -51,9 +51,8 @@ public:
 
 private:
     int checkLockableWithPassword(const std::string& uid, const std::string& password, const CommandDictionary& table);
-    int rebootStep(const std::string& uid, const CommandDictionary& table, int notFoundCode);
 
-    const std::shared_ptr<ToolsCameraLink> link_;
+    const std::shared_ptr<CameraLink> link_;
     const std::function<void()> startRedetection_;
 };
 

@@ -1,10 +1,11 @@
 #include "tools/ResetDefaultViewController.h"
 
 #include "app/LocalizedString.h"
+#include "camera/CameraLink.h"
+#include "online/UsageReports.h"
 #include "tools/DialogRegistry.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/ResetDefaultWorker.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -37,7 +38,7 @@ void ResetDefaultViewController::viewDidLoad() {
 
 void ResetDefaultViewController::viewWillAppear() {
     DeviceTaskViewController::viewWillAppear();
-    toolsCameraLink()->logScreen("Reset Default", "ResetDefaultViewController");
+    usageReports()->logScreen("Reset Default", "ResetDefaultViewController");
 }
 
 void ResetDefaultViewController::buttonOK_Click() { startResetDefault(); }
@@ -50,7 +51,7 @@ void ResetDefaultViewController::startResetDefault() {
         return;
     }
     resetDefaultResult = 0;
-    auto link = toolsCameraLink();
+    auto link = cameraLink();
     runOnTarget(
         target_, table_,
         [link](const DialogTarget& target, const CommandDictionary& table) {

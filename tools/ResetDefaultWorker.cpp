@@ -6,21 +6,18 @@
 
 namespace hvb {
 
-ResetDefaultWorker::ResetDefaultWorker(std::shared_ptr<ToolsCameraLink> link, std::function<void()> startRedetection)
+ResetDefaultWorker::ResetDefaultWorker(std::shared_ptr<CameraLink> link, std::function<void()> startRedetection)
     : link_(std::move(link)), startRedetection_(std::move(startRedetection)) {}
 
 int ResetDefaultWorker::run(const DialogTarget& target, const CommandDictionary& table) {
-    if (target.kind == DialogTarget::Kind::none) return kNoCamera;
-    if (target.kind == DialogTarget::Kind::noRecord) return kNoRecord;
-    if (target.uid.empty()) return kNoUID;
-    auto camera = link_->cameraWithUID(target.uid);
-    if (!camera) return kNoRecord;
-    if (!camera->record.isDeviceEncryption) return kNoEncryptionState;
+    int failure = 0;
+    auto camera = CameraSteps::resetCamera(*link_, target, failure);
+    if (!camera) return failure;
     const std::string uid = target.uid;
     setCurrentDeviceUID(uid);
     foundation::print("resetDefault UID = " + uid);
 
-    ServiceHold service(*link_, link_->driverService(uid));
+    CameraHandle service = link_->open(uid);
     if (!service) return kNoService;
     if (*camera->record.isDeviceEncryption &&
         CameraSteps::checkPassword(*link_, service.get(), table, link_->enteredPassword(), kDialogCheck) !=
@@ -31,15 +28,8 @@ int ResetDefaultWorker::run(const DialogTarget& target, const CommandDictionary&
     service.reset();
 
     dispatch::pause(kBeforeRebootPauseMs);
-    foundation::print("Reboot begin");
-    ServiceHold again(*link_, CameraSteps::lookUp(*link_, uid));
-    if (!again) return kRebootNotFound;
-    const bool rebooting = CameraSteps::sendReboot(*link_, again.get(), table);
-    again.reset();
-    if (!rebooting) return kRebootRefused;
-    dispatch::pause(kAfterRebootPauseMs);
-    if (startRedetection_) startRedetection_();
-    return kSuccess;
+    return CameraSteps::rebootForRedetection(*link_, uid, table, {kRebootNotFound, kRebootRefused, kAfterRebootPauseMs},
+                                             startRedetection_);
 }
 
 }  // namespace hvb

@@ -7,13 +7,14 @@
 #include <QVBoxLayout>
 
 #include "app/LocalizedString.h"
+#include "camera/CameraLink.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
 #include "tools/BusySpinner.h"
 #include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
 #include "tools/SyncTimeWorker.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -59,7 +60,7 @@ void SyncTimeViewController::viewDidLoad() {
 }
 
 void SyncTimeViewController::viewWillAppear() {
-    toolsCameraLink()->logScreen("Sync Time", "SyncTimeViewController");
+    usageReports()->logScreen("Sync Time", "SyncTimeViewController");
     if (auto* window = hostWindow()) window->layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -71,7 +72,7 @@ void SyncTimeViewController::buttonOK_Click() { closeDialogWindow(this); }
 
 void SyncTimeViewController::runTimeSync() {
     QPointer<SyncTimeViewController> self(this);
-    auto link = toolsCameraLink();
+    auto link = cameraLink();
     const std::string title = Str::syncTimeWithPC().toStdString();
     dispatch::globalQueue(dispatch::QoS::background).async([self, link, title] {
         SyncTimeOutcome outcome = SyncTimeWorker::runTimeSync(*link, title);

@@ -1,8 +1,10 @@
 #include "tools/SyncTimeWorker.h"
 
+#include "online/UsageReports.h"
+
 namespace hvb {
 
-SyncTimeOutcome SyncTimeWorker::runTimeSync(ToolsCameraLink& link, const std::string& title) {
+SyncTimeOutcome SyncTimeWorker::runTimeSync(CameraLink& link, const std::string& title) {
     SyncTimeOutcome outcome;
     auto camera = link.camera(link.selectedDeviceIndex());
     // Without a UID no camera can be addressed, as without a record.
@@ -11,7 +13,7 @@ SyncTimeOutcome SyncTimeWorker::runTimeSync(ToolsCameraLink& link, const std::st
     const std::map<std::string, std::string> params = {{"action", "Sync time with PC"},
                                                        {"label", camera->record.ModelName.value_or("")}};
     if (!link.syncDeviceDateTime(uid, camera->table, camera->entry.key())) {
-        link.sendEvent("Settings_Failed", params);
+        usageReports()->sendEvent("Settings_Failed", params);
         outcome.kind = SyncTimeOutcome::Kind::failure;
         return outcome;
     }
@@ -20,7 +22,7 @@ SyncTimeOutcome SyncTimeWorker::runTimeSync(ToolsCameraLink& link, const std::st
     // An unreadable clock comes back as bare separators: no clock to show.
     const bool readable = clock.find_first_of("0123456789") != std::string::npos;
     outcome.message = readable ? title + "\n" + clock : std::string();
-    link.sendEvent("Settings", params);
+    usageReports()->sendEvent("Settings", params);
     return outcome;
 }
 

@@ -3,7 +3,7 @@
 // clock read back. Blocks (the clock commands pause between writes); run it on a worker. Qt-free.
 #include <string>
 
-#include "tools/ToolsCameraLink.h"
+#include "camera/CameraLink.h"
 
 namespace hvb {
 
@@ -18,7 +18,7 @@ struct SyncTimeOutcome {
 class SyncTimeWorker {
 public:
     // `title` is the localized "Sync time with PC" that heads the success message.
-    static SyncTimeOutcome runTimeSync(ToolsCameraLink& link, const std::string& title);
+    static SyncTimeOutcome runTimeSync(CameraLink& link, const std::string& title);
 };
 
 }  // namespace hvb

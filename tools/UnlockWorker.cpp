@@ -7,7 +7,7 @@
 
 namespace hvb {
 
-UnlockWorker::UnlockWorker(std::shared_ptr<ToolsCameraLink> link, Listener listener)
+UnlockWorker::UnlockWorker(std::shared_ptr<CameraLink> link, Listener listener)
     : link_(std::move(link)), listener_(std::move(listener)) {}
 
 UnlockWorker::~UnlockWorker() { cancel(); }
@@ -30,7 +30,7 @@ void UnlockWorker::cancel() {
     if (timer) timer->cancel();
 }
 
-bool UnlockWorker::isPasswordAttemptsExhausted(const ToolsCameraLink& link, int64_t selectedDeviceIndex) {
+bool UnlockWorker::isPasswordAttemptsExhausted(const CameraLink& link, int64_t selectedDeviceIndex) {
     auto camera = link.camera(selectedDeviceIndex);
     return camera && camera->record.passwordErrorCnt >= CameraSteps::kMaxPasswordAttempts;
 }
@@ -59,7 +59,7 @@ void UnlockWorker::run(const UnlockRequest& request) {
         request.unlockOnly ? storageUnlockCommand(camera->record.ModelName.value_or("")) : "HVB_LOCKABLE";
     auto next = CameraSteps::code(camera->table, nextName.c_str());
     if (!setCheck || !getCheck || !next) return report(Event::noVerdict);
-    ServiceHold hold(*link_, link_->driverService(uid));
+    CameraHandle hold = link_->open(uid);
     if (!hold) return report(Event::noVerdict);
     const io_service_t service = hold.get();
 
@@ -67,24 +67,24 @@ void UnlockWorker::run(const UnlockRequest& request) {
         CameraSteps::checkPassword(*link_, service, *setCheck, *getCheck, request.password, kUnlockCheck);
     if (verdict == PasswordVerdict::none) return report(Event::noVerdict);
     if (verdict == PasswordVerdict::wrong) {
-        auto attempts = link_->changePasswordErrorCount(key, [](int64_t n) { return n + 1; });
+        auto attempts = CameraSteps::countWrongPassword(*link_, key);
         if (!attempts) return report(Event::noVerdict);
         foundation::print("Error password");
         return report(Event::wrongPassword, *attempts);
     }
 
-    link_->changePasswordErrorCount(key, [](int64_t) { return 0; });
+    link_->updateRecord(key, [](DiskDriver_Parameter& r) { r.passwordErrorCnt = 0; });
     foundation::print("Correct password");
     report(Event::passwordVerified);
     if (!request.unlockOnly) {
-        if (!link_->modelListEmpty()) {
+        if (!link_->modelList().empty()) {
             // Forgotten before the command, not after: a camera that reboots quickly may be
             // matched again before the command returns, and that match must count.
             link_->clearDeviceService();
             // The removal reboots the camera: one gone afterwards took it.
             if (!carried(link_->sendCommandData(service, *next, CameraSteps::bytesOf(request.password))))
                 return report(Event::disableFailed);
-            ServiceHold back(*link_, CameraSteps::waitForCameraBack(*link_, uid));
+            CameraHandle back = CameraSteps::waitForCameraBack(*link_, uid);
             if (!back) return report(Event::disableFailed);
         }
         link_->setEnteredPassword(request.password);
@@ -152,8 +152,7 @@ void UnlockWorker::unlockTimerTick() {
         return report(Event::unlockFailed);
     }
     if (!deviceFound) {
-        if (io_service_t service = link_->driverService(uid)) {
-            link_->releaseService(service);
+        if (link_->open(uid)) {
             std::lock_guard<std::mutex> guard(lock_);
             isDeviceFound_ = true;
         }

@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "camera/CameraLink.h"
 #include "platform/dispatch/Dispatch.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace hvb {
 
@@ -45,7 +45,7 @@ public:
     };
     using Listener = std::function<void(Event event, int64_t attempts)>;
 
-    UnlockWorker(std::shared_ptr<ToolsCameraLink> link, Listener listener);
+    UnlockWorker(std::shared_ptr<CameraLink> link, Listener listener);
     ~UnlockWorker();
 
     // The whole sequence for one submitted password; blocks through the check and, on the
@@ -58,7 +58,7 @@ public:
     void unlockTimerTick();
 
     // True when the selected camera's record has used up its attempts.
-    static bool isPasswordAttemptsExhausted(const ToolsCameraLink& link, int64_t selectedDeviceIndex);
+    static bool isPasswordAttemptsExhausted(const CameraLink& link, int64_t selectedDeviceIndex);
     // The storage command of a model: "HVB_UNLOCK_READONLY" on 7333 and 7334, else "HVB_HIDDENSTORAGE".
     static std::string storageUnlockCommand(const std::string& modelName);
 
@@ -67,7 +67,7 @@ private:
     void unlockAfterCorrectPassword(io_service_t service, uint8_t unlockCode);
     void startUnlockTimer();
 
-    const std::shared_ptr<ToolsCameraLink> link_;
+    const std::shared_ptr<CameraLink> link_;
     const Listener listener_;
     mutable std::mutex lock_;
     bool cancelled_ = false;

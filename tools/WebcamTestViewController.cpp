@@ -11,10 +11,10 @@
 #include "app/LocalizedString.h"
 #include "app/VolumeProgressView.h"
 #include "camera/DeviceState.h"
+#include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
 #include "tools/DialogRegistry.h"
-#include "tools/ToolsCameraLink.h"
 #include "tools/WebcamTestRules.h"
 
 namespace hvb {
@@ -171,7 +171,7 @@ void WebcamTestViewController::viewWillAppear() {
                 if (self) self->refresh();
             });
     }
-    toolsCameraLink()->logScreen("Webcam Test", "WebcamTestViewController");
+    usageReports()->logScreen("Webcam Test", "WebcamTestViewController");
 }
 
 void WebcamTestViewController::viewDidAppear() {

@@ -26,7 +26,7 @@ namespace toolstest {
 
 // The live link with an action that runs once, right before (or right after) the n-th command
 // of a code.
-class FaultLink : public RecordingLink {
+class FaultLink : public hvb::LiveCameraLink {
 public:
     void before(uint8_t code, std::function<void()> action, int occurrence = 1) {
         std::lock_guard<std::mutex> guard(faultLock_);
@@ -39,18 +39,18 @@ public:
 
     hvb::CommandOutcome sendCommandData(io_service_t s, uint8_t code, std::span<const uint8_t> bytes) override {
         fire(code);
-        const auto outcome = RecordingLink::sendCommandData(s, code, bytes);
+        const auto outcome = LiveCameraLink::sendCommandData(s, code, bytes);
         fire(code, afters_);
         return outcome;
     }
     hvb::CommandOutcome sendCommandWords(io_service_t s, uint8_t code, std::span<const uint32_t> words) override {
         fire(code);
-        return RecordingLink::sendCommandWords(s, code, words);
+        return LiveCameraLink::sendCommandWords(s, code, words);
     }
     hvb::CommandOutcome readCommand(io_service_t s, uint8_t code, std::vector<uint8_t>& reply,
                                     uint32_t length) override {
         fire(code);
-        return RecordingLink::readCommand(s, code, reply, length);
+        return LiveCameraLink::readCommand(s, code, reply, length);
     }
 
 private:
@@ -89,7 +89,7 @@ protected:
         ToolsFixture::SetUp();
         faults = std::make_shared<FaultLink>();
         link = faults;
-        hvb::setToolsCameraLink(faults);
+        hvb::setCameraLink(faults);
         hvb::selectedCmdDic.clear();
         hvb::diskFormatTarget.reset();
         hvb::dialogTargetUID.reset();

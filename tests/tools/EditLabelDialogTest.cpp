@@ -39,14 +39,6 @@ public:
     std::vector<Call> calls;
 };
 
-class ScreenLink : public FakeToolsLink {
-public:
-    void logScreen(const std::string& name, const std::string& className) override {
-        screens.emplace_back(name, className);
-    }
-    std::vector<std::pair<std::string, std::string>> screens;
-};
-
 // A camera as the dialog sees it: settings only when the team-sync values are given.
 struct CameraSpec {
     std::string model = "HW7334";
@@ -63,12 +55,15 @@ class EditLabel : public ::testing::Test {
 protected:
     void SetUp() override {
         hvb::buildAllCommandTables();
-        link = std::make_shared<ScreenLink>();
-        hvb::setToolsCameraLink(link);
+        link = makeFakeLink();
+        hvb::setCameraLink(link);
+        previousReports_ = hvb::usageReports();
+        hvb::setUsageReports(link);
     }
     void TearDown() override {
         window.reset();
-        hvb::setToolsCameraLink(nullptr);
+        hvb::setCameraLink(nullptr);
+        hvb::setUsageReports(previousReports_);
     }
 
     EditViewController* open(const CameraSpec& spec) {
@@ -102,7 +97,8 @@ protected:
     }
     static bool accepted(EditViewController* d) { return d->doneButton->isEnabled() && !d->hasRedBorder(); }
 
-    std::shared_ptr<ScreenLink> link;
+    std::shared_ptr<hvbtest::FakeCameraLink> link;
+    std::shared_ptr<hvb::UsageReports> previousReports_;
     RecordingDelegate delegate;
     std::unique_ptr<appkit::Window> window;
 };
@@ -118,8 +114,8 @@ TEST_F(EditLabel, ShowsTheCamerasValuesAndReportsItsScreen) {
     EXPECT_TRUE(d->leaderButton->isChecked());
     EXPECT_EQ(d->width(), 400);
     EXPECT_EQ(d->height(), 180);
-    ASSERT_EQ(link->screens.size(), 1u);
-    EXPECT_EQ(link->screens[0], std::make_pair(std::string("Edit User Label"), std::string("EditViewController")));
+    ASSERT_EQ(link->screens().size(), 1u);
+    EXPECT_EQ(link->screens()[0], std::make_pair(std::string("Edit User Label"), std::string("EditViewController")));
 }
 
 TEST_F(EditLabel, TheLabelIsCutToTheModelsLength) {

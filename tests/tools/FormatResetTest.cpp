@@ -70,9 +70,10 @@ TEST_F(FormatReset, TheToolPanelsFormatEmptiesTheVolumeAndRebootsTheCamera) {
     EXPECT_TRUE(sawLine("formatResult = 1"));
     ASSERT_TRUE(waitUntil([&] { return cam->attachCount() == attaches + 1 && recordOf(cam); }));
     EXPECT_TRUE(blockCleared(cam));
-    EXPECT_EQ(link->screens().front(), std::make_pair(std::string("HVB Tool"), std::string("HVBToolViewController")));
+    EXPECT_EQ(reports->screens().front(),
+              std::make_pair(std::string("HVB Tool"), std::string("HVBToolViewController")));
     bool reported = false;
-    for (const auto& screen : link->screens())
+    for (const auto& screen : reports->screens())
         reported = reported || screen == std::make_pair(std::string("Disk Format"), std::string("DiskFormatViewController"));
     EXPECT_TRUE(reported);
 }

@@ -34,8 +34,10 @@ class Presented : public ::testing::Test {
 protected:
     void SetUp() override {
         foundation::setLogEchoEnabled(false);
-        link = std::make_shared<FakeToolsLink>();
-        hvb::setToolsCameraLink(link);
+        link = makeFakeLink();
+        hvb::setCameraLink(link);
+        previousReports_ = hvb::usageReports();
+        hvb::setUsageReports(link);
         hvb::registerToolControllers();
         backend = std::make_shared<FakeCaptureBackend>();
         services::CaptureBackend::setShared(backend);
@@ -47,7 +49,8 @@ protected:
         presenter.reset();
         apptest::waitUntil([] { return false; }, 20);
         services::CaptureBackend::setShared(nullptr);
-        hvb::setToolsCameraLink(nullptr);
+        hvb::setCameraLink(nullptr);
+        hvb::setUsageReports(previousReports_);
     }
 
     // As the Status row does: made by class name, titled, presented.
@@ -64,9 +67,10 @@ protected:
         return foundation::NotificationCenter::defaultCenter().observerCount(hvb::kStatusDidGet);
     }
 
-    std::shared_ptr<FakeToolsLink> link;
+    std::shared_ptr<hvbtest::FakeCameraLink> link;
     std::shared_ptr<FakeCaptureBackend> backend;
     std::unique_ptr<appkit::ViewController> presenter;
+    std::shared_ptr<hvb::UsageReports> previousReports_;
 };
 
 TEST_F(Presented, TheRecoveryMessageClosesOnStatusDidGetAndGivesBackItsObserver) {

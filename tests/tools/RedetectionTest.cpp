@@ -19,10 +19,10 @@ protected:
     void SetUp() override {
         foundation::setLogEchoEnabled(false);
         dispatch::setTimeScale(0.01);
-        link = std::make_shared<FakeToolsLink>();
+        link = makeFakeLink();
     }
 
-    std::shared_ptr<FakeToolsLink> link;
+    std::shared_ptr<hvbtest::FakeCameraLink> link;
     hvbtest::LogCapture log;
 };
 
@@ -36,7 +36,7 @@ TEST_F(RedetectionTick, GoneThenServiceThenRecordEndsFoundAndTheProgressSeesEver
     EXPECT_TRUE(r.serviceSeen());
     EXPECT_TRUE(hvb::redetectionServiceSeen.load());
     EXPECT_EQ(r.tick(), Ending::none);  // no record yet
-    link->addCamera("HW7334UID01", "HW7334", 1);
+    addCamera(*link, "HW7334UID01", "HW7334", 1);
     link->adding = true;
     EXPECT_EQ(r.tick(), Ending::none);  // still being read
     link->adding = false;
@@ -47,7 +47,7 @@ TEST_F(RedetectionTick, GoneThenServiceThenRecordEndsFoundAndTheProgressSeesEver
 }
 
 TEST_F(RedetectionTick, ACameraStillAttachedEndsAtTheSecondTick) {
-    link->addCamera("HVBR7UID77", "HVBR7", 3);
+    addCamera(*link, "HVBR7UID77", "HVBR7", 3);
     link->serials = {std::string("HVBR7UID77")};
     Redetection r(link, "HVBR7UID77");
     EXPECT_EQ(r.tick(), Ending::none);
@@ -57,7 +57,7 @@ TEST_F(RedetectionTick, ACameraStillAttachedEndsAtTheSecondTick) {
 
 TEST_F(RedetectionTick, TheServiceMayContainTheUIDButTheRecordMustEqualIt) {
     link->serials = {std::string("XX-HVBR7UID77-YY")};
-    link->addCamera("HVBR7UID77", "HVBR7", 3);
+    addCamera(*link, "HVBR7UID77", "HVBR7", 3);
     link->records.begin()->second.UID = "HVBR7UID77-2";
     Redetection r(link, "HVBR7UID77");
     EXPECT_EQ(r.tick(), Ending::none);
@@ -71,7 +71,7 @@ TEST_F(RedetectionTick, TheServiceMayContainTheUIDButTheRecordMustEqualIt) {
 
 TEST_F(RedetectionTick, AnEmptyUIDMatchesNothingAndEndsAtTick200) {
     link->serials = {std::string("HVBR7UID77"), std::string("")};
-    link->addCamera("HVBR7UID77", "HVBR7", 3);
+    addCamera(*link, "HVBR7UID77", "HVBR7", 3);
     link->records.begin()->second.UID = "";
     std::vector<int64_t> seen;
     Redetection r(link, "", [&](int64_t tick) { seen.push_back(tick); });
@@ -113,7 +113,7 @@ TEST_F(RedetectionTick, TwoRedetectionsKeepTheirOwnCameraAndPhase) {
     std::atomic<int> endedB{0};
     auto b = Redetection::start(link, "CAMERA-B", {}, [&](Ending) { ++endedB; });
     EXPECT_TRUE(a.serviceSeen());
-    link->addCamera("CAMERA-A", "HW7334", 1);
+    addCamera(*link, "CAMERA-A", "HW7334", 1);
     EXPECT_EQ(a.tick(), Ending::found);
     b->cancel();
     EXPECT_EQ(endedB.load(), 0);
@@ -121,7 +121,7 @@ TEST_F(RedetectionTick, TwoRedetectionsKeepTheirOwnCameraAndPhase) {
 }
 
 TEST_F(RedetectionTick, TheTimerTicksAtOnceAndEndsOnce) {
-    link->addCamera("CAMERA-A", "HW7334", 1);
+    addCamera(*link, "CAMERA-A", "HW7334", 1);
     link->serials = {std::string("CAMERA-A")};
     std::atomic<int> ended{0};
     std::atomic<int> found{0};

@@ -15,18 +15,18 @@ using namespace toolstest;
 using hvb::SyncTimeViewController;
 
 // The live link; the camera can be pulled off the bus right before the sync or the read-back.
-class ClockLink : public RecordingLink {
+class ClockLink : public hvb::LiveCameraLink {
 public:
     std::function<void()> beforeSync;
     std::function<void()> beforeRead;
     bool syncDeviceDateTime(const std::string& uid, const hvb::CommandDictionary& table,
                             const std::string& key) override {
         if (beforeSync) beforeSync();
-        return RecordingLink::syncDeviceDateTime(uid, table, key);
+        return LiveCameraLink::syncDeviceDateTime(uid, table, key);
     }
     std::string readDeviceDateTime(const std::string& uid, const hvb::CommandDictionary& table) override {
         if (beforeRead) beforeRead();
-        return RecordingLink::readDeviceDateTime(uid, table);
+        return LiveCameraLink::readDeviceDateTime(uid, table);
     }
 };
 
@@ -42,7 +42,7 @@ protected:
         ToolsFixture::SetUp();
         clockLink = std::make_shared<ClockLink>();
         link = clockLink;
-        hvb::setToolsCameraLink(clockLink);
+        hvb::setCameraLink(clockLink);
         hvb::setClockSource([] { return hvb::ClockReading{"20250314", "092653", 3600}; });
     }
     void TearDown() override {
@@ -94,7 +94,7 @@ TEST_F(SyncTimeDialog, SyncsAndShowsTheClockTheCameraReadsBack) {
         auto camera = makeCamera(model, firmware);
         ASSERT_TRUE(plug(camera));
         hvb::DeviceState::shared().selectedDeviceIndex = static_cast<int64_t>(cameras.size()) - 1;
-        const size_t eventsBefore = link->events().size();
+        const size_t eventsBefore = reports->events().size();
         Outcome outcome = run();
         EXPECT_TRUE(outcome.windowTitle.trimmed().isEmpty());
         EXPECT_EQ(outcome.title, "Success");
@@ -103,13 +103,14 @@ TEST_F(SyncTimeDialog, SyncsAndShowsTheClockTheCameraReadsBack) {
         EXPECT_EQ(outcome.message, "Sync time with PC\n2025/03/14 09:26:53");
         EXPECT_EQ(camera->clockDate(), "20250314");
         EXPECT_EQ(camera->clockTime(), "092653");
-        auto events = link->events();
+        auto events = reports->events();
         ASSERT_EQ(events.size(), eventsBefore + 1);
         EXPECT_EQ(events.back().first, "Settings");
         EXPECT_EQ(events.back().second,
                   (std::map<std::string, std::string>{{"action", "Sync time with PC"}, {"label", model}}));
     }
-    EXPECT_EQ(link->screens().front(), std::make_pair(std::string("Sync Time"), std::string("SyncTimeViewController")));
+    EXPECT_EQ(reports->screens().front(),
+              std::make_pair(std::string("Sync Time"), std::string("SyncTimeViewController")));
 }
 
 TEST_F(SyncTimeDialog, NoClockBackIsSuccessWithAnEmptyMessage) {
@@ -121,8 +122,8 @@ TEST_F(SyncTimeDialog, NoClockBackIsSuccessWithAnEmptyMessage) {
     EXPECT_EQ(outcome.title, "Success");
     EXPECT_EQ(outcome.image, "successIcon");
     EXPECT_EQ(outcome.message, "");
-    ASSERT_EQ(link->events().size(), 1u);
-    EXPECT_EQ(link->events()[0].first, "Settings");
+    ASSERT_EQ(reports->events().size(), 1u);
+    EXPECT_EQ(reports->events()[0].first, "Settings");
 }
 
 TEST_F(SyncTimeDialog, ATableWithoutClockCommandsFails) {
@@ -141,9 +142,9 @@ TEST_F(SyncTimeDialog, ATableWithoutClockCommandsFails) {
     EXPECT_EQ(outcome.message, "");
     EXPECT_TRUE(sawLine("Not support device"));
     EXPECT_TRUE(camera->writes().empty());
-    ASSERT_EQ(link->events().size(), 1u);
-    EXPECT_EQ(link->events()[0].first, "Settings_Failed");
-    EXPECT_EQ(link->events()[0].second.at("label"), "HW7334");
+    ASSERT_EQ(reports->events().size(), 1u);
+    EXPECT_EQ(reports->events()[0].first, "Settings_Failed");
+    EXPECT_EQ(reports->events()[0].second.at("label"), "HW7334");
 }
 
 TEST_F(SyncTimeDialog, WithoutACameraItFailsAndCanBeClosed) {
@@ -152,14 +153,14 @@ TEST_F(SyncTimeDialog, WithoutACameraItFailsAndCanBeClosed) {
     EXPECT_TRUE(outcome.okShown);
     EXPECT_EQ(outcome.title, "Fail");
     EXPECT_EQ(outcome.image, "failIcon");
-    EXPECT_TRUE(link->events().empty());
+    EXPECT_TRUE(reports->events().empty());
 
     // A selection beyond the list is no camera either.
     auto camera = makeCamera("HW7334", "1.0.0");
     ASSERT_TRUE(plug(camera));
     hvb::DeviceState::shared().selectedDeviceIndex = 1;
     EXPECT_EQ(run().title, "Fail");
-    EXPECT_TRUE(link->events().empty());
+    EXPECT_TRUE(reports->events().empty());
 }
 
 TEST_F(SyncTimeDialog, ACameraGoneBeforeTheSyncIsAFailure) {
@@ -169,8 +170,8 @@ TEST_F(SyncTimeDialog, ACameraGoneBeforeTheSyncIsAFailure) {
     clockLink->beforeSync = [camera] { camera->detach(); };
     Outcome outcome = run();
     EXPECT_EQ(outcome.title, "Fail");
-    ASSERT_EQ(link->events().size(), 1u);
-    EXPECT_EQ(link->events()[0].first, "Settings_Failed");
+    ASSERT_EQ(reports->events().size(), 1u);
+    EXPECT_EQ(reports->events()[0].first, "Settings_Failed");
 }
 
 }  // namespace

@@ -39,8 +39,10 @@ protected:
         foundation::setLogEchoEnabled(false);
         dispatch::setTimeScale(0.01);
         hvb::buildAllCommandTables();
-        link = std::make_shared<FakeToolsLink>();
-        hvb::setToolsCameraLink(link);
+        link = makeFakeLink();
+        hvb::setCameraLink(link);
+        previousReports_ = hvb::usageReports();
+        hvb::setUsageReports(link);
         hvb::registerAppControllers();
         hvb::registerToolControllers();
         for (const char* id : {hvb::kDiskFormatWindowControl, hvb::kResetDefaultWindowController,
@@ -60,7 +62,8 @@ protected:
     void TearDown() override {
         panel.reset();
         modalHook_.reset();
-        hvb::setToolsCameraLink(nullptr);
+        hvb::setCameraLink(nullptr);
+        hvb::setUsageReports(previousReports_);
         hvb::registerToolControllers();
         EXPECT_EQ(appkit::modalSessionDepth(), 0);
     }
@@ -103,13 +106,14 @@ protected:
 
     bool shown(QWidget* w) const { return w && w->isVisible(); }
 
-    std::shared_ptr<FakeToolsLink> link;
+    std::shared_ptr<hvbtest::FakeCameraLink> link;
     std::unique_ptr<HVBToolViewController> panel;
     DialogLog log;
     std::function<void(appkit::Window*)> onModal;
 
 private:
     std::optional<appkit_test::ModalHookScope> modalHook_;
+    std::shared_ptr<hvb::UsageReports> previousReports_;
 };
 
 TEST_F(ToolPanel, WithoutACameraEverythingIsOffAndTheSelectionIsKept) {
@@ -126,7 +130,7 @@ TEST_F(ToolPanel, WithoutACameraEverythingIsOffAndTheSelectionIsKept) {
 }
 
 TEST_F(ToolPanel, ACameraUnpluggedWhileShownTurnsEverythingOff) {
-    link->addCamera("cam0001", "HW7334", 1, true);
+    addCamera(*link, "cam0001", "HW7334", 1, true);
     showPanel();
     ASSERT_TRUE(panel->FormatBtn->isEnabled());
     ASSERT_TRUE(panel->ChangePWDBtn->isEnabled());
@@ -144,7 +148,7 @@ TEST_F(ToolPanel, ACameraUnpluggedWhileShownTurnsEverythingOff) {
     // Not shown: no rebuild on "statusDidGet" until the next appearance.
     panel->beginDisappearance();
     panel->endDisappearance();
-    link->addCamera("cam0002", "HVBR4B", 0, false);
+    addCamera(*link, "cam0002", "HVBR4B", 0, false);
     hvb::postStatusDidGet();
     settle();
     EXPECT_EQ(panel->deviceComboBox->count(), 0);
@@ -156,10 +160,10 @@ TEST_F(ToolPanel, ACameraUnpluggedWhileShownTurnsEverythingOff) {
 }
 
 TEST_F(ToolPanel, ItemsFollowTheLabelRuleAndTheSelectionIsClamped) {
-    link->addCamera("hw7334uid01", "HW7334", 1, false, "");
+    addCamera(*link, "hw7334uid01", "HW7334", 1, false, "");
     const std::string displayName = hvb::modelDisplayNames().at("HVBR7");
-    link->addCamera("hvbr7uid02", "HVBR7", 3, false, displayName);
-    link->addCamera("hvbs2uid03", "HVBS2A", 6, false, "Officer 9");
+    addCamera(*link, "hvbr7uid02", "HVBR7", 3, false, displayName);
+    addCamera(*link, "hvbs2uid03", "HVBS2A", 6, false, "Officer 9");
     link->selected = 7;
     showPanel();
     ASSERT_EQ(panel->deviceComboBox->count(), 3);
@@ -178,11 +182,11 @@ TEST_F(ToolPanel, ItemsFollowTheLabelRuleAndTheSelectionIsClamped) {
 }
 
 TEST_F(ToolPanel, ACameraWithoutItemShiftsNoOtherAndOldFirmwareShowsItsLabel) {
-    link->addCamera("odd0001", "HVBX9", 0);                // no display name: no item
-    link->addCamera("old0002", "HVBR4", 0, false, "");     // old firmware: its label, even empty
+    addCamera(*link, "odd0001", "HVBX9", 0);                // no display name: no item
+    addCamera(*link, "old0002", "HVBR4", 0, false, "");     // old firmware: its label, even empty
     link->records[link->entries[1].key()].isOldFirmware = true;
     link->records[link->entries[1].key()].UserLabel = "Unit 4";
-    link->addCamera("hw7334uid03", "HW7334", 1, true, "Car 12");
+    addCamera(*link, "hw7334uid03", "HW7334", 1, true, "Car 12");
     link->count = 4;  // one counted but not listed yet
     link->selected = 2;
     showPanel();
@@ -203,9 +207,9 @@ TEST_F(ToolPanel, RowsFollowLockableEncryptedAndResettable) {
                                                 << " encrypted " << encrypted);
                 hvb::buildAllCommandTables();
                 auto [model, cut] = tableWith(lockable, resettable);
-                link = std::make_shared<FakeToolsLink>();
-                hvb::setToolsCameraLink(link);
-                link->addCamera("cam0001", model, cut, encrypted);
+                link = makeFakeLink();
+                hvb::setCameraLink(link);
+                addCamera(*link, "cam0001", model, cut, encrypted);
                 showPanel();
                 EXPECT_TRUE(panel->FormatBtn->isEnabled());
                 EXPECT_TRUE(panel->ResetAllBtn->isEnabled());
@@ -230,8 +234,8 @@ TEST_F(ToolPanel, RowsFollowLockableEncryptedAndResettable) {
 }
 
 TEST_F(ToolPanel, ARecordWithoutLockStateCountsAsUnprotected) {
-    link->addCamera("cam0001", "HW7334", 1, true);
-    link->addCamera("cam0002", "HVBR4B", 0, std::nullopt);  // no reset row either
+    addCamera(*link, "cam0001", "HW7334", 1, true);
+    addCamera(*link, "cam0002", "HVBR4B", 0, std::nullopt);  // no reset row either
     link->selected = 0;
     showPanel();
     ASSERT_TRUE(shown(panel->ChangePWDBtn));
@@ -250,7 +254,7 @@ TEST_F(ToolPanel, ARecordWithoutLockStateCountsAsUnprotected) {
 }
 
 TEST_F(ToolPanel, PasswordButtonsOpenTheSettingDialogInTheirModeWithoutUnlocking) {
-    link->addCamera("cam0001", "HW7334", 1, true);
+    addCamera(*link, "cam0001", "HW7334", 1, true);
     showPanel();
     panel->ChangePWDBtn->click();
     panel->DisablePWDBtn->click();
@@ -267,7 +271,7 @@ TEST_F(ToolPanel, PasswordButtonsOpenTheSettingDialogInTheirModeWithoutUnlocking
 }
 
 TEST_F(ToolPanel, OnAProtectedCameraFormatAndResetsAskForThePasswordFirst) {
-    link->addCamera("cam0001", "HW7334", 1, true);
+    addCamera(*link, "cam0001", "HW7334", 1, true);
     showPanel();
     DialogLog unlocks;
     bool verdict = false;

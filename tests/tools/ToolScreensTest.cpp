@@ -33,11 +33,11 @@ TEST_F(Screens, ToolPanelInItsThreeLayouts) {
     for (const Layout& layout : {Layout{"tool-panel-protected", "HW7334", 1, true},
                                  Layout{"tool-panel-unprotected", "HVBS2A", 6, false},
                                  Layout{"tool-panel-no-password-no-reset", "HVBR4B", 0, false}}) {
-        auto fake = std::make_shared<FakeToolsLink>();
-        fake->addCamera("hw7334a1b2c3", layout.model, layout.cut, layout.encrypted, "Patrol 7");
-        fake->addCamera("hvbr7d4e5f6", "HVBR7", 3, false, "");
+        auto fake = makeFakeLink();
+        addCamera(*fake, "hw7334a1b2c3", layout.model, layout.cut, layout.encrypted, "Patrol 7");
+        addCamera(*fake, "hvbr7d4e5f6", "HVBR7", 3, false, "");
         fake->selected = 0;
-        hvb::setToolsCameraLink(fake);
+        hvb::setCameraLink(fake);
         // The right pane's grey behind the panel, at the main window's pane size.
         QWidget pane;
         pane.setAutoFillBackground(true);
@@ -60,7 +60,7 @@ TEST_F(Screens, ToolPanelInItsThreeLayouts) {
         panel->beginDisappearance();
         panel->endDisappearance();
     }
-    hvb::setToolsCameraLink(link);
+    hvb::setCameraLink(link);
 }
 
 TEST_F(Screens, UnlockDialogIdleWrongAndExhausted) {

@@ -1,7 +1,7 @@
 #pragma once
 // The Tool panel's tests: the camera link's fixture (simulated cameras, the driver in this
-// process, time shrunk tenfold) with the Qt loop serving the main queue, and a link that
-// records what the panel and dialogs report instead of sending it.
+// process, time shrunk tenfold) with the Qt loop serving the main queue, the live link, and
+// usage reports kept for the test instead of sent.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,46 +21,19 @@
 #include "app/AppStartup.h"
 #include "app/MsgDialog.h"
 #include "camera/CameraLinkFixture.h"
+#include "camera/FakeCameraLink.h"
+#include "camera/LiveCameraLink.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/AppkitTestSupport.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/appkit/Window.h"
 #include "tools/DialogRegistry.h"
-#include "tools/LiveToolsCameraLink.h"
 #include "tools/ToolsStoryboard.h"
 
 namespace toolstest {
 
 using hvb::sim::BodyCameraOptions;
 using hvb::sim::SimulatedBodyCamera;
-
-// The live link, with the reports kept for the test.
-class RecordingLink : public hvb::LiveToolsCameraLink {
-public:
-    using Event = std::pair<std::string, std::map<std::string, std::string>>;
-
-    void sendEvent(const std::string& name, const std::map<std::string, std::string>& params) override {
-        std::lock_guard<std::mutex> guard(lock_);
-        events_.emplace_back(name, params);
-    }
-    void logScreen(const std::string& name, const std::string& className) override {
-        std::lock_guard<std::mutex> guard(lock_);
-        screens_.emplace_back(name, className);
-    }
-    std::vector<Event> events() const {
-        std::lock_guard<std::mutex> guard(lock_);
-        return events_;
-    }
-    std::vector<std::pair<std::string, std::string>> screens() const {
-        std::lock_guard<std::mutex> guard(lock_);
-        return screens_;
-    }
-
-private:
-    mutable std::mutex lock_;
-    std::vector<Event> events_;
-    std::vector<std::pair<std::string, std::string>> screens_;
-};
 
 // What the message dialog showed while it was open.
 struct ShownMessage {
@@ -81,8 +54,11 @@ protected:
     void SetUp() override {
         CameraLinkFixture::SetUp();
         if (HasFatalFailure()) return;
-        link = std::make_shared<RecordingLink>();
-        hvb::setToolsCameraLink(link);
+        link = std::make_shared<hvb::LiveCameraLink>();
+        hvb::setCameraLink(link);
+        reports = std::make_shared<hvbtest::RecordingReports>();
+        previousReports_ = hvb::usageReports();
+        hvb::setUsageReports(reports);
         hvb::registerAppControllers();
         hvb::registerToolControllers();
         // Every message dialog is noted and answered at once, unless a test answers itself.
@@ -101,7 +77,8 @@ protected:
     // The dialogs' last work runs from the Qt loop.
     void afterCamerasLeft() override {
         settle(50);
-        hvb::setToolsCameraLink(nullptr);
+        hvb::setCameraLink(nullptr);
+        hvb::setUsageReports(previousReports_);
     }
 
     // Answers a modal session: the message dialog is read and closed; other windows go to
@@ -163,12 +140,14 @@ protected:
         return names;
     }
 
-    std::shared_ptr<RecordingLink> link;
+    std::shared_ptr<hvb::LiveCameraLink> link;
+    std::shared_ptr<hvbtest::RecordingReports> reports;
     std::vector<ShownMessage> messages;
     std::function<void(appkit::Window*)> onModal;
 
 private:
     std::optional<appkit_test::ModalHookScope> modalHook_;
+    std::shared_ptr<hvb::UsageReports> previousReports_;
 };
 
 }  // namespace toolstest

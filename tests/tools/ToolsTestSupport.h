@@ -1,11 +1,9 @@
 #pragma once
-// Fakes for the Tool panel's tests: a camera link whose device state the test writes, dialogs
-// that stand in for the long-running ones of the storyboard, and a poller that acts inside a
-// running modal session.
+// Fakes for the Tool panel's tests: the fake camera link with cameras as the panel reads them,
+// dialogs that stand in for the long-running ones of the storyboard, and a poller that acts
+// inside a running modal session.
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,98 +12,31 @@
 #include <QPointer>
 #include <QTimer>
 
-#include "camera/SerialMatch.h"
+#include "camera/FakeCameraLink.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/appkit/Window.h"
-#include "tools/ToolsCameraLink.h"
 
 namespace toolstest {
 
-// Device state written by the test; camera commands are not expected.
-class FakeToolsLink : public hvb::ToolsCameraLink {
-public:
-    int64_t count = 0;
-    std::vector<hvb::DeviceEntry> entries;
-    std::map<std::string, hvb::DiskDriver_Parameter> records;
-    // The driver services present, by serial number (none: a service without one).
-    std::vector<std::optional<std::string>> serials;
-    bool adding = false;
-    int64_t selected = -1;
+// The one fake link, answering with the program's own command tables.
+inline std::shared_ptr<hvbtest::FakeCameraLink> makeFakeLink() {
+    auto link = std::make_shared<hvbtest::FakeCameraLink>();
+    link->programTables = true;
+    return link;
+}
 
-    int64_t plugInDeviceCount() const override { return count; }
-    std::vector<hvb::DeviceEntry> deviceEntries() const override { return entries; }
-    std::optional<hvb::DiskDriver_Parameter> record(const std::string& key) const override {
-        auto it = records.find(key);
-        if (it == records.end()) return std::nullopt;
-        return it->second;
-    }
-    std::optional<hvb::CommandDictionary> commandTable(const std::string& name) const override {
-        return hvb::cmdTables().find(name);
-    }
-    int64_t selectedDeviceIndex() const override { return selected; }
-    void setSelectedDeviceIndex(int64_t index) override { selected = index; }
-    bool isAddingDevice() const override { return adding; }
-    bool modelListEmpty() const override { return entries.empty(); }
-    std::optional<int64_t> changePasswordErrorCount(const std::string& key,
-                                                    const std::function<int64_t(int64_t)>& change) override {
-        auto it = records.find(key);
-        if (it == records.end()) return std::nullopt;
-        it->second.passwordErrorCnt = change(it->second.passwordErrorCnt);
-        return it->second.passwordErrorCnt;
-    }
-    void setEnteredPassword(const std::string&) override {}
-    std::string enteredPassword() const override { return {}; }
-    bool setFormatBlock(const std::string& key, bool blocked) override {
-        auto it = records.find(key);
-        if (it == records.end()) return false;
-        it->second.isFormatBlock = blocked;
-        return true;
-    }
-    void writeBVConfigIni(const std::string&) override {}
-    // The live link's rule: the first service whose serial contains the UID; its handle is its
-    // position plus one.
-    io_service_t driverService(const std::string& uid) const override {
-        for (size_t i = 0; i < serials.size(); ++i)
-            if (serials[i] && hvb::serialContains(*serials[i], uid, hvb::MatchCase::sensitive))
-                return static_cast<io_service_t>(i + 1);
-        return IO_OBJECT_NULL;
-    }
-    void releaseService(io_service_t) const override {}
-    void clearDeviceService() override {}
-    bool hasDeviceService() const override { return false; }
-    hvb::CommandOutcome sendCommandData(io_service_t, uint8_t, std::span<const uint8_t>) override {
-        return hvb::CommandOutcome::failed;
-    }
-    hvb::CommandOutcome sendCommandWords(io_service_t, uint8_t, std::span<const uint32_t>) override {
-        return hvb::CommandOutcome::failed;
-    }
-    hvb::CommandOutcome readCommand(io_service_t, uint8_t, std::vector<uint8_t>&, uint32_t) override {
-        return hvb::CommandOutcome::failed;
-    }
-    bool syncDeviceDateTime(const std::string&, const hvb::CommandDictionary&, const std::string&) override {
-        return false;
-    }
-    std::string readDeviceDateTime(const std::string&, const hvb::CommandDictionary&) override { return {}; }
-    void sendEvent(const std::string&, const std::map<std::string, std::string>&) override {}
-    void logScreen(const std::string&, const std::string&) override {}
-
-    // A camera of that table, listed at the next index.
-    void addCamera(const std::string& serial, const std::string& model, int64_t cut,
-                   std::optional<bool> encrypted = false, const std::string& label = "") {
-        hvb::DeviceEntry entry{serial, "", static_cast<int64_t>(entries.size())};
-        hvb::DiskDriver_Parameter record;
-        record.ModelName = model;
-        record.cut = cut;
-        record.UID = serial;
-        record.FWVersion = "1.0.0";
-        record.UserLabel = label;
-        record.isDeviceEncryption = encrypted;
-        records[entry.key()] = record;
-        entries.push_back(entry);
-        count = static_cast<int64_t>(entries.size());
-    }
-};
+// A camera of that table, listed at the next index: firmware 1.0.0, its lock state, and its
+// user label when it has one.
+inline hvb::DiskDriver_Parameter& addCamera(hvbtest::FakeCameraLink& link, const std::string& serial,
+                                            const std::string& model, int64_t cut,
+                                            std::optional<bool> encrypted = false, const std::string& label = "") {
+    hvb::DiskDriver_Parameter& record = link.addCamera(serial, model, cut);
+    record.FWVersion = "1.0.0";
+    record.isDeviceEncryption = encrypted;
+    if (!label.empty()) record.UserLabel = label;
+    return record;
+}
 
 // A stand-in for a long-running dialog: it notes the state byte it found when it loaded.
 struct DialogLog {

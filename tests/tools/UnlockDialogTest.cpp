@@ -32,7 +32,7 @@ protected:
         ToolsFixture::SetUp();
         faults = std::make_shared<FaultLink>();
         link = faults;
-        hvb::setToolsCameraLink(faults);
+        hvb::setCameraLink(faults);
     }
     void TearDown() override {
         window.reset();

@@ -31,7 +31,7 @@ using hvb::FWUpgradeViewController;
 using hvb::UpgradeResult;
 
 // The live link; a test can act right before a command of a given code goes out.
-class HookLink : public RecordingLink {
+class HookLink : public hvb::LiveCameraLink {
 public:
     std::function<void(uint8_t code)> beforeCommand;
     std::atomic<bool> hideServices{false};
@@ -40,10 +40,10 @@ public:
     hvb::CommandOutcome sendCommandData(io_service_t service, uint8_t code, std::span<const uint8_t> bytes) override {
         if (beforeCommand) beforeCommand(code);
         if (refusedCode.load() == code) return hvb::CommandOutcome::failed;
-        return RecordingLink::sendCommandData(service, code, bytes);
+        return LiveCameraLink::sendCommandData(service, code, bytes);
     }
     io_service_t driverService(const std::string& uid) const override {
-        return hideServices ? IO_OBJECT_NULL : RecordingLink::driverService(uid);
+        return hideServices ? IO_OBJECT_NULL : LiveCameraLink::driverService(uid);
     }
 };
 
@@ -66,7 +66,7 @@ protected:
         ToolsFixture::SetUp();
         hookLink = std::make_shared<HookLink>();
         link = hookLink;
-        hvb::setToolsCameraLink(hookLink);
+        hvb::setCameraLink(hookLink);
         fs::create_directories(resources);
         ASSERT_GT(service.start(), 0);
         manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources);
@@ -240,10 +240,11 @@ TEST_F(Upgrade, EachCodeSetComesBackWithTheNewVersionAndSuccess) {
     }
     // Each run reported its model and its screen.
     size_t upgrades = 0;
-    for (const auto& e : link->events()) upgrades += e.first == "FW_Upgrade";
+    for (const auto& e : reports->events()) upgrades += e.first == "FW_Upgrade";
     EXPECT_EQ(upgrades, cases.size());
-    EXPECT_FALSE(link->screens().empty());
-    EXPECT_EQ(link->screens().front(), (std::pair<std::string, std::string>{"FW Upgrade", "FWUpgradeViewController"}));
+    EXPECT_FALSE(reports->screens().empty());
+    EXPECT_EQ(reports->screens().front(),
+              (std::pair<std::string, std::string>{"FW Upgrade", "FWUpgradeViewController"}));
 }
 
 TEST_F(Upgrade, OldFirmwareComesBackWithItsNewUID) {
@@ -537,7 +538,7 @@ TEST_F(Upgrade, TheStatusOpenerUnlocksALockedCameraFirstAndNotAsUnlockOnly) {
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_FALSE(unlockOnlyAtOpen);
     EXPECT_TRUE(forUpgradeAtOpen);
-    EXPECT_TRUE(link->events().empty());
+    EXPECT_TRUE(reports->events().empty());
     EXPECT_EQ(cam->firmwareVersion(), "1.6.01");
 }
 
