@@ -13,13 +13,13 @@
 #include "camera/USBEventManager.h"
 #include "camera/UserClientTransport.h"
 #include "online/FirmwareManager.h"
+#include "online/FirmwarePackage.h"
 #include "platform/diskarb/DiskArbitration.h"
 #include "platform/foundation/AtomicFile.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "tools/CameraSteps.h"
 #include "tools/DialogRegistry.h"
-#include "tools/FirmwarePackage.h"
 
 namespace hvb {
 

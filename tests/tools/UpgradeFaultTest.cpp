@@ -18,10 +18,10 @@
 #include "DeviceDialogTestSupport.h"
 #include "app/StatusTableViewCell.h"
 #include "online/FirmwareManager.h"
+#include "online/FirmwarePackage.h"
 #include "standins/webservice/Content.h"
 #include "standins/webservice/WebService.h"
 #include "tools/FWUpgradeViewController.h"
-#include "tools/FirmwarePackage.h"
 #include "tools/FirmwareUpgradeWorker.h"
 
 namespace {

@@ -15,11 +15,11 @@
 #include "app/StatusViewController.h"
 #include "camera/StatusModel.h"
 #include "online/FirmwareManager.h"
+#include "online/FirmwarePackage.h"
 #include "platform/foundation/TempDir.h"
 #include "standins/webservice/WebService.h"
 #include "tools/BusySpinner.h"
 #include "tools/FWUpgradeViewController.h"
-#include "tools/FirmwarePackage.h"
 #include "tools/FirmwareUpgradeWorker.h"
 
 namespace {
