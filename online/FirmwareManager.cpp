@@ -452,24 +452,24 @@ bool FirmwareManager::downloadFile(const std::string& tag, const std::string& pa
     return transferFile(tag, path, model, saveTo, {}) == Transfer::ok;
 }
 
-bool FirmwareManager::downloadFirmware(const std::string& model) {
+FirmwareDownload FirmwareManager::downloadFirmware(const std::string& model) {
     const auto& names = firmwarePackageNames();
     const auto name = names.find(model);
     if (name == names.end()) {
         foundation::print("[downloadFirmware(model:)] " + model + "'s firmware filename not found");
-        return false;
+        return {};
     }
     const fs::path local = resourceURL_ / name->second;
     auto reply = fetchVersionInfo(model);
     const auto* version = std::get_if<VersionResponse>(&reply);
     if (!version) {
         foundation::print("[downloadFirmware(model:)] " + model + "'s firmware checksum not found");
-        return false;
+        return {};
     }
     const auto& published = version->result.checksum;
     if (checksumsEqual(calculateChecksum(local), published)) {
         foundation::print("[downloadFirmware(model:)] local file is the latest version");
-        return true;
+        return {true, local};
     }
     // The new package replaces the old one only when its checksum is the published one.
     const auto outcome = transferFile("firmware", version->result.path, model, local, [&](const fs::path& temp) {
@@ -477,13 +477,13 @@ bool FirmwareManager::downloadFirmware(const std::string& model) {
     });
     if (outcome == Transfer::failed) {
         foundation::print("[downloadFirmware(model:)] download failed");
-        return false;
+        return {};
     }
     if (outcome == Transfer::rejected) {
         foundation::print("[downloadFirmware(model:)] checksums are inconsistent");
-        return false;
+        return {};
     }
-    return true;
+    return {true, local};
 }
 
 // ---- release notes -------------------------------------------------------------------------

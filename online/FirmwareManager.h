@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "online/FirmwarePackage.h"
 #include "online/OnlineConfig.h"
 #include "platform/net/Transfer.h"
 
@@ -114,7 +115,8 @@ public:
     static int compareVersions(std::string_view a, std::string_view b);
 
     // ---- files ----------------------------------------------------------------------------
-    bool downloadFirmware(const std::string& model);
+    // The model's package made current; on success it names the file, which the upgrade unpacks.
+    FirmwareDownload downloadFirmware(const std::string& model);
     bool downloadFile(const std::string& tag, const std::string& path, const std::string& model,
                       const std::filesystem::path& saveTo) const;
     // Downloads url next to saveTo and moves it into place only when complete, not longer than

@@ -246,9 +246,9 @@ TEST_F(WebApiClient, EveryAnswerStopsAtItsLimit) {
              return log.contains(line) ? limitText : std::string("not logged");
          }},
         {"firmware package", Route::download, false, config::kMaxFirmwarePackageBytes,
-         [&](const std::string& limitText) { return logged(m.downloadFirmware("HVBR4"), limitText); }},
+         [&](const std::string& limitText) { return logged(bool(m.downloadFirmware("HVBR4")), limitText); }},
         {"firmware package, announced", Route::download, true, config::kMaxFirmwarePackageBytes,
-         [&](const std::string& limitText) { return logged(m.downloadFirmware("HVBR4"), limitText); }},
+         [&](const std::string& limitText) { return logged(bool(m.downloadFirmware("HVBR4")), limitText); }},
         {"release notes", Route::download, false, config::kMaxReleaseNotesBytes,
          [&](const std::string& limitText) { return logged(m.downloadReleaseNotes(), limitText); }},
     };

@@ -77,13 +77,12 @@ protected:
     // thread right after the package was made current and right before the volume lookup.
     hvb::UpgradeServices services() {
         hvb::UpgradeServices s = hvb::UpgradeServices::defaults();
-        s.resources = resources;
         s.deviceModels = manager->deivceModel;
         auto* m = manager.get();
         s.downloadFirmware = [this, m](const std::string& model) {
-            const bool ok = keepLocalPackage || m->downloadFirmware(model);
+            auto got = keptPackage.empty() ? m->downloadFirmware(model) : hvb::FirmwareDownload{true, keptPackage};
             if (afterDownload) afterDownload();
-            return ok;
+            return got;
         };
         auto lookup = s.volumeOf;
         s.volumeOf = [this, lookup](const std::string& uid) {
@@ -163,13 +162,13 @@ protected:
                                           hvb::FirmwareUpgradeWorker::kPackagePassword),
                   0);
         ASSERT_EQ(zip_close(za), 0);
-        keepLocalPackage = true;
+        keptPackage = package;
     }
 
     fs::path resources;
     standin::WebService service;
     std::unique_ptr<hvb::FirmwareManager> manager;
-    bool keepLocalPackage = false;
+    fs::path keptPackage;  // handed over instead of a download
     std::function<void()> afterDownload;
     std::function<void()> beforeVolumeLookup;
 };

@@ -82,7 +82,6 @@ protected:
         hvb::UpgradeServices s = hvb::UpgradeServices::defaults();
         auto* m = manager.get();
         s.downloadFirmware = [m](const std::string& model) { return m->downloadFirmware(model); };
-        s.resources = resources;
         s.deviceModels = manager->deivceModel;
         return s;
     }
@@ -371,7 +370,9 @@ TEST_F(Upgrade, EveryStepsCodeOnAnUnlockedCamera) {
         ASSERT_FALSE(bytes.empty());
         bytes[bytes.size() / 2] ^= 0x33;
         auto s = services();
-        s.downloadFirmware = [](const std::string&) { return true; };  // keep the damaged one
+        s.downloadFirmware = [this](const std::string&) {  // keep the damaged one
+            return hvb::FirmwareDownload{true, resources / "FWHVBR7.zip"};
+        };
         TempDir::write(resources / "FWHVBR7.zip", bytes);
         EXPECT_EQ(runWorker(s), UpgradeResult::prepareFailed);
         EXPECT_FALSE(fs::exists(root / "vol codes" / "FWHVBR7.bin"));
