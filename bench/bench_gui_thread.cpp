@@ -198,7 +198,7 @@ struct Rig {
         service.setFirmwareVersion("HVBR7", "1.6.02");
         const fs::path resources = folder / "resources";
         fs::create_directories(resources);
-        manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources);
+        manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources, folder / "packages");
         hvb::FWUpgradeViewController::setServicesFactory([this] {
             hvb::UpgradeServices s = hvb::UpgradeServices::defaults();
             auto* m = manager.get();

@@ -178,17 +178,21 @@ std::variant<DownloadURLResponse, std::string> DownloadURLResponse::decode(std::
 
 // ---- construction --------------------------------------------------------------------------
 
-FirmwareManager::FirmwareManager(std::string apiBase, std::filesystem::path resourceURL)
+FirmwareManager::FirmwareManager(std::string apiBase, std::filesystem::path resourceURL,
+                                 std::filesystem::path firmwareFolder)
     : deivceModel{"HVBR4",  "HVBR4B", "HVBR7",  "HVBS8",  "HVBS2A", "HVBT3A", "HW7312", "HW7313",
                   "HW7331", "HW7332", "HW7333", "HW7334", "HW7351", "HW7352", "HW7360"},
       apiBase_(std::move(apiBase)),
-      resourceURL_(std::move(resourceURL)) {
+      resourceURL_(std::move(resourceURL)),
+      firmwareFolder_(std::move(firmwareFolder)) {
     while (!apiBase_.empty() && apiBase_.back() == '/') apiBase_.pop_back();
 }
 
 FirmwareManager::FirmwareManager() : FirmwareManager(onlineconfig::apiBase()) {}
 
 std::filesystem::path FirmwareManager::resolveResourceURL() { return foundation::paths::resourcesDir(); }
+
+std::filesystem::path FirmwareManager::resolveFirmwareFolder() { return foundation::paths::cacheDir() / "Firmware"; }
 
 FirmwareManager& firmwareManager() {
     // Lives for the whole process and is never torn down (workers may outlive main()).
@@ -459,7 +463,7 @@ FirmwareDownload FirmwareManager::downloadFirmware(const std::string& model) {
         foundation::print("[downloadFirmware(model:)] " + model + "'s firmware filename not found");
         return {};
     }
-    const fs::path local = resourceURL_ / name->second;
+    const fs::path local = firmwareFolder_ / name->second;
     auto reply = fetchVersionInfo(model);
     const auto* version = std::get_if<VersionResponse>(&reply);
     if (!version) {
@@ -471,7 +475,10 @@ FirmwareDownload FirmwareManager::downloadFirmware(const std::string& model) {
         foundation::print("[downloadFirmware(model:)] local file is the latest version");
         return {true, local};
     }
-    // The new package replaces the old one only when its checksum is the published one.
+    // The new package replaces the old one only when its checksum is the published one. A folder
+    // that cannot be made fails the download below, which reports it.
+    std::error_code ec;
+    fs::create_directories(firmwareFolder_, ec);
     const auto outcome = transferFile("firmware", version->result.path, model, local, [&](const fs::path& temp) {
         return checksumsEqual(calculateChecksum(temp), published);
     });

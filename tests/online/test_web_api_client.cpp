@@ -24,7 +24,8 @@ namespace {
 
 class WebApiClient : public hvbtest::StandInTest {
 protected:
-    FirmwareManager makeManager() { return FirmwareManager(service.baseURL(), resources.path()); }
+    // One folder for the release notes and the packages, which the limits test looks at together.
+    FirmwareManager makeManager() { return FirmwareManager(service.baseURL(), resources.path(), resources.path()); }
 
     static CommonError errorOf(const hvb::Result<VersionResponse>& r) {
         EXPECT_TRUE(std::holds_alternative<CommonError>(r));

@@ -64,7 +64,8 @@ protected:
         fs::create_directories(resources);
         ASSERT_GT(service.start(), 0);
         service.setFirmwareVersion("HVBR7", kNew);
-        manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources);
+        packages = fs::path(folder) / "packages";
+        manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources, packages);
         hvb::FWUpgradeViewController::setServicesFactory([this] { return services(); });
     }
     void TearDown() override {
@@ -149,7 +150,8 @@ protected:
     // Puts a package holding `image` under the name the camera's package uses, and keeps it
     // there (no download replaces it).
     void placePackage(const std::string& image) {
-        const fs::path package = resources / hvb::firmwarePackageName("HVBR7");
+        fs::create_directories(packages);
+        const fs::path package = packages / hvb::firmwarePackageName("HVBR7");
         const std::string entry = hvb::firmwareImageName(package.filename().string());
         int error = 0;
         zip_t* za = zip_open(package.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -165,7 +167,7 @@ protected:
         keptPackage = package;
     }
 
-    fs::path resources;
+    fs::path resources, packages;
     standin::WebService service;
     std::unique_ptr<hvb::FirmwareManager> manager;
     fs::path keptPackage;  // handed over instead of a download
