@@ -199,12 +199,11 @@ struct Rig {
         service.setFirmwareVersion("HVBR7", "1.6.02");
         const fs::path resources = folder / "resources";
         fs::create_directories(resources);
-        manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources);
-        hvb::FWUpgradeViewController::setServicesFactory([this, resources] {
+        manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources, folder / "packages");
+        hvb::FWUpgradeViewController::setServicesFactory([this] {
             hvb::UpgradeServices s = hvb::UpgradeServices::defaults();
             auto* m = manager.get();
             s.downloadFirmware = [m](const std::string& model) { return m->downloadFirmware(model); };
-            s.resources = resources;
             s.deviceModels = manager->deivceModel;
             return s;
         });

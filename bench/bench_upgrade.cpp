@@ -12,8 +12,8 @@
 #include <zip.h>
 
 #include "online/FirmwareManager.h"
+#include "online/FirmwarePackage.h"
 #include "platform/foundation/Process.h"
-#include "tools/FirmwarePackage.h"
 #include "tools/FirmwareUpgradeWorker.h"
 
 namespace {

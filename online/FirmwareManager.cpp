@@ -178,17 +178,21 @@ std::variant<DownloadURLResponse, std::string> DownloadURLResponse::decode(std::
 
 // ---- construction --------------------------------------------------------------------------
 
-FirmwareManager::FirmwareManager(std::string apiBase, std::filesystem::path resourceURL)
+FirmwareManager::FirmwareManager(std::string apiBase, std::filesystem::path resourceURL,
+                                 std::filesystem::path firmwareFolder)
     : deivceModel{"HVBR4",  "HVBR4B", "HVBR7",  "HVBS8",  "HVBS2A", "HVBT3A", "HW7312", "HW7313",
                   "HW7331", "HW7332", "HW7333", "HW7334", "HW7351", "HW7352", "HW7360"},
       apiBase_(std::move(apiBase)),
-      resourceURL_(std::move(resourceURL)) {
+      resourceURL_(std::move(resourceURL)),
+      firmwareFolder_(std::move(firmwareFolder)) {
     while (!apiBase_.empty() && apiBase_.back() == '/') apiBase_.pop_back();
 }
 
 FirmwareManager::FirmwareManager() : FirmwareManager(onlineconfig::apiBase()) {}
 
 std::filesystem::path FirmwareManager::resolveResourceURL() { return foundation::paths::resourcesDir(); }
+
+std::filesystem::path FirmwareManager::resolveFirmwareFolder() { return foundation::paths::cacheDir() / "Firmware"; }
 
 FirmwareManager& firmwareManager() {
     // Lives for the whole process and is never torn down (workers may outlive main()).
@@ -452,38 +456,41 @@ bool FirmwareManager::downloadFile(const std::string& tag, const std::string& pa
     return transferFile(tag, path, model, saveTo, {}) == Transfer::ok;
 }
 
-bool FirmwareManager::downloadFirmware(const std::string& model) {
+FirmwareDownload FirmwareManager::downloadFirmware(const std::string& model) {
     const auto& names = firmwarePackageNames();
     const auto name = names.find(model);
     if (name == names.end()) {
         foundation::print("[downloadFirmware(model:)] " + model + "'s firmware filename not found");
-        return false;
+        return {};
     }
-    const fs::path local = resourceURL_ / name->second;
+    const fs::path local = firmwareFolder_ / name->second;
     auto reply = fetchVersionInfo(model);
     const auto* version = std::get_if<VersionResponse>(&reply);
     if (!version) {
         foundation::print("[downloadFirmware(model:)] " + model + "'s firmware checksum not found");
-        return false;
+        return {};
     }
     const auto& published = version->result.checksum;
     if (checksumsEqual(calculateChecksum(local), published)) {
         foundation::print("[downloadFirmware(model:)] local file is the latest version");
-        return true;
+        return {true, local};
     }
-    // The new package replaces the old one only when its checksum is the published one.
+    // The new package replaces the old one only when its checksum is the published one. A folder
+    // that cannot be made fails the download below, which reports it.
+    std::error_code ec;
+    fs::create_directories(firmwareFolder_, ec);
     const auto outcome = transferFile("firmware", version->result.path, model, local, [&](const fs::path& temp) {
         return checksumsEqual(calculateChecksum(temp), published);
     });
     if (outcome == Transfer::failed) {
         foundation::print("[downloadFirmware(model:)] download failed");
-        return false;
+        return {};
     }
     if (outcome == Transfer::rejected) {
         foundation::print("[downloadFirmware(model:)] checksums are inconsistent");
-        return false;
+        return {};
     }
-    return true;
+    return {true, local};
 }
 
 // ---- release notes -------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
-// Client of the maker's web API: latest versions, download links, firmware packages and the
-// release-note file in the application's resources folder.
+// Client of the maker's web API: latest versions, download links, firmware packages (in the
+// user's cache, as the installed resources are read-only) and the release-note file in the
+// application's resources folder.
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "online/FirmwarePackage.h"
 #include "online/OnlineConfig.h"
 #include "platform/net/Transfer.h"
 
@@ -77,19 +79,23 @@ public:
     static constexpr int64_t kRequestTimeoutMs = 60000;
     static constexpr int64_t kDownloadIdleTimeoutMs = 60000;
 
-    // The API base (scheme, host, optional port) and the resources folder.
-    explicit FirmwareManager(std::string apiBase, std::filesystem::path resourceURL = resolveResourceURL());
+    // The API base (scheme, host, optional port), the resources folder and the packages' folder.
+    explicit FirmwareManager(std::string apiBase, std::filesystem::path resourceURL = resolveResourceURL(),
+                             std::filesystem::path firmwareFolder = resolveFirmwareFolder());
     FirmwareManager();  // from configuration
     FirmwareManager(const FirmwareManager&) = delete;
     FirmwareManager& operator=(const FirmwareManager&) = delete;
 
     static std::filesystem::path resolveResourceURL();
+    // "Firmware" in the user's cache folder; made when a package is first downloaded.
+    static std::filesystem::path resolveFirmwareFolder();
 
     // The 15 model codes with a firmware package; the upgrade picks a package by position.
     // (The field keeps its historical spelling.)
     const std::vector<std::string> deivceModel;
 
     const std::filesystem::path& resourceURL() const { return resourceURL_; }
+    const std::filesystem::path& firmwareFolder() const { return firmwareFolder_; }
     const std::string& apiBase() const { return apiBase_; }
 
     // ---- requests -----------------------------------------------------------------------
@@ -114,7 +120,8 @@ public:
     static int compareVersions(std::string_view a, std::string_view b);
 
     // ---- files ----------------------------------------------------------------------------
-    bool downloadFirmware(const std::string& model);
+    // The model's package made current; on success it names the file, which the upgrade unpacks.
+    FirmwareDownload downloadFirmware(const std::string& model);
     bool downloadFile(const std::string& tag, const std::string& path, const std::string& model,
                       const std::filesystem::path& saveTo) const;
     // Downloads url next to saveTo and moves it into place only when complete, not longer than
@@ -151,6 +158,7 @@ private:
 
     std::string apiBase_;
     std::filesystem::path resourceURL_;
+    std::filesystem::path firmwareFolder_;
     net::Session session_;
     std::atomic<int64_t> requestTimeoutMs_{kRequestTimeoutMs};
     std::atomic<int64_t> downloadIdleTimeoutMs_{kDownloadIdleTimeoutMs};

@@ -11,6 +11,7 @@
 #include "camera/USBEventManager.h"
 #include "camera/UserClientTransport.h"
 #include "online/FirmwareManager.h"
+#include "online/FirmwarePackage.h"
 #include "online/UsageReports.h"
 #include "platform/diskarb/DiskArbitration.h"
 #include "platform/foundation/AtomicFile.h"
@@ -18,7 +19,6 @@
 #include "platform/foundation/Log.h"
 #include "tools/CameraSteps.h"
 #include "tools/DialogRegistry.h"
-#include "tools/FirmwarePackage.h"
 
 namespace hvb {
 
@@ -42,7 +42,6 @@ bool upgradeCheckPassword(CameraLink& link, io_service_t service, const CommandD
 UpgradeServices UpgradeServices::defaults() {
     UpgradeServices services;
     services.downloadFirmware = [](const std::string& model) { return firmwareManager().downloadFirmware(model); };
-    services.resources = firmwareManager().resourceURL();
     services.deviceModels = firmwareManager().deivceModel;
     services.volumeOf = [](const std::string& uid) -> std::optional<fs::path> {
         auto location = cameraLink()->mountPoint(uid);
@@ -137,8 +136,8 @@ int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
         (!hasUID && !camera->record.isOldFirmware))
         return reportUpgradeResult(UpgradeResult::noCamera);
     const std::string model = *camera->record.ModelName;
-    if (!services_.downloadFirmware || !services_.downloadFirmware(model))
-        return reportUpgradeResult(UpgradeResult::downloadFailed);
+    const FirmwareDownload download = services_.downloadFirmware ? services_.downloadFirmware(model) : FirmwareDownload{};
+    if (!download) return reportUpgradeResult(UpgradeResult::downloadFailed);
     usageReports()->sendEvent("FW_Upgrade", {{"action", model}});
     auto it = std::find(services_.deviceModels.begin(), services_.deviceModels.end(), model);
     if (it == services_.deviceModels.end()) return reportUpgradeResult(UpgradeResult::unknownModel);
@@ -146,7 +145,7 @@ int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
 
     if (camera->record.isDeviceEncryption.value_or(false)) {
         if (!hasUID) return reportUpgradeResult(UpgradeResult::noCamera);
-        return runLockedBranch(*camera, position);
+        return runLockedBranch(*camera, position, download.package);
     }
 
     // The volume is looked up by the camera's own serial (its UID when it has one).
@@ -167,7 +166,7 @@ int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
 
     const std::string uid = currentDeviceUID();
     foundation::print("currentDeviceUID = " + uid);
-    if (!prepareFirmwarePackage(camera->record.isOldFirmware, uid, position, volumeUID))
+    if (!prepareFirmwarePackage(camera->record.isOldFirmware, uid, position, volumeUID, download.package))
         return reportUpgradeResult(UpgradeResult::prepareFailed);
     foundation::print("Reboot begin");
     if (!sendStart(service.get(), "HVB_FW_UPGRADE")) return reportUpgradeResult(UpgradeResult::commandFailed);
@@ -197,7 +196,8 @@ bool FirmwareUpgradeWorker::isOnNewFirmware(const CameraLink& link, const std::s
     return false;
 }
 
-int FirmwareUpgradeWorker::runLockedBranch(const CameraLink::Camera& camera, size_t position) {
+int FirmwareUpgradeWorker::runLockedBranch(const CameraLink::Camera& camera, size_t position,
+                                           const fs::path& package) {
     const std::string uid = *camera.record.UID;
     const std::string volumeUID = upper(uid);
     setCurrentDeviceUID(uid);
@@ -216,7 +216,7 @@ int FirmwareUpgradeWorker::runLockedBranch(const CameraLink::Camera& camera, siz
     if (!commandOk) return fail(UpgradeResult::unlockFailed);
     if (!service) return fail(UpgradeResult::prepareFailed);
 
-    if (!prepareFirmwarePackage(false, "", position, volumeUID)) return fail(UpgradeResult::commandFailed);
+    if (!prepareFirmwarePackage(false, "", position, volumeUID, package)) return fail(UpgradeResult::commandFailed);
 
     service = commandAndWait(service.get(), "HVB_HIDDENSTORAGE", commandOk);
     if (!commandOk) return fail(UpgradeResult::hiddenStorageFailed);
@@ -231,13 +231,12 @@ int FirmwareUpgradeWorker::runLockedBranch(const CameraLink::Camera& camera, siz
 }
 
 bool FirmwareUpgradeWorker::prepareFirmwarePackage(bool oldFirmware, const std::string& uid, size_t position,
-                                                   const std::string& volumeUID) {
+                                                   const std::string& volumeUID, const fs::path& package) {
     foundation::print(uid);
     if (position >= services_.deviceModels.size()) return false;
     // The camera must have a known command table (the one the upgrade command comes from).
     if (table_.empty()) return false;
-    const std::string packageName = firmwarePackageName(services_.deviceModels[position]);
-    const fs::path package = services_.resources / packageName;
+    const std::string packageName = package.filename().string();
     if (oldFirmware && uid.empty()) return false;
 
     ScratchFolder scratch;

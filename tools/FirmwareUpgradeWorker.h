@@ -15,6 +15,7 @@
 
 #include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
+#include "online/FirmwarePackage.h"
 #include "tools/Redetection.h"
 
 namespace hvb {
@@ -35,9 +36,8 @@ struct UpgradeResult {
 
 // What the upgrade needs besides the camera link; defaults() wires the application's own.
 struct UpgradeServices {
-    // Makes the model's package in `resources` current (downloads it when outdated).
-    std::function<bool(const std::string& model)> downloadFirmware;
-    std::filesystem::path resources;
+    // Makes the model's package current (downloads it when outdated) and hands over its file.
+    std::function<FirmwareDownload(const std::string& model)> downloadFirmware;
     std::vector<std::string> deviceModels;
     // The volume root of the camera with the UID; none when it has none mounted.
     std::function<std::optional<std::filesystem::path>(const std::string& uid)> volumeOf;
@@ -80,13 +80,14 @@ public:
     static bool isOnNewFirmware(const CameraLink& link, const std::string& uid,
                                 const std::optional<std::string>& before);
 
-    // The package unpacked and its image (and, on old firmware, "HVBR4UID") on the volume of the
-    // camera whose UID is `volumeUID`.
+    // `package` (the file the download handed over) unpacked and its image (and, on old firmware,
+    // "HVBR4UID") on the volume of the camera whose UID is `volumeUID`.
     bool prepareFirmwarePackage(bool oldFirmware, const std::string& uid, size_t modelPosition,
-                                const std::string& volumeUID);
+                                const std::string& volumeUID, const std::filesystem::path& package);
 
 private:
-    int runLockedBranch(const CameraLink::Camera& camera, size_t modelPosition);
+    int runLockedBranch(const CameraLink::Camera& camera, size_t modelPosition,
+                        const std::filesystem::path& package);
     // Sends `code` [1] after starting the wait for the camera (so the service it reports can only
     // be one that came after the command); on return the camera's service looked up again.
     CameraHandle commandAndWait(io_service_t service, const std::string& command, bool& commandOk);

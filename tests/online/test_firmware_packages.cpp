@@ -19,8 +19,10 @@ namespace {
 
 class FirmwarePackages : public hvbtest::StandInTest {
 protected:
-    FirmwareManager makeManager() { return FirmwareManager(service.baseURL(), resources.path()); }
-    fs::path local(const std::string& name) const { return resources.path() / name; }
+    FirmwareManager makeManager() { return FirmwareManager(service.baseURL(), resources.path(), packages.path()); }
+    // The folder of the files under test: the packages' own.
+    virtual fs::path folder() const { return packages.path(); }
+    fs::path local(const std::string& name) const { return folder() / name; }
     std::string served(const std::string& model) const { return *service.fileBytes(service.firmwarePath(model)); }
     size_t count(const char* path) const { return service.requestsTo(path).size(); }
     size_t downloads() const {
@@ -29,11 +31,13 @@ protected:
             if (r.path.rfind("/download/", 0) == 0) ++n;
         return n;
     }
-    // Only the named files lie in the resources folder: no temporary file was left behind.
+    // Only the named files lie in the folder: no temporary file was left behind.
     void expectOnly(std::vector<fs::path> names) const {
         std::sort(names.begin(), names.end());
-        EXPECT_EQ(hvbtest::filesIn(resources.path()), names);
+        EXPECT_EQ(hvbtest::filesIn(folder()), names);
     }
+
+    TempDir packages;
 };
 
 TEST_F(FirmwarePackages, UpToDateLocalPackageIsNotDownloaded) {
@@ -217,7 +221,10 @@ TEST(Checksum, UpperCaseHexOfTheWholeFile) {
 
 // ---- release notes ---------------------------------------------------------------------------
 
-class ReleaseNotes : public FirmwarePackages {};
+class ReleaseNotes : public FirmwarePackages {
+protected:
+    fs::path folder() const override { return resources.path(); }
+};
 
 TEST_F(ReleaseNotes, DownloadThenLatest) {
     FirmwareManager m = makeManager();

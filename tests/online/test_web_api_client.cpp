@@ -24,7 +24,8 @@ namespace {
 
 class WebApiClient : public hvbtest::StandInTest {
 protected:
-    FirmwareManager makeManager() { return FirmwareManager(service.baseURL(), resources.path()); }
+    // One folder for the release notes and the packages, which the limits test looks at together.
+    FirmwareManager makeManager() { return FirmwareManager(service.baseURL(), resources.path(), resources.path()); }
 
     static CommonError errorOf(const hvb::Result<VersionResponse>& r) {
         EXPECT_TRUE(std::holds_alternative<CommonError>(r));
@@ -246,9 +247,9 @@ TEST_F(WebApiClient, EveryAnswerStopsAtItsLimit) {
              return log.contains(line) ? limitText : std::string("not logged");
          }},
         {"firmware package", Route::download, false, config::kMaxFirmwarePackageBytes,
-         [&](const std::string& limitText) { return logged(m.downloadFirmware("HVBR4"), limitText); }},
+         [&](const std::string& limitText) { return logged(bool(m.downloadFirmware("HVBR4")), limitText); }},
         {"firmware package, announced", Route::download, true, config::kMaxFirmwarePackageBytes,
-         [&](const std::string& limitText) { return logged(m.downloadFirmware("HVBR4"), limitText); }},
+         [&](const std::string& limitText) { return logged(bool(m.downloadFirmware("HVBR4")), limitText); }},
         {"release notes", Route::download, false, config::kMaxReleaseNotesBytes,
          [&](const std::string& limitText) { return logged(m.downloadReleaseNotes(), limitText); }},
     };

@@ -18,10 +18,10 @@
 #include "DeviceDialogTestSupport.h"
 #include "app/StatusTableViewCell.h"
 #include "online/FirmwareManager.h"
+#include "online/FirmwarePackage.h"
 #include "standins/webservice/Content.h"
 #include "standins/webservice/WebService.h"
 #include "tools/FWUpgradeViewController.h"
-#include "tools/FirmwarePackage.h"
 #include "tools/FirmwareUpgradeWorker.h"
 
 namespace {
@@ -64,7 +64,8 @@ protected:
         fs::create_directories(resources);
         ASSERT_GT(service.start(), 0);
         service.setFirmwareVersion("HVBR7", kNew);
-        manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources);
+        packages = fs::path(folder) / "packages";
+        manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources, packages);
         hvb::FWUpgradeViewController::setServicesFactory([this] { return services(); });
     }
     void TearDown() override {
@@ -77,13 +78,12 @@ protected:
     // thread right after the package was made current and right before the volume lookup.
     hvb::UpgradeServices services() {
         hvb::UpgradeServices s = hvb::UpgradeServices::defaults();
-        s.resources = resources;
         s.deviceModels = manager->deivceModel;
         auto* m = manager.get();
         s.downloadFirmware = [this, m](const std::string& model) {
-            const bool ok = keepLocalPackage || m->downloadFirmware(model);
+            auto got = keptPackage.empty() ? m->downloadFirmware(model) : hvb::FirmwareDownload{true, keptPackage};
             if (afterDownload) afterDownload();
-            return ok;
+            return got;
         };
         auto lookup = s.volumeOf;
         s.volumeOf = [this, lookup](const std::string& uid) {
@@ -150,7 +150,8 @@ protected:
     // Puts a package holding `image` under the name the camera's package uses, and keeps it
     // there (no download replaces it).
     void placePackage(const std::string& image) {
-        const fs::path package = resources / hvb::firmwarePackageName("HVBR7");
+        fs::create_directories(packages);
+        const fs::path package = packages / hvb::firmwarePackageName("HVBR7");
         const std::string entry = hvb::firmwareImageName(package.filename().string());
         int error = 0;
         zip_t* za = zip_open(package.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -163,13 +164,13 @@ protected:
                                           hvb::FirmwareUpgradeWorker::kPackagePassword),
                   0);
         ASSERT_EQ(zip_close(za), 0);
-        keepLocalPackage = true;
+        keptPackage = package;
     }
 
-    fs::path resources;
+    fs::path resources, packages;
     standin::WebService service;
     std::unique_ptr<hvb::FirmwareManager> manager;
-    bool keepLocalPackage = false;
+    fs::path keptPackage;  // handed over instead of a download
     std::function<void()> afterDownload;
     std::function<void()> beforeVolumeLookup;
 };

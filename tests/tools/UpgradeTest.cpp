@@ -15,11 +15,11 @@
 #include "app/StatusViewController.h"
 #include "camera/StatusModel.h"
 #include "online/FirmwareManager.h"
+#include "online/FirmwarePackage.h"
 #include "platform/foundation/TempDir.h"
 #include "standins/webservice/WebService.h"
 #include "tools/BusySpinner.h"
 #include "tools/FWUpgradeViewController.h"
-#include "tools/FirmwarePackage.h"
 #include "tools/FirmwareUpgradeWorker.h"
 
 namespace {
@@ -69,7 +69,7 @@ protected:
         hvb::setCameraLink(hookLink);
         fs::create_directories(resources);
         ASSERT_GT(service.start(), 0);
-        manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources);
+        manager = std::make_unique<hvb::FirmwareManager>(service.baseURL(), resources, packages);
         FWUpgradeViewController::setServicesFactory([this] { return services(); });
     }
     void TearDown() override {
@@ -82,7 +82,6 @@ protected:
         hvb::UpgradeServices s = hvb::UpgradeServices::defaults();
         auto* m = manager.get();
         s.downloadFirmware = [m](const std::string& model) { return m->downloadFirmware(model); };
-        s.resources = resources;
         s.deviceModels = manager->deivceModel;
         return s;
     }
@@ -199,7 +198,7 @@ protected:
     }
 
     TempDir dir;  // declared first: removed after everything that writes into it
-    const fs::path root = dir.path(), resources = root / "resources";
+    const fs::path root = dir.path(), resources = root / "resources", packages = root / "packages";
     std::shared_ptr<HookLink> hookLink;
     standin::WebService service;
     std::unique_ptr<hvb::FirmwareManager> manager;
@@ -229,8 +228,8 @@ TEST_F(Upgrade, EachCodeSetComesBackWithTheNewVersionAndSuccess) {
         EXPECT_EQ(shown.resultImage, "successIcon");
         EXPECT_EQ(cam->firmwareVersion(), c.to);
         EXPECT_TRUE(waitUntil([&] { return versionOf(cam) == c.to; }));
-        // The package came from the stand-in into the resources; the image was consumed.
-        EXPECT_TRUE(fs::exists(resources / hvb::firmwarePackageName(c.model)));
+        // The package came from the stand-in into its folder; the image was consumed.
+        EXPECT_TRUE(fs::exists(packages / hvb::firmwarePackageName(c.model)));
         EXPECT_FALSE(fs::exists(root / ("vol " + c.model) / hvb::firmwareImageName(hvb::firmwarePackageName(c.model))));
         EXPECT_TRUE(sawLine("upgradeResult = 1"));
         cam->waitForReturn();
@@ -328,10 +327,10 @@ TEST_F(Upgrade, FailureScreensShowNoSuccess) {
     shown = runDialog();
     EXPECT_EQ(shown.firstResult, UpgradeResult::downloadFailed);
     EXPECT_EQ(shown.failureText, "Upgrade failed");
-    EXPECT_FALSE(fs::exists(resources / "FWHVBR7.zip"));
+    EXPECT_FALSE(fs::exists(packages / "FWHVBR7.zip"));
     service.clearFaults();
     ASSERT_TRUE(manager->downloadFirmware("HVBR7"));
-    const auto oldChecksum = hvb::FirmwareManager::calculateChecksum(resources / "FWHVBR7.zip");
+    const auto oldChecksum = hvb::FirmwareManager::calculateChecksum(packages / "FWHVBR7.zip");
     service.setFirmwareVersion("HVBR7", "1.6.03");
     standin::Fault cut;
     cut.cutMidway = true;
@@ -339,7 +338,7 @@ TEST_F(Upgrade, FailureScreensShowNoSuccess) {
     select(cam);
     shown = runDialog();
     EXPECT_EQ(shown.firstResult, UpgradeResult::downloadFailed);
-    EXPECT_EQ(hvb::FirmwareManager::calculateChecksum(resources / "FWHVBR7.zip"), oldChecksum);
+    EXPECT_EQ(hvb::FirmwareManager::calculateChecksum(packages / "FWHVBR7.zip"), oldChecksum);
     EXPECT_EQ(cam->firmwareVersion(), "1.6.01");
     EXPECT_FALSE(sawLine("Reboot begin"));
 }
@@ -368,12 +367,14 @@ TEST_F(Upgrade, EveryStepsCodeOnAnUnlockedCamera) {
     }
     // -4: a package whose image is damaged.
     {
-        std::string bytes = TempDir::read(resources / "FWHVBR7.zip");
+        std::string bytes = TempDir::read(packages / "FWHVBR7.zip");
         ASSERT_FALSE(bytes.empty());
         bytes[bytes.size() / 2] ^= 0x33;
         auto s = services();
-        s.downloadFirmware = [](const std::string&) { return true; };  // keep the damaged one
-        TempDir::write(resources / "FWHVBR7.zip", bytes);
+        s.downloadFirmware = [this](const std::string&) {  // keep the damaged one
+            return hvb::FirmwareDownload{true, packages / "FWHVBR7.zip"};
+        };
+        TempDir::write(packages / "FWHVBR7.zip", bytes);
         EXPECT_EQ(runWorker(s), UpgradeResult::prepareFailed);
         EXPECT_FALSE(fs::exists(root / "vol codes" / "FWHVBR7.bin"));
     }

@@ -88,7 +88,7 @@ TEST(FirmwarePackage, WrongOrMissingPasswordFails) {
 class StandIn : public hvbtest::StandInTest {};
 
 TEST_F(StandIn, PackageFetchedOverHTTPOpensAndHoldsTheImage) {
-    hvb::FirmwareManager m(service.baseURL(), resources.path());
+    hvb::FirmwareManager m(service.baseURL(), resources.path(), resources.path());
     service.setFirmwareVersion("HVBS2A", "1.7.02");
     ASSERT_TRUE(m.downloadFirmware("HVBS2A"));
     const std::string bytes = hvbtest::readFile(resources.path() / "FWHVBS2A.zip");

@@ -1,25 +1,21 @@
-// The firmware package reader and the small pieces of the upgrade that need no camera: entry
-// vetting, wrong passwords and damaged images, the image's name, the copy to a volume whose
-// path holds shell characters, and the UID for a camera on old firmware.
+// The firmware package reader and the copy of its image: entry vetting, wrong passwords and
+// damaged images, the image's name, the copy to a volume whose path holds shell characters.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <zip.h>
 
+#include "online/FirmwarePackage.h"
 #include "platform/foundation/TempDir.h"
 #include "standins/webservice/Content.h"
-#include "tools/FirmwarePackage.h"
-#include "tools/FirmwareUpgradeWorker.h"
 
 namespace {
 
@@ -229,29 +225,6 @@ TEST_F(UpgradePackage, CopyLandsAtTheVolumeWhateverItsPathHolds) {
         EXPECT_FALSE(hvb::copyImageToVolume(image, volume));
         fs::permissions(volume, fs::perms::owner_all);
     }
-}
-
-TEST(UpgradeUID, WeekdayLetterHexDigitsAndTrailingZero) {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    // Tuesday 2024-03-12 09:26:53.123 UTC.
-    std::tm t{};
-    t.tm_year = 124;
-    t.tm_mon = 2;
-    t.tm_mday = 12;
-    t.tm_hour = 9;
-    t.tm_min = 26;
-    t.tm_sec = 53;
-    const auto seconds = std::chrono::system_clock::from_time_t(timegm(&t));
-    const std::string uid = hvb::FirmwareUpgradeWorker::makeUpgradeUID(seconds + std::chrono::milliseconds(123));
-    char hex[32];
-    std::snprintf(hex, sizeof hex, "%llX", 20240312092653123ULL);
-    std::string expected = hex;
-    expected[0] = 'C';
-    EXPECT_EQ(uid, expected + "0");
-    // Sunday gives "A", Saturday "G".
-    EXPECT_EQ(hvb::FirmwareUpgradeWorker::makeUpgradeUID(seconds - std::chrono::hours(48))[0], 'A');
-    EXPECT_EQ(hvb::FirmwareUpgradeWorker::makeUpgradeUID(seconds + std::chrono::hours(96))[0], 'G');
 }
 
 }  // namespace

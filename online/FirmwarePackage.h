@@ -21,6 +21,14 @@ enum class PackageStatus {
 };
 const char* describe(PackageStatus status);
 
+// A model's package as the download leaves it: `ok` when it is the published one, and then
+// `package`, the file the upgrade unpacks.
+struct FirmwareDownload {
+    bool ok = false;
+    std::filesystem::path package;
+    explicit operator bool() const { return ok; }
+};
+
 // "FW<model>.zip".
 std::string firmwarePackageName(const std::string& model);
 // From the package's file name only: "FW<model>.bin", "FWHVBS2A.zip" giving "FWHVBS2.bin".

@@ -1,4 +1,4 @@
-#include "tools/FirmwarePackage.h"
+#include "online/FirmwarePackage.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
