@@ -103,17 +103,19 @@ HandCursorNSTextField* linkLabel(QWidget* parent) {
     return label;
 }
 
-PictureDialog pictureDialog(QWidget* dialog, int iconSize, int topMargin, int rowSpacing, bool wrapTitle) {
+PictureDialog pictureDialog(QWidget* dialog, const PictureLook& look) {
+    dialogBody(dialog, look.width, look.grey);
+    dialog->setMinimumHeight(look.minimumHeight);
     PictureDialog parts;
     auto* outer = new QVBoxLayout(dialog);
-    outer->setContentsMargins(24, topMargin, 24, 16);
+    outer->setContentsMargins(24, look.topMargin, 24, 16);
     outer->setSpacing(16);
     auto* row = new QHBoxLayout();
-    row->setSpacing(rowSpacing);
-    row->addWidget(iconPlace(dialog, iconSize, 36, parts.image, parts.spinner), 0, Qt::AlignTop);
+    row->setSpacing(look.rowSpacing);
+    row->addWidget(iconPlace(dialog, kPictureSize, 36, parts.image, parts.spinner), 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout();
     texts->setSpacing(8);
-    parts.title = titleLabel(dialog, 2, wrapTitle);
+    parts.title = titleLabel(dialog, 2, look.wrapTitle);
     parts.text = textLabel(dialog);
     texts->addWidget(parts.title);
     texts->addWidget(parts.text);
@@ -122,6 +124,11 @@ PictureDialog pictureDialog(QWidget* dialog, int iconSize, int topMargin, int ro
     outer->addLayout(row, 1);
     outer->addLayout(buttonRow(dialog, parts.cancel, parts.ok));
     return parts;
+}
+
+void showPicture(QLabel* image, const QString& name, int size) {
+    image->setPixmap(appkit::Assets::image(name.toStdString(), QSize(size, size)));
+    image->setVisible(true);
 }
 
 QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok) {

@@ -20,7 +20,7 @@ class HandCursorNSTextField;
 
 namespace dialogparts {
 
-// The dialogs' body: a fixed width on their light grey (the upgrade and clock dialogs use 227).
+// The dialogs' body: a fixed width on their light grey.
 void dialogBody(QWidget* dialog, int width, int grey = 236);
 // A square place where a picture and a busy spinner take turns (the spinner starts hidden).
 QWidget* iconPlace(QWidget* parent, int size, int spinnerDiameter, QLabel*& image, BusySpinner*& spinner);
@@ -30,8 +30,19 @@ QLabel* titleLabel(QWidget* parent, qreal extraPoints, bool wordWrap);
 QLabel* textLabel(QWidget* parent);
 // A clickable text that looks like a link.
 HandCursorNSTextField* linkLabel(QWidget* parent);
+// The side of the pictures the picture dialogs show (the password dialogs' lock is larger).
+inline constexpr int kPictureSize = 56;
+// How a picture dialog looks; as it stands, the clock and upgrade dialogs' look.
+struct PictureLook {
+    int width = 440;
+    int grey = 227;
+    int minimumHeight = 150;
+    int topMargin = 20;
+    int rowSpacing = 18;
+    bool wrapTitle = true;
+};
 // The picture-and-texts dialog: a picture place (with its spinner) left of a bold title over a
-// wrapping text, Cancel and OK below; laid out on `dialog`.
+// wrapping text, Cancel and OK below; laid out on `dialog`, which gets the body of `look`.
 struct PictureDialog {
     QLabel* image = nullptr;
     BusySpinner* spinner = nullptr;
@@ -40,7 +51,9 @@ struct PictureDialog {
     QPushButton* cancel = nullptr;
     QPushButton* ok = nullptr;
 };
-PictureDialog pictureDialog(QWidget* dialog, int iconSize, int topMargin, int rowSpacing, bool wrapTitle);
+PictureDialog pictureDialog(QWidget* dialog, const PictureLook& look = {});
+// Shows the named picture of the application's images at `size`.
+void showPicture(QLabel* image, const QString& name, int size = kPictureSize);
 // Cancel and OK at the right, neither a default button (callers choose which takes Return).
 QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok);
 

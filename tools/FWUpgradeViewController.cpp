@@ -9,7 +9,6 @@
 #include "app/LocalizedString.h"
 #include "app/StatusTableViewCell.h"
 #include "online/FirmwareManager.h"
-#include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "tools/BusySpinner.h"
@@ -23,8 +22,6 @@ namespace hvb {
 using LocalizedString::Str;
 
 namespace {
-constexpr int kIconSize = 56;
-
 std::function<UpgradeServices()>& servicesFactory() {
     static std::function<UpgradeServices()> factory;
     return factory;
@@ -49,10 +46,7 @@ FWUpgradeViewController::FWUpgradeViewController(QWidget* parent) : appkit::View
 }
 
 void FWUpgradeViewController::loadView() {
-    dialogparts::dialogBody(this, 440, 227);
-    setMinimumHeight(160);
-
-    const auto parts = dialogparts::pictureDialog(this, kIconSize, 20, 18, false);
+    const auto parts = dialogparts::pictureDialog(this, {.minimumHeight = 160, .wrapTitle = false});
     FWUpgradeImage = parts.image;
     FWUpgradeProgress = parts.spinner;
     FWUpgradeTitle = parts.title;
@@ -145,8 +139,7 @@ void FWUpgradeViewController::showCountdown(int64_t secondsLeft) {
 
 void FWUpgradeViewController::showImage(const QString& name) {
     imageName_ = name;
-    FWUpgradeImage->setPixmap(appkit::Assets::image(name.toStdString(), QSize(kIconSize, kIconSize)));
-    FWUpgradeImage->setVisible(true);
+    dialogparts::showPicture(FWUpgradeImage, name);
 }
 
 void FWUpgradeViewController::showFailure() {
