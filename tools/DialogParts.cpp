@@ -131,7 +131,7 @@ void showPicture(QLabel* image, const QString& name, int size) {
     image->setVisible(true);
 }
 
-QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok) {
+QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok, int minimumWidth) {
     auto* row = new QHBoxLayout();
     row->addStretch(1);
     cancel = new QPushButton(parent);
@@ -139,10 +139,54 @@ QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok) 
     for (QPushButton* button : {cancel, ok}) {
         button->setAutoDefault(false);
         button->setDefault(false);
-        button->setMinimumWidth(96);
+        button->setMinimumWidth(minimumWidth);
         row->addWidget(button);
     }
     return row;
+}
+
+PasswordForm passwordForm(QWidget* dialog, int width, bool wrapTitle,
+                          const std::function<void(QVBoxLayout* column)>& addEntries) {
+    dialogBody(dialog, width);
+    PasswordForm parts;
+    auto* outer = new QHBoxLayout(dialog);
+    outer->setContentsMargins(28, 24, 28, 18);
+    outer->setSpacing(22);
+    outer->addWidget(iconPlace(dialog, kLockSize, 40, parts.image, parts.spinner), 0, Qt::AlignTop);
+
+    auto* column = new QVBoxLayout();
+    column->setSpacing(10);
+    parts.title = titleLabel(dialog, 3, wrapTitle);
+    parts.info = textLabel(dialog);
+    column->addWidget(parts.title);
+    column->addWidget(parts.info);
+    addEntries(column);
+    parts.warning = textLabel(dialog);
+    column->addWidget(parts.warning);
+    parts.forgot = linkLabel(dialog);
+    column->addWidget(parts.forgot, 0, Qt::AlignLeft);
+    column->addStretch(1);
+    // Return belongs to the entry fields, which submit only when OK is enabled.
+    column->addLayout(buttonRow(dialog, parts.cancel, parts.ok));
+    outer->addLayout(column, 1);
+    return parts;
+}
+
+QLineEdit* passwordField(QWidget* parent, int minimumWidth, QLineEdit::EchoMode echoMode) {
+    auto* field = new QLineEdit(parent);
+    field->setEchoMode(echoMode);
+    field->setMinimumWidth(minimumWidth);
+    field->setMinimumHeight(28);
+    return field;
+}
+
+QToolButton* eyeButton(QWidget* parent) {
+    auto* eye = new QToolButton(parent);
+    eye->setAutoRaise(true);
+    eye->setIconSize(QSize(20, 20));
+    eye->setFixedSize(28, 28);
+    eye->setFocusPolicy(Qt::NoFocus);
+    return eye;
 }
 
 QColor warningRed() { return QColor::fromRgbF(150 / 255.0, 0, 20 / 255.0, 1); }
