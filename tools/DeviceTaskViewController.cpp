@@ -23,10 +23,6 @@ namespace hvb {
 using LocalizedString::Msg;
 using LocalizedString::Str;
 
-namespace {
-constexpr int kIconSize = 56;
-}
-
 DeviceTaskViewController::DeviceTaskViewController(QWidget* parent) : appkit::ViewController(parent) {}
 
 QString DeviceTaskViewController::displayed(const QString& text) {
@@ -37,10 +33,8 @@ QString DeviceTaskViewController::displayed(const QString& text) {
 }
 
 void DeviceTaskViewController::loadView() {
-    dialogparts::dialogBody(this, 460);
-    setMinimumHeight(150);
-
-    const auto parts = dialogparts::pictureDialog(this, kIconSize, 22, 20, true);
+    const auto parts =
+        dialogparts::pictureDialog(this, {.width = 460, .grey = 236, .topMargin = 22, .rowSpacing = 20});
     image_ = parts.image;
     progress_ = parts.spinner;
     title_ = parts.title;
@@ -86,12 +80,12 @@ QString DeviceTaskViewController::text() const { return text_->text(); }
 
 void DeviceTaskViewController::showImage(const QString& name) {
     imageName_ = name;
-    if (name == QLatin1String("question")) {
-        const QIcon icon = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
-        image_->setPixmap(icon.pixmap(QSize(kIconSize - 8, kIconSize - 8)));
-    } else {
-        image_->setPixmap(appkit::Assets::image(name.toStdString(), QSize(kIconSize, kIconSize)));
+    if (name != QLatin1String("question")) {
+        dialogparts::showPicture(image_, name);
+        return;
     }
+    const QIcon icon = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    image_->setPixmap(icon.pixmap(QSize(dialogparts::kPictureSize - 8, dialogparts::kPictureSize - 8)));
     image_->setVisible(true);
 }
 

@@ -103,17 +103,19 @@ HandCursorNSTextField* linkLabel(QWidget* parent) {
     return label;
 }
 
-PictureDialog pictureDialog(QWidget* dialog, int iconSize, int topMargin, int rowSpacing, bool wrapTitle) {
+PictureDialog pictureDialog(QWidget* dialog, const PictureLook& look) {
+    dialogBody(dialog, look.width, look.grey);
+    dialog->setMinimumHeight(look.minimumHeight);
     PictureDialog parts;
     auto* outer = new QVBoxLayout(dialog);
-    outer->setContentsMargins(24, topMargin, 24, 16);
+    outer->setContentsMargins(24, look.topMargin, 24, 16);
     outer->setSpacing(16);
     auto* row = new QHBoxLayout();
-    row->setSpacing(rowSpacing);
-    row->addWidget(iconPlace(dialog, iconSize, 36, parts.image, parts.spinner), 0, Qt::AlignTop);
+    row->setSpacing(look.rowSpacing);
+    row->addWidget(iconPlace(dialog, kPictureSize, 36, parts.image, parts.spinner), 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout();
     texts->setSpacing(8);
-    parts.title = titleLabel(dialog, 2, wrapTitle);
+    parts.title = titleLabel(dialog, 2, look.wrapTitle);
     parts.text = textLabel(dialog);
     texts->addWidget(parts.title);
     texts->addWidget(parts.text);
@@ -124,7 +126,12 @@ PictureDialog pictureDialog(QWidget* dialog, int iconSize, int topMargin, int ro
     return parts;
 }
 
-QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok) {
+void showPicture(QLabel* image, const QString& name, int size) {
+    image->setPixmap(appkit::Assets::image(name.toStdString(), QSize(size, size)));
+    image->setVisible(true);
+}
+
+QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok, int minimumWidth) {
     auto* row = new QHBoxLayout();
     row->addStretch(1);
     cancel = new QPushButton(parent);
@@ -132,10 +139,54 @@ QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok) 
     for (QPushButton* button : {cancel, ok}) {
         button->setAutoDefault(false);
         button->setDefault(false);
-        button->setMinimumWidth(96);
+        button->setMinimumWidth(minimumWidth);
         row->addWidget(button);
     }
     return row;
+}
+
+PasswordForm passwordForm(QWidget* dialog, int width, bool wrapTitle,
+                          const std::function<void(QVBoxLayout* column)>& addEntries) {
+    dialogBody(dialog, width);
+    PasswordForm parts;
+    auto* outer = new QHBoxLayout(dialog);
+    outer->setContentsMargins(28, 24, 28, 18);
+    outer->setSpacing(22);
+    outer->addWidget(iconPlace(dialog, kLockSize, 40, parts.image, parts.spinner), 0, Qt::AlignTop);
+
+    auto* column = new QVBoxLayout();
+    column->setSpacing(10);
+    parts.title = titleLabel(dialog, 3, wrapTitle);
+    parts.info = textLabel(dialog);
+    column->addWidget(parts.title);
+    column->addWidget(parts.info);
+    addEntries(column);
+    parts.warning = textLabel(dialog);
+    column->addWidget(parts.warning);
+    parts.forgot = linkLabel(dialog);
+    column->addWidget(parts.forgot, 0, Qt::AlignLeft);
+    column->addStretch(1);
+    // Return belongs to the entry fields, which submit only when OK is enabled.
+    column->addLayout(buttonRow(dialog, parts.cancel, parts.ok));
+    outer->addLayout(column, 1);
+    return parts;
+}
+
+QLineEdit* passwordField(QWidget* parent, int minimumWidth, QLineEdit::EchoMode echoMode) {
+    auto* field = new QLineEdit(parent);
+    field->setEchoMode(echoMode);
+    field->setMinimumWidth(minimumWidth);
+    field->setMinimumHeight(28);
+    return field;
+}
+
+QToolButton* eyeButton(QWidget* parent) {
+    auto* eye = new QToolButton(parent);
+    eye->setAutoRaise(true);
+    eye->setIconSize(QSize(20, 20));
+    eye->setFixedSize(28, 28);
+    eye->setFocusPolicy(Qt::NoFocus);
+    return eye;
 }
 
 QColor warningRed() { return QColor::fromRgbF(150 / 255.0, 0, 20 / 255.0, 1); }

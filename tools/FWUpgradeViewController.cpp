@@ -24,8 +24,6 @@ namespace hvb {
 using LocalizedString::Str;
 
 namespace {
-constexpr int kIconSize = 56;
-
 std::function<UpgradeServices()>& servicesFactory() {
     static std::function<UpgradeServices()> factory;
     return factory;
@@ -50,10 +48,7 @@ FWUpgradeViewController::FWUpgradeViewController(QWidget* parent) : appkit::View
 }
 
 void FWUpgradeViewController::loadView() {
-    dialogparts::dialogBody(this, 440, 227);
-    setMinimumHeight(160);
-
-    const auto parts = dialogparts::pictureDialog(this, kIconSize, 20, 18, false);
+    const auto parts = dialogparts::pictureDialog(this, {.minimumHeight = 160, .wrapTitle = false});
     FWUpgradeImage = parts.image;
     FWUpgradeProgress = parts.spinner;
     FWUpgradeTitle = parts.title;
@@ -146,8 +141,7 @@ void FWUpgradeViewController::showCountdown(int64_t secondsLeft) {
 
 void FWUpgradeViewController::showImage(const QString& name) {
     imageName_ = name;
-    FWUpgradeImage->setPixmap(appkit::Assets::image(name.toStdString(), QSize(kIconSize, kIconSize)));
-    FWUpgradeImage->setVisible(true);
+    dialogparts::showPicture(FWUpgradeImage, name);
 }
 
 void FWUpgradeViewController::showFailure() {

@@ -1,5 +1,7 @@
 #include "tools/PasswordChangeViewControl.h"
 
+#include <utility>
+
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,6 +11,7 @@
 
 #include "app/LocalizedString.h"
 #include "online/UsageReports.h"
+#include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"
 
 namespace hvb {
@@ -28,28 +31,20 @@ void PasswordChangeViewControl::loadView() {
     form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
     form->setHorizontalSpacing(12);
     form->setVerticalSpacing(10);
-    originalPasswordLabel = new QLabel(this);
-    newPasswordLabel = new QLabel(this);
-    confirmPasswordLabel = new QLabel(this);
-    originalPasswordBox = new QLineEdit(this);
-    newPasswordBox = new QLineEdit(this);
-    confirmPasswordBox = new QLineEdit(this);
-    for (QLineEdit* box : {originalPasswordBox.data(), newPasswordBox.data(), confirmPasswordBox.data()})
-        box->setEchoMode(QLineEdit::Password);
-    form->addRow(originalPasswordLabel, originalPasswordBox);
-    form->addRow(newPasswordLabel, newPasswordBox);
-    form->addRow(confirmPasswordLabel, confirmPasswordBox);
-    outer->addLayout(form);
-    auto* buttons = new QHBoxLayout();
-    buttons->addStretch(1);
-    buttonCancel = new QPushButton(this);
-    buttonOK = new QPushButton(this);
-    for (QPushButton* button : {buttonCancel.data(), buttonOK.data()}) {
-        button->setAutoDefault(false);
-        button->setMinimumWidth(90);
-        buttons->addWidget(button);
+    for (auto [label, box] : {std::pair{&originalPasswordLabel, &originalPasswordBox},
+                              std::pair{&newPasswordLabel, &newPasswordBox},
+                              std::pair{&confirmPasswordLabel, &confirmPasswordBox}}) {
+        *label = new QLabel(this);
+        *box = new QLineEdit(this);
+        (*box)->setEchoMode(QLineEdit::Password);
+        form->addRow(*label, *box);
     }
-    outer->addLayout(buttons);
+    outer->addLayout(form);
+    QPushButton* cancel = nullptr;
+    QPushButton* ok = nullptr;
+    outer->addLayout(dialogparts::buttonRow(this, cancel, ok, 90));
+    buttonCancel = cancel;
+    buttonOK = ok;
     connect(buttonCancel, &QPushButton::clicked, this, [this] { closeDialogWindow(this); });
 }
 

@@ -31,8 +31,6 @@ using LocalizedString::Str;
 
 namespace {
 
-constexpr int kIconSize = 64;
-
 QColor correctGrey() { return QColor::fromRgbF(0.2, 0.2, 0.2, 1); }
 
 }  // namespace
@@ -46,67 +44,37 @@ PasswordEnterViewControl::~PasswordEnterViewControl() {
 }
 
 void PasswordEnterViewControl::loadView() {
-    dialogparts::dialogBody(this, 520);
-
-    auto* outer = new QHBoxLayout(this);
-    outer->setContentsMargins(28, 24, 28, 18);
-    outer->setSpacing(22);
-
-    // The lock picture and the spinner share one place.
-    QLabel* image = nullptr;
-    BusySpinner* spinner = nullptr;
-    outer->addWidget(dialogparts::iconPlace(this, kIconSize, 40, image, spinner), 0, Qt::AlignTop);
-    passwordImage = image;
-    passwordImage->setPixmap(appkit::Assets::image("lockIconPasswordEnter", QSize(kIconSize, kIconSize)));
-    passwordEnterProgress = spinner;
-
-    auto* column = new QVBoxLayout();
-    column->setSpacing(10);
-    passwordEnterTitle = dialogparts::titleLabel(this, 3, true);
-    passwordInfoText = dialogparts::textLabel(this);
-    column->addWidget(passwordEnterTitle);
-    column->addWidget(passwordInfoText);
-
-    auto* entryRow = new QHBoxLayout();
-    entryRow->setSpacing(8);
-    passwordString = new QLabel(this);
-    passwordString->setTextFormat(Qt::PlainText);
-    entryRow->addWidget(passwordString);
-    auto* fields = new QGridLayout();
-    fields->setContentsMargins(0, 0, 0, 0);
-    passwordSecureTextField = new QLineEdit(this);
-    passwordSecureTextField->setEchoMode(QLineEdit::Password);
-    passwordTextField = new QLineEdit(this);
-    passwordTextField->setEchoMode(QLineEdit::Normal);
-    for (QLineEdit* field : {passwordSecureTextField.data(), passwordTextField.data()}) {
-        field->setMinimumWidth(230);
-        field->setMinimumHeight(28);
-        fields->addWidget(field, 0, 0);
-        connect(field, &QLineEdit::textEdited, this, [this, field] { controlTextDidChange(field); });
-        connect(field, &QLineEdit::returnPressed, this, [this] { insertNewline(); });
-    }
-    entryRow->addLayout(fields, 1);
-    passwordEye = new QToolButton(this);
-    passwordEye->setAutoRaise(true);
-    passwordEye->setIconSize(QSize(20, 20));
-    passwordEye->setFixedSize(28, 28);
-    passwordEye->setFocusPolicy(Qt::NoFocus);
-    entryRow->addWidget(passwordEye);
-    column->addLayout(entryRow);
-
-    passwordErrorWarning = dialogparts::textLabel(this);
-    column->addWidget(passwordErrorWarning);
-    passwordForgotLabel = dialogparts::linkLabel(this);
-    column->addWidget(passwordForgotLabel, 0, Qt::AlignLeft);
-    column->addStretch(1);
-
-    // Return belongs to the entry fields, which submit only when OK is enabled.
-    QPushButton* cancel = nullptr;
-    QPushButton* ok = nullptr;
-    column->addLayout(dialogparts::buttonRow(this, cancel, ok));
-    buttonCancel = cancel;
-    buttonOK = ok;
-    outer->addLayout(column, 1);
+    const auto form = dialogparts::passwordForm(this, 520, true, [this](QVBoxLayout* column) {
+        auto* entryRow = new QHBoxLayout();
+        entryRow->setSpacing(8);
+        passwordString = new QLabel(this);
+        passwordString->setTextFormat(Qt::PlainText);
+        entryRow->addWidget(passwordString);
+        // The masked and the plain entry share one place; the eye shows one of them.
+        auto* fields = new QGridLayout();
+        fields->setContentsMargins(0, 0, 0, 0);
+        passwordSecureTextField = dialogparts::passwordField(this, 230, QLineEdit::Password);
+        passwordTextField = dialogparts::passwordField(this, 230, QLineEdit::Normal);
+        for (QLineEdit* field : {passwordSecureTextField.data(), passwordTextField.data()}) {
+            fields->addWidget(field, 0, 0);
+            connect(field, &QLineEdit::textEdited, this, [this, field] { controlTextDidChange(field); });
+            connect(field, &QLineEdit::returnPressed, this, [this] { insertNewline(); });
+        }
+        entryRow->addLayout(fields, 1);
+        passwordEye = dialogparts::eyeButton(this);
+        entryRow->addWidget(passwordEye);
+        column->addLayout(entryRow);
+    });
+    passwordImage = form.image;
+    passwordImage->setPixmap(
+        appkit::Assets::image("lockIconPasswordEnter", QSize(dialogparts::kLockSize, dialogparts::kLockSize)));
+    passwordEnterProgress = form.spinner;
+    passwordEnterTitle = form.title;
+    passwordInfoText = form.info;
+    passwordErrorWarning = form.warning;
+    passwordForgotLabel = form.forgot;
+    buttonCancel = form.cancel;
+    buttonOK = form.ok;
 
     connect(passwordEye, &QToolButton::clicked, this, [this] { PasswordEye_Click(); });
     connect(buttonOK, &QPushButton::clicked, this, [this] { buttonOK_Click(); });

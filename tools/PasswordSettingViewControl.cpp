@@ -1,5 +1,7 @@
 #include "tools/PasswordSettingViewControl.h"
 
+#include <utility>
+
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -31,7 +33,6 @@ using LocalizedString::Str;
 
 namespace {
 
-constexpr int kIconSize = 64;
 const char* kRedBorderProperty = "hvbRedBorder";
 
 // Anything but ASCII letters and digits (a non-ASCII character is never one in UTF-8).
@@ -45,7 +46,7 @@ PasswordSettingViewControl::PasswordSettingViewControl(QWidget* parent) : appkit
     setObjectName("PasswordSettingViewControl");
 }
 
-void PasswordSettingViewControl::buildBox(PasswordBox& entry, QWidget* parent) {
+void PasswordSettingViewControl::buildBox(PasswordBox& entry, QWidget* parent, EyeAction eyeClicked) {
     entry.box = new QWidget(parent);
     auto* row = new QHBoxLayout(entry.box);
     row->setContentsMargins(0, 0, 0, 0);
@@ -53,15 +54,8 @@ void PasswordSettingViewControl::buildBox(PasswordBox& entry, QWidget* parent) {
     entry.title = new QLabel(entry.box);
     entry.title->setTextFormat(Qt::PlainText);
     entry.title->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    entry.field = new QLineEdit(entry.box);
-    entry.field->setEchoMode(QLineEdit::Password);
-    entry.field->setMinimumWidth(220);
-    entry.field->setMinimumHeight(28);
-    entry.eye = new QToolButton(entry.box);
-    entry.eye->setAutoRaise(true);
-    entry.eye->setIconSize(QSize(20, 20));
-    entry.eye->setFixedSize(28, 28);
-    entry.eye->setFocusPolicy(Qt::NoFocus);
+    entry.field = dialogparts::passwordField(entry.box, 220, QLineEdit::Password);
+    entry.eye = dialogparts::eyeButton(entry.box);
     entry.eyeImage = QStringLiteral("password_off");
     entry.eye->setIcon(appkit::Assets::icon(entry.eyeImage.toStdString()));
     row->addWidget(entry.title);
@@ -71,60 +65,40 @@ void PasswordSettingViewControl::buildBox(PasswordBox& entry, QWidget* parent) {
     connect(entry.field, &QLineEdit::returnPressed, this, [this] {
         if (buttonOK->isEnabled()) buttonOK_Click();
     });
+    connect(entry.eye, &QToolButton::clicked, this, [this, eyeClicked] { (this->*eyeClicked)(); });
 }
 
 void PasswordSettingViewControl::loadView() {
-    dialogparts::dialogBody(this, 580);
+    const auto form = dialogparts::passwordForm(this, 580, false, [this](QVBoxLayout* column) {
+        passwordSettingStackView = new QWidget(this);
+        auto* stack = new QVBoxLayout(passwordSettingStackView);
+        stack->setContentsMargins(0, 4, 0, 0);
+        stack->setSpacing(8);
+        using Self = PasswordSettingViewControl;
+        // One box a row: its entry and what its eye does.
+        for (auto [entry, eyeClicked] : {std::pair{&original, &Self::OriginalPasswordEye_Click},
+                                         std::pair{&newPassword, &Self::NewPasswordEye_Click},
+                                         std::pair{&confirm, &Self::ConfirmPasswordEye_Click}}) {
+            buildBox(*entry, passwordSettingStackView, eyeClicked);
+            stack->addWidget(entry->box);
+        }
+        column->addWidget(passwordSettingStackView);
+        charLimitMsg = new QLabel(this);
+        charLimitMsg->setTextFormat(Qt::PlainText);
+        QPalette hint = charLimitMsg->palette();
+        hint.setColor(QPalette::WindowText, QColor(110, 110, 110));
+        charLimitMsg->setPalette(hint);
+        column->addWidget(charLimitMsg, 0, Qt::AlignRight);
+    });
+    passwordSettingImage = form.image;
+    passwordSettingProgress = form.spinner;
+    passwordSettingTitle = form.title;
+    passwordSettingInfoText = form.info;
+    passwordErrorWarning = form.warning;
+    passwordForgotLabel = form.forgot;
+    buttonCancel = form.cancel;
+    buttonOK = form.ok;
 
-    auto* outer = new QHBoxLayout(this);
-    outer->setContentsMargins(28, 24, 28, 18);
-    outer->setSpacing(22);
-    // The picture and the spinner share one place.
-    QLabel* image = nullptr;
-    BusySpinner* spinner = nullptr;
-    outer->addWidget(dialogparts::iconPlace(this, kIconSize, 40, image, spinner), 0, Qt::AlignTop);
-    passwordSettingImage = image;
-    passwordSettingProgress = spinner;
-
-    auto* column = new QVBoxLayout();
-    column->setSpacing(10);
-    passwordSettingTitle = dialogparts::titleLabel(this, 3, false);
-    passwordSettingInfoText = dialogparts::textLabel(this);
-    column->addWidget(passwordSettingTitle);
-    column->addWidget(passwordSettingInfoText);
-
-    passwordSettingStackView = new QWidget(this);
-    auto* stack = new QVBoxLayout(passwordSettingStackView);
-    stack->setContentsMargins(0, 4, 0, 0);
-    stack->setSpacing(8);
-    for (PasswordBox* entry : {&original, &newPassword, &confirm}) {
-        buildBox(*entry, passwordSettingStackView);
-        stack->addWidget(entry->box);
-    }
-    column->addWidget(passwordSettingStackView);
-    charLimitMsg = new QLabel(this);
-    charLimitMsg->setTextFormat(Qt::PlainText);
-    QPalette hint = charLimitMsg->palette();
-    hint.setColor(QPalette::WindowText, QColor(110, 110, 110));
-    charLimitMsg->setPalette(hint);
-    column->addWidget(charLimitMsg, 0, Qt::AlignRight);
-    passwordErrorWarning = dialogparts::textLabel(this);
-    column->addWidget(passwordErrorWarning);
-    passwordForgotLabel = dialogparts::linkLabel(this);
-    column->addWidget(passwordForgotLabel, 0, Qt::AlignLeft);
-    column->addStretch(1);
-
-    // Return belongs to the fields, which submit only when OK is enabled.
-    QPushButton* cancel = nullptr;
-    QPushButton* ok = nullptr;
-    column->addLayout(dialogparts::buttonRow(this, cancel, ok));
-    buttonCancel = cancel;
-    buttonOK = ok;
-    outer->addLayout(column, 1);
-
-    connect(original.eye, &QToolButton::clicked, this, [this] { OriginalPasswordEye_Click(); });
-    connect(newPassword.eye, &QToolButton::clicked, this, [this] { NewPasswordEye_Click(); });
-    connect(confirm.eye, &QToolButton::clicked, this, [this] { ConfirmPasswordEye_Click(); });
     connect(buttonOK, &QPushButton::clicked, this, [this] { buttonOK_Click(); });
     connect(buttonCancel, &QPushButton::clicked, this, [this] { buttonCancel_Click(); });
     connect(passwordForgotLabel, &HandCursorNSTextField::clicked, this, [this] { forgotPasswordClicked(); });
@@ -237,8 +211,7 @@ void PasswordSettingViewControl::setRedBorder(QLineEdit* field, bool red) {
 
 void PasswordSettingViewControl::showImage(const QString& name) {
     imageName_ = name;
-    passwordSettingImage->setPixmap(appkit::Assets::image(name.toStdString(), QSize(kIconSize, kIconSize)));
-    passwordSettingImage->setVisible(true);
+    dialogparts::showPicture(passwordSettingImage, name, dialogparts::kLockSize);
 }
 
 void PasswordSettingViewControl::showWarning(const QString& text) {

@@ -99,7 +99,8 @@ signals:
     void formShownAgain();
 
 private:
-    void buildBox(PasswordBox& box, QWidget* parent);
+    using EyeAction = void (PasswordSettingViewControl::*)();
+    void buildBox(PasswordBox& box, QWidget* parent, EyeAction eyeClicked);
     void togglePasswordVisibility(PasswordBox& box);
     void submitPasswordSetting();
     void showOutcomeScreen();

@@ -1,49 +1,31 @@
 #pragma once
 // The reset-all dialog: asks, then erases the chosen camera completely (contents, settings and
-// password) without asking for the password; the way out of a forgotten one. A failure shows at
-// once; success shows when the re-detection opens the dialog anew in state 1.
+// password) without asking for the password; the way out of a forgotten one.
 #include <QPointer>
 
-#include "camera/CommandTables.h"
-#include "tools/CameraSteps.h"
-#include "tools/DeviceTaskViewController.h"
+#include "tools/ResetDialogViewController.h"
 
 class QLabel;
 class QPushButton;
 
 namespace hvb {
 
-class ResetAllViewController : public DeviceTaskViewController {
+class ResetAllViewController : public ResetDialogViewController {
     Q_OBJECT
 public:
     explicit ResetAllViewController(QWidget* parent = nullptr);
 
-    QPointer<QLabel> resetAllTitle;
-    QPointer<QLabel> resetAllQuestion;
-    QPointer<QPushButton> buttonOK;
-    QPointer<QPushButton> buttonCancel;
-    QPointer<QLabel> resetAllImage;
-    QPointer<BusySpinner> resetAllProgress;
-    int resetAllResult = 0;
+    // The dialog's outlets and outcome code under this dialog's names.
+    QPointer<QLabel>& resetAllTitle = title_;
+    QPointer<QLabel>& resetAllQuestion = text_;
+    QPointer<QPushButton>& buttonOK = ok_;
+    QPointer<QPushButton>& buttonCancel = cancel_;
+    QPointer<QLabel>& resetAllImage = image_;
+    QPointer<BusySpinner>& resetAllProgress = progress_;
+    int& resetAllResult = result_;
 
-    const DialogTarget& target() const { return target_; }
-
-    void viewDidLoad() override;
-    void viewWillAppear() override;
-
-    void buttonOK_Click();
-    void buttonCancel_Click();
-    void startResetAll();
-    void showResetAllFailure();
-
-protected:
-    void okClicked() override { buttonOK_Click(); }
-    void cancelClicked() override { buttonCancel_Click(); }
-
-private:
-    void finishResetAll(int code);
-    DialogTarget target_;
-    CommandDictionary table_;
+    void startResetAll() { startReset(); }
+    void showResetAllFailure() { showOutcome(false); }
 };
 
 }  // namespace hvb

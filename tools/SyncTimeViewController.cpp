@@ -21,19 +21,12 @@ namespace hvb {
 using LocalizedString::Msg;
 using LocalizedString::Str;
 
-namespace {
-constexpr int kIconSize = 56;
-}
-
 SyncTimeViewController::SyncTimeViewController(QWidget* parent) : appkit::ViewController(parent) {
     setObjectName("SyncTimeViewController");
 }
 
 void SyncTimeViewController::loadView() {
-    dialogparts::dialogBody(this, 440, 227);
-    setMinimumHeight(150);
-
-    const auto parts = dialogparts::pictureDialog(this, kIconSize, 20, 18, true);
+    const auto parts = dialogparts::pictureDialog(this);
     SyncTimeImage = parts.image;
     SyncTimeProgress = parts.spinner;
     SyncTimeTitle = parts.title;
@@ -90,8 +83,7 @@ void SyncTimeViewController::showOutcome(const SyncTimeOutcome& outcome) {
 
 void SyncTimeViewController::showImage(const QString& name) {
     imageName_ = name;
-    SyncTimeImage->setPixmap(appkit::Assets::image(name.toStdString(), QSize(kIconSize, kIconSize)));
-    SyncTimeImage->setVisible(true);
+    dialogparts::showPicture(SyncTimeImage, name);
     SyncTimeProgress->stopAnimation();
     SyncTimeProgress->setVisible(false);
 }
