@@ -35,7 +35,7 @@ fi
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
 log_dir=$root/var/log/halvetor
-mkdir -p "$root/etc/halvetor" "$root/run/halvetor/disks" "$log_dir" "$root/home/config" "$root/home/data" \
+mkdir -p "$root/etc/halvetor" "$root/run/halvetor/disks" "$log_dir" "$root/home/config" "$root/home/data" "$root/home/cache" \
     "$root/volumes/HVBR7/SYSTEM" "$root/volumes/HW7334/SYSTEM"
 
 # The installed host is the copy under the sandbox's Library/Extensions once the application has
@@ -97,6 +97,7 @@ export HVB_ANALYTICS_BASE=$base
 export HVB_SIMULATED_DISKS=$root/run/halvetor/disks
 export XDG_CONFIG_HOME=$root/home/config
 export XDG_DATA_HOME=$root/home/data
+export XDG_CACHE_HOME=$root/home/cache
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=offscreen

@@ -74,4 +74,6 @@ std::filesystem::path configDir() { return xdgDir("XDG_CONFIG_HOME", ".config");
 
 std::filesystem::path applicationSupportDir() { return xdgDir("XDG_DATA_HOME", ".local/share"); }
 
+std::filesystem::path cacheDir() { return xdgDir("XDG_CACHE_HOME", ".cache"); }
+
 }  // namespace foundation::paths

@@ -20,6 +20,8 @@ std::filesystem::path libexecDir();
 std::filesystem::path configDir();
 // $XDG_DATA_HOME/HalvetorBody_ToolBox (or ~/.local/share/...): the Application Support folder.
 std::filesystem::path applicationSupportDir();
+// $XDG_CACHE_HOME/HalvetorBody_ToolBox (or ~/.cache/...): downloads that can be fetched again.
+std::filesystem::path cacheDir();
 // A value from the environment, or `fallback` when unset or empty.
 std::string env(const char* name, const std::string& fallback = {});
 
