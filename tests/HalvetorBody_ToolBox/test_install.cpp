@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,36 +36,17 @@ bool waitFor(Pred pred, std::chrono::seconds limit) {
 
 // Each entry below `top`, and `top`, with its mode, size and change time: a file written, replaced,
 // or made and removed again changes an entry or its folder's.
-std::map<std::string, std::string> listing(const fs::path& top) {
-    std::map<std::string, std::string> entries;
+std::vector<std::string> listing(const fs::path& top) {
     std::vector<fs::path> paths{top};
     for (const auto& entry : fs::recursive_directory_iterator(top)) paths.push_back(entry.path());
+    std::vector<std::string> entries;
     for (const fs::path& path : paths) {
         struct stat st {};
         ::lstat(path.c_str(), &st);
-        entries[path.string()] = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
-                                 std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+        entries.push_back(path.string() + " " + std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
+                          std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec));
     }
     return entries;
-}
-
-std::string changes(const std::map<std::string, std::string>& before, const std::map<std::string, std::string>& after) {
-    std::string out;
-    for (const auto& [path, facts] : after)
-        if (!before.count(path) || before.at(path) != facts) out += path + "\n";
-    for (const auto& [path, facts] : before)
-        if (!after.count(path)) out += path + " (gone)\n";
-    return out;
-}
-
-// Width and height from a PNG's header.
-std::pair<unsigned, unsigned> pngSize(const std::string& bytes) {
-    if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return {0, 0};
-    auto be32 = [&](size_t at) {
-        return unsigned(uint8_t(bytes[at])) << 24 | unsigned(uint8_t(bytes[at + 1])) << 16 |
-               unsigned(uint8_t(bytes[at + 2])) << 8 | unsigned(uint8_t(bytes[at + 3]));
-    };
-    return {be32(16), be32(20)};
 }
 
 TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolders) {
@@ -84,8 +64,10 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     const std::string id = HVB_TEST_DESKTOP_ID;
     const fs::path resources = real / "share/HalvetorBody_ToolBox/Resources";
     const fs::path toolbox = real / "bin/HalvetorBody_ToolBox", script = resources / "installKext.sh";
-    for (const fs::path& program : {toolbox, script, real / "libexec/diskutil", real / "libexec/system_profiler",
-                                    resources / "com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS/com_brevantis_driver_HVBSCSIDriver"}) {
+    const fs::path host = resources / "com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS" /
+                          "com_brevantis_driver_HVBSCSIDriver";
+    for (const fs::path& program :
+         {toolbox, script, host, real / "libexec/diskutil", real / "libexec/system_profiler"}) {
         EXPECT_EQ(::access(program.c_str(), X_OK), 0) << program;
     }
     // Tests, benchmarks, stand-ins and build tools stay in the build.
@@ -104,10 +86,12 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     if (validate.launched) {
         EXPECT_EQ(validate.exitStatus, 0) << validate.standardOutput;
     }
-    for (unsigned size : {16u, 32u, 48u, 128u, 256u}) {
-        const std::string folder = std::to_string(size) + "x" + std::to_string(size);
-        const auto pixels = pngSize(TempDir::read(prefix / "share/icons/hicolor" / folder / "apps" / (id + ".png")));
-        EXPECT_EQ(pixels, std::make_pair(size, size)) << folder;
+    for (int size : {16, 32, 48, 128, 256}) {
+        // A PNG whose header (width and height, big-endian) says the folder's size.
+        const std::string n = std::to_string(size);
+        const std::string png = TempDir::read(prefix / "share/icons/hicolor" / (n + "x" + n) / "apps" / (id + ".png"));
+        const std::string square = std::string("\0\0", 2) + char(size >> 8) + char(size & 0xff);
+        EXPECT_TRUE(png.rfind("\x89PNG", 0) == 0 && png.size() > 24 && png.substr(16, 8) == square + square) << n;
     }
     // The polkit action whose program is the installed installKext.sh.
     const std::string policy = TempDir::read(prefix / "share/polkit-1/actions" / (id + ".policy"));
@@ -119,7 +103,8 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     // which differ from the shipped ones.
     standin::WebService service;
     service.setFirmwareVersion("HVBR7", "1.7.00");
-    const std::string notes = R"({"HalvetorBody":{"HVBR7":[{"version":"1.7.00","date":"2030/01/01","note":{"en-US":["x"]}}]}})";
+    const std::string notes =
+        R"({"HalvetorBody":{"HVBR7":[{"version":"1.7.00","date":"2030/01/01","note":{"en-US":["x"]}}]}})";
     service.setReleaseNotes(notes, "20300101");
     ASSERT_GT(service.start(), 0);
     const fs::path root = sandbox / "root", home = sandbox / "home", output = sandbox / "toolbox.txt";
@@ -156,8 +141,8 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     // The launch check installs the driver from the prefix into the root; its host serves the camera.
     const auto log = [&] { return TempDir::read(output); };
     EXPECT_TRUE(waitFor([&] { return log().find("deviceModel = HVBR7") != std::string::npos; }, 180s)) << log();
-    EXPECT_TRUE(waitFor([&] { return TempDir::read(home / "cache/HalvetorBody_ToolBox/ReleaseNote.json") == notes; }, 120s))
-        << log();
+    const fs::path downloaded = home / "cache/HalvetorBody_ToolBox/ReleaseNote.json";
+    EXPECT_TRUE(waitFor([&] { return TempDir::read(downloaded) == notes; }, 120s)) << log();
     EXPECT_TRUE(waitFor([&] { return fs::exists(home / "data/HalvetorBody_ToolBox/appcast.xml"); }, 120s));
     ::kill(app, SIGTERM);
     int status = 0;
@@ -166,11 +151,11 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
         ::kill(app, SIGKILL);
         ::waitpid(app, &status, 0);
     }
-    const std::string host = TempDir::read(root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid");
-    if (!host.empty()) ::kill(std::stoi(host), SIGTERM);
+    const std::string hostPid = TempDir::read(root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid");
+    if (!hostPid.empty()) ::kill(std::stoi(hostPid), SIGTERM);
     service.stop();
 
-    EXPECT_EQ(changes(before, listing(prefix)), "");
+    EXPECT_EQ(listing(prefix), before);
 }
 
 }  // namespace
