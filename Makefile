@@ -3,6 +3,11 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
+# `make run` builds only what the demo runs (the toolbox with its driver host and helper programs,
+# and the web-service stand-in), optimised, without the sanitizers and the tests, in its own folder.
+RUN_DIR ?= build-run
+RUN_TARGETS ?= HalvetorBody_ToolBox hvb-webservice
+
 TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
@@ -41,8 +46,10 @@ fuzz: deps
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz-targets
 	scripts/run-fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
-run: build
-	@scripts/run.sh --build-dir $(BUILD_DIR)
+run: deps
+	cmake -S . -B $(RUN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DHVB_SANITIZE=OFF -DHVB_BUILD_TESTS=OFF -DHVB_BUILD_BENCH=OFF
+	cmake --build $(RUN_DIR) -j $(JOBS) --target $(RUN_TARGETS)
+	@scripts/run.sh --build-dir $(RUN_DIR)
 
 bench: deps
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DHVB_SANITIZE=OFF -DHVB_BUILD_TESTS=OFF
@@ -50,4 +57,4 @@ bench: deps
 	@for b in build-release/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
 clean:
-	rm -rf $(BUILD_DIR) build-release $(TSAN_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(RUN_DIR) build-release $(TSAN_DIR) $(FUZZ_DIR)

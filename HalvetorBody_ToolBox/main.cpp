@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("HalvetorBody_ToolBox");
     QApplication::setOrganizationName("Brevantis");
+    // The desktop entry's name, by which the desktop shell finds the window's name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(HVB_DESKTOP_ID));
     // Before anything else: a second toolbox would reinstall the driver and restart its host
     // under the first one.
     if (!hvb::claimSingleInstance()) return 0;

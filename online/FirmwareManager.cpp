@@ -179,16 +179,19 @@ std::variant<DownloadURLResponse, std::string> DownloadURLResponse::decode(std::
 // ---- construction --------------------------------------------------------------------------
 
 FirmwareManager::FirmwareManager(std::string apiBase, std::filesystem::path resourceURL,
-                                 std::filesystem::path firmwareFolder)
+                                 std::filesystem::path firmwareFolder, std::filesystem::path releaseNotesURL)
     : deivceModel{"HVBR4",  "HVBR4B", "HVBR7",  "HVBS8",  "HVBS2A", "HVBT3A", "HW7312", "HW7313",
                   "HW7331", "HW7332", "HW7333", "HW7334", "HW7351", "HW7352", "HW7360"},
       apiBase_(std::move(apiBase)),
       resourceURL_(std::move(resourceURL)),
-      firmwareFolder_(std::move(firmwareFolder)) {
+      firmwareFolder_(std::move(firmwareFolder)),
+      releaseNotesURL_(releaseNotesURL.empty() ? resourceURL_ : std::move(releaseNotesURL)) {
     while (!apiBase_.empty() && apiBase_.back() == '/') apiBase_.pop_back();
 }
 
-FirmwareManager::FirmwareManager() : FirmwareManager(onlineconfig::apiBase()) {}
+FirmwareManager::FirmwareManager()
+    : FirmwareManager(onlineconfig::apiBase(), resolveResourceURL(), resolveFirmwareFolder(),
+                      foundation::paths::cacheDir()) {}
 
 std::filesystem::path FirmwareManager::resolveResourceURL() { return foundation::paths::resourcesDir(); }
 
@@ -521,18 +524,29 @@ bool FirmwareManager::downloadReleaseNotes() {
     return ok;
 }
 
+// The downloaded copy once there is one, else the shipped file.
+fs::path FirmwareManager::releaseNotesFile() const {
+    const fs::path downloaded = releaseNotesURL_ / kReleaseNoteFile;
+    std::error_code ec;
+    if (fs::exists(downloaded, ec)) return downloaded;
+    return resourceURL_ / kReleaseNoteFile;
+}
+
 bool FirmwareManager::runDownloadReleaseNotes() {
-    const fs::path local = resourceURL_ / kReleaseNoteFile;
+    const fs::path local = releaseNotesURL_ / kReleaseNoteFile;
     auto reply = fetchVersionInfo("releasenote");
     const auto* version = std::get_if<VersionResponse>(&reply);
     if (!version) {
         foundation::print("[downloadReleaseNotes()] releasenote's firmware checksum not found");
         return false;
     }
-    if (checksumsEqual(calculateChecksum(local), version->result.checksum)) {
+    if (checksumsEqual(calculateChecksum(releaseNotesFile()), version->result.checksum)) {
         foundation::print("[downloadReleaseNotes()] local file is the latest version");
         return true;
     }
+    // The download is made inside the folder; a failure to create it shows as a failed download.
+    std::error_code ec;
+    fs::create_directories(releaseNotesURL_, ec);
     // Verified as a firmware package is: the new file replaces the old one only when its
     // checksum is the published one.
     const auto& published = version->result.checksum;
@@ -550,7 +564,7 @@ bool FirmwareManager::runDownloadReleaseNotes() {
 }
 
 std::optional<nlohmann::json> FirmwareManager::readReleaseNotes() const {
-    const fs::path file = resourceURL_ / kReleaseNoteFile;
+    const fs::path file = releaseNotesFile();
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         foundation::print("[readReleaseNotes()] exception: " + file.string() + ": " + std::strerror(errno));

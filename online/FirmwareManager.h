@@ -1,7 +1,7 @@
 #pragma once
 // Client of the maker's web API: latest versions, download links, firmware packages (in the
-// user's cache, as the installed resources are read-only) and the release-note file in the
-// application's resources folder.
+// user's cache, as the installed resources are read-only) and the release-note file (shipped in
+// the resources folder; a newer one is downloaded into the user's cache folder).
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -79,9 +79,11 @@ public:
     static constexpr int64_t kRequestTimeoutMs = 60000;
     static constexpr int64_t kDownloadIdleTimeoutMs = 60000;
 
-    // The API base (scheme, host, optional port), the resources folder and the packages' folder.
+    // The API base (scheme, host, optional port), the resources folder, the packages' folder and
+    // the folder that the downloaded release notes go to (empty: the resources folder).
     explicit FirmwareManager(std::string apiBase, std::filesystem::path resourceURL = resolveResourceURL(),
-                             std::filesystem::path firmwareFolder = resolveFirmwareFolder());
+                             std::filesystem::path firmwareFolder = resolveFirmwareFolder(),
+                             std::filesystem::path releaseNotesURL = {});
     FirmwareManager();  // from configuration
     FirmwareManager(const FirmwareManager&) = delete;
     FirmwareManager& operator=(const FirmwareManager&) = delete;
@@ -96,6 +98,7 @@ public:
 
     const std::filesystem::path& resourceURL() const { return resourceURL_; }
     const std::filesystem::path& firmwareFolder() const { return firmwareFolder_; }
+    const std::filesystem::path& releaseNotesURL() const { return releaseNotesURL_; }
     const std::string& apiBase() const { return apiBase_; }
 
     // ---- requests -----------------------------------------------------------------------
@@ -140,6 +143,7 @@ public:
 
     // ---- release notes --------------------------------------------------------------------
     // Runs at most once at a time: a call while one runs waits for it and shares its outcome.
+    // The download goes to releaseNotesURL(); reading takes that copy before the shipped one.
     bool downloadReleaseNotes();
     std::optional<nlohmann::json> readReleaseNotes() const;
     std::optional<nlohmann::json> getReleaseNotes(const std::string& model) const;
@@ -154,11 +158,13 @@ private:
                           const std::filesystem::path& saveTo,
                           const std::function<bool(const std::filesystem::path&)>& verify) const;
     bool runDownloadReleaseNotes();
+    std::filesystem::path releaseNotesFile() const;
     net::Request apiRequest(const std::string& path, const std::string& body) const;
 
     std::string apiBase_;
     std::filesystem::path resourceURL_;
     std::filesystem::path firmwareFolder_;
+    std::filesystem::path releaseNotesURL_;
     net::Session session_;
     std::atomic<int64_t> requestTimeoutMs_{kRequestTimeoutMs};
     std::atomic<int64_t> downloadIdleTimeoutMs_{kDownloadIdleTimeoutMs};

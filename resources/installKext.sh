@@ -1,17 +1,18 @@
 #!/bin/sh
 # Installs the driver bundle and (re)starts its host.
 #
-#   installKext.sh SOURCE_BUNDLE BUNDLE_NAME NORMAL|RELOAD
+#   installKext.sh [--root ROOT] SOURCE_BUNDLE BUNDLE_NAME NORMAL|RELOAD
 #
 # NORMAL copies the bundle into <root>/Library/Extensions and starts the host; RELOAD stops the
 # running host, replaces the bundle and starts the new one. Either way the script returns only
 # once the new host answers on its socket, and exits non-zero on any failure; a bundle that
 # could not be put in place, or whose host does not answer, or an install that is interrupted,
 # leaves the previous one installed with its host answering; what a killed install left is
-# repaired by the next run. Installs into one root run one at a time. The system root is
-# HVB_ROOT ("/" when unset). Run as root on another root, every folder from "/" down to the
-# extensions folder must be root's and writable by no one else. Where systemd runs and the
-# root is "/", the host runs as a unit that also starts at boot.
+# repaired by the next run. Installs into one root run one at a time. The system root is ROOT,
+# else HVB_ROOT ("/" when unset): pkexec, which runs this script for the application, clears the
+# environment, so a root other than "/" comes as --root there. Run as root on another root, every
+# folder from "/" down to the extensions folder must be root's and writable by no one else.
+# Where systemd runs and the root is "/", the host runs as a unit that also starts at boot.
 set -u
 umask 022
 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
@@ -100,7 +101,12 @@ on_exit() {
 trap on_exit EXIT
 trap 'reason="the install was interrupted"; exit 1' HUP INT TERM
 
-[ "$#" -eq 3 ] || fail "usage: $program SOURCE_BUNDLE BUNDLE_NAME NORMAL|RELOAD"
+root=${HVB_ROOT:-/}
+if [ "$#" -ge 2 ] && [ "$1" = --root ]; then
+    root=$2
+    shift 2
+fi
+[ "$#" -eq 3 ] || fail "usage: $program [--root ROOT] SOURCE_BUNDLE BUNDLE_NAME NORMAL|RELOAD"
 source_bundle=$1
 bundle_name=$2
 mode=$3
@@ -117,10 +123,9 @@ case "$bundle_name" in
 esac
 executable_name=${bundle_name%.kext}
 
-root=${HVB_ROOT:-/}
 case "$root" in
     /*) ;;
-    *) fail "HVB_ROOT must be an absolute path, not \"$root\"" ;;
+    *) fail "the root must be an absolute path, not \"$root\"" ;;
 esac
 while [ "${root%/}" != "$root" ]; do root=${root%/}; done  # "/" becomes "", so "$root/x" is "/x"
 root_argument=${root:-/}

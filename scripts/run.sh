@@ -5,12 +5,13 @@
 #
 #   scripts/run.sh [--build-dir DIR] [--root DIR]
 #
+# The programs come from DIR (build-run, where `make run` builds them, when not given).
 # HVB_DEMO_ROOT (or --root) picks the sandbox folder; by default a fresh one under /tmp is made
 # and removed afterwards. With neither a display nor QT_QPA_PLATFORM the window is drawn offscreen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build_dir=${BUILD_DIR:-build}
+build_dir=${BUILD_DIR:-build-run}
 root=${HVB_DEMO_ROOT:-}
 while [ "$#" -gt 0 ]; do
     case "$1" in
@@ -35,7 +36,7 @@ fi
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
 log_dir=$root/var/log/halvetor
-mkdir -p "$root/etc/halvetor" "$root/run/halvetor/disks" "$log_dir" "$root/home/config" "$root/home/data" \
+mkdir -p "$root/etc/halvetor" "$root/run/halvetor/disks" "$log_dir" "$root/home/config" "$root/home/data" "$root/home/cache" \
     "$root/volumes/HVBR7/SYSTEM" "$root/volumes/HW7334/SYSTEM"
 
 # The installed host is the copy under the sandbox's Library/Extensions once the application has

@@ -62,18 +62,20 @@ bool isSafeRootForPrivilegedRun(const std::filesystem::path& root, std::string* 
 std::vector<std::string> adminRunArguments(AdminRunMode mode, const std::string& script,
                                            const std::vector<std::string>& arguments,
                                            const AdminRunOptions& options) {
+    const std::string program = script.empty() ? script : absolutePath(script).string();
     std::vector<std::string> argv;
     if (mode == AdminRunMode::pkexec) {
         argv.push_back(options.pkexecPath);
-        argv.push_back("/usr/bin/env");
-        std::filesystem::path root = effectiveRoot(options);
-        for (const std::string& name : options.passEnvironment) {
-            std::string value = name == "HVB_ROOT" ? root.string() : foundation::paths::env(name.c_str());
-            if (!value.empty()) argv.push_back(name + "=" + value);
+        argv.push_back(program);
+        const std::filesystem::path root = effectiveRoot(options);
+        if (root != "/") {
+            argv.push_back("--root");
+            argv.push_back(root.string());
         }
+    } else {
+        argv.push_back(options.shellPath);
+        argv.push_back(program);
     }
-    argv.push_back(options.shellPath);
-    argv.push_back(script.empty() ? script : absolutePath(script).string());
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
 }

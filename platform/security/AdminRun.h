@@ -27,12 +27,9 @@ struct AdminRunResult {
 struct AdminRunOptions {
     std::filesystem::path systemRoot;  // empty: foundation::paths::systemRoot()
     std::string pkexecPath = "pkexec";  // a name on PATH or a path
-    std::string shellPath = "/bin/sh";
+    std::string shellPath = "/bin/sh";  // runs the script on a direct run
     int64_t timeoutMs = -1;
     std::optional<unsigned> effectiveUid;  // tests: the caller's uid instead of geteuid()
-    // Variables handed to the script; pkexec clears the environment, so they travel as
-    // arguments of env(1) there. HVB_ROOT is always among them.
-    std::vector<std::string> passEnvironment = {"HVB_ROOT", "HVB_TIME_SCALE"};
     // Tests replace the process runner.
     std::function<foundation::ProcessResult(const std::vector<std::string>&, const foundation::ProcessOptions&)>
         runner;
@@ -46,7 +43,10 @@ AdminRunMode chooseAdminRunMode(unsigned effectiveUid, const std::filesystem::pa
 // it). The first folder that is not, in `why`.
 bool isSafeRootForPrivilegedRun(const std::filesystem::path& root, std::string* why);
 
-// The argument vector of one run: [pkexec env NAME=value...] shell script args...
+// The argument vector of one run: shell script args... on a direct run (HVB_ROOT in the
+// environment); pkexec script [--root ROOT] args... through pkexec, which runs the script itself,
+// so that polkit finds the action whose program is the script, and which clears the environment,
+// so that a root other than "/" travels as an argument.
 std::vector<std::string> adminRunArguments(AdminRunMode mode, const std::string& script,
                                            const std::vector<std::string>& arguments,
                                            const AdminRunOptions& options);

@@ -264,6 +264,29 @@ TEST_F(InstallKextTest, AsRootTheScriptRefusesATreeAnotherUserControls) {
     EXPECT_FALSE(fs::exists(planted / "Library/Extensions" / kBundleName));
 }
 
+TEST_F(InstallKextTest, ThroughPkexecTheScriptTakesItsRootFromItsArguments) {
+    if (::geteuid() != 0) GTEST_SKIP() << "the script runs as root there";
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    fs::path root = makeRoot("root");
+    // pkexec runs the script itself in a cleared environment; the relative HVB_ROOT left here
+    // makes the script refuse to run should the root not come as an argument.
+    fs::path pkexec = dir / "pkexec";
+    TempDir::write(pkexec, "#!/bin/sh\nexec /usr/bin/env -i HVB_ROOT=lost \"$@\"\n");
+    fs::permissions(pkexec, fs::perms::owner_all);
+    security::AdminRunOptions options;
+    options.systemRoot = root;
+    options.effectiveUid = 1000;
+    options.pkexecPath = pkexec.string();
+    options.timeoutMs = 120000;
+    auto result = security::runScriptAsAdministrator(hosttest::installScript().string(),
+                                                     {hosttest::bundleDir().string(), kBundleName, "NORMAL"}, options);
+    ASSERT_TRUE(result.launched) << result.error;
+    EXPECT_EQ(result.mode, security::AdminRunMode::pkexec);
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_TRUE(fs::exists(root / "Library/Extensions" / kBundleName / "Contents/MacOS" / kExecutable));
+    EXPECT_TRUE(hosttest::answers(root));
+}
+
 TEST_F(InstallKextTest, BundleNamesAreLettersDigitsDotsUnderscoresAndDashes) {
     // A bundle whose executable carries the odd name, so that only the name is wrong.
     fs::path root = makeRoot("root");

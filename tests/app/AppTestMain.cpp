@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     if (::mkdtemp(home.data())) {
         ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
         ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
     }
     QApplication application(argc, argv);
     appkit::installMainQueueDriver(&application);

@@ -89,6 +89,7 @@ protected:
         ::setenv("HVB_RESOURCES", resources.path().c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
         ::setenv("XDG_DATA_HOME", (home.path() / "data").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (home.path() / "cache").c_str(), 1);
         ::setenv("HVB_API_BASE", service.baseURL().c_str(), 1);
         ::setenv("HVB_SITE_URL", (service.baseURL() + "/").c_str(), 1);
         ::setenv("HVB_ANALYTICS_BASE", service.baseURL().c_str(), 1);

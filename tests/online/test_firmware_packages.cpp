@@ -279,6 +279,29 @@ TEST_F(ReleaseNotes, ACorruptOrUnpublishedDownloadKeepsTheOldFileAndFails) {
     EXPECT_EQ(hvbtest::readFile(local("ReleaseNote.json")), *service.fileBytes(standin::WebService::kReleaseNotePath));
 }
 
+TEST_F(ReleaseNotes, TheDownloadGoesToTheUserFolderAndIsReadBeforeTheShippedFile) {
+    hvbtest::TempDir cache;
+    const fs::path downloaded = cache.path() / "notes" / "ReleaseNote.json";
+    FirmwareManager m(service.baseURL(), resources.path(), packages.path(), downloaded.parent_path());
+    const std::string shipped = R"({"HalvetorBody":{"HVBR4":[]}})";
+    hvbtest::writeFile(local("ReleaseNote.json"), shipped);
+    EXPECT_EQ(m.readReleaseNotes(), nlohmann::json::parse(shipped));
+
+    EXPECT_TRUE(m.downloadReleaseNotes());
+    const std::string published = *service.fileBytes(standin::WebService::kReleaseNotePath);
+    EXPECT_EQ(hvbtest::readFile(downloaded), published);
+    EXPECT_EQ(hvbtest::readFile(local("ReleaseNote.json")), shipped);
+    expectOnly({"ReleaseNote.json"});
+    EXPECT_EQ(m.readReleaseNotes(), nlohmann::json::parse(published));
+
+    // A shipped file that is the published one is not fetched again.
+    fs::remove(downloaded);
+    hvbtest::writeFile(local("ReleaseNote.json"), published);
+    EXPECT_TRUE(m.downloadReleaseNotes());
+    EXPECT_EQ(count("/v1/api/generateLink"), 1u);
+    EXPECT_FALSE(fs::exists(downloaded));
+}
+
 TEST_F(ReleaseNotes, OneDownloadAtATime) {
     FirmwareManager m = makeManager();
     service.setFault(Route::version, Fault{.delayMs = 1500});

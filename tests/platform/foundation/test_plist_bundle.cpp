@@ -201,11 +201,15 @@ TEST(Bundle, MainBundleAndPathsFollowTheEnvironment) {
     ::setenv("HOME", dir.path().c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
     ::setenv("XDG_DATA_HOME", "relative/is/ignored", 1);
+    ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
     EXPECT_EQ(paths::configDir(), dir / "cfg/HalvetorBody_ToolBox");
     EXPECT_EQ(paths::applicationSupportDir(), dir / ".local/share/HalvetorBody_ToolBox");
+    EXPECT_EQ(paths::cacheDir(), dir / "cache/HalvetorBody_ToolBox");
     ::unsetenv("XDG_CONFIG_HOME");
     ::unsetenv("XDG_DATA_HOME");
+    ::unsetenv("XDG_CACHE_HOME");
     EXPECT_EQ(paths::configDir(), dir / ".config/HalvetorBody_ToolBox");
+    EXPECT_EQ(paths::cacheDir(), dir / ".cache/HalvetorBody_ToolBox");
     if (!home.empty()) ::setenv("HOME", home.c_str(), 1);
 
     EXPECT_EQ(paths::env("HVB_SURELY_UNSET_VARIABLE", "fallback"), "fallback");
