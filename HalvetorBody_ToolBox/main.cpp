@@ -9,7 +9,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppStartup.h"
-#include "app/CameraWorkQueue.h"
+#include "common/CameraWorkQueue.h"
 #include "app/MainWindow.h"
 #include "platform/appkit/MainQueueDriver.h"
 #include "platform/foundation/Log.h"

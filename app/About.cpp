@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppDelegate.h"
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Window.h"

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "app/AppDelegate.h"
-#include "app/DeviceDialogGlobals.h"
-#include "app/LocalizedString.h"
-#include "app/MsgDialog.h"
-#include "app/StatusViewController.h"
+#include "common/DeviceDialogGlobals.h"
+#include "common/LocalizedString.h"
+#include "common/MsgDialog.h"
+#include "status/StatusViewController.h"
 #include "app/WarningPageViewController.h"
 #include "camera/CameraLinkHooks.h"
 #include "online/FirmwareManager.h"

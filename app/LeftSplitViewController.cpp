@@ -4,7 +4,7 @@
 #include <QVBoxLayout>
 
 #include "app/LeftSplitViewItems.h"
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "app/PanelCollectionView.h"
 #include "app/RightViewContainer.h"
 #include "camera/CameraLink.h"

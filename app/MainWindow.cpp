@@ -9,7 +9,7 @@
 #include <QMenuBar>
 
 #include "app/About.h"
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "app/MainSplitView.h"
 #include "app/RightSplitViewController.h"
 #include "camera/CommandTables.h"

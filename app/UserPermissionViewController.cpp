@@ -13,7 +13,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Application.h"

@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 

@@ -31,8 +31,8 @@
 
 #include "SCSIDriver/HVBSCSIDriverBundle.h"
 #include "app/AppStartup.h"
-#include "app/StatusTableViewCell.h"
-#include "app/StatusViewController.h"
+#include "status/StatusTableViewCell.h"
+#include "status/StatusViewController.h"
 #include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "camera/DeviceState.h"

@@ -19,8 +19,8 @@
 #include <QTimer>
 
 #include "SCSIDriver/HVBSCSIDriverBundle.h"
-#include "app/StatusTableViewCell.h"
-#include "app/StatusViewController.h"
+#include "status/StatusTableViewCell.h"
+#include "status/StatusViewController.h"
 #include "camera/CommandTables.h"
 #include "camera/DeviceState.h"
 #include "camera/USBWatcher.h"

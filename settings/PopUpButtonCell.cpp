@@ -5,7 +5,7 @@
 #include <QListView>
 #include <QStandardItemModel>
 
-#include "settings/SettingOptions.h"
+#include "common/SettingOptions.h"
 #include "settings/TableViewComboBoxDelegate.h"
 
 namespace hvb {

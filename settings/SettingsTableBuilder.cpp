@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/LocalizedString.h"
-#include "settings/SettingOptions.h"
+#include "common/LocalizedString.h"
+#include "common/SettingOptions.h"
 
 namespace hvb {
 

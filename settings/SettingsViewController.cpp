@@ -13,10 +13,10 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/CameraSelectorModel.h"
-#include "app/LocalizedString.h"
-#include "app/MsgDialog.h"
-#include "app/WindowShells.h"
+#include "common/CameraSelectorModel.h"
+#include "common/LocalizedString.h"
+#include "common/MsgDialog.h"
+#include "common/WindowShells.h"
 #include "camera/CameraLink.h"
 #include "camera/DeviceState.h"
 #include "online/UsageReports.h"
@@ -28,7 +28,7 @@
 #include "settings/SettingWrite.h"
 #include "settings/SettingsTableBuilder.h"
 #include "settings/SettingsTableView.h"
-#include "settings/UnlockFlags.h"
+#include "common/UnlockFlags.h"
 
 namespace hvb {
 

@@ -9,7 +9,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Window.h"

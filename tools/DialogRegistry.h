@@ -10,11 +10,11 @@
 
 #include <QPointer>
 
-#include "app/DeviceDialogGlobals.h"
+#include "common/DeviceDialogGlobals.h"
 #include "camera/CommandTables.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/appkit/Window.h"
-#include "settings/UnlockFlags.h"
+#include "common/UnlockFlags.h"
 #include "tools/CurrentDeviceUID.h"
 
 namespace hvb {

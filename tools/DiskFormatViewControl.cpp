@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Application.h"

@@ -7,12 +7,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
 #include "online/FirmwareManager.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Window.h"
-#include "settings/SettingOptions.h"
+#include "common/SettingOptions.h"
 #include "tools/EditLabelRules.h"
 
 namespace hvb {

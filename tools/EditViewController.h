@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "app/EditViewControllerDelegate.h"
+#include "common/EditViewControllerDelegate.h"
 #include "camera/StatusModel.h"
 #include "platform/appkit/ViewController.h"
 

@@ -6,8 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/LocalizedString.h"
-#include "app/StatusTableViewCell.h"
+#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
 #include "online/FirmwareManager.h"
 #include "online/UsageReports.h"

@@ -12,8 +12,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/CameraSelectorModel.h"
-#include "app/LocalizedString.h"
+#include "common/CameraSelectorModel.h"
+#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "camera/DeviceState.h"

@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/GraphView.h"
-#include "app/LocalizedString.h"
+#include "common/GraphView.h"
+#include "common/LocalizedString.h"
 #include "camera/DeviceState.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"

@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "online/UsageReports.h"
 #include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"

@@ -11,8 +11,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/LocalizedString.h"
-#include "app/MsgDialog.h"
+#include "common/LocalizedString.h"
+#include "common/MsgDialog.h"
 #include "camera/CameraLink.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
@@ -20,7 +20,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/TextCharacters.h"
-#include "settings/HandCursorNSTextField.h"
+#include "common/HandCursorNSTextField.h"
 #include "tools/BusySpinner.h"
 #include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"

@@ -1,6 +1,6 @@
 #include "tools/ResetAllViewController.h"
 
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "tools/DialogRegistry.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/ResetAllWorker.h"

@@ -1,6 +1,6 @@
 #include "tools/ResetDialogViewController.h"
 
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "tools/DialogRegistry.h"
 #include "online/UsageReports.h"
 

@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"

@@ -1,7 +1,7 @@
 #include "tools/ToolsStoryboard.h"
 
-#include "app/ControllerFactory.h"
-#include "app/WindowShells.h"
+#include "common/ControllerFactory.h"
+#include "common/WindowShells.h"
 #include "platform/appkit/Storyboard.h"
 #include "tools/DeviceDialogWindows.h"
 #include "tools/EditViewController.h"

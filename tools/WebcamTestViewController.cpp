@@ -8,8 +8,8 @@
 #include <QRegion>
 #include <QVBoxLayout>
 
-#include "app/LocalizedString.h"
-#include "app/VolumeProgressView.h"
+#include "common/LocalizedString.h"
+#include "common/VolumeProgressView.h"
 #include "camera/DeviceState.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"

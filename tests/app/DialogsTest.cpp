@@ -8,7 +8,7 @@
 
 #include "app/About.h"
 #include "app/AppStartup.h"
-#include "app/MsgDialog.h"
+#include "common/MsgDialog.h"
 #include "app/UserPermissionViewController.h"
 #include "AppTestSupport.h"
 #include "platform/appkit/Alert.h"

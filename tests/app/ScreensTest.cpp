@@ -6,7 +6,7 @@
 #include "app/LeftSplitViewController.h"
 #include "app/MainSplitView.h"
 #include "app/MainWindow.h"
-#include "app/MsgDialog.h"
+#include "common/MsgDialog.h"
 #include "app/RightSplitViewController.h"
 #include "app/UserPermissionViewController.h"
 #include "app/WarningPageViewController.h"

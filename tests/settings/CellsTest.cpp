@@ -12,9 +12,9 @@
 
 #include "app/AppTestSupport.h"
 #include "settings/ButtonCell.h"
-#include "settings/HandCursorNSTextField.h"
+#include "common/HandCursorNSTextField.h"
 #include "settings/PopUpButtonCell.h"
-#include "settings/SettingOptions.h"
+#include "common/SettingOptions.h"
 #include "settings/SettingsRowView.h"
 #include "settings/SettingsTableView.h"
 #include "settings/TableViewButtonDelegate.h"

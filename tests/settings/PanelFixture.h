@@ -22,7 +22,7 @@
 
 #include "app/AppStartup.h"
 #include "app/AppTestSupport.h"
-#include "app/MsgDialog.h"
+#include "common/MsgDialog.h"
 #include "camera/CameraLinkFixture.h"
 #include "camera/FakeCameraLink.h"
 #include "online/OnlineTestSupport.h"

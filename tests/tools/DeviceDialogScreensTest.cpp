@@ -7,8 +7,8 @@
 
 #include "DeviceDialogTestSupport.h"
 #include "app/About.h"
-#include "app/LocalizedString.h"
-#include "app/MsgDialog.h"
+#include "common/LocalizedString.h"
+#include "common/MsgDialog.h"
 #include "tools/DiskFormatViewControl.h"
 #include "tools/EditViewController.h"
 #include "tools/ResetAllViewController.h"

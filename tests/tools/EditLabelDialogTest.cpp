@@ -9,8 +9,8 @@
 
 #include "ToolsFixture.h"
 #include "ToolsTestSupport.h"
-#include "app/StatusTableViewCell.h"
-#include "app/StatusViewController.h"
+#include "status/StatusTableViewCell.h"
+#include "status/StatusViewController.h"
 #include "tools/EditLabelRules.h"
 #include "tools/EditViewController.h"
 

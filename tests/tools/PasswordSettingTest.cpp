@@ -7,8 +7,8 @@
 #include <QToolButton>
 
 #include "DeviceDialogTestSupport.h"
-#include "app/LocalizedString.h"
-#include "settings/HandCursorNSTextField.h"
+#include "common/LocalizedString.h"
+#include "common/HandCursorNSTextField.h"
 #include "tools/PasswordSettingWorker.h"
 
 namespace {

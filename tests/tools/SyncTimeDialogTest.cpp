@@ -4,7 +4,7 @@
 
 #include "ToolsFixture.h"
 #include "ToolsTestSupport.h"
-#include "app/WindowShells.h"
+#include "common/WindowShells.h"
 #include "camera/DeviceSettingWriter.h"
 #include "tools/BusySpinner.h"
 #include "tools/SyncTimeViewController.h"

@@ -19,7 +19,7 @@
 
 #include "../app/AppTestSupport.h"
 #include "app/AppStartup.h"
-#include "app/MsgDialog.h"
+#include "common/MsgDialog.h"
 #include "camera/CameraLinkFixture.h"
 #include "camera/FakeCameraLink.h"
 #include "camera/LiveCameraLink.h"

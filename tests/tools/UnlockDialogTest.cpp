@@ -11,11 +11,11 @@
 #include <thread>
 
 #include "DeviceDialogTestSupport.h"
-#include "app/LocalizedString.h"
+#include "common/LocalizedString.h"
 #include "camera/DeviceInfoManager.h"
 #include "camera/USBWatcherHandler.h"
 #include "platform/foundation/TempDir.h"
-#include "settings/HandCursorNSTextField.h"
+#include "common/HandCursorNSTextField.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/PasswordEnterViewControl.h"
 

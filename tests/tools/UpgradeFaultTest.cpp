@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "DeviceDialogTestSupport.h"
-#include "app/StatusTableViewCell.h"
+#include "status/StatusTableViewCell.h"
 #include "online/FirmwareManager.h"
 #include "online/FirmwarePackage.h"
 #include "standins/webservice/Content.h"

@@ -11,8 +11,8 @@
 
 #include "ToolsFixture.h"
 #include "ToolsTestSupport.h"
-#include "app/StatusTableViewCell.h"
-#include "app/StatusViewController.h"
+#include "status/StatusTableViewCell.h"
+#include "status/StatusViewController.h"
 #include "camera/StatusModel.h"
 #include "online/FirmwareManager.h"
 #include "online/FirmwarePackage.h"

@@ -1,0 +1,239 @@
+#include "status/StatusViewController.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include "common/LocalizedString.h"
+#include "status/StatusRowState.h"
+#include "status/StatusTableViewCell.h"
+#include "camera/CameraLink.h"
+#include "camera/SerialMatch.h"
+#include "camera/Shell.h"
+#include "online/UsageReports.h"
+#include "platform/appkit/Alert.h"
+#include "platform/appkit/Assets.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Paths.h"
+
+namespace hvb {
+
+namespace {
+
+using namespace LocalizedString;
+
+const QColor kPanelGrey(227, 227, 227);
+
+void setPixelFont(QWidget* view, int size, bool bold) {
+    QFont font = view->font();
+    font.setPixelSize(size);
+    font.setBold(bold);
+    view->setFont(font);
+}
+
+}  // namespace
+
+StatusViewController::StatusViewController(QWidget* parent)
+    : appkit::ViewController(parent), queue_(CameraWorkQueue::make()) {
+    setObjectName("StatusViewController");
+}
+
+StatusViewController::~StatusViewController() {
+    if (observer_) foundation::NotificationCenter::defaultCenter().removeObserver(observer_);
+    for (StatusTableViewCell* row : rows_) row->stopRefreshTimer();
+}
+
+StatusTableViewCell* StatusViewController::rowAt(int row) const {
+    if (row < 0 || row >= numberOfRows()) return nullptr;
+    return rows_[static_cast<size_t>(row)];
+}
+
+void StatusViewController::loadView() {
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    tableView = new QScrollArea(this);
+    tableView->setObjectName("tableView");
+    tableView->setWidgetResizable(true);
+    tableView->setFrameShape(QFrame::NoFrame);
+    tableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* rows = new QWidget();
+    rows->setObjectName("statusRows");
+    rowsLayout_ = new QVBoxLayout(rows);
+    rowsLayout_->setContentsMargins(kRowSpacing, kRowSpacing, kRowSpacing, kRowSpacing);
+    rowsLayout_->setSpacing(kRowSpacing);
+    rowsLayout_->addStretch(1);
+    tableView->setWidget(rows);
+    root->addWidget(tableView);
+
+    // The empty state: a white box in the middle of the pane.
+    auto* emptyArea = new QWidget(this);
+    auto* centre = new QVBoxLayout(emptyArea);
+    centre->setContentsMargins(40, 40, 40, 40);
+    emptyHVBBox = new QFrame(emptyArea);
+    emptyHVBBox->setObjectName("emptyHVBBox");
+    emptyHVBBox->setMaximumWidth(560);
+    auto* box = new QVBoxLayout(emptyHVBBox);
+    box->setContentsMargins(36, 28, 36, 32);
+    box->setSpacing(14);
+    emptyHVBImage = new QLabel(emptyHVBBox);
+    emptyHVBImage->setAlignment(Qt::AlignCenter);
+    emptyHVBImage->setPixmap(appkit::Assets::image("img_hvb_homepage_hvbs2", QSize(200, 200)));
+    insertDeviceLabel = new QLabel(emptyHVBBox);
+    insertDeviceLabel->setObjectName("insertDeviceLabel");
+    insertDeviceLabel->setTextFormat(Qt::PlainText);
+    insertDeviceLabel->setAlignment(Qt::AlignCenter);
+    insertDeviceLabel->setWordWrap(true);
+    setPixelFont(insertDeviceLabel, 18, true);
+    securityReminderLabel = new QLabel(emptyHVBBox);
+    securityReminderLabel->setObjectName("securityReminderLabel");
+    securityReminderLabel->setTextFormat(Qt::PlainText);
+    securityReminderLabel->setAlignment(Qt::AlignCenter);
+    securityReminderLabel->setWordWrap(true);
+    setPixelFont(securityReminderLabel, 13, false);
+    QPalette reminder = securityReminderLabel->palette();
+    reminder.setColor(QPalette::WindowText, QColor(110, 110, 115));
+    securityReminderLabel->setPalette(reminder);
+    openSecurityPreferenceBtn = new QPushButton(emptyHVBBox);
+    openSecurityPreferenceBtn->setObjectName("openSecurityPreferenceBtn");
+    openSecurityPreferenceBtn->setMinimumHeight(30);
+    box->addWidget(emptyHVBImage);
+    box->addWidget(insertDeviceLabel);
+    box->addWidget(securityReminderLabel);
+    box->addSpacing(4);
+    box->addWidget(openSecurityPreferenceBtn, 0, Qt::AlignHCenter);
+    centre->addStretch(1);
+    centre->addWidget(emptyHVBBox, 0, Qt::AlignHCenter);
+    centre->addStretch(2);
+    root->addWidget(emptyArea);
+    emptyArea->setObjectName("emptyArea");
+    connect(openSecurityPreferenceBtn, &QPushButton::clicked, this, [this] { OpenSecurityPreferenceBtn_Click(); });
+}
+
+void StatusViewController::viewDidLoad() {
+    setAutoFillBackground(true);
+    QPalette panel = palette();
+    panel.setColor(QPalette::Window, kPanelGrey);
+    setPalette(panel);
+    tableView->viewport()->setAutoFillBackground(false);
+    tableView->widget()->setAutoFillBackground(false);
+    tableView->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+
+    insertDeviceLabel->setText(Str::insertDeviceFirst());
+    securityReminderLabel->setText(Msg::allowSystemSoftware());
+    openSecurityPreferenceBtn->setText(Str::openSecurityPreferences());
+
+    emptyHVBBox->setAutoFillBackground(true);
+    QPalette box = emptyHVBBox->palette();
+    box.setColor(QPalette::Window, Qt::white);
+    emptyHVBBox->setPalette(box);
+}
+
+void StatusViewController::viewWillAppear() {
+    usageReports()->logScreen("Main", "StatusViewController");
+    if (!observer_) {
+        observer_ = foundation::NotificationCenter::defaultCenter().addObserver(
+            kStatusDidGet, [this](const foundation::Notification&) { refresh(); });
+    }
+    refresh();
+}
+
+void StatusViewController::viewWillDisappear() {
+    if (observer_) foundation::NotificationCenter::defaultCenter().removeObserver(observer_);
+    observer_ = 0;
+    // Rows read their cameras only while they are on screen.
+    for (StatusTableViewCell* row : rows_) row->stopRefreshTimer();
+}
+
+void StatusViewController::refresh() {
+    view();
+    const std::shared_ptr<CameraLink> link = cameraLink();
+    // Each snapshot with its UID, read once.
+    std::vector<std::pair<StatusModel, std::string>> snapshots;
+    for (const DeviceEntry& entry : link->deviceEntries()) {
+        if (auto snapshot = StatusModel::make(entry.key())) {
+            std::string uid = upperCaseUID(snapshot->parameters);
+            snapshots.emplace_back(std::move(*snapshot), std::move(uid));
+        }
+    }
+    const auto models = link->modelList();
+    for (const auto& model : models) {
+        for (const auto& [snapshot, uid] : snapshots) {
+            // An empty UID matches no camera.
+            if (serialContains(model->SN, uid, MatchCase::sensitive)) {
+                model->setStatusInfo(snapshot);
+                break;
+            }
+        }
+    }
+    const bool empty = models.empty();
+    emptyHVBBox->parentWidget()->setVisible(empty);
+    emptyHVBBox->setVisible(empty);
+    tableView->setVisible(!empty);
+    reloadData();
+}
+
+void StatusViewController::reloadData() {
+    const auto models = cameraLink()->modelList();
+    while (rows_.size() > models.size()) {
+        StatusTableViewCell* row = rows_.back();
+        rows_.pop_back();
+        row->stopRefreshTimer();
+        rowsLayout_->removeWidget(row);
+        row->hide();
+        row->deleteLater();
+    }
+    for (size_t i = 0; i < models.size(); ++i) {
+        bool added = false;
+        if (i >= rows_.size()) {
+            auto* row = new StatusTableViewCell(tableView->widget());
+            rowsLayout_->insertWidget(static_cast<int>(i), row);
+            rows_.push_back(row);
+            added = true;
+        }
+        StatusTableViewCell* row = rows_[i];
+        row->setDeviceIndex(static_cast<int64_t>(i));
+        row->setDeviceInfo(models[i]);
+        row->setDelegate(this);
+        row->refresh(true);
+        if (!isObservingStatus()) continue;
+        const bool webcam = models[i]->isWebcamMode.load() || models[i]->isModeChanging.load();
+        if (added || webcam || !row->hasRefreshTimer()) row->startRefreshTimer();
+    }
+}
+
+std::filesystem::path StatusViewController::securityHelpPage() {
+    return foundation::paths::resourcesDir() / "en.lproj" / "AllowDriverHost.html";
+}
+
+void StatusViewController::OpenSecurityPreferenceBtn_Click() {
+    const std::string page = securityHelpPage().string();
+    QPointer<StatusViewController> self(this);
+    // The desktop's opener may take its time: not on the GUI thread.
+    dispatch::globalQueue(dispatch::QoS::userInitiated).async([page, self] {
+        const ShellResult result = Shell::shared().run({"xdg-open", page});
+        if (result.status == 0) return;
+        dispatch::mainQueue().async([self] {
+            if (!self) return;
+            appkit::Alert alert;
+            alert.messageText = Str::fail();
+            alert.addButtonWithTitle(Str::ok());
+            alert.runModal();
+        });
+    });
+}
+
+void StatusViewController::performCameraWork(std::function<void()> work) { queue_->async(std::move(work)); }
+
+void StatusViewController::readDeviceState(const StatusModel& status, ReadingsDone done) {
+    queue_->async([status, done = std::move(done)] {
+        const BatteryReading battery = readBatteryState(status);
+        const std::optional<StorageReading> storage = storageFigure(status);
+        dispatch::mainQueue().async([done, battery, storage] { done(battery, storage); });
+    });
+}
+
+}  // namespace hvb
