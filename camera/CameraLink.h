@@ -80,6 +80,9 @@ public:
     // The record's isFormatBlock; false when the key has no record. Lifting it withdraws a camera
     // that was unplugged while the block kept its entry.
     virtual bool setFormatBlock(const std::string& key, bool blocked) = 0;
+    // Withdraws the camera of the key if it left while a block kept its entry (later, on the
+    // watcher's thread).
+    virtual void withdrawIfGone(const std::string& key) = 0;
     // Rewrites the configuration file on the camera's volume from the record under the key
     // (only models that read one; nothing without a record).
     virtual void writeBVConfigIni(const std::string& key) = 0;

@@ -60,9 +60,12 @@ bool LiveCameraLink::updateRecord(const DeviceRecord& record,
 bool LiveCameraLink::setFormatBlock(const std::string& key, bool blocked) {
     const bool updated =
         DeviceState::shared().updateRecord(key, [blocked](DiskDriver_Parameter& r) { r.isFormatBlock = blocked; });
-    // A camera unplugged while the block kept its entry is withdrawn now, on the watcher's thread.
-    if (updated && !blocked) dispatch::mainQueue().async([key] { USBEventManager::shared().withdrawIfGone(key); });
+    if (updated && !blocked) withdrawIfGone(key);
     return updated;
+}
+
+void LiveCameraLink::withdrawIfGone(const std::string& key) {
+    dispatch::mainQueue().async([key] { USBEventManager::shared().withdrawIfGone(key); });
 }
 
 void LiveCameraLink::writeBVConfigIni(const std::string& key) {

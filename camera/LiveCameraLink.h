@@ -22,6 +22,7 @@ public:
     bool updateRecord(const std::string& key, const std::function<void(DiskDriver_Parameter&)>& change) override;
     bool updateRecord(const DeviceRecord& record, const std::function<void(DiskDriver_Parameter&)>& change) override;
     bool setFormatBlock(const std::string& key, bool blocked) override;
+    void withdrawIfGone(const std::string& key) override;
     void writeBVConfigIni(const std::string& key) override;
     void recordsChanged() override;
 

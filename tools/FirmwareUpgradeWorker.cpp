@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cstdio>
 
-#include "camera/USBEventManager.h"
 #include "camera/UserClientTransport.h"
 #include "online/FirmwareManager.h"
 #include "online/FirmwarePackage.h"
@@ -123,7 +122,7 @@ void FirmwareUpgradeWorker::setUpgradeBlock(const std::string& uid, bool on) {
         if (!same) continue;
         // The block kept the entry of a camera that left meanwhile; without it the camera would
         // stay listed, and come back to its stale record when plugged in again.
-        if (!on) dispatch::mainQueue().async([key = entry.key()] { USBEventManager::shared().withdrawIfGone(key); });
+        if (!on) link_->withdrawIfGone(entry.key());
     }
 }
 

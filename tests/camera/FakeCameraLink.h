@@ -94,6 +94,7 @@ public:
     // ---- what happened, in order ----
     std::vector<FakeWrite> writes;
     std::vector<std::string> iniWrites;
+    std::vector<std::string> withdrawals;
     std::vector<uint8_t> commandCodes;
     int recordChanges = 0;
 
@@ -165,6 +166,10 @@ public:
     }
     bool setFormatBlock(const std::string& key, bool blocked) override {
         return updateRecord(key, [blocked](hvb::DiskDriver_Parameter& r) { r.isFormatBlock = blocked; });
+    }
+    void withdrawIfGone(const std::string& key) override {
+        std::lock_guard guard(lock_);
+        withdrawals.push_back(key);
     }
     void writeBVConfigIni(const std::string& key) override {
         std::lock_guard guard(lock_);
