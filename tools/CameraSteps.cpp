@@ -177,6 +177,31 @@ bool isValidNewPassword(const std::string& password) {
     return password.size() >= 8 && password.size() <= 16 && foundation::text::isAsciiAlphanumeric(password);
 }
 
+bool finishFormat(CameraLink& link, const std::string& uid, const CommandDictionary& table, FormatBlockHold& block,
+                  int64_t afterEndPauseMs) {
+    const bool done = waitForFormat(link, uid, table);
+    foundation::print(std::string("return value = ") + (done ? "true" : "false"));
+    if (!done) return false;
+    dispatch::pause(afterEndPauseMs);
+    block.lift();
+    return true;
+}
+
+CameraHandle openWithPassword(CameraLink& link, const std::string& uid, const CommandDictionary& table,
+                              bool encrypted, int noService, int wrongPassword, int& failure) {
+    CameraHandle service = link.open(uid);
+    if (!service) {
+        failure = noService;
+        return {};
+    }
+    if (encrypted && checkPassword(link, service.get(), table, link.enteredPassword(), kDialogCheck) !=
+                         PasswordVerdict::right) {
+        failure = wrongPassword;
+        return {};
+    }
+    return service;
+}
+
 }  // namespace CameraSteps
 
 }  // namespace hvb

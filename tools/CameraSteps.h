@@ -60,6 +60,8 @@ struct RebootProfile {
     int64_t afterRebootPauseMs = 0;
 };
 
+class FormatBlockHold;
+
 namespace CameraSteps {
 
 // The selected camera, as a dialog's target.
@@ -134,6 +136,16 @@ bool isHiddenStorageOff(CameraLink& link, io_service_t service, const CommandDic
 // False as well once the camera has been away for kFormatGoneGraceMs of polls (each poll that
 // misses it logs "format camera not found").
 bool waitForFormat(CameraLink& link, const std::string& uid, const CommandDictionary& table);
+// The format wait and its "return value = ..." line; once done, the pause after it and the
+// block lifted.
+bool finishFormat(CameraLink& link, const std::string& uid, const CommandDictionary& table, FormatBlockHold& block,
+                  int64_t afterEndPauseMs);
+
+// The camera's service, with the password the unlock dialog accepted checked (the dialogs'
+// profile) when the camera is encrypted. Empty, with `failure` set to `noService` or
+// `wrongPassword`, when either fails.
+CameraHandle openWithPassword(CameraLink& link, const std::string& uid, const CommandDictionary& table,
+                              bool encrypted, int noService, int wrongPassword, int& failure);
 
 // One more wrong password in the record under the key: the count including it; none without a
 // record.

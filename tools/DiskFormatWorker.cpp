@@ -26,24 +26,17 @@ int DiskFormatWorker::run(const DialogTarget& target, const CommandDictionary& t
     setCurrentDeviceUID(uid);
     foundation::print("format UID = " + uid);
 
-    CameraHandle service = link_->open(uid);
-    if (!service) return kNoService;
-    if (*camera->record.isDeviceEncryption &&
-        CameraSteps::checkPassword(*link_, service.get(), table, link_->enteredPassword(), kDialogCheck) !=
-            PasswordVerdict::right)
-        return kWrongPassword;
+    int failure = 0;
+    CameraHandle service = CameraSteps::openWithPassword(*link_, uid, table, *camera->record.isDeviceEncryption,
+                                                         kNoService, kWrongPassword, failure);
+    if (!service) return failure;
 
     FormatBlockHold block(*link_, key);
     if (!CameraSteps::startCompleted(*link_, service.get(), table, "HVB_FORMAT_1", kAfterFormatPauseMs))
         return kSendFailed;
     service.reset();
-    const bool done = CameraSteps::waitForFormat(*link_, uid, table);
-
     // rebootDevice
-    foundation::print(std::string("return value = ") + (done ? "true" : "false"));
-    if (!done) return kNotFinished;
-    dispatch::pause(kAfterFormatEndPauseMs);
-    block.lift();
+    if (!CameraSteps::finishFormat(*link_, uid, table, block, kAfterFormatEndPauseMs)) return kNotFinished;
     if (!staysAfterFormat(camera->record.ModelName.value_or(""))) {
         const int rebooted = CameraSteps::rebootForRedetection(*link_, uid, table, {kRebootNotFound, kRebootRefused},
                                                                startRedetection_);

@@ -46,13 +46,8 @@ int ResetAllWorker::run(const DialogTarget& target, const CommandDictionary& tab
         !CameraSteps::startCompleted(*link_, service.get(), table, "HVB_FORMAT_1", kAfterCommandPauseMs))
         return kFormatFailed;
     service.reset();
-    const bool done = CameraSteps::waitForFormat(*link_, uid, table);
-
     // rebootAndClearDefaultPassword
-    foundation::print(std::string("return value = ") + (done ? "true" : "false"));
-    if (!done) return kNotFinished;
-    dispatch::pause(kAfterFormatEndPauseMs);
-    block.lift();
+    if (!CameraSteps::finishFormat(*link_, uid, table, block, kAfterFormatEndPauseMs)) return kNotFinished;
     if (matchesResetAllModels(model, version, locked, lockable)) {
         dispatch::pause(kBeforeFactoryLockPauseMs);
         return checkLockableWithPassword(uid, kFactoryPassword, table);

@@ -17,12 +17,9 @@ int ResetDefaultWorker::run(const DialogTarget& target, const CommandDictionary&
     setCurrentDeviceUID(uid);
     foundation::print("resetDefault UID = " + uid);
 
-    CameraHandle service = link_->open(uid);
-    if (!service) return kNoService;
-    if (*camera->record.isDeviceEncryption &&
-        CameraSteps::checkPassword(*link_, service.get(), table, link_->enteredPassword(), kDialogCheck) !=
-            PasswordVerdict::right)
-        return kWrongPassword;
+    CameraHandle service = CameraSteps::openWithPassword(*link_, uid, table, *camera->record.isDeviceEncryption,
+                                                         kNoService, kWrongPassword, failure);
+    if (!service) return failure;
     if (!CameraSteps::startCompleted(*link_, service.get(), table, "HVB_RESET", kAfterResetPauseMs))
         return kSendFailed;
     service.reset();
