@@ -9,8 +9,8 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppStartup.h"
-#include "common/CameraWorkQueue.h"
 #include "app/MainWindow.h"
+#include "common/CameraWorkQueue.h"
 #include "platform/appkit/MainQueueDriver.h"
 #include "platform/foundation/Log.h"
 #include "platform/iokit/link/SocketLink.h"

@@ -10,19 +10,19 @@
 #include <vector>
 
 #include "app/AppDelegate.h"
+#include "app/WarningPageViewController.h"
+#include "camera/CameraLinkHooks.h"
 #include "common/DeviceDialogGlobals.h"
 #include "common/LocalizedString.h"
 #include "common/MsgDialog.h"
-#include "status/StatusViewController.h"
-#include "app/WarningPageViewController.h"
-#include "camera/CameraLinkHooks.h"
+#include "online/AutoUpdateManager.h"
 #include "online/FirmwareManager.h"
 #include "online/Google4Analytics.h"
-#include "platform/appkit/Storyboard.h"
-#include "online/AutoUpdateManager.h"
 #include "platform/appkit/Alert.h"
+#include "platform/appkit/Storyboard.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
+#include "status/StatusViewController.h"
 
 #include <QDesktopServices>
 #include <QLocale>

@@ -4,10 +4,10 @@
 #include <QVBoxLayout>
 
 #include "app/LeftSplitViewItems.h"
-#include "common/LocalizedString.h"
 #include "app/PanelCollectionView.h"
 #include "app/RightViewContainer.h"
 #include "camera/CameraLink.h"
+#include "common/LocalizedString.h"
 #include "platform/appkit/Assets.h"
 
 namespace hvb {

@@ -9,13 +9,13 @@
 #include <QMenuBar>
 
 #include "app/About.h"
-#include "common/LocalizedString.h"
 #include "app/MainSplitView.h"
 #include "app/RightSplitViewController.h"
 #include "camera/CommandTables.h"
 #include "camera/KextResources.h"
 #include "camera/UserClientTransport.h"
 #include "camera/VersionNumber.h"
+#include "common/LocalizedString.h"
 #include "online/AutoUpdateManager.h"
 #include "online/OnlineConfig.h"
 #include "platform/appkit/Alert.h"

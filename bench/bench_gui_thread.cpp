@@ -31,8 +31,6 @@
 
 #include "SCSIDriver/HVBSCSIDriverBundle.h"
 #include "app/AppStartup.h"
-#include "status/StatusTableViewCell.h"
-#include "status/StatusViewController.h"
 #include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "camera/DeviceState.h"
@@ -53,6 +51,8 @@
 #include "settings/SettingsViewController.h"
 #include "standins/camera/SimulatedBodyCamera.h"
 #include "standins/webservice/WebService.h"
+#include "status/StatusTableViewCell.h"
+#include "status/StatusViewController.h"
 #include "tools/DialogRegistry.h"
 #include "tools/FWUpgradeViewController.h"
 #include "tools/ToolsStoryboard.h"

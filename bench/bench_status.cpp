@@ -19,8 +19,6 @@
 #include <QTimer>
 
 #include "SCSIDriver/HVBSCSIDriverBundle.h"
-#include "status/StatusTableViewCell.h"
-#include "status/StatusViewController.h"
 #include "camera/CommandTables.h"
 #include "camera/DeviceState.h"
 #include "camera/USBWatcher.h"
@@ -33,6 +31,8 @@
 #include "platform/iokit/link/SocketLink.h"
 #include "platform/iokit/link/SocketServer.h"
 #include "standins/camera/SimulatedBodyCamera.h"
+#include "status/StatusTableViewCell.h"
+#include "status/StatusViewController.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "camera/NvUSBcmd.h"
 #include "camera/RegistryReader.h"
 #include "camera/SerialMatch.h"
-#include "platform/foundation/TextCharacters.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/TextCharacters.h"
 
 namespace hvb {
 

@@ -1,7 +1,7 @@
 #include "common/SettingOptions.h"
 
-#include "common/LocalizedString.h"
 #include "camera/Settings.h"
+#include "common/LocalizedString.h"
 
 namespace hvb::SettingOptions {
 

@@ -13,12 +13,13 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "camera/CameraLink.h"
+#include "camera/DeviceState.h"
 #include "common/CameraSelectorModel.h"
 #include "common/LocalizedString.h"
 #include "common/MsgDialog.h"
+#include "common/UnlockFlags.h"
 #include "common/WindowShells.h"
-#include "camera/CameraLink.h"
-#include "camera/DeviceState.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/StoryboardWindow.h"
@@ -28,7 +29,6 @@
 #include "settings/SettingWrite.h"
 #include "settings/SettingsTableBuilder.h"
 #include "settings/SettingsTableView.h"
-#include "common/UnlockFlags.h"
 
 namespace hvb {
 

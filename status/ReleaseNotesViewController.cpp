@@ -7,10 +7,10 @@
 
 #include "common/DynamicTextField.h"
 #include "common/LocalizedString.h"
-#include "status/ReleaseNotesTableViewCell.h"
 #include "online/FirmwareManager.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Window.h"
+#include "status/ReleaseNotesTableViewCell.h"
 
 namespace hvb {
 

@@ -5,10 +5,10 @@
 #include <QLocale>
 #include <QStringList>
 
-#include "status/BatteryIndicator.h"
-#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
+#include "common/LocalizedString.h"
 #include "online/FirmwareManager.h"
+#include "status/BatteryIndicator.h"
 
 namespace hvb {
 

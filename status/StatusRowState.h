@@ -7,9 +7,9 @@
 
 #include <QString>
 
-#include "status/StatusTableViewCellDelegate.h"
 #include "camera/HVBModel.h"
 #include "camera/StatusModel.h"
+#include "status/StatusTableViewCellDelegate.h"
 
 namespace hvb {
 

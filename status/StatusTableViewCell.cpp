@@ -10,19 +10,19 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "status/BatteryIndicator.h"
-#include "common/ControllerFactory.h"
-#include "common/DeviceDialogGlobals.h"
-#include "status/FirmwareInfoCache.h"
-#include "common/LocalizedString.h"
-#include "status/ReleaseNotesViewController.h"
 #include "camera/CameraLink.h"
 #include "camera/Shell.h"
+#include "common/ControllerFactory.h"
+#include "common/DeviceDialogGlobals.h"
+#include "common/LocalizedString.h"
 #include "online/FirmwareManager.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/diskarb/DiskArbitration.h"
 #include "platform/foundation/Log.h"
+#include "status/BatteryIndicator.h"
+#include "status/FirmwareInfoCache.h"
+#include "status/ReleaseNotesViewController.h"
 
 namespace hvb {
 

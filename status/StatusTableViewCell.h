@@ -13,10 +13,10 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "status/StatusRowState.h"
-#include "status/StatusTableViewCellDelegate.h"
 #include "camera/HVBModel.h"
 #include "platform/dispatch/Dispatch.h"
+#include "status/StatusRowState.h"
+#include "status/StatusTableViewCellDelegate.h"
 
 class QAbstractButton;
 class QHBoxLayout;

@@ -6,17 +6,17 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "common/LocalizedString.h"
-#include "status/StatusRowState.h"
-#include "status/StatusTableViewCell.h"
 #include "camera/CameraLink.h"
 #include "camera/SerialMatch.h"
 #include "camera/Shell.h"
+#include "common/LocalizedString.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Paths.h"
+#include "status/StatusRowState.h"
+#include "status/StatusTableViewCell.h"
 
 namespace hvb {
 

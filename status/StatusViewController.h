@@ -16,9 +16,9 @@
 
 #include "common/CameraWorkQueue.h"
 #include "common/EditViewControllerDelegate.h"
-#include "status/StatusTableViewCellDelegate.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "status/StatusTableViewCellDelegate.h"
 
 class QFrame;
 class QLabel;

@@ -6,16 +6,13 @@
 #include <filesystem>
 #include <map>
 
-#include "common/DeviceDialogGlobals.h"
-#include "common/LocalizedString.h"
-#include "common/MsgDialog.h"
-#include "status/StatusRowState.h"
-#include "status/StatusStorageTable.h"
-#include "status/StatusTableViewCell.h"
 #include "camera/CameraLink.h"
 #include "camera/DeviceInfoReader.h"
 #include "camera/NvUSBcmd.h"
 #include "camera/Shell.h"
+#include "common/DeviceDialogGlobals.h"
+#include "common/LocalizedString.h"
+#include "common/MsgDialog.h"
 #include "online/FirmwareManager.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Alert.h"
@@ -25,6 +22,9 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Strings.h"
+#include "status/StatusRowState.h"
+#include "status/StatusStorageTable.h"
+#include "status/StatusTableViewCell.h"
 
 namespace hvb {
 

@@ -9,8 +9,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
+#include "common/LocalizedString.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/Log.h"

@@ -7,11 +7,11 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
+#include "common/HandCursorNSTextField.h"
 #include "common/LocalizedString.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/appkit/Window.h"
-#include "common/HandCursorNSTextField.h"
 #include "tools/BusySpinner.h"
 
 namespace hvb::dialogparts {

@@ -10,11 +10,11 @@
 
 #include <QPointer>
 
-#include "common/DeviceDialogGlobals.h"
 #include "camera/CommandTables.h"
+#include "common/DeviceDialogGlobals.h"
+#include "common/UnlockFlags.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/appkit/Window.h"
-#include "common/UnlockFlags.h"
 #include "tools/CurrentDeviceUID.h"
 
 namespace hvb {

@@ -3,8 +3,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
+#include "common/LocalizedString.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Window.h"

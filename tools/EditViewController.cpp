@@ -7,12 +7,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
+#include "common/LocalizedString.h"
+#include "common/SettingOptions.h"
 #include "online/FirmwareManager.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Window.h"
-#include "common/SettingOptions.h"
 #include "tools/EditLabelRules.h"
 
 namespace hvb {

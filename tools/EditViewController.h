@@ -8,8 +8,8 @@
 #include <QPointer>
 #include <QString>
 
-#include "common/EditViewControllerDelegate.h"
 #include "camera/StatusModel.h"
+#include "common/EditViewControllerDelegate.h"
 #include "platform/appkit/ViewController.h"
 
 class QCheckBox;

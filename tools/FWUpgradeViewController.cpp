@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
+#include "common/LocalizedString.h"
 #include "online/FirmwareManager.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"

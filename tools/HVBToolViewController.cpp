@@ -12,11 +12,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "common/CameraSelectorModel.h"
-#include "common/LocalizedString.h"
 #include "camera/CameraLink.h"
 #include "camera/CommandTables.h"
 #include "camera/DeviceState.h"
+#include "common/CameraSelectorModel.h"
+#include "common/LocalizedString.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Application.h"
 #include "platform/dispatch/Dispatch.h"

@@ -11,9 +11,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "camera/DeviceState.h"
 #include "common/GraphView.h"
 #include "common/LocalizedString.h"
-#include "camera/DeviceState.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "tools/DialogRegistry.h"

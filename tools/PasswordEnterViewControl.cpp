@@ -11,14 +11,14 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "camera/CameraLink.h"
+#include "common/HandCursorNSTextField.h"
 #include "common/LocalizedString.h"
 #include "common/MsgDialog.h"
-#include "camera/CameraLink.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
-#include "common/HandCursorNSTextField.h"
 #include "tools/BusySpinner.h"
 #include "tools/CameraSteps.h"
 #include "tools/DialogParts.h"

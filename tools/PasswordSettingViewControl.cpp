@@ -11,16 +11,16 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "camera/CameraLink.h"
+#include "common/HandCursorNSTextField.h"
 #include "common/LocalizedString.h"
 #include "common/MsgDialog.h"
-#include "camera/CameraLink.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Window.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/TextCharacters.h"
-#include "common/HandCursorNSTextField.h"
 #include "tools/BusySpinner.h"
 #include "tools/DialogParts.h"
 #include "tools/DialogRegistry.h"

@@ -1,10 +1,10 @@
 #include "tools/ResetAllViewController.h"
 
+#include "camera/CameraLink.h"
 #include "common/LocalizedString.h"
 #include "tools/DialogRegistry.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/ResetAllWorker.h"
-#include "camera/CameraLink.h"
 
 namespace hvb {
 

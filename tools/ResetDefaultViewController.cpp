@@ -1,10 +1,10 @@
 #include "tools/ResetDefaultViewController.h"
 
+#include "camera/CameraLink.h"
 #include "common/LocalizedString.h"
 #include "tools/DialogRegistry.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/ResetDefaultWorker.h"
-#include "camera/CameraLink.h"
 
 namespace hvb {
 

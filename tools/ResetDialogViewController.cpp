@@ -1,8 +1,8 @@
 #include "tools/ResetDialogViewController.h"
 
 #include "common/LocalizedString.h"
-#include "tools/DialogRegistry.h"
 #include "online/UsageReports.h"
+#include "tools/DialogRegistry.h"
 
 namespace hvb {
 

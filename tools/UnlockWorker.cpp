@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "tools/CameraSteps.h"
 #include "platform/foundation/Log.h"
+#include "tools/CameraSteps.h"
 
 namespace hvb {
 

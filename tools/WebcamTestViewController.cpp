@@ -8,9 +8,9 @@
 #include <QRegion>
 #include <QVBoxLayout>
 
+#include "camera/DeviceState.h"
 #include "common/LocalizedString.h"
 #include "common/VolumeProgressView.h"
-#include "camera/DeviceState.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"

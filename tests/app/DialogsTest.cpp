@@ -6,14 +6,14 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "AppTestSupport.h"
 #include "app/About.h"
 #include "app/AppStartup.h"
-#include "common/MsgDialog.h"
 #include "app/UserPermissionViewController.h"
-#include "AppTestSupport.h"
+#include "common/MsgDialog.h"
 #include "platform/appkit/Alert.h"
-#include "platform/appkit/Application.h"
 #include "platform/appkit/AppkitTestSupport.h"
+#include "platform/appkit/Application.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/Bundle.h"

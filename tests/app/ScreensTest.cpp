@@ -1,17 +1,17 @@
 // Renders the shell's screens into build/screenshots/ so a person can look at each of them.
 #include <gtest/gtest.h>
 
+#include "AppTestSupport.h"
 #include "app/About.h"
 #include "app/AppStartup.h"
 #include "app/LeftSplitViewController.h"
 #include "app/MainSplitView.h"
 #include "app/MainWindow.h"
-#include "common/MsgDialog.h"
 #include "app/RightSplitViewController.h"
 #include "app/UserPermissionViewController.h"
 #include "app/WarningPageViewController.h"
-#include "AppTestSupport.h"
 #include "camera/FakeCameraLink.h"
+#include "common/MsgDialog.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/NotificationCenter.h"
 

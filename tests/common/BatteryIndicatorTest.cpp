@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "status/BatteryIndicator.h"
 #include "app/AppTestSupport.h"
+#include "status/BatteryIndicator.h"
 
 namespace hvb {
 namespace {

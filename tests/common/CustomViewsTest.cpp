@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include "app/AppTestSupport.h"
 #include "common/BezierPathExtension.h"
 #include "common/CustomButtonCell.h"
 #include "common/DynamicTextField.h"
@@ -22,7 +23,6 @@
 #include "common/VolumeProgressView.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
-#include "app/AppTestSupport.h"
 
 namespace hvb {
 namespace {

@@ -6,8 +6,8 @@
 #include <QLabel>
 #include <QPixmap>
 
-#include "platform/appkit/Assets.h"
 #include "app/AppTestSupport.h"
+#include "platform/appkit/Assets.h"
 
 namespace hvb {
 namespace {

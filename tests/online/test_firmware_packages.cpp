@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "online/FirmwareManager.h"
 #include "OnlineTestSupport.h"
+#include "online/FirmwareManager.h"
 #include "standins/webservice/Content.h"
 
 using hvb::FirmwareManager;

@@ -8,10 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "OnlineTestSupport.h"
 #include "online/AutoUpdateManager.h"
 #include "online/FirmwareManager.h"
 #include "online/Google4Analytics.h"
-#include "OnlineTestSupport.h"
 #include "standins/webservice/Content.h"
 
 using hvb::CommonError;

@@ -11,10 +11,10 @@
 #include <QTest>
 
 #include "app/AppTestSupport.h"
-#include "settings/ButtonCell.h"
 #include "common/HandCursorNSTextField.h"
-#include "settings/PopUpButtonCell.h"
 #include "common/SettingOptions.h"
+#include "settings/ButtonCell.h"
+#include "settings/PopUpButtonCell.h"
 #include "settings/SettingsRowView.h"
 #include "settings/SettingsTableView.h"
 #include "settings/TableViewButtonDelegate.h"

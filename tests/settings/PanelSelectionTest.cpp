@@ -3,9 +3,9 @@
 #include <QTabBar>
 
 #include "PanelFixture.h"
+#include "common/UnlockFlags.h"
 #include "common/WindowShells.h"
 #include "platform/appkit/Storyboard.h"
-#include "common/UnlockFlags.h"
 
 using namespace settingstest;
 using hvb::EnumSettings;

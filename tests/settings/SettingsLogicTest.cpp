@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "Describe.h"
-#include "common/CameraSelectorModel.h"
 #include "camera/FakeCameraLink.h"
-#include "settings/HWKeyReset.h"
+#include "common/CameraSelectorModel.h"
 #include "common/SettingOptions.h"
+#include "settings/HWKeyReset.h"
 #include "settings/SettingWrite.h"
 #include "settings/SettingsTableBuilder.h"
 #include "settings/SettingsViewController.h"

@@ -5,12 +5,12 @@
 #include <QToolButton>
 
 #include "StatusFixture.h"
+#include "camera/CameraLink.h"
 #include "common/DeviceDialogGlobals.h"
 #include "common/LocalizedString.h"
 #include "common/MsgDialog.h"
-#include "status/StatusStorageTable.h"
-#include "camera/CameraLink.h"
 #include "platform/appkit/Storyboard.h"
+#include "status/StatusStorageTable.h"
 
 namespace {
 

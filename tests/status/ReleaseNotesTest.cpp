@@ -8,13 +8,13 @@
 #include <QScrollArea>
 
 #include "app/AppTestSupport.h"
+#include "camera/CameraLinkFixture.h"
 #include "common/DynamicTextField.h"
 #include "common/LocalizedString.h"
-#include "status/ReleaseNotesTableViewCell.h"
-#include "status/ReleaseNotesViewController.h"
-#include "camera/CameraLinkFixture.h"
 #include "online/FirmwareManager.h"
 #include "platform/appkit/Window.h"
+#include "status/ReleaseNotesTableViewCell.h"
+#include "status/ReleaseNotesViewController.h"
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <QRegularExpression>
 #include <QToolButton>
 
-#include "status/BatteryIndicator.h"
-#include "common/LocalizedString.h"
-#include "status/StatusRowState.h"
-#include "status/StatusTableViewCell.h"
 #include "camera/CommandTables.h"
 #include "camera/DeviceState.h"
+#include "common/LocalizedString.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/ViewController.h"
+#include "status/BatteryIndicator.h"
+#include "status/StatusRowState.h"
+#include "status/StatusTableViewCell.h"
 
 namespace {
 

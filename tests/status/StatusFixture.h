@@ -20,15 +20,15 @@
 
 #include "app/AppStartup.h"
 #include "app/AppTestSupport.h"
-#include "status/FirmwareInfoCache.h"
-#include "status/StatusTableViewCell.h"
-#include "status/StatusViewController.h"
 #include "camera/CameraLinkFixture.h"
 #include "camera/StatusModel.h"
 #include "online/OnlineTestSupport.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Application.h"
 #include "standins/webservice/WebService.h"
+#include "status/FirmwareInfoCache.h"
+#include "status/StatusTableViewCell.h"
+#include "status/StatusViewController.h"
 
 namespace statustest {
 

@@ -9,15 +9,15 @@
 #include <QToolButton>
 
 #include "StatusFixture.h"
-#include "status/BatteryIndicator.h"
 #include "common/CameraWorkQueue.h"
 #include "common/ControllerFactory.h"
 #include "common/DeviceDialogGlobals.h"
 #include "common/LocalizedString.h"
-#include "status/ReleaseNotesViewController.h"
 #include "platform/appkit/AppkitTestSupport.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Storyboard.h"
+#include "status/BatteryIndicator.h"
+#include "status/ReleaseNotesViewController.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <QToolButton>
 
 #include "StatusFixture.h"
-#include "status/BatteryIndicator.h"
 #include "app/MainSplitView.h"
 #include "app/MainWindow.h"
-#include "status/ReleaseNotesViewController.h"
 #include "app/RightSplitViewController.h"
 #include "platform/appkit/Window.h"
+#include "status/BatteryIndicator.h"
+#include "status/ReleaseNotesViewController.h"
 
 namespace {
 

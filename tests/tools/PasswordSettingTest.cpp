@@ -7,8 +7,8 @@
 #include <QToolButton>
 
 #include "DeviceDialogTestSupport.h"
-#include "common/LocalizedString.h"
 #include "common/HandCursorNSTextField.h"
+#include "common/LocalizedString.h"
 #include "tools/PasswordSettingWorker.h"
 
 namespace {

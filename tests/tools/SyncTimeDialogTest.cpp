@@ -4,8 +4,8 @@
 
 #include "ToolsFixture.h"
 #include "ToolsTestSupport.h"
-#include "common/WindowShells.h"
 #include "camera/DeviceSettingWriter.h"
+#include "common/WindowShells.h"
 #include "tools/BusySpinner.h"
 #include "tools/SyncTimeViewController.h"
 

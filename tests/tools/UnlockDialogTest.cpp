@@ -11,11 +11,11 @@
 #include <thread>
 
 #include "DeviceDialogTestSupport.h"
-#include "common/LocalizedString.h"
 #include "camera/DeviceInfoManager.h"
 #include "camera/USBWatcherHandler.h"
-#include "platform/foundation/TempDir.h"
 #include "common/HandCursorNSTextField.h"
+#include "common/LocalizedString.h"
+#include "platform/foundation/TempDir.h"
 #include "tools/HVBToolViewController.h"
 #include "tools/PasswordEnterViewControl.h"
 

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "DeviceDialogTestSupport.h"
-#include "status/StatusTableViewCell.h"
 #include "online/FirmwareManager.h"
 #include "online/FirmwarePackage.h"
 #include "standins/webservice/Content.h"
 #include "standins/webservice/WebService.h"
+#include "status/StatusTableViewCell.h"
 #include "tools/FWUpgradeViewController.h"
 #include "tools/FirmwareUpgradeWorker.h"
 

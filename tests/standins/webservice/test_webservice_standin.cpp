@@ -8,10 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include "online/FirmwareManager.h"
+#include "online/OnlineTestSupport.h"
 #include "platform/net/Transfer.h"
 #include "standins/webservice/Content.h"
 #include "standins/webservice/WebService.h"
-#include "online/OnlineTestSupport.h"
 
 namespace {
 
