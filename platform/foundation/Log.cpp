@@ -2,7 +2,9 @@
 
 #include <syslog.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,10 +19,18 @@ namespace foundation {
 
 namespace {
 
+// A sink and the calls of it under way, so that removing it can wait for them.
+struct SinkEntry {
+    LogSink sink;
+    int calls = 0;
+    bool removed = false;
+};
+
 struct LogState {
     std::mutex outputMutex;  // one line at a time on each stream
     std::mutex sinkMutex;
-    std::map<int, std::shared_ptr<LogSink>> sinks;
+    std::condition_variable sinkIdle;
+    std::map<int, std::shared_ptr<SinkEntry>> sinks;
     int nextToken = 1;
     std::atomic<bool> echo{true};
     std::mutex filterMutex;
@@ -40,16 +50,29 @@ LogState& state() {
     return *s;
 }
 
+// The sinks this thread is calling now (a sink that logs or removes itself).
+thread_local std::vector<const SinkEntry*> callingSinks;
+
 void notifySinks(LogChannel channel, const std::string& line) {
-    std::vector<std::shared_ptr<LogSink>> sinks;
+    LogState& st = state();
+    std::vector<std::shared_ptr<SinkEntry>> sinks;
     {
-        std::lock_guard<std::mutex> lock(state().sinkMutex);
-        sinks.reserve(state().sinks.size());
-        for (auto& [token, sink] : state().sinks) sinks.push_back(sink);
+        std::lock_guard<std::mutex> lock(st.sinkMutex);
+        sinks.reserve(st.sinks.size());
+        for (auto& [token, entry] : st.sinks) sinks.push_back(entry);
     }
     // Outside the lock, so a sink may log or remove itself.
-    for (auto& sink : sinks) {
-        if (*sink) (*sink)(channel, line);
+    for (auto& entry : sinks) {
+        {
+            std::lock_guard<std::mutex> lock(st.sinkMutex);
+            if (entry->removed) continue;
+            ++entry->calls;
+        }
+        callingSinks.push_back(entry.get());
+        if (entry->sink) entry->sink(channel, line);
+        callingSinks.pop_back();
+        std::lock_guard<std::mutex> lock(st.sinkMutex);
+        if (--entry->calls == 0) st.sinkIdle.notify_all();
     }
 }
 
@@ -116,19 +139,24 @@ void systemLog(std::string_view text) {
 int addLogSink(LogSink sink) {
     std::lock_guard<std::mutex> lock(state().sinkMutex);
     int token = state().nextToken++;
-    state().sinks.emplace(token, std::make_shared<LogSink>(std::move(sink)));
+    auto entry = std::make_shared<SinkEntry>();
+    entry->sink = std::move(sink);
+    state().sinks.emplace(token, std::move(entry));
     return token;
 }
 
 void removeLogSink(int token) {
-    std::shared_ptr<LogSink> removed;
-    {
-        std::lock_guard<std::mutex> lock(state().sinkMutex);
-        auto it = state().sinks.find(token);
-        if (it == state().sinks.end()) return;
-        removed = std::move(it->second);
-        state().sinks.erase(it);
-    }
+    LogState& st = state();
+    std::unique_lock<std::mutex> lock(st.sinkMutex);
+    auto it = st.sinks.find(token);
+    if (it == st.sinks.end()) return;
+    std::shared_ptr<SinkEntry> entry = std::move(it->second);
+    st.sinks.erase(it);
+    entry->removed = true;
+    // What the sink writes to may go once this returns: calls on other threads finish first
+    // (a call on this thread is the one removing it).
+    const auto own = std::count(callingSinks.begin(), callingSinks.end(), entry.get());
+    st.sinkIdle.wait(lock, [&] { return entry->calls <= own; });
 }
 
 void setLogEchoEnabled(bool enabled) { state().echo.store(enabled); }

@@ -16,7 +16,7 @@ void printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));  // pri
 void systemLog(std::string_view line);
 
 // Tests and hosts may watch every line (without its newline) besides the normal output.
-// Returns a token for removeLogSink.
+// Returns a token for removeLogSink, which returns once no other thread is still in the sink.
 using LogSink = std::function<void(LogChannel, const std::string&)>;
 int addLogSink(LogSink sink);
 void removeLogSink(int token);

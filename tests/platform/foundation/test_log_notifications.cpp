@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -74,6 +75,31 @@ TEST(Log, ConcurrentLinesNeverInterleave) {
         ASSERT_EQ(line, std::string(50, line[0]) + "\n");
     }
     EXPECT_EQ(count, 800u);
+}
+
+// What a sink writes to may go as soon as it is removed: a line another thread is handing it
+// then must be done first. A sink may still remove itself.
+TEST(Log, RemovalWaitsForALineInTheSinkOnAnotherThread) {
+    setLogEchoEnabled(false);
+    std::atomic<bool> entered{false}, removed{false}, removedWhileInside{false};
+    int token = addLogSink([&](LogChannel, const std::string& line) {
+        if (line != "slow") return;
+        entered = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        removedWhileInside = removed.load();
+    });
+    std::thread writer([] { print("slow"); });
+    while (!entered) std::this_thread::yield();
+    removeLogSink(token);
+    removed = true;
+    writer.join();
+    EXPECT_FALSE(removedWhileInside);
+
+    int self = 0;
+    self = addLogSink([&](LogChannel, const std::string&) { removeLogSink(self); });
+    print("removes itself");
+    print("after");
+    setLogEchoEnabled(true);
 }
 
 TEST(NotificationCenter, DeliversByNameAndSender) {
