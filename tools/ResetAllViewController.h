@@ -26,6 +26,10 @@ public:
 
     void startResetAll() { startReset(); }
     void showResetAllFailure() { showOutcome(false); }
+    void finishResetAll(int code) { finishReset(code); }
+
+protected:
+    void finishRun(int code) override { finishResetAll(code); }
 };
 
 }  // namespace hvb

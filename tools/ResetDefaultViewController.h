@@ -25,6 +25,10 @@ public:
 
     void startResetDefault() { startReset(); }
     void showResetDefaultFailure() { showOutcome(false); }
+    void finishResetDefault(int code) { finishReset(code); }
+
+protected:
+    void finishRun(int code) override { finishResetDefault(code); }
 };
 
 }  // namespace hvb

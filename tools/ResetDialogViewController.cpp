@@ -42,7 +42,7 @@ void ResetDialogViewController::startReset() {
         return;
     }
     result_ = 0;
-    runOnTarget(target_, table_, kind_.work(), [this](int code) { finishReset(code); });
+    runOnTarget(target_, table_, kind_.work(), [this](int code) { finishRun(code); });
 }
 
 void ResetDialogViewController::finishReset(int code) { settleCode(code, result_, kind_.state, kind_.resultName); }

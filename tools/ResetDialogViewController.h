@@ -49,8 +49,11 @@ protected:
     // The code of the last run.
     int result_ = 0;
 
-private:
+    // Settles the run's code (on the thread that ends the run); each dialog names its step.
     void finishReset(int code);
+    virtual void finishRun(int code) = 0;
+
+private:
     const Kind& kind_;
     DialogTarget target_;
     CommandDictionary table_;
