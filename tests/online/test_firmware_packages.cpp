@@ -138,14 +138,15 @@ TEST_F(FirmwarePackages, FailedDownloadsKeepTheOldFile) {
 
 TEST_F(FirmwarePackages, IdleTimeOutEndsAStalledDownloadButNotASlowOne) {
     FirmwareManager m = makeManager();
-    m.setTimeoutsForTesting(FirmwareManager::kRequestTimeoutMs, 1500);
+    m.setTimeoutsForTesting(FirmwareManager::kRequestTimeoutMs, 3000);
     hvbtest::writeFile(local("FWHW7352.zip"), "old");
     service.setFault(Route::download, Fault{.delayMs = 10000});
     EXPECT_FALSE(m.downloadFirmware("HW7352"));
     EXPECT_EQ(hvbtest::readFile(local("FWHW7352.zip")), "old");
 
-    // Seven chunks 250 ms apart take longer than the idle limit in all, yet never stall.
-    service.setFault(Route::download, Fault{.chunkDelayMs = 250});
+    // Seven chunks 500 ms apart take longer than the idle limit in all, yet never stall (a busy
+    // machine may stretch a gap well past 500 ms).
+    service.setFault(Route::download, Fault{.chunkDelayMs = 500});
     EXPECT_TRUE(m.downloadFirmware("HW7352"));
     EXPECT_EQ(hvbtest::readFile(local("FWHW7352.zip")), served("HW7352"));
     expectOnly({"FWHW7352.zip"});
