@@ -1,6 +1,6 @@
 #pragma once
 // The screens' test doubles: a usage reporter that records, and a camera link in memory whose
-// device state, tables, driver services and answers the test sets, recording every write.
+// device state, tables and driver services the test sets, recording every setting write.
 #include <functional>
 #include <map>
 #include <memory>
@@ -87,16 +87,11 @@ public:
     bool adding = false;
     int64_t selected = -1;
     std::string password;
-    // How setting writes and camera commands end.
+    // How setting writes end (camera commands always fail).
     bool acceptWrites = true;
-    hvb::CommandOutcome commandOutcome = hvb::CommandOutcome::failed;
 
     // ---- what happened, in order ----
     std::vector<FakeWrite> writes;
-    std::vector<std::string> iniWrites;
-    std::vector<std::string> withdrawals;
-    std::vector<uint8_t> commandCodes;
-    int recordChanges = 0;
 
     // A camera with settings, its entry appended and counted.
     hvb::DiskDriver_Parameter& addCamera(const std::string& serial, const std::string& model, int64_t cut = 1) {
@@ -167,18 +162,9 @@ public:
     bool setFormatBlock(const std::string& key, bool blocked) override {
         return updateRecord(key, [blocked](hvb::DiskDriver_Parameter& r) { r.isFormatBlock = blocked; });
     }
-    void withdrawIfGone(const std::string& key) override {
-        std::lock_guard guard(lock_);
-        withdrawals.push_back(key);
-    }
-    void writeBVConfigIni(const std::string& key) override {
-        std::lock_guard guard(lock_);
-        iniWrites.push_back(key);
-    }
-    void recordsChanged() override {
-        std::lock_guard guard(lock_);
-        ++recordChanges;
-    }
+    void withdrawIfGone(const std::string&) override {}
+    void writeBVConfigIni(const std::string&) override {}
+    void recordsChanged() override {}
 
     void clearDeviceService() override {}
     bool hasDeviceService() const override { return false; }
@@ -190,16 +176,15 @@ public:
         return it->second;
     }
 
-    hvb::CommandOutcome sendCommandData(io_service_t, uint8_t code, std::span<const uint8_t>) override {
-        return command(code);
+    hvb::CommandOutcome sendCommandData(io_service_t, uint8_t, std::span<const uint8_t>) override {
+        return hvb::CommandOutcome::failed;
     }
-    hvb::CommandOutcome sendCommandWords(io_service_t, uint8_t code, std::span<const uint32_t>) override {
-        return command(code);
+    hvb::CommandOutcome sendCommandWords(io_service_t, uint8_t, std::span<const uint32_t>) override {
+        return hvb::CommandOutcome::failed;
     }
-    hvb::CommandOutcome readCommand(io_service_t, uint8_t code, std::vector<uint8_t>& reply,
-                                    uint32_t length) override {
+    hvb::CommandOutcome readCommand(io_service_t, uint8_t, std::vector<uint8_t>& reply, uint32_t length) override {
         reply.assign(length, 0);
-        return command(code);
+        return hvb::CommandOutcome::failed;
     }
     bool setDeviceValue(const std::string& uid, uint8_t code, int64_t value) override {
         std::lock_guard guard(lock_);
@@ -233,12 +218,6 @@ private:
         if (copy.DeviceParam) copy.DeviceParam = std::make_shared<hvb::sDeviceParam>(*copy.DeviceParam);
         return copy;
     }
-    hvb::CommandOutcome command(uint8_t code) {
-        std::lock_guard guard(lock_);
-        commandCodes.push_back(code);
-        return commandOutcome;
-    }
-
     mutable std::recursive_mutex lock_;
 };
 
