@@ -8,7 +8,10 @@
 namespace hvb {
 
 void CameraHandle::reset(io_service_t service) {
-    if (service_ && link_) link_->releaseService(service_);
+    if (service_) {
+        if (link_) link_->releaseService(service_);
+        else IOObjectRelease(service_);
+    }
     service_ = service;
 }
 

@@ -26,6 +26,7 @@ class CameraLink;
 class CameraHandle {
 public:
     CameraHandle() = default;
+    // A service from `link`; without a link, one from the registry, released as the registry's.
     CameraHandle(const CameraLink* link, io_service_t service) : link_(link), service_(service) {}
     ~CameraHandle() { reset(); }
     CameraHandle(CameraHandle&& other) noexcept
@@ -92,6 +93,9 @@ public:
     // ---- driver services and volumes ----
     // The first driver service whose serial contains the UID (an empty UID matches none).
     CameraHandle open(const std::string& uid) const { return CameraHandle(this, driverService(uid)); }
+    // The driver service at a position of the platform's order: the way to a camera on the old
+    // firmware, which has no UID.
+    CameraHandle openAt(int driverIndex) const { return CameraHandle(this, driverServiceAt(driverIndex)); }
     // The driver service the watcher matched last: forgotten, and whether one was matched since.
     virtual void clearDeviceService() = 0;
     virtual bool hasDeviceService() const = 0;
@@ -136,6 +140,7 @@ protected:
     friend class CameraHandle;
     // One pass over the driver services; the caller releases what it gets (through a handle).
     virtual io_service_t driverService(const std::string& uid) const = 0;
+    virtual io_service_t driverServiceAt(int driverIndex) const = 0;
     virtual void releaseService(io_service_t service) const = 0;
 };
 

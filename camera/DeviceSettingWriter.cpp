@@ -5,7 +5,7 @@
 
 #include "camera/DeviceInfoReader.h"
 #include "camera/DeviceState.h"
-#include "camera/LiveCameraLink.h"
+#include "camera/CameraLink.h"
 #include "camera/NvUSBcmd.h"
 #include "camera/RegistryReader.h"
 #include "camera/SerialMatch.h"
@@ -55,11 +55,8 @@ uint32_t asNumber(const std::string& digits) {
     return static_cast<uint32_t>(value);
 }
 
-// The camera a setting goes to, held as every service is: by a handle of the live link.
-CameraHandle openForSetting(const std::string& serial) {
-    static const auto* live = new LiveCameraLink;  // used by workers: never destroyed
-    return CameraHandle(live, driverServiceForSetting(serial));
-}
+// The camera a setting goes to, held as every service is.
+CameraHandle openForSetting(const std::string& serial) { return CameraHandle(nullptr, driverServiceForSetting(serial)); }
 
 // A camera that left before confirming did not take the write.
 bool confirmed(CommandOutcome outcome) { return outcome == CommandOutcome::completed; }

@@ -121,6 +121,8 @@ io_service_t LiveCameraLink::driverService(const std::string& uid) const {
     return DeviceInfoManager::shared().driverService(uid);
 }
 
+io_service_t LiveCameraLink::driverServiceAt(int driverIndex) const { return findDriverService(driverIndex); }
+
 void LiveCameraLink::releaseService(io_service_t service) const {
     if (service) IOObjectRelease(service);
 }

@@ -43,6 +43,7 @@ public:
 
 protected:
     io_service_t driverService(const std::string& uid) const override;
+    io_service_t driverServiceAt(int driverIndex) const override;
     void releaseService(io_service_t service) const override;
 };
 

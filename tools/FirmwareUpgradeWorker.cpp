@@ -156,7 +156,7 @@ int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
         if (uid.empty()) return reportUpgradeResult(UpgradeResult::prepareFailed);
         setCurrentDeviceUID(uid);
         const int driverIndex = static_cast<int>(static_cast<uint32_t>(camera->entry.driverIndex));
-        service = CameraHandle(link_.get(), findDriverService(driverIndex));
+        service = link_->openAt(driverIndex);
     } else {
         setCurrentDeviceUID(*camera->record.UID);
         service = link_->open(*camera->record.UID);

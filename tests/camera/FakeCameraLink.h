@@ -210,6 +210,11 @@ protected:
                 return static_cast<io_service_t>(i + 1);
         return IO_OBJECT_NULL;
     }
+    io_service_t driverServiceAt(int driverIndex) const override {
+        std::lock_guard guard(lock_);
+        if (driverIndex < 0 || driverIndex >= static_cast<int>(serials.size())) return IO_OBJECT_NULL;
+        return static_cast<io_service_t>(driverIndex + 1);
+    }
     void releaseService(io_service_t) const override {}
 
 private:
