@@ -108,6 +108,12 @@ protected:
             case Shape::linkToDevZero: fs::create_symlink("/dev/zero", f); break;
             case Shape::fifo: ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0); break;
             case Shape::oversize: {
+                if (GetParam().kind == Kind::settings) {
+                    // Well-formed settings, one byte past the limit: refused for their size alone.
+                    const std::string head = R"({"ToolBoxVersion":"1.0","pad":")", tail = "\"}";
+                    hvbtest::writeFile(f, head + std::string(limit() + 1 - head.size() - tail.size(), 'x') + tail);
+                    break;
+                }
                 // One byte past the limit, sparse.
                 const int fd = ::open(f.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
                 ASSERT_GE(fd, 0);
