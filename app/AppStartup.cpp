@@ -2,11 +2,19 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "app/AppDelegate.h"
@@ -39,36 +47,120 @@ std::optional<std::string> tableString(const std::string& table, const std::stri
     return std::nullopt;
 }
 
-// The lock file's descriptor, open for the life of the process. Close-on-exec: the installer and
-// the driver host it starts must not hold the lock after this toolbox has ended.
+// The lock file's descriptor and the instance socket, open for the life of the process.
+// Close-on-exec: the installer and the driver host it starts must not hold them after this
+// toolbox has ended.
 int instanceLockFd = -1;
+int instanceSocketFd = -1;
+
+enum class Claim { held, taken, unavailable };
+
+// The lock file in `folder`. A link under the name is not followed and a FIFO not waited on:
+// only a regular file of this user's is taken.
+Claim claimLockFile(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    const int fd = ::open((folder / "instance.lock").c_str(),
+                          O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    if (fd < 0) return Claim::unavailable;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        return Claim::unavailable;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        instanceLockFd = fd;
+        return Claim::held;
+    }
+    const int error = errno;
+    ::close(fd);
+    return error == EWOULDBLOCK ? Claim::taken : Claim::unavailable;
+}
+
+// A name in the abstract socket namespace for this user and settings folder: nothing on disk
+// that a link or a read-only folder could stand in for, and gone with the process that held it.
+std::string instanceSocketName() {
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::weakly_canonical(foundation::paths::configDir(), ec);
+    if (ec) folder = foundation::paths::configDir();
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a: the same in every build
+    for (const unsigned char c : folder.string()) hash = (hash ^ c) * 1099511628211ull;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return std::string(1, '\0') + foundation::paths::kAppName + "." + std::to_string(::geteuid()) + "." + hex;
+}
+
+Claim claimInstanceSocket() {
+    const std::string name = instanceSocketName();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (name.size() > sizeof address.sun_path) return Claim::unavailable;
+    std::memcpy(address.sun_path, name.data(), name.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return Claim::unavailable;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 && ::listen(fd, 8) == 0) {
+        instanceSocketFd = fd;
+        // A later launch only connects to learn who holds the name; its connection is closed
+        // at once, so the queue never fills.
+        std::thread([fd] {
+            for (;;) {
+                const int peer = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+                if (peer >= 0) ::close(peer);
+                else if (errno != EINTR && errno != ECONNABORTED) return;
+            }
+        }).detach();
+        return Claim::held;
+    }
+    const int error = errno;
+    ::close(fd);
+    if (error != EADDRINUSE) return Claim::unavailable;
+    // Anyone may bind an abstract name: only a holder of this user's counts as a toolbox.
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (probe < 0) return Claim::taken;
+    Claim claim = Claim::taken;
+    if (::connect(probe, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+        ucred holder{};
+        socklen_t size = sizeof holder;
+        if (::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &holder, &size) == 0 && holder.uid != ::geteuid()) {
+            foundation::systemLog("the instance socket is held by user " + std::to_string(holder.uid) +
+                                  ", not by a toolbox of this user; the lock file alone decides");
+            claim = Claim::unavailable;
+        }
+    }
+    ::close(probe);
+    return claim;
+}
+
+bool refuseSecondToolbox() {
+    foundation::systemLog("HalvetorBody_ToolBox is already running for this user; this one ends");
+    appkit::Alert alert;
+    alert.messageText = localizedCommonString("Information");
+    alert.informativeText = localizedMessage("The Halvetor Body ToolBox is already running.");
+    alert.runModal();
+    return false;
+}
 
 }  // namespace
 
 bool claimSingleInstance() {
+    // Both must be free: the socket notices a toolbox even where no lock file can be made, the
+    // lock file one that holds no socket here (another network namespace).
+    const Claim socket = claimInstanceSocket();
+    if (socket == Claim::taken) return refuseSecondToolbox();
     // The settings folder, as it is this user's; the runtime folder when that one cannot hold
-    // the file (read-only, or a file in its place).
+    // the file (read-only, or something else in its place).
     std::vector<std::filesystem::path> folders{foundation::paths::configDir()};
     const std::string runtime = foundation::paths::env("XDG_RUNTIME_DIR");
     if (!runtime.empty()) folders.push_back(std::filesystem::path(runtime) / foundation::paths::kAppName);
     for (const auto& folder : folders) {
-        std::error_code ec;
-        std::filesystem::create_directories(folder, ec);
-        const int fd = ::open((folder / "instance.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0) continue;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            instanceLockFd = fd;
-            return true;
-        }
-        const int error = errno;
-        ::close(fd);
-        if (error != EWOULDBLOCK) continue;
-        foundation::systemLog("HalvetorBody_ToolBox is already running for this user; this one ends");
-        appkit::Alert alert;
-        alert.messageText = localizedCommonString("Information");
-        alert.informativeText = localizedMessage("The Halvetor Body ToolBox is already running.");
-        alert.runModal();
-        return false;
+        const Claim file = claimLockFile(folder);
+        if (file == Claim::held) return true;
+        if (file == Claim::taken) return refuseSecondToolbox();
+    }
+    if (socket == Claim::held) {
+        foundation::systemLog("no lock file could be made; the instance socket alone keeps a second toolbox out");
+        return true;
     }
     foundation::systemLog("no lock file could be made, so a second toolbox would not be noticed");
     return true;

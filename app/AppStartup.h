@@ -3,8 +3,8 @@
 // controllers, the camera link's hooks into the application, and the updater.
 namespace hvb {
 
-// Taken first thing: true when no other toolbox of this user runs (the lock is then held until
-// the process ends); otherwise the user is told the toolbox is already running and false comes
+// Taken first thing: true when no other toolbox of this user runs (its lock file and its
+// instance socket are then held until the process ends); otherwise the user is told the toolbox is already running and false comes
 // back, with nothing else touched.
 bool claimSingleInstance();
 // Registers the controllers of the application shell in the storyboard "Main".

@@ -1,12 +1,12 @@
 #include "online/FirmwareManager.h"
 
 #include <openssl/evp.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 #include "camera/CommandTables.h"
@@ -15,6 +15,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/RegularFile.h"
 #include "platform/foundation/Strings.h"
 
 namespace hvb {
@@ -353,26 +354,28 @@ bool FirmwareManager::supportsExtendedCyrillicLabel(const std::optional<std::str
 
 // ---- files ---------------------------------------------------------------------------------
 
-std::optional<std::string> FirmwareManager::calculateChecksum(const std::filesystem::path& fileURL) {
+std::optional<std::string> FirmwareManager::calculateChecksum(const std::filesystem::path& fileURL, uint64_t maxBytes) {
     auto fail = [](const std::string& why) -> std::optional<std::string> {
         foundation::print("[calculateChecksum(fileURL:)] exception: " + why);
         return std::nullopt;
     };
-    std::error_code ec;
-    if (fs::is_directory(fileURL, ec)) return fail(fileURL.string() + ": is a directory");
-    std::FILE* f = std::fopen(fileURL.c_str(), "rb");
-    if (!f) return fail(fileURL.string() + ": " + std::strerror(errno));
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(f, &std::fclose);
+    // A link is not followed and a FIFO not waited on: only a regular file of its size is read.
+    foundation::OpenedFile file = foundation::openRegularFile(fileURL, maxBytes);
+    if (!file) return fail(file.reason);
     std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return fail("MD5 is not available");
     std::vector<unsigned char> buffer(1 << 16);
-    while (true) {
-        const size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
-        if (n > 0 && EVP_DigestUpdate(ctx.get(), buffer.data(), n) != 1) return fail("MD5 update failed");
-        if (n < buffer.size()) {
-            if (std::ferror(f)) return fail(fileURL.string() + ": read error");
-            break;
+    uint64_t total = 0;
+    for (;;) {
+        const ssize_t n = ::read(file.fd.get(), buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(fileURL.string() + ": read error: " + std::strerror(errno));
         }
+        if (n == 0) break;
+        total += static_cast<uint64_t>(n);
+        if (total > maxBytes) return fail(fileURL.string() + ": grew past " + std::to_string(maxBytes) + " bytes");
+        if (EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<size_t>(n)) != 1) return fail("MD5 update failed");
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -384,6 +387,24 @@ std::optional<std::string> FirmwareManager::calculateChecksum(const std::filesys
         out += hex;
     }
     return out;
+}
+
+bool FirmwareManager::setAsideIfBad(const std::filesystem::path& file, uint64_t maxBytes, const std::string& who) {
+    const foundation::OpenedFile opened = foundation::openRegularFile(file, maxBytes);
+    if (!foundation::isBadShape(opened.refusal)) return false;
+    std::error_code ec;
+    if (const auto aside = foundation::setAside(file, ".bad", ec)) {
+        foundation::print(who + " " + opened.reason + "; set aside as " + aside->string());
+        return true;
+    }
+    // It can be fetched again: the name itself goes (a link, never what it points at).
+    std::error_code removed;
+    if (fs::remove(file, removed)) {
+        foundation::print(who + " " + opened.reason + "; removed (" + ec.message() + ")");
+        return true;
+    }
+    foundation::print(who + " " + opened.reason + "; cannot be set aside: " + ec.message());
+    return true;
 }
 
 bool FirmwareManager::checksumsEqual(const std::optional<std::string>& a, const std::optional<std::string>& b) {
@@ -467,6 +488,7 @@ FirmwareDownload FirmwareManager::downloadFirmware(const std::string& model) {
         return {};
     }
     const fs::path local = firmwareFolder_ / name->second;
+    setAsideIfBad(local, onlineconfig::kMaxFirmwarePackageBytes, "[downloadFirmware(model:)]");
     auto reply = fetchVersionInfo(model);
     const auto* version = std::get_if<VersionResponse>(&reply);
     if (!version) {
@@ -527,20 +549,23 @@ bool FirmwareManager::downloadReleaseNotes() {
 // The downloaded copy once there is one, else the shipped file.
 fs::path FirmwareManager::releaseNotesFile() const {
     const fs::path downloaded = releaseNotesURL_ / kReleaseNoteFile;
+    // Whatever lies under the name, a link included: the reader refuses what is not a file.
     std::error_code ec;
-    if (fs::exists(downloaded, ec)) return downloaded;
+    if (fs::exists(fs::symlink_status(downloaded, ec))) return downloaded;
     return resourceURL_ / kReleaseNoteFile;
 }
 
 bool FirmwareManager::runDownloadReleaseNotes() {
     const fs::path local = releaseNotesURL_ / kReleaseNoteFile;
+    setAsideIfBad(local, onlineconfig::kMaxReleaseNotesBytes, "[downloadReleaseNotes()]");
     auto reply = fetchVersionInfo("releasenote");
     const auto* version = std::get_if<VersionResponse>(&reply);
     if (!version) {
         foundation::print("[downloadReleaseNotes()] releasenote's firmware checksum not found");
         return false;
     }
-    if (checksumsEqual(calculateChecksum(releaseNotesFile()), version->result.checksum)) {
+    if (checksumsEqual(calculateChecksum(releaseNotesFile(), onlineconfig::kMaxReleaseNotesBytes),
+                       version->result.checksum)) {
         foundation::print("[downloadReleaseNotes()] local file is the latest version");
         return true;
     }
@@ -551,7 +576,10 @@ bool FirmwareManager::runDownloadReleaseNotes() {
     // checksum is the published one.
     const auto& published = version->result.checksum;
     const auto outcome = transferFile("firmware", version->result.path, "releasenote", local,
-                                      [&](const fs::path& temp) { return checksumsEqual(calculateChecksum(temp), published); });
+                                      [&](const fs::path& temp) {
+                                          return checksumsEqual(calculateChecksum(temp, onlineconfig::kMaxReleaseNotesBytes),
+                                                                published);
+                                      });
     if (outcome == Transfer::rejected) {
         foundation::print("[downloadReleaseNotes()] checksums are inconsistent");
         return false;
@@ -564,19 +592,26 @@ bool FirmwareManager::runDownloadReleaseNotes() {
 }
 
 std::optional<nlohmann::json> FirmwareManager::readReleaseNotes() const {
-    const fs::path file = releaseNotesFile();
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        foundation::print("[readReleaseNotes()] exception: " + file.string() + ": " + std::strerror(errno));
-        return std::nullopt;
+    fs::path file = releaseNotesFile();
+    foundation::FileContent read = foundation::readRegularFile(file, onlineconfig::kMaxReleaseNotesBytes);
+    const fs::path downloaded = releaseNotesURL_ / kReleaseNoteFile;
+    if (!read.content && foundation::isBadShape(read.refusal) && file == downloaded) {
+        // A download that is not a plain file goes aside (the next check fetches it again);
+        // meanwhile the shipped copy is read.
+        std::error_code ec;
+        const auto aside = foundation::setAside(file, ".bad", ec);
+        foundation::print("[readReleaseNotes()] exception: " + read.reason +
+                          (aside ? "; set aside as " + aside->string() : "; cannot be set aside: " + ec.message()));
+        file = resourceURL_ / kReleaseNoteFile;
+        if (file == downloaded) return std::nullopt;
+        read = foundation::readRegularFile(file, onlineconfig::kMaxReleaseNotesBytes);
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        foundation::print("[readReleaseNotes()] exception: " + file.string() + ": read error");
+    if (!read.content) {
+        foundation::print("[readReleaseNotes()] exception: " + read.reason);
         return std::nullopt;
     }
     try {
-        json doc = json::parse(text);
+        json doc = json::parse(*read.content);
         if (!doc.is_object()) return std::nullopt;
         return doc;
     } catch (const json::exception& e) {

@@ -136,8 +136,10 @@ public:
     static uint64_t maxDownloadBytes(const std::string& model);
     void downloadTask(const std::string& url, const std::filesystem::path& saveTo,
                       std::function<void(std::optional<DownloadError>)> completion) const;
-    // Whole-file MD5 as 32 upper-case hexadecimal digits; nullopt when the file cannot be read.
-    static std::optional<std::string> calculateChecksum(const std::filesystem::path& fileURL);
+    // Whole-file MD5 as 32 upper-case hexadecimal digits; nullopt when the file cannot be read,
+    // is not a regular file (a link is not followed) or is larger than maxBytes.
+    static std::optional<std::string> calculateChecksum(const std::filesystem::path& fileURL,
+                                                        uint64_t maxBytes = onlineconfig::kMaxFirmwarePackageBytes);
     // Checksums are equal ignoring letter case; two absent ones count as equal.
     static bool checksumsEqual(const std::optional<std::string>& a, const std::optional<std::string>& b);
 
@@ -158,6 +160,9 @@ private:
                           const std::filesystem::path& saveTo,
                           const std::function<bool(const std::filesystem::path&)>& verify) const;
     bool runDownloadReleaseNotes();
+    // A cached file that is not a regular file of at most maxBytes is set aside as "<name>.bad"
+    // (removed when that fails), with one line after `who`, so it is fetched again. True when so.
+    static bool setAsideIfBad(const std::filesystem::path& file, uint64_t maxBytes, const std::string& who);
     std::filesystem::path releaseNotesFile() const;
     net::Request apiRequest(const std::string& path, const std::string& body) const;
 

@@ -18,6 +18,7 @@
 #include "online/OnlineConfig.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/PinnedFolder.h"
+#include "platform/foundation/RegularFile.h"
 
 namespace hvb {
 
@@ -106,9 +107,17 @@ UnpackResult unpackFirmwarePackage(const fs::path& package, const std::string& p
         result.status = PackageStatus::writeFailed;
         return result;
     }
+    // The package lies in the user's cache: a link there is not followed, a FIFO not waited on.
+    foundation::OpenedFile opened = foundation::openRegularFile(package, onlineconfig::kMaxFirmwarePackageBytes);
+    if (!opened) {
+        foundation::print("package: " + opened.reason);
+        return result;
+    }
     int error = 0;
-    std::unique_ptr<zip_t, ZipCloser> za(zip_open(package.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
+    // The archive owns the descriptor once it opened (and closes it); not before.
+    std::unique_ptr<zip_t, ZipCloser> za(zip_fdopen(opened.fd.get(), ZIP_CHECKCONS, &error));
     if (!za) return result;
+    opened.fd.release();
     const zip_int64_t count = zip_get_num_entries(za.get(), 0);
     if (count < 0) return result;
     if (static_cast<uint64_t>(count) > onlineconfig::kMaxPackageEntries) {

@@ -1,14 +1,13 @@
 #include "platform/foundation/UserDefaults.h"
 
-#include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <system_error>
 
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/RegularFile.h"
 
 namespace foundation {
 
@@ -22,29 +21,25 @@ struct UserDefaults::Impl {
     // Caller holds the lock.
     void load() {
         values = json::object();
+        FileContent read = readRegularFile(file, kMaxDefaultsBytes);
+        if (read.refusal == FileRefusal::missing) return;
+        if (!read.content && !isBadShape(read.refusal)) {
+            systemLog("UserDefaults: cannot read " + read.reason);
+            return;
+        }
+        if (read.content) {
+            json parsed = json::parse(*read.content, nullptr, /*allow_exceptions=*/false);
+            if (parsed.is_object()) {
+                values = std::move(parsed);
+                return;
+            }
+        }
+        // Not ours to repair (nor a link to follow or a FIFO to wait on): kept for inspection,
+        // never removed, and the defaults start afresh.
+        const std::string why = read.content ? file.string() + " is not a JSON object" : read.reason;
         std::error_code ec;
-        if (!std::filesystem::exists(file, ec)) return;
-        std::ifstream in(file, std::ios::binary);
-        std::string text;
-        if (in) {
-            std::ostringstream buffer;
-            buffer << in.rdbuf();
-            text = buffer.str();
-        } else {
-            systemLog("UserDefaults: cannot read " + file.string());
-            return;
-        }
-        json parsed = json::parse(text, nullptr, /*allow_exceptions=*/false);
-        if (parsed.is_object()) {
-            values = std::move(parsed);
-            return;
-        }
-        // Not ours to repair: keep it for inspection and start afresh.
-        std::filesystem::path aside = file;
-        aside += ".corrupt";
-        std::filesystem::rename(file, aside, ec);
-        systemLog("UserDefaults: " + file.string() + " is not a JSON object; kept as " + aside.string() +
-                  (ec ? " failed: " + ec.message() : std::string()));
+        const auto aside = setAside(file, ".corrupt", ec);
+        systemLog("UserDefaults: " + why + (aside ? "; kept as " + aside->string() : "; setting it aside failed: " + ec.message()));
     }
 
     std::optional<std::string> writeError;

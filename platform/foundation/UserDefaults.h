@@ -19,6 +19,9 @@ struct Lookup {
     explicit operator bool() const { return status == LookupStatus::found; }
 };
 
+// The largest defaults file read; the values this system keeps take a few hundred bytes.
+inline constexpr uint64_t kMaxDefaultsBytes = 1024 * 1024;
+
 class UserDefaults {
 public:
     // The application's defaults file: paths::configDir()/"defaults.json".
@@ -42,8 +45,9 @@ public:
     void set(const std::string& key, const std::vector<std::string>& value);
     void remove(const std::string& key);
 
-    // Re-reads the file (another process may have written it). A file that is not a JSON object
-    // is kept aside as "<file>.corrupt" and the defaults start empty.
+    // Re-reads the file (another process may have written it). A file that is not a JSON object,
+    // not a regular file (a link is not followed) or larger than kMaxDefaultsBytes is kept aside
+    // as "<file>.corrupt" (".corrupt.2" and on when that is taken) and the defaults start empty.
     void reload();
     // Writes the values to the file now: the reason it failed, or nothing once stored.
     std::optional<std::string> synchronize();

@@ -3,13 +3,18 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../platform/foundation/TempDir.h"
@@ -132,5 +137,131 @@ TEST(Startup, ASecondToolboxSaysItIsAlreadyRunningAndTouchesNothing) {
     EXPECT_TRUE(fs::is_empty(root));
     EXPECT_EQ(settings(), settingsBefore);
 }
+
+// ---- what lies at the lock file's name ---------------------------------------------------------
+
+namespace fs = std::filesystem;
+
+enum class AtLockName { fifo, linkToAFile, noFolderPossible, readOnlyFolder };
+
+struct LockCase {
+    const char* name;
+    AtLockName shape;
+};
+
+void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
+
+class SingleInstance : public ::testing::TestWithParam<LockCase> {};
+
+// Starts the toolbox for the same user and settings folder, and returns what it printed once it
+// has said it is already running, shown its window, or had a minute.
+std::string launchSecondToolbox(const TempDir& sandbox, const fs::path& configHome) {
+    const fs::path root = sandbox / "root", output = sandbox / "second.txt";
+    fs::create_directories(root);
+    fs::create_directories(sandbox / "resources");
+    std::vector<std::string> environment = {"QT_QPA_PLATFORM=offscreen", "ASAN_OPTIONS=detect_leaks=0",
+                                            "HOME=" + sandbox.path().string(), "HVB_ROOT=" + root.string(),
+                                            "HVB_RESOURCES=" + (sandbox / "resources").string(),
+                                            "XDG_CONFIG_HOME=" + configHome.string()};
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const pid_t second = ::fork();
+    if (second == 0) {
+        int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        char* argv[] = {const_cast<char*>(HVB_TEST_BUILD_DIR "/bin/HalvetorBody_ToolBox"), nullptr};
+        ::execve(argv[0], argv, envp.data());
+        ::_exit(127);
+    }
+    sockettest::eventually(
+        [&] {
+            const std::string log = TempDir::read(output);
+            return log.find("already running") != std::string::npos || log.find("MainWindow START") != std::string::npos;
+        },
+        60);
+    ::kill(second, SIGTERM);
+    ::waitpid(second, nullptr, 0);
+    return TempDir::read(output);
+}
+
+// This process is the toolbox that runs; whatever lies at the lock file's name, taking the
+// claim neither blocks nor lets a second toolbox of the same user in.
+TEST_P(SingleInstance, NothingAtTheLockNameHangsALaunchOrLetsASecondToolboxIn) {
+    const LockCase c = GetParam();
+    if (c.shape == AtLockName::readOnlyFolder && ::geteuid() == 0)
+        GTEST_SKIP() << "root writes into a read-only folder; an unprivileged run checks this case";
+    TempDir sandbox;
+    const fs::path configHome = sandbox / "config";
+    const fs::path folder = configHome / foundation::paths::kAppName, lock = folder / "instance.lock";
+    const fs::path target = sandbox / "target";
+    ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    switch (c.shape) {
+        case AtLockName::fifo:
+            fs::create_directories(folder);
+            ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0);
+            break;
+        case AtLockName::linkToAFile:
+            fs::create_directories(folder);
+            TempDir::write(target, "untouched");
+            fs::permissions(target, fs::perms(0644));
+            fs::create_symlink(target, lock);
+            break;
+        case AtLockName::noFolderPossible:
+            TempDir::write(folder, "a file where the settings folder should be");
+            break;
+        case AtLockName::readOnlyFolder:
+            fs::create_directories(folder);
+            fs::permissions(folder, fs::perms(0500));
+            break;
+    }
+
+    // A claim that blocks fails here rather than hanging the run; a writer lets a claim blocked
+    // on the FIFO go.
+    auto claimed = std::make_shared<std::promise<bool>>();
+    auto result = claimed->get_future();
+    std::thread claimer([claimed] { claimed->set_value(hvb::claimSingleInstance()); });
+    if (result.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "the claim did not return";
+        const int writer = ::open(lock.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0) ::close(writer);
+        if (result.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            std::fflush(nullptr);
+            std::_Exit(1);
+        }
+        claimer.join();
+        return;
+    }
+    claimer.join();
+    EXPECT_TRUE(result.get());
+
+    const std::string log = launchSecondToolbox(sandbox, configHome);
+    EXPECT_NE(log.find("already running"), std::string::npos) << log;
+    EXPECT_EQ(log.find("MainWindow START"), std::string::npos) << log;
+
+    std::error_code ec;
+    switch (c.shape) {
+        case AtLockName::fifo: EXPECT_EQ(fs::symlink_status(lock, ec).type(), fs::file_type::fifo); break;
+        case AtLockName::linkToAFile:
+            EXPECT_TRUE(fs::is_symlink(lock));
+            EXPECT_EQ(TempDir::read(target), "untouched");
+            EXPECT_EQ(fs::status(target).permissions(), fs::perms(0644));
+            break;
+        case AtLockName::noFolderPossible: EXPECT_TRUE(fs::is_regular_file(folder)); break;
+        case AtLockName::readOnlyFolder:
+            EXPECT_TRUE(fs::is_empty(folder));
+            fs::permissions(folder, fs::perms(0700));
+            break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AtTheLockName, SingleInstance,
+                         ::testing::Values(LockCase{"FIFO", AtLockName::fifo},
+                                           LockCase{"LinkToAFile", AtLockName::linkToAFile},
+                                           LockCase{"FileInPlaceOfTheFolder", AtLockName::noFolderPossible},
+                                           LockCase{"ReadOnlyFolder", AtLockName::readOnlyFolder}),
+                         [](const ::testing::TestParamInfo<LockCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -191,6 +191,13 @@ TEST_F(UpgradePackage, MissingImageOrArchiveFails) {
     TempDir::write(root / "plain.zip", "not a zip archive at all");
     EXPECT_EQ(hvb::unpackFirmwarePackage(root / "plain.zip", kPassword, "FWHVBR7.bin", scratch).status,
               PackageStatus::cannotOpen);
+    // The package's own name must be the file: a link to a good package elsewhere is not followed.
+    TempDir::write(root / "elsewhere.zip", standin::firmwarePackage("HVBR7", "1.6.02"));
+    fs::create_symlink(root / "elsewhere.zip", root / "linked.zip");
+    EXPECT_EQ(hvb::unpackFirmwarePackage(root / "linked.zip", kPassword, "FWHVBR7.bin", scratch).status,
+              PackageStatus::cannotOpen);
+    EXPECT_EQ(hvb::unpackFirmwarePackage(root / "elsewhere.zip", kPassword, "FWHVBR7.bin", scratch).status,
+              PackageStatus::ok);
 }
 
 TEST_F(UpgradePackage, ScratchFolderIsFreshAndRemoved) {

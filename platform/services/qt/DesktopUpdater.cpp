@@ -3,13 +3,12 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-#include <fstream>
-#include <iterator>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/RegularFile.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/services/Appcast.h"
 #include "platform/services/qt/UpdateOfferDialog.h"
@@ -17,18 +16,24 @@
 namespace services {
 namespace {
 
-// No real appcast comes near this; a larger file is not read.
-constexpr std::streamsize kMaxFeedBytes = 8 * 1024 * 1024;
+// No real appcast comes near this (the same limit as the reply the feed is taken from); a larger
+// file is not read.
+constexpr uint64_t kMaxFeedBytes = 8 * 1024 * 1024;
 
+// The feed in the user's data folder, only when it is a regular file of its size: a link is not
+// followed, a FIFO not waited on. One of another kind is set aside, so the next check's feed can
+// take its place.
 std::optional<std::string> readFeed(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes(static_cast<size_t>(kMaxFeedBytes) + 1, '\0');
-    in.read(bytes.data(), kMaxFeedBytes + 1);
-    const std::streamsize got = in.gcount();
-    if (got > kMaxFeedBytes) return std::nullopt;
-    bytes.resize(static_cast<size_t>(got));
-    return bytes;
+    foundation::FileContent read = foundation::readRegularFile(file, kMaxFeedBytes);
+    if (read.content) return read.content;
+    std::string line = "[Updater] cannot read the feed " + read.reason;
+    if (foundation::isBadShape(read.refusal)) {
+        std::error_code ec;
+        const auto aside = foundation::setAside(file, ".bad", ec);
+        line += aside ? "; set aside as " + aside->string() : "; cannot be set aside: " + ec.message();
+    }
+    foundation::print(line);
+    return std::nullopt;
 }
 
 // Only web addresses are handed to the desktop: a feed must not make us open a local file or
@@ -87,7 +92,6 @@ void DesktopUpdater::checkForUpdatesInBackground() {
         std::vector<AppcastItem> items;
         if (feed) {
             if (const auto bytes = readFeed(*feed)) items = appcast::parse(*bytes);
-            else foundation::print("[Updater] cannot read the feed " + feed->string());
         }
         // The QPointer is only looked at on the main thread, where the updater lives.
         dispatch::mainQueue().async([self, items = std::move(items)]() mutable {
