@@ -280,7 +280,7 @@ std::string MainWindow::installFailureCause(const security::AdminRunResult& resu
     using LocalizedString::Msg;
     QString cause;
     if (!result.launched) {
-        if (result.programMissing) {
+        if (result.programMissing && result.mode == security::AdminRunMode::pkexec) {
             const std::string name = std::filesystem::path(result.program).filename().string();
             cause = Msg::adminProgramMissing().arg(fromUtf8(name.empty() ? "pkexec" : name));
         } else {

@@ -268,6 +268,7 @@ TEST(DriverCheck, FailedOrCancelledInstallsKeepTheStoredVersion) {
         {[](FakeMachine& m) { m.installResult.exitStatus = 1; }, "The driver installation failed (exit status 1)."},
         {[](FakeMachine& m) {
              m.installResult.launched = false;
+             m.installResult.mode = security::AdminRunMode::pkexec;
              m.installResult.programMissing = true;
              m.installResult.program = "/usr/bin/pkexec";
              m.installResult.error = "cannot start (/usr/bin/pkexec): No such file or directory";
