@@ -11,6 +11,7 @@
 #include "app/AppStartup.h"
 #include "app/MainWindow.h"
 #include "common/CameraWorkQueue.h"
+#include "common/StringTableTranslator.h"
 #include "platform/appkit/MainQueueDriver.h"
 #include "platform/foundation/Log.h"
 #include "platform/iokit/link/SocketLink.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     // under the first one.
     if (!hvb::claimSingleInstance()) return 0;
     quitOnSignals(application);
+    hvb::installStringTableTranslator();
     appkit::installMainQueueDriver(&application);
     iokit::installConfiguredLink();
     hvb::registerAppControllers();

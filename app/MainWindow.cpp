@@ -24,6 +24,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/TextCharacters.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/iokit/user/IOKitLib.h"
 #include "platform/net/Reachability.h"
@@ -268,6 +269,37 @@ void MainWindow::runUnplugRequest() {
     }
 }
 
+namespace {
+
+QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+}  // namespace
+
+// Why a run left no driver, in words the user can act on: a restart mends none of these.
+std::string MainWindow::installFailureCause(const security::AdminRunResult& result) {
+    using LocalizedString::Msg;
+    QString cause;
+    if (!result.launched) {
+        if (result.programMissing && result.mode == security::AdminRunMode::pkexec) {
+            const std::string name = std::filesystem::path(result.program).filename().string();
+            cause = Msg::adminProgramMissing().arg(fromUtf8(name.empty() ? "pkexec" : name));
+        } else {
+            cause = Msg::installNotStarted().arg(fromUtf8(result.error));
+        }
+    } else if (result.cancelled) {
+        cause = Msg::adminRequestCancelled();
+    } else if (result.notAuthorized) {
+        cause = Msg::adminRightsRefused();
+    } else if (result.exitStatus != 0) {
+        const std::string line = foundation::text::lastNonEmptyLine(result.errorOutput);
+        cause = line.empty() ? Msg::installFailedWithStatus().arg(result.exitStatus)
+                             : Msg::installFailed().arg(fromUtf8(line));
+    } else {
+        cause = Msg::installLeftNoDriver();
+    }
+    return cause.toStdString();
+}
+
 bool MainWindow::runInstallScript(const std::string& mode) {
     const std::string script = environment_.installKextPath ? environment_.installKextPath().value_or("") : "";
     const std::vector<std::string> arguments = {applicationBundleCopyPath(), kBundleName, mode};
@@ -284,10 +316,14 @@ bool MainWindow::runInstallScript(const std::string& mode) {
     }
     foundation::print("ERROR");
     if (!result.output.empty()) foundation::print(result.output);
+    if (!result.errorOutput.empty()) foundation::print(result.errorOutput);
     if (!result.error.empty()) foundation::print(result.error);
     // The check runs on its background queue and has nothing left to do: it waits for the user.
     if (environment_.showAlertAndWait) {
-        environment_.showAlertAndWait("Driver loaded error", "Please restart computer to make sure driver work.");
+        using LocalizedString::Msg;
+        environment_.showAlertAndWait(Msg::driverLoadedError().toStdString(),
+                                      Msg::restartToMakeDriverWork().toStdString() + "\n\n" +
+                                          installFailureCause(result));
     }
     return false;
 }

@@ -75,6 +75,8 @@ public:
     virtual void checkDriver(const std::optional<std::string>& architecture);
     // One administrator run of the installer; true when the driver is installed afterwards.
     bool runInstallScript(const std::string& mode);
+    // Why an installer run left no driver, for the user (localized).
+    static std::string installFailureCause(const security::AdminRunResult& result);
     // Asks for the cameras to be unplugged until no driver service remains.
     void runUnplugRequest();
     bool isNetworkReachable();

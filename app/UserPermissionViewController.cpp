@@ -115,14 +115,14 @@ bool UserPermissionViewController::eventFilter(QObject* watched, QEvent* event) 
 }
 
 void UserPermissionViewController::viewDidLoad() {
-    permissionTitleLabel->setText("Lumacorder wants to make changes.");
-    permissionDescriptionLabel->setText("Enter your password to allow this.");
-    userNameLabel->setText("User Name:");
+    permissionTitleLabel->setText(LocalizedString::Msg::permissionTitle());
+    permissionDescriptionLabel->setText(LocalizedString::Msg::permissionDescription());
+    userNameLabel->setText(LocalizedString::Msg::permissionUserName());
     userNameText->setText(QString::fromStdString(loginName()));
     userNameText->setReadOnly(true);
-    passwordLabel->setText("Password:");
-    btnCancel->setText("Cancel");
-    btnOK->setText("OK");
+    passwordLabel->setText(LocalizedString::Msg::permissionPassword());
+    btnCancel->setText(LocalizedString::Str::cancel());
+    btnOK->setText(LocalizedString::Str::ok());
 }
 
 void UserPermissionViewController::viewWillAppear() {
@@ -156,7 +156,7 @@ void UserPermissionViewController::install() {
     foundation::print("loadResult = " + std::to_string(loadStatus));
     appkit::Alert alert;
     alert.messageText = "BREVANTIS";
-    alert.informativeText = "Please unmount devices and mount again";
+    alert.informativeText = LocalizedString::Msg::unmountAndMountAgain();
     alert.buttons = {localizedCommonString("OK")};
     alert.runModal();
     if (auto* w = hostWindow()) w->performClose();

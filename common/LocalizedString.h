@@ -134,7 +134,38 @@ namespace hvb {
     X(getLatestSoftware, "Get the latest software version from Brevantis website.", "Get the latest software version from Brevantis website.") \
     X(sdCardError, "SD_CARD_ERROR", "Storage error, please format device.") \
     X(labelLimit, "Up to %1 characters", "The longest user label a camera stores; %1 is a number") \
-    X(labelLimitCyrillic, "Up to %1 characters, %2 in Cyrillic", "The longest user label in Latin letters (%1) and in Cyrillic (%2)")
+    X(labelLimitCyrillic, "Up to %1 characters, %2 in Cyrillic", "The longest user label in Latin letters (%1) and in Cyrillic (%2)") \
+    X(driverLoadedError, "Driver loaded error", "Driver loaded error") \
+    X(restartToMakeDriverWork, "Please restart computer to make sure driver work.", "Please restart computer to make sure driver work.") \
+    X(adminProgramMissing, "%1, the program that asks for administrator rights, is not installed. Install it, then start the toolbox again.", "Why the driver was not installed; %1 is a program name") \
+    X(adminRequestCancelled, "The request for administrator rights was cancelled. Start the toolbox again and confirm with your password to install the driver.", "Why the driver was not installed") \
+    X(adminRightsRefused, "Administrator rights were refused. Start the toolbox again with an account that may install the driver.", "Why the driver was not installed") \
+    X(installNotStarted, "The driver installation could not be started: %1", "Why the driver was not installed; %1 is the system's reason") \
+    X(installFailed, "The driver installation failed: %1", "Why the driver was not installed; %1 is the installer's last error line") \
+    X(installFailedWithStatus, "The driver installation failed (exit status %1).", "Why the driver was not installed; %1 is a number") \
+    X(installLeftNoDriver, "The driver installation ended, but the driver is not in place.", "Why the driver was not installed") \
+    X(openFolderNoFileManager, "The camera's folder %1 could not be opened: no file manager is set up to open folders.", "%1 is a folder") \
+    X(openFolderFailed, "The camera's folder %1 could not be opened: %2", "%1 is a folder, %2 the system's reason") \
+    X(webcamNoVolume, "The camera cannot switch to webcam mode: its storage is not mounted.", "Why the webcam button did nothing") \
+    X(webcamVolumeBusy, "The camera cannot switch to webcam mode: its storage could not be unmounted. Close the files and windows that use it, then try again.", "Why the webcam button did nothing") \
+    X(webcamTestNoCamera, "No webcam of the Halvetor Body was found. Switch the camera to webcam mode with its webcam button first.", "Why the webcam test closed") \
+    X(webcamTestNoMicrophone, "No microphone of the Halvetor Body was found.", "Why the webcam test closed") \
+    X(labelCharacters, "Letters A–Z, digits, spaces and underscores", "The characters a user label takes") \
+    X(labelCharactersCyrillic, "Letters A–Z and А–я, digits, spaces and underscores", "The characters a user label takes, Cyrillic included") \
+    X(labelCharactersExtendedCyrillic, "Letters A–Z, А–я and Ёё, digits, spaces and underscores", "The characters a user label takes, Cyrillic with Ё included") \
+    X(softwareUpdate, "Software Update", "Title of the new-version offer") \
+    X(newVersionAvailable, "A new version of %1 is available", "%1 is the application's name") \
+    X(newVersionDetails, "%1 %2 is now available (you have %3). Get it here:", "%1 application, %2 new version, %3 the version in use") \
+    X(unknownVersion, "an unknown version", "Stands for the version in use when it is not known") \
+    X(openDownloadPage, "Open Download Page", "Button of the new-version offer") \
+    X(skipThisVersion, "Skip This Version", "Button of the new-version offer") \
+    X(remindMeLater, "Remind Me Later", "Button of the new-version offer") \
+    X(permissionTitle, "Lumacorder wants to make changes.", "Driver permission page title") \
+    X(permissionDescription, "Enter your password to allow this.", "Driver permission page") \
+    X(permissionUserName, "User Name:", "Driver permission page") \
+    X(permissionPassword, "Password:", "Driver permission page") \
+    X(unmountAndMountAgain, "Please unmount devices and mount again", "Driver permission page, after loading the driver") \
+    X(openerEndedWithStatus, "xdg-open ended with exit status %1.", "The file opener's failure; %1 is a number")
 
 #define HVB_WEBCAM_BTN_STRINGS(X) \
     X(testWebcam, "TEST_WEBCAM_BTN", "Show test window") \

@@ -114,7 +114,7 @@ run: while the toolbox runs, plug, unplug and list simulated cameras with
        $installed_host --root $root --control unplug T3A000000001
        $installed_host --root $root --control list
 run: a camera protected by a password (its storage locked until it is unlocked) is plugged with
-       $installed_host --root $root --control plug HW7334 firmware=1.0.0 serial=HW7334LOCK001 bsd=disk7 password=Secret-0042
+       $installed_host --root $root --control plug HW7334 firmware=1.0.0 serial=HW7334LOCK001 bsd=disk7 password=Secret0042
 run: logs: $log_dir (the toolbox's own output below)
 HELP
 

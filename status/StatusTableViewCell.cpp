@@ -16,6 +16,7 @@
 #include "common/DeviceDialogGlobals.h"
 #include "common/LocalizedString.h"
 #include "online/FirmwareManager.h"
+#include "platform/appkit/Alert.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/diskarb/DiskArbitration.h"
@@ -472,6 +473,21 @@ void StatusTableViewCell::webcamSwitchFailed(const std::shared_ptr<HVBModel>& mo
     if (refreshWanted_) startRefreshTimer();
 }
 
+namespace {
+
+// The user tapped and nothing changed: why, told from the main queue, the worker going on.
+void tellWebcamSwitchFailed(const QString& why) {
+    dispatch::mainQueue().async([why] {
+        appkit::Alert alert;
+        alert.messageText = LocalizedString::Str::error();
+        alert.informativeText = why;
+        alert.addButtonWithTitle(LocalizedString::Str::ok());
+        alert.runModal();
+    });
+}
+
+}  // namespace
+
 void StatusTableViewCell::webcamButtonDidTap() {
     std::optional<StatusModel> status = deviceInfo_ ? deviceInfo_->statusInfo() : std::nullopt;
     // A second tap while the camera changes its mode must not undo the first.
@@ -501,12 +517,19 @@ void StatusTableViewCell::webcamButtonDidTap() {
         if (!service) return abandoned();
         auto volume = link->volumePath(uid);
         std::optional<std::filesystem::path> folder = volume ? diskarb::pathFromFileURL(*volume) : std::nullopt;
-        if (!folder) return abandoned();
+        if (!folder) {
+            foundation::print("volume not found");
+            tellWebcamSwitchFailed(LocalizedString::Msg::webcamNoVolume());
+            return abandoned();
+        }
         model->isModeChanging = true;
         ShellResult unmount = Shell::shared().run({"diskutil", "umount", folder->string()});
         foundation::print(unmount.output.value_or(""));
         // The volume is still in use: switching now would pull it from under its user.
-        if (unmount.status != 0) return failed();
+        if (unmount.status != 0) {
+            tellWebcamSwitchFailed(LocalizedString::Msg::webcamVolumeBusy());
+            return failed();
+        }
         const bool sent = carried(link->sendByte(service.get(), code, 1));
         foundation::print(sent ? "true" : "false");
         service.reset();

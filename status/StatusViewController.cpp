@@ -10,6 +10,7 @@
 #include "camera/SerialMatch.h"
 #include "camera/Shell.h"
 #include "common/LocalizedString.h"
+#include "common/StringCatalog.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Assets.h"
@@ -206,7 +207,14 @@ void StatusViewController::reloadData() {
 }
 
 std::filesystem::path StatusViewController::securityHelpPage() {
-    return foundation::paths::resourcesDir() / "en.lproj" / "AllowDriverHost.html";
+    // In the user's language where the page is written in it.
+    const std::filesystem::path resources = foundation::paths::resourcesDir();
+    for (const QString& localisation : StringCatalog::main().searchOrder()) {
+        const auto page = resources / (localisation.toStdString() + ".lproj") / "AllowDriverHost.html";
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(page, ec)) return page;
+    }
+    return resources / "en.lproj" / "AllowDriverHost.html";
 }
 
 void StatusViewController::OpenSecurityPreferenceBtn_Click() {

@@ -22,6 +22,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Strings.h"
+#include "platform/foundation/TextCharacters.h"
 #include "status/StatusRowState.h"
 #include "status/StatusStorageTable.h"
 #include "status/StatusTableViewCell.h"
@@ -33,6 +34,8 @@ namespace {
 using namespace LocalizedString;
 
 constexpr size_t kPayloadLimit = NvUSBcmd::kDataPayloadSize;
+// xdg-open's exit status when no program to open the folder with was found.
+constexpr int kOpenerFoundNoTool = 3;
 
 // What the actions need of a snapshot, read once on the calling thread.
 struct Target {
@@ -259,8 +262,27 @@ void StatusViewController::openDeviceFolder(const StatusModel& status) {
         }
         // The folder goes to the opener as one argument, whatever its name holds.
         auto folder = diskarb::pathFromFileURL(*location);
-        const int status = folder ? Shell::shared().run({"xdg-open", folder->string()}).status : -1;
-        sendEvent("Open_Dir", t.model, status == 0 ? "Success" : "Failed");
+        const ShellResult opened = folder ? Shell::shared().run({"xdg-open", folder->string()}) : ShellResult{};
+        sendEvent("Open_Dir", t.model, opened.status == 0 ? "Success" : "Failed");
+        if (opened.status == 0) return;
+        // The user asked for a window: without one, say why and where the folder is.
+        const QString where = QString::fromStdString(folder ? folder->string() : *location);
+        QString why;
+        if (opened.status == kOpenerFoundNoTool) {
+            why = Msg::openFolderNoFileManager().arg(where);
+        } else {
+            const std::string line = foundation::text::lastNonEmptyLine(opened.output.value_or(""));
+            why = Msg::openFolderFailed().arg(where, line.empty() ? Msg::openerEndedWithStatus().arg(opened.status)
+                                                                  : QString::fromStdString(line));
+        }
+        dispatch::mainQueue().async([self, why] {
+            if (!self) return;
+            appkit::Alert alert;
+            alert.messageText = Str::error();
+            alert.informativeText = why;
+            alert.addButtonWithTitle(Str::ok());
+            alert.runModal();
+        });
     });
 }
 

@@ -68,6 +68,8 @@ void DeviceTaskViewController::viewWillAppear() {
 
 void DeviceTaskViewController::viewDidAppear() {
     if (auto* window = hostWindow()) window->setEmptyTitle();
+    // A dialog opened on its result: the focus set before the window showed went to no one.
+    if (showsOutcome()) dialogparts::showResultButton(ok_);
 }
 
 void DeviceTaskViewController::cancelClicked() { closeDialogWindow(this); }
@@ -118,9 +120,8 @@ void DeviceTaskViewController::showOutcome(bool success) {
     progress_->setVisible(false);
     showImage(success ? QStringLiteral("successIcon") : QStringLiteral("failIcon"));
     text_->setText(success ? Str::success() : Str::fail());
-    ok_->setEnabled(true);
     cancel_->setVisible(false);
-    ok_->setFocus();
+    dialogparts::showResultButton(ok_);
     emit outcomeShown(text_->text());
 }
 

@@ -145,6 +145,13 @@ QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok, 
     return row;
 }
 
+void showResultButton(QPushButton* ok) {
+    ok->setVisible(true);
+    ok->setEnabled(true);
+    ok->setDefault(true);
+    ok->setFocus(Qt::OtherFocusReason);
+}
+
 PasswordForm passwordForm(QWidget* dialog, int width, bool wrapTitle,
                           const std::function<void(QVBoxLayout* column)>& addEntries) {
     dialogBody(dialog, width);

@@ -59,6 +59,9 @@ PictureDialog pictureDialog(QWidget* dialog, const PictureLook& look = {});
 void showPicture(QLabel* image, const QString& name, int size = kPictureSize);
 // Cancel and OK at the right, neither a default button (callers choose which takes Return).
 QHBoxLayout* buttonRow(QWidget* parent, QPushButton*& cancel, QPushButton*& ok, int minimumWidth = 96);
+// An outcome screen's way out: OK shown and enabled, the default button (Return) and focused
+// (Space), the way every result dialog ends.
+void showResultButton(QPushButton* ok);
 
 // The side of the password dialogs' lock picture.
 inline constexpr int kLockSize = 64;

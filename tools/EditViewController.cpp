@@ -82,6 +82,10 @@ void EditViewController::loadView() {
     QPalette hint = labelLimitLabel->palette();
     hint.setColor(QPalette::WindowText, QColor::fromRgbF(0.45, 0.45, 0.45, 1));
     labelLimitLabel->setPalette(hint);
+    labelCharactersLabel = makeText(this, 11, false);
+    labelCharactersLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    labelCharactersLabel->setWordWrap(true);
+    labelCharactersLabel->setPalette(hint);
     teamSyncTitleLabel = makeText(this, 14, false);
     teamSyncComboBox = new QComboBox(this);
     teamSyncComboBox->setEditable(false);
@@ -121,6 +125,9 @@ void EditViewController::viewDidLoad() {
                                              snapshot_.russian);
     labelLimitLabel->setText(limit.cyrillic ? Msg::labelLimitCyrillic().arg(limit.characters).arg(*limit.cyrillic)
                                             : Msg::labelLimit().arg(limit.characters));
+    labelCharactersLabel->setText(!snapshot_.russian ? Msg::labelCharacters()
+                                  : extendedCyrillic_ ? Msg::labelCharactersExtendedCyrillic()
+                                                      : Msg::labelCharactersCyrillic());
     teamSyncTitleLabel->setText(Str::teamSync());
     leaderButton->setText(Str::leader());
     doneButton->setText(Str::ok());
@@ -168,6 +175,11 @@ void EditViewController::placeViews() {
     labelLimitLabel->setGeometry(fieldX, deviceNameLabel->geometry().bottom() + 2, kWidth - 20 - fieldX, hintHeight);
     placeCentred(teamSyncTitleLabel, 28, 64 + 34);
     placeCentred(teamSyncComboBox, teamSyncTitleLabel->geometry().right() + 1 + 10, 64 + 34, 80);
+    // Under the length, right of the team-sync group, clear of the OK button.
+    const int charactersX = teamSyncComboBox->geometry().right() + 1 + 12;
+    const int charactersTop = labelLimitLabel->geometry().bottom() + 1;
+    labelCharactersLabel->setGeometry(charactersX, charactersTop, kWidth - 20 - charactersX,
+                                      kHeight - 10 - 25 - 4 - charactersTop);
     placeCentred(leaderButton, 31, 64 + 34 + 34);
     doneButton->setGeometry(kWidth - 10 - 80, kHeight - 10 - 25, 80, 25);
 }
@@ -186,6 +198,10 @@ void EditViewController::controlTextDidChange() {
     const auto verdict = EditLabelRules::verdict(deviceNameLabel->text(), snapshot_.russian, extendedCyrillic_);
     const bool accepted = verdict == EditLabelRules::Verdict::accepted;
     setBorder(!accepted);
+    charactersRed_ = verdict == EditLabelRules::Verdict::forbiddenCharacter;
+    QPalette palette = labelLimitLabel->palette();
+    if (charactersRed_) palette.setColor(QPalette::WindowText, QColor(200, 0, 0));
+    labelCharactersLabel->setPalette(palette);
     doneButton->setEnabled(accepted);
 }
 

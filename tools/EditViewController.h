@@ -37,6 +37,8 @@ public:
     QPointer<QLineEdit> deviceNameLabel;
     // Under the field: the longest label this camera stores.
     QPointer<QLabel> labelLimitLabel;
+    // Which characters the label takes; red while the field holds one it does not.
+    QPointer<QLabel> labelCharactersLabel;
     QPointer<QLabel> teamSyncTitleLabel;
     QPointer<QComboBox> teamSyncComboBox;
     QPointer<QCheckBox> leaderButton;
@@ -44,6 +46,7 @@ public:
     const StatusModel status;
 
     bool hasRedBorder() const { return redBorder_; }
+    bool charactersHintIsRed() const { return charactersRed_; }
 
     void loadView() override;
     void viewDidLoad() override;
@@ -74,6 +77,7 @@ private:
     Snapshot snapshot_;
     bool extendedCyrillic_ = false;
     bool redBorder_ = false;
+    bool charactersRed_ = false;
     EditViewControllerDelegate* delegate_ = nullptr;
     QPointer<QObject> delegateObject_;
     bool delegateIsObject_ = false;

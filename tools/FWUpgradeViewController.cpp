@@ -73,10 +73,12 @@ void FWUpgradeViewController::viewDidLoad() {
         showImage(QStringLiteral("successIcon"));
         FWUpgradeQuestion->setText(Str::success());
         buttonCancel->setVisible(false);
+        dialogparts::showResultButton(buttonOK);
     } else {
         showImage(QStringLiteral("failIcon"));
         FWUpgradeQuestion->setText(Str::fail());
         buttonCancel->setVisible(false);
+        dialogparts::showResultButton(buttonOK);
     }
 }
 
@@ -88,6 +90,8 @@ void FWUpgradeViewController::viewWillAppear() {
 
 void FWUpgradeViewController::viewDidAppear() {
     if (auto* window = hostWindow()) window->setEmptyTitle();
+    // Opened on its result: the focus set before the window showed went to no one.
+    if (fwUpgradeState != 0) dialogparts::showResultButton(buttonOK);
 }
 
 void FWUpgradeViewController::buttonCancel_Click() { closeDialogWindow(this); }
@@ -149,8 +153,8 @@ void FWUpgradeViewController::showFailure() {
     FWUpgradeProgress->setVisible(false);
     showImage(QStringLiteral("failIcon"));
     FWUpgradeQuestion->setText(Str::upgradeFailed());
-    buttonOK->setEnabled(true);
     buttonCancel->setVisible(false);
+    dialogparts::showResultButton(buttonOK);
     emit outcomeShown(FWUpgradeQuestion->text());
 }
 

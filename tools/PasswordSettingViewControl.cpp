@@ -172,6 +172,8 @@ void PasswordSettingViewControl::viewWillAppear() {
 
 void PasswordSettingViewControl::viewDidAppear() {
     if (auto* window = hostWindow()) window->setEmptyTitle();
+    // Opened on its result: the focus set before the window showed went to no one.
+    if (passwordSettingState != 0) dialogparts::showResultButton(buttonOK);
 }
 
 // The three labels share one width, so the fields line up.
@@ -357,6 +359,8 @@ void PasswordSettingViewControl::backToInput() {
     passwordSettingProgress->stopAnimation();
     passwordSettingProgress->setVisible(false);
     buttonOK->setEnabled(false);
+    // Return belongs to the entry fields again.
+    buttonOK->setDefault(false);
     buttonCancel->setEnabled(true);
     buttonCancel->setVisible(true);
     showImage(QStringLiteral("lockIconPasswordEnter"));
@@ -408,11 +412,10 @@ void PasswordSettingViewControl::showOtherPasswordError() {
     passwordSettingProgress->setVisible(false);
     passwordSettingInfoText->setText(Str::fail());
     setPasswordSettingInfoTextCollapsed(false);
-    buttonOK->setEnabled(true);
     buttonCancel->setVisible(false);
     showImage(QStringLiteral("failIcon"));
     passwordForgotLabel->setEnabled(true);
-    buttonOK->setFocus();
+    dialogparts::showResultButton(buttonOK);
     emit outcomeShown(passwordSettingInfoText->text());
 }
 
@@ -443,7 +446,7 @@ void PasswordSettingViewControl::showOutcomeScreen() {
     setPasswordSettingInfoTextCollapsed(false);
     setPasswordSettingStackViewCollapsed(true);
     passwordForgotLabel->setVisible(false);
-    buttonOK->setEnabled(true);
+    dialogparts::showResultButton(buttonOK);
     setMinimumHeight(kOutcomeHeight);
 }
 

@@ -90,16 +90,16 @@ void SyncTimeViewController::showImage(const QString& name) {
 
 void SyncTimeViewController::showSyncSuccess(const QString& message) {
     SyncTimeTitle->setText(Str::success());
-    buttonOK->setVisible(true);
     showImage(QStringLiteral("successIcon"));
     SyncTimeMessage->setText(message);
+    dialogparts::showResultButton(buttonOK);
 }
 
 void SyncTimeViewController::showSyncFailure() {
     SyncTimeTitle->setText(Str::fail());
-    buttonOK->setVisible(true);
     showImage(QStringLiteral("failIcon"));
     SyncTimeMessage->setText(QString());
+    dialogparts::showResultButton(buttonOK);
 }
 
 }  // namespace hvb

@@ -12,6 +12,7 @@
 #include "common/LocalizedString.h"
 #include "common/VolumeProgressView.h"
 #include "online/UsageReports.h"
+#include "platform/appkit/Alert.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
 #include "tools/DialogRegistry.h"
@@ -41,6 +42,7 @@ WebcamTestViewController::WebcamTestViewController() : appkit::ViewController(nu
     std::vector<std::string> videoNames, audioNames;
     for (const auto& d : videos) videoNames.push_back(d.name);
     for (const auto& d : audios) audioNames.push_back(d.name);
+    cameraVideoFound_ = WebcamTestRules::chooseDevices(videoNames, videoNames).has_value();
     auto chosen = WebcamTestRules::chooseDevices(videoNames, audioNames);
     if (!chosen) return;
     webcam = videos[chosen->first];
@@ -174,12 +176,24 @@ void WebcamTestViewController::viewWillAppear() {
     usageReports()->logScreen("Webcam Test", "WebcamTestViewController");
 }
 
+QString WebcamTestViewController::missingDeviceText() const {
+    // Without the picture the microphone does not matter: the camera is not a webcam yet.
+    return cameraVideoFound_ ? LocalizedString::Msg::webcamTestNoMicrophone() : LocalizedString::Msg::webcamTestNoCamera();
+}
+
 void WebcamTestViewController::viewDidAppear() {
     if (!webcam || !microphone) {
-        // Closed once its showing is over, not from inside it.
+        // Closed once its showing is over, not from inside it; then the user hears why.
         QPointer<WebcamTestViewController> self(this);
-        dispatch::mainQueue().async([self] {
-            if (self) self->dismiss();
+        const QString why = missingDeviceText();
+        dispatch::mainQueue().async([self, why] {
+            if (!self) return;
+            self->dismiss();
+            appkit::Alert alert;
+            alert.messageText = LocalizedString::Str::error();
+            alert.informativeText = why;
+            alert.addButtonWithTitle(LocalizedString::Str::ok());
+            alert.runModal();
         });
         return;
     }

@@ -56,9 +56,12 @@ public:
 private:
     void applyStepTexts();
     void dismiss();
+    // Why the test cannot run: which of the camera's devices is missing.
+    QString missingDeviceText() const;
     std::unique_ptr<services::CaptureSession> captureSession_;
     foundation::NotificationCenter::Token statusToken_ = 0;
     bool dismissed_ = false;
+    bool cameraVideoFound_ = false;
 };
 
 }  // namespace hvb

@@ -103,6 +103,9 @@ int Alert::runModal() const {
     QStringList titles = buttons;
     if (titles.isEmpty()) titles << QStringLiteral("OK");
     QPointer<Window> window = new Window(new AlertView(messageText, informativeText, titles));
+    // An alert has no title of its own; left empty, the window system would show the
+    // application's name there.
+    window->setEmptyTitle();
     const int code = runModalForWindow(window);
     if (window) {
         window->performClose();

@@ -20,7 +20,10 @@ struct AdminRunResult {
     int exitStatus = -1;          // the script's exit status (or pkexec's own, see below)
     bool cancelled = false;       // the user dismissed the authentication dialog (pkexec 126)
     bool notAuthorized = false;   // authorization could not be obtained (pkexec 127)
-    std::string output;           // standard output and error, merged
+    bool programMissing = false;  // not launched: `program` is not there (not on PATH, no such file)
+    std::string program;          // what was started: pkexec, or the shell on a direct run
+    std::string output;           // standard output
+    std::string errorOutput;      // standard error (pkexec's own messages and the script's)
     std::string error;            // why it could not be started
 };
 

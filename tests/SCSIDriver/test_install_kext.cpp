@@ -149,7 +149,7 @@ TEST_F(InstallKextTest, NormalInstallsIntoAnEmptyRootAndStartsTheHost) {
     auto result = install(root, hosttest::bundleDir(), "NORMAL");
     ASSERT_TRUE(result.launched) << result.error;
     EXPECT_EQ(result.mode, security::AdminRunMode::direct);
-    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    ASSERT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
     fs::path installed = root / "Library/Extensions" / kBundleName;
     EXPECT_TRUE(fs::exists(installed / "Contents/MacOS" / kExecutable));
     EXPECT_EQ(bundleVersion(installed), "1.0.0");
@@ -167,7 +167,7 @@ TEST_F(InstallKextTest, ReloadStopsTheRunningHostAndStartsTheNewBundle) {
 
     fs::path newer = bundleCopy(dir / "newer", "1.0.1");
     auto result = install(root, newer, "RELOAD");
-    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    ASSERT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
     EXPECT_FALSE(processAlive(before));
     pid_t after = hostPid(root);
     EXPECT_NE(after, before);
@@ -221,7 +221,7 @@ TEST_F(InstallKextTest, BlanksQuotesAndShellCharactersAreJustCharacters) {
     fs::path root = makeRoot("root 'one' \"two\" $(touch pwned);&");
     fs::path source = bundleCopy(dir / "it's a \"copy\" `id` $HOME");
     auto result = install(root, source, "NORMAL");
-    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    ASSERT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
     EXPECT_TRUE(fs::exists(root / "Library/Extensions" / kBundleName / "Contents/Info.plist"));
     EXPECT_TRUE(hosttest::answers(root));
     EXPECT_FALSE(fs::exists("pwned"));
@@ -282,7 +282,7 @@ TEST_F(InstallKextTest, ThroughPkexecTheScriptTakesItsRootFromItsArguments) {
                                                      {hosttest::bundleDir().string(), kBundleName, "NORMAL"}, options);
     ASSERT_TRUE(result.launched) << result.error;
     EXPECT_EQ(result.mode, security::AdminRunMode::pkexec);
-    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    ASSERT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
     EXPECT_TRUE(fs::exists(root / "Library/Extensions" / kBundleName / "Contents/MacOS" / kExecutable));
     EXPECT_TRUE(hosttest::answers(root));
 }
@@ -298,7 +298,7 @@ TEST_F(InstallKextTest, BundleNamesAreLettersDigitsDotsUnderscoresAndDashes) {
         fs::copy_file(copy / "Contents/MacOS" / kExecutable, copy / "Contents/MacOS" / executable);
         auto result = install(root, copy, "NORMAL", name);
         EXPECT_NE(result.exitStatus, 0) << name;
-        EXPECT_NE(result.output.find("bad bundle name"), std::string::npos) << result.output;
+        EXPECT_NE(result.errorOutput.find("bad bundle name"), std::string::npos) << result.errorOutput;
         EXPECT_FALSE(fs::exists(root / "Library/Extensions" / name));
         fs::remove_all(dir / "odd");
     }

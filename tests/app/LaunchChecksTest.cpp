@@ -245,19 +245,51 @@ TEST(DriverCheck, MissingOrUnreadableVersionFilesChangeNothing) {
     }
 }
 
+// The alert keeps its words and adds the cause, in words the user can act on: a restart mends
+// none of these.
 TEST(DriverCheck, FailedOrCancelledInstallsKeepTheStoredVersion) {
-    const std::function<void(FakeMachine&)> failures[] = {
-        [](FakeMachine& m) { m.installResult.cancelled = true, m.installResult.exitStatus = 126; },
-        [](FakeMachine& m) { m.installResult.notAuthorized = true, m.installResult.exitStatus = 127; },
-        [](FakeMachine& m) { m.installResult.exitStatus = 1; },
-        [](FakeMachine& m) { m.installResult.launched = false; },
+    struct Failure {
+        std::function<void(FakeMachine&)> make;
+        std::string cause;
+    };
+    const Failure failures[] = {
+        {[](FakeMachine& m) { m.installResult.cancelled = true, m.installResult.exitStatus = 126; },
+         "The request for administrator rights was cancelled. Start the toolbox again and confirm with your "
+         "password to install the driver."},
+        {[](FakeMachine& m) { m.installResult.notAuthorized = true, m.installResult.exitStatus = 127; },
+         "Administrator rights were refused. Start the toolbox again with an account that may install the driver."},
+        // The script's own last error line, whatever it printed before.
+        {[](FakeMachine& m) {
+             m.installResult.exitStatus = 1;
+             m.installResult.output = "copying\n";
+             m.installResult.errorOutput = "installKext.sh: warning\ninstallKext.sh: could not copy the bundle\n  \n";
+         },
+         "The driver installation failed: installKext.sh: could not copy the bundle"},
+        {[](FakeMachine& m) { m.installResult.exitStatus = 1; }, "The driver installation failed (exit status 1)."},
+        {[](FakeMachine& m) {
+             m.installResult.launched = false;
+             m.installResult.mode = security::AdminRunMode::pkexec;
+             m.installResult.programMissing = true;
+             m.installResult.program = "/usr/bin/pkexec";
+             m.installResult.error = "cannot start (/usr/bin/pkexec): No such file or directory";
+         },
+         "pkexec, the program that asks for administrator rights, is not installed. Install it, then start the "
+         "toolbox again."},
+        {[](FakeMachine& m) {
+             m.installResult.launched = false;
+             m.installResult.error = "refusing an administrator run into /srv: /srv is writable by others";
+         },
+         "The driver installation could not be started: refusing an administrator run into /srv: /srv is writable "
+         "by others"},
         // A run that ended well but left no bundle behind.
-        [](FakeMachine& m) { m.installCreatesBundle = false; },
+        {[](FakeMachine& m) { m.installCreatesBundle = false; },
+         "The driver installation ended, but the driver is not in place."},
     };
     for (const auto& fail : failures) {
+        SCOPED_TRACE(fail.cause);
         FakeMachine m;
         m.defaults.set("ToolBoxVersion", "1.0.0");
-        fail(m);
+        fail.make(m);
         MainWindow w(m.environment("1.2.0"));
         w.loadLocalVersion();
         EXPECT_FALSE(w.runInstallScript("NORMAL"));
@@ -265,7 +297,7 @@ TEST(DriverCheck, FailedOrCancelledInstallsKeepTheStoredVersion) {
         std::lock_guard<std::mutex> guard(m.lock);
         ASSERT_EQ(m.alerts.size(), 1u);
         EXPECT_EQ(m.alerts[0].first, "Driver loaded error");
-        EXPECT_EQ(m.alerts[0].second, "Please restart computer to make sure driver work.");
+        EXPECT_EQ(m.alerts[0].second, "Please restart computer to make sure driver work.\n\n" + fail.cause);
     }
 }
 

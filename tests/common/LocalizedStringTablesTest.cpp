@@ -3,8 +3,16 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/UserPermissionViewController.h"
 #include "common/LocalizedString.h"
 #include "common/StringCatalog.h"
+#include "common/StringTableTranslator.h"
+#include "platform/services/qt/UpdateOfferDialog.h"
+#include "status/StatusViewController.h"
 
 namespace hvb {
 namespace {
@@ -28,6 +36,49 @@ TEST(LocalizedStringWithTables, TextsComeFromThePreferredLocalisation) {
     EXPECT_EQ(localizedMessage(QStringLiteral("Not in any table")), QStringLiteral("Not in any table"));
 }
 
+// Every text a window shows, buttons and labels alike.
+QStringList shownTexts(QWidget* window) {
+    QStringList texts{window->windowTitle()};
+    for (auto* label : window->findChildren<QLabel*>()) texts << label->text();
+    for (auto* button : window->findChildren<QPushButton*>()) texts << button->text();
+    texts.removeAll(QString());
+    return texts;
+}
+
+// Texts of the platform's own windows and of the driver-permission page are in the user's
+// language too: none of them is left in English.
+TEST(LocalizedStringWithTables, TheUpdateOfferAndThePermissionPageSpeakTheUsersLanguage) {
+    installStringTableTranslator();
+    services::UpdateOfferDialog offer(QStringLiteral("HalvetorBody_ToolBox"), QStringLiteral("2.0.0"), QString(),
+                                      QStringLiteral("https://example.invalid/get"));
+    const QStringList offerTexts = shownTexts(&offer);
+    EXPECT_TRUE(offerTexts.contains(Msg::softwareUpdate()));
+    EXPECT_TRUE(offerTexts.contains(Msg::newVersionAvailable().arg(QStringLiteral("HalvetorBody_ToolBox"))));
+    EXPECT_TRUE(offerTexts.contains(Msg::newVersionDetails().arg(QStringLiteral("HalvetorBody_ToolBox"),
+                                                                 QStringLiteral("2.0.0"), Msg::unknownVersion())));
+    EXPECT_EQ(offer.openButton()->text(), Msg::openDownloadPage());
+    EXPECT_EQ(offer.skipButton()->text(), Msg::skipThisVersion());
+    EXPECT_EQ(offer.laterButton()->text(), Msg::remindMeLater());
+    EXPECT_EQ(offer.laterButton()->text(), QString::fromUtf8("\xE7\xA8\x8D\xE5\xBE\x8C\xE6\x8F\x90\xE9\x86\x92\xE6\x88\x91"));
+
+    UserPermissionViewController page;
+    page.view();
+    const QStringList pageTexts = shownTexts(&page);
+    EXPECT_TRUE(pageTexts.contains(Msg::permissionTitle()));
+    EXPECT_TRUE(pageTexts.contains(Msg::permissionPassword()));
+    EXPECT_TRUE(pageTexts.contains(Str::ok()));
+
+    // Not one text of either is still English (the product names and the link aside).
+    const QStringList english = {"Software Update", "A new version", "is now available", "Open Download Page",
+                                 "Skip This Version", "Remind Me Later", "unknown version", "wants to make changes",
+                                 "Enter your password", "User Name:", "Password:", "Cancel", "OK"};
+    for (const QString& text : offerTexts + pageTexts)
+        for (const QString& words : english) EXPECT_FALSE(text.contains(words)) << text.toStdString();
+
+    // The driver help page the Status panel opens is the one in the user's language.
+    EXPECT_EQ(StatusViewController::securityHelpPage().parent_path().filename(), "zh-Hant.lproj");
+}
+
 }  // namespace
 }  // namespace hvb
 
@@ -35,6 +86,8 @@ int main(int argc, char** argv) {
     ::setenv("HVB_RESOURCES", HVB_TEST_SOURCE_DIR "/resources", 1);
     ::setenv("LANGUAGE", "zh_TW:en", 1);
     ::setenv("LC_ALL", "zh_TW.UTF-8", 1);
+    if (!::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

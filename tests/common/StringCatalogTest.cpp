@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
+#include <set>
 
 #include <QFile>
 
@@ -165,7 +167,7 @@ std::map<std::string, int> countByTable() {
 TEST(ApplicationTables, HoldersHaveTheirKeysInOrder) {
     const auto counts = countByTable();
     EXPECT_EQ(counts.at("CommonString"), 99);
-    EXPECT_EQ(counts.at("Message"), 21);
+    EXPECT_EQ(counts.at("Message"), 52);
     EXPECT_EQ(counts.at("WebcamString"), 10);
     EXPECT_EQ(counts.at("Copyright"), 1);
 
@@ -210,6 +212,43 @@ TEST(ApplicationTables, EveryLocalisationHasEveryKeyAndNoOther) {
                 EXPECT_FALSE(parsed.entries.value(key).trimmed().isEmpty()) << entry.key;
             }
             EXPECT_EQ(parsed.entries.size(), expected);
+        }
+    }
+}
+
+// Every text the program shows exists in both languages it ships: each file of one localisation
+// is in the other, and each table has the same keys in both.
+TEST(ApplicationTables, BothLocalisationsHoldTheSameFilesAndKeys) {
+    namespace fs = std::filesystem;
+    const fs::path resources = HVB_TEST_SOURCE_DIR "/resources";
+    std::set<std::string> localisations;
+    for (const auto& entry : fs::directory_iterator(resources))
+        if (entry.is_directory() && entry.path().extension() == ".lproj") localisations.insert(entry.path().stem());
+    EXPECT_EQ(localisations, (std::set<std::string>{"en", "zh-Hant"}));
+    std::map<std::string, std::set<std::string>> filesOf;
+    for (const auto& localisation : localisations)
+        for (const auto& entry : fs::directory_iterator(resources / (localisation + ".lproj")))
+            filesOf[localisation].insert(entry.path().filename());
+    for (const auto& [localisation, files] : filesOf) {
+        for (const auto& [other, otherFiles] : filesOf) {
+            for (const auto& file : files) {
+                SCOPED_TRACE(localisation + "/" + file);
+                EXPECT_TRUE(otherFiles.count(file)) << "missing in " << other;
+                if (fs::path(file).extension() != ".strings" || !otherFiles.count(file)) continue;
+                auto keys = [&](const std::string& in) {
+                    QFile table(QString::fromStdString((resources / (in + ".lproj") / file).string()));
+                    EXPECT_TRUE(table.open(QIODevice::ReadOnly));
+                    const StringsTable parsed = parseStrings(table.readAll());
+                    EXPECT_TRUE(parsed.complete) << in << " line " << parsed.errorLine;
+                    std::set<std::string> out;
+                    for (auto it = parsed.entries.cbegin(); it != parsed.entries.cend(); ++it)
+                        out.insert(it.key().toStdString());
+                    return out;
+                };
+                const auto mine = keys(localisation);
+                const auto theirs = keys(other);
+                for (const auto& key : mine) EXPECT_TRUE(theirs.count(key)) << "\"" << key << "\" missing in " << other;
+            }
         }
     }
 }

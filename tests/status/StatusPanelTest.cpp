@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QScrollArea>
 #include <QTest>
+#include <QThread>
 #include <QToolButton>
 
 #include "StatusFixture.h"
@@ -341,6 +342,7 @@ TEST_F(StatusPanel, AWebcamSwitchWhoseUnmountFailsSendsNothingAndTicksAgain) {
     ASSERT_TRUE(r->webcamButton()->isVisible());
     ASSERT_TRUE(r->hasRefreshTimer());
     camera->clearWrites();
+    appkit::Alert::setResponder([](const appkit::Alert&) { return appkit::NSAlertFirstButtonReturn; });
     QTest::mouseClick(r->webcamButton(), Qt::LeftButton);
     EXPECT_FALSE(r->hasRefreshTimer());  // at once, before the unmount
     ASSERT_TRUE(wait([&] { return r->hasRefreshTimer(); }));
@@ -371,6 +373,71 @@ TEST_F(StatusPanel, AWebcamSwitchLeavesStorageModeAndTheRowShowsTheWebcam) {
     EXPECT_TRUE(row(0)->webcamTestButton()->isVisible());
     EXPECT_FALSE(row(0)->buttonStackView()->isVisible());
     EXPECT_EQ(row(0)->webcamValueLabel()->text(), "HVB S2 Camera");
+}
+
+// ---- what the user hears when a row's button cannot do its work ----
+
+// The folder without a file manager, the webcam button of a camera without a volume or with one
+// in use: the record of it stays (the event, the log line), and the user is told what failed and why.
+TEST_F(StatusPanel, AButtonThatCannotDoItsWorkSaysWhy) {
+    using hvb::LocalizedString::Msg;
+    struct Case {
+        const char* name;
+        bool volume;
+        std::function<void()> arrange;
+        QToolButton* (hvb::StatusTableViewCell::*button)() const;
+        std::function<QString(const std::filesystem::path&)> why;
+        std::function<void(SimulatedBodyCamera&)> kept;
+    };
+    const Case cases[] = {
+        {"FolderWithoutFileManager", true, [this] { setOpenerStatus(3); }, &hvb::StatusTableViewCell::folderButton,
+         [](const std::filesystem::path& volume) {
+             return Msg::openFolderNoFileManager().arg(QString::fromStdString(volume.string()));
+         },
+         [this](SimulatedBodyCamera&) {
+             ASSERT_TRUE(waitCollected("Open_Dir", 1));
+             EXPECT_EQ(collected("Open_Dir").back().second, "Failed");
+         }},
+        {"WebcamWithoutVolume", false, [] {}, &hvb::StatusTableViewCell::webcamButton,
+         [](const std::filesystem::path&) { return Msg::webcamNoVolume(); },
+         [this](SimulatedBodyCamera& camera) {
+             EXPECT_TRUE(writesOf(camera, "HVB_WEBCAMMODE").empty());
+             EXPECT_TRUE(sawLine("volume not found"));
+         }},
+        {"WebcamVolumeInUse", true, [this] { useFailingDiskutil(); }, &hvb::StatusTableViewCell::webcamButton,
+         [](const std::filesystem::path&) { return Msg::webcamVolumeBusy(); },
+         [](SimulatedBodyCamera& camera) { EXPECT_TRUE(writesOf(camera, "HVB_WEBCAMMODE").empty()); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BodyCameraOptions options;
+        if (c.volume) options.volumeFolder = volumeFolder(c.name);
+        auto camera = attach("HVBS2A", "1.13.0", options);
+        c.arrange();
+        showPanel();
+        std::vector<std::pair<QString, QString>> alerts;
+        bool onMain = false;
+        appkit::Alert::setResponder([&](const appkit::Alert& alert) {
+            onMain = QThread::currentThread() == qApp->thread();
+            alerts.emplace_back(alert.messageText, alert.informativeText);
+            return appkit::NSAlertFirstButtonReturn;
+        });
+        auto* r = row(0);
+        ASSERT_TRUE((r->*c.button)()->isVisible());
+        QTest::mouseClick((r->*c.button)(), Qt::LeftButton);
+        ASSERT_TRUE(wait([&] { return !alerts.empty(); }));
+        EXPECT_TRUE(onMain);
+        EXPECT_EQ(alerts.size(), 1u);
+        EXPECT_EQ(alerts[0].first, hvb::localizedCommonString("Error"));
+        EXPECT_EQ(alerts[0].second, c.why(options.volumeFolder));
+        c.kept(*camera);
+        appkit::Alert::setResponder({});
+        destroyPanel();
+        camera->detach();
+        ASSERT_TRUE(wait([] { return DeviceState::shared().PlugInDeviceCnt.load() == 0; }));
+        setOpenerStatus(0);
+        useRealDiskutil();
+    }
 }
 
 // ---- openers ----

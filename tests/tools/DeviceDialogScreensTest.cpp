@@ -9,6 +9,7 @@
 #include "app/About.h"
 #include "common/LocalizedString.h"
 #include "common/MsgDialog.h"
+#include "platform/appkit/Alert.h"
 #include "tools/DiskFormatViewControl.h"
 #include "tools/EditViewController.h"
 #include "tools/ResetAllViewController.h"
@@ -256,6 +257,17 @@ TEST_F(DialogScreens, DialogsWithoutATitleShowNone) {
         page->dismissController();
         settle(20);
     }
+    // An alert has no title of its own ("already running", the driver's errors).
+    QString alertTitle = QStringLiteral("not shown");
+    onModal = [&alertTitle](appkit::Window* w) {
+        alertTitle = shownTitle(w);
+        w->performClose();
+        appkit::abortModal();
+    };
+    appkit::Alert alert;
+    alert.messageText = QStringLiteral("Driver loaded error");
+    alert.runModal();
+    EXPECT_TRUE(alertTitle.trimmed().isEmpty()) << alertTitle.toStdString();
 }
 
 }  // namespace

@@ -182,35 +182,55 @@ TEST_F(EditLabel, TheUnicodeFormCarriesSevenCharacters) {
               std::optional<size_t>(29));
 }
 
-// The field takes no more than the camera's label command carries, and says how much that is.
+// The field takes no more than the camera's label command carries, and says how much that is and
+// which characters it takes; a refused character turns that line red, so the red field has a reason.
 TEST_F(EditLabel, TheFieldTakesWhatTheCameraStoresAndSaysSo) {
+    const QString latin = QStringLiteral("Letters A\u2013Z, digits, spaces and underscores");
+    const QString cyrillic = QString::fromUtf8("Letters A\u2013Z and \u0410\u2013\u044F, digits, spaces and underscores");
+    const QString extended =
+        QString::fromUtf8("Letters A\u2013Z, \u0410\u2013\u044F and \u0401\u0451, digits, spaces and underscores");
     struct Case {
         CameraSpec camera;
-        QString typed, kept, note;
+        QString typed, kept, note, characters;
     };
     const QString thirty = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123");
     const std::vector<Case> cases = {
         // UTF-8: 25 or 20 Latin letters by model; 32 bytes are 16 Cyrillic letters.
-        {{}, thirty, thirty.left(25), "Up to 25 characters"},
+        {{}, thirty, thirty.left(25), "Up to 25 characters", latin},
         {{.russian = true}, QString::fromUtf8("АБВГДЕЖЗИЙКЛМНОПРС"), QString::fromUtf8("АБВГДЕЖЗИЙКЛМНОП"),
-         "Up to 25 characters, 16 in Cyrillic"},
+         "Up to 25 characters, 16 in Cyrillic", cyrillic},
         {{.model = "HVBS2A", .table = "HVBS2ACmd_6", .firmware = "1.13.0", .russian = true}, thirty, thirty.left(20),
-         "Up to 20 characters, 16 in Cyrillic"},
+         "Up to 20 characters, 16 in Cyrillic", extended},
         // The plain form: Latin letters only.
         {{.model = "HVBR4", .table = "HVBR4Cmd_1", .firmware = "1.4.00"}, thirty, thirty.left(25),
-         "Up to 25 characters"},
+         "Up to 25 characters", latin},
         // The Unicode form: the camera's own 8-letter label cannot be written back whole.
         {{.model = "HVBR7", .table = "HVBR7Cmd_3", .firmware = "1.6.01", .label = "Patrol 7", .russian = true},
-         QStringLiteral("Patrol 7 B"), QStringLiteral("Patrol "), "Up to 7 characters"},
+         QStringLiteral("Patrol 7 B"), QStringLiteral("Patrol "), "Up to 7 characters", extended},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.camera.table + " " + c.typed.toStdString());
         auto* d = open(c.camera);
         EXPECT_EQ(d->labelLimitLabel->text(), c.note);
         EXPECT_EQ(d->labelLimitLabel->textFormat(), Qt::PlainText);
+        ASSERT_NE(d->labelCharactersLabel, nullptr);
+        EXPECT_EQ(d->labelCharactersLabel->text(), c.characters);
+        EXPECT_EQ(d->labelCharactersLabel->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(d->labelCharactersLabel->isVisible());
+        // Whole, and clear of the field and the team-sync controls.
+        EXPECT_GE(d->labelCharactersLabel->height(), d->labelCharactersLabel->heightForWidth(d->labelCharactersLabel->width()));
+        EXPECT_FALSE(d->labelCharactersLabel->geometry().intersects(d->teamSyncComboBox->geometry()));
+        EXPECT_FALSE(d->labelCharactersLabel->geometry().intersects(d->deviceNameLabel->geometry()));
+        EXPECT_FALSE(d->labelCharactersLabel->geometry().intersects(d->doneButton->geometry()));
+        type(d, QString::fromUtf8("巡逻"));  // fits every form, refused by all
+        EXPECT_TRUE(d->hasRedBorder());
+        EXPECT_TRUE(d->charactersHintIsRed());
+        type(d, QStringLiteral("   "));  // refused, but not for its characters
+        EXPECT_FALSE(d->charactersHintIsRed());
         type(d, c.typed);
         EXPECT_EQ(d->deviceNameLabel->text(), c.kept);
         EXPECT_TRUE(accepted(d));
+        EXPECT_FALSE(d->charactersHintIsRed());
         d->doneButton->click();
         ASSERT_FALSE(delegate.calls.empty());
         EXPECT_EQ(delegate.calls.back(), (Call{"label", c.kept.toStdString()}));

@@ -2,6 +2,8 @@
 // (Tool panel, Status row, the plug-in read's storage error, the forgot-password path), the
 // commands and the reboot, what the camera looks like afterwards, and a camera that refuses,
 // never finishes or goes away at each step.
+#include <QTest>
+
 #include "DeviceDialogTestSupport.h"
 #include "app/AppStartup.h"
 #include "camera/BVConfigIni.h"
@@ -12,6 +14,8 @@
 #include "status/StatusViewController.h"
 #include "tools/DiskFormatViewControl.h"
 #include "tools/DiskFormatWorker.h"
+#include "tools/FWUpgradeViewController.h"
+#include "tools/SyncTimeViewController.h"
 #include "tools/ResetAllWorker.h"
 #include "tools/ResetDefaultWorker.h"
 
@@ -450,5 +454,85 @@ TEST_F(FormatReset, AResultScreenClosesItselfAfterFiveSeconds) {
     EXPECT_EQ(hvb::diskFormatState, 2);
     EXPECT_EQ(appkit::modalSessionDepth(), 0);
 }
+
+// ---- the result screens' keys ----
+
+// A result dialog as its opener leaves it: the state byte that shows the outcome, or (the clock,
+// which has none) the run that fails without a camera.
+struct ResultDialog {
+    const char* name;
+    const char* identifier;
+    std::function<void(uint8_t)> setState;
+    std::function<QPushButton*(appkit::ViewController*)> okOf;
+    bool outcomeFromItsRun = false;  // the clock: success with a camera, failure without
+};
+
+void PrintTo(const ResultDialog& dialog, std::ostream* os) { *os << dialog.name; }
+
+class ResultScreenKeys : public FormatReset, public ::testing::WithParamInterface<std::tuple<ResultDialog, int>> {};
+
+// The outcome's OK is the default button and has the focus: Return and Space both close.
+TEST_P(ResultScreenKeys, ReturnAndSpaceTakeOK) {
+    const auto& [dialog, state] = GetParam();
+    hvb::DeviceState::shared().selectedDeviceIndex = -1;
+    if (dialog.outcomeFromItsRun && state == 1) {
+        plugged("HW7334", "1.0.0");
+        hvb::DeviceState::shared().selectedDeviceIndex = 0;
+    }
+    for (const bool space : {false, true}) {
+        SCOPED_TRACE(space ? "Space" : "Return");
+        dialog.setState(static_cast<uint8_t>(state));
+        auto* fromStoryboard = appkit::Storyboard::main().instantiateController<appkit::WindowController>(dialog.identifier);
+        ASSERT_NE(fromStoryboard, nullptr);
+        QPointer<appkit::Window> window = fromStoryboard->window();
+        window->makeKeyAndOrderFront();
+        QPushButton* ok = dialog.okOf(window->contentViewController());
+        ASSERT_NE(ok, nullptr);
+        ASSERT_TRUE(waitUntil([&] { return ok->isVisible() && ok->isEnabled(); }));
+        EXPECT_TRUE(ok->isDefault());
+        ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == ok; }, 3000));
+        if (space) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        else QTest::keyClick(window, Qt::Key_Return);
+        EXPECT_TRUE(waitUntil([&] { return !window || !window->isVisibleWindow(); }, 3000));
+        delete fromStoryboard;
+        settle();
+    }
+}
+
+QPushButton* taskOK(appkit::ViewController* c) {
+    auto* task = dynamic_cast<hvb::DeviceTaskViewController*>(c);
+    return task ? task->okButton() : nullptr;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogs, ResultScreenKeys,
+    ::testing::Combine(
+        ::testing::Values(
+            ResultDialog{"ClockSync", "SyncTimeWindowController", [](uint8_t) {},
+                         [](appkit::ViewController* c) -> QPushButton* {
+                             auto* d = dynamic_cast<hvb::SyncTimeViewController*>(c);
+                             return d ? d->buttonOK.data() : nullptr;
+                         },
+                         true},
+            ResultDialog{"Format", hvb::kDiskFormatWindowControl, [](uint8_t s) { hvb::diskFormatState = s; }, taskOK},
+            ResultDialog{"ResetDefault", hvb::kResetDefaultWindowController,
+                         [](uint8_t s) { hvb::resetDefaultState = s; }, taskOK},
+            ResultDialog{"ResetAll", hvb::kResetAllWindowController, [](uint8_t s) { hvb::resetAllState = s; },
+                         taskOK},
+            ResultDialog{"Password", hvb::kPasswordSettingWindowController,
+                         [](uint8_t s) { hvb::passwordSettingState = s; },
+                         [](appkit::ViewController* c) -> QPushButton* {
+                             auto* d = dynamic_cast<hvb::PasswordSettingViewControl*>(c);
+                             return d ? d->buttonOK.data() : nullptr;
+                         }},
+            ResultDialog{"Upgrade", hvb::kFWUpgradeWindowController, [](uint8_t s) { hvb::fwUpgradeState = s; },
+                         [](appkit::ViewController* c) -> QPushButton* {
+                             auto* d = dynamic_cast<hvb::FWUpgradeViewController*>(c);
+                             return d ? d->buttonOK.data() : nullptr;
+                         }}),
+        ::testing::Values(1, 2)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) == 1 ? "Success" : "Failure");
+    });
 
 }  // namespace

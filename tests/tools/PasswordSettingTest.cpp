@@ -2,7 +2,9 @@
 // command code set, with the bytes of every command, the reboot and the re-detection; wrong
 // original passwords up to the forgot-password path; a check the camera never answered; two
 // cameras; and the camera pulled off the bus at each step.
+#include <QFile>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTest>
 #include <QToolButton>
 
@@ -316,6 +318,25 @@ TEST_F(PasswordDialog, TheFormKeepsSixteenCharactersOfLettersAndDigits) {
     EXPECT_EQ(disable->original.title->text(), "Password : ");
     EXPECT_TRUE(disable->newPassword.box->isHidden());
     EXPECT_TRUE(disable->confirm.box->isHidden());
+}
+
+// The password `make run` gives its locked demo camera is one the forms take: the user who
+// changes or removes it types it into the original-password field.
+TEST_F(PasswordDialog, TheDemosPasswordIsOneTheFormsTake) {
+    QFile script(QStringLiteral(HVB_TEST_SOURCE_DIR "/scripts/run.sh"));
+    ASSERT_TRUE(script.open(QIODevice::ReadOnly));
+    const auto found = QRegularExpression(QStringLiteral("password=(\\S+)")).match(QString::fromUtf8(script.readAll()));
+    ASSERT_TRUE(found.hasMatch());
+    const QString demo = found.captured(1);
+    plugged("HW7334", "1.0.0");
+    for (uint8_t mode : {uint8_t(1), uint8_t(2)}) {
+        SCOPED_TRACE(int(mode));
+        auto* d = open(mode);
+        fill(d, Form{demo, kFirst, kFirst});
+        EXPECT_FALSE(d->hasRedBorder(d->original.field)) << demo.toStdString();
+        EXPECT_EQ(d->original.field->text(), demo);
+        EXPECT_TRUE(d->buttonOK->isEnabled()) << demo.toStdString();
+    }
 }
 
 TEST_F(PasswordDialog, ADifferentConfirmationGoesBackToTheForm) {

@@ -16,6 +16,8 @@
 #include "common/ControllerFactory.h"
 #include "common/LocalizedString.h"
 #include "common/VolumeProgressView.h"
+#include "platform/appkit/Alert.h"
+#include "platform/appkit/Application.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/services/media/AudioLevels.h"
@@ -179,16 +181,40 @@ TEST_F(Presented, TheWebcamTestTakesTheCamerasDevicesAndGoesThroughBothSteps) {
     EXPECT_FALSE(*running);
 }
 
-TEST_F(Presented, TheWebcamTestClosesAtOnceWithoutBothDevices) {
-    backend->videos = {{"v0", "HVB R7 Camera"}};
-    backend->audios = {{"a0", "hvb microphone"}};
-    const size_t before = statusObservers();
-    auto test = present<hvb::WebcamTestViewController>("WebcamTestViewController");
-    ASSERT_TRUE(test);
-    EXPECT_FALSE(test->webcam.has_value());
-    EXPECT_EQ(backend->lastSession, nullptr);
-    ASSERT_TRUE(apptest::waitUntil([&] { return gone(test); }));
-    EXPECT_EQ(statusObservers(), before);
+// Without the camera's picture or its microphone the test closes at once, and says which is missing.
+TEST_F(Presented, TheWebcamTestClosesAtOnceWithoutBothDevicesAndSaysWhich) {
+    struct Case {
+        std::vector<services::CaptureDevice> videos, audios;
+        QString why;
+    };
+    const Case cases[] = {
+        {{{"v0", "HVB R7 Camera"}}, {{"a0", "hvb microphone"}}, hvb::LocalizedString::Msg::webcamTestNoMicrophone()},
+        {{{"v0", "Integrated Camera"}}, {{"a0", "HVB R7 Microphone"}}, hvb::LocalizedString::Msg::webcamTestNoCamera()},
+        {{}, {}, hvb::LocalizedString::Msg::webcamTestNoCamera()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why.toStdString());
+        backend->videos = c.videos;
+        backend->audios = c.audios;
+        std::vector<QString> alerts;
+        bool closedFirst = false;
+        QPointer<hvb::WebcamTestViewController> test;
+        appkit::Alert::setResponder([&](const appkit::Alert& alert) {
+            closedFirst = gone(test);
+            alerts.push_back(alert.messageText + "|" + alert.informativeText);
+            return appkit::NSAlertFirstButtonReturn;
+        });
+        const size_t before = statusObservers();
+        test = present<hvb::WebcamTestViewController>("WebcamTestViewController");
+        ASSERT_TRUE(test);
+        EXPECT_FALSE(test->webcam.has_value());
+        EXPECT_EQ(backend->lastSession, nullptr);
+        ASSERT_TRUE(apptest::waitUntil([&] { return gone(test) && !alerts.empty(); }));
+        EXPECT_TRUE(closedFirst);
+        EXPECT_EQ(alerts, std::vector<QString>{hvb::LocalizedString::Str::error() + "|" + c.why});
+        EXPECT_EQ(statusObservers(), before);
+        appkit::Alert::setResponder({});
+    }
 }
 
 TEST_F(Presented, TheWebcamTestClosesWhenTheCamerasChange) {

@@ -98,6 +98,22 @@ TEST(AdminRun, PkexecRunCarriesTheRootAndReportsCancelAndRefusal) {
     result = security::runScriptAsAdministrator(script.string(), {"NORMAL"}, options);
     EXPECT_FALSE(result.launched);
     EXPECT_FALSE(result.error.empty());
+    EXPECT_TRUE(result.programMissing);
+    EXPECT_EQ(result.program, (dir / "no-such-pkexec").string());
+    // Nowhere on PATH, as on a system without polkit.
+    options.pkexecPath = "hvb-no-such-pkexec";
+    result = security::runScriptAsAdministrator(script.string(), {"NORMAL"}, options);
+    EXPECT_FALSE(result.launched);
+    EXPECT_TRUE(result.programMissing);
+    EXPECT_EQ(result.program, "hvb-no-such-pkexec");
+    // The script's error output stays apart from its output.
+    fs::path failing = writeExecutable(dir / "failing.sh", "#!/bin/sh\necho working\necho 'cannot copy' >&2\nexit 1\n");
+    options.pkexecPath = passing.string();
+    result = security::runScriptAsAdministrator(failing.string(), {"NORMAL"}, options);
+    ASSERT_TRUE(result.launched) << result.error;
+    EXPECT_FALSE(result.programMissing);
+    EXPECT_EQ(result.output, "working\n");
+    EXPECT_EQ(result.errorOutput, "cannot copy\n");
 }
 
 TEST(AdminRun, RelativeRootAndScriptReachTheScriptAsAbsolutePaths) {

@@ -1,0 +1,33 @@
+#include "common/StringTableTranslator.h"
+
+#include <cstring>
+
+#include <QCoreApplication>
+
+#include "common/LocalizedString.h"
+
+namespace hvb {
+
+namespace {
+
+// Only the windows whose texts the table holds; Qt's own texts stay with Qt.
+constexpr const char* kContexts[] = {"services::UpdateOfferDialog"};
+
+}  // namespace
+
+QString StringTableTranslator::translate(const char* context, const char* sourceText, const char*, int) const {
+    if (!context || !sourceText) return {};
+    for (const char* known : kContexts) {
+        if (std::strcmp(context, known) == 0) return localizedMessage(QString::fromUtf8(sourceText));
+    }
+    return {};
+}
+
+void installStringTableTranslator() {
+    auto* application = QCoreApplication::instance();
+    if (!application || application->findChild<StringTableTranslator*>(QString(), Qt::FindDirectChildrenOnly))
+        return;
+    QCoreApplication::installTranslator(new StringTableTranslator(application));
+}
+
+}  // namespace hvb
