@@ -538,3 +538,34 @@ TEST_F(InstallKextTest, StartStartsTheInstalledHostAndRemoveLeavesNothingOfOurs)
     EXPECT_FALSE(fs::exists(root / "Library"));
     EXPECT_EQ(install(root, "-", "REMOVE").exitStatus, 0);
 }
+
+// On the real system ("/") the driver lives in /usr/local/lib/HalvetorBody_ToolBox/Extensions, never
+// under /Library; seen in a mount namespace of its own whose /usr/local/lib, /run and /var/log are
+// empty, so the machine's own folders are not touched.
+TEST_F(InstallKextTest, OnTheRealSystemTheDriverLivesUnderUsrLocalLib) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+    if (foundation::runProcess({"unshare", "-m", "true"}).exitStatus != 0) GTEST_SKIP() << "no mount namespace here";
+    const std::string steps =
+        "for folder in /usr/local/lib /run /var/log; do mount -t tmpfs none \"$folder\" || exit 90; done\n"
+        "home=/usr/local/lib/HalvetorBody_ToolBox\n"
+        "mkdir -p \"$home/Extensions\" && cp -R \"$2\" \"$home/Extensions/\" || exit 91\n"
+        "env -i sh \"$1\" - \"$3\" START; echo \"start=$?\"\n"
+        "\"$home/Extensions/$3/Contents/MacOS/$4\" --root / --ping >/dev/null 2>&1 && echo answers\n"
+        "env -i sh \"$1\" - \"$3\" REMOVE; echo \"remove=$?\"\n"
+        "[ -e \"$home\" ] || echo gone\n"
+        "[ -S /run/halvetor/iokit.sock ] || echo no-socket\n"
+        // A host left by a failed REMOVE would keep the namespace alive.
+        "[ -f \"/run/halvetor/$4.pid\" ] && kill \"$(cat \"/run/halvetor/$4.pid\")\"\n"
+        "exit 0\n";
+    foundation::ProcessOptions options;
+    options.mergeStandardError = true;
+    options.timeoutMs = 120000;
+    auto result = foundation::runProcess({"unshare", "-m", "sh", "-c", steps, "sh", hosttest::installScript().string(),
+                                          hosttest::bundleDir().string(), kBundleName, kExecutable},
+                                         options);
+    const std::string& out = result.standardOutput;
+    EXPECT_NE(out.find("START: the host of /usr/local/lib/HalvetorBody_ToolBox/Extensions/"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("start=0\nanswers\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("remove=0\ngone\nno-socket\n"), std::string::npos) << out;
+}
