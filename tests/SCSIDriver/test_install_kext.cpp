@@ -1,5 +1,6 @@
 // installKext.sh through the administrator run: NORMAL on an empty sandbox root, RELOAD over a
-// running host, a copy that fails, and arguments with blanks, quotes and shell characters.
+// running host, START and REMOVE, a copy that fails, interruptions, locks other users hold, the
+// real system's layout, and arguments with blanks, quotes and shell characters.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
