@@ -26,6 +26,7 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/TextCharacters.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/iokit/link/SocketLink.h"
 #include "platform/iokit/user/IOKitLib.h"
 #include "platform/net/Reachability.h"
 #include "platform/net/Transfer.h"
@@ -99,6 +100,18 @@ LaunchEnvironment LaunchEnvironment::system() {
     env.systemRoot = foundation::paths::systemRoot().string();
     env.runAsAdministrator = [](const std::string& script, const std::vector<std::string>& arguments) {
         return security::runScriptAsAdministrator(script, arguments);
+    };
+    env.driverHostAnswers = [] {
+        auto link = std::dynamic_pointer_cast<iokit::SocketLink>(iokit::currentLink());
+        if (!link) return true;  // the in-process kernel layer has no host
+        // A host on its way up (at boot, restarted by its unit) gets a moment.
+        for (int tries = 0;; ++tries) {
+            const IOReturn status = link->connect();
+            // A host that does not admit this user yet (not in its group until the next login) runs.
+            if (status == kIOReturnSuccess || status == iokit::kIOReturnNotPrivileged) return true;
+            if (tries == 9) return false;
+            dispatch::pause(200);
+        }
     };
     env.countDriverServices = countServicesOfDriverClass;
     env.showAlertAndWait = showAlertOnMainAndWait;
@@ -196,8 +209,7 @@ bool MainWindow::isDriverUpdateNeeded() {
 }
 
 std::string MainWindow::installedBundlePath() const {
-    std::filesystem::path root = environment_.systemRoot.empty() ? "/" : environment_.systemRoot;
-    return (root / "Library/Extensions" / kBundleName).string();
+    return (foundation::paths::extensionsDir(environment_.systemRoot) / kBundleName).string();
 }
 
 std::string MainWindow::applicationBundleCopyPath() const {
@@ -233,12 +245,26 @@ void MainWindow::checkDriver(const std::optional<std::string>& architecture) {
         runInstallScript("RELOAD");
         return;
     }
+    if (isInstalledBundleOlder(installed)) {
+        runUnplugRequest();
+        runInstallScript("RELOAD");
+        return;
+    }
+    // Up to date, but a host that is down (stopped, crashed, not started at boot) leaves the
+    // toolbox without cameras: it is started the way it was installed.
+    if (environment_.driverHostAnswers && !environment_.driverHostAnswers()) {
+        foundation::print("the driver host does not answer");
+        runInstallScript("START");
+    }
+}
+
+bool MainWindow::isInstalledBundleOlder(const std::string& installed) {
     const std::string installedInfo = installed + "/Contents/Info.plist";
     const std::string copyInfo = applicationBundleCopyPath() + "/Contents/Info.plist";
-    if (!environment_.fileExists(installedInfo) || !environment_.fileExists(copyInfo)) return;
+    if (!environment_.fileExists(installedInfo) || !environment_.fileExists(copyInfo)) return false;
     auto installedDict = environment_.readDictionary(installedInfo);
     auto copyDict = environment_.readDictionary(copyInfo);
-    if (!installedDict || !copyDict) return;
+    if (!installedDict || !copyDict) return false;
     auto versionOf = [](const foundation::plist::Dictionary& dict) -> std::optional<std::string> {
         auto it = dict.find("CFBundleVersion");
         if (it == dict.end() || !it->second.asString()) return std::nullopt;
@@ -246,12 +272,9 @@ void MainWindow::checkDriver(const std::optional<std::string>& architecture) {
     };
     auto installedVersion = versionOf(*installedDict);
     auto copyVersion = versionOf(*copyDict);
-    if (!installedVersion || !copyVersion) return;
+    if (!installedVersion || !copyVersion) return false;
     foundation::print(*installedVersion);
-    if (parseVersionNumber(*installedVersion) < parseVersionNumber(*copyVersion)) {
-        runUnplugRequest();
-        runInstallScript("RELOAD");
-    }
+    return parseVersionNumber(*installedVersion) < parseVersionNumber(*copyVersion);
 }
 
 void MainWindow::runUnplugRequest() {
@@ -308,7 +331,8 @@ bool MainWindow::runInstallScript(const std::string& mode) {
     const bool ran = result.launched && !result.cancelled && !result.notAuthorized && result.exitStatus == 0;
     if (ran && environment_.fileExists(installedBundlePath())) {
         foundation::print(result.output);
-        if (environment_.defaults) {
+        // Starting the host installs nothing: the stored version stays what it was.
+        if (mode != "START" && environment_.defaults) {
             environment_.defaults->set(kToolBoxVersionKey, localToolBoxVersion_);
             if (auto error = environment_.defaults->writeError()) tellSettingsNotStored(*error);
         }

@@ -35,9 +35,11 @@ struct LaunchEnvironment {
     std::function<std::optional<std::string>()> kextBundlePath;
     std::function<std::optional<std::string>()> kextBundlePath1014;
     bool atLeast_10_15 = true;
-    std::string systemRoot = "/";  // stands for "/" in "/Library/Extensions"
+    std::string systemRoot = "/";  // stands for "/": where the driver and its host's socket are
     std::function<security::AdminRunResult(const std::string& script, const std::vector<std::string>& arguments)>
         runAsAdministrator;
+    // The installed driver's host answers on its socket within a short time; unset: no host to ask.
+    std::function<bool()> driverHostAnswers;
     std::function<int64_t()> countDriverServices;
     // Shows an alert on the main queue and returns once the user dismissed it (callers are
     // never on the main thread).
@@ -84,7 +86,7 @@ public:
 
     std::string localToolBoxVersion() const { return localToolBoxVersion_; }
     int64_t localToolBoxVersionNumber() const { return localToolBoxVersionNumber_; }
-    // "<root>/Library/Extensions/com_brevantis_driver_HVBSCSIDriver.kext".
+    // foundation::paths::extensionsDir(root) / "com_brevantis_driver_HVBSCSIDriver.kext".
     std::string installedBundlePath() const;
     // The application's copy of the driver for this system (empty when absent).
     std::string applicationBundleCopyPath() const;
@@ -97,6 +99,9 @@ protected:
 
 private:
     void windowWillClose();
+    // The installed bundle's version is below that of the application's copy (false when either
+    // cannot be read).
+    bool isInstalledBundleOlder(const std::string& installed);
     void buildMenus();
     // False when the user defaults cannot be written now; says why, once per launch.
     bool settingsCanBeStored();

@@ -34,7 +34,7 @@ std::string loginName() {
     return {};
 }
 
-std::string extensionsFolder() { return (foundation::paths::systemRoot() / "Library/Extensions").string() + "/"; }
+std::string extensionsFolder() { return foundation::paths::extensionsDir().string() + "/"; }
 
 }  // namespace
 

@@ -1,17 +1,24 @@
 #!/bin/sh
-# Installs the driver bundle and (re)starts its host.
+# Installs the driver bundle and (re)starts its host, starts the installed one's host, or removes it.
 #
-#   installKext.sh [--root ROOT] SOURCE_BUNDLE BUNDLE_NAME NORMAL|RELOAD
+#   installKext.sh [--root ROOT] SOURCE_BUNDLE BUNDLE_NAME NORMAL|RELOAD|START|REMOVE
 #
-# NORMAL copies the bundle into <root>/Library/Extensions and starts the host; RELOAD stops the
-# running host, replaces the bundle and starts the new one. Either way the script returns only
-# once the new host answers on its socket, and exits non-zero on any failure; a bundle that
-# could not be put in place, or whose host does not answer, or an install that is interrupted,
-# leaves the previous one installed with its host answering; what a killed install left is
-# repaired by the next run. Installs into one root run one at a time. The system root is ROOT,
-# else HVB_ROOT ("/" when unset): pkexec, which runs this script for the application, clears the
-# environment, so a root other than "/" comes as --root there. Run as root on another root, every
-# folder from "/" down to the extensions folder must be root's and writable by no one else.
+# The bundle goes into /usr/local/lib/HalvetorBody_ToolBox/Extensions on the real system (root
+# "/") and into <root>/Library/Extensions in any other root.
+# NORMAL copies the bundle there and starts the host; RELOAD stops the running host, replaces the
+# bundle and starts the new one. Either way the script returns only once the new host answers on
+# its socket, and exits non-zero on any failure; a bundle that could not be put in place, or whose
+# host does not answer, or an install interrupted before the new host answered, leaves the
+# previous one installed with its host answering; once the new host answers, an interruption
+# keeps it. What a killed install left is repaired by the next run.
+# START starts the installed bundle's host when none answers (SOURCE_BUNDLE is not read; "-" will
+# do). REMOVE stops the host, removes its systemd unit, the installed bundle, what interrupted
+# installs left and the folders and lock this script made; nothing installed is no failure.
+# Runs into one root go one at a time, on a lock file only the script's user may open. The
+# system root is ROOT, else HVB_ROOT ("/" when unset): pkexec, which runs this script for the
+# application, clears the environment, so a root other than "/" comes as --root there. Run as
+# root on another root, every folder from "/" down to the extensions folder must be root's and
+# writable by no one else.
 # Where systemd runs and the root is "/", the host runs as a unit that also starts at boot.
 set -u
 umask 022
@@ -27,8 +34,9 @@ fail() {
 }
 
 # Where the install stands, for the exit trap: "start" until the running host is asked to stop,
-# "stopping" from then on, "done" once the new host answers. What has moved where is read from
-# the folder itself, since a signal may land between a command and the note after it.
+# "stopping" from then on, "done" once the new host answers ("removed" for REMOVE). What has
+# moved where is read from the folder itself, since a signal may land between a command and the
+# note after it.
 stage=start
 reason=
 had_previous=no
@@ -39,17 +47,18 @@ previous=
 installed=
 test_signal=
 
-# Back to the bundle installed before, with its host answering. The bundle in place is the new
-# one when the old one is aside, or when there was none and the copy has left the staging folder.
+# The bundle in place is the new one when the old one is aside, or when there was none and the
+# copy has left the staging folder.
+new_bundle_in_place() {
+    [ -e "$installed" ] || return 1
+    [ -n "$previous" ] && [ -e "$previous" ] && return 0
+    [ "$had_previous" = no ] && [ -n "$staging" ] && [ ! -e "$staging" ]
+}
+
+# Back to the bundle installed before, with its host answering.
 roll_back() {  # roll_back REASON
     new_in_place=no
-    if [ -e "$installed" ]; then
-        if [ -n "$previous" ] && [ -e "$previous" ]; then
-            new_in_place=yes
-        elif [ "$had_previous" = no ] && [ -n "$staging" ] && [ ! -e "$staging" ]; then
-            new_in_place=yes
-        fi
-    fi
+    new_bundle_in_place && new_in_place=yes
     # Whichever host runs now, or is still on its way down, ends first.
     if ! stop_host; then
         if [ "$new_in_place" = yes ]; then
@@ -85,11 +94,25 @@ on_exit() {
     # the programs started meanwhile (a host) their default actions.
     trap : HUP INT TERM
     test_signal=
+    # Interrupted once the new host answers (between its answer and the note of it): the
+    # install has succeeded and stands.
+    if [ "$stage" = stopping ] && new_bundle_in_place &&
+        host_answers "$installed/Contents/MacOS/$executable_name"; then
+        stage=done
+    fi
     case "$stage" in
         done)
             # The new host answers: the install stands, whatever came after.
             status=0
-            say "$mode: $installed installed, its host answers"
+            if [ "$mode" = START ]; then
+                say "$mode: the host of $installed answers"
+            else
+                say "$mode: $installed installed, its host answers"
+            fi
+            ;;
+        removed)
+            status=0
+            say "$mode: the driver is removed from $extensions"
             ;;
         stopping) roll_back "${reason:-the install failed}" ;;
         *) [ -n "$reason" ] && printf '%s: %s\n' "$program" "$reason" >&2 ;;
@@ -106,14 +129,14 @@ if [ "$#" -ge 2 ] && [ "$1" = --root ]; then
     root=$2
     shift 2
 fi
-[ "$#" -eq 3 ] || fail "usage: $program [--root ROOT] SOURCE_BUNDLE BUNDLE_NAME NORMAL|RELOAD"
+[ "$#" -eq 3 ] || fail "usage: $program [--root ROOT] SOURCE_BUNDLE BUNDLE_NAME NORMAL|RELOAD|START|REMOVE"
 source_bundle=$1
 bundle_name=$2
 mode=$3
 
 case "$mode" in
-    NORMAL | RELOAD) ;;
-    *) fail "the mode is NORMAL or RELOAD, not \"$mode\"" ;;
+    NORMAL | RELOAD | START | REMOVE) ;;
+    *) fail "the mode is NORMAL, RELOAD, START or REMOVE, not \"$mode\"" ;;
 esac
 # The name goes into a unit file and the process table: letters, digits, ".", "_" and "-" only.
 case "$bundle_name" in
@@ -130,12 +153,23 @@ esac
 while [ "${root%/}" != "$root" ]; do root=${root%/}; done  # "/" becomes "", so "$root/x" is "/x"
 root_argument=${root:-/}
 
-[ -d "$source_bundle" ] || fail "no bundle at \"$source_bundle\""
-[ -f "$source_bundle/Contents/Info.plist" ] || fail "\"$source_bundle\" has no Contents/Info.plist"
-[ -x "$source_bundle/Contents/MacOS/$executable_name" ] ||
-    fail "\"$source_bundle\" has no executable Contents/MacOS/$executable_name"
+if [ "$mode" = NORMAL ] || [ "$mode" = RELOAD ]; then
+    [ -d "$source_bundle" ] || fail "no bundle at \"$source_bundle\""
+    [ -f "$source_bundle/Contents/Info.plist" ] || fail "\"$source_bundle\" has no Contents/Info.plist"
+    [ -x "$source_bundle/Contents/MacOS/$executable_name" ] ||
+        fail "\"$source_bundle\" has no executable Contents/MacOS/$executable_name"
+fi
 
-extensions=$root/Library/Extensions
+# A Linux system has no /Library: there the driver lives in a folder of its own under
+# /usr/local/lib; a sandbox root keeps the Library/Extensions layout. The lock is beside the
+# extensions folder, so that a REMOVE can take that folder away.
+if [ -z "$root" ]; then
+    driver_home=/usr/local/lib/HalvetorBody_ToolBox
+else
+    driver_home=$root/Library
+fi
+extensions=$driver_home/Extensions
+lock_file=$driver_home/.installKext.lock
 installed=$extensions/$bundle_name
 run_dir=$root/run/halvetor
 pid_file=$run_dir/$executable_name.pid
@@ -273,7 +307,8 @@ start_host() {  # start_host BUNDLE
         "$executable" --root "$root_argument" --daemon 9<&- || return 1
     fi
     point answer
-    wait_for_answer "$executable"
+    wait_for_answer "$executable" || return 1
+    point answered
 }
 
 # What a killed install left behind: a bundle it had moved aside goes back when nothing is
@@ -293,19 +328,91 @@ repair() {
     done
 }
 
+# One run at a time, on descriptor 9; the lock ends with this process. Its file is opened by this
+# script's user alone (root on a real system): a lock anyone could open, anyone could hold. It
+# lives in a folder that user alone may write to, checked above, so no one else can put a link
+# there. False when the folder has gone meanwhile (a REMOVE took it away).
+take_lock() {
+    command -v flock >/dev/null 2>&1 || fail "flock is missing"
+    while :; do
+        case "$mode" in
+            NORMAL | RELOAD) mkdir -p -- "$extensions" || fail "cannot create \"$extensions\"" ;;
+            *) [ -d "$driver_home" ] || return 1 ;;
+        esac
+        if [ -L "$lock_file" ] || { [ -e "$lock_file" ] && [ ! -f "$lock_file" ]; }; then
+            fail "refusing the lock \"$lock_file\": it is a link or not a plain file"
+        fi
+        umask 077
+        command exec 9>>"$lock_file" || fail "cannot open the lock \"$lock_file\""
+        umask 022
+        facts=$(stat -L -c '%u %a' /dev/fd/9 2>/dev/null) || fail "cannot read the lock \"$lock_file\""
+        [ -f /dev/fd/9 ] && [ "${facts%% *}" = "$(id -u)" ] ||
+            fail "refusing the lock \"$lock_file\": it is not a plain file of this user's"
+        if [ "${facts#* }" != 600 ]; then
+            chmod 600 -- "$lock_file" || fail "cannot make the lock \"$lock_file\" private"
+        fi
+        flock -w 120 9 || fail "another install into \"$extensions\" did not end"
+        # The file locked is still the one at the path: a REMOVE that held it last took it away.
+        locked=$(stat -L -c '%d %i' /dev/fd/9 2>/dev/null) || locked=
+        at_path=$(stat -c '%d %i' -- "$lock_file" 2>/dev/null) || at_path=
+        [ -n "$locked" ] && [ "$locked" = "$at_path" ] && return 0
+        exec 9>&-
+    done
+}
+
 if [ -n "$root" ] && [ "$(id -u)" = 0 ]; then
     secure_tree "$root" yes || fail "refusing to install as root into \"$root\": \"$unsafe\" is a link, not root's, or writable by others"
 fi
-mkdir -p -- "$extensions" || fail "cannot create \"$extensions\""
-if [ -n "$root" ] && [ "$(id -u)" = 0 ]; then
-    secure_tree "$extensions" no || fail "refusing to install as root into \"$extensions\": \"$unsafe\" is a link, not root's, or writable by others"
+if [ "$mode" = NORMAL ] || [ "$mode" = RELOAD ]; then
+    mkdir -p -- "$extensions" || fail "cannot create \"$extensions\""
 fi
-# One install at a time: the lock is on the extensions folder itself and ends with this process.
-command -v flock >/dev/null 2>&1 || fail "flock is missing"
-[ -r "$extensions" ] || fail "cannot read \"$extensions\""
-exec 9<"$extensions"
-flock -w 120 9 || fail "another install into \"$extensions\" did not end"
+if [ -n "$root" ] && [ "$(id -u)" = 0 ]; then
+    checked=$extensions
+    [ -d "$checked" ] || checked=$driver_home
+    if [ -d "$checked" ]; then
+        secure_tree "$checked" no || fail "refusing to install as root into \"$checked\": \"$unsafe\" is a link, not root's, or writable by others"
+    fi
+fi
+
+if [ "$mode" = REMOVE ]; then
+    locked=no
+    [ -d "$driver_home" ] && take_lock && locked=yes
+    stop_host || fail "the driver host does not stop; nothing is removed"
+    # The unit lives on the real system only.
+    if [ -z "$root" ] && { [ -e "$unit_file" ] || [ -L "$unit_file" ]; }; then
+        if command -v systemctl >/dev/null 2>&1; then systemctl disable "$unit_name" >/dev/null 2>&1 || true; fi
+        rm -f -- "$unit_file" || fail "cannot remove \"$unit_file\""
+        [ "$use_systemd" = yes ] && { systemctl daemon-reload >/dev/null 2>&1 || true; }
+    fi
+    if [ -d "$extensions" ] && [ ! -L "$extensions" ]; then
+        rm -rf -- "$installed" || fail "cannot remove \"$installed\""
+        for leftover in "$extensions/.$bundle_name".new.* "$extensions/.$bundle_name".old.*; do
+            [ -e "$leftover" ] || [ -L "$leftover" ] || continue
+            rm -rf -- "$leftover" || fail "cannot remove \"$leftover\""
+        done
+        rmdir -- "$extensions" 2>/dev/null || true
+    fi
+    if [ "$locked" = yes ]; then
+        rm -f -- "$lock_file" || fail "cannot remove \"$lock_file\""
+        rmdir -- "$driver_home" 2>/dev/null || true
+    fi
+    stage=removed
+    exit 0
+fi
+
+take_lock || fail "no driver is installed at \"$installed\""
 repair
+
+if [ "$mode" = START ]; then
+    [ -x "$installed/Contents/MacOS/$executable_name" ] || fail "no driver is installed at \"$installed\""
+    if ! host_answers "$installed/Contents/MacOS/$executable_name"; then
+        # A host on record that does not answer (stopped, wedged) makes way for a new one.
+        stop_host || fail "the driver host does not answer and does not stop"
+        start_host "$installed" || fail "the driver host did not answer"
+    fi
+    stage=done
+    exit 0
+fi
 
 # Unpredictable names inside the extensions folder, made by mktemp.
 staging_dir=$(mktemp -d -- "$extensions/.$bundle_name.new.XXXXXXXX") || fail "cannot create a staging folder"

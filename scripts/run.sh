@@ -39,9 +39,12 @@ log_dir=$root/var/log/halvetor
 mkdir -p "$root/etc/halvetor" "$root/run/halvetor/disks" "$log_dir" "$root/home/config" "$root/home/data" "$root/home/cache" \
     "$root/volumes/HVBR7/SYSTEM" "$root/volumes/HW7334/SYSTEM"
 
-# The installed host is the copy under the sandbox's Library/Extensions once the application has
-# installed it; its --root, --ping and --control forms talk to the running one.
-installed_host=$root/Library/Extensions/com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS/com_brevantis_driver_HVBSCSIDriver
+# The installed host is the copy under the sandbox's Library/Extensions (on "/", the system's
+# driver folder) once the application has installed it; its --root, --ping and --control forms
+# talk to the running one.
+extensions=$root/Library/Extensions
+[ "$root" = / ] && extensions=/usr/local/lib/HalvetorBody_ToolBox/Extensions
+installed_host=$extensions/com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS/com_brevantis_driver_HVBSCSIDriver
 
 webservice_pid=
 app_pid=

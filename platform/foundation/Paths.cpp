@@ -55,6 +55,16 @@ std::filesystem::path executableDir() {
 
 std::filesystem::path systemRoot() { return env("HVB_ROOT", "/"); }
 
+std::filesystem::path extensionsDir(const std::filesystem::path& root) {
+    std::string folder = root.string();
+    while (!folder.empty() && folder.back() == '/') folder.pop_back();
+    // A Linux system has no /Library: the driver gets a folder of its own there.
+    if (folder.empty()) return std::filesystem::path("/usr/local/lib") / kAppName / "Extensions";
+    return std::filesystem::path(folder) / "Library/Extensions";
+}
+
+std::filesystem::path extensionsDir() { return extensionsDir(systemRoot()); }
+
 std::filesystem::path resourcesDir() {
     std::string fromEnv = env("HVB_RESOURCES");
     if (!fromEnv.empty()) return fromEnv;

@@ -9,8 +9,14 @@ inline constexpr const char* kAppName = "HalvetorBody_ToolBox";
 
 // The running executable's folder.
 std::filesystem::path executableDir();
-// System root that stands for "/" ("/Library/Extensions", the host's socket): HVB_ROOT or "/".
+// System root that stands for "/" (the driver's folder, the host's socket): HVB_ROOT or "/".
 std::filesystem::path systemRoot();
+// Where the driver bundle is installed below `root`: on the real system ("/")
+// /usr/local/lib/HalvetorBody_ToolBox/Extensions, in any other root <root>/Library/Extensions
+// (as installKext.sh has it).
+std::filesystem::path extensionsDir(const std::filesystem::path& root);
+// extensionsDir(systemRoot()).
+std::filesystem::path extensionsDir();
 // The application's resources: HVB_RESOURCES, else <executable>/../share/HalvetorBody_ToolBox/Resources.
 std::filesystem::path resourcesDir();
 // The system's helper programs ("diskutil", "system_profiler" stand-ins): HVB_LIBEXEC, else

@@ -1,5 +1,6 @@
 // installKext.sh through the administrator run: NORMAL on an empty sandbox root, RELOAD over a
-// running host, a copy that fails, and arguments with blanks, quotes and shell characters.
+// running host, START and REMOVE, a copy that fails, interruptions, locks other users hold, the
+// real system's layout, and arguments with blanks, quotes and shell characters.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -344,9 +345,10 @@ TEST_F(InstallKextTest, AnInterruptedReloadPutsThePreviousBundleBackAndStartsIt)
 }
 
 // A signal at each named point of a RELOAD over a running host, as a user, the system or a crash
-// sends it. TERM and INT end with the previous bundle back (or, once the new host answered,
-// with the new one and success); after KILL the next run, in the mode the launch check picks,
-// repairs what was left. Either way one bundle is installed and its host answers.
+// sends it. TERM and INT end with the previous bundle back, or, once the new host answers (its
+// daemon returns only then), with the new one and success; after KILL the next run, in the mode
+// the launch check picks, repairs what was left. Either way one bundle is installed and its host
+// answers.
 class InstallKextInterruptTest : public InstallKextTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(InstallKextInterruptTest, EndsWithOneBundleInstalledAndItsHostAnswering) {
@@ -369,7 +371,7 @@ TEST_P(InstallKextInterruptTest, EndsWithOneBundleInstalledAndItsHostAnswering) 
             const char* mode = fs::exists(installed) ? "RELOAD" : "NORMAL";
             EXPECT_EQ(installAs(me, root, versions[next], mode, &output), 0) << output;
             EXPECT_EQ(bundleVersion(installed), target);
-        } else if (point == "cleanup") {
+        } else if (point == "answer" || point == "answered" || point == "started" || point == "cleanup") {
             EXPECT_EQ(status, 0) << output;
             EXPECT_EQ(bundleVersion(installed), target);
         } else {
@@ -387,7 +389,7 @@ TEST_P(InstallKextInterruptTest, EndsWithOneBundleInstalledAndItsHostAnswering) 
 
 INSTANTIATE_TEST_SUITE_P(Points, InstallKextInterruptTest,
                          ::testing::Values("copy", "stop", "stopped", "aside", "moved", "place", "placed", "answer",
-                                           "started", "cleanup"));
+                                           "answered", "started", "cleanup"));
 
 TEST_F(InstallKextTest, TwoInstallsAtOnceRunOneAfterTheOther) {
     const uid_t me = ::geteuid();
@@ -410,4 +412,161 @@ TEST_F(InstallKextTest, TwoInstallsAtOnceRunOneAfterTheOther) {
     EXPECT_EQ(bundleVersion(root / "Library/Extensions" / kBundleName), "1.0.2");
     EXPECT_TRUE(hosttest::answers(root));
     EXPECT_TRUE(leftovers(root).empty());
+}
+
+// A user with no rights at all holds flock on whatever the script reads; none of it is the
+// install lock, whose file only the script's user may open. A link or folder planted where the
+// lock file goes is refused, never followed.
+TEST_F(InstallKextTest, LocksOtherUsersHoldDoNotStopAnInstall) {
+    if (::geteuid() != 0) GTEST_SKIP() << "another user's process needs root to start";
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    fs::path root = makeRoot("root");
+    fs::path source = bundleCopy(dir / "source", "1.0.1");
+    ASSERT_EQ(install(root, hosttest::bundleDir(), "NORMAL").exitStatus, 0);
+    const fs::path extensions = root / "Library/Extensions", installed = extensions / kBundleName;
+    const fs::path lockFile = root / "Library/.installKext.lock";
+    EXPECT_TRUE(fs::is_regular_file(lockFile));
+    EXPECT_EQ(fs::status(lockFile).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+    auto holdAsNobody = [](const fs::path& path) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            ::setpgid(0, 0);
+            int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execlp("setpriv", "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "flock", "-x",
+                     path.c_str(), "sleep", "600", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return child;
+    };
+    auto heldByAnother = [](const fs::path& path) {
+        return foundation::runProcess({"flock", "-x", "-n", path.string(), "true"}).exitStatus == 1;
+    };
+    const fs::path targets[] = {root,
+                                root / "Library",
+                                extensions,
+                                installed,
+                                installed / "Contents",
+                                installed / "Contents/MacOS",
+                                installed / "Contents/MacOS" / kExecutable,
+                                installed / "Contents/Info.plist",
+                                source,
+                                source / "Contents",
+                                source / "Contents/MacOS" / kExecutable,
+                                root / "run/halvetor",
+                                root / "run/halvetor" / (std::string(kExecutable) + ".pid")};
+    std::vector<pid_t> holders;
+    for (const fs::path& target : targets) {
+        holders.push_back(holdAsNobody(target));
+        EXPECT_TRUE(sockettest::eventually([&] { return heldByAnother(target); }, 30)) << target;
+    }
+    // The lock file itself: that user cannot even open it.
+    pid_t refused = holdAsNobody(lockFile);
+    EXPECT_NE(waitForScript(refused), 0);
+
+    auto result = install(root, source, "RELOAD");
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(bundleVersion(installed), "1.0.1");
+    EXPECT_TRUE(hosttest::answers(root));
+    result = install(root, fs::path("-"), "REMOVE");
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_FALSE(fs::exists(installed));
+    for (pid_t holder : holders) {
+        ::kill(-holder, SIGKILL);
+        ::waitpid(holder, nullptr, 0);
+    }
+
+    // Planted at the lock's place: a link to a file the script would then create or lock, and a folder.
+    for (const bool asLink : {true, false}) {
+        SCOPED_TRACE(asLink ? "link" : "folder");
+        fs::path planted = makeRoot(asLink ? "planted-link" : "planted-folder");
+        fs::create_directories(planted / "Library");
+        const fs::path target = dir / "link-target";
+        if (asLink) fs::create_symlink(target, planted / "Library/.installKext.lock");
+        else fs::create_directories(planted / "Library/.installKext.lock");
+        result = install(planted, hosttest::bundleDir(), "NORMAL");
+        EXPECT_NE(result.exitStatus, 0);
+        EXPECT_NE(result.output.find("refusing the lock"), std::string::npos) << result.output;
+        EXPECT_FALSE(fs::exists(target));
+        EXPECT_FALSE(fs::exists(planted / "Library/Extensions" / kBundleName));
+        EXPECT_FALSE(hosttest::answers(planted));
+    }
+}
+
+// START only starts the installed bundle's host, when none answers; REMOVE takes the driver away
+// with whatever an interrupted install left, and finds nothing to do the second time.
+TEST_F(InstallKextTest, StartStartsTheInstalledHostAndRemoveLeavesNothingOfOurs) {
+    fs::path root = makeRoot("root");
+    auto result = install(root, "-", "START");
+    EXPECT_NE(result.exitStatus, 0);
+    EXPECT_NE(result.output.find("no driver is installed"), std::string::npos) << result.output;
+    EXPECT_EQ(install(root, "-", "REMOVE").exitStatus, 0);
+    EXPECT_FALSE(fs::exists(root / "Library"));
+
+    ASSERT_EQ(install(root, bundleCopy(dir / "one", "1.0.1"), "NORMAL").exitStatus, 0);
+    const fs::path installed = root / "Library/Extensions" / kBundleName;
+    const pid_t first = hostPid(root);
+    result = install(root, "-", "START");
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(hostPid(root), first);  // it answered: left alone
+    ::kill(first, SIGTERM);
+    ASSERT_TRUE(sockettest::eventually([&] { return !processAlive(first); }, 20));
+    ASSERT_FALSE(hosttest::answers(root));
+    result = install(root, "-", "START");
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_TRUE(hosttest::answers(root));
+    const pid_t second = hostPid(root);
+    EXPECT_TRUE(second != first && processAlive(second));
+    EXPECT_EQ(bundleVersion(installed), "1.0.1");
+    EXPECT_TRUE(leftovers(root).empty());
+
+    // What killed installs left, beside the bundle.
+    fs::create_directories(root / "Library/Extensions" / (std::string(".") + kBundleName + ".new.AbCdEfGh") / kBundleName);
+    fs::create_directories(root / "Library/Extensions" / (std::string(".") + kBundleName + ".old.HgFeDcBa") / kBundleName);
+    TempDir::write(root / "Library/Extensions/other.kext/Contents/Info.plist", "not ours");
+    result = install(root, "-", "REMOVE");
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_FALSE(processAlive(second));
+    EXPECT_FALSE(hosttest::answers(root));
+    EXPECT_FALSE(fs::exists(installed));
+    EXPECT_EQ(leftovers(root), std::vector<std::string>{"other.kext"});  // someone else's stays
+    EXPECT_FALSE(fs::exists(root / "Library/.installKext.lock"));
+
+    fs::remove_all(root / "Library/Extensions/other.kext");
+    EXPECT_EQ(install(root, "-", "REMOVE").exitStatus, 0);
+    EXPECT_FALSE(fs::exists(root / "Library"));
+    EXPECT_EQ(install(root, "-", "REMOVE").exitStatus, 0);
+}
+
+// On the real system ("/") the driver lives in /usr/local/lib/HalvetorBody_ToolBox/Extensions, never
+// under /Library; seen in a mount namespace of its own whose /usr/local/lib, /run and /var/log are
+// empty, so the machine's own folders are not touched.
+TEST_F(InstallKextTest, OnTheRealSystemTheDriverLivesUnderUsrLocalLib) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+    if (foundation::runProcess({"unshare", "-m", "true"}).exitStatus != 0) GTEST_SKIP() << "no mount namespace here";
+    const std::string steps =
+        "for folder in /usr/local/lib /run /var/log; do mount -t tmpfs none \"$folder\" || exit 90; done\n"
+        "home=/usr/local/lib/HalvetorBody_ToolBox\n"
+        "mkdir -p \"$home/Extensions\" && cp -R \"$2\" \"$home/Extensions/\" || exit 91\n"
+        "env -i sh \"$1\" - \"$3\" START; echo \"start=$?\"\n"
+        "\"$home/Extensions/$3/Contents/MacOS/$4\" --root / --ping >/dev/null 2>&1 && echo answers\n"
+        "env -i sh \"$1\" - \"$3\" REMOVE; echo \"remove=$?\"\n"
+        "[ -e \"$home\" ] || echo gone\n"
+        "[ -S /run/halvetor/iokit.sock ] || echo no-socket\n"
+        // A host left by a failed REMOVE would keep the namespace alive.
+        "[ -f \"/run/halvetor/$4.pid\" ] && kill \"$(cat \"/run/halvetor/$4.pid\")\"\n"
+        "exit 0\n";
+    foundation::ProcessOptions options;
+    options.mergeStandardError = true;
+    options.timeoutMs = 120000;
+    auto result = foundation::runProcess({"unshare", "-m", "sh", "-c", steps, "sh", hosttest::installScript().string(),
+                                          hosttest::bundleDir().string(), kBundleName, kExecutable},
+                                         options);
+    const std::string& out = result.standardOutput;
+    EXPECT_NE(out.find("START: the host of /usr/local/lib/HalvetorBody_ToolBox/Extensions/"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("start=0\nanswers\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("remove=0\ngone\nno-socket\n"), std::string::npos) << out;
 }

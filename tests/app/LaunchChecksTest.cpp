@@ -11,6 +11,7 @@
 
 #include "app/MainWindow.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/security/AdminRun.h"
 #include "../platform/foundation/TempDir.h"
@@ -38,6 +39,8 @@ struct FakeMachine {
     security::AdminRunResult installResult;
     bool installCreatesBundle = true;
     bool reachable = true;
+    bool hostAnswers = true;
+    int hostQuestions = 0;
     int probes = 0;
     std::vector<bool> internet;
     std::vector<std::string> events;  // order of what happened
@@ -79,6 +82,10 @@ struct FakeMachine {
             note("install " + args.back());
             if (installCreatesBundle && installResult.exitStatus == 0) files.insert(kInstalled);
             return installResult;
+        };
+        env.driverHostAnswers = [this] {
+            ++hostQuestions;
+            return hostAnswers;
         };
         env.countDriverServices = [this]() -> int64_t {
             note("count");
@@ -243,6 +250,77 @@ TEST(DriverCheck, MissingOrUnreadableVersionFilesChangeNothing) {
         EXPECT_TRUE(m.installs.empty());
         EXPECT_TRUE(m.alerts.empty());
     }
+}
+
+// An installed, up-to-date driver whose host does not answer is started through the installer's
+// START, which installs nothing; a START that fails is told like a failed install.
+TEST(DriverCheck, AnInstalledDriverWhoseHostDoesNotAnswerIsStarted) {
+    struct Case {
+        bool answers;
+        bool versionReadable;
+        int startStatus;
+    };
+    for (const Case c : {Case{true, true, 0}, Case{false, true, 0}, Case{false, false, 0}, Case{false, true, 1}}) {
+        SCOPED_TRACE(std::to_string(c.answers) + std::to_string(c.versionReadable) + std::to_string(c.startStatus));
+        FakeMachine m;
+        m.installDriver("1.0.0");
+        if (!c.versionReadable) m.bundleVersions.erase(std::string(kInstalled) + "/Contents/Info.plist");
+        m.defaults.set("ToolBoxVersion", "1.3.0");  // newer than the application: kept as it is
+        m.hostAnswers = c.answers;
+        m.installResult.exitStatus = c.startStatus;
+        MainWindow w(m.environment("1.2.0"));
+        w.loadLocalVersion();
+        w.checkDriver(std::string("x86_64"));
+        EXPECT_EQ(m.hostQuestions, 1);
+        EXPECT_EQ(m.defaults.string("ToolBoxVersion").value, "1.3.0");
+        EXPECT_EQ(m.alertsWith(kNewDriver), 0u);
+        if (c.answers) {
+            EXPECT_TRUE(m.installs.empty());
+            continue;
+        }
+        ASSERT_EQ(m.installs.size(), 1u);
+        EXPECT_EQ(m.installs[0], (std::vector<std::string>{"/res/installKext.sh", kCopy,
+                                                           "com_brevantis_driver_HVBSCSIDriver.kext", "START"}));
+        EXPECT_EQ(m.alerts.size(), c.startStatus == 0 ? 0u : 1u);
+        if (c.startStatus != 0) EXPECT_EQ(m.alerts.at(0).first, "Driver loaded error");
+    }
+    // A missing bundle is installed, an old one reloaded; neither asks the host first.
+    FakeMachine m;
+    m.hostAnswers = false;
+    MainWindow w(m.environment("1.2.0"));
+    w.loadLocalVersion();
+    w.checkDriver(std::string("x86_64"));
+    EXPECT_EQ(m.hostQuestions, 0);
+    ASSERT_EQ(m.installs.size(), 1u);
+    EXPECT_EQ(m.installs[0].back(), "NORMAL");
+}
+
+// A Linux system has no /Library: the real system keeps the driver under /usr/local/lib, a sandbox
+// root keeps the Library/Extensions layout.
+TEST(DriverCheck, TheInstalledBundleLivesInTheLinuxLayoutOnTheRealSystem) {
+    const std::string bundle = "com_brevantis_driver_HVBSCSIDriver.kext";
+    const std::pair<std::string, std::string> cases[] = {
+        {"/", "/usr/local/lib/HalvetorBody_ToolBox/Extensions/" + bundle},
+        {"", "/usr/local/lib/HalvetorBody_ToolBox/Extensions/" + bundle},
+        {"//", "/usr/local/lib/HalvetorBody_ToolBox/Extensions/" + bundle},
+        {"/sandbox", "/sandbox/Library/Extensions/" + bundle},
+        {"/tmp/demo/", "/tmp/demo/Library/Extensions/" + bundle},
+    };
+    for (const auto& [root, expected] : cases) {
+        FakeMachine m;
+        auto env = m.environment();
+        env.systemRoot = root;
+        MainWindow w(env);
+        EXPECT_EQ(w.installedBundlePath(), expected) << root;
+    }
+    const std::string before = foundation::paths::env("HVB_ROOT");
+    ::setenv("HVB_ROOT", "/", 1);
+    EXPECT_EQ(foundation::paths::extensionsDir(), "/usr/local/lib/HalvetorBody_ToolBox/Extensions");
+    ::setenv("HVB_ROOT", "/srv/root", 1);
+    EXPECT_EQ(foundation::paths::extensionsDir(), "/srv/root/Library/Extensions");
+    ::unsetenv("HVB_ROOT");
+    EXPECT_EQ(foundation::paths::extensionsDir(), "/usr/local/lib/HalvetorBody_ToolBox/Extensions");
+    if (!before.empty()) ::setenv("HVB_ROOT", before.c_str(), 1);
 }
 
 // The alert keeps its words and adds the cause, in words the user can act on: a restart mends

@@ -1,6 +1,8 @@
 // `make run`'s script, headless on a temporary sandbox: the driver is installed through the
 // application's launch check, the host serves both demo cameras, the web-service stand-in sees the
-// probe, the appcast request and the launch events, and nothing is left running afterwards.
+// probe, the appcast request and the launch events, and nothing is left running afterwards. Run
+// again in the kept sandbox, whose host the first run stopped, the launch check starts the host
+// and the toolbox finds both cameras again.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -82,14 +84,10 @@ bool waitFor(Pred pred, std::chrono::seconds limit) {
     return pred();
 }
 
-TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
-    TempDir sandbox;
-    const fs::path root = sandbox / "root";
-    const fs::path output = sandbox / "run.log";
+// Starts `make run`'s script on the sandbox `root`, its output to `output`.
+pid_t startRunScript(const fs::path& root, const fs::path& output) {
     const std::string script = std::string(HVB_TEST_SOURCE_DIR) + "/scripts/run.sh";
-
     pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
     if (pid == 0) {
         ::setpgid(0, 0);
         int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -101,6 +99,16 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
         ::execl("/bin/bash", "bash", script.c_str(), "--build-dir", HVB_TEST_BUILD_DIR, static_cast<char*>(nullptr));
         ::_exit(127);
     }
+    return pid;
+}
+
+TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
+    TempDir sandbox;
+    const fs::path root = sandbox / "root";
+    const fs::path output = sandbox / "run.log";
+
+    pid_t pid = startRunScript(root, output);
+    ASSERT_GE(pid, 0);
 
     const fs::path installed = root / "Library/Extensions/com_brevantis_driver_HVBSCSIDriver.kext";
     const fs::path webLog = root / "var/log/halvetor/webservice.log";
@@ -155,6 +163,37 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
         EXPECT_TRUE(waitFor([&] { return !alive(p); }, 10s)) << "left running: " << p << " " << exeName(p);
     }
     EXPECT_NE(TempDir::read(output).find("terminate"), std::string::npos);
+    ASSERT_FALSE(foundation::runProcess({host, "--root", root.string(), "--ping"}).exitStatus == 0);
+
+    // The same sandbox again: installed and up to date, but no host answers.
+    fs::remove(webLog);
+    const fs::path again = sandbox / "run-again.log";
+    pid = startRunScript(root, again);
+    ASSERT_GE(pid, 0);
+    const bool bothAgain = waitFor(
+        [&] {
+            const std::string log = TempDir::read(again);
+            return log.find("deviceModel = HVBR7") != std::string::npos &&
+                   log.find("deviceModel = HW7334") != std::string::npos;
+        },
+        90s);
+    EXPECT_TRUE(bothAgain) << TempDir::read(again);
+    EXPECT_NE(TempDir::read(again).find("installKext.sh: START:"), std::string::npos) << TempDir::read(again);
+    listed = foundation::runProcess({host, "--root", root.string(), "--control", "list"});
+    EXPECT_NE(listed.standardOutput.find("HVBR7"), std::string::npos) << listed.standardOutput;
+    processes = descendants(pid);
+    if (fs::exists(pidFile)) processes.insert(std::stoi(TempDir::read(pidFile)));
+    app = 0;
+    for (pid_t p : processes) {
+        if (exeName(p) == "HalvetorBody_ToolBox") app = p;
+    }
+    if (app > 0) ::kill(app, SIGTERM);
+    exited = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 30s);
+    if (!exited) ::kill(-pid, SIGKILL), ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(exited);
+    for (pid_t p : processes) {
+        EXPECT_TRUE(waitFor([&] { return !alive(p); }, 10s)) << "left running: " << p << " " << exeName(p);
+    }
 }
 
 }  // namespace
