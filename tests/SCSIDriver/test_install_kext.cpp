@@ -467,11 +467,11 @@ TEST_F(InstallKextTest, LocksOtherUsersHoldDoNotStopAnInstall) {
     EXPECT_NE(waitForScript(refused), 0);
 
     auto result = install(root, source, "RELOAD");
-    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
     EXPECT_EQ(bundleVersion(installed), "1.0.1");
     EXPECT_TRUE(hosttest::answers(root));
     result = install(root, fs::path("-"), "REMOVE");
-    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
     EXPECT_FALSE(fs::exists(installed));
     for (pid_t holder : holders) {
         ::kill(-holder, SIGKILL);
@@ -488,7 +488,7 @@ TEST_F(InstallKextTest, LocksOtherUsersHoldDoNotStopAnInstall) {
         else fs::create_directories(planted / "Library/.installKext.lock");
         result = install(planted, hosttest::bundleDir(), "NORMAL");
         EXPECT_NE(result.exitStatus, 0);
-        EXPECT_NE(result.output.find("refusing the lock"), std::string::npos) << result.output;
+        EXPECT_NE(result.errorOutput.find("refusing the lock"), std::string::npos) << result.errorOutput;
         EXPECT_FALSE(fs::exists(target));
         EXPECT_FALSE(fs::exists(planted / "Library/Extensions" / kBundleName));
         EXPECT_FALSE(hosttest::answers(planted));
@@ -501,7 +501,7 @@ TEST_F(InstallKextTest, StartStartsTheInstalledHostAndRemoveLeavesNothingOfOurs)
     fs::path root = makeRoot("root");
     auto result = install(root, "-", "START");
     EXPECT_NE(result.exitStatus, 0);
-    EXPECT_NE(result.output.find("no driver is installed"), std::string::npos) << result.output;
+    EXPECT_NE(result.errorOutput.find("no driver is installed"), std::string::npos) << result.errorOutput;
     EXPECT_EQ(install(root, "-", "REMOVE").exitStatus, 0);
     EXPECT_FALSE(fs::exists(root / "Library"));
 
@@ -509,13 +509,13 @@ TEST_F(InstallKextTest, StartStartsTheInstalledHostAndRemoveLeavesNothingOfOurs)
     const fs::path installed = root / "Library/Extensions" / kBundleName;
     const pid_t first = hostPid(root);
     result = install(root, "-", "START");
-    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    ASSERT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
     EXPECT_EQ(hostPid(root), first);  // it answered: left alone
     ::kill(first, SIGTERM);
     ASSERT_TRUE(sockettest::eventually([&] { return !processAlive(first); }, 20));
     ASSERT_FALSE(hosttest::answers(root));
     result = install(root, "-", "START");
-    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    ASSERT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
     EXPECT_TRUE(hosttest::answers(root));
     const pid_t second = hostPid(root);
     EXPECT_TRUE(second != first && processAlive(second));
@@ -527,7 +527,7 @@ TEST_F(InstallKextTest, StartStartsTheInstalledHostAndRemoveLeavesNothingOfOurs)
     fs::create_directories(root / "Library/Extensions" / (std::string(".") + kBundleName + ".old.HgFeDcBa") / kBundleName);
     TempDir::write(root / "Library/Extensions/other.kext/Contents/Info.plist", "not ours");
     result = install(root, "-", "REMOVE");
-    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    ASSERT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
     EXPECT_FALSE(processAlive(second));
     EXPECT_FALSE(hosttest::answers(root));
     EXPECT_FALSE(fs::exists(installed));
