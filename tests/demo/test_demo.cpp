@@ -197,6 +197,8 @@ struct Ending {
     int repeats;
 };
 
+void PrintTo(const Ending& ending, std::ostream* out) { *out << ending.name; }
+
 class DemoEnding : public ::testing::TestWithParam<Ending> {};
 
 TEST_P(DemoEnding, EndsTheToolboxTheHostAndTheWebService) {
