@@ -1,21 +1,26 @@
-// The time from a camera's driver service being published to its "statusDidGet", at real
-// time, for each simulated model; "mandated_ms" is the sum of the fixed pauses the read has to
-// make for that camera (50 ms between the phases of each read, 50 ms after each read, 150 ms
-// after the encryption read, none after the SD-card read) and "ratio" the measured time over it.
+// A camera's bring-up at real time, for each simulated model: from its plug (its driver service
+// is published within it) to the camera brought up, when it is counted in (PlugInDeviceCnt 1)
+// and its "Device" event is sent. "mandated_ms" is the sum of the fixed pauses the plug-in read
+// has to make for that camera (50 ms between the phases of each read, 50 ms after each read,
+// 150 ms after the encryption read, none after the SD-card read) and "ratio" the measured time
+// over it; a time under the mandated pauses fails the benchmark.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "SCSIDriver/HVBSCSIDriverBundle.h"
+#include "bench/MandatedPauses.h"
+#include "camera/CameraLinkHooks.h"
 #include "camera/CommandTables.h"
 #include "camera/DeviceState.h"
 #include "camera/USBWatcher.h"
 #include "camera/USBWatcherHandler.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "standins/camera/SimulatedBodyCamera.h"
 
 namespace {
@@ -25,8 +30,9 @@ using Clock = std::chrono::steady_clock;
 struct Rig {
     hvb::sim::SimulatedUsbBus bus;
     std::unique_ptr<hvb::USBWatcher> watcher;
-    std::atomic<int> posts{0};
-    Clock::time_point lastPost;
+    // The "Device" events sent, and when the last one was.
+    std::atomic<int> broughtUp{0};
+    std::atomic<Clock::rep> broughtUpAt{0};
 
     Rig() {
         foundation::setLogEchoEnabled(false);
@@ -34,10 +40,13 @@ struct Rig {
         dispatch::RunLoop::main().adoptCurrentThread();
         loadHVBSCSIDriverBundle();
         hvb::buildAllCommandTables();
-        foundation::NotificationCenter::defaultCenter().addObserver(hvb::kStatusDidGet, [this](const auto&) {
-            lastPost = Clock::now();
-            ++posts;
-        });
+        hvb::CameraLinkHooks hooks;
+        hooks.sendEvent = [this](const std::string& name, const std::map<std::string, std::string>&) {
+            if (name != "Device") return;
+            broughtUpAt = Clock::now().time_since_epoch().count();
+            ++broughtUp;
+        };
+        hvb::setCameraLinkHooks(std::move(hooks));
         watcher = std::make_unique<hvb::USBWatcher>(hvb::USBWatcherHandler::sharedPointer());
     }
 };
@@ -70,13 +79,20 @@ void BringUp(benchmark::State& state, const char* model, const char* firmware) {
     for (auto _ : state) {
         auto camera = hvb::sim::SimulatedBodyCamera::make(*profile);
         hvb::DeviceState::shared().reset();
-        int before = r.posts.load();
+        const int before = r.broughtUp.load();
         auto& loop = dispatch::RunLoop::main();
+        const auto plugged = Clock::now();
         camera->attach(r.bus);
-        auto published = Clock::now();  // the driver service is registered once the plug returns
-        loop.runUntil([&] { return hvb::DeviceState::shared().PlugInDeviceCnt.load() == 1 && r.posts.load() > before; },
-                      std::chrono::seconds(120));
-        double ms = std::chrono::duration<double, std::milli>(r.lastPost - published).count();
+        const bool up = loop.runUntil(
+            [&] { return r.broughtUp.load() > before && hvb::DeviceState::shared().PlugInDeviceCnt.load() == 1; },
+            std::chrono::seconds(120));
+        if (!up) {
+            state.SkipWithError("the camera was not brought up");
+            camera->detach();
+            break;
+        }
+        const Clock::time_point broughtUp{Clock::duration{r.broughtUpAt.load()}};
+        const double ms = std::chrono::duration<double, std::milli>(broughtUp - plugged).count();
         state.SetIterationTime(ms / 1000.0);
         measured += ms;
         mandated = mandatedMs(*camera);
@@ -84,10 +100,11 @@ void BringUp(benchmark::State& state, const char* model, const char* firmware) {
         loop.runUntil([] { return hvb::DeviceState::shared().PlugInDeviceCnt.load() == 0; }, std::chrono::seconds(10));
         loop.runUntil([] { return false; }, std::chrono::milliseconds(20));
     }
-    double perIteration = measured / static_cast<double>(state.iterations());
+    if (state.error_occurred()) return;
+    const double perIteration = measured / static_cast<double>(state.iterations());
     state.counters["measured_ms"] = perIteration;
     state.counters["mandated_ms"] = mandated;
-    state.counters["ratio"] = mandated > 0 ? perIteration / mandated : 0;
+    hvb::bench::reportRatio(state, "ratio", perIteration, mandated);
 }
 
 }  // namespace

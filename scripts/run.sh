@@ -46,33 +46,126 @@ extensions=$root/Library/Extensions
 [ "$root" = / ] && extensions=/usr/local/lib/HalvetorBody_ToolBox/Extensions
 installed_host=$extensions/com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS/com_brevantis_driver_HVBSCSIDriver
 
+host_name=com_brevantis_driver_HVBSCSIDriver
+pid_file=$root/run/halvetor/$host_name.pid
+
+# Whatever ends the demo (the toolbox quits, Ctrl-C, SIGTERM, a closed terminal's SIGHUP), the
+# toolbox, whatever its launch check started, the driver host and the web service end with it.
 webservice_pid=
 app_pid=
+cleaning=0
+
+# "PID PPID" of every process, read from /proc.
+process_table() {
+    local stat line rest
+    for stat in /proc/[0-9]*/stat; do
+        { read -r line <"$stat"; } 2>/dev/null || continue
+        rest=${line##*) }
+        set -- $rest
+        echo "${line%% *} $2"
+    done
+}
+
+# The processes below PID. Taken before PID ends, since its children are then handed to init.
+descendants() {
+    local table found pid ppid grew=1
+    table=$(process_table)
+    found=" $1 "
+    while [ "$grew" = 1 ]; do
+        grew=0
+        while read -r pid ppid; do
+            case "$found" in *" $ppid "*) case "$found" in *" $pid "*) ;; *) found="$found$pid "; grew=1 ;; esac ;; esac
+        done <<<"$table"
+    done
+    found=${found# $1 }
+    echo $found
+}
+
+alive() {  # a zombie counts as gone
+    local line
+    { read -r line <"/proc/$1/stat"; } 2>/dev/null || return 1
+    line=${line##*) }
+    case "${line%% *}" in Z | X) return 1 ;; esac
+    return 0
+}
+
+# TERM, up to SECONDS for them to end, then KILL; our own children are reaped.
+stop_processes() {  # stop_processes SECONDS PID...
+    local seconds=$1 pid left tries
+    shift
+    [ "$#" -gt 0 ] || return 0
+    kill -TERM "$@" 2>/dev/null
+    for ((tries = 0; tries < seconds * 10; tries++)); do
+        left=
+        for pid in "$@"; do alive "$pid" && left="$left $pid"; done
+        [ -n "$left" ] || break
+        sleep 0.1
+    done
+    for pid in "$@"; do
+        if alive "$pid"; then kill -KILL "$pid" 2>/dev/null; fi
+        wait "$pid" 2>/dev/null
+    done
+    return 0
+}
+
+# The hosts serving this sandbox: the one its pid file names and any started with --root on
+# it (one the launch check started late may not have written its pid file yet).
+sandbox_hosts() {
+    local dir pid args i recorded=
+    { read -r recorded <"$pid_file"; } 2>/dev/null
+    for dir in /proc/[0-9]*; do
+        pid=${dir#/proc/}
+        { mapfile -d '' -t args <"$dir/cmdline"; } 2>/dev/null || continue
+        [ "${#args[@]}" -gt 0 ] && [ "${args[0]##*/}" = "$host_name" ] || continue
+        if [ "$pid" = "$recorded" ]; then echo "$pid"; continue; fi
+        for ((i = 1; i + 1 < ${#args[@]}; i++)); do
+            if [ "${args[i]}" = --root ] && [ "${args[i + 1]}" = "$root" ]; then
+                echo "$pid"
+                break
+            fi
+        done
+    done
+}
+
 cleanup() {
-    trap - EXIT INT TERM
-    if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
-        kill -TERM "$app_pid" 2>/dev/null || true
-        wait "$app_pid" 2>/dev/null || true
+    # Runs once; a further signal must neither cut it short nor find a default disposition
+    # while its trap is still running.
+    trap '' INT TERM HUP
+    [ "$cleaning" = 0 ] || return 0
+    cleaning=1
+    set +e
+    if [ -n "$app_pid" ]; then
+        # What the toolbox started (its launch check, an install) could start a host after it
+        # has gone, so that goes too; it is known only while the toolbox still runs.
+        local tree tries pid left=
+        tree=$(descendants "$app_pid")
+        kill -TERM "$app_pid" 2>/dev/null
+        for ((tries = 0; tries < 100; tries++)); do
+            alive "$app_pid" || break
+            tree="$tree $(descendants "$app_pid")"
+            sleep 0.1
+        done
+        stop_processes 1 "$app_pid"
+        for pid in $tree; do alive "$pid" && left="$left $pid"; done
+        stop_processes 5 $left
     fi
-    local pid_file=$root/run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid
-    if [ -f "$pid_file" ]; then
-        local pid
-        pid=$(cat "$pid_file" 2>/dev/null || true)
-        if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-            kill -TERM "$pid" 2>/dev/null || true
-            for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-            kill -KILL "$pid" 2>/dev/null || true
-        fi
-    fi
-    if [ -n "$webservice_pid" ]; then
-        kill -TERM "$webservice_pid" 2>/dev/null || true
-        wait "$webservice_pid" 2>/dev/null || true
-    fi
+    local round hosts
+    for round in 1 2 3; do
+        hosts=$(sandbox_hosts)
+        [ -n "$hosts" ] || break
+        stop_processes 5 $hosts
+    done
+    [ -n "$webservice_pid" ] && stop_processes 5 "$webservice_pid"
     if [ "$made_root" = 1 ]; then rm -rf "$root"; fi
 }
+on_signal() {  # on_signal STATUS
+    cleanup
+    exit "$1"
+}
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'on_signal 130' INT
+trap 'on_signal 143' TERM
+trap 'on_signal 129' HUP
 
 # The web service on a free loopback port; it logs each request it serves.
 "$webservice" --port 0 >"$log_dir/webservice.log" 2>&1 &

@@ -84,12 +84,17 @@ bool waitFor(Pred pred, std::chrono::seconds limit) {
     return pred();
 }
 
-// Starts `make run`'s script on the sandbox `root`, its output to `output`.
-pid_t startRunScript(const fs::path& root, const fs::path& output) {
+// `make run`'s script in a process group of its own, its output to `output`. A terminal's
+// signals reach it as they would from a shell, whatever this process ignores or blocks.
+pid_t startScript(const fs::path& root, const fs::path& output) {
     const std::string script = std::string(HVB_TEST_SOURCE_DIR) + "/scripts/run.sh";
     pid_t pid = ::fork();
     if (pid == 0) {
         ::setpgid(0, 0);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(fd, 1);
         ::dup2(fd, 2);
@@ -99,15 +104,29 @@ pid_t startRunScript(const fs::path& root, const fs::path& output) {
         ::execl("/bin/bash", "bash", script.c_str(), "--build-dir", HVB_TEST_BUILD_DIR, static_cast<char*>(nullptr));
         ::_exit(127);
     }
+    if (pid > 0) ::setpgid(pid, pid);  // before any signal is sent to the group
     return pid;
+}
+
+// Every live process whose command line names `root` (as `pgrep -f ROOT` finds them).
+std::set<pid_t> mentioning(const fs::path& root) {
+    std::set<pid_t> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const pid_t pid = std::stoi(name);
+        if (pid == ::getpid()) continue;
+        if (TempDir::read(entry.path() / "cmdline").find(root.string()) != std::string::npos && alive(pid))
+            found.insert(pid);
+    }
+    return found;
 }
 
 TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
     TempDir sandbox;
     const fs::path root = sandbox / "root";
     const fs::path output = sandbox / "run.log";
-
-    pid_t pid = startRunScript(root, output);
+    pid_t pid = startScript(root, output);
     ASSERT_GE(pid, 0);
 
     const fs::path installed = root / "Library/Extensions/com_brevantis_driver_HVBSCSIDriver.kext";
@@ -168,7 +187,7 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
     // The same sandbox again: installed and up to date, but no host answers.
     fs::remove(webLog);
     const fs::path again = sandbox / "run-again.log";
-    pid = startRunScript(root, again);
+    pid = startScript(root, again);
     ASSERT_GE(pid, 0);
     const bool bothAgain = waitFor(
         [&] {
@@ -195,5 +214,88 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
         EXPECT_TRUE(waitFor([&] { return !alive(p); }, 10s)) << "left running: " << p << " " << exeName(p);
     }
 }
+
+}  // namespace
+
+namespace {
+
+// How the demo is ended from outside: a signal to its whole process group (Ctrl-C, a closed
+// terminal, `kill -- -PGID`) or to the script alone, then `repeats` more of it to the script
+// while it cleans up, 100 ms apart (make forwards its SIGTERM to the script; Ctrl-C pressed
+// again).
+struct Ending {
+    const char* name;
+    int signal;
+    bool wholeGroup;
+    int repeats;
+};
+
+void PrintTo(const Ending& ending, std::ostream* out) { *out << ending.name; }
+
+class DemoEnding : public ::testing::TestWithParam<Ending> {};
+
+TEST_P(DemoEnding, EndsTheToolboxTheHostAndTheWebService) {
+    const Ending ending = GetParam();
+    TempDir sandbox;
+    const fs::path root = sandbox / "root";
+    const fs::path output = sandbox / "run.log";
+    pid_t pid = startScript(root, output);
+    ASSERT_GT(pid, 0);
+
+    // Up once the host that the toolbox's launch check started answers.
+    const std::string host =
+        (root / "Library/Extensions/com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS/com_brevantis_driver_HVBSCSIDriver")
+            .string();
+    const bool answers = waitFor(
+        [&] {
+            if (!fs::exists(host)) return false;
+            foundation::ProcessOptions options;
+            options.timeoutMs = 10000;
+            return foundation::runProcess({host, "--root", root.string(), "--ping"}, options).exitStatus == 0;
+        },
+        90s);
+    if (!answers) ::kill(-pid, SIGKILL), ::waitpid(pid, nullptr, 0);
+    ASSERT_TRUE(answers) << TempDir::read(output);
+
+    std::set<pid_t> processes = descendants(pid);
+    for (pid_t p : mentioning(root)) processes.insert(p);
+    const fs::path pidFile = root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid";
+    if (fs::exists(pidFile)) processes.insert(std::stoi(TempDir::read(pidFile)));
+    std::set<std::string> names;
+    for (pid_t p : processes) names.insert(exeName(p));
+    EXPECT_TRUE(names.count("HalvetorBody_ToolBox") && names.count("hvb-webservice") &&
+                names.count("com_brevantis_driver_HVBSCSIDriver"));
+
+    ::kill(ending.wholeGroup ? -pid : pid, ending.signal);
+    for (int i = 0; i < ending.repeats; ++i) {
+        std::this_thread::sleep_for(100ms);
+        ::kill(pid, ending.signal);  // not reaped yet, so still the script's pid
+    }
+    int status = 0;
+    const bool exited = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 60s);
+    if (!exited) ::kill(-pid, SIGKILL), ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(exited);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + ending.signal) << status;
+    const std::string log = TempDir::read(output);
+    EXPECT_EQ(log.find("run_pending_traps"), std::string::npos) << log;
+    EXPECT_EQ(log.find("bad value"), std::string::npos) << log;
+
+    for (pid_t p : processes) {
+        EXPECT_TRUE(waitFor([&] { return !alive(p); }, 10s)) << "left running: " << p << " " << exeName(p);
+        if (alive(p)) ::kill(p, SIGKILL);
+    }
+    // Nor has anything been started since for this sandbox.
+    const std::set<pid_t> left = mentioning(root);
+    EXPECT_TRUE(left.empty()) << "left running: " << (left.empty() ? 0 : *left.begin()) << " "
+                              << (left.empty() ? "" : exeName(*left.begin()));
+    for (pid_t p : left) ::kill(p, SIGKILL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, DemoEnding,
+                         ::testing::Values(Ending{"TermToGroupAsFromMake", SIGTERM, true, 10},
+                                           Ending{"IntToGroupTwice", SIGINT, true, 1},
+                                           Ending{"HupToGroup", SIGHUP, true, 0},
+                                           Ending{"TermToScriptAlone", SIGTERM, false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
