@@ -16,6 +16,7 @@
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Log.h"
 #include "platform/iokit/kern/IOLib.h"
+#include "platform/iokit/kern/IOService.h"
 #include "platform/iokit/link/SocketLink.h"
 #include "platform/iokit/link/SocketServer.h"
 
@@ -138,6 +139,10 @@ int runHost(const HostOptions& options) {
             if (reply) {
                 *reply = "peers " + std::to_string(stats.peers) + "\nqueued " + std::to_string(stats.queuedBytes) +
                          "\nhandles " + std::to_string(stats.handles) + "\n";
+                // What the kernel layer and the cameras keep on record: bounded by what is
+                // plugged in and watched now, however long the host runs.
+                *reply += "notified " + std::to_string(IOService::notifiedServiceCount()) + "\n";
+                if (sim) *reply += "recorded " + std::to_string(sim->recordedBlockCount()) + "\n";
             }
             return kIOReturnSuccess;
         }

@@ -119,6 +119,13 @@ std::string SimulationBackend::list() const {
     return text;
 }
 
+size_t SimulationBackend::recordedBlockCount() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    size_t count = 0;
+    for (auto& [serial, camera] : cameras_) count += camera->recordedBlockCount();
+    return count;
+}
+
 IOReturn SimulationBackend::control(const std::vector<std::string>& arguments, std::string* reply) {
     if (arguments.empty()) {
         if (reply) *reply = "empty request";

@@ -32,6 +32,8 @@ public:
     void unplugAll();
     // "serial model firmware" per camera, one a line.
     std::string list() const;
+    // The command blocks the plugged cameras hold on record, all together.
+    size_t recordedBlockCount() const;
 
     // A control request: "plug MODEL key=value...", "unplug SERIAL", "list".
     IOReturn control(const std::vector<std::string>& arguments, std::string* reply);

@@ -17,15 +17,16 @@ PollWaker::~PollWaker() {
         if (fd >= 0) ::close(fd);
 }
 
-PollWaker::Result PollWaker::wait(int fd) {
+PollWaker::Result PollWaker::wait(int fd, int timeoutMs) {
     if (!ok()) return Result::failed;
     for (;;) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {pipe_[0], POLLIN, 0}};
-        const int rc = ::poll(fds, 2, -1);
+        const int rc = ::poll(fds, 2, timeoutMs < 0 ? -1 : timeoutMs);
         if (rc < 0) {
             if (errno == EINTR) continue;
             return Result::failed;
         }
+        if (rc == 0) return Result::timedOut;
         if (fds[1].revents) return Result::woken;
         if (fds[0].revents & POLLIN) return Result::readable;
         if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return Result::failed;

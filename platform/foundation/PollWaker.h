@@ -12,10 +12,11 @@ public:
 
     bool ok() const { return pipe_[0] >= 0; }
 
-    enum class Result { readable, woken, failed };
+    enum class Result { readable, woken, failed, timedOut };
     // Until `fd` is readable, wake() has been called (it stays woken), or polling fails or the
-    // descriptor reports an error. Interrupted waits go on.
-    Result wait(int fd);
+    // descriptor reports an error, or `timeoutMs` has passed (negative: no limit). Interrupted
+    // waits go on.
+    Result wait(int fd, int timeoutMs = -1);
     // From any thread.
     void wake();
 

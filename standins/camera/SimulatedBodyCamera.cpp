@@ -470,6 +470,17 @@ std::vector<BlockRecord> SimulatedBodyCamera::log() const {
     return all;
 }
 
+size_t SimulatedBodyCamera::recordedBlockCount() const {
+    std::vector<std::shared_ptr<SimulatedCamera>> sessions;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        sessions = sessions_;
+    }
+    size_t count = 0;
+    for (const auto& session : sessions) count += session->recordedBlockCount();
+    return count;
+}
+
 void SimulatedBodyCamera::clearLog() {
     std::vector<std::shared_ptr<SimulatedCamera>> sessions;
     {

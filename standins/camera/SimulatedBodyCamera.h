@@ -117,6 +117,7 @@ public:
     void clearWrites();
     // The blocks of every attachment, in order.
     std::vector<BlockRecord> log() const;
+    size_t recordedBlockCount() const;  // what log() holds, over every session
     void clearLog();
     // The SCSI side of the current attachment (knobs), or null while off the bus.
     std::shared_ptr<SimulatedCamera> session() const;

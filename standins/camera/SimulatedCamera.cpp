@@ -136,7 +136,12 @@ void SimulatedCamera::vanishAtPoll(unsigned n) {
 
 std::vector<BlockRecord> SimulatedCamera::log() const {
     Guard guard(lock_);
-    return log_;
+    return {log_.begin(), log_.end()};
+}
+
+size_t SimulatedCamera::recordedBlockCount() const {
+    Guard guard(lock_);
+    return log_.size();
 }
 
 void SimulatedCamera::clearLog() {
@@ -229,6 +234,7 @@ SCSIExecuteResult SimulatedCamera::execute(const SCSICommandDescriptorBlock& cdb
         record.response = result.response;
         record.status = result.status;
         record.realized = result.realized;
+        if (log_.size() >= kLogCapacity) log_.pop_front();
         log_.push_back(std::move(record));
         if (vanishNow) {
             dark_ = true;

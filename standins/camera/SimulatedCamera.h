@@ -1,7 +1,9 @@
 #pragma once
 // A simulated camera as a SCSI device: it answers the four vendor command blocks the way a
-// camera does, keeps a log of every block, and has knobs for the faults tests need. What a
+// camera does, keeps a log of the last blocks (kLogCapacity of them, so a camera that stays
+// plugged while it is polled holds a bounded record), and has knobs for the faults tests need. What a
 // command code means is filled in per camera through the handler maps.
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -49,6 +51,8 @@ struct BlockRecord {
 class SimulatedCamera : public SCSIDeviceBackend, public std::enable_shared_from_this<SimulatedCamera> {
 public:
     static constexpr uint8_t kPhase1Fill = 0xEE;  // phase-1 replies carry nothing a decoder may use
+    // Blocks the log holds; older ones make way. A bring-up takes a few hundred.
+    static constexpr size_t kLogCapacity = 1024;
 
     // The reply to a read of `code` (cut or zero-padded to the requested length); nullopt
     // refuses the read with CHECK CONDITION.
@@ -86,7 +90,8 @@ public:
     void vanishAtPoll(unsigned n);
 
     // ---- state ----
-    std::vector<BlockRecord> log() const;
+    std::vector<BlockRecord> log() const;  // oldest first; sequence numbers show what made way
+    size_t recordedBlockCount() const;
     void clearLog();
     std::string formatLog() const;
     unsigned statusPolls() const;
@@ -113,7 +118,7 @@ private:
     std::map<uint8_t, ReadHandler> readHandlers_;
     std::map<uint8_t, WriteHandler> writeHandlers_;
     std::map<uint8_t, std::vector<uint8_t>> lastWrites_;
-    std::vector<BlockRecord> log_;
+    std::deque<BlockRecord> log_;
     uint64_t nextSequence_ = 1;
 
     uint32_t completion_ = 1;

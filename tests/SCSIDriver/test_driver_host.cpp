@@ -3,13 +3,18 @@
 // watcher, a host killed mid-call, a client killed while it holds a camera, peers that are not
 // admitted, and a stream of garbage that leaves everyone else served.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <poll.h>
 
+#include <atomic>
 #include <future>
+#include <new>
 #include <random>
 #include <set>
+#include <sstream>
+#include <thread>
 
 #include "camera/CommandTables.h"
 #include "camera/DeviceState.h"
@@ -25,6 +30,7 @@
 #include "platform/iokit/link/SocketLink.h"
 #include "platform/iokit/link/SocketWire.h"
 #include "standins/camera/CameraProfile.h"
+#include "standins/camera/SimulatedCamera.h"
 
 namespace fs = std::filesystem;
 using hosttest::HostProcess;
@@ -499,8 +505,8 @@ TEST_F(DriverHostTest, BusyPeersInEverySlotStillLetTheApplicationIn) {
     const std::string socketPath = hosttest::socketOf(root).string();
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
-    // As many peer processes as the host has slots, each watching and pinging every 0.5 s until
-    // the host drops it or goes.
+    // 64 peer processes of this user, each watching and pinging every 0.5 s until the host
+    // drops it or goes.
     std::vector<pid_t> peers;
     for (int i = 0; i < 64; ++i) {
         pid_t child = ::fork();
@@ -543,4 +549,182 @@ TEST_F(DriverHostTest, BusyPeersInEverySlotStillLetTheApplicationIn) {
     IOObjectRelease(service);
     for (pid_t pid : peers) ::kill(pid, SIGKILL);
     for (pid_t pid : peers) ::waitpid(pid, nullptr, 0);
+}
+
+namespace {
+
+// A peer that watches USB devices and pings whenever `pingMs` pass without a message, as the
+// toolbox does; counts the times the host drops it (and connects again at once).
+struct Watcher {
+    std::string socketPath;
+    std::vector<uint8_t> watchRequest, pingRequest;
+    int fd = -1;
+    int drops = 0;
+
+    static std::vector<uint8_t> watchOf() {
+        iokit::wire::Writer watch(iokit::wire::Type::addNotification, 1);
+        watch.u64(1);
+        watch.u8(static_cast<uint8_t>(iokit::NotificationKind::matched));
+        iokit::MatchingDictionary usb;
+        usb.providerClass = "IOUSBDevice";
+        watch.matching(usb);
+        return request(std::move(watch));
+    }
+    explicit Watcher(std::string path)
+        : socketPath(std::move(path)), watchRequest(watchOf()), pingRequest(request(iokit::wire::Writer(iokit::wire::Type::ping, 2))) {}
+    Watcher(const Watcher&) = default;  // before it connects: a child's own copy
+    ~Watcher() {
+        if (fd >= 0) ::close(fd);
+    }
+    // Only system calls: also for children forked from this threaded test.
+    bool connect() {
+        fd = sockettest::rawConnect(socketPath);
+        unsigned char answer[4096];
+        if (fd >= 0 && sockettest::readHelloAdmitted(fd) == 1 &&
+            ::send(fd, watchRequest.data(), watchRequest.size(), MSG_NOSIGNAL) > 0 && ::recv(fd, answer, sizeof answer, 0) >= 20)
+            return true;
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+        return false;
+    }
+    // One wait of up to `pingMs`: a message read, or a ping sent; false once the host dropped us.
+    bool step(int pingMs) {
+        unsigned char answer[4096];
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, pingMs) > 0) return ::recv(fd, answer, sizeof answer, 0) > 0;
+        return ::send(fd, pingRequest.data(), pingRequest.size(), MSG_NOSIGNAL) > 0;
+    }
+};
+
+}  // namespace
+
+TEST_F(DriverHostTest, AFloodOfSameUserPeersNeverPushesTheApplicationOut) {
+    ASSERT_TRUE(host.start(root, {"--camera", "HVBR7,serial=FLOOD1"}));
+    const auto started = std::chrono::steady_clock::now();
+    const std::string socketPath = hosttest::socketOf(root).string();
+    Watcher application(socketPath);
+    ASSERT_TRUE(application.connect());
+    // 64 processes of this user, each wanting two connections (more than a user's share
+    // together) that watch and ping every 20 ms, and connecting again at once whenever they
+    // are refused or dropped.
+    auto* refused = static_cast<std::atomic<long>*>(
+        ::mmap(nullptr, sizeof(std::atomic<long>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(refused, MAP_FAILED);
+    new (refused) std::atomic<long>(0);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    std::vector<pid_t> peers;
+    std::vector<Watcher> slots(2, Watcher(socketPath));  // made here: a forked child only makes system calls
+    for (int i = 0; i < 64; ++i) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            bool told = false;
+            for (;;) {
+                for (Watcher& w : slots) {
+                    const bool in = w.fd >= 0 || w.connect();
+                    if (!told) {  // once it has asked: late ones find the share taken
+                        const char byte = 'y';
+                        [[maybe_unused]] ssize_t n = ::write(ready[1], &byte, 1);
+                        told = true;
+                    }
+                    if (!in) {
+                        refused->fetch_add(1);
+                        const timespec breath{0, 2'000'000};
+                        ::nanosleep(&breath, nullptr);
+                        continue;
+                    }
+                    if (!w.step(10)) {
+                        ::close(w.fd);
+                        w.fd = -1;
+                    }
+                }
+            }
+        }
+        ASSERT_GT(child, 0);
+        peers.push_back(child);
+    }
+    ::close(ready[1]);
+    for (int i = 0; i < 64; ++i) {
+        char byte = 0;
+        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    }
+    ::close(ready[0]);
+
+    // Four seconds of the flood, with the application polling about twice a second.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+    while (std::chrono::steady_clock::now() < until) {
+        if (application.step(500)) continue;
+        ++application.drops;
+        ::close(application.fd);
+        application.fd = -1;
+        for (int attempt = 0; attempt < 1000 && !application.connect(); ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (application.fd < 0) break;  // kept out for good: the drop is counted
+    }
+    const long refusals = refused->load();
+    for (pid_t pid : peers) ::kill(pid, SIGKILL);
+    for (pid_t pid : peers) ::waitpid(pid, nullptr, 0);
+    ::munmap(refused, sizeof(std::atomic<long>));
+    EXPECT_EQ(application.drops, 0);
+    EXPECT_EQ(link->ping(), kIOReturnSuccess);
+
+    // The refusals went into the log at no more than a line a second (and one for the count
+    // left over), not a line each.
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    host.kill(SIGTERM);
+    const fs::path logFile = root / "var/log/halvetor/com_brevantis_driver_HVBSCSIDriver.log";
+    std::istringstream log(TempDir::read(logFile.string() + ".1") + TempDir::read(logFile));
+    size_t lines = 0;
+    for (std::string line; std::getline(log, line);) lines += line.find("iokit socket: refus") != std::string::npos;
+    RecordProperty("refusals", std::to_string(refusals));
+    RecordProperty("refusalLines", std::to_string(lines));
+    EXPECT_GT(refusals, 100) << "the flood was refused";
+    EXPECT_GE(lines, 1u);
+    EXPECT_LE(lines, static_cast<size_t>(seconds) + 3) << refusals << " refusals in " << seconds << " s";
+}
+
+TEST_F(DriverHostTest, RepeatedPlugsLeaveTheHostsRecordsAsTheyWere) {
+    ASSERT_TRUE(host.start(root, {"--camera", "HVBR7,serial=STAY1"}));
+    auto recorder = std::make_shared<Recorder>();
+    dispatch::RunLoop loop;
+    loop.adoptCurrentThread();
+    hvb::USBWatcher watcher(recorder, loop);
+    ASSERT_TRUE(loop.runUntil([&] { return Recorder::has(recorder->matched, "STAY1"); }, std::chrono::seconds(20)));
+    io_service_t resident = hvb::findDriverService(0);
+    ASSERT_NE(resident, 0u);
+    const uint8_t model = codeOf("HVBR7", "1.6.01", "HVB_MODEL");
+    // The host's own counts: services its notifiers remember, blocks its cameras hold.
+    auto count = [&](const std::string& what) -> long {
+        std::string reply;
+        if (link->control({"stats"}, &reply) != kIOReturnSuccess) return -1;
+        const size_t at = reply.find("\n" + what + " ");
+        return at == std::string::npos ? -1 : std::stol(reply.substr(at + what.size() + 2));
+    };
+    const long notifiedBefore = count("notified");
+    ASSERT_GT(notifiedBefore, 0);
+    // A second camera plugged and unplugged, round after round, while the resident one is
+    // polled: over the rounds it answers far more blocks than a camera keeps on record.
+    const int rounds = 10;
+    for (int round = 1; round <= rounds; ++round) {
+        std::string reply;
+        ASSERT_EQ(link->control({"plug", "model=HVBT3A", "firmware=1.3.0", "serial=VISIT1"}, &reply), kIOReturnSuccess)
+            << reply;
+        ASSERT_TRUE(loop.runUntil(
+            [&] { return std::count(recorder->matched.begin(), recorder->matched.end(), "VISIT1") == round; },
+            std::chrono::seconds(20)));
+        for (int i = 0; i < 60; ++i) {
+            uint8_t answer[20];
+            ASSERT_TRUE(hvb::userClientRead(resident, model, answer, sizeof answer)) << round << " " << i;
+        }
+        ASSERT_EQ(link->control({"unplug", "VISIT1"}, &reply), kIOReturnSuccess) << reply;
+        ASSERT_TRUE(loop.runUntil(
+            [&] { return std::count(recorder->removed.begin(), recorder->removed.end(), "VISIT1") == round; },
+            std::chrono::seconds(20)));
+        EXPECT_TRUE(eventually([&] { return count("notified") == notifiedBefore; }, 5))
+            << "round " << round << ": " << count("notified") << " against " << notifiedBefore;
+        EXPECT_LE(count("recorded"), static_cast<long>(hvb::sim::SimulatedCamera::kLogCapacity)) << "round " << round;
+    }
+    // 600 reads of at least two blocks each: the record is full, and no fuller.
+    EXPECT_EQ(count("recorded"), static_cast<long>(hvb::sim::SimulatedCamera::kLogCapacity));
+    IOObjectRelease(resident);
 }

@@ -13,7 +13,9 @@ struct IONotifier::State {
     Handler handler;
     std::atomic<bool> removed{false};
     std::mutex deliveredLock;
-    std::set<uint64_t> delivered;  // matched kinds: each service once, however it arrives
+    // Matched kinds: each service once, however it arrives (the registration and the first
+    // run over the registered services may race); a service leaves it when it terminates.
+    std::set<uint64_t> delivered;
     ~State() {
         if (matching) matching->release();
     }
@@ -55,10 +57,28 @@ std::vector<std::shared_ptr<IONotifier::State>> notifiersFor(const char* type, c
 void fire(IONotifier::State& state, IOService* service) {
     if (state.removed) return;
     if (isMatchedKind(state.type)) {
+        // Checked under the lock that forget() takes after the service went inactive: either
+        // the entry is made before it is forgotten, or the service is seen inactive and none
+        // is made, so a terminated service never stays behind nor is matched again.
         std::lock_guard<std::mutex> guard(state.deliveredLock);
+        if (service->isInactive()) return;
         if (!state.delivered.insert(service->getRegistryEntryID()).second) return;
     }
     state.handler(service);
+}
+
+// The matched notifiers let go of services that have gone inactive.
+void forget(const std::vector<uint64_t>& entryIDs) {
+    std::vector<std::shared_ptr<IONotifier::State>> all;
+    {
+        std::lock_guard<std::recursive_mutex> guard(IORegistryLock());
+        all = catalogue().notifiers;
+    }
+    for (auto& state : all) {
+        if (!isMatchedKind(state->type)) continue;
+        std::lock_guard<std::mutex> guard(state->deliveredLock);
+        for (uint64_t id : entryIDs) state->delivered.erase(id);
+    }
 }
 
 void deliver(const std::vector<std::shared_ptr<IONotifier::State>>& states, IOService* service) {
@@ -189,7 +209,9 @@ void IOService::registerService(IOOptionBits) {
     std::vector<OSDictionary*> personalities;
     {
         std::lock_guard<std::recursive_mutex> guard(IORegistryLock());
-        if (registered_.exchange(true)) return;
+        // Under the lock terminate() marks services inactive in, so a service terminated
+        // meanwhile never enters the list it would not leave.
+        if (isInactive() || registered_.exchange(true)) return;
         retain();
         catalogue().registered.push_back(this);
         personalities = catalogue().personalities;
@@ -258,6 +280,9 @@ bool IOService::terminate(IOOptionBits options) {
             if (isVictim(provider)) victims[i]->willTerminate(provider, options);
         }
     }
+    std::vector<uint64_t> victimIDs;
+    for (auto* victim : victims) victimIDs.push_back(victim->getRegistryEntryID());
+    forget(victimIDs);
     for (auto* victim : victims) {
         if (victim->isRegistered()) deliver(notifiersFor(kIOTerminatedNotification, victim), victim);
     }
@@ -410,6 +435,20 @@ std::vector<IOService*> IOService::copyMatchingServices(const OSDictionary* matc
         }
     }
     return out;
+}
+
+size_t IOService::notifiedServiceCount() {
+    std::vector<std::shared_ptr<IONotifier::State>> all;
+    {
+        std::lock_guard<std::recursive_mutex> guard(IORegistryLock());
+        all = catalogue().notifiers;
+    }
+    size_t count = 0;
+    for (auto& state : all) {
+        std::lock_guard<std::mutex> guard(state->deliveredLock);
+        count += state->delivered.size();
+    }
+    return count;
 }
 
 IONotifier* IOService::addMatchingNotification(const char* type, OSDictionary* matching,

@@ -87,6 +87,9 @@ public:
     // The handler runs on the thread that registers or terminates a service, without locks
     // held. For the matched kinds it runs first for every service registered already.
     static IONotifier* addMatchingNotification(const char* type, OSDictionary* matching, IONotifier::Handler handler);
+    // The services the matched notifiers remember having reported, over all of them: the
+    // active ones they matched, none that has terminated.
+    static size_t notifiedServiceCount();
 
 protected:
     virtual bool handleOpen(IOService* forClient, IOOptionBits options, void* arg);

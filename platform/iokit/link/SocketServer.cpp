@@ -28,6 +28,7 @@
 #include "platform/iokit/kern/IOService.h"
 #include "platform/iokit/link/EmbeddedLink.h"
 #include "platform/iokit/link/LinkSupport.h"
+#include "platform/iokit/link/RefusalLog.h"
 #include "platform/iokit/link/SocketWire.h"
 
 namespace iokit {
@@ -819,15 +820,20 @@ struct SocketServer::Impl {
 
     // Frees a slot for a new peer when one is needed; the reason to refuse the newcomer, or null.
     //
-    // A process at its own limit may only give up one of its idle connections: the crowd is its
-    // own. A full table, though, never keeps a newcomer out while anyone can give way: the peers
-    // may be any processes of admitted users, and a few dozen that merely watch notifications or
-    // ping would otherwise keep the application out for as long as they run. First to go: a peer
-    // that has ended, then an idle one, then one that holds no connection (it only watches or
-    // asks), then one with connections open. Within each, the user holding the most slots gives
-    // way first, so one user's processes cannot push out another's, then the peer whose last
-    // request is oldest. A peer in the middle of a call (a camera command) is never dropped. A
-    // dropped peer that watches notifications connects again and registers them anew.
+    // A process at its own limit, or a user at its share, may only give up one of its own
+    // idle connections (or one that has ended): the crowd is its own, and it is refused rather
+    // than anybody else dropped. Were a busy peer of the same user dropped instead, the one
+    // to go would be the application: it asks about once a second and watches notifications,
+    // so its last request is always the oldest, and a few dozen peers that connect again at
+    // once would push it out over and over. A user's share is well below the table, so a full
+    // table means several users: a newcomer under its share may then take the place of an
+    // idle or ended peer of anyone, or of a peer of a user holding more slots than its own
+    // (by more than one, so that two users never trade places back and forth). First to go: a
+    // peer that has ended, then an idle one, then one that holds no connection (it only
+    // watches or asks), then one with connections open; within each, the user holding the
+    // most slots, then the peer whose last request is oldest. A peer in the middle of a call
+    // (a camera command) is never dropped. A dropped peer that watches notifications connects
+    // again and registers them anew.
     const char* makeRoomFor(const PeerCredentials& peer) {
         const auto idle = dispatch::scaled(dispatch::Millis(options.idleBeforeDropMs));
         std::shared_ptr<Client> dropped;
@@ -841,9 +847,11 @@ struct SocketServer::Impl {
                 if (c->peer.pid == peer.pid) ++sameProcess;
                 ++perUser[c->peer.uid];
             }
+            const size_t sameUser = perUser[peer.uid];
             const bool processFull = sameProcess >= options.maxClientsPerProcess;
+            const bool userFull = sameUser >= options.maxClientsPerUser;
             const bool tableFull = clients.size() >= options.maxClients;
-            if (!processFull && !tableFull) return nullptr;
+            if (!processFull && !userFull && !tableFull) return nullptr;
             static const char* const kTiers[] = {"ended", "idle", "watching", "with connections"};
             struct Rank {
                 int tier;
@@ -862,15 +870,24 @@ struct SocketServer::Impl {
                 Rank rank{3, perUser[c.peer.uid], c.lastRequest.load()};
                 if (c.finished.load()) rank.tier = 0;
                 else if (c.idleFor(idle)) rank.tier = 1;
-                else if (processFull || c.callsInFlight.load() != 0) continue;
+                else if (c.callsInFlight.load() != 0) continue;
                 else if (c.link->connectionCount() == 0) rank.tier = 2;
-                if (processFull && c.peer.pid != peer.pid) continue;
+                if (processFull) {
+                    if (c.peer.pid != peer.pid || rank.tier > 1) continue;
+                } else if (userFull) {
+                    if (c.peer.uid != peer.uid || rank.tier > 1) continue;
+                } else if (rank.tier > 1 && (c.peer.uid == peer.uid || rank.share <= sameUser + 1)) {
+                    continue;
+                }
                 if (best == clients.end() || rank.before(bestRank)) {
                     best = it;
                     bestRank = rank;
                 }
             }
-            if (best == clients.end()) return processFull ? "too many connections from this process" : "too many peers";
+            if (best == clients.end()) {
+                if (processFull) return "too many connections from this process";
+                return userFull ? "too many peers of this user" : "too many peers";
+            }
             dropped = *best;
             reason = kTiers[bestRank.tier];
             clients.erase(best);
@@ -883,9 +900,11 @@ struct SocketServer::Impl {
         return nullptr;
     }
 
+    // Only the accepting thread refuses and flushes.
+    std::unique_ptr<RefusalLog> refusals;
+
     void refuse(int fd, const char* why, const PeerCredentials& peer) {
-        IOLog("iokit socket: refusing peer pid %d uid %u: %s\n", static_cast<int>(peer.pid),
-              static_cast<unsigned>(peer.uid), why);
+        refusals->refused(peer.pid, peer.uid, why);
         wire::Writer w(Type::hello, 0);
         w.u32(wire::kProtocolVersion);
         w.u8(0);
@@ -895,8 +914,21 @@ struct SocketServer::Impl {
         ::close(fd);
     }
 
+    // How long the accepting thread may wait before a held count of refusals is due.
+    int waitBudgetMs() {
+        auto due = refusals->nextFlush();
+        if (!due) return -1;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*due - refusals->now()).count();
+        // A test's own clock moves in steps: look again at least every second.
+        return static_cast<int>(std::clamp<int64_t>(left + 1, 1, 1000));
+    }
+
     void acceptLoop() {
-        while (waker->wait(listenFd) == foundation::PollWaker::Result::readable) {
+        for (;;) {
+            const auto woke = waker->wait(listenFd, waitBudgetMs());
+            refusals->flush();
+            if (woke == foundation::PollWaker::Result::timedOut) continue;
+            if (woke != foundation::PollWaker::Result::readable) break;
             int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0) {
                 // Out of descriptors: let peers finish before accepting again.
@@ -993,6 +1025,7 @@ bool SocketServer::start(std::string* error) {
     if (::listen(impl_->listenFd, 64) != 0) return fail(std::string("listen: ") + std::strerror(errno));
     impl_->waker = std::make_unique<foundation::PollWaker>();
     if (!impl_->waker->ok()) return fail("pipe");
+    impl_->refusals = std::make_unique<RefusalLog>(impl_->options.clock);
     impl_->running = true;
     auto impl = impl_;
     impl_->acceptThread = std::thread([impl] { impl->acceptLoop(); });

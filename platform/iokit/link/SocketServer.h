@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Dispatch.h"
 #include "platform/iokit/kern/IOTypes.h"
 
 namespace iokit {
@@ -49,14 +50,20 @@ public:
         std::filesystem::path socketPath;
         AdmissionPolicy policy;
         ControlHandler control;
-        size_t maxClients = 64;
+        // A user's processes share far fewer slots than the table has, so that one user's
+        // crowd of peers (a few dozen that watch and ping) leaves room for the application of
+        // that same user, and for other users, without anybody being pushed out.
+        size_t maxClients = 256;
+        size_t maxClientsPerUser = 96;
         size_t maxClientsPerProcess = 8;
         // A peer that has held no open connection and no notification and sent nothing for this
         // long (system clock) is idle: the first to make room when every slot is taken, and the
-        // only kind a process at its own limit may give up.
+        // only kind a process or a user at its own limit may give up.
         int64_t idleBeforeDropMs = 2000;
         size_t maxCallsInFlight = 64;   // per peer; more means a misbehaving peer
         size_t maxQueuedBytes = 2u << 20;  // per peer, waiting to be sent (with their bookkeeping)
+        // The time the lines about refused peers are rated by (null: the steady clock).
+        std::function<dispatch::Clock::time_point()> clock;
     };
 
     explicit SocketServer(Options options);

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/iokit/kern/IOSCSIPeripheralDeviceType00.h"
@@ -268,6 +272,57 @@ TEST(Notifications, MatchedReachesExistingAndNewServicesOnce) {
         nub->terminate();
         nub->release();
     }
+}
+
+TEST(Notifications, TerminatedServicesAreForgottenEvenWhileNotifiersArrive) {
+    const size_t base = IOService::notifiedServiceCount();
+    OSDictionary* matching = OSDictionary::withCapacity(1);
+    OSDictionary* properties = OSDictionary::withCapacity(1);
+    addString(properties, "kind", "visit");
+    matching->setObject(kIOPropertyMatchKey, properties);
+    properties->release();
+    std::mutex seenLock;
+    std::map<IOService*, int> seen;
+    IONotifier* steady = IOService::addMatchingNotification(kIOMatchedNotification, matching, [&](IOService* s) {
+        std::lock_guard<std::mutex> guard(seenLock);
+        ++seen[s];
+    });
+    IOService* resident = makeNub("visit");
+    resident->registerService();
+    EXPECT_EQ(IOService::notifiedServiceCount(), base + 1);
+    // Services come and go while other notifiers are added, each first running over the
+    // services registered so far: every one is reported once at most, and none stays behind.
+    std::atomic<bool> done{false};
+    std::thread adder([&] {
+        while (!done) {
+            IONotifier* n = IOService::addMatchingNotification(kIOMatchedNotification, matching, [](IOService*) {});
+            n->remove();
+        }
+    });
+    std::vector<IOService*> visitors;
+    for (int i = 0; i < 300; ++i) {
+        IOService* visitor = makeNub("visit");
+        visitor->registerService();
+        visitor->terminate();
+        visitors.push_back(visitor);
+    }
+    done = true;
+    adder.join();
+    EXPECT_EQ(IOService::notifiedServiceCount(), base + 1);
+    {
+        std::lock_guard<std::mutex> guard(seenLock);
+        for (auto& [service, times] : seen) EXPECT_EQ(times, 1);
+        EXPECT_EQ(seen.size(), 301u);
+    }
+    // Registered again once inactive, a service is neither reported nor remembered.
+    visitors.front()->registerService();
+    EXPECT_EQ(IOService::notifiedServiceCount(), base + 1);
+    resident->terminate();
+    EXPECT_EQ(IOService::notifiedServiceCount(), base);
+    steady->remove();
+    matching->release();
+    resident->release();
+    for (IOService* visitor : visitors) visitor->release();
 }
 
 // ---- SCSI peripheral base ------------------------------------------------------------------------

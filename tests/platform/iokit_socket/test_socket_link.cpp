@@ -672,15 +672,92 @@ TEST_F(SocketLinkTest, IdlePeersMakeRoomFirstAndACameraConnectionKeepsItsPlace) 
     SocketLink another(socketPath);
     EXPECT_EQ(another.addNotification(1, NotificationKind::matched, usbMatching()), kIOReturnSuccess);
     EXPECT_TRUE(sockettest::closedByPeer(idle[1], 5));
-    // Everyone left holds something open: a newcomer still gets in, in place of a peer that
-    // only watches; the one with a camera connection keeps it.
+    // Everyone left holds something open, all of this one user: a newcomer of the same user
+    // is refused rather than one of them dropped; the watchers and the camera connection stay.
     int late = sockettest::rawConnect(socketPath);
-    EXPECT_EQ(sockettest::readHelloAdmitted(late), 1);
+    EXPECT_EQ(sockettest::readHelloAdmitted(late), 0);
     EXPECT_EQ(status(*link, connection), kIOReturnSuccess);
     for (int fd : {idle[0], idle[1], late}) ::close(fd);
-    // The watcher that gave way comes back (it notices the drop on its own time).
-    EXPECT_TRUE(eventually([&] { return application.ping() == kIOReturnSuccess; }));
-    EXPECT_TRUE(eventually([&] { return another.ping() == kIOReturnSuccess; }));
+    EXPECT_EQ(application.ping(), kIOReturnSuccess);
+    EXPECT_EQ(another.ping(), kIOReturnSuccess);
     EXPECT_EQ(status(*link, connection), kIOReturnSuccess);
     link->closeConnection(connection);
 }
+
+namespace {
+
+// Refused peers, by what turns them away; the server's clock is the test's own.
+struct RefusalCase {
+    const char* name;
+    const char* why;  // the reason the server gives
+    int held;         // connections of ours that take the slots first
+    std::function<void(AdmissionPolicy&, SocketServer::Options&)> setUp;
+};
+
+class RefusalLines : public SocketLinkTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+}  // namespace
+
+TEST_P(RefusalLines, AFloodOfRefusalsWritesOneLineASecondWithACount) {
+    const RefusalCase& c = GetParam();
+    std::atomic<int64_t> nowNs{1'000'000'000};
+    std::mutex linesLock;
+    std::vector<std::string> lines;
+    const int token = foundation::addLogSink([&](foundation::LogChannel, const std::string& line) {
+        if (line.rfind("iokit socket: refus", 0) != 0) return;
+        std::lock_guard<std::mutex> guard(linesLock);
+        lines.push_back(line);
+    });
+    auto written = [&] {
+        std::lock_guard<std::mutex> guard(linesLock);
+        return lines;
+    };
+    server.reset();
+    AdmissionPolicy policy;
+    policy.owner = ::geteuid();
+    startServer(policy, [&](SocketServer::Options& o) {
+        o.idleBeforeDropMs = 600000;
+        o.clock = [&] { return dispatch::Clock::time_point(std::chrono::nanoseconds(nowNs.load())); };
+        c.setUp(policy, o);
+        o.policy = policy;
+    });
+    std::vector<int> held;
+    for (int i = 0; i < c.held; ++i) {
+        held.push_back(sockettest::rawConnect(socketPath));
+        ASSERT_EQ(sockettest::readHelloAdmitted(held.back()), 1);
+    }
+    auto refuseOne = [&] {
+        int fd = sockettest::rawConnect(socketPath);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(sockettest::readHelloAdmitted(fd), 0);
+        ::close(fd);
+    };
+    // 300 within one second of the server's clock: the first in full, the rest held back.
+    for (int i = 0; i < 300; ++i) refuseOne();
+    ASSERT_EQ(written().size(), 1u);
+    EXPECT_NE(written()[0].find(std::string(": ") + c.why), std::string::npos) << written()[0];
+    // Once the second is over the count goes out on its own, in one line.
+    nowNs += 1'000'000'000;
+    ASSERT_TRUE(eventually([&] { return written().size() == 2; }, 5));
+    EXPECT_EQ(written()[1], std::string("iokit socket: refused 299 more peers in the last second: ") + c.why);
+    // A quiet second later the next refusal is written in full again.
+    nowNs += 2'000'000'000;
+    refuseOne();
+    ASSERT_TRUE(eventually([&] { return written().size() == 3; }, 5));
+    EXPECT_EQ(written()[2].rfind("iokit socket: refusing peer pid ", 0), 0u) << written()[2];
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(written().size(), 3u);
+    for (int fd : held) ::close(fd);
+    foundation::removeLogSink(token);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, RefusalLines,
+    ::testing::Values(
+        RefusalCase{"NotAMember", "not admitted", 0,
+                    [](AdmissionPolicy& p, SocketServer::Options&) { p.owner = ::geteuid() + 1; }},
+        RefusalCase{"OverTheUsersShare", "too many peers of this user", 2,
+                    [](AdmissionPolicy&, SocketServer::Options& o) { o.maxClientsPerUser = 2; }},
+        RefusalCase{"OverTheProcessLimit", "too many connections from this process", 2,
+                    [](AdmissionPolicy&, SocketServer::Options& o) { o.maxClientsPerProcess = 2; }}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
