@@ -1,19 +1,38 @@
-# Where `cmake --install` puts the program, below the prefix. The program finds its parts from its
-# own folder (platform/foundation/Paths.h): resources in ../share/HalvetorBody_ToolBox/Resources,
-# helper programs in ../libexec. The build folder has the same layout.
-set(HVB_INSTALL_SHARE_DIR share/HalvetorBody_ToolBox)
+# Where `cmake --install` puts the program, below the prefix: the GNU folders a packager may set
+# (CMAKE_INSTALL_BINDIR, CMAKE_INSTALL_DATADIR, CMAKE_INSTALL_LIBEXECDIR). The program finds its
+# parts from its own folder through the relative paths fixed here (platform/foundation/Paths.h):
+# resources in <datadir>/HalvetorBody_ToolBox/Resources, helper programs in
+# <libexecdir>/HalvetorBody_ToolBox. The build folder keeps its own layout (bin/, share/, libexec/).
+include(GNUInstallDirs)
+set(HVB_INSTALL_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/HalvetorBody_ToolBox)
 set(HVB_INSTALL_RESOURCES_DIR ${HVB_INSTALL_SHARE_DIR}/Resources)
-set(HVB_INSTALL_LIBEXEC_DIR libexec)
-# The name the desktop knows the application by: its desktop entry and icon, and the prefix of its
-# polkit action.
+set(HVB_INSTALL_LIBEXEC_DIR ${CMAKE_INSTALL_LIBEXECDIR}/HalvetorBody_ToolBox)
+# From the executable's folder; relative folders stay right under any prefix, so a moved prefix
+# keeps working (an absolute folder holds for the configured prefix only).
+file(RELATIVE_PATH HVB_DATADIR_FROM_BINDIR ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DATADIR})
+file(RELATIVE_PATH HVB_LIBEXECDIR_FROM_BINDIR ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBEXECDIR})
+foreach(var HVB_DATADIR_FROM_BINDIR HVB_LIBEXECDIR_FROM_BINDIR)
+  if("${${var}}" STREQUAL "")
+    set(${var} .)
+  endif()
+endforeach()
+# The name the desktop knows the application by: its desktop entry, icon and metainfo, and the
+# prefix of its polkit action.
 set(HVB_DESKTOP_ID com.brevantis.HalvetorBodyToolBox)
 
 # hvb_install_configured(<template> <destination> <name>)
 # Installs <template> as <destination>/<name>, configured when it is installed, since the prefix
 # may be given only then (cmake --install --prefix). The template sees @HVB_INSTALL_PREFIX@ (as
-# the installed program sees it, links resolved), @HVB_INSTALL_PREFIX_XML@, @HVB_DESKTOP_EXEC@
-# (the installed executable as a desktop entry's Exec value) and @HVB_DESKTOP_ID@.
+# the installed program sees it, links resolved), @HVB_INSTALL_RESOURCES_XML@ (the installed
+# resources folder, escaped for XML), @HVB_DESKTOP_EXEC@ (the installed executable as a desktop
+# entry's Exec value) and @HVB_DESKTOP_ID@.
 function(hvb_install_configured template destination name)
   install(CODE "include(\"${PROJECT_SOURCE_DIR}/cmake/HvbInstallTime.cmake\")
-hvb_configure_and_install(\"${template}\" \"${destination}\" \"${name}\" \"${HVB_DESKTOP_ID}\")")
+hvb_configure_and_install(\"${template}\" \"${destination}\" \"${name}\" \"${HVB_DESKTOP_ID}\"
+                          \"${CMAKE_INSTALL_BINDIR}\" \"${HVB_INSTALL_RESOURCES_DIR}\")")
 endfunction()
+
+# The uninstall: `cmake -P <build>/uninstall.cmake` removes what install_manifest.txt lists
+# (below $DESTDIR when set) and the folders that leaves empty.
+set(HVB_UNINSTALL_MANIFEST ${CMAKE_BINARY_DIR}/install_manifest.txt)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/HvbUninstall.cmake.in ${CMAKE_BINARY_DIR}/uninstall.cmake @ONLY)

@@ -28,6 +28,7 @@ packages=(
   openssl               # the test certificate of the https transfer tests (platform/net)
   coreutils             # md5sum, the reference of bench/upgrade
   unzip                 # unzip -P, the reference of bench/upgrade
+  appstream             # appstreamcli, which checks the installed metainfo (tests/HalvetorBody_ToolBox)
 )
 
 # `make fuzz` only: clang with its libFuzzer, never pulled in by `make test`.

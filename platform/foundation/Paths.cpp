@@ -7,6 +7,20 @@
 #include <system_error>
 #include <vector>
 
+// Fixed at configure time (cmake/HvbInstall.cmake): the installed data and helper folders as seen
+// from the executable's folder, and the build's own folders, whose layout does not follow them.
+#ifndef HVB_DATADIR_FROM_BINDIR
+#define HVB_DATADIR_FROM_BINDIR "../share"
+#endif
+#ifndef HVB_LIBEXECDIR_FROM_BINDIR
+#define HVB_LIBEXECDIR_FROM_BINDIR "../libexec"
+#endif
+#ifndef HVB_BUILD_BIN_DIR
+#define HVB_BUILD_BIN_DIR ""
+#endif
+#ifndef HVB_BUILD_RESOURCES_DIR
+#define HVB_BUILD_RESOURCES_DIR ""
+#endif
 #ifndef HVB_BUILD_LIBEXEC_DIR
 #define HVB_BUILD_LIBEXEC_DIR ""
 #endif
@@ -68,14 +82,18 @@ std::filesystem::path extensionsDir() { return extensionsDir(systemRoot()); }
 std::filesystem::path resourcesDir() {
     std::string fromEnv = env("HVB_RESOURCES");
     if (!fromEnv.empty()) return fromEnv;
-    return (executableDir() / ".." / "share" / kAppName / "Resources").lexically_normal();
+    const std::filesystem::path exeDir = executableDir();
+    std::error_code ec;
+    if (*HVB_BUILD_BIN_DIR && std::filesystem::equivalent(exeDir, HVB_BUILD_BIN_DIR, ec))
+        return HVB_BUILD_RESOURCES_DIR;
+    return (exeDir / HVB_DATADIR_FROM_BINDIR / kAppName / "Resources").lexically_normal();
 }
 
 std::filesystem::path libexecDir() {
     std::string fromEnv = env("HVB_LIBEXEC");
     if (!fromEnv.empty()) return fromEnv;
     std::error_code ec;
-    const auto installed = (executableDir() / ".." / "libexec").lexically_normal();
+    const auto installed = (executableDir() / HVB_LIBEXECDIR_FROM_BINDIR / kAppName).lexically_normal();
     if (std::filesystem::is_directory(installed, ec)) return installed;
     return HVB_BUILD_LIBEXEC_DIR;
 }

@@ -17,10 +17,12 @@ std::filesystem::path systemRoot();
 std::filesystem::path extensionsDir(const std::filesystem::path& root);
 // extensionsDir(systemRoot()).
 std::filesystem::path extensionsDir();
-// The application's resources: HVB_RESOURCES, else <executable>/../share/HalvetorBody_ToolBox/Resources.
+// The application's resources: HVB_RESOURCES, else <datadir>/HalvetorBody_ToolBox/Resources found from
+// the executable (../share/... by default), or the build's resources for the program in the build.
 std::filesystem::path resourcesDir();
 // The system's helper programs ("diskutil", "system_profiler" stand-ins): HVB_LIBEXEC, else
-// <executable>/../libexec when it exists, else the folder the build puts them in.
+// <libexecdir>/HalvetorBody_ToolBox found from the executable (../libexec/... by default) when it
+// exists, else the folder the build puts them in.
 std::filesystem::path libexecDir();
 // $XDG_CONFIG_HOME/HalvetorBody_ToolBox (or ~/.config/...): user defaults.
 std::filesystem::path configDir();

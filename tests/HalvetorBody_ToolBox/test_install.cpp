@@ -1,6 +1,8 @@
 // The program as `cmake --install` lays it out: it runs from a temporary prefix against the driver
 // host with a simulated camera, keeps everything it writes in the user's folders, and comes with
-// its desktop entry, icon and polkit action.
+// its desktop entry, icons, metainfo and polkit action; the uninstall takes all of it away. A
+// build of its own, in the folders a packager names, installs below DESTDIR and runs from a
+// moved prefix.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -8,8 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +54,119 @@ std::vector<std::string> listing(const fs::path& top) {
     return entries;
 }
 
+// Every file below `top`, as "/<path below top>", and every folder as "/<path>/".
+std::set<std::string> tree(const fs::path& top) {
+    std::set<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(top)) {
+        const std::string rel = "/" + entry.path().lexically_relative(top).string();
+        entries.insert(entry.is_directory() && !entry.is_symlink() ? rel + "/" : rel);
+    }
+    return entries;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// The machine's model as the installed "system_profiler" tells it: what the toolbox reports when
+// it finds its helper programs.
+std::string profilerModel(const fs::path& profiler) {
+    const auto run = foundation::runProcess({profiler.string(), "SPHardwareDataType"});
+    const std::string key = "Model Identifier: ";
+    for (const std::string& line : lines(run.standardOutput))
+        if (const auto at = line.find(key); at != std::string::npos) return line.substr(at + key.size());
+    return {};
+}
+
+// The installed toolbox started against the driver host with a simulated HVBR7 whose firmware has
+// a newer version, the web-service stand-in and the user's folders in `sandbox`.
+class InstalledToolbox {
+public:
+    InstalledToolbox(const fs::path& toolbox, const fs::path& sandbox)
+        : root_(sandbox / "root"), home_(sandbox / "home"), output_(sandbox / "toolbox.txt") {
+        service_.setFirmwareVersion("HVBR7", "1.7.00");
+        service_.setReleaseNotes(kNotes, "20300101");
+        if (service_.start() <= 0) return;
+        fs::create_directories(root_ / "run/halvetor/disks");
+        fs::create_directories(root_ / "volumes/HVBR7/SYSTEM");
+        TempDir::write(root_ / "etc/halvetor/driver.conf",
+                       "backend simulation\ncamera model=HVBR7,firmware=1.6.01,serial=HVBR7INST0001,bsd=disk4,volume=" +
+                           (root_ / "volumes/HVBR7").string() + "\n");
+        fs::create_directories(home_ / "run");
+        fs::permissions(home_ / "run", fs::perms::owner_all);
+        std::vector<std::string> environment = {
+            "PATH=" + foundation::paths::env("PATH"), "ASAN_OPTIONS=" + foundation::paths::env("ASAN_OPTIONS"),
+            "UBSAN_OPTIONS=" + foundation::paths::env("UBSAN_OPTIONS"), "QT_QPA_PLATFORM=offscreen",
+            "HOME=" + home_.string(), "XDG_CONFIG_HOME=" + (home_ / "config").string(),
+            "XDG_DATA_HOME=" + (home_ / "data").string(), "XDG_CACHE_HOME=" + (home_ / "cache").string(),
+            "XDG_STATE_HOME=" + (home_ / "state").string(), "XDG_RUNTIME_DIR=" + (home_ / "run").string(),
+            "HVB_ROOT=" + root_.string(), "HVB_SIMULATED_DISKS=" + (root_ / "run/halvetor/disks").string(),
+            "HVB_API_BASE=" + service_.baseURL(), "HVB_SITE_URL=" + service_.baseURL() + "/",
+            "HVB_ANALYTICS_BASE=" + service_.baseURL()};
+        std::vector<char*> envp;
+        for (std::string& variable : environment) envp.push_back(variable.data());
+        envp.push_back(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int fd = ::open(output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+            if (::chdir(home_.c_str()) == 0) ::execle(toolbox.c_str(), toolbox.c_str(), nullptr, envp.data());
+            ::_exit(127);
+        }
+    }
+    ~InstalledToolbox() { stop(); }
+
+    bool started() const { return pid_ > 0; }
+    std::string log() const { return TempDir::read(output_); }
+    const fs::path& home() const { return home_; }
+    standin::WebService& service() { return service_; }
+
+    // The launch check installed the driver from the toolbox's resources into the root, and its
+    // host serves the camera.
+    bool servesTheCamera() const {
+        return waitFor([&] { return log().find("deviceModel = HVBR7") != std::string::npos; }, 180s);
+    }
+    // The machine facts the toolbox reported, read with its helper programs.
+    bool reportedModel(const std::string& model) const {
+        const std::string field = "\"User_Mac_Model\":\"" + model + "\"";
+        return waitFor(
+            [&] {
+                for (const auto& request : service_.requestsTo("/mp/collect"))
+                    if (request.body.find(field) != std::string::npos) return true;
+                return false;
+            },
+            120s);
+    }
+
+    void stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status = 0;
+            if (!waitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 60s)) {
+                ADD_FAILURE() << "the toolbox did not end";
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+            }
+            pid_ = -1;
+        }
+        const std::string hostPid = TempDir::read(root_ / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid");
+        if (!hostPid.empty()) ::kill(std::stoi(hostPid), SIGTERM);
+        service_.stop();
+    }
+
+    static constexpr const char* kNotes =
+        R"({"HalvetorBody":{"HVBR7":[{"version":"1.7.00","date":"2030/01/01","note":{"en-US":["x"]}}]}})";
+
+private:
+    standin::WebService service_;
+    fs::path root_, home_, output_;
+    pid_t pid_ = -1;
+};
+
 TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolders) {
     TempDir sandbox;
     const fs::path prefix = sandbox / "prefix";
@@ -58,6 +176,7 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     const auto install =
         foundation::runProcess({HVB_TEST_CMAKE, "--install", HVB_TEST_BUILD_DIR, "--prefix", prefix.string()}, merged);
     ASSERT_EQ(install.exitStatus, 0) << install.standardOutput << install.error;
+    std::vector<std::string> missingTools;
 
     // Paths as the installed program sees them: links resolved.
     const fs::path real = fs::canonical(prefix);
@@ -66,10 +185,14 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     const fs::path toolbox = real / "bin/HalvetorBody_ToolBox", script = resources / "installKext.sh";
     const fs::path host = resources / "com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS" /
                           "com_brevantis_driver_HVBSCSIDriver";
-    for (const fs::path& program :
-         {toolbox, script, host, real / "libexec/diskutil", real / "libexec/system_profiler"}) {
+    const fs::path helpers = real / "libexec/HalvetorBody_ToolBox";
+    for (const fs::path& program : {toolbox, script, host, helpers / "diskutil", helpers / "system_profiler"}) {
         EXPECT_EQ(::access(program.c_str(), X_OK), 0) << program;
     }
+    // The helper programs keep to the toolbox's own folder: no generic name in libexec itself.
+    std::set<std::string> libexec;
+    for (const auto& entry : fs::directory_iterator(real / "libexec")) libexec.insert(entry.path().filename());
+    EXPECT_EQ(libexec, std::set<std::string>{"HalvetorBody_ToolBox"});
     // Tests, benchmarks, stand-ins and build tools stay in the build.
     for (const auto& entry : fs::recursive_directory_iterator(prefix)) {
         const std::string name = entry.path().filename().string();
@@ -93,69 +216,147 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
         const std::string square = std::string("\0\0", 2) + char(size >> 8) + char(size & 0xff);
         EXPECT_TRUE(png.rfind("\x89PNG", 0) == 0 && png.size() > 24 && png.substr(16, 8) == square + square) << n;
     }
+    const std::string svg = TempDir::read(prefix / "share/icons/hicolor/scalable/apps" / (id + ".svg"));
+    EXPECT_TRUE(!svg.empty() && svg == TempDir::read(fs::path(HVB_TEST_SOURCE_DIR) / "resources/images/AppIcon.svg"));
+
+    // The metainfo software centres read: valid, launching the desktop entry, this version, and a
+    // screenshot whose picture is installed beside the resources.
+    const fs::path metainfo = prefix / "share/metainfo" / (id + ".metainfo.xml");
+    const std::string component = TempDir::read(metainfo);
+    for (const std::string& element : std::vector<std::string>{
+             "<component type=\"desktop-application\">", "<id>" + id + "</id>",
+          "<launchable type=\"desktop-id\">" + id + ".desktop</launchable>",
+          std::string("<project_license>LicenseRef-proprietary</project_license>"),
+          std::string("<release version=\"" HVB_TEST_VERSION "\" date=\"" HVB_TEST_RELEASE_DATE "\"/>"),
+          std::string("<image type=\"source\">https://www.brevantis.example/HalvetorBody_ToolBox/screenshots/"
+                      "status.png</image>")})
+        EXPECT_NE(component.find(element), std::string::npos) << element << "\n" << component;
+    const auto appstream = foundation::runProcess({"appstreamcli", "validate", "--no-net", metainfo.string()}, merged);
+    if (appstream.launched) {
+        EXPECT_EQ(appstream.exitStatus, 0) << appstream.standardOutput;
+    } else {
+        missingTools.push_back("appstreamcli (package appstream) is not installed: " + appstream.error);
+    }
+    const std::string screenshot = TempDir::read(prefix / "share/HalvetorBody_ToolBox/screenshots/status.png");
+    EXPECT_TRUE(screenshot.rfind("\x89PNG", 0) == 0 &&
+                screenshot == TempDir::read(fs::path(HVB_TEST_SOURCE_DIR) / "resources/app/screenshot-status.png"));
+
     // The polkit action whose program is the installed installKext.sh.
     const std::string policy = TempDir::read(prefix / "share/polkit-1/actions" / (id + ".policy"));
     EXPECT_NE(policy.find("<action id=\"" + id + ".install-driver\">"), std::string::npos) << policy;
     EXPECT_NE(policy.find("\"org.freedesktop.policykit.exec.path\">" + script.string() + "</annotate>"),
               std::string::npos) << policy;
 
-    // A camera whose firmware has a newer version, so that the toolbox fetches the release notes,
-    // which differ from the shipped ones.
-    standin::WebService service;
-    service.setFirmwareVersion("HVBR7", "1.7.00");
-    const std::string notes =
-        R"({"HalvetorBody":{"HVBR7":[{"version":"1.7.00","date":"2030/01/01","note":{"en-US":["x"]}}]}})";
-    service.setReleaseNotes(notes, "20300101");
-    ASSERT_GT(service.start(), 0);
-    const fs::path root = sandbox / "root", home = sandbox / "home", output = sandbox / "toolbox.txt";
-    fs::create_directories(root / "run/halvetor/disks");
-    fs::create_directories(root / "volumes/HVBR7/SYSTEM");
-    TempDir::write(root / "etc/halvetor/driver.conf",
-                   "backend simulation\ncamera model=HVBR7,firmware=1.6.01,serial=HVBR7INST0001,bsd=disk4,volume=" +
-                       (root / "volumes/HVBR7").string() + "\n");
-    fs::create_directories(home / "run");
-    fs::permissions(home / "run", fs::perms::owner_all);
-    std::vector<std::string> environment = {
-        "PATH=" + foundation::paths::env("PATH"), "ASAN_OPTIONS=" + foundation::paths::env("ASAN_OPTIONS"),
-        "UBSAN_OPTIONS=" + foundation::paths::env("UBSAN_OPTIONS"), "QT_QPA_PLATFORM=offscreen",
-        "HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / "config").string(),
-        "XDG_DATA_HOME=" + (home / "data").string(), "XDG_CACHE_HOME=" + (home / "cache").string(),
-        "XDG_STATE_HOME=" + (home / "state").string(), "XDG_RUNTIME_DIR=" + (home / "run").string(),
-        "HVB_ROOT=" + root.string(), "HVB_SIMULATED_DISKS=" + (root / "run/halvetor/disks").string(),
-        "HVB_API_BASE=" + service.baseURL(), "HVB_SITE_URL=" + service.baseURL() + "/",
-        "HVB_ANALYTICS_BASE=" + service.baseURL()};
-    std::vector<char*> envp;
-    for (std::string& variable : environment) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-
+    // Run from the prefix, the toolbox finds its resources and its helpers, and fetches the
+    // release notes, which differ from the shipped ones.
+    const std::string model = profilerModel(helpers / "system_profiler");
+    EXPECT_FALSE(model.empty());
     const auto before = listing(prefix);
-    const pid_t app = ::fork();
-    ASSERT_GE(app, 0);
-    if (app == 0) {
-        const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 1);
-        ::dup2(fd, 2);
-        if (::chdir(home.c_str()) == 0) ::execle(toolbox.c_str(), toolbox.c_str(), nullptr, envp.data());
-        ::_exit(127);
+    {
+        InstalledToolbox run(toolbox, sandbox.path());
+        ASSERT_TRUE(run.started());
+        EXPECT_TRUE(run.servesTheCamera()) << run.log();
+        EXPECT_TRUE(run.reportedModel(model)) << run.log();
+        const fs::path downloaded = run.home() / "cache/HalvetorBody_ToolBox/ReleaseNote.json";
+        EXPECT_TRUE(waitFor([&] { return TempDir::read(downloaded) == InstalledToolbox::kNotes; }, 120s)) << run.log();
+        EXPECT_TRUE(waitFor([&] { return fs::exists(run.home() / "data/HalvetorBody_ToolBox/appcast.xml"); }, 120s));
     }
-    // The launch check installs the driver from the prefix into the root; its host serves the camera.
-    const auto log = [&] { return TempDir::read(output); };
-    EXPECT_TRUE(waitFor([&] { return log().find("deviceModel = HVBR7") != std::string::npos; }, 180s)) << log();
-    const fs::path downloaded = home / "cache/HalvetorBody_ToolBox/ReleaseNote.json";
-    EXPECT_TRUE(waitFor([&] { return TempDir::read(downloaded) == notes; }, 120s)) << log();
-    EXPECT_TRUE(waitFor([&] { return fs::exists(home / "data/HalvetorBody_ToolBox/appcast.xml"); }, 120s));
-    ::kill(app, SIGTERM);
-    int status = 0;
-    if (!waitFor([&] { return ::waitpid(app, &status, WNOHANG) == app; }, 60s)) {
-        ADD_FAILURE() << "the toolbox did not end";
-        ::kill(app, SIGKILL);
-        ::waitpid(app, &status, 0);
-    }
-    const std::string hostPid = TempDir::read(root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid");
-    if (!hostPid.empty()) ::kill(std::stoi(hostPid), SIGTERM);
-    service.stop();
-
     EXPECT_EQ(listing(prefix), before);
+
+    // The uninstall leaves no folder of the toolbox's, keeps the prefix's own folders and what
+    // other programs put into the shared ones.
+    TempDir::write(prefix / "share/applications/other.desktop", "[Desktop Entry]\n");
+    TempDir::write(prefix / "share/icons/hicolor/48x48/apps/other.png", "png");
+    const auto uninstall = foundation::runProcess({HVB_TEST_CMAKE, "-P", HVB_TEST_BUILD_DIR "/uninstall.cmake"}, merged);
+    EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.standardOutput << uninstall.error;
+    EXPECT_EQ(tree(prefix), (std::set<std::string>{"/bin/", "/libexec/", "/share/", "/share/applications/",
+                                                    "/share/applications/other.desktop", "/share/icons/",
+                                                    "/share/icons/hicolor/", "/share/icons/hicolor/48x48/",
+                                                    "/share/icons/hicolor/48x48/apps/",
+                                                    "/share/icons/hicolor/48x48/apps/other.png"}))
+        << uninstall.standardOutput;
+    if (!missingTools.empty()) GTEST_SKIP() << missingTools.front();
+}
+
+// A build of its own with the install folders a packager sets (configured once, then brought up
+// to date: the folders are fixed at configure time, in the install rules and in the program).
+TEST(Install, AnotherLayoutInstallsBelowDestdirAsListedAndRunsFromAMovedPrefix) {
+    const fs::path build = fs::path(HVB_TEST_BUILD_DIR) / "install-layout";
+    foundation::ProcessOptions merged;
+    merged.mergeStandardError = true;
+    merged.timeoutMs = 1200000;
+    std::vector<std::string> configure = {HVB_TEST_CMAKE, "-S", HVB_TEST_SOURCE_DIR, "-B", build.string(),
+                                          "-G", HVB_TEST_GENERATOR, "-DCMAKE_MAKE_PROGRAM=" HVB_TEST_MAKE_PROGRAM,
+                                          "-DCMAKE_C_COMPILER=" HVB_TEST_C_COMPILER,
+                                          "-DCMAKE_CXX_COMPILER=" HVB_TEST_CXX_COMPILER,
+                                          "-DCMAKE_C_COMPILER_LAUNCHER=" HVB_TEST_C_LAUNCHER,
+                                          "-DCMAKE_CXX_COMPILER_LAUNCHER=" HVB_TEST_CXX_LAUNCHER,
+                                          "-DCMAKE_BUILD_TYPE=", "-DHVB_SANITIZE=OFF", "-DHVB_TSAN=OFF",
+                                          "-DHVB_BUILD_TESTS=OFF", "-DHVB_BUILD_BENCH=OFF",
+                                          "-DCMAKE_INSTALL_PREFIX=/usr", "-DCMAKE_INSTALL_BINDIR=lib/hvb/bin",
+                                          "-DCMAKE_INSTALL_LIBEXECDIR=lib/x", "-DCMAKE_INSTALL_DATADIR=share2"};
+    const auto configured = foundation::runProcess(configure, merged);
+    ASSERT_EQ(configured.exitStatus, 0) << configured.standardOutput << configured.error;
+    const auto built = foundation::runProcess({HVB_TEST_CMAKE, "--build", build.string(), "-j", "4"}, merged);
+    ASSERT_EQ(built.exitStatus, 0) << built.standardOutput.substr(built.standardOutput.size() -
+                                                                  std::min<size_t>(built.standardOutput.size(), 20000));
+
+    TempDir sandbox;
+    const fs::path stage = sandbox / "stage";
+    foundation::ProcessOptions staged = merged;
+    staged.extraEnvironment.push_back("DESTDIR=" + stage.string());
+    const auto install = foundation::runProcess({HVB_TEST_CMAKE, "--install", build.string()}, staged);
+    ASSERT_EQ(install.exitStatus, 0) << install.standardOutput << install.error;
+
+    // Everything in the folders given, nothing in the usual ones.
+    const std::string id = HVB_TEST_DESKTOP_ID;
+    const std::set<std::string> staged_tree = tree(stage);
+    std::set<std::string> files;
+    for (const std::string& path : staged_tree) {
+        if (path.back() == '/') continue;
+        files.insert(path);
+        EXPECT_TRUE(path.rfind("/usr/lib/hvb/bin/", 0) == 0 || path.rfind("/usr/share2/", 0) == 0 ||
+                    path.rfind("/usr/lib/x/HalvetorBody_ToolBox/", 0) == 0)
+            << path;
+    }
+    const fs::path usr = stage / "usr";
+    for (const std::string& path : std::vector<std::string>{
+             "/usr/lib/hvb/bin/HalvetorBody_ToolBox", "/usr/lib/x/HalvetorBody_ToolBox/diskutil",
+          "/usr/lib/x/HalvetorBody_ToolBox/system_profiler", "/usr/share2/HalvetorBody_ToolBox/Info.plist",
+          "/usr/share2/HalvetorBody_ToolBox/Resources/installKext.sh",
+          "/usr/share2/HalvetorBody_ToolBox/screenshots/status.png", "/usr/share2/applications/" + id + ".desktop",
+          "/usr/share2/metainfo/" + id + ".metainfo.xml", "/usr/share2/polkit-1/actions/" + id + ".policy",
+          "/usr/share2/icons/hicolor/scalable/apps/" + id + ".svg",
+          "/usr/share2/icons/hicolor/48x48/apps/" + id + ".png"})
+        EXPECT_EQ(files.count(path), 1u) << path;
+    // The manifest lists each installed file once, as CMake lists its own: without DESTDIR.
+    const std::vector<std::string> manifest = lines(TempDir::read(build / "install_manifest.txt"));
+    EXPECT_EQ(std::set<std::string>(manifest.begin(), manifest.end()), files);
+    EXPECT_EQ(manifest.size(), files.size());
+    // The desktop entry and the polkit action name the installed paths.
+    const std::string entry = TempDir::read(usr / "share2/applications" / (id + ".desktop"));
+    EXPECT_NE(entry.find("\nExec=/usr/lib/hvb/bin/HalvetorBody_ToolBox\n"), std::string::npos) << entry;
+    const std::string policy = TempDir::read(usr / "share2/polkit-1/actions" / (id + ".policy"));
+    EXPECT_NE(policy.find(">/usr/share2/HalvetorBody_ToolBox/Resources/installKext.sh</annotate>"),
+              std::string::npos) << policy;
+
+    // Moved elsewhere, the toolbox finds its resources (the driver it installs) and its helpers.
+    const fs::path moved = fs::canonical(sandbox.path()) / "moved";
+    fs::rename(usr, moved);
+    const std::string model = profilerModel(moved / "lib/x/HalvetorBody_ToolBox/system_profiler");
+    EXPECT_FALSE(model.empty());
+    {
+        InstalledToolbox run(moved / "lib/hvb/bin/HalvetorBody_ToolBox", sandbox.path());
+        ASSERT_TRUE(run.started());
+        EXPECT_TRUE(run.servesTheCamera()) << run.log();
+        EXPECT_TRUE(run.reportedModel(model)) << run.log();
+    }
+    fs::rename(moved, usr);
+
+    // The uninstall below the same DESTDIR takes every file and folder away again.
+    const auto uninstall = foundation::runProcess({HVB_TEST_CMAKE, "-P", (build / "uninstall.cmake").string()}, staged);
+    EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.standardOutput << uninstall.error;
+    EXPECT_EQ(tree(stage), std::set<std::string>{}) << uninstall.standardOutput;
 }
 
 }  // namespace
