@@ -22,6 +22,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppStartup.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/Process.h"
 #include "online/OnlineTestSupport.h"
 #include "platform/foundation/Log.h"
 
@@ -94,64 +95,7 @@ TEST(Startup, TerminatePrintsItsLine) {
     EXPECT_EQ(log.lines(), std::vector<std::string>{"terminate"});
 }
 
-// This process stands for a toolbox that runs; the application started beside it for the same
-// user says so and touches nothing: no window, no driver check, no settings.
-TEST(Startup, ASecondToolboxSaysItIsAlreadyRunningAndTouchesNothing) {
-    namespace fs = std::filesystem;
-    ASSERT_TRUE(hvb::claimSingleInstance());
-    TempDir sandbox;
-    const fs::path root = sandbox / "root", output = sandbox / "second.txt";
-    fs::create_directories(root);
-    fs::create_directories(sandbox / "resources");  // nothing to install from, whatever happens
-    auto settings = [] {
-        std::map<std::string, fs::file_time_type> files;
-        for (const auto& entry : fs::directory_iterator(foundation::paths::configDir())) {
-            files[entry.path().filename().string()] = entry.last_write_time();
-        }
-        return files;
-    };
-    const auto settingsBefore = settings();
-    std::vector<std::string> environment = {"QT_QPA_PLATFORM=offscreen", "ASAN_OPTIONS=detect_leaks=0",
-                                            "HOME=" + sandbox.path().string(), "HVB_ROOT=" + root.string(),
-                                            "HVB_RESOURCES=" + (sandbox / "resources").string(),
-                                            "XDG_CONFIG_HOME=" + foundation::paths::env("XDG_CONFIG_HOME")};
-    std::vector<char*> envp;
-    for (std::string& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    const pid_t second = ::fork();
-    if (second == 0) {
-        int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 1);
-        ::dup2(fd, 2);
-        char* argv[] = {const_cast<char*>(HVB_TEST_BUILD_DIR "/bin/HalvetorBody_ToolBox"), nullptr};
-        ::execve(argv[0], argv, envp.data());
-        ::_exit(127);
-    }
-    // Its message waits for the user; a signal ends it here.
-    sockettest::eventually([&] { return TempDir::read(output).find("already running") != std::string::npos; }, 60);
-    ::kill(second, SIGTERM);
-    ::waitpid(second, nullptr, 0);
-    const std::string log = TempDir::read(output);
-    EXPECT_NE(log.find("already running"), std::string::npos) << log;
-    EXPECT_EQ(log.find("MainWindow START"), std::string::npos) << log;
-    EXPECT_TRUE(fs::is_empty(root));
-    EXPECT_EQ(settings(), settingsBefore);
-}
-
-// ---- what lies at the lock file's name ---------------------------------------------------------
-
 namespace fs = std::filesystem;
-
-enum class AtLockName { fifo, linkToAFile, noFolderPossible, readOnlyFolder };
-
-struct LockCase {
-    const char* name;
-    AtLockName shape;
-};
-
-void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
-
-class SingleInstance : public ::testing::TestWithParam<LockCase> {};
 
 // Starts the toolbox for the same user and settings folder, and returns what it printed once it
 // has said it is already running, shown its window, or had a minute.
@@ -186,12 +130,61 @@ std::string launchSecondToolbox(const TempDir& sandbox, const fs::path& configHo
     return TempDir::read(output);
 }
 
+// This process stands for a toolbox that runs; the application started beside it for the same
+// user says so and touches nothing: no window, no driver check, no settings.
+TEST(Startup, ASecondToolboxSaysItIsAlreadyRunningAndTouchesNothing) {
+    ASSERT_TRUE(hvb::claimSingleInstance());
+    TempDir sandbox;
+    auto settings = [] {
+        std::map<std::string, fs::file_time_type> files;
+        for (const auto& entry : fs::directory_iterator(foundation::paths::configDir())) {
+            files[entry.path().filename().string()] = entry.last_write_time();
+        }
+        return files;
+    };
+    const auto settingsBefore = settings();
+    const std::string log = launchSecondToolbox(sandbox, foundation::paths::env("XDG_CONFIG_HOME"));
+    EXPECT_NE(log.find("already running"), std::string::npos) << log;
+    EXPECT_EQ(log.find("MainWindow START"), std::string::npos) << log;
+    EXPECT_TRUE(fs::is_empty(sandbox / "root"));
+    EXPECT_EQ(settings(), settingsBefore);
+}
+
+// ---- what lies at the lock file's name ---------------------------------------------------------
+
+enum class AtLockName { fifo, linkToAFile, noFolderPossible, readOnlyFolder };
+
+struct LockCase {
+    const char* name;
+    AtLockName shape;
+};
+
+void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
+
+class SingleInstance : public ::testing::TestWithParam<LockCase> {};
+
 // This process is the toolbox that runs; whatever lies at the lock file's name, taking the
 // claim neither blocks nor lets a second toolbox of the same user in.
 TEST_P(SingleInstance, NothingAtTheLockNameHangsALaunchOrLetsASecondToolboxIn) {
     const LockCase c = GetParam();
-    if (c.shape == AtLockName::readOnlyFolder && ::geteuid() == 0)
-        GTEST_SKIP() << "root writes into a read-only folder; an unprivileged run checks this case";
+    if (c.shape == AtLockName::readOnlyFolder && ::geteuid() == 0) {
+        // Root writes into a read-only folder: this case runs again as an unprivileged user.
+        if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "root writes into a read-only folder, and no setpriv";
+        if (::getenv("HVB_TEST_AS_NOBODY")) GTEST_SKIP() << "setpriv kept root";
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::string self = fs::read_symlink("/proc/self/exe").string();
+        const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+        foundation::ProcessOptions options;
+        options.mergeStandardError = true;
+        options.extraEnvironment = {"HVB_TEST_AS_NOBODY=1", "TMPDIR=/tmp"};
+        const auto run = foundation::runProcess(
+            {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", self, filter}, options);
+        if (run.exitStatus == 126 || run.exitStatus == 127 || run.standardOutput.find("Permission denied") != std::string::npos)
+            GTEST_SKIP() << "the test binary cannot run as user 65534 here: " << run.standardOutput;
+        EXPECT_EQ(run.exitStatus, 0) << run.standardOutput;
+        EXPECT_EQ(run.standardOutput.find("[  SKIPPED ]"), std::string::npos) << run.standardOutput;
+        return;
+    }
     TempDir sandbox;
     const fs::path configHome = sandbox / "config";
     const fs::path folder = configHome / foundation::paths::kAppName, lock = folder / "instance.lock";
