@@ -33,13 +33,24 @@ size_t countOf(const std::string& text, const std::string& needle) {
     return n;
 }
 
+// A file under /proc; empty when its process has gone meanwhile (a read then fails with ESRCH).
+std::string readProc(const fs::path& file) {
+    std::string text;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    ::close(fd);
+    return text;
+}
+
 // Every process whose parent chain leads to `root` (read from /proc).
 std::set<pid_t> descendants(pid_t root) {
     std::map<pid_t, pid_t> parent;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string name = entry.path().filename();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::string stat = TempDir::read(entry.path() / "stat");
+        std::string stat = readProc(entry.path() / "stat");
         size_t close = stat.rfind(')');
         if (close == std::string::npos) continue;
         std::istringstream rest(stat.substr(close + 2));
@@ -64,7 +75,7 @@ std::set<pid_t> descendants(pid_t root) {
 
 bool alive(pid_t pid) {
     if (::kill(pid, 0) != 0) return false;
-    std::string stat = TempDir::read("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = readProc("/proc/" + std::to_string(pid) + "/stat");
     size_t close = stat.rfind(')');
     return close == std::string::npos || stat.size() < close + 3 || stat[close + 2] != 'Z';
 }
@@ -116,7 +127,7 @@ std::set<pid_t> mentioning(const fs::path& root) {
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
         const pid_t pid = std::stoi(name);
         if (pid == ::getpid()) continue;
-        if (TempDir::read(entry.path() / "cmdline").find(root.string()) != std::string::npos && alive(pid))
+        if (readProc(entry.path() / "cmdline").find(root.string()) != std::string::npos && alive(pid))
             found.insert(pid);
     }
     return found;
