@@ -24,7 +24,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
-#include "platform/foundation/TextCharacters.h"
+#include "platform/foundation/Strings.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/iokit/link/SocketLink.h"
 #include "platform/iokit/user/IOKitLib.h"
@@ -292,12 +292,6 @@ void MainWindow::runUnplugRequest() {
     }
 }
 
-namespace {
-
-QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-}  // namespace
-
 // Why a run left no driver, in words the user can act on: a restart mends none of these.
 std::string MainWindow::installFailureCause(const security::AdminRunResult& result) {
     using LocalizedString::Msg;
@@ -305,18 +299,18 @@ std::string MainWindow::installFailureCause(const security::AdminRunResult& resu
     if (!result.launched) {
         if (result.programMissing && result.mode == security::AdminRunMode::pkexec) {
             const std::string name = std::filesystem::path(result.program).filename().string();
-            cause = Msg::adminProgramMissing().arg(fromUtf8(name.empty() ? "pkexec" : name));
+            cause = Msg::adminProgramMissing().arg(QString::fromStdString(name.empty() ? "pkexec" : name));
         } else {
-            cause = Msg::installNotStarted().arg(fromUtf8(result.error));
+            cause = Msg::installNotStarted().arg(QString::fromStdString(result.error));
         }
     } else if (result.cancelled) {
         cause = Msg::adminRequestCancelled();
     } else if (result.notAuthorized) {
         cause = Msg::adminRightsRefused();
     } else if (result.exitStatus != 0) {
-        const std::string line = foundation::text::lastNonEmptyLine(result.errorOutput);
+        const std::string line = foundation::lastNonEmptyLine(result.errorOutput);
         cause = line.empty() ? Msg::installFailedWithStatus().arg(result.exitStatus)
-                             : Msg::installFailed().arg(fromUtf8(line));
+                             : Msg::installFailed().arg(QString::fromStdString(line));
     } else {
         cause = Msg::installLeftNoDriver();
     }

@@ -595,13 +595,10 @@ std::optional<nlohmann::json> FirmwareManager::readReleaseNotes() const {
     fs::path file = releaseNotesFile();
     foundation::FileContent read = foundation::readRegularFile(file, onlineconfig::kMaxReleaseNotesBytes);
     const fs::path downloaded = releaseNotesURL_ / kReleaseNoteFile;
-    if (!read.content && foundation::isBadShape(read.refusal) && file == downloaded) {
-        // A download that is not a plain file goes aside (the next check fetches it again);
-        // meanwhile the shipped copy is read.
-        std::error_code ec;
-        const auto aside = foundation::setAside(file, ".bad", ec);
-        foundation::print("[readReleaseNotes()] exception: " + read.reason +
-                          (aside ? "; set aside as " + aside->string() : "; cannot be set aside: " + ec.message()));
+    // A download that is not a plain file goes aside (the next check fetches it again);
+    // meanwhile the shipped copy is read.
+    if (!read.content && file == downloaded &&
+        setAsideIfBad(file, onlineconfig::kMaxReleaseNotesBytes, "[readReleaseNotes()] exception:")) {
         file = resourceURL_ / kReleaseNoteFile;
         if (file == downloaded) return std::nullopt;
         read = foundation::readRegularFile(file, onlineconfig::kMaxReleaseNotesBytes);

@@ -22,7 +22,6 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Strings.h"
-#include "platform/foundation/TextCharacters.h"
 #include "status/StatusRowState.h"
 #include "status/StatusStorageTable.h"
 #include "status/StatusTableViewCell.h"
@@ -271,7 +270,7 @@ void StatusViewController::openDeviceFolder(const StatusModel& status) {
         if (opened.status == kOpenerFoundNoTool) {
             why = Msg::openFolderNoFileManager().arg(where);
         } else {
-            const std::string line = foundation::text::lastNonEmptyLine(opened.output.value_or(""));
+            const std::string line = foundation::lastNonEmptyLine(opened.output.value_or(""));
             why = Msg::openFolderFailed().arg(where, line.empty() ? Msg::openerEndedWithStatus().arg(opened.status)
                                                                   : QString::fromStdString(line));
         }

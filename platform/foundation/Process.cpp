@@ -196,7 +196,10 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         return result;
     }
     std::string program = resolveProgram(argv[0], result.error);
-    if (program.empty()) return result;
+    if (program.empty()) {
+        result.programNotFound = !argv[0].empty();
+        return result;
+    }
 
     std::vector<std::string> args(argv);
     std::vector<std::string> env = buildEnvironment(options.extraEnvironment);
@@ -248,6 +251,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         }
         const char* stage = failure[0] == 2 ? "cannot enter working directory" : "cannot start";
         result.error = std::string(stage) + " (" + argv[0] + "): " + std::strerror(failure[1]);
+        result.programNotFound = failure[0] != 2 && failure[1] == ENOENT;
         return result;
     }
     result.launched = true;

@@ -22,6 +22,7 @@ struct ProcessResult {
     std::string standardOutput;
     std::string standardError;   // empty when merged
     std::string error;           // launch error text
+    bool programNotFound = false;  // not launched because the program is not there (PATH, no such file)
 };
 
 // argv[0] is the program: a path, or a name looked up on PATH.

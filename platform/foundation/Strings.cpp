@@ -9,6 +9,12 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(kWhite) - first + 1);
 }
 
+std::string lastNonEmptyLine(std::string_view text) {
+    text = trimmed(text);
+    const size_t newline = text.rfind('\n');
+    return std::string(newline == std::string_view::npos ? text : trimmed(text.substr(newline + 1)));
+}
+
 std::vector<std::string> splitKeepingEmpty(std::string_view text, char separator) {
     std::vector<std::string> parts;
     size_t start = 0;

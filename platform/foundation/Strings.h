@@ -10,6 +10,9 @@ namespace foundation {
 // vertical tab, form feed).
 std::string_view trimmed(std::string_view text);
 
+// The last line that holds more than white space, trimmed; empty when there is none.
+std::string lastNonEmptyLine(std::string_view text);
+
 // The pieces between separators, empty ones included: "a..b" by '.' is {"a", "", "b"}; an
 // empty text is one empty piece.
 std::vector<std::string> splitKeepingEmpty(std::string_view text, char separator);

@@ -98,18 +98,4 @@ bool isAsciiAlphanumeric(std::string_view t) {
     return true;
 }
 
-std::string lastNonEmptyLine(std::string_view text) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
-    size_t end = text.size();
-    while (end > 0) {
-        while (end > 0 && blank(text[end - 1])) --end;
-        if (end == 0) break;
-        size_t start = text.rfind('\n', end - 1);
-        start = start == std::string_view::npos ? 0 : start + 1;
-        while (blank(text[start])) ++start;
-        return std::string(text.substr(start, end - start));
-    }
-    return {};
-}
-
 }  // namespace foundation::text

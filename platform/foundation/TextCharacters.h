@@ -23,7 +23,5 @@ std::size_t characterCount(std::string_view utf8);
 // True when the bytes are well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);
 bool isAsciiAlphanumeric(std::string_view text);
-// The last line that holds more than blanks, without its surrounding blanks; empty when none.
-std::string lastNonEmptyLine(std::string_view text);
 
 }  // namespace foundation::text

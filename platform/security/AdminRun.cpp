@@ -3,9 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include "platform/foundation/Paths.h"
 
 namespace security {
@@ -21,14 +18,6 @@ std::filesystem::path absolutePath(const std::filesystem::path& path) {
     std::error_code ec;
     std::filesystem::path full = std::filesystem::absolute(path, ec);
     return ec ? path : full.lexically_normal();
-}
-
-// The process runner's words for a program it could not find.
-bool isMissingProgramError(const std::string& error) {
-    auto endsWith = [&error](const std::string& tail) {
-        return error.size() >= tail.size() && error.compare(error.size() - tail.size(), tail.size(), tail) == 0;
-    };
-    return endsWith(": command not found") || endsWith(std::strerror(ENOENT));
 }
 
 std::filesystem::path effectiveRoot(const AdminRunOptions& options) {
@@ -119,10 +108,8 @@ AdminRunResult runScriptAsAdministrator(const std::string& script, const std::ve
     result.output = std::move(run.standardOutput);
     result.errorOutput = std::move(run.standardError);
     result.error = std::move(run.error);
-    if (!run.launched) {
-        result.programMissing = isMissingProgramError(result.error);
-        return result;
-    }
+    result.programMissing = run.programNotFound;
+    if (!run.launched) return result;
     if (result.mode == AdminRunMode::pkexec) {
         result.cancelled = run.exitStatus == kPkexecDismissed;
         result.notAuthorized = run.exitStatus == kPkexecNotAuthorized;
