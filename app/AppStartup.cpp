@@ -77,6 +77,8 @@ Claim claimLockFile(const std::filesystem::path& folder) {
     return error == EWOULDBLOCK ? Claim::taken : Claim::unavailable;
 }
 
+}  // namespace
+
 // A name in the abstract socket namespace for this user and settings folder: nothing on disk
 // that a link or a read-only folder could stand in for, and gone with the process that held it.
 std::string instanceSocketName() {
@@ -90,15 +92,30 @@ std::string instanceSocketName() {
     return std::string(1, '\0') + foundation::paths::kAppName + "." + std::to_string(::geteuid()) + "." + hex;
 }
 
-Claim claimInstanceSocket() {
+namespace {
+
+// The instance socket: held here, taken by a toolbox of this user, or neither, with the reason
+// it cannot keep a second toolbox out. Anyone may bind an abstract name, so a name that is
+// taken decides something only when a process of this user listens on it.
+struct SocketClaim {
+    Claim claim = Claim::unavailable;
+    bool takenByAnother = false;
+    std::string reason;
+};
+
+SocketClaim claimInstanceSocket() {
+    auto unavailable = [](const std::string& reason, bool takenByAnother = false) {
+        return SocketClaim{Claim::unavailable, takenByAnother, reason};
+    };
+    auto because = [](const char* what, int error) { return std::string(what) + " (" + std::strerror(error) + ")"; };
     const std::string name = instanceSocketName();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (name.size() > sizeof address.sun_path) return Claim::unavailable;
+    if (name.size() > sizeof address.sun_path) return unavailable("the instance socket's name is too long");
     std::memcpy(address.sun_path, name.data(), name.size());
     const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return Claim::unavailable;
+    if (fd < 0) return unavailable(because("no instance socket could be made", errno));
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 && ::listen(fd, 8) == 0) {
         instanceSocketFd = fd;
         // A later launch only connects to learn who holds the name; its connection is closed
@@ -110,23 +127,29 @@ Claim claimInstanceSocket() {
                 else if (errno != EINTR && errno != ECONNABORTED) return;
             }
         }).detach();
-        return Claim::held;
+        return SocketClaim{Claim::held, false, {}};
     }
     const int error = errno;
     ::close(fd);
-    if (error != EADDRINUSE) return Claim::unavailable;
-    // Anyone may bind an abstract name: only a holder of this user's counts as a toolbox.
+    if (error != EADDRINUSE)
+        return unavailable(because("the instance socket could not be bound", error));
+    // Without waiting: a holder that never accepts, or whose queue is full, answers nothing.
     const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (probe < 0) return Claim::taken;
-    Claim claim = Claim::taken;
-    if (::connect(probe, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+    if (probe < 0) return unavailable(because("no socket could be made to ask who holds the instance socket", errno));
+    SocketClaim claim;
+    if (::connect(probe, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        claim = unavailable(because("the instance socket's name is taken but nothing answers on it", errno), true);
+    } else {
         ucred holder{};
         socklen_t size = sizeof holder;
-        if (::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &holder, &size) == 0 && holder.uid != ::geteuid()) {
-            foundation::systemLog("the instance socket is held by user " + std::to_string(holder.uid) +
-                                  ", not by a toolbox of this user; the lock file alone decides");
-            claim = Claim::unavailable;
-        }
+        if (::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &holder, &size) != 0)
+            claim = unavailable("the holder of the instance socket could not be told", true);
+        else if (holder.uid != ::geteuid())
+            claim = unavailable("the instance socket is held by user " + std::to_string(holder.uid) +
+                                    ", not by a toolbox of this user",
+                                true);
+        else
+            claim.claim = Claim::taken;
     }
     ::close(probe);
     return claim;
@@ -144,10 +167,11 @@ bool refuseSecondToolbox() {
 }  // namespace
 
 bool claimSingleInstance() {
-    // Both must be free: the socket notices a toolbox even where no lock file can be made, the
-    // lock file one that holds no socket here (another network namespace).
-    const Claim socket = claimInstanceSocket();
-    if (socket == Claim::taken) return refuseSecondToolbox();
+    // The socket notices a toolbox even where no lock file can be made, the lock file one that
+    // holds no socket here (another network namespace) and one whose socket name someone else
+    // has taken.
+    const SocketClaim socket = claimInstanceSocket();
+    if (socket.claim == Claim::taken) return refuseSecondToolbox();
     // The settings folder, as it is this user's; the runtime folder when that one cannot hold
     // the file (read-only, or something else in its place).
     std::vector<std::filesystem::path> folders{foundation::paths::configDir()};
@@ -155,14 +179,18 @@ bool claimSingleInstance() {
     if (!runtime.empty()) folders.push_back(std::filesystem::path(runtime) / foundation::paths::kAppName);
     for (const auto& folder : folders) {
         const Claim file = claimLockFile(folder);
-        if (file == Claim::held) return true;
+        if (file == Claim::held) {
+            if (socket.takenByAnother) foundation::systemLog(socket.reason + "; the lock file alone decides");
+            return true;
+        }
         if (file == Claim::taken) return refuseSecondToolbox();
     }
-    if (socket == Claim::held) {
+    if (socket.claim == Claim::held) {
         foundation::systemLog("no lock file could be made; the instance socket alone keeps a second toolbox out");
         return true;
     }
-    foundation::systemLog("no lock file could be made, so a second toolbox would not be noticed");
+    foundation::systemLog("no lock file could be made and " + socket.reason +
+                          ", so a second toolbox would not be noticed");
     return true;
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -150,13 +151,54 @@ TEST(Startup, ASecondToolboxSaysItIsAlreadyRunningAndTouchesNothing) {
     EXPECT_EQ(settings(), settingsBefore);
 }
 
-// ---- what lies at the lock file's name ---------------------------------------------------------
+// ---- what lies at the lock file's name, and who holds the socket name ---------------------------
 
-enum class AtLockName { fifo, linkToAFile, noFolderPossible, readOnlyFolder };
+enum class AtLockName { nothing, fifo, linkToAFile, noFolderPossible, readOnlyFolder };
+// Anyone may bind an abstract name: user 65534 binds the toolbox's without listening, or
+// listens with its queue full, before the toolbox starts.
+enum class AtSocketName { nothing, boundByAnother, fullQueueOfAnother };
 
 struct LockCase {
     const char* name;
     AtLockName shape;
+    AtSocketName socket = AtSocketName::nothing;
+};
+
+// A process of user 65534 that holds `name` as `mode` says ("bound" or "full") until the end.
+class NameHolder {
+public:
+    // Empty when it holds the name; otherwise why it could not be started.
+    std::string start(const std::string& name, const char* mode) {
+        int output[2];
+        if (::pipe2(output, O_CLOEXEC) != 0) return "no pipe";
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(output[1], 1);
+            ::dup2(output[1], 2);
+            ::execl("/usr/bin/setpriv", "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                    HVB_TEST_INSTANCE_HOLDER, name.c_str() + 1, mode, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(output[1]);
+        std::string said;
+        char buffer[64];
+        pollfd ready{output[0], POLLIN, 0};
+        while (said.find('\n') == std::string::npos && ::poll(&ready, 1, 20000) == 1) {
+            const ssize_t n = ::read(output[0], buffer, sizeof buffer);
+            if (n <= 0) break;
+            said.append(buffer, static_cast<size_t>(n));
+        }
+        ::close(output[0]);
+        return said == "ready\n" ? std::string() : "the holder said \"" + said + "\"";
+    }
+    ~NameHolder() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+
+private:
+    pid_t pid_ = -1;
 };
 
 void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
@@ -164,9 +206,15 @@ void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
 class SingleInstance : public ::testing::TestWithParam<LockCase> {};
 
 // This process is the toolbox that runs; whatever lies at the lock file's name, taking the
-// claim neither blocks nor lets a second toolbox of the same user in.
+// claim neither blocks nor lets a second toolbox of the same user in. A socket name another
+// user holds keeps no toolbox from starting: the lock file decides, and where there is none
+// either, the toolbox starts and says once why a second one would not be noticed.
 TEST_P(SingleInstance, NothingAtTheLockNameHangsALaunchOrLetsASecondToolboxIn) {
     const LockCase c = GetParam();
+    if (c.socket != AtSocketName::nothing && ::geteuid() != 0)
+        GTEST_SKIP() << "another user's process on the socket name needs root to start";
+    if (c.socket != AtSocketName::nothing && ::access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "another user's process on the socket name needs setpriv";
     if (c.shape == AtLockName::readOnlyFolder && ::geteuid() == 0) {
         // Root writes into a read-only folder: this case runs again as an unprivileged user.
         if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "root writes into a read-only folder, and no setpriv";
@@ -191,7 +239,16 @@ TEST_P(SingleInstance, NothingAtTheLockNameHangsALaunchOrLetsASecondToolboxIn) {
     const fs::path target = sandbox / "target";
     ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
     ::unsetenv("XDG_RUNTIME_DIR");
+    NameHolder holder;
+    if (c.socket != AtSocketName::nothing) {
+        const std::string why =
+            holder.start(hvb::instanceSocketName(), c.socket == AtSocketName::boundByAnother ? "bound" : "full");
+        if (why.find("Permission denied") != std::string::npos)
+            GTEST_SKIP() << "the holder cannot run as user 65534 here: " << why;
+        ASSERT_EQ(why, "");
+    }
     switch (c.shape) {
+        case AtLockName::nothing: break;
         case AtLockName::fifo:
             fs::create_directories(folder);
             ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0);
@@ -213,6 +270,7 @@ TEST_P(SingleInstance, NothingAtTheLockNameHangsALaunchOrLetsASecondToolboxIn) {
 
     // A claim that blocks fails here rather than hanging the run; a writer lets a claim blocked
     // on the FIFO go.
+    hvbtest::LogCapture claimLog;
     auto claimed = std::make_shared<std::promise<bool>>();
     auto result = claimed->get_future();
     std::thread claimer([claimed] { claimed->set_value(hvb::claimSingleInstance()); });
@@ -229,13 +287,29 @@ TEST_P(SingleInstance, NothingAtTheLockNameHangsALaunchOrLetsASecondToolboxIn) {
     }
     claimer.join();
     EXPECT_TRUE(result.get());
+    const auto said = [&](const std::string& part) {
+        size_t count = 0;
+        for (const std::string& line : claimLog.lines()) count += line.find(part) != std::string::npos;
+        return count;
+    };
+    if (c.socket != AtSocketName::nothing) {
+        // One line, with the reason.
+        const std::string verdict =
+            c.shape == AtLockName::noFolderPossible ? "a second toolbox would not be noticed" : "the lock file alone decides";
+        EXPECT_EQ(said("instance socket"), 1u);
+        EXPECT_EQ(said("taken but nothing answers on it"), 1u);
+        EXPECT_EQ(said(verdict), 1u);
+    }
 
-    const std::string log = launchSecondToolbox(sandbox, configHome);
-    EXPECT_NE(log.find("already running"), std::string::npos) << log;
-    EXPECT_EQ(log.find("MainWindow START"), std::string::npos) << log;
+    if (c.socket == AtSocketName::nothing || c.shape != AtLockName::noFolderPossible) {
+        const std::string log = launchSecondToolbox(sandbox, configHome);
+        EXPECT_NE(log.find("already running"), std::string::npos) << log;
+        EXPECT_EQ(log.find("MainWindow START"), std::string::npos) << log;
+    }
 
     std::error_code ec;
     switch (c.shape) {
+        case AtLockName::nothing: EXPECT_TRUE(fs::is_regular_file(lock)); break;
         case AtLockName::fifo: EXPECT_EQ(fs::symlink_status(lock, ec).type(), fs::file_type::fifo); break;
         case AtLockName::linkToAFile:
             EXPECT_TRUE(fs::is_symlink(lock));
@@ -254,7 +328,13 @@ INSTANTIATE_TEST_SUITE_P(AtTheLockName, SingleInstance,
                          ::testing::Values(LockCase{"FIFO", AtLockName::fifo},
                                            LockCase{"LinkToAFile", AtLockName::linkToAFile},
                                            LockCase{"FileInPlaceOfTheFolder", AtLockName::noFolderPossible},
-                                           LockCase{"ReadOnlyFolder", AtLockName::readOnlyFolder}),
+                                           LockCase{"ReadOnlyFolder", AtLockName::readOnlyFolder},
+                                           LockCase{"SocketNameBoundByAnotherUser", AtLockName::nothing,
+                                                    AtSocketName::boundByAnother},
+                                           LockCase{"SocketNameOfAnotherUserWithAFullQueue", AtLockName::nothing,
+                                                    AtSocketName::fullQueueOfAnother},
+                                           LockCase{"SocketNameBoundByAnotherUserAndNoLockFile",
+                                                    AtLockName::noFolderPossible, AtSocketName::boundByAnother}),
                          [](const ::testing::TestParamInfo<LockCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
