@@ -33,6 +33,22 @@ hvb_configure_and_install(\"${template}\" \"${destination}\" \"${name}\" \"${HVB
 endfunction()
 
 # The uninstall: `cmake -P <build>/uninstall.cmake` removes what install_manifest.txt lists
-# (below $DESTDIR when set) and the folders that leaves empty.
+# (below $DESTDIR when set) and, of the folders install_folders.txt lists, those that leaves empty.
 set(HVB_UNINSTALL_MANIFEST ${CMAKE_BINARY_DIR}/install_manifest.txt)
+set(HVB_UNINSTALL_FOLDERS ${CMAKE_BINARY_DIR}/install_folders.txt)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/HvbUninstall.cmake.in ${CMAKE_BINARY_DIR}/uninstall.cmake @ONLY)
+
+# The folders the install puts files into (below the prefix unless absolute). Before the first
+# file is installed, the install notes which of them, and of the folders above and below them,
+# are there already; after the last one, hvb_record_installed_folders() writes the folders it made
+# into install_folders.txt. A folder not looked at here is never removed by the uninstall.
+set(HVB_INSTALL_FOLDERS ${CMAKE_INSTALL_BINDIR} ${HVB_INSTALL_SHARE_DIR} ${HVB_INSTALL_LIBEXEC_DIR}
+    ${CMAKE_INSTALL_DATADIR}/applications ${CMAKE_INSTALL_DATADIR}/metainfo
+    ${CMAKE_INSTALL_DATADIR}/icons/hicolor ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
+install(CODE "include(\"${PROJECT_SOURCE_DIR}/cmake/HvbInstallTime.cmake\")
+hvb_note_folders_before(\"${HVB_INSTALL_FOLDERS}\")")
+# Called once every install rule is given.
+function(hvb_record_installed_folders)
+  install(CODE "include(\"${PROJECT_SOURCE_DIR}/cmake/HvbInstallTime.cmake\")
+hvb_record_made_folders(\"${HVB_UNINSTALL_FOLDERS}\")")
+endfunction()

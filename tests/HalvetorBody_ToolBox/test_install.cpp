@@ -173,6 +173,9 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     foundation::ProcessOptions merged;
     merged.mergeStandardError = true;
     merged.timeoutMs = 240000;
+    // Shared folders other programs made before: the uninstall leaves them, empty or not.
+    for (const char* shared : {"share/applications", "share/icons/hicolor/48x48/apps", "share/metainfo"})
+        fs::create_directories(prefix / shared);
     const auto install =
         foundation::runProcess({HVB_TEST_CMAKE, "--install", HVB_TEST_BUILD_DIR, "--prefix", prefix.string()}, merged);
     ASSERT_EQ(install.exitStatus, 0) << install.standardOutput << install.error;
@@ -263,17 +266,33 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     }
     EXPECT_EQ(listing(prefix), before);
 
-    // The uninstall leaves no folder of the toolbox's, keeps the prefix's own folders and what
-    // other programs put into the shared ones.
-    TempDir::write(prefix / "share/applications/other.desktop", "[Desktop Entry]\n");
-    TempDir::write(prefix / "share/icons/hicolor/48x48/apps/other.png", "png");
+    // The uninstall leaves no folder of the toolbox's, keeps the prefix's own folders, the
+    // shared ones that were there before, and what other programs put into those the install
+    // made. The toolbox's data folder, become a link to a folder that is not the toolbox's, is
+    // not followed: nothing there is removed.
+    TempDir::write(prefix / "share/polkit-1/actions/other.policy", "<policyconfig/>\n");
+    TempDir::write(prefix / "share/icons/hicolor/32x32/apps/other.png", "png");
+    const fs::path foreign = sandbox / "foreign";
+    const std::vector<std::string> foreignFiles = {"Info.plist", "Resources/installKext.sh", "Resources/ReleaseNote.json"};
+    for (const std::string& file : foreignFiles) TempDir::write(foreign / file, "not the toolbox's " + file);
+    fs::create_directories(foreign / "screenshots");
+    fs::remove_all(prefix / "share/HalvetorBody_ToolBox");
+    fs::create_directory_symlink(foreign, prefix / "share/HalvetorBody_ToolBox");
     const auto uninstall = foundation::runProcess({HVB_TEST_CMAKE, "-P", HVB_TEST_BUILD_DIR "/uninstall.cmake"}, merged);
     EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.standardOutput << uninstall.error;
+    for (const std::string& file : foreignFiles)
+        EXPECT_EQ(TempDir::read(foreign / file), "not the toolbox's " + file) << uninstall.standardOutput;
+    EXPECT_EQ(tree(foreign), (std::set<std::string>{"/Info.plist", "/Resources/", "/Resources/installKext.sh",
+                                                     "/Resources/ReleaseNote.json", "/screenshots/"}));
+    EXPECT_TRUE(fs::is_symlink(prefix / "share/HalvetorBody_ToolBox"));
+    fs::remove(prefix / "share/HalvetorBody_ToolBox");
     EXPECT_EQ(tree(prefix), (std::set<std::string>{"/bin/", "/libexec/", "/share/", "/share/applications/",
-                                                    "/share/applications/other.desktop", "/share/icons/",
-                                                    "/share/icons/hicolor/", "/share/icons/hicolor/48x48/",
-                                                    "/share/icons/hicolor/48x48/apps/",
-                                                    "/share/icons/hicolor/48x48/apps/other.png"}))
+                                                    "/share/icons/", "/share/icons/hicolor/",
+                                                    "/share/icons/hicolor/32x32/", "/share/icons/hicolor/32x32/apps/",
+                                                    "/share/icons/hicolor/32x32/apps/other.png",
+                                                    "/share/icons/hicolor/48x48/", "/share/icons/hicolor/48x48/apps/",
+                                                    "/share/metainfo/", "/share/polkit-1/", "/share/polkit-1/actions/",
+                                                    "/share/polkit-1/actions/other.policy"}))
         << uninstall.standardOutput;
     if (!missingTools.empty()) GTEST_SKIP() << missingTools.front();
 }
