@@ -232,7 +232,7 @@ if [ "$mode" = NORMAL ] || [ "$mode" = RELOAD ]; then
         source_bundle=$shipped
         [ -d "$source_bundle" ] || fail "no bundle at \"$source_bundle\""
         not_system_wide="only an install for everyone (root's, writable by no one else) can install the driver"
-        secure_tree "${script_dir:-/}" no ||
+        secure_tree "${script_dir:-/}" ||
             fail "refusing to install from \"$script_dir\": \"$unsafe\" is a link, not root's, or writable by others; $not_system_wide"
         odd=$(odd_entry "$script_path" 0) && [ -z "$odd" ] ||
             fail "refusing to install with \"$script_path\": it is not root's or others may write it; $not_system_wide"

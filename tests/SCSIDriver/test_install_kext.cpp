@@ -736,7 +736,8 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
         "stand_in() { printf '#!/bin/sh\\n%s\\n' \"$2\" >\"/usr/local/sbin/$1\" && chmod 755 \"/usr/local/sbin/$1\"; }\n"
         "stand_in systemctl 'echo \"$*\" >>/run/systemctl.log\n"
         "[ \"$1\" = restart ] || exit 0\n"
-        "exec $(sed -n \"s/^ExecStart=\\(.*\\) --root \\/$/\\1/p\" \"/etc/systemd/system/$2\") --root / --daemon'\n"
+        // As systemd would, without the install lock the script holds.
+        "exec $(sed -n \"s/^ExecStart=\\(.*\\) --root \\/$/\\1/p\" \"/etc/systemd/system/$2\") --root / --daemon 9<&-'\n"
         "stand_in groupadd 'echo \"groupadd $*\" >>/run/accounts.log'\n"
         "stand_in usermod 'echo \"usermod $*\" >>/run/accounts.log'\n"
         "run() { env -i sh \"$@\" 2>&1; echo \"status=$?\"; }\n"
@@ -766,7 +767,8 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
              "run \"$R/manageKext.sh\" REMOVE\n"
              "ls -A \"$units\"\n",
          {"status=0\n1\nanswers\n", "START: the host of /usr/local/lib/HalvetorBody_ToolBox/Extensions/",
-          "status=0\nREMOVE: the driver is removed", "status=0\npackaged.unit\npackaged\n",
+          "REMOVE: the driver is removed from /usr/local/lib/HalvetorBody_ToolBox/Extensions\nstatus=0\n"
+          "packaged.unit\npackaged\n",
           "systemctl enable " + std::string(kExecutable) + ".service\n"},
          {"installed\n"}},
         {"another name, another unit",
