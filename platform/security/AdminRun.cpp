@@ -125,7 +125,8 @@ AdminRunResult runDriverScriptAsAdministrator(const std::string& script, const s
             AdminRunMode::pkexec) {
         const std::filesystem::path entry = absolutePath(script).parent_path() / "manageKext.sh";
         std::error_code ec;
-        if (std::filesystem::is_regular_file(entry, ec)) return runScriptAsAdministrator(entry.string(), {mode}, options);
+        if (std::filesystem::is_regular_file(entry, ec))
+            return runScriptAsAdministrator(entry.string(), {mode}, options);
     }
     return runScriptAsAdministrator(script, arguments, options);
 }

@@ -229,7 +229,8 @@ TEST_F(InstallKextTest, AFailingCopyKeepsTheInstalledBundleAndItsHost) {
              fs::remove(b / "Contents/MacOS" / kExecutable);
              fs::create_symlink(program, b / "Contents/MacOS" / kExecutable);
          }},
-        {"folder linked", [&](const fs::path& b) { fs::create_directory_symlink(dir.path(), b / "Contents/Resources"); }},
+        {"folder linked",
+         [&](const fs::path& b) { fs::create_directory_symlink(dir.path(), b / "Contents/Resources"); }},
         {"bundle linked", [&](const fs::path& b) {
              fs::rename(b, b.string() + ".real");
              fs::create_directory_symlink(b.string() + ".real", b);
@@ -625,13 +626,13 @@ TEST_F(InstallKextTest, OnlyTheInstalledExecutableRunAsThisUserIsTakenForTheHost
     const std::string installed = (root / "Library/Extensions" / kBundleName / "Contents/MacOS" / kExecutable).string();
     const fs::path theirs = dir / "theirs";
     fs::create_directories(theirs);
-    std::vector<std::pair<std::string, std::vector<std::string>>> impostors = {
-        {"named, this user", {"bash", "-c", "exec -a \"$0\" sleep 600", named}}};
+    const std::vector<std::string> renamed = {"bash", "-c", "exec -a \"$0\" sleep 600", named};
+    std::vector<std::pair<std::string, std::vector<std::string>>> impostors = {{"named, this user", renamed}};
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
         const std::vector<std::string> nobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
         impostors.push_back({"named, another user", nobody});
-        impostors.back().second.insert(impostors.back().second.end(), {"bash", "-c", "exec -a \"$0\" sleep 600", named});
+        impostors.back().second.insert(impostors.back().second.end(), renamed.begin(), renamed.end());
         impostors.push_back({"the installed executable, another user", nobody});
         impostors.back().second.insert(impostors.back().second.end(), {installed, "--root", theirs.string()});
     }
@@ -786,7 +787,8 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
          "mkdir -p \"$home/Extensions\" && chown 65534 \"$home/Extensions\"\n" + normal,
          {"refusing to install as root into", refused}, {"installed\n", "systemctl"}},
         {"a run folder of another user",
-         "mkdir -p /run/halvetor && chown 65534 /run/halvetor\n" + normal + "run \"$R/installKext.sh\" - \"$2\" START\n",
+         "mkdir -p /run/halvetor && chown 65534 /run/halvetor\n" + normal +
+             "run \"$R/installKext.sh\" - \"$2\" START\n",
          {"refusing to install as root into \"/run/halvetor\"", refused + "installKext.sh: refusing"},
          {"installed\n", "systemctl"}},
         {"a log folder others may write", "chmod 777 /var/log\n" + normal,
