@@ -99,7 +99,7 @@ LaunchEnvironment LaunchEnvironment::system() {
     env.atLeast_10_15 = true;  // Linux counts as a current system: the plain bundle
     env.systemRoot = foundation::paths::systemRoot().string();
     env.runAsAdministrator = [](const std::string& script, const std::vector<std::string>& arguments) {
-        return security::runScriptAsAdministrator(script, arguments);
+        return security::runDriverScriptAsAdministrator(script, arguments);
     };
     env.driverHostAnswers = [] {
         auto link = std::dynamic_pointer_cast<iokit::SocketLink>(iokit::currentLink());

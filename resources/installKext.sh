@@ -17,8 +17,13 @@
 # Runs into one root go one at a time, on a lock file only the script's user may open. The
 # system root is ROOT, else HVB_ROOT ("/" when unset): pkexec, which runs this script for the
 # application, clears the environment, so a root other than "/" comes as --root there. Run as
-# root on another root, every folder from "/" down to the extensions folder must be root's and
-# writable by no one else.
+# root, the root itself, and every folder from "/" down to the extensions, run and log folders,
+# must be root's and writable by no one else, before anything is made there.
+# On the real system ("/") root takes nothing from its caller but the mode: the bundle installed
+# is the one beside this script under the driver's own name, BUNDLE_NAME must be that name, and
+# the script, the bundle (every file and folder in it) and the folders holding them must be
+# root's and writable by no one else: a per-user install cannot install the driver.
+# No bundle holding a link or anything but folders and regular files is installed.
 # Where systemd runs and the root is "/", the host runs as a unit that also starts at boot.
 set -u
 umask 022
@@ -31,6 +36,50 @@ say() { printf '%s: %s\n' "$program" "$*"; }
 fail() {
     reason=$*
     exit 1
+}
+
+# A folder a privileged run may write below: a real folder (not a link) of root's that no one
+# else may write to. A shared folder with the sticky bit (/tmp) may lead to it, since its
+# entries stay their owners'.
+secure_folder() {  # secure_folder PATH SHARED_OK(yes|no)
+    [ ! -L "$1" ] && [ -d "$1" ] || return 1
+    facts=$(stat -c '%u %a' -- "$1" 2>/dev/null) || return 1
+    permissions=$((0${facts#* }))
+    [ "${facts%% *}" = 0 ] || return 1
+    [ $((permissions & 18)) -eq 0 ] && return 0        # 022: no write for group and others
+    [ "$2" = yes ] && [ $((permissions & 512)) -ne 0 ]  # 01000: sticky
+}
+
+# Every folder from "/" down to PATH, PATH itself no shared one. The walk ends at the first
+# folder missing, or, with "make", makes it (root's, 0755) and goes on: a folder made below safe
+# ones stays safe. The first unsafe one is left in $unsafe.
+secure_tree() {  # secure_tree PATH [make]
+    unsafe=/
+    if [ -z "${1#/}" ]; then
+        secure_folder / no
+        return
+    fi
+    secure_folder / yes || return 1
+    rest=${1#/}
+    current=
+    while [ -n "$rest" ]; do
+        part=${rest%%/*}
+        case "$rest" in
+            */*) rest=${rest#*/} ;;
+            *) rest= ;;
+        esac
+        [ -n "$part" ] || continue
+        current=$current/$part
+        unsafe=$current
+        if [ ! -e "$current" ] && [ ! -L "$current" ]; then
+            [ "${2:-}" = make ] || return 0
+            mkdir -m 755 -- "$current" 2>/dev/null || return 1
+        fi
+        shared_ok=yes
+        [ -z "$rest" ] && shared_ok=no
+        secure_folder "$current" "$shared_ok" || return 1
+    done
+    return 0
 }
 
 # Where the install stands, for the exit trap: "start" until the running host is asked to stop,
@@ -145,6 +194,7 @@ case "$bundle_name" in
     *) fail "bad bundle name \"$bundle_name\"" ;;
 esac
 executable_name=${bundle_name%.kext}
+driver_bundle=com_brevantis_driver_HVBSCSIDriver.kext
 
 case "$root" in
     /*) ;;
@@ -153,8 +203,45 @@ esac
 while [ "${root%/}" != "$root" ]; do root=${root%/}; done  # "/" becomes "", so "$root/x" is "/x"
 root_argument=${root:-/}
 
+# The first entry of the tree at PATH (PATH itself included) that is anything but a folder or a
+# regular file, or, with OWNER, that is not OWNER's or that group or others may write; empty
+# when there is none. Links are reported, never followed. False when the tree cannot be read.
+odd_entry() {  # odd_entry PATH [OWNER]
+    if [ -n "${2:-}" ]; then
+        find "$1" \( \( ! -type d ! -type f \) -o ! -user "$2" -o -perm /022 \) -print -quit 2>/dev/null
+    else
+        find "$1" ! -type d ! -type f -print -quit 2>/dev/null
+    fi
+}
+
+if [ -z "$root" ]; then
+    [ "$bundle_name" = "$driver_bundle" ] ||
+        fail "on this system the driver's bundle is \"$driver_bundle\", not \"$bundle_name\""
+fi
+
 if [ "$mode" = NORMAL ] || [ "$mode" = RELOAD ]; then
+    if [ -z "$root" ]; then
+        # Only the bundle shipped beside this script, as installed for everyone.
+        script_path=$(readlink -f -- "$0") || script_path=
+        [ -n "$script_path" ] || fail "cannot tell where this script is"
+        script_dir=${script_path%/*}
+        shipped=${script_dir:-/}/$driver_bundle
+        given=$(readlink -f -- "$source_bundle") || given=
+        [ "$given" = "$shipped" ] ||
+            fail "on this system only the bundle beside this script is installed: \"$shipped\", not \"$source_bundle\""
+        source_bundle=$shipped
+        [ -d "$source_bundle" ] || fail "no bundle at \"$source_bundle\""
+        not_system_wide="only an install for everyone (root's, writable by no one else) can install the driver"
+        secure_tree "${script_dir:-/}" ||
+            fail "refusing to install from \"$script_dir\": \"$unsafe\" is a link, not root's, or writable by others; $not_system_wide"
+        odd=$(odd_entry "$script_path" 0) && [ -z "$odd" ] ||
+            fail "refusing to install with \"$script_path\": it is not root's or others may write it; $not_system_wide"
+        odd=$(odd_entry "$source_bundle" 0) && [ -z "$odd" ] ||
+            fail "refusing to install \"$source_bundle\": \"${odd:-$source_bundle}\" is a link, not a plain file, not root's, or writable by others; $not_system_wide"
+    fi
     [ -d "$source_bundle" ] || fail "no bundle at \"$source_bundle\""
+    odd=$(odd_entry "$source_bundle") && [ -z "$odd" ] ||
+        fail "refusing to install \"$source_bundle\": \"${odd:-$source_bundle}\" is a link or not a plain file or folder"
     [ -f "$source_bundle/Contents/Info.plist" ] || fail "\"$source_bundle\" has no Contents/Info.plist"
     [ -x "$source_bundle/Contents/MacOS/$executable_name" ] ||
         fail "\"$source_bundle\" has no executable Contents/MacOS/$executable_name"
@@ -174,7 +261,10 @@ installed=$extensions/$bundle_name
 run_dir=$root/run/halvetor
 pid_file=$run_dir/$executable_name.pid
 unit_name=$executable_name.service
-unit_file=/etc/systemd/system/$unit_name
+unit_dir=/etc/systemd/system
+unit_file=$unit_dir/$unit_name
+guarded=no
+[ "$(id -u)" = 0 ] && guarded=yes
 [ -n "$root" ] && test_signal=${HVB_TEST_INSTALL_SIGNAL:-}
 
 use_systemd=no
@@ -182,7 +272,23 @@ if [ -z "$root" ] && [ -d /run/systemd/system ] && command -v systemctl >/dev/nu
     use_systemd=yes
 fi
 
-host_answers() {  # host_answers EXECUTABLE
+make_extensions() {
+    if [ "$guarded" = yes ]; then
+        secure_tree "$extensions" make ||
+            fail "cannot create \"$extensions\" safely: \"$unsafe\" is a link, not root's, or writable by others"
+    else
+        mkdir -p -- "$extensions" || fail "cannot create \"$extensions\""
+    fi
+}
+
+# The installed bundle holds only folders and regular files of this script's user that no one
+# else may write: only then is its executable run.
+installed_safe() {
+    odd=$(odd_entry "$installed" "$(id -u)") && [ -z "$odd" ]
+}
+
+host_answers() {  # host_answers EXECUTABLE (of the installed bundle)
+    installed_safe || return 1
     "$1" --root "$root_argument" --ping >/dev/null 2>&1
 }
 
@@ -206,19 +312,21 @@ process_alive() {
     return 0
 }
 
-# The host recorded in the pid file, when that process is still our host.
+# The host recorded in the pid file, when that process is still our host: it runs the installed
+# executable, as this script's user. A name is no proof: anyone may start anything under any name.
 running_host_pid() {
     [ -f "$pid_file" ] || return 1
     pid=$(head -c 32 -- "$pid_file" 2>/dev/null | tr -d '\n')
     case "$pid" in
         '' | *[!0-9]*) return 1 ;;
     esac
-    [ -r "/proc/$pid/cmdline" ] || return 1
-    command_path=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1)
-    case "$command_path" in
-        "$executable_name" | */"$executable_name") printf '%s\n' "$pid" ;;
-        *) return 1 ;;
-    esac
+    ours=$(readlink -f -- "$installed/Contents/MacOS/$executable_name") || return 1
+    running=$(readlink -- "/proc/$pid/exe" 2>/dev/null) || return 1
+    [ -n "$ours" ] && [ "$running" = "$ours" ] || return 1
+    # Real and effective uid.
+    uids=$(sed -n 's/^Uid:[[:space:]]*\([0-9]*\)[[:space:]]*\([0-9]*\).*/\1 \2/p' "/proc/$pid/status" 2>/dev/null)
+    [ "$uids" = "$(id -u) $(id -u)" ] || return 1
+    printf '%s\n' "$pid"
 }
 
 stop_host() {
@@ -247,40 +355,6 @@ stop_host() {
     return 0
 }
 
-# A folder a privileged run may write below: a real folder (not a link) of root's that no one
-# else may write to. A shared folder with the sticky bit (/tmp) may lead to it, since its
-# entries stay their owners'.
-secure_folder() {  # secure_folder PATH SHARED_OK(yes|no)
-    [ ! -L "$1" ] && [ -d "$1" ] || return 1
-    facts=$(stat -c '%u %a' -- "$1" 2>/dev/null) || return 1
-    permissions=$((0${facts#* }))
-    [ "${facts%% *}" = 0 ] || return 1
-    [ $((permissions & 18)) -eq 0 ] && return 0        # 022: no write for group and others
-    [ "$2" = yes ] && [ $((permissions & 512)) -ne 0 ]  # 01000: sticky
-}
-
-# Every folder from "/" down to PATH; the first unsafe one is left in $unsafe.
-secure_tree() {  # secure_tree PATH LAST_SHARED_OK(yes|no)
-    unsafe=/
-    secure_folder / yes || return 1
-    rest=${1#/}
-    current=
-    while [ -n "$rest" ]; do
-        part=${rest%%/*}
-        case "$rest" in
-            */*) rest=${rest#*/} ;;
-            *) rest= ;;
-        esac
-        [ -n "$part" ] || continue
-        current=$current/$part
-        unsafe=$current
-        shared_ok=yes
-        [ -z "$rest" ] && shared_ok=$2
-        secure_folder "$current" "$shared_ok" || return 1
-    done
-    return 0
-}
-
 # Tests only, and never on the real root: HVB_TEST_INSTALL_SIGNAL="POINT SIGNAL" makes this
 # script send itself SIGNAL once, at the named point, as a user or the system would.
 point() {
@@ -294,12 +368,19 @@ point() {
 
 start_host() {  # start_host BUNDLE
     executable=$1/Contents/MacOS/$executable_name
+    installed_safe || return 1
     if [ "$use_systemd" = yes ]; then
-        {
+        # Written beside and renamed into place: a link at the unit's name is replaced, never
+        # followed.
+        unit_temp=$(mktemp -- "$unit_dir/.$unit_name.XXXXXXXX") || return 1
+        if ! {
             printf '[Unit]\nDescription=Camera pass-through driver host (%s)\n' "$bundle_name"
             printf '[Service]\nType=simple\nExecStart=%s --root /\nRestart=on-failure\n' "$executable"
             printf '[Install]\nWantedBy=multi-user.target\n'
-        } >"$unit_file" || return 1
+        } >"$unit_temp" || ! chmod 644 -- "$unit_temp" || ! mv -T -f -- "$unit_temp" "$unit_file"; then
+            rm -f -- "$unit_temp"
+            return 1
+        fi
         systemctl daemon-reload && systemctl enable "$unit_name" >/dev/null 2>&1 &&
             systemctl restart "$unit_name" || return 1
     else
@@ -336,7 +417,7 @@ take_lock() {
     command -v flock >/dev/null 2>&1 || fail "flock is missing"
     while :; do
         case "$mode" in
-            NORMAL | RELOAD) mkdir -p -- "$extensions" || fail "cannot create \"$extensions\"" ;;
+            NORMAL | RELOAD) make_extensions ;;
             *) [ -d "$driver_home" ] || return 1 ;;
         esac
         if [ -L "$lock_file" ] || { [ -e "$lock_file" ] && [ ! -f "$lock_file" ]; }; then
@@ -360,18 +441,20 @@ take_lock() {
     done
 }
 
-if [ -n "$root" ] && [ "$(id -u)" = 0 ]; then
-    secure_tree "$root" yes || fail "refusing to install as root into \"$root\": \"$unsafe\" is a link, not root's, or writable by others"
+# As root, the root (never a shared folder, even with the sticky bit) and every folder on the
+# way to the ones written below it are checked before anything is made.
+if [ "$guarded" = yes ]; then
+    for folder in "$root_argument" "$extensions" "$run_dir" "$root/var/log/halvetor"; do
+        secure_tree "$folder" ||
+            fail "refusing to install as root into \"$folder\": \"$unsafe\" is a link, not root's, or writable by others"
+    done
+    if [ "$use_systemd" = yes ]; then
+        secure_tree "$unit_dir" ||
+            fail "refusing to write a unit into \"$unit_dir\": \"$unsafe\" is a link, not root's, or writable by others"
+    fi
 fi
 if [ "$mode" = NORMAL ] || [ "$mode" = RELOAD ]; then
-    mkdir -p -- "$extensions" || fail "cannot create \"$extensions\""
-fi
-if [ -n "$root" ] && [ "$(id -u)" = 0 ]; then
-    checked=$extensions
-    [ -d "$checked" ] || checked=$driver_home
-    if [ -d "$checked" ]; then
-        secure_tree "$checked" no || fail "refusing to install as root into \"$checked\": \"$unsafe\" is a link, not root's, or writable by others"
-    fi
+    make_extensions
 fi
 
 if [ "$mode" = REMOVE ]; then
@@ -382,6 +465,7 @@ if [ "$mode" = REMOVE ]; then
     if [ -z "$root" ] && { [ -e "$unit_file" ] || [ -L "$unit_file" ]; }; then
         if command -v systemctl >/dev/null 2>&1; then systemctl disable "$unit_name" >/dev/null 2>&1 || true; fi
         rm -f -- "$unit_file" || fail "cannot remove \"$unit_file\""
+        rm -f -- "$unit_dir/.$unit_name".* 2>/dev/null
         [ "$use_systemd" = yes ] && { systemctl daemon-reload >/dev/null 2>&1 || true; }
     fi
     if [ -d "$extensions" ] && [ ! -L "$extensions" ]; then
@@ -405,6 +489,8 @@ repair
 
 if [ "$mode" = START ]; then
     [ -x "$installed/Contents/MacOS/$executable_name" ] || fail "no driver is installed at \"$installed\""
+    installed_safe ||
+        fail "refusing to run the driver at \"$installed\": \"${odd:-$installed}\" is a link, not a plain file, not this user's, or writable by others; install it again"
     if ! host_answers "$installed/Contents/MacOS/$executable_name"; then
         # A host on record that does not answer (stopped, wedged) makes way for a new one.
         stop_host || fail "the driver host does not answer and does not stop"
@@ -424,6 +510,9 @@ fi
 if [ ! -x "$staging/Contents/MacOS/$executable_name" ] || [ ! -f "$staging/Contents/Info.plist" ]; then
     fail "the copy of \"$source_bundle\" is incomplete; the installed bundle is unchanged"
 fi
+# The copy, which no one else may change, is what counts: the source may have changed since.
+odd=$(odd_entry "$staging" "$(id -u)") && [ -z "$odd" ] ||
+    fail "refusing to install \"$source_bundle\": its copy holds \"${odd:-$staging}\", a link, not a plain file, or writable by others; the installed bundle is unchanged"
 
 # On the real system the host admits root and the group "halvetor"; the desktop user who asked
 # for the installation (pkexec names them) joins it, and is admitted from the next connection.

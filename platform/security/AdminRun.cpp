@@ -117,4 +117,18 @@ AdminRunResult runScriptAsAdministrator(const std::string& script, const std::ve
     return result;
 }
 
+AdminRunResult runDriverScriptAsAdministrator(const std::string& script, const std::vector<std::string>& arguments,
+                                              const AdminRunOptions& options) {
+    const std::string mode = arguments.empty() ? std::string() : arguments.back();
+    if (!script.empty() && (mode == "START" || mode == "REMOVE") &&
+        chooseAdminRunMode(options.effectiveUid.value_or(static_cast<unsigned>(::geteuid())), effectiveRoot(options)) ==
+            AdminRunMode::pkexec) {
+        const std::filesystem::path entry = absolutePath(script).parent_path() / "manageKext.sh";
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(entry, ec))
+            return runScriptAsAdministrator(entry.string(), {mode}, options);
+    }
+    return runScriptAsAdministrator(script, arguments, options);
+}
+
 }  // namespace security

@@ -60,4 +60,10 @@ std::vector<std::string> adminRunArguments(AdminRunMode mode, const std::string&
 AdminRunResult runScriptAsAdministrator(const std::string& script, const std::vector<std::string>& arguments,
                                         const AdminRunOptions& options = {});
 
+// The driver installer through runScriptAsAdministrator. Run through pkexec, its START and REMOVE
+// go by their own entry point beside `script` ("manageKext.sh MODE", which takes nothing else),
+// so that polkit asks for each in its own words; any other run is the script with `arguments`.
+AdminRunResult runDriverScriptAsAdministrator(const std::string& script, const std::vector<std::string>& arguments,
+                                              const AdminRunOptions& options = {});
+
 }  // namespace security

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/foundation/Paths.h"
@@ -244,11 +245,35 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     EXPECT_TRUE(screenshot.rfind("\x89PNG", 0) == 0 &&
                 screenshot == TempDir::read(fs::path(HVB_TEST_SOURCE_DIR) / "resources/app/screenshot-status.png"));
 
-    // The polkit action whose program is the installed installKext.sh.
-    const std::string policy = TempDir::read(prefix / "share/polkit-1/actions" / (id + ".policy"));
-    EXPECT_NE(policy.find("<action id=\"" + id + ".install-driver\">"), std::string::npos) << policy;
-    EXPECT_NE(policy.find("\"org.freedesktop.policykit.exec.path\">" + script.string() + "</annotate>"),
-              std::string::npos) << policy;
+    // The polkit actions: installing runs the installed installKext.sh; starting and removing
+    // run manageKext.sh beside it, told apart by its first argument. Each its own words.
+    const fs::path policyFile = prefix / "share/polkit-1/actions" / (id + ".policy");
+    const std::string policy = TempDir::read(policyFile);
+    const std::string manage = (resources / "manageKext.sh").string();
+    EXPECT_EQ(::access(manage.c_str(), X_OK), 0);
+    std::set<std::string> messages;
+    for (const auto& [action, program, argv1] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"install-driver", script.string(), ""}, {"start-driver", manage, "START"},
+             {"remove-driver", manage, "REMOVE"}}) {
+        const size_t begin = policy.find("<action id=\"" + id + "." + action + "\">");
+        ASSERT_NE(begin, std::string::npos) << action << "\n" << policy;
+        const std::string text = policy.substr(begin, policy.find("</action>", begin) - begin);
+        EXPECT_NE(text.find("\"org.freedesktop.policykit.exec.path\">" + program + "</annotate>"), std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("\"org.freedesktop.policykit.exec.argv1\">" + argv1 + "</annotate>") == std::string::npos,
+                  argv1.empty()) << text;
+        EXPECT_NE(text.find("<allow_any>auth_admin</allow_any>"), std::string::npos) << text;
+        const size_t message = text.find("<message>");
+        ASSERT_NE(message, std::string::npos) << text;
+        messages.insert(text.substr(message, text.find("</message>") - message));
+    }
+    EXPECT_EQ(messages.size(), 3u);
+    const auto xml = foundation::runProcess({"xmllint", "--noout", policyFile.string()}, merged);
+    if (xml.launched) {
+        EXPECT_EQ(xml.exitStatus, 0) << xml.standardOutput;
+    } else {
+        missingTools.push_back("xmllint (package libxml2-utils) is not installed: " + xml.error);
+    }
 
     // Run from the prefix, the toolbox finds its resources and its helpers, and fetches the
     // release notes, which differ from the shipped ones.
@@ -343,6 +368,7 @@ TEST(Install, AnotherLayoutInstallsBelowDestdirAsListedAndRunsFromAMovedPrefix) 
              "/usr/lib/hvb/bin/HalvetorBody_ToolBox", "/usr/lib/x/HalvetorBody_ToolBox/diskutil",
           "/usr/lib/x/HalvetorBody_ToolBox/system_profiler", "/usr/share2/HalvetorBody_ToolBox/Info.plist",
           "/usr/share2/HalvetorBody_ToolBox/Resources/installKext.sh",
+          "/usr/share2/HalvetorBody_ToolBox/Resources/manageKext.sh",
           "/usr/share2/HalvetorBody_ToolBox/screenshots/status.png", "/usr/share2/applications/" + id + ".desktop",
           "/usr/share2/metainfo/" + id + ".metainfo.xml", "/usr/share2/polkit-1/actions/" + id + ".policy",
           "/usr/share2/icons/hicolor/scalable/apps/" + id + ".svg",
@@ -357,6 +383,8 @@ TEST(Install, AnotherLayoutInstallsBelowDestdirAsListedAndRunsFromAMovedPrefix) 
     EXPECT_NE(entry.find("\nExec=/usr/lib/hvb/bin/HalvetorBody_ToolBox\n"), std::string::npos) << entry;
     const std::string policy = TempDir::read(usr / "share2/polkit-1/actions" / (id + ".policy"));
     EXPECT_NE(policy.find(">/usr/share2/HalvetorBody_ToolBox/Resources/installKext.sh</annotate>"),
+              std::string::npos) << policy;
+    EXPECT_NE(policy.find(">/usr/share2/HalvetorBody_ToolBox/Resources/manageKext.sh</annotate>"),
               std::string::npos) << policy;
 
     // Moved elsewhere, the toolbox finds its resources (the driver it installs) and its helpers.

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <functional>
 
 #include "HostProcess.h"
 #include "platform/foundation/Bundle.h"
@@ -216,6 +217,39 @@ TEST_F(InstallKextTest, AFailingCopyKeepsTheInstalledBundleAndItsHost) {
     EXPECT_NE(installAs(user, root, incomplete, "RELOAD", &output), 0);
     EXPECT_TRUE(processAlive(running));
     EXPECT_TRUE(hosttest::answers(root) || user != ::geteuid());
+
+    // A link in a bundle would be installed as a link, and its target run from then on: a bundle
+    // holding one, or anything but folders and regular files, is refused, whatever the mode.
+    const fs::path ran = dir / "linked-program-ran";
+    const fs::path program = dir / "linked-program";
+    TempDir::write(program, "#!/bin/sh\n: > '" + ran.string() + "'\nexit 1\n");
+    ::chmod(program.c_str(), 0755);
+    const std::vector<std::pair<std::string, std::function<void(const fs::path&)>>> odd = {
+        {"executable linked", [&](const fs::path& b) {
+             fs::remove(b / "Contents/MacOS" / kExecutable);
+             fs::create_symlink(program, b / "Contents/MacOS" / kExecutable);
+         }},
+        {"folder linked",
+         [&](const fs::path& b) { fs::create_directory_symlink(dir.path(), b / "Contents/Resources"); }},
+        {"bundle linked", [&](const fs::path& b) {
+             fs::rename(b, b.string() + ".real");
+             fs::create_directory_symlink(b.string() + ".real", b);
+         }},
+        {"fifo", [&](const fs::path& b) { ASSERT_EQ(::mkfifo((b / "Contents/Info.fifo").c_str(), 0644), 0); }},
+    };
+    for (size_t i = 0; i < odd.size(); ++i) {
+        const std::string& label = odd[i].first;
+        fs::path source = bundleCopy(dir / ("odd-" + std::to_string(i)), "7.7.7");
+        odd[i].second(source);
+        for (const char* mode : {"NORMAL", "RELOAD"}) {
+            EXPECT_NE(installAs(user, root, source, mode, &output), 0) << label << " " << mode;
+            EXPECT_NE(output.find("refusing to install"), std::string::npos) << label << "\n" << output;
+            EXPECT_EQ(bundleVersion(root / "Library/Extensions" / kBundleName), "1.0.0") << label;
+            EXPECT_TRUE(processAlive(running)) << label;
+            EXPECT_TRUE(leftovers(root).empty()) << label;
+        }
+    }
+    EXPECT_FALSE(fs::exists(ran));
 }
 
 TEST_F(InstallKextTest, BlanksQuotesAndShellCharactersAreJustCharacters) {
@@ -263,6 +297,46 @@ TEST_F(InstallKextTest, AsRootTheScriptRefusesATreeAnotherUserControls) {
     EXPECT_NE(installAs(0, planted, hosttest::bundleDir(), "NORMAL", &output), 0);
     EXPECT_NE(output.find("refusing to install as root"), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(planted / "Library/Extensions" / kBundleName));
+
+    // A shared root (root's, 1777) is no root for root to write below, whatever was planted in
+    // it; nor is one whose run or log folder another user holds. Nothing is made, nothing ended.
+    const fs::path elsewhere = dir / "elsewhere";
+    fs::create_directories(elsewhere);
+    const std::vector<std::pair<std::string, std::function<fs::path()>>> roots = {
+        {"shared", [&] {
+             fs::path r = makeRoot("shared");
+             ::chmod(r.c_str(), 01777);
+             return r;
+         }},
+        {"shared, Library linked", [&] {
+             fs::path r = makeRoot("shared-linked");
+             ::chmod(r.c_str(), 01777);
+             fs::create_directory_symlink(elsewhere, r / "Library");
+             return r;
+         }},
+        {"run theirs", [&] {
+             fs::path r = makeRoot("run-theirs");
+             fs::create_directories(r / "run");
+             ::chown((r / "run").c_str(), 65534, 65534);
+             return r;
+         }},
+        {"var theirs", [&] {
+             fs::path r = makeRoot("var-theirs");
+             fs::create_directories(r / "var");
+             ::chown((r / "var").c_str(), 65534, 65534);
+             return r;
+         }},
+    };
+    for (const auto& [label, make] : roots) {
+        const fs::path unsafe = make();
+        for (const char* mode : {"NORMAL", "START", "REMOVE"}) {
+            EXPECT_NE(installAs(0, unsafe, hosttest::bundleDir(), mode, &output), 0) << label << " " << mode;
+            EXPECT_NE(output.find("refusing to install as root"), std::string::npos) << label << "\n" << output;
+        }
+        EXPECT_FALSE(fs::exists(unsafe / "Library/Extensions")) << label;
+        EXPECT_FALSE(hosttest::answers(unsafe)) << label;
+    }
+    EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
 TEST_F(InstallKextTest, ThroughPkexecTheScriptTakesItsRootFromItsArguments) {
@@ -540,6 +614,61 @@ TEST_F(InstallKextTest, StartStartsTheInstalledHostAndRemoveLeavesNothingOfOurs)
     EXPECT_EQ(install(root, "-", "REMOVE").exitStatus, 0);
 }
 
+// A process is the host only when it runs the installed executable as the script's user: one
+// that carries the host's name, or runs that executable for another user, and whose pid the pid
+// file names, is neither stopped nor killed.
+TEST_F(InstallKextTest, OnlyTheInstalledExecutableRunAsThisUserIsTakenForTheHost) {
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    fs::path root = makeRoot("root");
+    ASSERT_EQ(install(root, hosttest::bundleDir(), "NORMAL").exitStatus, 0);
+    const fs::path pidFile = root / "run/halvetor" / (std::string(kExecutable) + ".pid");
+    const std::string named = std::string("/home/nobody/bin/") + kExecutable;
+    const std::string installed = (root / "Library/Extensions" / kBundleName / "Contents/MacOS" / kExecutable).string();
+    const fs::path theirs = dir / "theirs";
+    fs::create_directories(theirs);
+    const std::vector<std::string> renamed = {"bash", "-c", "exec -a \"$0\" sleep 600", named};
+    std::vector<std::pair<std::string, std::vector<std::string>>> impostors = {{"named, this user", renamed}};
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+        const std::vector<std::string> nobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        impostors.push_back({"named, another user", nobody});
+        impostors.back().second.insert(impostors.back().second.end(), renamed.begin(), renamed.end());
+        impostors.push_back({"the installed executable, another user", nobody});
+        impostors.back().second.insert(impostors.back().second.end(), {installed, "--root", theirs.string()});
+    }
+    for (const auto& [label, words] : impostors) {
+        pid_t host = hostPid(root);
+        ::kill(host, SIGTERM);
+        ASSERT_TRUE(sockettest::eventually([&] { return !processAlive(host); }, 20)) << label;
+        pid_t impostor = ::fork();
+        if (impostor == 0) {
+            ::setpgid(0, 0);
+            int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            std::vector<char*> argv;
+            for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
+            argv.push_back(nullptr);
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ASSERT_TRUE(sockettest::eventually([&] {
+            char link[256] = {};
+            return ::readlink(("/proc/" + std::to_string(impostor) + "/exe").c_str(), link, sizeof link - 1) > 0 &&
+                   std::string(link).find("setpriv") == std::string::npos &&
+                   std::string(link).find("bash") == std::string::npos;
+        }, 20)) << label;
+        TempDir::write(pidFile, std::to_string(impostor) + "\n");
+        auto result = install(root, "-", "START");
+        EXPECT_EQ(result.exitStatus, 0) << label << "\n" << result.output << result.errorOutput;
+        EXPECT_TRUE(hosttest::answers(root)) << label;
+        EXPECT_TRUE(processAlive(impostor)) << label;
+        EXPECT_NE(hostPid(root), impostor) << label;
+        ::kill(-impostor, SIGKILL);
+        ::waitpid(impostor, nullptr, 0);
+    }
+}
+
 // On the real system ("/") the driver lives in /usr/local/lib/HalvetorBody_ToolBox/Extensions, never
 // under /Library; seen in a mount namespace of its own whose /usr/local/lib, /run and /var/log are
 // empty, so the machine's own folders are not touched.
@@ -569,4 +698,114 @@ TEST_F(InstallKextTest, OnTheRealSystemTheDriverLivesUnderUsrLocalLib) {
         << out;
     EXPECT_NE(out.find("start=0\nanswers\n"), std::string::npos) << out;
     EXPECT_NE(out.find("remove=0\ngone\nno-socket\n"), std::string::npos) << out;
+}
+
+// On the real system root takes nothing from its caller but the mode: only the bundle installed
+// for everyone beside the script, under the driver's own name, into folders no one else may
+// write, with its unit written beside and renamed into place, and only its own unit touched.
+// Each case runs in a mount namespace of its own whose /usr/local, /run, /var/log and
+// /etc/systemd/system folders are empty, with stand-ins for systemctl, groupadd and usermod
+// where the script's PATH finds them first.
+TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+    if (foundation::runProcess({"unshare", "-m", "true"}).exitStatus != 0) GTEST_SKIP() << "no mount namespace here";
+    const std::string setup =
+        "for folder in /usr/local/lib /usr/local/sbin /usr/local/share /run /var/log /etc/systemd/system; do\n"
+        "  mount -t tmpfs -o mode=755 none \"$folder\" || exit 90\n"
+        "done\n"
+        "R=/usr/local/share/HalvetorBody_ToolBox/Resources home=/usr/local/lib/HalvetorBody_ToolBox\n"
+        "units=/etc/systemd/system\n"
+        "mkdir -p \"$R\" /run/systemd/system && cp \"$1/installKext.sh\" \"$1/manageKext.sh\" \"$R/\" &&\n"
+        "  cp -R \"$1/$2\" \"$R/\" && chmod -R go-w \"$R\" || exit 91\n"
+        "stand_in() { printf '#!/bin/sh\\n%s\\n' \"$2\" >\"/usr/local/sbin/$1\" && chmod 755 \"/usr/local/sbin/$1\"; }\n"
+        "stand_in systemctl 'echo \"$*\" >>/run/systemctl.log\n"
+        "[ \"$1\" = restart ] || exit 0\n"
+        // As systemd would, without the install lock the script holds.
+        "exec $(sed -n \"s/^ExecStart=\\(.*\\) --root \\/$/\\1/p\" \"/etc/systemd/system/$2\") --root / --daemon 9<&-'\n"
+        "stand_in groupadd 'echo \"groupadd $*\" >>/run/accounts.log'\n"
+        "stand_in usermod 'echo \"usermod $*\" >>/run/accounts.log'\n"
+        "run() { env -i sh \"$@\" 2>&1; echo \"status=$?\"; }\n"
+        "echo packaged >\"$units/packaged.unit\"\n";
+    const std::string report =
+        "[ -e \"$home/Extensions/$2\" ] && echo installed\n"
+        "[ -e /run/ran ] && echo ran\n"
+        "cat \"$units/packaged.unit\"\n"
+        "[ -f /run/systemctl.log ] && sed 's/^/systemctl /' /run/systemctl.log\n"
+        // A host left running would keep the namespace alive.
+        "[ -f \"/run/halvetor/$3.pid\" ] && kill \"$(cat \"/run/halvetor/$3.pid\")\"\n"
+        "exit 0\n";
+    const std::string normal = "run \"$R/installKext.sh\" \"$R/$2\" \"$2\" NORMAL\n";
+    const std::string refused = "status=1\n";
+    struct Case {
+        std::string label, steps;
+        std::vector<std::string> expected, unexpected;
+    };
+    const std::vector<Case> cases = {
+        {"installed for everyone, a link at the unit's name",
+         "ln -s packaged.unit \"$units/$3.service\"\n" + normal +
+             "[ -f \"$units/$3.service\" ] && [ ! -L \"$units/$3.service\" ] && grep -c \"^ExecStart=$home/\" "
+             "\"$units/$3.service\"\n"
+             "\"$home/Extensions/$2/Contents/MacOS/$3\" --root / --ping >/dev/null 2>&1 && echo answers\n"
+             "kill \"$(cat \"/run/halvetor/$3.pid\")\"; sleep 1\n"
+             "run \"$R/manageKext.sh\" START\n"
+             "run \"$R/manageKext.sh\" REMOVE\n"
+             "ls -A \"$units\"\n",
+         {"status=0\n1\nanswers\n", "START: the host of /usr/local/lib/HalvetorBody_ToolBox/Extensions/",
+          "REMOVE: the driver is removed from /usr/local/lib/HalvetorBody_ToolBox/Extensions\nstatus=0\n"
+          "packaged.unit\npackaged\n",
+          "systemctl enable " + std::string(kExecutable) + ".service\n"},
+         {"installed\n"}},
+        {"another name, another unit",
+         "ln -s packaged.unit \"$units/dbus-org.freedesktop.timesync1.service\"\n"
+         "echo 'ssh unit' >\"$units/ssh.service\"\n"
+         "odd=/usr/local/share/odd/dbus-org.freedesktop.timesync1.kext\n"
+         "mkdir -p \"${odd%/*}\" && cp -R \"$R/$2\" \"$odd\"\n"
+         "printf '#!/bin/sh\\nid -u >/run/ran\\nexit 1\\n' >\"$odd/Contents/MacOS/dbus-org.freedesktop.timesync1\"\n"
+         "chmod 755 \"$odd/Contents/MacOS/dbus-org.freedesktop.timesync1\"\n"
+         "run \"$R/installKext.sh\" \"$odd\" dbus-org.freedesktop.timesync1.kext NORMAL\n"
+         "run \"$R/installKext.sh\" - ssh.kext REMOVE\n"
+         "cat \"$units/ssh.service\"\n",
+         {"status=1\n", "not \"ssh.kext\"\nstatus=1\nssh unit\npackaged\n"},
+         {"ran\n", "systemctl"}},
+        {"a bundle from elsewhere",
+         "mkdir -p /usr/local/share/elsewhere && cp -R \"$R/$2\" /usr/local/share/elsewhere/\n"
+         "run \"$R/installKext.sh\" \"/usr/local/share/elsewhere/$2\" \"$2\" NORMAL\n",
+         {"only the bundle beside this script", refused},
+         {"installed\n", "systemctl"}},
+        {"installed for one user", "chown -R 65534:65534 \"$R\"\n" + normal,
+         {"only an install for everyone", refused}, {"installed\n", "systemctl"}},
+        {"a script others may write", "chmod g+w \"$R/installKext.sh\"\n" + normal,
+         {"only an install for everyone", refused}, {"installed\n", "systemctl"}},
+        {"a bundle file of another user", "chown 65534 \"$R/$2/Contents/Info.plist\"\n" + normal,
+         {"only an install for everyone", refused}, {"installed\n", "systemctl"}},
+        {"a manageKext.sh beside another user's installKext.sh",
+         "chown 65534 \"$R/installKext.sh\"\nrun \"$R/manageKext.sh\" START\nrun \"$R/manageKext.sh\" REMOVE\n",
+         {"refusing to run", refused + "manageKext.sh: refusing"}, {"systemctl"}},
+        {"/usr/local/lib writable by a group", "chmod 775 /usr/local/lib\n" + normal,
+         {"refusing to install as root into", refused}, {"installed\n", "systemctl"}},
+        {"an extensions folder of another user",
+         "mkdir -p \"$home/Extensions\" && chown 65534 \"$home/Extensions\"\n" + normal,
+         {"refusing to install as root into", refused}, {"installed\n", "systemctl"}},
+        {"a run folder of another user",
+         "mkdir -p /run/halvetor && chown 65534 /run/halvetor\n" + normal +
+             "run \"$R/installKext.sh\" - \"$2\" START\n",
+         {"refusing to install as root into \"/run/halvetor\"", refused + "installKext.sh: refusing"},
+         {"installed\n", "systemctl"}},
+        {"a log folder others may write", "chmod 777 /var/log\n" + normal,
+         {"refusing to install as root into \"/var/log/halvetor\"", refused}, {"installed\n", "systemctl"}},
+    };
+    foundation::ProcessOptions options;
+    options.mergeStandardError = true;
+    options.timeoutMs = 120000;
+    for (const Case& c : cases) {
+        auto result = foundation::runProcess({"unshare", "-m", "sh", "-c", setup + c.steps + report, "sh",
+                                              hosttest::resourcesDir().string(), kBundleName, kExecutable},
+                                             options);
+        const std::string& out = result.standardOutput;
+        EXPECT_EQ(result.exitStatus, 0) << c.label << "\n" << out;
+        for (const std::string& text : c.expected)
+            EXPECT_NE(out.find(text), std::string::npos) << c.label << ": " << text << "\n" << out;
+        for (const std::string& text : c.unexpected)
+            EXPECT_EQ(out.find(text), std::string::npos) << c.label << ": " << text << "\n" << out;
+    }
 }

@@ -114,6 +114,20 @@ TEST(AdminRun, PkexecRunCarriesTheRootAndReportsCancelAndRefusal) {
     EXPECT_FALSE(result.programMissing);
     EXPECT_EQ(result.output, "working\n");
     EXPECT_EQ(result.errorOutput, "cannot copy\n");
+
+    // The driver installer's START and REMOVE go through pkexec by their own entry point, with
+    // the mode alone, so that polkit asks for each in its own words; installs, and direct runs,
+    // run the script as given.
+    writeExecutable(dir / "manageKext.sh", "#!/bin/sh\necho manage \"$*\"\n");
+    for (const std::string mode : {"START", "REMOVE"}) {
+        result = security::runDriverScriptAsAdministrator(script.string(), {"copy", "name.kext", mode}, options);
+        EXPECT_EQ(result.output, "manage " + mode + "\n") << mode;
+    }
+    result = security::runDriverScriptAsAdministrator(script.string(), {"copy", "name.kext", "RELOAD"}, options);
+    EXPECT_EQ(result.output, "[copy]\n[name.kext]\n[RELOAD]\nroot=\n");
+    options.effectiveUid = 0;
+    result = security::runDriverScriptAsAdministrator(script.string(), {"copy", "name.kext", "START"}, options);
+    EXPECT_EQ(result.output, "[copy]\n[name.kext]\n[START]\nroot=/\n");
 }
 
 TEST(AdminRun, RelativeRootAndScriptReachTheScriptAsAbsolutePaths) {
