@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "DeviceDialogTestSupport.h"
+#include "common/LocalizedString.h"
 #include "online/FirmwareManager.h"
 #include "online/FirmwarePackage.h"
 #include "standins/webservice/Content.h"
@@ -215,7 +216,10 @@ TEST_P(UpgradeUnplugged, EndsOnTheFailureScreenWithTheBlockLifted) {
     EXPECT_FALSE(run.showedSuccess());
     if (s.code != 0) {
         EXPECT_EQ(run.firstResult, s.code);
-        EXPECT_EQ(run.failureText, "Upgrade failed");
+        // A camera gone before the copy left no storage to copy to, and the screen says so.
+        const QString cause =
+            s.hook == Hook::volumeLookup ? "\n" + hvb::LocalizedString::Msg::upgradeNoVolume() : QString();
+        EXPECT_EQ(run.failureText, "Upgrade failed" + cause);
         EXPECT_EQ(run.failureImage, "failIcon");
         EXPECT_TRUE(run.results.empty());
         EXPECT_TRUE(sawLine("upgradeResult = " + std::to_string(s.code)));
@@ -271,6 +275,24 @@ INSTANTIATE_TEST_SUITE_P(
         Step{"LockedGoneForGoodAfterTheUpgradeCommand", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::staysAway,
              0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A camera on the bus whose storage is not mounted cannot take the image: the screen says why.
+TEST_F(UpgradeFaults, ACameraWithoutItsStorageSaysWhyTheUpgradeFailed) {
+    BodyCameraOptions options;
+    options.serialNumber = "HVBR7NOVOL0001";
+    auto cam = makeCamera("HVBR7", kOld, options);
+    ASSERT_TRUE(plug(cam));
+    select(cam);
+
+    const DialogRun run = runDialog();
+
+    EXPECT_EQ(run.firstResult, UpgradeResult::prepareFailed);
+    EXPECT_EQ(run.failureText, "Upgrade failed\n" + hvb::LocalizedString::Msg::upgradeNoVolume());
+    EXPECT_EQ(run.failureImage, "failIcon");
+    const auto names = writeNames(*cam);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "HVB_FW_UPGRADE"), 0);
+    EXPECT_EQ(cam->firmwareVersion(), kOld);
+}
 
 // ---- links on the camera's volume ----
 
