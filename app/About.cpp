@@ -67,7 +67,7 @@ void About::loadView() {
     versionInfo->setTextFormat(Qt::PlainText);
     versionInfo->setAlignment(Qt::AlignCenter);
     layout->addWidget(versionInfo);
-    auto* statement = new QPushButton(LocalizedString::Str::statement(), this);
+    auto* statement = new QPushButton(LocalizedString::Msg::statement(), this);
     statement->setObjectName("statementLink");
     statement->setFlat(true);
     // A link: a click leaves the focus where it was, and Return still means OK.

@@ -152,7 +152,7 @@ void MainWindow::buildMenus() {
     QString appName = QString::fromStdString(
         foundation::Bundle::main().infoString("CFBundleName").value_or(foundation::paths::kAppName));
     QMenu* appMenu = menuBar()->addMenu(appName);
-    QAction* about = appMenu->addAction(LocalizedString::Str::aboutApp().arg(appName));
+    QAction* about = appMenu->addAction(LocalizedString::Msg::aboutApp().arg(appName));
     about->setMenuRole(QAction::AboutRole);
     connect(about, &QAction::triggered, this, [this] {
         auto* page = new About();
@@ -161,7 +161,7 @@ void MainWindow::buildMenus() {
         }
     });
     appMenu->addSeparator();
-    QAction* quit = appMenu->addAction(LocalizedString::Str::quitApp().arg(appName));
+    QAction* quit = appMenu->addAction(LocalizedString::Msg::quitApp().arg(appName));
     quit->setShortcut(QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
     connect(quit, &QAction::triggered, this, [this] { close(); });

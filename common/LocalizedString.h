@@ -111,13 +111,7 @@ namespace hvb {
     X(unlockDevice, "Unlock device", "Unlock device") \
     X(disablePasswordBeforeUpgrade, "Before FW upgrade should disable password", "Before FW upgrade should disable password") \
     X(versionHistory, "Version History", "Version History") \
-    X(edit, "Edit", "Edit") \
-    X(statement, "Statement", "About page: the link to the statement document") \
-    X(batteryFull, "Full", "Battery level") \
-    X(batteryCharging, "Charging...", "Battery level") \
-    X(batteryExhausted, "EXHAUSTED", "Battery level") \
-    X(aboutApp, "About %1", "Application menu; %1 is the application's name") \
-    X(quitApp, "Quit %1", "Application menu; %1 is the application's name")
+    X(edit, "Edit", "Edit")
 
 #define HVB_MESSAGE_STRINGS(X) \
     X(areYouSureToContinue, "Are you sure you want to continue?", "Are you sure you want to continue?") \
@@ -177,7 +171,13 @@ namespace hvb {
     X(openFailed, "%1 could not be opened: %2", "%1 is a file or a web address, %2 the system's reason") \
     X(upgradeNoVolume, "The firmware could not be copied to the camera: its storage is not mounted.", "Why the firmware upgrade failed") \
     X(webcamTestNoVideoDevice, "The camera is in webcam mode, but no video device of the Halvetor Body was found.", "Why the webcam test closed") \
-    X(alreadyRunning, "The Halvetor Body ToolBox is already running.", "A second toolbox started for the same user ends")
+    X(alreadyRunning, "The Halvetor Body ToolBox is already running.", "A second toolbox started for the same user ends") \
+    X(statement, "Statement", "About page: the link to the statement document") \
+    X(batteryFull, "Full", "Battery level") \
+    X(batteryCharging, "Charging...", "Battery level") \
+    X(batteryExhausted, "EXHAUSTED", "Battery level") \
+    X(aboutApp, "About %1", "Application menu; %1 is the application's name") \
+    X(quitApp, "Quit %1", "Application menu; %1 is the application's name")
 
 #define HVB_WEBCAM_BTN_STRINGS(X) \
     X(testWebcam, "TEST_WEBCAM_BTN", "Show test window") \

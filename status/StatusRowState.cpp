@@ -121,11 +121,11 @@ QString StatusRowState::batteryText(const BatteryReading& reading) {
         case BatteryCapacity::BatteryLevel::high:
         case BatteryCapacity::BatteryLevel::medium:
         case BatteryCapacity::BatteryLevel::low:
-            return Str::batteryCharging();
+            return Msg::batteryCharging();
         case BatteryCapacity::BatteryLevel::full:
-            return Str::batteryFull();
+            return Msg::batteryFull();
         default:
-            return Str::batteryExhausted();
+            return Msg::batteryExhausted();
     }
 }
 

@@ -46,6 +46,19 @@ void setPixelFont(QWidget* view, int size, bool bold) {
     view->setFont(font);
 }
 
+// The label's text broken only where its language allows, and the label as wide as its widest
+// line within the box, so word wrap never breaks it again (the box takes the width its contents
+// ask for).
+void showBetweenWords(QLabel* label, const QString& text) {
+    const int room = kEmptyBoxWidth - 2 * kEmptyBoxMargin;
+    const QString lines = breakBetweenWords(text, label->fontMetrics(), room);
+    label->setText(lines);
+    int widest = 0;
+    for (const QString& line : lines.split(QLatin1Char('\n')))
+        widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+    label->setMinimumWidth(std::min(widest + 2, room));
+}
+
 }  // namespace
 
 StatusViewController::StatusViewController(QWidget* parent)
@@ -135,17 +148,8 @@ void StatusViewController::viewDidLoad() {
     tableView->widget()->setAutoFillBackground(false);
     tableView->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
 
-    const QString heading = breakAtSpaces(Str::insertDeviceFirst(), insertDeviceLabel->fontMetrics(),
-                                          kEmptyBoxWidth - 2 * kEmptyBoxMargin);
-    insertDeviceLabel->setText(heading);
-    if (heading.contains(QLatin1Char('\n'))) {
-        // Its lines as broken: word wrap must not break them again.
-        int widest = 0;
-        for (const QString& line : heading.split(QLatin1Char('\n')))
-            widest = std::max(widest, insertDeviceLabel->fontMetrics().horizontalAdvance(line));
-        insertDeviceLabel->setMinimumWidth(widest + 2);
-    }
-    securityReminderLabel->setText(Msg::allowSystemSoftware());
+    showBetweenWords(insertDeviceLabel, Str::insertDeviceFirst());
+    showBetweenWords(securityReminderLabel, Msg::allowSystemSoftware());
     openSecurityPreferenceBtn->setText(Str::openSecurityPreferences());
 
     emptyHVBBox->setAutoFillBackground(true);

@@ -140,7 +140,8 @@ TEST_F(DriverHostTest, TheListFollowsTheFirmwareAnUpgradeBrought) {
     io_service_t service = hvb::findDriverService(0);
     ASSERT_NE(service, 0u);
     const uint8_t start = 1;
-    hvb::userClientWrite(service, codeOf("HVBR7", "1.6.01", "HVB_FW_UPGRADE"), &start, 1);
+    // This camera takes its image at a reboot.
+    hvb::userClientWrite(service, codeOf("HVBR7", "1.6.01", "HVB_REBOOT"), &start, 1);
     IOObjectRelease(service);
     std::string listed;
     EXPECT_TRUE(eventually([&] {

@@ -109,7 +109,7 @@ TEST(AboutPage, VersionLineAndCloseButtonHover) {
     window.show();
     auto* link = about.findChild<QPushButton*>("statementLink");
     ASSERT_NE(link, nullptr);
-    EXPECT_EQ(link->text(), hvb::LocalizedString::Str::statement());
+    EXPECT_EQ(link->text(), hvb::LocalizedString::Msg::statement());
     QTest::mouseClick(link, Qt::LeftButton);
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_TRUE(opened[0].toLocalFile().endsWith("/Statement.docx"));

@@ -38,6 +38,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Paths.h"
 #include "platform/services/qt/UpdateOfferDialog.h"
 #include "status/StatusRowState.h"
 #include "status/StatusViewController.h"
@@ -125,6 +126,7 @@ std::set<QString> latinWordsOfTheTables() {
         for (auto it = table.entries.cbegin(); it != table.entries.cend(); ++it) add(it.value());
     }
     add(QString::fromStdString(foundation::Bundle::main().infoString("CFBundleName").value_or("")));
+    add(QString::fromLatin1(foundation::paths::kAppName).replace(QLatin1Char('_'), QLatin1Char(' ')));
     return words;
 }
 
@@ -177,12 +179,20 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
         EXPECT_TRUE(apptest::saveScreenshot(&window, "zh-main-window-no-camera"));
         EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList());
 
-        // The insertion page's heading breaks only between words, each line within the box.
-        auto* heading = window.findChild<QLabel*>(QStringLiteral("insertDeviceLabel"));
-        ASSERT_NE(heading, nullptr);
-        EXPECT_EQ(QString(heading->text()).replace(QLatin1Char('\n'), QLatin1Char(' ')), Str::insertDeviceFirst());
-        for (const QString& line : heading->text().split(QLatin1Char('\n')))
-            EXPECT_LE(heading->fontMetrics().horizontalAdvance(line), heading->width()) << line.toStdString();
+        // The insertion page's texts break only between words (at spaces, after a comma), and no
+        // line is wider than its label, so word wrap breaks none of them inside a word.
+        const std::pair<const char*, QString> broken[] = {{"insertDeviceLabel", Str::insertDeviceFirst()},
+                                                          {"securityReminderLabel", Msg::allowSystemSoftware()}};
+        for (const auto& [name, text] : broken) {
+            auto* label = window.findChild<QLabel*>(QString::fromLatin1(name));
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(QString(label->text()).remove(QLatin1Char('\n')).remove(QLatin1Char(' ')),
+                      QString(text).remove(QLatin1Char(' ')));
+            for (const QString& line : label->text().split(QLatin1Char('\n'))) {
+                EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->width()) << line.toStdString();
+                EXPECT_FALSE(line.startsWith(QString::fromUtf8("\xE7\xBD\xAE"))) << line.toStdString();  // "置"
+            }
+        }
 
         link->models.push_back(std::make_shared<HVBModel>("SN1"));
         foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
