@@ -13,11 +13,10 @@
 
 #include "camera/CameraLink.h"
 #include "camera/SerialMatch.h"
-#include "camera/Shell.h"
 #include "common/DesktopOpener.h"
-#include "common/TextLines.h"
 #include "common/LocalizedString.h"
 #include "common/StringCatalog.h"
+#include "common/TextLines.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Assets.h"

@@ -421,8 +421,11 @@ TEST_F(StatusPanel, AButtonThatCannotDoItsWorkSaysWhy) {
         {"FolderWithoutVolume", false, [] {}, &hvb::StatusTableViewCell::folderButton,
          [](const std::filesystem::path&) { return Msg::folderNotMounted(); },
          [this](SimulatedBodyCamera&) {
-             ASSERT_TRUE(waitCollected("Open_Dir", 1));
-             EXPECT_EQ(collected("Open_Dir").back().second, "mount point not exist");
+             // The event of this tap, after the one of the case before.
+             EXPECT_TRUE(wait([this] {
+                 const auto events = collected("Open_Dir");
+                 return !events.empty() && events.back().second == "mount point not exist";
+             }));
          }},
         {"WebcamWithoutVolume", false, [] {}, &hvb::StatusTableViewCell::webcamButton,
          [](const std::filesystem::path&) { return Msg::webcamNoVolume(); },
