@@ -276,24 +276,6 @@ INSTANTIATE_TEST_SUITE_P(
              0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A camera on the bus whose storage is not mounted cannot take the image: the screen says why.
-TEST_F(UpgradeFaults, ACameraWithoutItsStorageSaysWhyTheUpgradeFailed) {
-    BodyCameraOptions options;
-    options.serialNumber = "HVBR7NOVOL0001";
-    auto cam = makeCamera("HVBR7", kOld, options);
-    ASSERT_TRUE(plug(cam));
-    select(cam);
-
-    const DialogRun run = runDialog();
-
-    EXPECT_EQ(run.firstResult, UpgradeResult::prepareFailed);
-    EXPECT_EQ(run.failureText, "Upgrade failed\n" + hvb::LocalizedString::Msg::upgradeNoVolume());
-    EXPECT_EQ(run.failureImage, "failIcon");
-    const auto names = writeNames(*cam);
-    EXPECT_EQ(std::count(names.begin(), names.end(), "HVB_FW_UPGRADE"), 0);
-    EXPECT_EQ(cam->firmwareVersion(), kOld);
-}
-
 // ---- links on the camera's volume ----
 
 struct VolumeLink {
