@@ -1,6 +1,5 @@
 #include "app/About.h"
 
-#include <QDesktopServices>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppDelegate.h"
+#include "common/DesktopOpener.h"
 #include "common/LocalizedString.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
@@ -19,7 +19,11 @@ namespace hvb {
 
 namespace {
 About::Opener& documentOpener() {
-    static About::Opener opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    static About::Opener opener = [](const QUrl& url) {
+        // The opener's answer comes later; a document that did not open is said then.
+        desktopopener::open(url.toLocalFile().toStdString(), LocalizedString::Str::error());
+        return true;
+    };
     return opener;
 }
 }  // namespace
@@ -63,8 +67,12 @@ void About::loadView() {
     versionInfo->setTextFormat(Qt::PlainText);
     versionInfo->setAlignment(Qt::AlignCenter);
     layout->addWidget(versionInfo);
-    auto* statement = new QPushButton(QStringLiteral("Statement"), this);
+    auto* statement = new QPushButton(LocalizedString::Msg::statement(), this);
+    statement->setObjectName("statementLink");
     statement->setFlat(true);
+    // A link: a click leaves the focus where it was, and Return still means OK.
+    statement->setAutoDefault(false);
+    statement->setFocusPolicy(Qt::TabFocus);
     statement->setCursor(Qt::PointingHandCursor);
     QFont link = statement->font();
     link.setUnderline(true);
@@ -87,6 +95,7 @@ void About::loadView() {
     okBtn->setFixedWidth(96);
     okBtn->setAttribute(Qt::WA_Hover);
     okBtn->setFlat(true);
+    okBtn->setDefault(true);
     connect(okBtn, &QPushButton::clicked, this, [this] { closeAbout(); });
     layout->addWidget(okBtn, 0, Qt::AlignCenter);
 }

@@ -63,6 +63,7 @@ void showAlertOnMainAndWait(const std::string& title, const std::string& text) {
         appkit::Alert alert;
         alert.messageText = QString::fromStdString(title);
         alert.informativeText = QString::fromStdString(text);
+        alert.addButtonWithTitle(LocalizedString::Str::ok());
         alert.runModal();
         done->signal();
     });
@@ -151,7 +152,7 @@ void MainWindow::buildMenus() {
     QString appName = QString::fromStdString(
         foundation::Bundle::main().infoString("CFBundleName").value_or(foundation::paths::kAppName));
     QMenu* appMenu = menuBar()->addMenu(appName);
-    QAction* about = appMenu->addAction(QStringLiteral("About %1").arg(appName));
+    QAction* about = appMenu->addAction(LocalizedString::Msg::aboutApp().arg(appName));
     about->setMenuRole(QAction::AboutRole);
     connect(about, &QAction::triggered, this, [this] {
         auto* page = new About();
@@ -160,7 +161,7 @@ void MainWindow::buildMenus() {
         }
     });
     appMenu->addSeparator();
-    QAction* quit = appMenu->addAction(QStringLiteral("Quit %1").arg(appName));
+    QAction* quit = appMenu->addAction(LocalizedString::Msg::quitApp().arg(appName));
     quit->setShortcut(QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
     connect(quit, &QAction::triggered, this, [this] { close(); });

@@ -165,7 +165,19 @@ namespace hvb {
     X(permissionUserName, "User Name:", "Driver permission page") \
     X(permissionPassword, "Password:", "Driver permission page") \
     X(unmountAndMountAgain, "Please unmount devices and mount again", "Driver permission page, after loading the driver") \
-    X(openerEndedWithStatus, "xdg-open ended with exit status %1.", "The file opener's failure; %1 is a number")
+    X(openerEndedWithStatus, "xdg-open ended with exit status %1.", "The file opener's failure; %1 is a number") \
+    X(folderNotMounted, "The camera's folder could not be opened: its storage is not mounted.", "Why the folder button did nothing") \
+    X(openNoProgram, "%1 could not be opened: no program is set up to open it.", "%1 is a file or a web address") \
+    X(openFailed, "%1 could not be opened: %2", "%1 is a file or a web address, %2 the system's reason") \
+    X(upgradeNoVolume, "The firmware could not be copied to the camera: its storage is not mounted.", "Why the firmware upgrade failed") \
+    X(webcamTestNoVideoDevice, "The camera is in webcam mode, but no video device of the Halvetor Body was found.", "Why the webcam test closed") \
+    X(alreadyRunning, "The Halvetor Body ToolBox is already running.", "A second toolbox started for the same user ends") \
+    X(statement, "Statement", "About page: the link to the statement document") \
+    X(batteryFull, "Full", "Battery level") \
+    X(batteryCharging, "Charging...", "Battery level") \
+    X(batteryExhausted, "EXHAUSTED", "Battery level") \
+    X(aboutApp, "About %1", "Application menu; %1 is the application's name") \
+    X(quitApp, "Quit %1", "Application menu; %1 is the application's name")
 
 #define HVB_WEBCAM_BTN_STRINGS(X) \
     X(testWebcam, "TEST_WEBCAM_BTN", "Show test window") \

@@ -17,6 +17,8 @@ constexpr const char* kContexts[] = {"services::UpdateOfferDialog"};
 
 QString StringTableTranslator::translate(const char* context, const char* sourceText, const char*, int) const {
     if (!context || !sourceText) return {};
+    // An alert given no button shows one "OK", a word of the common table.
+    if (std::strcmp(context, "appkit::Alert") == 0) return localizedCommonString(QString::fromUtf8(sourceText));
     for (const char* known : kContexts) {
         if (std::strcmp(context, known) == 0) return localizedMessage(QString::fromUtf8(sourceText));
     }

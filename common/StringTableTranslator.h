@@ -1,7 +1,7 @@
 #pragma once
-// The texts of the platform's own windows (the new-version offer) come through Qt's tr(); this
-// translator answers them from the application's "Message" table, so they follow the user's
-// language like every other text.
+// The texts of the platform's own windows (the new-version offer, an alert's default button) come
+// through Qt's tr(); this translator answers them from the application's tables, so they follow
+// the user's language like every other text.
 #include <QTranslator>
 
 namespace hvb {

@@ -123,7 +123,7 @@ void AutoUpdateManager::updaterFailedToDownloadUpdate(services::Updater&, const 
     foundation::print("下載更新檔案失敗");
     foundation::print(error);
     Google4Analytics::sendEvent(kEventName, Google4Analytics::Params{{"action", error}, {"label", "Download Fail"}});
-    showDownloadFailureAlert();
+    showDownloadFailureAlert(error);
 }
 
 void AutoUpdateManager::userDidCancelDownload(services::Updater&) {
@@ -141,11 +141,12 @@ void AutoUpdateManager::updaterDidRelaunchApplication(services::Updater&) {
     Google4Analytics::sendEvent(kEventName, Google4Analytics::Params{{"action", "Restart"}, {"label", "App Restart"}});
 }
 
-void AutoUpdateManager::showDownloadFailureAlert() {
+void AutoUpdateManager::showDownloadFailureAlert(const std::string& cause) {
     const Hooks h = hooks();
     if (!h.runAlert) return;  // no screen to show it on
-    const int choice = h.runAlert(localizedText(h, "CommonString", "Upgrade failed"),
-                                  localizedText(h, "Message", "Get the latest software version from Brevantis website."),
+    std::string text = localizedText(h, "Message", "Get the latest software version from Brevantis website.");
+    if (!cause.empty()) text += "\n\n" + cause;
+    const int choice = h.runAlert(localizedText(h, "CommonString", "Upgrade failed"), text,
                                   {localizedText(h, "CommonString", "OK"), localizedText(h, "CommonString", "Cancel")});
     if (choice == 1000 && h.openURL) h.openURL(supportPageURL());
 }

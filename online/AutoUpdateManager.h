@@ -62,7 +62,8 @@ public:
     void updaterDidRelaunchApplication(services::Updater& updater) override;
 
 private:
-    void showDownloadFailureAlert();
+    // The cause (why the page did not open) follows the message when there is one.
+    void showDownloadFailureAlert(const std::string& cause);
 
     mutable std::mutex mutex_;
     Hooks hooks_;

@@ -183,7 +183,7 @@ base=http://127.0.0.1:$port
 cat >"$root/etc/halvetor/driver.conf" <<CONF
 # Simulated cameras of the demo: both in storage mode, each with its volume folder.
 backend simulation
-camera model=HVBR7,firmware=1.6.01,serial=HVBR7DEMO0001,label=Patrol 7,bsd=disk4,volume=$root/volumes/HVBR7
+camera model=HVBR7,firmware=1.6.01,serial=HVBR7DEMO0001,label=Squad 7,bsd=disk4,volume=$root/volumes/HVBR7
 camera model=HW7334,firmware=1.0.0,serial=HW7334DEMO001,label=Unit 34,bsd=disk5,volume=$root/volumes/HW7334
 CONF
 

@@ -121,11 +121,11 @@ QString StatusRowState::batteryText(const BatteryReading& reading) {
         case BatteryCapacity::BatteryLevel::high:
         case BatteryCapacity::BatteryLevel::medium:
         case BatteryCapacity::BatteryLevel::low:
-            return QStringLiteral("Charging...");
+            return Msg::batteryCharging();
         case BatteryCapacity::BatteryLevel::full:
-            return QStringLiteral("Full");
+            return Msg::batteryFull();
         default:
-            return QStringLiteral("EXHAUSTED");
+            return Msg::batteryExhausted();
     }
 }
 

@@ -1,5 +1,10 @@
 #include "status/StatusViewController.h"
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -8,13 +13,16 @@
 
 #include "camera/CameraLink.h"
 #include "camera/SerialMatch.h"
-#include "camera/Shell.h"
+#include "common/DesktopOpener.h"
 #include "common/LocalizedString.h"
 #include "common/StringCatalog.h"
+#include "common/TextLines.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Assets.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/AtomicFile.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 #include "status/StatusRowState.h"
 #include "status/StatusTableViewCell.h"
@@ -26,12 +34,28 @@ namespace {
 using namespace LocalizedString;
 
 const QColor kPanelGrey(227, 227, 227);
+// The empty state's white box: its widest and its side margins.
+constexpr int kEmptyBoxWidth = 560;
+constexpr int kEmptyBoxMargin = 36;
 
 void setPixelFont(QWidget* view, int size, bool bold) {
     QFont font = view->font();
     font.setPixelSize(size);
     font.setBold(bold);
     view->setFont(font);
+}
+
+// The label's text broken only where its language allows, and the label as wide as its widest
+// line within the box, so word wrap never breaks it again (the box takes the width its contents
+// ask for).
+void showBetweenWords(QLabel* label, const QString& text) {
+    const int room = kEmptyBoxWidth - 2 * kEmptyBoxMargin;
+    const QString lines = breakBetweenWords(text, label->fontMetrics(), room);
+    label->setText(lines);
+    int widest = 0;
+    for (const QString& line : lines.split(QLatin1Char('\n')))
+        widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+    label->setMinimumWidth(std::min(widest + 2, room));
 }
 
 }  // namespace
@@ -76,9 +100,9 @@ void StatusViewController::loadView() {
     centre->setContentsMargins(40, 40, 40, 40);
     emptyHVBBox = new QFrame(emptyArea);
     emptyHVBBox->setObjectName("emptyHVBBox");
-    emptyHVBBox->setMaximumWidth(560);
+    emptyHVBBox->setMaximumWidth(kEmptyBoxWidth);
     auto* box = new QVBoxLayout(emptyHVBBox);
-    box->setContentsMargins(36, 28, 36, 32);
+    box->setContentsMargins(kEmptyBoxMargin, 28, kEmptyBoxMargin, 32);
     box->setSpacing(14);
     emptyHVBImage = new QLabel(emptyHVBBox);
     emptyHVBImage->setAlignment(Qt::AlignCenter);
@@ -123,8 +147,8 @@ void StatusViewController::viewDidLoad() {
     tableView->widget()->setAutoFillBackground(false);
     tableView->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
 
-    insertDeviceLabel->setText(Str::insertDeviceFirst());
-    securityReminderLabel->setText(Msg::allowSystemSoftware());
+    showBetweenWords(insertDeviceLabel, Str::insertDeviceFirst());
+    showBetweenWords(securityReminderLabel, Msg::allowSystemSoftware());
     openSecurityPreferenceBtn->setText(Str::openSecurityPreferences());
 
     emptyHVBBox->setAutoFillBackground(true);
@@ -217,21 +241,30 @@ std::filesystem::path StatusViewController::securityHelpPage() {
     return resources / "en.lproj" / "AllowDriverHost.html";
 }
 
+std::filesystem::path StatusViewController::securityHelpPageToOpen() {
+    const std::filesystem::path page = securityHelpPage();
+    std::ifstream in(page, std::ios::binary);
+    std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The page ships with the folder of an installed system; a sandbox root keeps it elsewhere.
+    static constexpr std::string_view kOpen = "<code id=\"extensions-dir\">";
+    const size_t start = html.find(kOpen);
+    const size_t end = start == std::string::npos ? start : html.find("</code>", start);
+    if (end == std::string::npos) return page;
+    const std::string folder =
+        QString::fromStdString(foundation::paths::extensionsDir().string()).toHtmlEscaped().toStdString();
+    html.replace(start + kOpen.size(), end - start - kOpen.size(), folder);
+    const std::filesystem::path copy =
+        foundation::paths::cacheDir() / page.parent_path().filename() / page.filename();
+    if (auto error = foundation::writeFileAtomically(copy, html, 0644)) {
+        foundation::print(*error);
+        return page;
+    }
+    return copy;
+}
+
 void StatusViewController::OpenSecurityPreferenceBtn_Click() {
-    const std::string page = securityHelpPage().string();
-    QPointer<StatusViewController> self(this);
-    // The desktop's opener may take its time: not on the GUI thread.
-    dispatch::globalQueue(dispatch::QoS::userInitiated).async([page, self] {
-        const ShellResult result = Shell::shared().run({"xdg-open", page});
-        if (result.status == 0) return;
-        dispatch::mainQueue().async([self] {
-            if (!self) return;
-            appkit::Alert alert;
-            alert.messageText = Str::fail();
-            alert.addButtonWithTitle(Str::ok());
-            alert.runModal();
-        });
-    });
+    dispatch::globalQueue(dispatch::QoS::userInitiated).async(
+        [] { desktopopener::open(securityHelpPageToOpen().string(), Str::fail()); });
 }
 
 void StatusViewController::performCameraWork(std::function<void()> work) { queue_->async(std::move(work)); }

@@ -60,9 +60,12 @@ public:
     StatusTableViewCell* rowAt(int row) const;
     bool isObservingStatus() const { return observer_ != 0; }
 
-    // Opens our page on allowing the driver host; an opener that fails shows "Fail".
+    // Opens our page on allowing the driver host; an opener that fails shows "Fail" and why.
     void OpenSecurityPreferenceBtn_Click();
     static std::filesystem::path securityHelpPage();
+    // The page as it is opened: a copy in the cache folder that names the driver's folder on this
+    // system; the page itself when the copy cannot be written. Reads and writes files.
+    static std::filesystem::path securityHelpPageToOpen();
 
     // ---- StatusTableViewCellDelegate ----
     void findDeviceBuzzer(const StatusModel& status) override;

@@ -254,6 +254,7 @@ void StatusViewController::openDeviceFolder(const StatusModel& status) {
                 if (!self) return;
                 appkit::Alert alert;
                 alert.messageText = Str::error();
+                alert.informativeText = Msg::folderNotMounted();
                 alert.addButtonWithTitle(Str::ok());
                 alert.runModal();
             });

@@ -20,6 +20,7 @@
 
 namespace hvb {
 
+using LocalizedString::Msg;
 using LocalizedString::Str;
 
 namespace {
@@ -105,6 +106,7 @@ void FWUpgradeViewController::startUpgradeFromButton() {
         return;
     }
     upgradeResult = 0;
+    failureCause_.clear();
     busy_ = true;
     FWUpgradeQuestion->setText(Str::downloading());
     FWUpgradeImage->setVisible(false);
@@ -119,6 +121,11 @@ void FWUpgradeViewController::startUpgradeFromButton() {
     listener.countdown = [self](int64_t secondsLeft) {
         dispatch::mainQueue().async([self, secondsLeft] {
             if (self) self->showCountdown(secondsLeft);
+        });
+    };
+    listener.failedBecause = [self](UpgradeCause cause) {
+        dispatch::mainQueue().async([self, cause] {
+            if (self && cause == UpgradeCause::noVolume) self->failureCause_ = Msg::upgradeNoVolume();
         });
     };
     listener.finished = [self](int code) {
@@ -152,7 +159,8 @@ void FWUpgradeViewController::showFailure() {
     FWUpgradeProgress->stopAnimation();
     FWUpgradeProgress->setVisible(false);
     showImage(QStringLiteral("failIcon"));
-    FWUpgradeQuestion->setText(Str::upgradeFailed());
+    FWUpgradeQuestion->setText(failureCause_.isEmpty() ? Str::upgradeFailed()
+                                                       : Str::upgradeFailed() + QLatin1Char('\n') + failureCause_);
     buttonCancel->setVisible(false);
     dialogparts::showResultButton(buttonOK);
     emit outcomeShown(FWUpgradeQuestion->text());

@@ -59,6 +59,7 @@ private:
     void showImage(const QString& name);
     QString imageName_;
     bool busy_ = false;
+    QString failureCause_;  // said below "Upgrade failed" when known
 };
 
 }  // namespace hvb

@@ -255,6 +255,7 @@ bool FirmwareUpgradeWorker::prepareFirmwarePackage(bool oldFirmware, const std::
     std::optional<fs::path> volume = services_.volumeOf ? services_.volumeOf(volumeUID) : std::nullopt;
     if (!volume || volume->empty()) {
         foundation::print("no volume for " + volumeUID);
+        if (listener_.failedBecause) listener_.failedBecause(UpgradeCause::noVolume);
         return false;
     }
     if (!copyImageToVolume(unpacked.image, *volume)) return false;

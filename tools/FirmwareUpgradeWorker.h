@@ -34,6 +34,9 @@ struct UpgradeResult {
     static constexpr int downloadFailed = -500;
 };
 
+// Why a run failed, where the user can do something about it.
+enum class UpgradeCause { noVolume };
+
 // What the upgrade needs besides the camera link; defaults() wires the application's own.
 struct UpgradeServices {
     // Makes the model's package current (downloads it when outdated) and hands over its file.
@@ -64,6 +67,8 @@ public:
         std::function<void(int64_t secondsLeft)> countdown;
         // The run's code, once, from the worker's thread.
         std::function<void(int code)> finished;
+        // Why it is about to fail, before `finished`, from the worker's thread.
+        std::function<void(UpgradeCause cause)> failedBecause;
     };
 
     FirmwareUpgradeWorker(std::shared_ptr<CameraLink> link, UpgradeServices services, CommandDictionary table,

@@ -177,8 +177,11 @@ void WebcamTestViewController::viewWillAppear() {
 }
 
 QString WebcamTestViewController::missingDeviceText() const {
-    // Without the picture the microphone does not matter: the camera is not a webcam yet.
-    return cameraVideoFound_ ? LocalizedString::Msg::webcamTestNoMicrophone() : LocalizedString::Msg::webcamTestNoCamera();
+    if (cameraVideoFound_) return LocalizedString::Msg::webcamTestNoMicrophone();
+    // A camera the toolbox already knows in webcam mode needs no switch: its video device is missing.
+    for (const auto& model : DeviceState::shared().modelList())
+        if (model && model->isWebcamMode.load()) return LocalizedString::Msg::webcamTestNoVideoDevice();
+    return LocalizedString::Msg::webcamTestNoCamera();
 }
 
 void WebcamTestViewController::viewDidAppear() {

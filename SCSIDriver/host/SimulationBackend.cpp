@@ -114,7 +114,8 @@ std::string SimulationBackend::list() const {
     std::lock_guard<std::mutex> guard(lock_);
     std::string text;
     for (auto& [serial, camera] : cameras_) {
-        text += serial + " " + camera->profile().model + " " + camera->profile().firmware + "\n";
+        // The firmware it runs: an upgrade changes it while the camera stays plugged.
+        text += serial + " " + camera->profile().model + " " + camera->firmwareVersion() + "\n";
     }
     return text;
 }

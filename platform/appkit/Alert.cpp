@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
@@ -101,7 +102,7 @@ int Alert::runModal() const {
     }
 
     QStringList titles = buttons;
-    if (titles.isEmpty()) titles << QStringLiteral("OK");
+    if (titles.isEmpty()) titles << QCoreApplication::translate("appkit::Alert", "OK");
     QPointer<Window> window = new Window(new AlertView(messageText, informativeText, titles));
     // An alert has no title of its own; left empty, the window system would show the
     // application's name there.

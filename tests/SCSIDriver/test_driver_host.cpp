@@ -130,6 +130,27 @@ TEST_F(DriverHostTest, CameraCommandsTravelOverTheSocketToTheSimulatedCamera) {
     EXPECT_FALSE(fs::exists(root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid"));
 }
 
+// After an upgrade the host lists the firmware the camera runs, not the one it was plugged with.
+TEST_F(DriverHostTest, TheListFollowsTheFirmwareAnUpgradeBrought) {
+    const fs::path volume = root / "volumes/R7";
+    fs::create_directories(volume);
+    ASSERT_TRUE(host.start(root, {"--camera", "model=HVBR7,firmware=1.6.01,serial=UPG1,volume=" + volume.string()}));
+    EXPECT_NE(hostCommand({"--control", "list"}).standardOutput.find("UPG1 HVBR7 1.6.01"), std::string::npos);
+    // An image as the camera takes it: two header lines, then 96 KiB.
+    TempDir::write(volume / "FWHVBR7.bin", "VERSION=1.7.00\nMODEL=HVBR7\n" + std::string(96 * 1024, '\x5A'));
+    io_service_t service = hvb::findDriverService(0);
+    ASSERT_NE(service, 0u);
+    const uint8_t start = 1;
+    // This camera takes its image at a reboot.
+    hvb::userClientWrite(service, codeOf("HVBR7", "1.6.01", "HVB_REBOOT"), &start, 1);
+    IOObjectRelease(service);
+    std::string listed;
+    EXPECT_TRUE(eventually([&] {
+        listed = hostCommand({"--control", "list"}).standardOutput;
+        return listed.find("UPG1 HVBR7 1.7.00") != std::string::npos;
+    }, 30)) << listed;
+}
+
 TEST_F(DriverHostTest, TheCameraLinkBringsUpACameraTheHostHolds) {
     ASSERT_TRUE(host.start(root, {"--camera", "model=HVBR7,firmware=1.6.01,uid=BRINGUP00001"}));
     dispatch::setTimeScale(0.01);

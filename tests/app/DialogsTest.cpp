@@ -10,6 +10,7 @@
 #include "app/About.h"
 #include "app/AppStartup.h"
 #include "app/UserPermissionViewController.h"
+#include "common/LocalizedString.h"
 #include "common/MsgDialog.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/AppkitTestSupport.h"
@@ -99,14 +100,26 @@ TEST(AboutPage, VersionLineAndCloseButtonHover) {
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(about.okBtn, &leave);
     EXPECT_FALSE(about.okButtonHighlighted());
-    QUrl opened;
+    std::vector<QUrl> opened;
     auto previous = About::setDocumentOpener([&](const QUrl& url) {
-        opened = url;
+        opened.push_back(url);
         return true;
     });
-    about.openFileWithSender();
+    // The link opens the statement; Return afterwards is OK, not the link again.
+    window.show();
+    QPushButton* link = nullptr;
+    for (auto* button : about.findChildren<QPushButton*>())
+        if (button->text() == hvb::LocalizedString::Msg::statement()) link = button;
+    EXPECT_NE(link, nullptr);
+    if (link) QTest::mouseClick(link, Qt::LeftButton);
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_TRUE(!opened.empty() && opened[0].toLocalFile().endsWith("/Statement.docx"));
+    QWidget* focused = window.focusWidget() ? window.focusWidget() : &window;
+    QTest::keyClick(focused, Qt::Key_Return);
+    apptest::waitUntil([&] { return !window.isVisible(); }, 2000);
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_FALSE(window.isVisible());
     About::setDocumentOpener(previous);
-    EXPECT_TRUE(opened.toLocalFile().endsWith("/Statement.docx"));
     window.setContentViewController(nullptr);
 }
 

@@ -3,15 +3,44 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
 
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "app/About.h"
+#include "app/AppStartup.h"
+#include "app/AppTestSupport.h"
+#include "app/MainSplitView.h"
+#include "app/MainWindow.h"
+#include "app/RightSplitViewController.h"
 #include "app/UserPermissionViewController.h"
+#include "app/WarningPageViewController.h"
+#include "camera/DeviceState.h"
+#include "camera/FakeCameraLink.h"
 #include "common/LocalizedString.h"
+#include "common/MsgDialog.h"
 #include "common/StringCatalog.h"
 #include "common/StringTableTranslator.h"
+#include "platform/appkit/Alert.h"
+#include "platform/appkit/Application.h"
+#include "platform/appkit/MainQueueDriver.h"
+#include "platform/appkit/Window.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Paths.h"
 #include "platform/services/qt/UpdateOfferDialog.h"
+#include "status/StatusRowState.h"
 #include "status/StatusViewController.h"
 
 namespace hvb {
@@ -79,6 +108,149 @@ TEST(LocalizedStringWithTables, TheUpdateOfferAndThePermissionPageSpeakTheUsersL
     EXPECT_EQ(StatusViewController::securityHelpPage().parent_path().filename(), "zh-Hant.lproj");
 }
 
+// ---- every screen, walked: no English outside what the tables themselves carry ----
+
+// The Latin words the Traditional Chinese tables use themselves (product names, units, the
+// opener's name), and those of the application's name.
+std::set<QString> latinWordsOfTheTables() {
+    static const QRegularExpression word(QStringLiteral("[A-Za-z]{2,}"));
+    std::set<QString> words;
+    auto add = [&](const QString& text) {
+        for (auto it = word.globalMatch(text); it.hasNext();) words.insert(it.next().captured());
+    };
+    const QDir folder(QStringLiteral(HVB_TEST_SOURCE_DIR "/resources/zh-Hant.lproj"));
+    for (const QString& name : folder.entryList({QStringLiteral("*.strings")})) {
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::ReadOnly)) continue;
+        const StringsTable table = parseStrings(file.readAll());
+        for (auto it = table.entries.cbegin(); it != table.entries.cend(); ++it) add(it.value());
+    }
+    add(QString::fromStdString(foundation::Bundle::main().infoString("CFBundleName").value_or("")));
+    add(QString::fromLatin1(foundation::paths::kAppName).replace(QLatin1Char('_'), QLatin1Char(' ')));
+    return words;
+}
+
+// Every text a visible widget of `root` shows, its menus' too.
+QStringList visibleTexts(QWidget* root) {
+    QStringList texts{root->windowTitle()};
+    for (QWidget* widget : root->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(root)) continue;
+        if (auto* label = qobject_cast<QLabel*>(widget)) texts << label->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) texts << button->text();
+    }
+    if (auto* window = qobject_cast<QMainWindow*>(root)) {
+        for (QAction* menu : window->menuBar()->actions()) {
+            texts << menu->text();
+            if (menu->menu())
+                for (QAction* item : menu->menu()->actions()) texts << item->text();
+        }
+    }
+    texts.removeAll(QString());
+    return texts;
+}
+
+// The texts holding a Latin word that no table value holds: English left in the screen's code.
+QStringList englishOutsideTheTables(const QStringList& texts) {
+    static const std::set<QString> allowed = latinWordsOfTheTables();
+    static const QRegularExpression word(QStringLiteral("[A-Za-z]{2,}"));
+    QStringList english;
+    for (const QString& text : texts) {
+        for (auto it = word.globalMatch(text); it.hasNext();) {
+            if (allowed.count(it.next().captured()) == 0) {
+                english << text;
+                break;
+            }
+        }
+    }
+    return english;
+}
+
+TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
+    appkit::installMainQueueDriver(qApp);
+    registerAppControllers();
+    auto link = std::make_shared<hvbtest::FakeCameraLink>();
+    setCameraLink(link);
+    {
+        // The main window with the insertion page and its application menu.
+        MainWindow window{LaunchEnvironment{}};
+        window.showWindow();
+        window.resize(1040, 680);
+        apptest::waitUntil([] { return false; }, 50);
+        EXPECT_TRUE(apptest::saveScreenshot(&window, "zh-main-window-no-camera"));
+        EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList());
+
+        // The insertion page's texts break only between words (at spaces, after a comma), and no
+        // line is wider than its label, so word wrap breaks none of them inside a word.
+        const std::pair<const char*, QString> broken[] = {{"insertDeviceLabel", Str::insertDeviceFirst()},
+                                                          {"securityReminderLabel", Msg::allowSystemSoftware()}};
+        for (const auto& [name, text] : broken) {
+            auto* label = window.findChild<QLabel*>(QString::fromLatin1(name));
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(QString(label->text()).remove(QLatin1Char('\n')).remove(QLatin1Char(' ')),
+                      QString(text).remove(QLatin1Char(' ')));
+            for (const QString& line : label->text().split(QLatin1Char('\n'))) {
+                EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->width()) << line.toStdString();
+                EXPECT_FALSE(line.startsWith(QString::fromUtf8("\xE7\xBD\xAE"))) << line.toStdString();  // "置"
+            }
+        }
+
+        link->models.push_back(std::make_shared<HVBModel>("SN1"));
+        foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
+        apptest::waitUntil([] { return false; }, 50);
+        EXPECT_TRUE(apptest::saveScreenshot(&window, "zh-main-window-one-camera"));
+        EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList());
+    }
+    setCameraLink(nullptr);
+
+    // The About page, its statement link among its texts.
+    {
+        appkit::Window window(new About());
+        window.aboutToShow();
+        window.show();
+        window.didShow();
+        window.adjustSize();
+        EXPECT_TRUE(apptest::saveScreenshot(&window, "zh-about"));
+        EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList());
+        window.performClose();
+    }
+    for (appkit::ViewController* page : std::initializer_list<appkit::ViewController*>{
+             new UserPermissionViewController(), new WarningPageViewController(), new MsgDialogViewController()}) {
+        appkit::Window window(page);
+        window.aboutToShow();
+        window.show();
+        window.didShow();
+        EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList()) << page->objectName().toStdString();
+        window.performClose();
+    }
+
+    // The battery texts of every level.
+    QStringList battery;
+    for (int raw = 0; raw < 10; ++raw) battery << StatusRowState::batteryText({true, raw, true});
+    EXPECT_EQ(englishOutsideTheTables(battery), QStringList());
+
+    // The launch check's alerts: the button too.
+    QStringList alertTexts;
+    appkit::Alert::setResponder([&](const appkit::Alert& alert) {
+        alertTexts << alert.messageText << alert.informativeText << alert.buttons;
+        return appkit::NSAlertFirstButtonReturn;
+    });
+    bool shown = false;
+    std::thread check([&] {
+        LaunchEnvironment::system().showAlertAndWait(Str::error().toStdString(), Msg::driverLoadedError().toStdString());
+        shown = true;
+    });
+    apptest::waitUntil([&] { return !alertTexts.isEmpty(); }, 5000);
+    check.join();
+    appkit::Alert::setResponder({});
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(alertTexts.contains(Str::ok()));
+    // An alert given no button, and the second toolbox's message.
+    installStringTableTranslator();
+    EXPECT_EQ(QCoreApplication::translate("appkit::Alert", "OK"), Str::ok());
+    alertTexts << localizedMessage(QStringLiteral("The Halvetor Body ToolBox is already running."));
+    EXPECT_EQ(englishOutsideTheTables(alertTexts), QStringList());
+}
+
 }  // namespace
 }  // namespace hvb
 
@@ -87,7 +259,17 @@ int main(int argc, char** argv) {
     ::setenv("LANGUAGE", "zh_TW:en", 1);
     ::setenv("LC_ALL", "zh_TW.UTF-8", 1);
     if (!::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The screens keep defaults and caches: in a home of the test's own.
+    std::string home = (std::filesystem::temp_directory_path() / "hvb-zh-test-XXXXXX").string();
+    if (::mkdtemp(home.data())) {
+        ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+    }
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    std::error_code ec;
+    std::filesystem::remove_all(home, ec);
+    return result;
 }

@@ -303,7 +303,9 @@ TEST_F(AutoUpdate, DownloadFailureAlertOkOpensTheSupportPage) {
 
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].title, "Upgrade failed");
-    EXPECT_EQ(alerts[0].text, "Get the latest software version from Brevantis website.");
+    // The message, then the cause.
+    EXPECT_EQ(alerts[0].text, "Get the latest software version from Brevantis website.\n\n"
+                              "The network connection was lost.");
     EXPECT_EQ(alerts[0].buttons, (std::vector<std::string>{"OK", "Cancel"}));
     ASSERT_EQ(openedURLs, std::vector<std::string>{service.baseURL() + "/support"});
     // It is the page the site serves.
@@ -327,7 +329,7 @@ TEST_F(AutoUpdate, DownloadFailureAlertCancelOpensNothing) {
     AutoUpdateManager::shared().updaterFailedToDownloadUpdate(updater, {}, "x");
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].title, "CommonString:Upgrade failed");
-    EXPECT_EQ(alerts[0].text, "Message:Get the latest software version from Brevantis website.");
+    EXPECT_EQ(alerts[0].text, "Message:Get the latest software version from Brevantis website.\n\nx");
     EXPECT_EQ(alerts[0].buttons, (std::vector<std::string>{"CommonString:OK", "CommonString:Cancel"}));
     EXPECT_TRUE(openedURLs.empty());
 }

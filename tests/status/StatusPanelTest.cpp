@@ -17,6 +17,7 @@
 #include "platform/appkit/AppkitTestSupport.h"
 #include "platform/appkit/Assets.h"
 #include "platform/appkit/Storyboard.h"
+#include "platform/foundation/Paths.h"
 #include "status/BatteryIndicator.h"
 #include "status/ReleaseNotesViewController.h"
 
@@ -178,23 +179,42 @@ TEST_F(StatusPanel, ItObservesStatusOnlyWhileShown) {
 TEST_F(StatusPanel, TheSecurityButtonAlertsOnlyWhenTheOpenerFails) {
     auto& p = showPanel();
     int alerts = 0;
-    QString message;
+    QString message, why;
     appkit::Alert::setResponder([&](const appkit::Alert& alert) {
         ++alerts;
         message = alert.messageText;
+        why = alert.informativeText;
         return appkit::NSAlertFirstButtonReturn;
     });
     QTest::mouseClick(p.openSecurityPreferenceBtn, Qt::LeftButton);
     ASSERT_TRUE(wait([&] { return openerArguments().size() == 1; }));
-    EXPECT_EQ(openerArguments()[0], hvb::StatusViewController::securityHelpPage().string());
-    EXPECT_TRUE(std::filesystem::exists(hvb::StatusViewController::securityHelpPage()));
+    // The page opened names the folder the driver is really installed in; the one shipped names
+    // that of an installed system.
+    const std::filesystem::path opened = openerArguments()[0];
+    const auto shipped = hvb::StatusViewController::securityHelpPage();
+    EXPECT_EQ(opened.filename(), shipped.filename());
+    const auto folderLine = [](const std::filesystem::path& folder) {
+        return "<code id=\"extensions-dir\">" + folder.string() + "</code>";
+    };
+    EXPECT_NE(hvbtest::readFile(opened).find(folderLine(foundation::paths::extensionsDir())), std::string::npos);
+    EXPECT_NE(hvbtest::readFile(shipped).find(folderLine(foundation::paths::extensionsDir("/"))), std::string::npos);
     apptest::waitUntil([] { return false; }, 100);
     EXPECT_EQ(alerts, 0);
 
-    setOpenerStatus(1);
-    QTest::mouseClick(p.openSecurityPreferenceBtn, Qt::LeftButton);
-    ASSERT_TRUE(wait([&] { return alerts == 1; }));
-    EXPECT_EQ(message, hvb::localizedCommonString("Fail"));
+    // Without a program to open it, or when the opener fails, "Fail" says why and where the page is.
+    using hvb::LocalizedString::Msg;
+    const std::pair<int, QString> failures[] = {
+        {3, Msg::openNoProgram().arg(QString::fromStdString(opened.string()))},
+        {1, Msg::openFailed().arg(QString::fromStdString(opened.string()), Msg::openerEndedWithStatus().arg(1))},
+    };
+    for (const auto& [status, expected] : failures) {
+        setOpenerStatus(status);
+        alerts = 0;
+        QTest::mouseClick(p.openSecurityPreferenceBtn, Qt::LeftButton);
+        ASSERT_TRUE(wait([&] { return alerts == 1; }));
+        EXPECT_EQ(message, hvb::localizedCommonString("Fail"));
+        EXPECT_EQ(why, expected);
+    }
 }
 
 TEST_F(StatusPanel, TicksShowTheBatteryAndTheStorage) {
@@ -397,6 +417,15 @@ TEST_F(StatusPanel, AButtonThatCannotDoItsWorkSaysWhy) {
          [this](SimulatedBodyCamera&) {
              ASSERT_TRUE(waitCollected("Open_Dir", 1));
              EXPECT_EQ(collected("Open_Dir").back().second, "Failed");
+         }},
+        {"FolderWithoutVolume", false, [] {}, &hvb::StatusTableViewCell::folderButton,
+         [](const std::filesystem::path&) { return Msg::folderNotMounted(); },
+         [this](SimulatedBodyCamera&) {
+             // The event of this tap, after the one of the case before.
+             EXPECT_TRUE(wait([this] {
+                 const auto events = collected("Open_Dir");
+                 return !events.empty() && events.back().second == "mount point not exist";
+             }));
          }},
         {"WebcamWithoutVolume", false, [] {}, &hvb::StatusTableViewCell::webcamButton,
          [](const std::filesystem::path&) { return Msg::webcamNoVolume(); },

@@ -7,10 +7,16 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
 #include "ToolsFixture.h"
 #include "ToolsTestSupport.h"
 #include "status/StatusTableViewCell.h"
 #include "status/StatusViewController.h"
+#include "standins/camera/CameraProfile.h"
 #include "tools/EditLabelRules.h"
 #include "tools/EditViewController.h"
 
@@ -235,6 +241,36 @@ TEST_F(EditLabel, TheFieldTakesWhatTheCameraStoresAndSaysSo) {
         ASSERT_FALSE(delegate.calls.empty());
         EXPECT_EQ(delegate.calls.back(), (Call{"label", c.kept.toStdString()}));
     }
+}
+
+// The demo's cameras carry labels their models store whole: typing at the end of one never cuts it.
+TEST(DemoLabels, EveryDemoCamerasLabelIsOneItsModelTakes) {
+    hvb::buildAllCommandTables();
+    std::ifstream script(HVB_TEST_SOURCE_DIR "/scripts/run.sh");
+    ASSERT_TRUE(script.good());
+    int cameras = 0;
+    for (std::string line; std::getline(script, line);) {
+        if (line.rfind("camera ", 0) != 0) continue;
+        std::map<std::string, std::string> fields;
+        std::stringstream items(line.substr(7));
+        for (std::string item; std::getline(items, item, ',');) {
+            const size_t equals = item.find('=');
+            if (equals != std::string::npos) fields[item.substr(0, equals)] = item.substr(equals + 1);
+        }
+        SCOPED_TRACE(line);
+        ++cameras;
+        const auto* profile = hvb::sim::findCameraProfile(fields["model"], fields["firmware"]);
+        ASSERT_NE(profile, nullptr);
+        const auto table = hvb::cmdTables().find(profile->tableName);
+        ASSERT_TRUE(table.has_value());
+        const QString label = QString::fromStdString(fields["label"]);
+        ASSERT_FALSE(label.isEmpty());
+        EXPECT_EQ(hvb::EditLabelRules::verdict(label, false, false), hvb::EditLabelRules::Verdict::accepted);
+        const int maximum = hvb::EditLabelRules::maximumLength(fields["model"]);
+        EXPECT_EQ(hvb::EditLabelRules::fitted(label, maximum, *table), label);
+        EXPECT_LE(label.size(), hvb::EditLabelRules::limit(maximum, *table, false).characters);
+    }
+    EXPECT_EQ(cameras, 2);
 }
 
 TEST_F(EditLabel, OKWithoutChangesCallsNothing) {

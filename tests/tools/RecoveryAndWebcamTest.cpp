@@ -186,14 +186,19 @@ TEST_F(Presented, TheWebcamTestClosesAtOnceWithoutBothDevicesAndSaysWhich) {
     struct Case {
         std::vector<services::CaptureDevice> videos, audios;
         QString why;
+        bool webcamMode = false;  // a camera the toolbox knows is in webcam mode
     };
     const Case cases[] = {
         {{{"v0", "HVB R7 Camera"}}, {{"a0", "hvb microphone"}}, hvb::LocalizedString::Msg::webcamTestNoMicrophone()},
         {{{"v0", "Integrated Camera"}}, {{"a0", "HVB R7 Microphone"}}, hvb::LocalizedString::Msg::webcamTestNoCamera()},
         {{}, {}, hvb::LocalizedString::Msg::webcamTestNoCamera()},
+        {{{"v0", "Integrated Camera"}}, {{"a0", "HVB R7 Microphone"}}, hvb::LocalizedString::Msg::webcamTestNoVideoDevice(),
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why.toStdString());
+        hvb::DeviceState::shared().removeModels("SN-WEBCAM");
+        if (c.webcamMode) hvb::DeviceState::shared().ensureModel("SN-WEBCAM")->isWebcamMode = true;
         backend->videos = c.videos;
         backend->audios = c.audios;
         std::vector<QString> alerts;
@@ -215,6 +220,7 @@ TEST_F(Presented, TheWebcamTestClosesAtOnceWithoutBothDevicesAndSaysWhich) {
         EXPECT_EQ(statusObservers(), before);
         appkit::Alert::setResponder({});
     }
+    hvb::DeviceState::shared().removeModels("SN-WEBCAM");
 }
 
 TEST_F(Presented, TheWebcamTestClosesWhenTheCamerasChange) {

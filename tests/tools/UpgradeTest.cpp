@@ -12,6 +12,7 @@
 #include "ToolsFixture.h"
 #include "ToolsTestSupport.h"
 #include "camera/StatusModel.h"
+#include "common/LocalizedString.h"
 #include "online/FirmwareManager.h"
 #include "online/FirmwarePackage.h"
 #include "platform/foundation/TempDir.h"
@@ -340,6 +341,20 @@ TEST_F(Upgrade, FailureScreensShowNoSuccess) {
     EXPECT_EQ(shown.firstResult, UpgradeResult::downloadFailed);
     EXPECT_EQ(hvb::FirmwareManager::calculateChecksum(packages / "FWHVBR7.zip"), oldChecksum);
     EXPECT_EQ(cam->firmwareVersion(), "1.6.01");
+    EXPECT_FALSE(sawLine("Reboot begin"));
+
+    // -4: a camera on the bus whose storage is not mounted takes no image, and the screen says why.
+    service.clearFaults();
+    BodyCameraOptions bare;
+    bare.serialNumber = "HVBR7NOVOL0001";
+    auto unmounted = makeCamera("HVBR7", "1.6.01", bare);
+    ASSERT_TRUE(plug(unmounted));
+    select(unmounted);
+    shown = runDialog("upgrade_novolume");
+    EXPECT_EQ(shown.firstResult, UpgradeResult::prepareFailed);
+    EXPECT_EQ(shown.failureText, "Upgrade failed\n" + hvb::LocalizedString::Msg::upgradeNoVolume());
+    EXPECT_EQ(shown.resultImage, "failIcon");
+    EXPECT_EQ(unmounted->firmwareVersion(), "1.6.01");
     EXPECT_FALSE(sawLine("Reboot begin"));
 }
 

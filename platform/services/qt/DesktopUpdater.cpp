@@ -1,14 +1,14 @@
 #include "platform/services/qt/DesktopUpdater.h"
 
-#include <QDesktopServices>
 #include <QUrl>
-
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/Process.h"
 #include "platform/foundation/RegularFile.h"
+#include "platform/foundation/Strings.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/services/Appcast.h"
 #include "platform/services/qt/UpdateOfferDialog.h"
@@ -45,6 +45,9 @@ bool isWebLink(const std::string& link) {
 }
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// xdg-open's exit status when it found no program for the address.
+constexpr int kOpenerFoundNoProgram = 3;
 
 }  // namespace
 
@@ -125,13 +128,12 @@ void DesktopUpdater::present(const AppcastItem& item, const std::string& current
         UpdaterDelegate* d = delegate();
         switch (answer) {
             case UpdateOfferDialog::Answer::openLink: {
-                const auto open = options_.openURL ? options_.openURL : [](const std::string& link) {
-                    return QDesktopServices::openUrl(QUrl(q(link)));
-                };
                 if (item.link.empty()) {
                     if (d) d->updaterFailedToDownloadUpdate(*this, item, "The update has no download address.");
-                } else if (!isWebLink(item.link) || !open(item.link)) {
+                } else if (!isWebLink(item.link) || (options_.openURL && !options_.openURL(item.link))) {
                     if (d) d->updaterFailedToDownloadUpdate(*this, item, "Cannot open the download address " + item.link);
+                } else if (!options_.openURL) {
+                    openWithDesktop(item);
                 }
                 break;
             }
@@ -147,6 +149,32 @@ void DesktopUpdater::present(const AppcastItem& item, const std::string& current
     });
     dialog->show();
     emit offerShown(dialog);
+}
+
+void DesktopUpdater::openWithDesktop(const AppcastItem& item) {
+    QPointer<DesktopUpdater> self(this);
+    // The opener may wait for the browser it starts: never on the GUI thread.
+    dispatch::globalQueue(dispatch::QoS::userInitiated).async([self, item] {
+        foundation::ProcessOptions options;
+        options.mergeStandardError = true;
+        const foundation::ProcessResult run = foundation::runProcess({"xdg-open", item.link}, options);
+        if (run.launched && run.exitStatus == 0) return;
+        const QString link = q(item.link);
+        QString why;
+        if (!run.launched || run.exitStatus == kOpenerFoundNoProgram) {
+            why = UpdateOfferDialog::tr("%1 could not be opened: no program is set up to open it.").arg(link);
+        } else {
+            const std::string line = foundation::lastNonEmptyLine(run.standardOutput);
+            why = UpdateOfferDialog::tr("%1 could not be opened: %2")
+                      .arg(link, line.empty()
+                                     ? UpdateOfferDialog::tr("xdg-open ended with exit status %1.").arg(run.exitStatus)
+                                     : q(line));
+        }
+        dispatch::mainQueue().async([self, item, why] {
+            if (!self) return;
+            if (UpdaterDelegate* d = self->delegate()) d->updaterFailedToDownloadUpdate(*self, item, why.toStdString());
+        });
+    });
 }
 
 }  // namespace services

@@ -33,7 +33,8 @@ public:
         // CFBundleShortVersionString and CFBundleName of the main bundle when unset.
         std::optional<std::string> currentVersion;
         std::optional<std::string> appName;
-        // Opens a link with the desktop's URL handler when unset; false: it could not be opened.
+        // Opens a link; false: it could not be opened. Unset: the desktop's opener (xdg-open) on a
+        // global queue, whose failure reaches the delegate with its cause on the main queue.
         std::function<bool(const std::string& url)> openURL;
         // foundation::UserDefaults::standard() when unset.
         foundation::UserDefaults* defaults = nullptr;
@@ -61,6 +62,7 @@ signals:
 private:
     void evaluate(std::vector<AppcastItem> items);
     void present(const AppcastItem& item, const std::string& currentVersion);
+    void openWithDesktop(const AppcastItem& item);
     foundation::UserDefaults& defaults() const;
     std::string currentVersion() const;
     std::string appName() const;

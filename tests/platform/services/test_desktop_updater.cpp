@@ -193,6 +193,48 @@ TEST_F(DesktopUpdaterTest, OpenHandsOnlyWebLinksToTheDesktop) {
     EXPECT_EQ(delegate.calls[1].what, "failed");
 }
 
+// Without a hook the desktop's opener runs; when it opens nothing the delegate hears why, with
+// the address, so the offer never just closes in silence.
+TEST_F(DesktopUpdaterTest, TheDesktopsOpenerThatOpensNothingSaysWhy) {
+    const std::string path = ::getenv("PATH") ? ::getenv("PATH") : "";
+    ::setenv("PATH", (home.path().string() + ":" + path).c_str(), 1);
+    struct Case {
+        const char* script;
+        std::string why;
+    };
+    const std::string link = "https://dl.example/app-2.1.0.tar.gz";
+    const Case cases[] = {
+        {"exit 3", link + " could not be opened: no program is set up to open it."},
+        {"echo 'gio: no browser here' >&2; exit 4", link + " could not be opened: gio: no browser here"},
+        {"exit 5", link + " could not be opened: xdg-open ended with exit status 5."},
+        {"exit 0", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        hvbtest::writeFile(home.path() / "xdg-open", std::string("#!/bin/sh\n") + c.script + "\n");
+        std::filesystem::permissions(home.path() / "xdg-open", std::filesystem::perms::owner_all);
+        DesktopUpdater::Options options;
+        options.currentVersion = "1.0.0";
+        options.defaults = &defaults;
+        DesktopUpdater updater(options);
+        updater.setDelegate(&delegate);
+        updater.setFeedURL(feedFile());
+        writeFeed(feedWith(item("2.1.0", link)));
+        delegate.calls.clear();
+        ASSERT_NE(check(updater), nullptr);
+        QTest::mouseClick(updater.offerDialog()->openButton(), Qt::LeftButton);
+        apptest::waitUntil([&] { return !delegate.calls.empty(); }, c.why.empty() ? 300 : 20000);
+        if (c.why.empty()) {
+            EXPECT_TRUE(delegate.calls.empty());
+            continue;
+        }
+        ASSERT_EQ(delegate.calls.size(), 1u);
+        EXPECT_EQ(delegate.calls[0].what, "failed");
+        EXPECT_EQ(delegate.calls[0].error, c.why);
+    }
+    ::setenv("PATH", path.c_str(), 1);
+}
+
 TEST_F(DesktopUpdaterTest, SkippedVersionIsRememberedAndNotOfferedAgain) {
     auto updater = makeUpdater();
     writeFeed(feedWith(item("2.1.0", "https://dl.example/a")));
