@@ -25,6 +25,7 @@ packages=(
   xauth                 # xvfb-run's display authority
   xdg-utils             # xdg-open, which the application opens folders and web pages with
   fonts-dejavu-core     # a font for the offscreen and Xvfb windows of the GUI tests
+  fonts-wqy-microhei    # a font with the Traditional Chinese glyphs, for the zh-Hant screens and their screenshots
   openssl               # the test certificate of the https transfer tests (platform/net)
   coreutils             # md5sum, the reference of bench/upgrade
   unzip                 # unzip -P, the reference of bench/upgrade
