@@ -13,7 +13,11 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <thread>
 
 #include "app/DriverHostWatch.h"
@@ -21,6 +25,7 @@
 #include "common/LocalizedString.h"
 #include "platform/iokit/link/EmbeddedLink.h"
 #include "platform/iokit/link/SocketLink.h"
+#include "platform/iokit/link/SocketServer.h"
 #include "SCSIDriver/HostProcess.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
@@ -638,6 +643,34 @@ TEST(DriverHostWatch, ARefusingHostIsNotStartedAndEachReasonIsToldOnce) {
         << told[0].second;
     EXPECT_NE(told[1].second.find("Too many programs of your account"), std::string::npos) << told[1].second;
     EXPECT_TRUE(m.installs.empty());
+
+    // The launch check's own question, about a host behind a socket file this user may not open:
+    // it runs, so it is not started. Root asks from a thread that has given up overriding file
+    // modes (capabilities are a thread's own).
+    TempDir dir;
+    iokit::SocketServer::Options options;
+    options.socketPath = dir / "run/halvetor/iokit.sock";
+    options.policy.owner = ::geteuid();
+    iokit::SocketServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    ASSERT_EQ(::chmod(options.socketPath.c_str(), 0), 0);
+    auto link = std::make_shared<iokit::SocketLink>(options.socketPath);
+    iokit::setCurrentLink(link);
+    bool answers = false;
+    std::thread asking([&] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2] = {};
+        if (::syscall(SYS_capget, &header, data) == 0) {
+            data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+            ::syscall(SYS_capset, &header, data);
+        }
+        answers = LaunchEnvironment::system().driverHostAnswers();
+    });
+    asking.join();
+    EXPECT_TRUE(answers);
+    EXPECT_EQ(link->hostStatus(), (HostStatus{HostStatus::State::refused, Refusal::socketNotPermitted}));
+    iokit::setCurrentLink(std::make_shared<iokit::EmbeddedLink>());
 }
 
 struct SandboxHost {
