@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <sys/stat.h>
 #include <sys/utsname.h>
 
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <QMenuBar>
 
 #include "app/About.h"
+#include "app/DriverHostWatch.h"
 #include "app/MainSplitView.h"
 #include "app/RightSplitViewController.h"
 #include "camera/CommandTables.h"
@@ -70,6 +72,30 @@ void showAlertOnMainAndWait(const std::string& title, const std::string& text) {
     done->wait();
 }
 
+bool askOnMainAndWait(const std::string& title, const std::string& text, const std::string& confirm,
+                      const std::string& cancel) {
+    auto done = std::make_shared<dispatch::Semaphore>(0);
+    auto confirmed = std::make_shared<std::atomic<bool>>(false);
+    dispatch::mainQueue().async([=] {
+        appkit::Alert alert;
+        alert.messageText = QString::fromStdString(title);
+        alert.informativeText = QString::fromStdString(text);
+        alert.addButtonWithTitle(QString::fromStdString(confirm));
+        alert.addButtonWithTitle(QString::fromStdString(cancel));
+        confirmed->store(alert.runModal() == appkit::NSAlertFirstButtonReturn);
+        done->signal();
+    });
+    done->wait();
+    return confirmed->load();
+}
+
+std::shared_ptr<iokit::SocketLink> currentSocketLink() {
+    return std::dynamic_pointer_cast<iokit::SocketLink>(iokit::currentLink());
+}
+
+// "/" (however written) or empty: the machine itself, not a sandbox root.
+bool isRealSystemRoot(const std::string& root) { return root.find_first_not_of('/') == std::string::npos; }
+
 }  // namespace
 
 LaunchEnvironment LaunchEnvironment::system() {
@@ -103,19 +129,35 @@ LaunchEnvironment LaunchEnvironment::system() {
         return security::runDriverScriptAsAdministrator(script, arguments);
     };
     env.driverHostAnswers = [] {
-        auto link = std::dynamic_pointer_cast<iokit::SocketLink>(iokit::currentLink());
+        auto link = currentSocketLink();
         if (!link) return true;  // the in-process kernel layer has no host
         // A host on its way up (at boot, restarted by its unit) gets a moment.
         for (int tries = 0;; ++tries) {
             const IOReturn status = link->connect();
-            // A host that does not admit this user yet (not in its group until the next login) runs.
+            // A host that turns this user away (not in its group until the next login, its share
+            // taken, a socket it may not open) runs: a start would change nothing. The watch of
+            // the host says why.
             if (status == kIOReturnSuccess || status == iokit::kIOReturnNotPrivileged) return true;
             if (tries == 9) return false;
             dispatch::pause(200);
         }
     };
+    env.watchDriverHost = [](std::function<void(iokit::HostStatus)> observer) {
+        auto link = currentSocketLink();
+        if (!link) return;
+        link->setHostStatusObserver(observer);
+        if (!observer) return;
+        const iokit::HostStatus now = link->hostStatus();
+        if (now.state != iokit::HostStatus::State::unknown) observer(now);
+    };
+    env.driverHostStatus = [] {
+        auto link = currentSocketLink();
+        return link ? link->hostStatus() : iokit::HostStatus{iokit::HostStatus::State::connected};
+    };
+    if (isRealSystemRoot(env.systemRoot)) env.untrustedInstallerPart = &MainWindow::untrustedInstallerPart;
     env.countDriverServices = countServicesOfDriverClass;
     env.showAlertAndWait = showAlertOnMainAndWait;
+    env.askAndWait = askOnMainAndWait;
     env.terminate = [] { appkit::terminate(); };
     env.isNetworkReachable = [] { return net::isNetworkReachable(); };
     env.probeWebSite = [](std::function<void(bool, bool, long)> completion) {
@@ -146,7 +188,26 @@ MainWindow::MainWindow(LaunchEnvironment environment, QWidget* parent)
     buildMenus();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    if (!hostWatch_) return;
+    hostWatch_->stop();
+    if (environment_.watchDriverHost) environment_.watchDriverHost(nullptr);
+}
+
+void MainWindow::startDriverHostWatch() {
+    if (hostWatch_ || !environment_.watchDriverHost) return;
+    DriverHostWatch::Hooks hooks;
+    hooks.tell = environment_.showAlertAndWait;
+    hooks.ask = environment_.askAndWait;
+    // The watch runs on its own queue and waits there for the run, as the launch check does.
+    hooks.startDriver = [this] { runInstallScript("START"); };
+    hooks.installerRuns = [this] { return installRuns_.load(); };
+    hooks.installerRunning = [this] { return installRunning_.load(); };
+    hooks.currentStatus = environment_.driverHostStatus;
+    hostWatch_ = std::make_unique<DriverHostWatch>(std::move(hooks), environment_.driverHostGraceMs);
+    DriverHostWatch* watch = hostWatch_.get();
+    environment_.watchDriverHost([watch](iokit::HostStatus status) { watch->statusChanged(status); });
+}
 
 void MainWindow::buildMenus() {
     QString appName = QString::fromStdString(
@@ -170,6 +231,7 @@ void MainWindow::buildMenus() {
 void MainWindow::windowDidLoad() {
     foundation::print("MainWindow START");
     loadLocalVersion();
+    startDriverHostWatch();
     dispatch::globalQueue(dispatch::QoS::background).async([this] {
         auto architecture = environment_.detectArchitecture ? environment_.detectArchitecture() : std::nullopt;
         checkDriver(architecture);
@@ -318,9 +380,47 @@ std::string MainWindow::installFailureCause(const security::AdminRunResult& resu
     return cause.toStdString();
 }
 
+std::optional<std::string> MainWindow::untrustedInstallerPart(const std::string& script, const std::string& bundle) {
+    namespace fs = std::filesystem;
+    // A part that is not there is left to the run, which says so.
+    auto refused = [](const fs::path& path, bool folder) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return false;
+        const bool plain = folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
+        return !plain || st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    };
+    if (refused(script, false)) return script;
+    if (refused(bundle, true)) return bundle;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(bundle, ec), end; !ec && it != end; it.increment(ec)) {
+        const bool folder = !it->is_symlink(ec) && it->is_directory(ec);
+        if (refused(it->path(), folder)) return it->path().string();
+    }
+    return std::nullopt;
+}
+
 bool MainWindow::runInstallScript(const std::string& mode) {
     const std::string script = environment_.installKextPath ? environment_.installKextPath().value_or("") : "";
     const std::vector<std::string> arguments = {applicationBundleCopyPath(), kBundleName, mode};
+    ++installRuns_;
+    installRunning_.store(true);
+    struct Ended {
+        std::atomic<bool>& running;
+        ~Ended() { running.store(false); }
+    } ended{installRunning_};
+    // On the real system the privileged script takes only an installer that root owns and no one
+    // else may change: a per-user copy is told before anybody is asked for a password.
+    if (environment_.untrustedInstallerPart && isRealSystemRoot(environment_.systemRoot)) {
+        if (auto part = environment_.untrustedInstallerPart(script, applicationBundleCopyPath())) {
+            foundation::print("the driver installer cannot run from this copy: " + *part);
+            if (environment_.showAlertAndWait) {
+                using LocalizedString::Msg;
+                environment_.showAlertAndWait(Msg::driverLoadedError().toStdString(),
+                                              Msg::installFromUserCopy().arg(QString::fromStdString(*part)).toStdString());
+            }
+            return false;
+        }
+    }
     security::AdminRunResult result;
     if (environment_.runAsAdministrator) result = environment_.runAsAdministrator(script, arguments);
     const bool ran = result.launched && !result.cancelled && !result.notAuthorized && result.exitStatus == 0;

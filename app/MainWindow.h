@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include <QMainWindow>
 
 #include "platform/foundation/Plist.h"
+#include "platform/iokit/link/SocketLink.h"
 #include "platform/security/AdminRun.h"
 
 namespace foundation {
@@ -20,6 +22,7 @@ class UserDefaults;
 
 namespace hvb {
 
+class DriverHostWatch;
 class MainSplitView;
 
 // Everything the launch checks ask of the machine, so that a test can answer with fakes.
@@ -38,12 +41,27 @@ struct LaunchEnvironment {
     std::string systemRoot = "/";  // stands for "/": where the driver and its host's socket are
     std::function<security::AdminRunResult(const std::string& script, const std::vector<std::string>& arguments)>
         runAsAdministrator;
-    // The installed driver's host answers on its socket within a short time; unset: no host to ask.
+    // The installed driver's host runs: it answers on its socket within a short time, or turns
+    // this user away (starting it again would change nothing); unset: no host to ask.
     std::function<bool()> driverHostAnswers;
+    // Tells `observer` each change of the host's status from now on (and the status now, once
+    // known); null stops. Unset: no host to watch.
+    std::function<void(std::function<void(iokit::HostStatus)> observer)> watchDriverHost;
+    std::function<iokit::HostStatus()> driverHostStatus;
+    // How long a host the toolbox was using may stay away before the user is offered to start it.
+    int64_t driverHostGraceMs = 5000;
+    // On the real system: the first part of the installer (the script, the bundle or a file in
+    // it) that the privileged run would refuse to take; none when every part will do.
+    std::function<std::optional<std::string>(const std::string& script, const std::string& bundle)>
+        untrustedInstallerPart;
     std::function<int64_t()> countDriverServices;
     // Shows an alert on the main queue and returns once the user dismissed it (callers are
     // never on the main thread).
     std::function<void(const std::string& title, const std::string& text)> showAlertAndWait;
+    // The same with two buttons; true for the first (`confirm`).
+    std::function<bool(const std::string& title, const std::string& text, const std::string& confirm,
+                       const std::string& cancel)>
+        askAndWait;
     std::function<void()> terminate;
     std::function<bool()> isNetworkReachable;
     // GET of the maker's web site (20 s); completion(data, error, status) off the main thread.
@@ -66,8 +84,11 @@ public:
     explicit MainWindow(LaunchEnvironment environment = LaunchEnvironment::system(), QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The launch checks, in their order; the driver check goes to a background queue.
+    // The launch checks, in their order; the driver check goes to a background queue. The watch
+    // of the driver host starts first, so that what the check learns of the host is told.
     void windowDidLoad();
+    // Watches the driver host for the rest of the session (windowDidLoad starts it).
+    void startDriverHostWatch();
     // Shows the window with the appearance of its panes.
     void showWindow();
 
@@ -79,6 +100,10 @@ public:
     bool runInstallScript(const std::string& mode);
     // Why an installer run left no driver, for the user (localized).
     static std::string installFailureCause(const security::AdminRunResult& result);
+    // The first part of the installer a privileged run on the real system refuses: the script or
+    // the bundle (or anything in it) not owned by root, writable by its group or others, or not a
+    // plain file or folder (a link). None when every part there will do.
+    static std::optional<std::string> untrustedInstallerPart(const std::string& script, const std::string& bundle);
     // Asks for the cameras to be unplugged until no driver service remains.
     void runUnplugRequest();
     bool isNetworkReachable();
@@ -112,6 +137,9 @@ private:
     int64_t localToolBoxVersionNumber_ = -1;
     MainSplitView* splitView_ = nullptr;
     std::atomic<bool> settingsNotStoredTold_{false};
+    std::atomic<uint64_t> installRuns_{0};
+    std::atomic<bool> installRunning_{false};
+    std::unique_ptr<DriverHostWatch> hostWatch_;
 };
 
 }  // namespace hvb

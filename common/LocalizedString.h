@@ -144,6 +144,16 @@ namespace hvb {
     X(installFailed, "The driver installation failed: %1", "Why the driver was not installed; %1 is the installer's last error line") \
     X(installFailedWithStatus, "The driver installation failed (exit status %1).", "Why the driver was not installed; %1 is a number") \
     X(installLeftNoDriver, "The driver installation ended, but the driver is not in place.", "Why the driver was not installed") \
+    X(driverHostRefused, "The camera driver is running but does not let the toolbox in.", "Title when the driver host turned the toolbox away") \
+    X(driverHostNotAdmitted, "Your account may not use the camera driver yet. If it was just added to the driver's group, log out and log in again.", "Why the driver host turned the toolbox away") \
+    X(driverHostSocketNotPermitted, "The camera driver is running, but your account may not use it. Ask an administrator to add it to the group \"%1\", then log out and log in again.", "Why the driver host turned the toolbox away; %1 is a group name") \
+    X(driverHostUserShareFull, "Too many programs of your account are connected to the camera driver. Close those you do not need: the cameras appear as soon as the driver lets the toolbox in.", "Why the driver host turned the toolbox away") \
+    X(driverHostFull, "The camera driver serves as many programs as it can. The cameras appear as soon as it lets the toolbox in.", "Why the driver host turned the toolbox away") \
+    X(driverStopped, "The camera driver stopped.", "Title of the offer to start the driver again") \
+    X(driverStoppedDetails, "No camera can be found while it is stopped. Start it again? You will be asked for an administrator password.", "Offer to start the driver again") \
+    X(startDriver, "Start Driver", "Button of the offer to start the driver again") \
+    X(notNow, "Not Now", "Button of the offer to start the driver again") \
+    X(installFromUserCopy, "This copy of the toolbox cannot install the camera driver: %1 is not owned by the administrator or may be changed by other users. The toolbox installed system-wide by an administrator (for example under /usr/local, or from a package) installs the driver.", "Why the driver was not installed; %1 is a file or folder") \
     X(openFolderNoFileManager, "The camera's folder %1 could not be opened: no file manager is set up to open folders.", "%1 is a folder") \
     X(openFolderFailed, "The camera's folder %1 could not be opened: %2", "%1 is a folder, %2 the system's reason") \
     X(webcamNoVolume, "The camera cannot switch to webcam mode: its storage is not mounted.", "Why the webcam button did nothing") \

@@ -181,14 +181,28 @@ int runHost(const HostOptions& options) {
     return 0;
 }
 
+namespace {
+
+// Says why the host turned this command away: 4; 0 when it did not.
+int tellRefusal(const HostOptions& options, const iokit::SocketLink& link, IOReturn status) {
+    if (status != iokit::kIOReturnNotPrivileged) return 0;
+    const iokit::Refusal refusal = link.hostStatus().refusal;
+    std::cerr << kHostName << ": the host on " << options.socketPath();
+    switch (refusal) {
+        case iokit::Refusal::notAdmitted: std::cerr << " does not admit this user\n"; break;
+        case iokit::Refusal::socketNotPermitted: std::cerr << " may not be opened by this user\n"; break;
+        default: std::cerr << " refused this command: " << iokit::describeRefusal(refusal) << "\n"; break;
+    }
+    return 4;
+}
+
+}  // namespace
+
 int runControl(const HostOptions& options) {
     iokit::SocketLink link(options.socketPath());
     std::string reply;
     IOReturn status = link.control(options.controlArguments, &reply);
-    if (status == iokit::kIOReturnNotPrivileged) {
-        std::cerr << kHostName << ": the host on " << options.socketPath() << " does not admit this user\n";
-        return 4;
-    }
+    if (int refused = tellRefusal(options, link, status)) return refused;
     if (status == kIOReturnNotAttached) {
         std::cerr << kHostName << ": no host answers on " << options.socketPath() << "\n";
         return 3;
@@ -199,7 +213,9 @@ int runControl(const HostOptions& options) {
 
 int runPing(const HostOptions& options) {
     iokit::SocketLink link(options.socketPath());
-    return link.ping() == kIOReturnSuccess ? 0 : 1;
+    const IOReturn status = link.ping();
+    if (tellRefusal(options, link, status)) return 1;
+    return status == kIOReturnSuccess ? 0 : 1;
 }
 
 }  // namespace hvb::driverhost

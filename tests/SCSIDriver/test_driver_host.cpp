@@ -710,6 +710,56 @@ TEST_F(DriverHostTest, AFloodOfSameUserPeersNeverPushesTheApplicationOut) {
     EXPECT_LE(lines, static_cast<size_t>(seconds) + 3) << refusals << " refusals in " << seconds << " s";
 }
 
+// Twelve processes of this user, each with eight connections that watch and then stay silent,
+// fill the user's share: the toolbox started then is turned away and hears why, as does the
+// command line, and once the crowd has gone its watcher finds the camera by itself.
+TEST_F(DriverHostTest, AToolboxTurnedAwayForAFullShareFindsTheCameraOnceLetIn) {
+    ASSERT_TRUE(host.start(root, {"--camera", "HVBR7,serial=SHARE1"}));
+    const std::string socketPath = hosttest::socketOf(root).string();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    std::vector<pid_t> crowd;
+    std::vector<Watcher> slots(8, Watcher(socketPath));  // made here: a forked child only makes system calls
+    for (int i = 0; i < 12; ++i) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            char in = 0;
+            for (Watcher& w : slots) in = static_cast<char>(in + w.connect());
+            [[maybe_unused]] ssize_t n = ::write(ready[1], &in, 1);
+            for (;;) ::pause();
+        }
+        ASSERT_GT(child, 0);
+        crowd.push_back(child);
+    }
+    ::close(ready[1]);
+    int watching = 0;
+    for (int i = 0; i < 12; ++i) {
+        char in = 0;
+        ASSERT_EQ(::read(ready[0], &in, 1), 1);
+        watching += in;
+    }
+    ::close(ready[0]);
+    EXPECT_EQ(watching, 96);
+
+    for (const std::vector<std::string>& command : {std::vector<std::string>{"--ping"}, {"--control", "stats"}}) {
+        auto refused = hostCommand(command);
+        EXPECT_NE(refused.exitStatus, 0) << command.back();
+        EXPECT_NE(refused.standardError.find("refused this command: too many peers of this user"), std::string::npos)
+            << refused.standardError;
+    }
+
+    auto recorder = std::make_shared<Recorder>();
+    dispatch::RunLoop loop;
+    loop.adoptCurrentThread();
+    hvb::USBWatcher watcher(recorder, loop);
+    EXPECT_EQ(link->hostStatus(),
+              (iokit::HostStatus{iokit::HostStatus::State::refused, iokit::Refusal::userShareFull}));
+    for (pid_t pid : crowd) ::kill(pid, SIGKILL);
+    for (pid_t pid : crowd) ::waitpid(pid, nullptr, 0);
+    EXPECT_TRUE(loop.runUntil([&] { return Recorder::has(recorder->matched, "SHARE1"); }, std::chrono::seconds(20)));
+    EXPECT_EQ(link->hostStatus().state, iokit::HostStatus::State::connected);
+}
+
 TEST_F(DriverHostTest, RepeatedPlugsLeaveTheHostsRecordsAsTheyWere) {
     ASSERT_TRUE(host.start(root, {"--camera", "HVBR7,serial=STAY1"}));
     auto recorder = std::make_shared<Recorder>();

@@ -9,7 +9,24 @@
 #include <mutex>
 #include <set>
 
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+#include <linux/capability.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "app/DriverHostWatch.h"
 #include "app/MainWindow.h"
+#include "common/LocalizedString.h"
+#include "platform/iokit/link/EmbeddedLink.h"
+#include "platform/iokit/link/SocketLink.h"
+#include "platform/iokit/link/SocketServer.h"
+#include "SCSIDriver/HostProcess.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/UserDefaults.h"
@@ -534,3 +551,295 @@ TEST(LaunchChecks, WebSiteProbeNeedsDataAndStatus200) {
 }
 
 }  // namespace
+
+// ---- the driver host during the session ----
+
+namespace {
+
+using iokit::HostStatus;
+using iokit::Refusal;
+
+// The installer's parts on the real system: a per-user copy is told before any password is
+// asked, a sandbox root is not looked at.
+TEST(DriverCheck, APerUserCopyIsToldItCannotInstallTheDriverBeforeAnyPasswordIsAsked) {
+    for (const std::string root : {"/", "/sandbox"}) {
+        SCOPED_TRACE(root);
+        FakeMachine m;
+        auto env = m.environment();
+        env.systemRoot = root;
+        std::vector<std::string> looked;
+        env.untrustedInstallerPart = [&](const std::string& script, const std::string& bundle) {
+            looked = {script, bundle};
+            return std::optional<std::string>(script);
+        };
+        MainWindow w(env);
+        w.loadLocalVersion();
+        w.checkDriver(std::string("x86_64"));
+        if (root != "/") {
+            EXPECT_TRUE(looked.empty());
+            EXPECT_EQ(m.installs.size(), 1u);
+            continue;
+        }
+        EXPECT_EQ(looked, (std::vector<std::string>{"/res/installKext.sh", kCopy}));
+        EXPECT_TRUE(m.installs.empty());
+        ASSERT_EQ(m.alerts.size(), 1u);
+        EXPECT_EQ(m.alerts[0].first, "Driver loaded error");
+        EXPECT_NE(m.alerts[0].second.find("cannot install the camera driver: /res/installKext.sh is not owned"),
+                  std::string::npos);
+        EXPECT_NE(m.alerts[0].second.find("system-wide"), std::string::npos) << m.alerts[0].second;
+    }
+    // The check itself, on files: sound only when root owns everything and no one else may write.
+    TempDir dir;
+    const auto script = dir / "installKext.sh";
+    const auto bundle = dir / "driver.kext";
+    TempDir::write(script, "#!/bin/sh\n");
+    TempDir::write(bundle / "Contents/Info.plist", "<plist/>");
+    for (const auto& folder : {bundle, bundle / "Contents"}) std::filesystem::permissions(folder, std::filesystem::perms(0755));
+    std::filesystem::permissions(bundle / "Contents/Info.plist", std::filesystem::perms(0644));
+    std::filesystem::permissions(script, std::filesystem::perms(0777));
+    EXPECT_EQ(MainWindow::untrustedInstallerPart(script, bundle), script.string());
+    std::filesystem::permissions(script, std::filesystem::perms(0755));
+    if (::geteuid() != 0) {
+        EXPECT_EQ(MainWindow::untrustedInstallerPart(script, bundle), script.string());  // not root's
+        return;
+    }
+    EXPECT_EQ(MainWindow::untrustedInstallerPart(script, bundle), std::nullopt);
+    std::filesystem::create_symlink("/etc/passwd", bundle / "Contents/link");
+    EXPECT_EQ(MainWindow::untrustedInstallerPart(script, bundle), (bundle / "Contents/link").string());
+    std::filesystem::remove(bundle / "Contents/link");
+    ASSERT_EQ(::chown((bundle / "Contents/Info.plist").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(MainWindow::untrustedInstallerPart(script, bundle), (bundle / "Contents/Info.plist").string());
+}
+
+// A host that turns the toolbox away runs: it is never started, and each reason is told once,
+// in words the user can act on.
+TEST(DriverHostWatch, ARefusingHostIsNotStartedAndEachReasonIsToldOnce) {
+    FakeMachine m;
+    m.installDriver("1.0.0");
+    m.defaults.set("ToolBoxVersion", "1.2.0");
+    auto env = m.environment("1.2.0");
+    std::function<void(HostStatus)> observer;
+    env.watchDriverHost = [&](std::function<void(HostStatus)> o) { observer = std::move(o); };
+    MainWindow w(env);
+    w.loadLocalVersion();
+    w.startDriverHostWatch();
+    ASSERT_TRUE(observer);
+    for (Refusal refusal : {Refusal::socketNotPermitted, Refusal::socketNotPermitted, Refusal::userShareFull,
+                            Refusal::socketNotPermitted}) {
+        observer(HostStatus{HostStatus::State::refused, refusal});
+    }
+    w.checkDriver(std::string("x86_64"));
+    observer(HostStatus{HostStatus::State::connected});
+    auto alerts = [&] {
+        std::lock_guard<std::mutex> guard(m.lock);
+        return m.alerts;
+    };
+    ASSERT_TRUE(apptest::waitUntil([&] { return alerts().size() >= 2; }));
+    dispatch::pause(200);
+    const auto told = alerts();
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0].first, "The camera driver is running but does not let the toolbox in.");
+    EXPECT_NE(told[0].second.find("to the group \"halvetor\", then log out and log in again"), std::string::npos)
+        << told[0].second;
+    EXPECT_NE(told[1].second.find("Too many programs of your account"), std::string::npos) << told[1].second;
+    EXPECT_TRUE(m.installs.empty());
+
+    // The launch check's own question, about a host behind a socket file this user may not open:
+    // it runs, so it is not started. Root asks from a thread that has given up overriding file
+    // modes (capabilities are a thread's own).
+    TempDir dir;
+    iokit::SocketServer::Options options;
+    options.socketPath = dir / "run/halvetor/iokit.sock";
+    options.policy.owner = ::geteuid();
+    iokit::SocketServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    ASSERT_EQ(::chmod(options.socketPath.c_str(), 0), 0);
+    auto link = std::make_shared<iokit::SocketLink>(options.socketPath);
+    iokit::setCurrentLink(link);
+    bool answers = false;
+    std::thread asking([&] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2] = {};
+        if (::syscall(SYS_capget, &header, data) == 0) {
+            data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+            ::syscall(SYS_capset, &header, data);
+        }
+        answers = LaunchEnvironment::system().driverHostAnswers();
+    });
+    asking.join();
+    EXPECT_TRUE(answers);
+    EXPECT_EQ(link->hostStatus(), (HostStatus{HostStatus::State::refused, Refusal::socketNotPermitted}));
+    iokit::setCurrentLink(std::make_shared<iokit::EmbeddedLink>());
+}
+
+struct SandboxHost {
+    TempDir dir;
+    std::filesystem::path root = dir / "root";
+    std::filesystem::path pidFile = root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid";
+
+    SandboxHost(const std::string& camera) {
+        TempDir::write(root / "etc/halvetor/driver.conf", "camera " + camera + "\n");
+    }
+    ~SandboxHost() { kill(SIGTERM); }
+    pid_t pid() const {
+        try {
+            return static_cast<pid_t>(std::stol(TempDir::read(pidFile)));
+        } catch (const std::exception&) {
+            return -1;
+        }
+    }
+    bool kill(int signal) const {
+        const pid_t host = pid();
+        return host > 0 && ::kill(host, signal) == 0;
+    }
+    security::AdminRunResult install(const std::string& script, const std::vector<std::string>& arguments) const {
+        security::AdminRunOptions options;
+        options.systemRoot = root;
+        options.timeoutMs = 120000;
+        ::setenv("HVB_ROOT", root.c_str(), 1);
+        auto result = security::runScriptAsAdministrator(script, arguments, options);
+        ::unsetenv("HVB_ROOT");
+        return result;
+    }
+};
+
+}  // namespace
+
+// The real host, killed during the session. Back within the grace period (as a service manager
+// brings it back) nothing is asked; away for longer, the user is asked once and the launch
+// check's START brings it and its camera back; declined, nothing asks again.
+TEST(DriverHostWatch, AHostKilledDuringTheSessionIsOfferedAStartOnceAndItsCameraComesBack) {
+    dispatch::setTimeScale(0.1);
+    SandboxHost sandbox("HVBR7,serial=KILL1");
+    const std::string script = hosttest::installScript().string();
+    const std::string bundle = hosttest::bundleDir().string();
+    ASSERT_EQ(sandbox.install(script, {bundle, MainWindow::kBundleName, "NORMAL"}).exitStatus, 0);
+
+    auto link = std::make_shared<iokit::SocketLink>(hosttest::socketOf(sandbox.root));
+    link->setReconnectInterval(20);
+    iokit::setCurrentLink(link);
+    std::atomic<int> matched{0};
+    link->setEventSink([&](uint64_t, iokit::Handle) { ++matched; });
+
+    const LaunchEnvironment system = LaunchEnvironment::system();
+    LaunchEnvironment env;
+    env.systemRoot = sandbox.root.string();
+    env.fileExists = system.fileExists;
+    env.installKextPath = [script] { return std::optional<std::string>(script); };
+    env.kextBundlePath = [bundle] { return std::optional<std::string>(bundle); };
+    std::atomic<int> starts{0}, runsEnded{0};
+    env.runAsAdministrator = [&](const std::string& s, const std::vector<std::string>& arguments) {
+        starts += arguments.back() == "START";
+        auto result = sandbox.install(s, arguments);
+        ++runsEnded;
+        return result;
+    };
+    env.watchDriverHost = system.watchDriverHost;
+    env.driverHostStatus = system.driverHostStatus;
+    env.driverHostGraceMs = 30000;
+    std::atomic<int> asks{0};
+    std::atomic<bool> answer{true};
+    std::mutex lock;
+    std::vector<std::string> asked, told;
+    env.askAndWait = [&](const std::string& title, const std::string& text, const std::string& confirm,
+                         const std::string& cancel) {
+        std::lock_guard<std::mutex> guard(lock);
+        asked.push_back(title + "|" + text + "|" + confirm + "|" + cancel);
+        ++asks;
+        return answer.load();
+    };
+    env.showAlertAndWait = [&](const std::string& title, const std::string& text) {
+        std::lock_guard<std::mutex> guard(lock);
+        told.push_back(title + "|" + text);
+    };
+    {
+        MainWindow w(env);
+        w.startDriverHostWatch();
+        iokit::MatchingDictionary usb;
+        usb.providerClass = "IOUSBDevice";
+        ASSERT_EQ(link->addNotification(1, iokit::NotificationKind::matched, usb), kIOReturnSuccess);
+        ASSERT_TRUE(sockettest::eventually([&] { return matched.load() >= 1; }, 20));
+
+        // Back at once, started by someone else: no question.
+        hosttest::HostProcess restarted;
+        ASSERT_TRUE(sandbox.kill(SIGKILL));
+        ASSERT_TRUE(sockettest::eventually([&] { return !link->isConnected(); }, 20));
+        ASSERT_TRUE(restarted.start(sandbox.root, {}));
+        ASSERT_TRUE(sockettest::eventually([&] { return matched.load() >= 2; }, 20));
+        dispatch::pause(2 * env.driverHostGraceMs);
+        EXPECT_EQ(asks.load(), 0);
+        EXPECT_EQ(starts.load(), 0);
+
+        // Gone for good: one question, and START brings the host and its camera back.
+        ASSERT_TRUE(sandbox.kill(SIGKILL));
+        ASSERT_TRUE(sockettest::eventually([&] { return !restarted.running() && asks.load() == 1; }, 30));
+        ASSERT_TRUE(sockettest::eventually([&] { return matched.load() >= 3 && runsEnded.load() == 1; }, 60));
+        EXPECT_EQ(starts.load(), 1);
+        EXPECT_TRUE(link->isConnected());
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            EXPECT_EQ(asked.at(0), "The camera driver stopped.|No camera can be found while it is stopped. Start it "
+                                   "again? You will be asked for an administrator password.|Start Driver|Not Now");
+            EXPECT_TRUE(told.empty());
+        }
+
+        // Declined: the driver stays stopped and nothing asks again.
+        answer = false;
+        ASSERT_TRUE(sandbox.kill(SIGKILL));
+        ASSERT_TRUE(sockettest::eventually([&] { return asks.load() == 2; }, 30));
+        dispatch::pause(3 * env.driverHostGraceMs);
+        EXPECT_EQ(asks.load(), 2);
+        EXPECT_EQ(starts.load(), 1);
+        EXPECT_FALSE(link->isConnected());
+    }
+    iokit::setCurrentLink(std::make_shared<iokit::EmbeddedLink>());
+    dispatch::setTimeScale(1);
+}
+
+// The offer and a refusal as the user sees them: real alerts, answered by a click.
+TEST(DriverHostWatch, TheOfferAndTheRefusalAreAlertsWithTheirButtons) {
+    const LaunchEnvironment system = LaunchEnvironment::system();
+    // The alert runs its own modal loop: it is found and clicked from a timer of that loop.
+    auto clickFirstWhenShown = [](const std::string& name, QStringList* buttons) {
+        auto* timer = new QTimer;
+        timer->setInterval(20);
+        QObject::connect(timer, &QTimer::timeout, [timer, name, buttons] {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                auto* first = top->isVisible() ? top->findChild<QPushButton*>("alertButton0") : nullptr;
+                if (!first) continue;
+                timer->stop();
+                timer->deleteLater();
+                EXPECT_TRUE(apptest::saveScreenshot(top, name));
+                for (auto* button : top->findChildren<QPushButton*>()) *buttons << button->text();
+                first->click();
+                return;
+            }
+        });
+        timer->start();
+    };
+    using hvb::LocalizedString::Msg;
+    QStringList offerButtons;
+    clickFirstWhenShown("driver-stopped-offer", &offerButtons);
+    std::atomic<int> answer{-1};
+    std::thread offer([&] {
+        answer = system.askAndWait(Msg::driverStopped().toStdString(), Msg::driverStoppedDetails().toStdString(),
+                                   Msg::startDriver().toStdString(), Msg::notNow().toStdString());
+    });
+    EXPECT_TRUE(apptest::waitUntil([&] { return answer.load() != -1; }));
+    offer.join();
+    EXPECT_EQ(answer.load(), 1);
+    EXPECT_EQ(offerButtons, (QStringList{"Not Now", "Start Driver"}));
+
+    QStringList refusalButtons;
+    clickFirstWhenShown("driver-host-refused", &refusalButtons);
+    std::atomic<bool> dismissed{false};
+    std::thread refusal([&] {
+        system.showAlertAndWait(Msg::driverHostRefused().toStdString(),
+                                hvb::DriverHostWatch::refusalText(Refusal::socketNotPermitted, "halvetor"));
+        dismissed = true;
+    });
+    EXPECT_TRUE(apptest::waitUntil([&] { return dismissed.load(); }));
+    refusal.join();
+    EXPECT_EQ(refusalButtons.size(), 1);
+}

@@ -44,6 +44,7 @@ constexpr int64_t kCallTimeoutMs = 120000;  // four times a camera command's own
 constexpr auto kReaderRest = std::chrono::milliseconds(5);
 constexpr auto kReaderNapMax = std::chrono::milliseconds(50);
 constexpr Handle kLastLocalHandle = 0x7FFFFFFFu;  // the user side owns the upper half
+constexpr int64_t kRefusedRetryMs = 2000;
 
 bool validMatching(const MatchingDictionary& m) {
     auto valueFits = [](const Value& v) {
@@ -183,6 +184,12 @@ struct SocketLink::Impl {
     std::thread eventThread;
     std::thread::id eventThreadID;
 
+    // The status as last told; changes are told one at a time, in order.
+    mutable std::mutex statusLock;
+    HostStatus status;
+    std::mutex observerLock;
+    std::function<void(HostStatus)> observer;
+
     std::thread reconnectThread;
     std::condition_variable reconnectWake;
     int64_t reconnectMs = 500;
@@ -211,6 +218,25 @@ struct SocketLink::Impl {
         }
     }
 
+    // ---- status ----
+    // Records a new status and tells it. Whether a session runs is read afresh, so that a loss
+    // told by one thread is not covered by a late word of the connect that came before it.
+    void setStatus(HostStatus next) {
+        std::lock_guard<std::mutex> serial(observerLock);
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (stopping) return;
+            const bool isConnected = next.state == HostStatus::State::connected;
+            if (isConnected != connected) return;
+        }
+        {
+            std::lock_guard<std::mutex> guard(statusLock);
+            if (status == next) return;
+            status = next;
+        }
+        if (observer) observer(next);
+    }
+
     // ---- session ----
     IOReturn connect() {
         std::lock_guard<std::mutex> serial(connectLock);
@@ -218,6 +244,24 @@ struct SocketLink::Impl {
     }
 
     IOReturn connectLocked() {
+        Refusal refusal = Refusal::none;
+        const IOReturn result = tryConnect(&refusal);
+        if (result == kIOReturnSuccess) setStatus({HostStatus::State::connected, Refusal::none});
+        else if (result == kIOReturnNotPrivileged) setStatus({HostStatus::State::refused, refusal});
+        else setStatus({HostStatus::State::absent, Refusal::none});
+        return result;
+    }
+
+    static Refusal refusalOf(uint8_t admission) {
+        switch (static_cast<wire::Admission>(admission)) {
+            case wire::Admission::processFull: return Refusal::processFull;
+            case wire::Admission::userShareFull: return Refusal::userShareFull;
+            case wire::Admission::tableFull: return Refusal::tableFull;
+            default: return Refusal::notAdmitted;
+        }
+    }
+
+    IOReturn tryConnect(Refusal* refusal) {
         {
             std::lock_guard<std::mutex> guard(lock);
             if (connected) return kIOReturnSuccess;
@@ -230,7 +274,14 @@ struct SocketLink::Impl {
         int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         if (s < 0) return kIOReturnNotAttached;
         if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            const int error = errno;
             ::close(s);
+            // The file is there and a host may well listen on it: this user may not open it
+            // (not in its group), which no start of the host mends.
+            if (error == EACCES || error == EPERM) {
+                *refusal = Refusal::socketNotPermitted;
+                return kIOReturnNotPrivileged;
+            }
             return kIOReturnNotAttached;
         }
         // The host greets every peer at once, admitted or not.
@@ -259,8 +310,9 @@ struct SocketLink::Impl {
             ::close(s);
             return kIOReturnNotAttached;
         }
-        if (admitted != 1) {
+        if (admitted != static_cast<uint8_t>(wire::Admission::admitted)) {
             ::close(s);
+            *refusal = refusalOf(admitted);
             return kIOReturnNotPrivileged;
         }
         {
@@ -273,6 +325,7 @@ struct SocketLink::Impl {
             connected = true;
             readerWake.notify_all();
         }
+        setStatus({HostStatus::State::connected, Refusal::none});
         // The host knows nothing of this peer yet: register every notification anew. The
         // services present arrive as events, as they would for a fresh registration.
         std::map<uint64_t, Notification> all;
@@ -285,8 +338,13 @@ struct SocketLink::Impl {
     }
 
     void hostLost(uint64_t lostSession) {
+        if (endSession(lostSession)) setStatus({HostStatus::State::absent, Refusal::none});
+    }
+
+    // False when the session had ended already.
+    bool endSession(uint64_t lostSession) {
         std::lock_guard<std::mutex> guard(lock);
-        if (lostSession != session || !connected) return;
+        if (lostSession != session || !connected) return false;
         connected = false;
         // Every thread waiting on the socket wakes to its end and finds its call failed.
         ::shutdown(channel->fd, SHUT_RDWR);
@@ -308,6 +366,7 @@ struct SocketLink::Impl {
         eventReady.notify_all();
         reconnectWake.notify_all();
         readerWake.notify_all();
+        return true;
     }
 
     // Takes the next packet from the host, when one is there, and hands it on: a reply to the
@@ -488,7 +547,14 @@ struct SocketLink::Impl {
     void reconnectLoop() {
         std::unique_lock<std::mutex> guard(lock);
         while (!stopping) {
-            reconnectWake.wait_for(guard, dispatch::scaled(dispatch::Millis(reconnectMs)));
+            // A host that turned us away is asked less often: each try costs it a line in its log.
+            bool refused;
+            {
+                std::lock_guard<std::mutex> statusGuard(statusLock);
+                refused = status.state == HostStatus::State::refused;
+            }
+            const int64_t wait = refused ? std::max(reconnectMs, kRefusedRetryMs) : reconnectMs;
+            reconnectWake.wait_for(guard, dispatch::scaled(dispatch::Millis(wait)));
             if (stopping) break;
             if (connected || notifications.empty()) continue;
             guard.unlock();
@@ -817,6 +883,28 @@ SocketLink::~SocketLink() {
 IOReturn SocketLink::connect() { return impl_->connect(); }
 bool SocketLink::isConnected() const { return impl_->isConnected(); }
 
+HostStatus SocketLink::hostStatus() const {
+    std::lock_guard<std::mutex> guard(impl_->statusLock);
+    return impl_->status;
+}
+
+void SocketLink::setHostStatusObserver(std::function<void(HostStatus)> observer) {
+    std::lock_guard<std::mutex> serial(impl_->observerLock);
+    impl_->observer = std::move(observer);
+}
+
+const char* describeRefusal(Refusal refusal) {
+    switch (refusal) {
+        case Refusal::none: return "admitted";
+        case Refusal::notAdmitted: return "not admitted";
+        case Refusal::processFull: return "too many connections from this process";
+        case Refusal::userShareFull: return "too many peers of this user";
+        case Refusal::tableFull: return "too many peers";
+        case Refusal::socketNotPermitted: return "this user may not open its socket";
+    }
+    return "refused";
+}
+
 void SocketLink::setReconnectInterval(int64_t ms) {
     std::lock_guard<std::mutex> guard(impl_->lock);
     impl_->reconnectMs = std::max<int64_t>(1, ms);
@@ -948,9 +1036,10 @@ IOReturn SocketLink::addNotification(uint64_t notificationID, NotificationKind k
         // A host that went away meanwhile gets it again when it is back.
         if (status == kIOReturnNotAttached) status = kIOReturnSuccess;
     } else {
-        // Registers it (with the others) when a host answers; none yet is no failure.
+        // Registers it (with the others) when a host answers or lets this peer in; none yet,
+        // or a refusal (hostStatus says why), is no failure.
         status = impl_->connectLocked();
-        if (status == kIOReturnNotAttached) status = kIOReturnSuccess;
+        if (status == kIOReturnNotAttached || status == kIOReturnNotPrivileged) status = kIOReturnSuccess;
     }
     if (status != kIOReturnSuccess) {
         std::lock_guard<std::mutex> guard(impl_->lock);

@@ -7,6 +7,7 @@
 // A calling thread reads its own reply from the socket (and hands on whatever else it reads);
 // a close returns once sent, and the link's later method calls wait until the host has done it.
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,26 @@ namespace iokit {
 // Not among the kernel layer's codes: the host refused this peer; the host did not answer.
 constexpr IOReturn kIOReturnNotPrivileged = static_cast<IOReturn>(0xE00002C1u);
 constexpr IOReturn kIOReturnTimeout = static_cast<IOReturn>(0xE00002D6u);
+
+// Why the host turned this peer away.
+enum class Refusal {
+    none,
+    notAdmitted,         // neither root nor in the host's group (added to it, but not logged in since)
+    processFull,         // this process holds its share of connections
+    userShareFull,       // this user's processes hold their share
+    tableFull,           // every slot of the host is taken
+    socketNotPermitted,  // the socket file itself may not be opened by this user
+};
+// The host's own words for a refusal, for logs and the command line.
+const char* describeRefusal(Refusal refusal);
+
+// Whether a host serves the link: `unknown` before the first try, `absent` when none answers.
+struct HostStatus {
+    enum class State { unknown, connected, absent, refused };
+    State state = State::unknown;
+    Refusal refusal = Refusal::none;  // with `refused`
+    bool operator==(const HostStatus&) const = default;
+};
 
 class SocketLink : public Link {
 public:
@@ -44,9 +65,14 @@ public:
     IOReturn closeConnection(Handle connection) override;
 
     // Connects now when not connected: kIOReturnSuccess, kIOReturnNotAttached (no host) or
-    // kIOReturnNotPrivileged (the host refused this peer).
+    // kIOReturnNotPrivileged (the host, or its socket file, refused this peer: hostStatus says
+    // why). A refused link keeps its notifications and tries again as it does for a lost host.
     IOReturn connect();
     bool isConnected() const;
+    HostStatus hostStatus() const;
+    // Told each change of the status, on the link's threads, one call at a time; it must not call
+    // back into the link (hand the work on). Null: none is told.
+    void setHostStatusObserver(std::function<void(HostStatus)> observer);
     // The host answers a request.
     IOReturn ping();
     // A control request of the driver host ("plug", "unplug", "list", ...).

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <thread>
 
@@ -818,7 +819,12 @@ struct SocketServer::Impl {
         }
     }
 
-    // Frees a slot for a new peer when one is needed; the reason to refuse the newcomer, or null.
+    struct Refusal {
+        const char* why;
+        wire::Admission admission;
+    };
+
+    // Frees a slot for a new peer when one is needed; the reason to refuse the newcomer, or none.
     //
     // A process at its own limit, or a user at its share, may only give up one of its own
     // idle connections (or one that has ended): the crowd is its own, and it is refused rather
@@ -834,7 +840,7 @@ struct SocketServer::Impl {
     // most slots, then the peer whose last request is oldest. A peer in the middle of a call
     // (a camera command) is never dropped. A dropped peer that watches notifications connects
     // again and registers them anew.
-    const char* makeRoomFor(const PeerCredentials& peer) {
+    std::optional<Refusal> makeRoomFor(const PeerCredentials& peer) {
         const auto idle = dispatch::scaled(dispatch::Millis(options.idleBeforeDropMs));
         std::shared_ptr<Client> dropped;
         const char* reason = nullptr;
@@ -851,7 +857,7 @@ struct SocketServer::Impl {
             const bool processFull = sameProcess >= options.maxClientsPerProcess;
             const bool userFull = sameUser >= options.maxClientsPerUser;
             const bool tableFull = clients.size() >= options.maxClients;
-            if (!processFull && !userFull && !tableFull) return nullptr;
+            if (!processFull && !userFull && !tableFull) return std::nullopt;
             static const char* const kTiers[] = {"ended", "idle", "watching", "with connections"};
             struct Rank {
                 int tier;
@@ -885,8 +891,9 @@ struct SocketServer::Impl {
                 }
             }
             if (best == clients.end()) {
-                if (processFull) return "too many connections from this process";
-                return userFull ? "too many peers of this user" : "too many peers";
+                if (processFull) return Refusal{"too many connections from this process", wire::Admission::processFull};
+                if (userFull) return Refusal{"too many peers of this user", wire::Admission::userShareFull};
+                return Refusal{"too many peers", wire::Admission::tableFull};
             }
             dropped = *best;
             reason = kTiers[bestRank.tier];
@@ -897,17 +904,17 @@ struct SocketServer::Impl {
               static_cast<int>(peer.pid));
         // Its reading ends once the socket is shut; what it still runs finishes on its own.
         dropped->close();
-        return nullptr;
+        return std::nullopt;
     }
 
     // Only the accepting thread refuses and flushes.
     std::unique_ptr<RefusalLog> refusals;
 
-    void refuse(int fd, const char* why, const PeerCredentials& peer) {
-        refusals->refused(peer.pid, peer.uid, why);
+    void refuse(int fd, Refusal refusal, const PeerCredentials& peer) {
+        refusals->refused(peer.pid, peer.uid, refusal.why);
         wire::Writer w(Type::hello, 0);
         w.u32(wire::kProtocolVersion);
-        w.u8(0);
+        w.u8(static_cast<uint8_t>(refusal.admission));
         w.u32(static_cast<uint32_t>(::getpid()));
         auto& message = w.finish();
         [[maybe_unused]] ssize_t n = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -940,18 +947,18 @@ struct SocketServer::Impl {
             socklen_t length = sizeof credentials;
             PeerCredentials peer;
             if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
-                refuse(fd, "no credentials", peer);
+                refuse(fd, {"no credentials", wire::Admission::notAdmitted}, peer);
                 continue;
             }
             peer.pid = credentials.pid;
             peer.uid = credentials.uid;
             peer.gid = credentials.gid;
             if (!options.policy.admits(peer)) {
-                refuse(fd, "not admitted", peer);
+                refuse(fd, {"not admitted", wire::Admission::notAdmitted}, peer);
                 continue;
             }
-            if (const char* why = makeRoomFor(peer)) {
-                refuse(fd, why, peer);
+            if (auto refusal = makeRoomFor(peer)) {
+                refuse(fd, *refusal, peer);
                 continue;
             }
             auto client = std::make_shared<Client>();
@@ -962,7 +969,7 @@ struct SocketServer::Impl {
             client->maxQueuedBytes = options.maxQueuedBytes;
             wire::Writer hello(Type::hello, 0);
             hello.u32(wire::kProtocolVersion);
-            hello.u8(1);
+            hello.u8(static_cast<uint8_t>(wire::Admission::admitted));
             hello.u32(static_cast<uint32_t>(::getpid()));
             client->send(std::move(hello.finish()));
             {

@@ -53,6 +53,16 @@ enum class Type : uint16_t {
 };
 constexpr uint16_t kReplyFlag = 0x0001;
 
+// The hello's admission byte: 1 lets the peer in; any other value turns it away and says why.
+// A peer that knows only 1 and 0 reads every other value as a refusal.
+enum class Admission : uint8_t {
+    notAdmitted = 0,    // neither root nor a member of the host's group
+    admitted = 1,
+    processFull = 2,    // this process holds its share of connections
+    userShareFull = 3,  // this user's processes hold their share
+    tableFull = 4,      // every slot is taken
+};
+
 struct Header {
     uint32_t magic = kMagic;
     uint32_t length = 0;

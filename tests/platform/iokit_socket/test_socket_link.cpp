@@ -2,8 +2,11 @@
 // commands through the driver's user client, pushed notifications, concurrent calls, peers
 // that die, misbehave or are not admitted, and a host that goes away and comes back.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <map>
@@ -607,8 +610,33 @@ TEST_F(SocketLinkTest, PeersThatAreNotAdmittedAreRefused) {
     std::vector<Handle> services;
     EXPECT_EQ(refused.getMatchingServices(driverMatching(), &services), kIOReturnNotPrivileged);
     EXPECT_EQ(refused.ping(), kIOReturnNotPrivileged);
+    EXPECT_EQ(refused.hostStatus(), (HostStatus{HostStatus::State::refused, Refusal::notAdmitted}));
 
+    // A socket file this user may not open (not in the host's group): a host runs behind it, so
+    // it is a refusal to tell, not a host to start. Root asks from a thread that has given up
+    // overriding file modes (capabilities are a thread's own; a fork would start threads).
+    server.reset();
+    startServer();
+    ASSERT_EQ(::chmod(socketPath.c_str(), 0), 0);
+    IOReturn closedOff = kIOReturnSuccess;
+    HostStatus closedOffStatus;
+    std::thread asking([&] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2] = {};
+        if (::syscall(SYS_capget, &header, data) == 0) {
+            data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+            ::syscall(SYS_capset, &header, data);
+        }
+        SocketLink link(socketPath);
+        closedOff = link.connect();
+        closedOffStatus = link.hostStatus();
+    });
+    asking.join();
+    EXPECT_EQ(closedOff, kIOReturnNotPrivileged);
+    EXPECT_EQ(closedOffStatus, (HostStatus{HostStatus::State::refused, Refusal::socketNotPermitted}));
+    ASSERT_EQ(::chmod(socketPath.c_str(), 0600), 0);
     if (::geteuid() != 0) return;
+
     // Another user, with the socket file opened up to everyone: the credentials still decide.
     server.reset();
     startServer(AdmissionPolicy{});  // this user only
@@ -642,7 +670,7 @@ TEST_F(SocketLinkTest, OneProcessCannotTakeEverySlot) {
         EXPECT_EQ(sockettest::readHelloAdmitted(held.back()), 1);
     }
     int fourth = sockettest::rawConnect(socketPath);
-    EXPECT_EQ(sockettest::readHelloAdmitted(fourth), 0);
+    EXPECT_EQ(sockettest::readHelloAdmitted(fourth), static_cast<int>(wire::Admission::processFull));
     ::close(fourth);
     for (int fd : held) ::close(fd);
     // Once they are gone the process gets in again.
@@ -675,7 +703,7 @@ TEST_F(SocketLinkTest, IdlePeersMakeRoomFirstAndACameraConnectionKeepsItsPlace) 
     // Everyone left holds something open, all of this one user: a newcomer of the same user
     // is refused rather than one of them dropped; the watchers and the camera connection stay.
     int late = sockettest::rawConnect(socketPath);
-    EXPECT_EQ(sockettest::readHelloAdmitted(late), 0);
+    EXPECT_EQ(sockettest::readHelloAdmitted(late), static_cast<int>(wire::Admission::tableFull));
     EXPECT_EQ(status(*link, connection), kIOReturnSuccess);
     for (int fd : {idle[0], idle[1], late}) ::close(fd);
     EXPECT_EQ(application.ping(), kIOReturnSuccess);
@@ -691,10 +719,20 @@ struct RefusalCase {
     const char* name;
     const char* why;  // the reason the server gives
     int held;         // connections of ours that take the slots first
+    Refusal refusal;  // what the peer hears
     std::function<void(AdmissionPolicy&, SocketServer::Options&)> setUp;
 };
 
 class RefusalLines : public SocketLinkTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+wire::Admission admissionOf(Refusal refusal) {
+    switch (refusal) {
+        case Refusal::processFull: return wire::Admission::processFull;
+        case Refusal::userShareFull: return wire::Admission::userShareFull;
+        case Refusal::tableFull: return wire::Admission::tableFull;
+        default: return wire::Admission::notAdmitted;
+    }
+}
 
 }  // namespace
 
@@ -729,7 +767,7 @@ TEST_P(RefusalLines, AFloodOfRefusalsWritesOneLineASecondWithACount) {
     auto refuseOne = [&] {
         int fd = sockettest::rawConnect(socketPath);
         ASSERT_GE(fd, 0);
-        EXPECT_EQ(sockettest::readHelloAdmitted(fd), 0);
+        EXPECT_EQ(sockettest::readHelloAdmitted(fd), static_cast<int>(admissionOf(c.refusal)));
         ::close(fd);
     };
     // 300 within one second of the server's clock: the first in full, the rest held back.
@@ -747,17 +785,34 @@ TEST_P(RefusalLines, AFloodOfRefusalsWritesOneLineASecondWithACount) {
     EXPECT_EQ(written()[2].rfind("iokit socket: refusing peer pid ", 0), 0u) << written()[2];
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(written().size(), 3u);
+    // A link hears why; what it watches stays registered and reaches the host once it is let in.
+    SocketLink refused(socketPath);
+    refused.setReconnectInterval(20);
+    EXPECT_EQ(refused.connect(), kIOReturnNotPrivileged);
+    EXPECT_EQ(refused.hostStatus(), (HostStatus{HostStatus::State::refused, c.refusal}));
+    Events events;
+    refused.setEventSink(events.sink());
+    EXPECT_EQ(refused.addNotification(1, NotificationKind::matched, usbMatching()), kIOReturnSuccess);
+    plug("REFUSED1");
     for (int fd : held) ::close(fd);
+    if (c.refusal == Refusal::notAdmitted) {
+        EXPECT_FALSE(refused.isConnected());
+    } else {
+        EXPECT_TRUE(events.waitFor(1));
+        EXPECT_EQ(refused.hostStatus(), (HostStatus{HostStatus::State::connected, Refusal::none}));
+    }
     foundation::removeLogSink(token);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Reasons, RefusalLines,
     ::testing::Values(
-        RefusalCase{"NotAMember", "not admitted", 0,
+        RefusalCase{"NotAMember", "not admitted", 0, Refusal::notAdmitted,
                     [](AdmissionPolicy& p, SocketServer::Options&) { p.owner = ::geteuid() + 1; }},
-        RefusalCase{"OverTheUsersShare", "too many peers of this user", 2,
+        RefusalCase{"OverTheUsersShare", "too many peers of this user", 2, Refusal::userShareFull,
                     [](AdmissionPolicy&, SocketServer::Options& o) { o.maxClientsPerUser = 2; }},
-        RefusalCase{"OverTheProcessLimit", "too many connections from this process", 2,
-                    [](AdmissionPolicy&, SocketServer::Options& o) { o.maxClientsPerProcess = 2; }}),
+        RefusalCase{"OverTheProcessLimit", "too many connections from this process", 2, Refusal::processFull,
+                    [](AdmissionPolicy&, SocketServer::Options& o) { o.maxClientsPerProcess = 2; }},
+        RefusalCase{"EverySlotTaken", "too many peers", 2, Refusal::tableFull,
+                    [](AdmissionPolicy&, SocketServer::Options& o) { o.maxClients = 2; }}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
