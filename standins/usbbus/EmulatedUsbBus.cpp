@@ -211,11 +211,11 @@ bool EmulatedUsbBus::plug(const std::shared_ptr<SimulatedCamera>& camera) {
         if (std::any_of(devices_.begin(), devices_.end(), [&](auto& d) { return d->camera == camera; })) return false;
         if (auto it = quirks_.find(device->serial); it != quirks_.end()) device->quirks = it->second;
         device->port = nextPort();
+        device->usbPath = std::string(kRootHub) + "/1-" + std::to_string(device->port);
+        device->interfacePath = device->usbPath + "/1-" + std::to_string(device->port) + ":1.0";
         devices_.push_back(device);
     }
     const std::string port = std::to_string(device->port);
-    device->usbPath = std::string(kRootHub) + "/1-" + port;
-    device->interfacePath = device->usbPath + "/1-" + port + ":1.0";
     const std::string devnum = std::to_string(device->port + 1);
     char busNode[32];
     std::snprintf(busNode, sizeof busNode, "bus/usb/001/%03d", device->port + 1);
@@ -227,7 +227,7 @@ bool EmulatedUsbBus::plug(const std::shared_ptr<SimulatedCamera>& camera) {
     if (!device->quirks.noSerial) attributes.push_back({"serial", identity.serialNumber});
     testbed_->add(device->usbPath,
                   {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}, {"DEVNAME", std::string("/dev/") + busNode},
-                   {"PRODUCT", hex4(identity.vendorID).substr(0) + "/" + hex4(identity.productID) + "/100"}},
+                   {"PRODUCT", hex4(identity.vendorID) + "/" + hex4(identity.productID) + "/100"}},
                   attributes, busNode);
     const bool webcam = identity.productID == kWebcamProductID;
     // A webcam shows a video interface; storage mode a mass-storage one (SCSI over bulk-only).
@@ -430,10 +430,10 @@ std::string EmulatedUsbBus::addForeignDevice(uint16_t productID, const std::stri
         std::lock_guard<std::mutex> guard(lock_);
         device->port = nextPort();
         device->usbPath = std::string(kRootHub) + "/1-" + std::to_string(device->port);
+        device->interfacePath = device->usbPath + "/1-" + std::to_string(device->port) + ":1.0";
         foreign_[device->usbPath] = device;
     }
     const std::string port = std::to_string(device->port);
-    device->interfacePath = device->usbPath + "/1-" + port + ":1.0";
     testbed_->add(device->usbPath, {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}},
                   {{"idVendor", hex4(0x6D21)}, {"idProduct", hex4(productID)}, {"serial", serial},
                    {"product", "Docking Station"}, {"manufacturer", "Brevantis"}, {"busnum", "1"}, {"devpath", port}});
@@ -483,6 +483,7 @@ bool EmulatedUsbBus::answer(UMockdevIoctlClient* client) {
     const std::string node = umockdev_ioctl_client_get_devnode(client);
     std::shared_ptr<Device> device;
     bool otherLun = false;
+    bool gone = true;
     std::optional<Fault> fault;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -490,6 +491,7 @@ bool EmulatedUsbBus::answer(UMockdevIoctlClient* client) {
             if (d->node == node || d->otherLunNode == node) {
                 device = d;
                 otherLun = d->otherLunNode == node;
+                gone = d->gone;
                 break;
             }
         }
@@ -499,7 +501,7 @@ bool EmulatedUsbBus::answer(UMockdevIoctlClient* client) {
         }
     }
     // A descriptor opened before the device went away: the node is no longer there to answer.
-    if (!device || device->gone) {
+    if (!device || gone) {
         call.finish(-1, ENODEV);
         return true;
     }

@@ -291,6 +291,18 @@ TEST_F(UsbBusTest, TheKernelsFaultsEndInAClearOutcome) {
         << hostLog();
     session->setShortTransfer(std::nullopt);
 
+    // A camera that stops answering leaves the bus from inside the call that finds it gone:
+    // that call fails, the row leaves, and the camera plugged again is brought up again.
+    session->vanishAfterCommand(model);
+    uint8_t lost[20];
+    EXPECT_NE(hvb::userClientReadOutcome(service, model, lost, sizeof lost), hvb::CommandOutcome::completed);
+    ASSERT_TRUE(departed("USBFAULT0001", 0));
+    IOObjectRelease(service);
+    ASSERT_TRUE(camera->attach(*bus));
+    ASSERT_TRUE(broughtUp("USBFAULT0001", 1));
+    service = serviceOf("USBFAULT0001");
+    ASSERT_NE(service, 0u);
+
     // Unplugged in the middle of a command: the command fails as gone, the row leaves.
     bus->injectFault("USBFAULT0001", EmulatedUsbBus::Fault::hold);
     auto pending = std::async(std::launch::async, [&] {
