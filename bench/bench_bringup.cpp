@@ -111,6 +111,7 @@ void BringUp(benchmark::State& state, hvb::sim::SimulatedUsbBus* (*busOf)(), con
     const auto* profile = hvb::sim::findCameraProfile(model, firmware);
     double mandated = 0;
     double measured = 0;
+    double blocks = 0;
     for (auto _ : state) {
         auto camera = hvb::sim::SimulatedBodyCamera::make(*profile);
         hvb::DeviceState::shared().reset();
@@ -131,6 +132,7 @@ void BringUp(benchmark::State& state, hvb::sim::SimulatedUsbBus* (*busOf)(), con
         state.SetIterationTime(ms / 1000.0);
         measured += ms;
         mandated = mandatedMs(*camera);
+        blocks = static_cast<double>(camera->recordedBlockCount());
         camera->detach();
         loop.runUntil([] { return hvb::DeviceState::shared().PlugInDeviceCnt.load() == 0; }, std::chrono::seconds(10));
         loop.runUntil([] { return false; }, std::chrono::milliseconds(20));
@@ -138,6 +140,7 @@ void BringUp(benchmark::State& state, hvb::sim::SimulatedUsbBus* (*busOf)(), con
     if (state.error_occurred()) return;
     const double perIteration = measured / static_cast<double>(state.iterations());
     state.counters["measured_ms"] = perIteration;
+    state.counters["blocks"] = blocks;
     state.counters["mandated_ms"] = mandated;
     hvb::bench::reportRatio(state, "ratio", perIteration, mandated);
 }

@@ -528,10 +528,13 @@ bool EmulatedUsbBus::answer(UMockdevIoctlClient* client) {
             return true;
         }
     }
-    UMockdevIoctlData* senseData = hdr->mx_sb_len > 0 && hdr->sbp ? call.resolve(header, offsetof(sg_io_hdr_t, sbp), hdr->mx_sb_len) : nullptr;
-    // The header was resolved first, so the pointers above were resolved in its copy.
-    hdr = reinterpret_cast<sg_io_hdr_t*>(header->data);
-    uint8_t* sense = senseData ? senseData->data : nullptr;
+    // The sense buffer only when there is sense to write: each buffer reached costs a round trip
+    // to the caller's memory and back.
+    auto sense = [&]() -> uint8_t* {
+        if (hdr->mx_sb_len == 0 || !hdr->sbp) return nullptr;
+        UMockdevIoctlData* senseData = call.resolve(header, offsetof(sg_io_hdr_t, sbp), hdr->mx_sb_len);
+        return senseData ? senseData->data : nullptr;
+    };
     hdr->info = SG_INFO_OK;
     hdr->duration = 1;
     hdr->sb_len_wr = 0;
@@ -540,7 +543,7 @@ bool EmulatedUsbBus::answer(UMockdevIoctlClient* client) {
     ++answered_;
 
     if (otherLun) {  // no medium in the CD-ROM LUN
-        checkCondition(*hdr, sense);
+        checkCondition(*hdr, sense());
         call.finish(0, 0);
         return true;
     }
@@ -567,7 +570,7 @@ bool EmulatedUsbBus::answer(UMockdevIoctlClient* client) {
                 call.finish(-1, ETIMEDOUT);
                 return true;
             case Fault::checkCondition:
-                checkCondition(*hdr, sense);
+                checkCondition(*hdr, sense());
                 call.finish(0, 0);
                 return true;
             case Fault::ioctlFails:
@@ -591,7 +594,7 @@ bool EmulatedUsbBus::answer(UMockdevIoctlClient* client) {
                           : result.status == kSCSITaskStatus_TaskTimeoutOccurred ? kTimeOut
                                                                                   : kHostError);
     } else if (result.status == kSCSITaskStatus_CHECK_CONDITION) {
-        checkCondition(*hdr, sense);
+        checkCondition(*hdr, sense());
     } else {
         hdr->status = static_cast<unsigned char>(result.status & 0xFF);
         hdr->masked_status = static_cast<unsigned char>((result.status & 0x3E) >> 1);
