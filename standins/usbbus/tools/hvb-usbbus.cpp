@@ -15,7 +15,6 @@
 
 #include "SCSIDriver/host/HostOptions.h"
 #include "SCSIDriver/host/SimulationBackend.h"
-#include "SCSIDriver/HVBSCSIDriverBundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/iokit/link/SocketLink.h"
 #include "platform/iokit/link/SocketServer.h"
@@ -86,8 +85,6 @@ int main(int argc, char** argv) {
     ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
     foundation::setLogEchoEnabled(false);
-    // The simulation backend publishes into this process's registry too; nothing serves it.
-    loadHVBSCSIDriverBundle();
 
     hvb::sim::EmulatedUsbBus bus(scsiDelay);
     hvb::driverhost::SimulationBackend backend(root, bus);
