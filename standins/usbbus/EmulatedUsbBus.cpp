@@ -299,15 +299,17 @@ void EmulatedUsbBus::addScsiNodes(const std::shared_ptr<Device>& device) {
         const std::string sg = "sg" + std::to_string(generics[lun]);
         const std::string node = "/dev/" + sg;
         const std::string sgPath = lunPath + "/scsi_generic/" + sg;
-        testbed_->add(sgPath, {{"SUBSYSTEM", "scsi_generic"}, {"DEVNAME", node}, {"MAJOR", "21"},
-                               {"MINOR", std::to_string(generics[lun])}},
-                      {{"dev", "21:" + std::to_string(generics[lun])}}, sg);
+        // The node answers before its folder shows: a reader that finds the folder (as the
+        // kernel's devtmpfs makes the node with it) must not meet a node without its device.
         {
             std::lock_guard<std::mutex> guard(testbed_->lock);
             GError* error = nullptr;
             umockdev_testbed_attach_ioctl(testbed_->testbed, node.c_str(), testbed_->handler, &error);
             if (error) g_error_free(error);
         }
+        testbed_->add(sgPath, {{"SUBSYSTEM", "scsi_generic"}, {"DEVNAME", node}, {"MAJOR", "21"},
+                               {"MINOR", std::to_string(generics[lun])}},
+                      {{"dev", "21:" + std::to_string(generics[lun])}}, sg);
         {
             std::lock_guard<std::mutex> guard(lock_);
             device->scsiPaths.push_back(sgPath);
