@@ -206,6 +206,9 @@ bool EmulatedUsbBus::plug(const std::shared_ptr<SimulatedCamera>& camera) {
     auto device = std::make_shared<Device>();
     device->camera = camera;
     device->serial = identity.serialNumber;
+    // An unplug that comes meanwhile waits until what is added here can be removed.
+    std::unique_lock<std::mutex> probe(device->probeLock);
+    int64_t delay;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (std::any_of(devices_.begin(), devices_.end(), [&](auto& d) { return d->camera == camera; })) return false;
@@ -213,6 +216,7 @@ bool EmulatedUsbBus::plug(const std::shared_ptr<SimulatedCamera>& camera) {
         device->port = nextPort();
         device->usbPath = std::string(kRootHub) + "/1-" + std::to_string(device->port);
         device->interfacePath = device->usbPath + "/1-" + std::to_string(device->port) + ":1.0";
+        delay = device->quirks.scsiDelayMs.value_or(scsiDelayMs_);
         devices_.push_back(device);
     }
     const std::string port = std::to_string(device->port);
@@ -237,10 +241,10 @@ bool EmulatedUsbBus::plug(const std::shared_ptr<SimulatedCamera>& camera) {
                    {"bInterfaceProtocol", webcam ? "00" : "50"}});
     testbed_->uevent(device->usbPath, "add");
     testbed_->uevent(device->interfacePath, "add");
+    probe.unlock();
     if (webcam || device->quirks.scsiNever) return true;
 
     // usb-storage waits before it scans the target; the SCSI nodes come after.
-    const int64_t delay = device->quirks.scsiDelayMs.value_or(scsiDelayMs_);
     std::weak_ptr<Device> weak = device;
     std::lock_guard<std::mutex> guard(lock_);
     probes_.emplace_back([this, weak, delay] {
