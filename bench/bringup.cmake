@@ -1,4 +1,5 @@
 # A camera's bring-up at real time, per simulated model: from its plug to its "Device" event,
-# next to the pauses the read must make.
+# next to the pauses the read must make, through the simulation backend and, beside it, through
+# the Linux backend on the emulated kernel bus.
 hvb_bench(bench_bringup SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_bringup.cpp
-  DEPS hvb_camera hvb_scsidriver hvb_standin_camera hvb_diskarb)
+  DEPS hvb_camera hvb_scsidriver hvb_standin_camera hvb_diskarb hvb_devices hvb_standin_usbbus)

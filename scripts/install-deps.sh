@@ -17,6 +17,8 @@ packages=(
   libzip-dev            # firmware packages (tools, web-service stand-in); brings zlib with it
   libcpp-httplib-dev    # the web-service stand-in (standins/webservice)
   libudev-dev           # real cameras through udev (platform/devices)
+  umockdev              # the emulated kernel USB bus: its preload library (standins/usbbus)
+  libumockdev-dev       # the emulated kernel USB bus: its testbed (standins/usbbus)
   qt6-base-dev          # the application and its glue (app, settings, tools, platform/appkit)
   qt6-svg-dev           # the application's SVG images
   libqt6svg6            # the SVG image plug-in at run time

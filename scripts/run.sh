@@ -3,8 +3,11 @@
 # loopback and two simulated cameras behind the driver host. The application installs the driver
 # into the sandbox through its own launch check, exactly as on a real system.
 #
-#   scripts/run.sh [--build-dir DIR] [--root DIR]
+#   scripts/run.sh [--build-dir DIR] [--root DIR] [--usb-bus]
 #
+# --usb-bus (or HVB_DEMO_USB_BUS=1) puts the same two cameras on an emulated kernel USB bus
+# (hvb-usbbus, umockdev) instead, and the driver host drives them through its Linux backend:
+# udev events, sysfs and SG_IO on /dev/sgN, as it would drive real ones.
 # The programs come from DIR (build-run, where `make run` builds them, when not given).
 # HVB_DEMO_ROOT (or --root) picks the sandbox folder; by default a fresh one under /tmp is made
 # and removed afterwards. With neither a display nor QT_QPA_PLATFORM the window is drawn offscreen.
@@ -13,18 +16,23 @@ cd "$(dirname "$0")/.."
 
 build_dir=${BUILD_DIR:-build-run}
 root=${HVB_DEMO_ROOT:-}
+usb_bus=${HVB_DEMO_USB_BUS:-0}
 while [ "$#" -gt 0 ]; do
     case "$1" in
         --build-dir) build_dir=$2; shift 2 ;;
         --root) root=$2; shift 2 ;;
-        *) echo "usage: $0 [--build-dir DIR] [--root DIR]" >&2; exit 64 ;;
+        --usb-bus) usb_bus=1; shift ;;
+        *) echo "usage: $0 [--build-dir DIR] [--root DIR] [--usb-bus]" >&2; exit 64 ;;
     esac
 done
 
 app=$build_dir/bin/HalvetorBody_ToolBox
 webservice=$build_dir/standins/webservice/hvb-webservice
 host=$build_dir/share/HalvetorBody_ToolBox/Resources/com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS/com_brevantis_driver_HVBSCSIDriver
-for f in "$app" "$webservice" "$host"; do
+usbbus=$build_dir/standins/usbbus/hvb-usbbus
+programs=("$app" "$webservice" "$host")
+[ "$usb_bus" = 1 ] && programs+=("$usbbus")
+for f in "${programs[@]}"; do
     [ -x "$f" ] || { echo "run: $f is missing: build first (make run does)" >&2; exit 1; }
 done
 
@@ -180,12 +188,19 @@ done
 [ -n "$port" ] || { echo "run: the web service did not start" >&2; exit 1; }
 base=http://127.0.0.1:$port
 
-cat >"$root/etc/halvetor/driver.conf" <<CONF
 # Simulated cameras of the demo: both in storage mode, each with its volume folder.
-backend simulation
-camera model=HVBR7,firmware=1.6.01,serial=HVBR7DEMO0001,label=Squad 7,bsd=disk4,volume=$root/volumes/HVBR7
-camera model=HW7334,firmware=1.0.0,serial=HW7334DEMO001,label=Unit 34,bsd=disk5,volume=$root/volumes/HW7334
-CONF
+demo_cameras=(
+    "model=HVBR7,firmware=1.6.01,serial=HVBR7DEMO0001,label=Squad 7,bsd=disk4,volume=$root/volumes/HVBR7"
+    "model=HW7334,firmware=1.0.0,serial=HW7334DEMO001,label=Unit 34,bsd=disk5,volume=$root/volumes/HW7334"
+)
+if [ "$usb_bus" = 1 ]; then
+    # The cameras are on the emulated bus; the host finds them as a real one would.
+    printf 'backend linux\n' >"$root/etc/halvetor/driver.conf"
+    control=("$usbbus" --root "$root" --control)
+else
+    { echo "backend simulation"; printf 'camera %s\n' "${demo_cameras[@]}"; } >"$root/etc/halvetor/driver.conf"
+    control=("$installed_host" --root "$root" --control)
+fi
 
 export HVB_ROOT=$root
 export HVB_API_BASE=$base
@@ -204,17 +219,24 @@ fi
 cat <<HELP
 run: sandbox $root, web service $base
 run: two cameras are attached, so the toolbox asks for one; to keep only the HVBR7:
-       $installed_host --root $root --control unplug HW7334DEMO001
+       ${control[*]} unplug HW7334DEMO001
 run: while the toolbox runs, plug, unplug and list simulated cameras with
-       $installed_host --root $root --control plug HVBT3A firmware=1.3.0 serial=T3A000000001 bsd=disk6
-       $installed_host --root $root --control unplug T3A000000001
-       $installed_host --root $root --control list
+       ${control[*]} plug HVBT3A firmware=1.3.0 serial=T3A000000001 bsd=disk6
+       ${control[*]} unplug T3A000000001
+       ${control[*]} list
 run: a camera protected by a password (its storage locked until it is unlocked) is plugged with
-       $installed_host --root $root --control plug HW7334 firmware=1.0.0 serial=HW7334LOCK001 bsd=disk7 password=Secret0042
+       ${control[*]} plug HW7334 firmware=1.0.0 serial=HW7334LOCK001 bsd=disk7 password=Secret0042
 run: logs: $log_dir (the toolbox's own output below)
 HELP
 
-"$app" "$@" &
+if [ "$usb_bus" = 1 ]; then
+    # The toolbox, and the host its launch check starts, run under the bus's preload library.
+    bus_cameras=()
+    for c in "${demo_cameras[@]}"; do bus_cameras+=(--camera "$c"); done
+    "$usbbus" --root "$root" "${bus_cameras[@]}" -- "$app" "$@" &
+else
+    "$app" "$@" &
+fi
 app_pid=$!
 set +e
 wait "$app_pid"

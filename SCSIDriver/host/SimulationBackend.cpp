@@ -36,7 +36,10 @@ std::optional<std::filesystem::path> folderInside(const std::filesystem::path& r
 
 }  // namespace
 
-SimulationBackend::SimulationBackend(std::filesystem::path root) : root_(std::move(root)) {}
+SimulationBackend::SimulationBackend(std::filesystem::path root) : root_(std::move(root)), bus_(ownBus_) {}
+
+SimulationBackend::SimulationBackend(std::filesystem::path root, hvb::sim::SimulatedUsbBus& bus)
+    : root_(std::move(root)), bus_(bus) {}
 
 SimulationBackend::~SimulationBackend() { unplugAll(); }
 

@@ -22,6 +22,8 @@ public:
 
     // Volume folders must lie inside `root` (the host's system root), links resolved.
     explicit SimulationBackend(std::filesystem::path root);
+    // The cameras join `bus` (which outlives this) instead of a bus of its own.
+    SimulationBackend(std::filesystem::path root, hvb::sim::SimulatedUsbBus& bus);
     ~SimulationBackend();  // unplugs every camera
     SimulationBackend(const SimulationBackend&) = delete;
     SimulationBackend& operator=(const SimulationBackend&) = delete;
@@ -41,7 +43,8 @@ public:
 private:
     std::filesystem::path root_;
     mutable std::mutex lock_;
-    hvb::sim::SimulatedUsbBus bus_;
+    hvb::sim::SimulatedUsbBus ownBus_;
+    hvb::sim::SimulatedUsbBus& bus_;
     std::map<std::string, std::shared_ptr<hvb::sim::SimulatedBodyCamera>> cameras_;  // by serial
 };
 

@@ -17,17 +17,18 @@ constexpr uint16_t kWebcamProductID = 0x8612;
 class SimulatedUsbBus {
 public:
     SimulatedUsbBus() = default;
-    ~SimulatedUsbBus();  // unplugs every camera
+    virtual ~SimulatedUsbBus();  // unplugs every camera
     SimulatedUsbBus(const SimulatedUsbBus&) = delete;
     SimulatedUsbBus& operator=(const SimulatedUsbBus&) = delete;
 
     // Publishes the camera's USB device and, in storage mode, its interface, mass-storage
     // service and SCSI nub; registering the nub matches drivers. False when already plugged.
-    bool plug(const std::shared_ptr<SimulatedCamera>& camera);
+    // Another bus (the emulated kernel one) lays the same cameras out its own way.
+    virtual bool plug(const std::shared_ptr<SimulatedCamera>& camera);
     // Marks the camera gone and terminates its entries. False when it was not plugged.
-    bool unplug(const std::shared_ptr<SimulatedCamera>& camera);
+    virtual bool unplug(const std::shared_ptr<SimulatedCamera>& camera);
     void unplugAll();
-    std::vector<std::shared_ptr<SimulatedCamera>> cameras() const;
+    virtual std::vector<std::shared_ptr<SimulatedCamera>> cameras() const;
 
 private:
     struct Plugged {

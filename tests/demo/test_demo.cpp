@@ -97,7 +97,7 @@ bool waitFor(Pred pred, std::chrono::seconds limit) {
 
 // `make run`'s script in a process group of its own, its output to `output`. A terminal's
 // signals reach it as they would from a shell, whatever this process ignores or blocks.
-pid_t startScript(const fs::path& root, const fs::path& output) {
+pid_t startScript(const fs::path& root, const fs::path& output, const char* option = nullptr) {
     const std::string script = std::string(HVB_TEST_SOURCE_DIR) + "/scripts/run.sh";
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -112,7 +112,7 @@ pid_t startScript(const fs::path& root, const fs::path& output) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ::setenv("HVB_DEMO_ROOT", root.c_str(), 1);
         ::unsetenv("DISPLAY");
-        ::execl("/bin/bash", "bash", script.c_str(), "--build-dir", HVB_TEST_BUILD_DIR, static_cast<char*>(nullptr));
+        ::execl("/bin/bash", "bash", script.c_str(), "--build-dir", HVB_TEST_BUILD_DIR, option, static_cast<char*>(nullptr));
         ::_exit(127);
     }
     if (pid > 0) ::setpgid(pid, pid);  // before any signal is sent to the group
@@ -219,6 +219,58 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
     }
     if (app > 0) ::kill(app, SIGTERM);
     exited = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 30s);
+    if (!exited) ::kill(-pid, SIGKILL), ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(exited);
+    for (pid_t p : processes) {
+        EXPECT_TRUE(waitFor([&] { return !alive(p); }, 10s)) << "left running: " << p << " " << exeName(p);
+    }
+}
+
+// With --usb-bus the same two cameras are on the emulated kernel bus, the host drives them
+// through its Linux backend, and the printed unplug command reaches the bus.
+TEST(Demo, TheUsbBusSwitchRunsTheCamerasThroughTheLinuxBackend) {
+    const fs::path usbbus = fs::path(HVB_TEST_BUILD_DIR) / "standins/usbbus/hvb-usbbus";
+    if (!fs::exists(usbbus)) GTEST_SKIP() << "hvb-usbbus was not built (umockdev is not installed)";
+    if (!fs::exists("/usr/lib/x86_64-linux-gnu/libumockdev-preload.so.0") && !fs::exists("/usr/lib/libumockdev-preload.so.0"))
+        GTEST_SKIP() << "umockdev's preload library is not installed";
+    TempDir sandbox;
+    const fs::path root = sandbox / "root";
+    const fs::path output = sandbox / "run.log";
+    pid_t pid = startScript(root, output, "--usb-bus");
+    ASSERT_GE(pid, 0);
+    const bool bothUp = waitFor(
+        [&] {
+            const std::string log = TempDir::read(output);
+            return log.find("deviceModel = HVBR7") != std::string::npos &&
+                   log.find("deviceModel = HW7334") != std::string::npos;
+        },
+        90s);
+    EXPECT_TRUE(bothUp) << TempDir::read(output);
+    EXPECT_NE(TempDir::read(root / "etc/halvetor/driver.conf").find("backend linux"), std::string::npos);
+    EXPECT_NE(TempDir::read(output).find(usbbus.string() + " --root " + root.string() + " --control unplug"),
+              std::string::npos);
+    const std::string hostLog = TempDir::read(root / "var/log/halvetor/com_brevantis_driver_HVBSCSIDriver.log");
+    EXPECT_NE(hostLog.find("with the linux backend"), std::string::npos) << hostLog;
+    EXPECT_NE(hostLog.find("generic node /dev/sg"), std::string::npos) << hostLog;
+
+    auto unplugged = foundation::runProcess({usbbus.string(), "--root", root.string(), "--control", "unplug", "HW7334DEMO001"});
+    EXPECT_EQ(unplugged.exitStatus, 0) << unplugged.standardError;
+    auto listed = foundation::runProcess({usbbus.string(), "--root", root.string(), "--control", "list"});
+    EXPECT_NE(listed.standardOutput.find("HVBR7DEMO0001"), std::string::npos) << listed.standardOutput;
+    EXPECT_EQ(listed.standardOutput.find("HW7334DEMO001"), std::string::npos) << listed.standardOutput;
+    EXPECT_TRUE(waitFor([&] {
+        return TempDir::read(root / "var/log/halvetor/com_brevantis_driver_HVBSCSIDriver.log").find("left") != std::string::npos;
+    }, 30s));
+
+    std::set<pid_t> processes = descendants(pid);
+    pid_t app = 0;
+    for (pid_t p : processes) {
+        if (exeName(p) == "HalvetorBody_ToolBox") app = p;
+    }
+    ASSERT_GT(app, 0);
+    ::kill(app, SIGTERM);
+    int status = 0;
+    bool exited = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 30s);
     if (!exited) ::kill(-pid, SIGKILL), ::waitpid(pid, &status, 0);
     EXPECT_TRUE(exited);
     for (pid_t p : processes) {

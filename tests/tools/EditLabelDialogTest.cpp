@@ -249,10 +249,14 @@ TEST(DemoLabels, EveryDemoCamerasLabelIsOneItsModelTakes) {
     std::ifstream script(HVB_TEST_SOURCE_DIR "/scripts/run.sh");
     ASSERT_TRUE(script.good());
     int cameras = 0;
+    // The demo lists its cameras one a line, each quoted: "model=…,label=…,…".
     for (std::string line; std::getline(script, line);) {
-        if (line.rfind("camera ", 0) != 0) continue;
+        const size_t start = line.find("\"model=");
+        if (start == std::string::npos || line.find_first_not_of(' ') != start) continue;
+        const size_t end = line.find('"', start + 1);
+        if (end == std::string::npos) continue;
         std::map<std::string, std::string> fields;
-        std::stringstream items(line.substr(7));
+        std::stringstream items(line.substr(start + 1, end - start - 1));
         for (std::string item; std::getline(items, item, ',');) {
             const size_t equals = item.find('=');
             if (equals != std::string::npos) fields[item.substr(0, equals)] = item.substr(equals + 1);

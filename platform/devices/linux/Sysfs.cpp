@@ -116,11 +116,14 @@ std::optional<ScsiNodes> findScsiNodes(const fs::path& usbSysPath) {
     for (const fs::path& scsiDevice : candidates) {
         auto generic = childDirectories(scsiDevice / "scsi_generic");
         if (generic.empty()) continue;
+        // The camera's storage is a direct-access LUN; a device may carry others (a CD-ROM
+        // first), which answer no vendor command.
+        auto type = parseDecimal(readAttribute(scsiDevice, "type"));
+        if (!type || *type != 0) continue;
         ScsiNodes nodes;
         nodes.scsiDeviceDir = scsiDevice;
         nodes.genericName = generic.front();
-        auto type = parseDecimal(readAttribute(scsiDevice, "type"));
-        nodes.peripheralType = type ? static_cast<int>(*type) : -1;
+        nodes.peripheralType = static_cast<int>(*type);
         return nodes;
     }
     return std::nullopt;

@@ -35,7 +35,7 @@ std::optional<std::string> readAttribute(const std::filesystem::path& dir, const
 // A USB device folder ("idVendor", "idProduct" in hexadecimal, ...); nullopt when it is not one.
 std::optional<UsbDeviceInfo> readUsbDevice(const std::filesystem::path& sysPath);
 uint32_t makeLocationID(uint32_t busNumber, const std::string& portPath);
-// The first SCSI device below the USB device that has a generic node.
+// The first direct-access SCSI device (type 0) below the USB device that has a generic node.
 std::optional<ScsiNodes> findScsiNodes(const std::filesystem::path& usbSysPath);
 // Block device names of a SCSI device: the disk first, then its partitions, sorted.
 std::vector<std::string> blockDeviceNames(const std::filesystem::path& scsiDeviceDir);
