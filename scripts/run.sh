@@ -29,7 +29,7 @@ done
 app=$build_dir/bin/HalvetorBody_ToolBox
 webservice=$build_dir/standins/webservice/hvb-webservice
 host=$build_dir/share/HalvetorBody_ToolBox/Resources/com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS/com_brevantis_driver_HVBSCSIDriver
-usbbus=$build_dir/standins/usbbus/hvb-usbbus
+usbbus=$build_dir/SCSIDriver/hvb-usbbus
 programs=("$app" "$webservice" "$host")
 [ "$usb_bus" = 1 ] && programs+=("$usbbus")
 for f in "${programs[@]}"; do

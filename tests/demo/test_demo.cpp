@@ -229,7 +229,7 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
 // With --usb-bus the same two cameras are on the emulated kernel bus, the host drives them
 // through its Linux backend, and the printed unplug command reaches the bus.
 TEST(Demo, TheUsbBusSwitchRunsTheCamerasThroughTheLinuxBackend) {
-    const fs::path usbbus = fs::path(HVB_TEST_BUILD_DIR) / "standins/usbbus/hvb-usbbus";
+    const fs::path usbbus = fs::path(HVB_TEST_BUILD_DIR) / "SCSIDriver/hvb-usbbus";
     if (!fs::exists(usbbus)) GTEST_SKIP() << "hvb-usbbus was not built (umockdev is not installed)";
     if (!fs::exists("/usr/lib/x86_64-linux-gnu/libumockdev-preload.so.0") && !fs::exists("/usr/lib/libumockdev-preload.so.0"))
         GTEST_SKIP() << "umockdev's preload library is not installed";
