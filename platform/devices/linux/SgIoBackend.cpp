@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "platform/devices/linux/Sysfs.h"
 
@@ -81,14 +82,33 @@ SgIoBackend::SgIoBackend(std::string devicePath, std::filesystem::path scsiDevic
     close_ = [](int fd) { ::close(fd); };
 }
 
+SgIoBackend::~SgIoBackend() {
+    if (idleFd_ >= 0) close_(idleFd_);
+}
+
 void SgIoBackend::setSystemCalls(OpenFunction open, IoctlFunction ioctl, CloseFunction close) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
+    // A node opened through the old calls is closed through them.
+    const int idle = std::exchange(idleFd_, -1);
+    CloseFunction oldClose = std::move(close_);
     open_ = std::move(open);
     ioctl_ = std::move(ioctl);
     close_ = std::move(close);
+    guard.unlock();
+    if (idle >= 0) oldClose(idle);
 }
 
-void SgIoBackend::markGone() { gone_.store(true); }
+void SgIoBackend::markGone() {
+    gone_.store(true);
+    int idle;
+    CloseFunction close;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        idle = std::exchange(idleFd_, -1);
+        close = close_;
+    }
+    if (idle >= 0) close(idle);
+}
 
 std::vector<uint8_t> SgIoBackend::lastSense() const {
     std::lock_guard<std::mutex> guard(lock_);
@@ -102,26 +122,36 @@ SCSIExecuteResult SgIoBackend::execute(const SCSICommandDescriptorBlock& cdb, ui
     OpenFunction open;
     IoctlFunction ioctl;
     CloseFunction close;
+    int fd;
     {
         std::lock_guard<std::mutex> guard(lock_);
         open = open_;
         ioctl = ioctl_;
         close = close_;
+        // Taken while in use: a command issued meanwhile opens a node of its own.
+        fd = std::exchange(idleFd_, -1);
     }
-    // One descriptor per command: a camera that leaves and comes back gets a fresh node.
-    int fd = open(devicePath_);
     if (fd < 0) {
-        int error = errno;
-        return failure(isGoneErrno(error) ? kSCSITaskStatus_DeviceNotPresent : kSCSITaskStatus_DeliveryFailure);
+        fd = open(devicePath_);
+        if (fd < 0) {
+            int error = errno;
+            return failure(isGoneErrno(error) ? kSCSITaskStatus_DeviceNotPresent : kSCSITaskStatus_DeliveryFailure);
+        }
     }
     uint8_t sense[kSgSenseSize] = {};
     sg_io_hdr_t hdr = makeSgIoRequest(cdb, direction, buffer, timeoutMs, sense);
     errno = 0;
     int rc = ioctl(fd, &hdr);
     int error = errno;
-    close(fd);
     size_t requested = hdr.dxfer_direction == SG_DXFER_NONE ? 0 : buffer.size();
     SCSIExecuteResult result = mapSgIoResult(rc, error, hdr, requested);
+    // Only a node that carried its command through is kept; after any failure (the device gone,
+    // a stale or bad descriptor, a time-out) the next command opens it afresh.
+    if (result.response == kSCSIServiceResponse_TASK_COMPLETE) {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (idleFd_ < 0 && !gone_.load()) fd = std::exchange(idleFd_, fd);
+    }
+    if (fd >= 0) close(fd);
     if (rc >= 0 && hdr.sb_len_wr > 0) {
         size_t n = std::min<size_t>(hdr.sb_len_wr, kSgSenseSize);
         std::lock_guard<std::mutex> guard(lock_);

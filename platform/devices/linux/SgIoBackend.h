@@ -1,6 +1,7 @@
 #pragma once
 // A camera's SCSI generic node (/dev/sgN) as the device backend of its SCSI nub: each command
-// is one SG_IO request with a 16-byte command block.
+// is one SG_IO request with a 16-byte command block. The node stays open between commands; a
+// command that fails on it drops it, and the next one opens the node again.
 #include <scsi/sg.h>
 
 #include <atomic>
@@ -40,11 +41,15 @@ public:
     // `scsiDeviceDir` is the sysfs folder of the SCSI device (".../host6/target6:0:0/6:0:0:0"),
     // from which the block device names are read; empty: none.
     explicit SgIoBackend(std::string devicePath, std::filesystem::path scsiDeviceDir = {});
+    ~SgIoBackend() override;
+    SgIoBackend(const SgIoBackend&) = delete;
+    SgIoBackend& operator=(const SgIoBackend&) = delete;
 
     const std::string& devicePath() const { return devicePath_; }
     // Tests replace the system calls.
     void setSystemCalls(OpenFunction open, IoctlFunction ioctl, CloseFunction close);
-    // The device left: commands answer "device not present" without touching the node.
+    // The device left: commands answer "device not present" without touching the node, and the
+    // node is closed.
     void markGone();
     bool isGone() const { return gone_.load(); }
     // Sense bytes of the last command that returned any.
@@ -63,6 +68,7 @@ private:
     IoctlFunction ioctl_;
     CloseFunction close_;
     std::vector<uint8_t> lastSense_;
+    int idleFd_ = -1;  // the node, open, when no command is using it
 };
 
 }  // namespace devices

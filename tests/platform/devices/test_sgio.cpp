@@ -153,8 +153,8 @@ TEST(SgIoMapping, CompletedTaskGivesStatusByteAndLengthMinusResidue) {
 }
 
 TEST(SgIoBackendTest, StatusCommandReadsTheReplyAndKeepsSense) {
+    FakeNode node;  // outlives the backend, which closes the node it holds
     SgIoBackend backend("/dev/sg7");
-    FakeNode node;
     node.attach(backend);
     node.answer = [](sg_io_hdr_t* hdr) {
         uint8_t reply[16] = {16, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
@@ -172,7 +172,7 @@ TEST(SgIoBackendTest, StatusCommandReadsTheReplyAndKeepsSense) {
     EXPECT_EQ(buffer[8], 1);
     ASSERT_EQ(node.opened.size(), 1u);
     EXPECT_EQ(node.opened[0], "/dev/sg7");
-    EXPECT_EQ(node.closes, 1);
+    EXPECT_EQ(node.closes, 0);  // kept open for the next command
     ASSERT_EQ(node.cdbs.size(), 1u);
     EXPECT_EQ(node.cdbs[0], std::vector<uint8_t>(kStatusCdb.begin(), kStatusCdb.end()));
     EXPECT_EQ(node.requests[0].timeout, 30000u);
@@ -196,12 +196,67 @@ TEST(SgIoBackendTest, StatusCommandReadsTheReplyAndKeepsSense) {
     ASSERT_EQ(sense.size(), 18u);
     EXPECT_EQ(sense[0], 0x70);
     EXPECT_EQ(sense[2], 0x05);
-    EXPECT_EQ(node.closes, 2);
+    // The refused command still went through the node, which stays open.
+    EXPECT_EQ(node.opened.size(), 1u);
+    EXPECT_EQ(node.closes, 0);
+    backend.markGone();
+    EXPECT_EQ(node.closes, 1);
+}
+
+// A kept node is dropped after any failed command, so the next one opens it again; the device
+// leaving, or the backend going, closes it.
+TEST(SgIoBackendTest, NodeIsKeptBetweenCommandsAndReopenedAfterAFailure) {
+    struct Case {
+        const char* what;
+        int ioctlResult;
+        int ioctlErrno;
+        uint16_t host;
+        SCSITaskStatus status;
+    };
+    const Case cases[] = {
+        {"ENODEV", -1, ENODEV, 0, kSCSITaskStatus_DeviceNotPresent},
+        {"ENXIO", -1, ENXIO, 0, kSCSITaskStatus_DeviceNotPresent},
+        {"EBADF", -1, EBADF, 0, kSCSITaskStatus_DeliveryFailure},
+        {"ETIMEDOUT", -1, ETIMEDOUT, 0, kSCSITaskStatus_TaskTimeoutOccurred},
+        {"no connect", 0, 0, devices::kSgHostNoConnect, kSCSITaskStatus_DeviceNotPresent},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeNode node;
+        {
+            SgIoBackend backend("/dev/sg4");
+            node.attach(backend);
+            std::vector<uint8_t> buffer(16);
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_EQ(backend.execute(kStatusCdb, kSCSIDataTransfer_FromTargetToInitiator, buffer, 30000).status,
+                          kSCSITaskStatus_GOOD);
+            }
+            EXPECT_EQ(node.opened.size(), 1u);
+            EXPECT_EQ(node.closes, 0);
+
+            node.answer = [&](sg_io_hdr_t* hdr) {
+                hdr->host_status = c.host;
+                errno = c.ioctlErrno;
+                return c.ioctlResult;
+            };
+            auto r = backend.execute(kStatusCdb, kSCSIDataTransfer_FromTargetToInitiator, buffer, 30000);
+            EXPECT_EQ(r.response, kSCSIServiceResponse_SERVICE_DELIVERY_OR_TARGET_FAILURE);
+            EXPECT_EQ(r.status, c.status);
+            EXPECT_EQ(node.closes, 1);
+
+            node.answer = [](sg_io_hdr_t*) { return 0; };
+            EXPECT_EQ(backend.execute(kStatusCdb, kSCSIDataTransfer_FromTargetToInitiator, buffer, 30000).status,
+                      kSCSITaskStatus_GOOD);
+            EXPECT_EQ(node.opened.size(), 2u);
+            EXPECT_EQ(node.closes, 1);
+        }
+        EXPECT_EQ(node.closes, 2);  // the backend closed the node it held
+    }
 }
 
 TEST(SgIoBackendTest, WriteSendsThePayload) {
+    FakeNode node;  // outlives the backend, which closes the node it holds
     SgIoBackend backend("/dev/sg3");
-    FakeNode node;
     node.attach(backend);
     std::vector<uint8_t> payload = {1, 2, 3, 4};
     auto r = backend.execute(kWriteCdb, kSCSIDataTransfer_FromInitiatorToTarget, payload, 30000);
@@ -213,8 +268,8 @@ TEST(SgIoBackendTest, WriteSendsThePayload) {
 }
 
 TEST(SgIoBackendTest, MissingNodeAndGoneDeviceFailWithoutSending) {
+    FakeNode node;  // outlives the backend, which closes the node it holds
     SgIoBackend backend("/dev/sg9");
-    FakeNode node;
     node.attach(backend);
     node.openErrno = ENOENT;
     std::vector<uint8_t> buffer(16);
@@ -237,8 +292,8 @@ TEST(SgIoBackendTest, MissingNodeAndGoneDeviceFailWithoutSending) {
 }
 
 TEST(SgIoBackendTest, TimeoutReportedByTheKernel) {
+    FakeNode node;  // outlives the backend, which closes the node it holds
     SgIoBackend backend("/dev/sg1");
-    FakeNode node;
     node.attach(backend);
     node.answer = [](sg_io_hdr_t* hdr) {
         hdr->host_status = devices::kSgHostTimeOut;
