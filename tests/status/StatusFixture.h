@@ -34,6 +34,12 @@ namespace statustest {
 
 using namespace camtest;
 
+// The shared web service once started, for the environment below to stop.
+inline standin::WebService*& startedWebService() {
+    static standin::WebService* service = nullptr;
+    return service;
+}
+
 class StatusFixture : public CameraLinkFixture {
 protected:
     void SetUp() override {
@@ -207,9 +213,7 @@ protected:
                 ::setenv("HVB_ANALYTICS_BASE", s->baseURL().c_str(), 1);
                 ::setenv("HVB_API_BASE", s->baseURL().c_str(), 1);
             }
-            // Stopped before the program's own teardown: a request the panel sent last must not
-            // still be served while the server library's statics go.
-            std::atexit([] { sharedWebService().stop(); });
+            startedWebService() = s;
             return s;
         }();
         return *service;
@@ -244,5 +248,17 @@ private:
     std::unique_ptr<TempDir> helpers_;
     TempDir volumes_;
 };
+
+// Stops the shared web service when the tests are done, before the program's teardown: a request
+// the panel sent last must not still be served while the server library's statics go. An atexit
+// handler is too late for the statics the library makes on its first request, which come after it.
+class SharedWebServiceStop : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (standin::WebService* service = startedWebService()) service->stop();
+    }
+};
+inline ::testing::Environment* const kSharedWebServiceStop =
+    ::testing::AddGlobalTestEnvironment(new SharedWebServiceStop);
 
 }  // namespace statustest
