@@ -34,6 +34,26 @@ namespace statustest {
 
 using namespace camtest;
 
+// Set once the first test has made the program's shared web service.
+inline standin::WebService* sharedWebServiceMade = nullptr;
+
+// Stops the shared web service after the last test, before main returns. Stopped from an exit
+// handler instead, it would still serve the panel's last analytics request while the exit handlers
+// registered after it (the server library's own statics, made on its first request) are torn down.
+class SharedWebServiceEnvironment : public ::testing::Environment {
+public:
+    // A repeated run serves again where the first one did.
+    void SetUp() override {
+        if (sharedWebServiceMade && sharedWebServiceMade->port() > 0) sharedWebServiceMade->start("127.0.0.1", sharedWebServiceMade->port());
+    }
+    void TearDown() override {
+        if (sharedWebServiceMade) sharedWebServiceMade->stop();
+    }
+};
+
+inline ::testing::Environment* const sharedWebServiceEnvironment =
+    ::testing::AddGlobalTestEnvironment(new SharedWebServiceEnvironment);
+
 class StatusFixture : public CameraLinkFixture {
 protected:
     void SetUp() override {
@@ -207,9 +227,7 @@ protected:
                 ::setenv("HVB_ANALYTICS_BASE", s->baseURL().c_str(), 1);
                 ::setenv("HVB_API_BASE", s->baseURL().c_str(), 1);
             }
-            // Stopped before the program's own teardown: a request the panel sent last must not
-            // still be served while the server library's statics go.
-            std::atexit([] { sharedWebService().stop(); });
+            sharedWebServiceMade = s;
             return s;
         }();
         return *service;
