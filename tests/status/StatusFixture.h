@@ -34,25 +34,11 @@ namespace statustest {
 
 using namespace camtest;
 
-// Set once the first test has made the program's shared web service.
-inline standin::WebService* sharedWebServiceMade = nullptr;
-
-// Stops the shared web service after the last test, before main returns. Stopped from an exit
-// handler instead, it would still serve the panel's last analytics request while the exit handlers
-// registered after it (the server library's own statics, made on its first request) are torn down.
-class SharedWebServiceEnvironment : public ::testing::Environment {
-public:
-    // A repeated run serves again where the first one did.
-    void SetUp() override {
-        if (sharedWebServiceMade && sharedWebServiceMade->port() > 0) sharedWebServiceMade->start("127.0.0.1", sharedWebServiceMade->port());
-    }
-    void TearDown() override {
-        if (sharedWebServiceMade) sharedWebServiceMade->stop();
-    }
-};
-
-inline ::testing::Environment* const sharedWebServiceEnvironment =
-    ::testing::AddGlobalTestEnvironment(new SharedWebServiceEnvironment);
+// The shared web service once started, for the environment below to stop.
+inline standin::WebService*& startedWebService() {
+    static standin::WebService* service = nullptr;
+    return service;
+}
 
 class StatusFixture : public CameraLinkFixture {
 protected:
@@ -227,7 +213,7 @@ protected:
                 ::setenv("HVB_ANALYTICS_BASE", s->baseURL().c_str(), 1);
                 ::setenv("HVB_API_BASE", s->baseURL().c_str(), 1);
             }
-            sharedWebServiceMade = s;
+            startedWebService() = s;
             return s;
         }();
         return *service;
@@ -262,5 +248,17 @@ private:
     std::unique_ptr<TempDir> helpers_;
     TempDir volumes_;
 };
+
+// Stops the shared web service when the tests are done, before the program's teardown: a request
+// the panel sent last must not still be served while the server library's statics go. An atexit
+// handler is too late for the statics the library makes on its first request, which come after it.
+class SharedWebServiceStop : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (standin::WebService* service = startedWebService()) service->stop();
+    }
+};
+inline ::testing::Environment* const kSharedWebServiceStop =
+    ::testing::AddGlobalTestEnvironment(new SharedWebServiceStop);
 
 }  // namespace statustest
