@@ -1,5 +1,10 @@
 // The panel's device actions end to end against simulated cameras: the bytes each sends, what it
 // keeps in the record, what reaches the analytics collector, and the failure paths.
+#include <httplib.h>
+
+#include <cstdio>
+#include <cstdlib>
+
 #include <QLabel>
 #include <QTest>
 #include <QToolButton>
@@ -386,6 +391,26 @@ TEST_F(DeviceActions, StorageFromTheVolumeAndTheReservedSpace) {
     // No volume: no figure.
     auto bare = attach("HW7334", "1.0.0");
     EXPECT_FALSE(storage(snapshotOf(*bare)));
+}
+
+// ---- the program's end ----
+
+// The shared web service stops once the tests are done, not from an exit handler: there, a request
+// the panel sent last was still parsed while the server library's statics were being destroyed.
+TEST_F(DeviceActions, TheSharedWebServiceServesNoLongerWhenTheProgramExits) {
+    static int port = 0;
+    port = web.port();
+    {
+        httplib::Client client("127.0.0.1", port);
+        ASSERT_TRUE(client.Get("/"));  // the server library has made its statics by now
+    }
+    std::atexit([] {
+        httplib::Client client("127.0.0.1", port);
+        if (client.Get("/")) {
+            std::fputs("the shared web service still served a request while the program exited\n", stderr);
+            std::_Exit(1);
+        }
+    });
 }
 
 }  // namespace
