@@ -95,6 +95,17 @@ bool waitFor(Pred pred, std::chrono::seconds limit) {
     return pred();
 }
 
+// The toolbox's log names both demo cameras' models once it has read them (90 s at most).
+bool bothCamerasRead(const fs::path& log) {
+    return waitFor(
+        [&] {
+            const std::string text = TempDir::read(log);
+            return text.find("deviceModel = HVBR7") != std::string::npos &&
+                   text.find("deviceModel = HW7334") != std::string::npos;
+        },
+        std::chrono::seconds(90));
+}
+
 // `make run`'s script in a process group of its own, its output to `output`. A terminal's
 // signals reach it as they would from a shell, whatever this process ignores or blocks.
 pid_t startScript(const fs::path& root, const fs::path& output, const char* option = nullptr) {
@@ -200,13 +211,7 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
     const fs::path again = sandbox / "run-again.log";
     pid = startScript(root, again);
     ASSERT_GE(pid, 0);
-    const bool bothAgain = waitFor(
-        [&] {
-            const std::string log = TempDir::read(again);
-            return log.find("deviceModel = HVBR7") != std::string::npos &&
-                   log.find("deviceModel = HW7334") != std::string::npos;
-        },
-        90s);
+    const bool bothAgain = bothCamerasRead(again);
     EXPECT_TRUE(bothAgain) << TempDir::read(again);
     EXPECT_NE(TempDir::read(again).find("installKext.sh: START:"), std::string::npos) << TempDir::read(again);
     listed = foundation::runProcess({host, "--root", root.string(), "--control", "list"});
@@ -238,13 +243,7 @@ TEST(Demo, TheUsbBusSwitchRunsTheCamerasThroughTheLinuxBackend) {
     const fs::path output = sandbox / "run.log";
     pid_t pid = startScript(root, output, "--usb-bus");
     ASSERT_GE(pid, 0);
-    const bool bothUp = waitFor(
-        [&] {
-            const std::string log = TempDir::read(output);
-            return log.find("deviceModel = HVBR7") != std::string::npos &&
-                   log.find("deviceModel = HW7334") != std::string::npos;
-        },
-        90s);
+    const bool bothUp = bothCamerasRead(output);
     EXPECT_TRUE(bothUp) << TempDir::read(output);
     EXPECT_NE(TempDir::read(root / "etc/halvetor/driver.conf").find("backend linux"), std::string::npos);
     EXPECT_NE(TempDir::read(output).find(usbbus.string() + " --root " + root.string() + " --control unplug"),
