@@ -26,15 +26,19 @@
 #include "platform/devices/linux/LinuxCameraBus.h"
 #include "platform/devices/linux/UdevMonitor.h"
 #include "standins/camera/SimulatedBodyCamera.h"
+#if HVB_HAVE_EMULATED_USB_BUS
 #include "standins/usbbus/EmulatedUsbBus.h"
 #include "standins/usbbus/UmockdevPreload.h"
+#endif
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+#if HVB_HAVE_EMULATED_USB_BUS
 // The emulated bus is seen only under umockdev's preload library.
 [[maybe_unused]] const bool underUmockdev = hvb::sim::restartUnderUmockdev();
+#endif
 
 struct Rig {
     hvb::sim::SimulatedUsbBus bus;
@@ -65,6 +69,9 @@ Rig& rig() {
     return *r;
 }
 
+hvb::sim::SimulatedUsbBus* simulationBus() { return &rig().bus; }
+
+#if HVB_HAVE_EMULATED_USB_BUS
 // The kernel's bus and the Linux backend that reads it into the same registry.
 struct LinuxRig {
     hvb::sim::EmulatedUsbBus bus{0};
@@ -79,11 +86,16 @@ LinuxRig* linuxRig() {
     return r;
 }
 
-hvb::sim::SimulatedUsbBus* simulationBus() { return &rig().bus; }
 hvb::sim::SimulatedUsbBus* emulatedBus() {
     rig();
     return linuxRig() ? &linuxRig()->bus : nullptr;
 }
+
+std::string emulatedBusUnavailable() { return hvb::sim::EmulatedUsbBus::unavailableReason(); }
+#else
+hvb::sim::SimulatedUsbBus* emulatedBus() { return nullptr; }
+std::string emulatedBusUnavailable() { return "umockdev was not found when this benchmark was built"; }
+#endif
 
 double mandatedMs(const hvb::sim::SimulatedBodyCamera& camera) {
     const auto& profile = camera.profile();
@@ -105,7 +117,7 @@ void BringUp(benchmark::State& state, hvb::sim::SimulatedUsbBus* (*busOf)(), con
     Rig& r = rig();
     hvb::sim::SimulatedUsbBus* bus = busOf();
     if (!bus) {
-        state.SkipWithError(hvb::sim::EmulatedUsbBus::unavailableReason().c_str());
+        state.SkipWithError(emulatedBusUnavailable().c_str());
         return;
     }
     const auto* profile = hvb::sim::findCameraProfile(model, firmware);

@@ -180,6 +180,7 @@ namespace hvb {
     X(openNoProgram, "%1 could not be opened: no program is set up to open it.", "%1 is a file or a web address") \
     X(openFailed, "%1 could not be opened: %2", "%1 is a file or a web address, %2 the system's reason") \
     X(upgradeNoVolume, "The firmware could not be copied to the camera: its storage is not mounted.", "Why the firmware upgrade failed") \
+    X(storageNotMounted, "Storage not mounted", "Status row: the storage line of a camera whose storage is not mounted, so no free space can be told") \
     X(webcamTestNoVideoDevice, "The camera is in webcam mode, but no video device of the Halvetor Body was found.", "Why the webcam test closed") \
     X(alreadyRunning, "The Halvetor Body ToolBox is already running.", "A second toolbox started for the same user ends") \
     X(statement, "Statement", "About page: the link to the statement document") \

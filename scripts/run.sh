@@ -7,8 +7,10 @@
 #
 # --usb-bus (or HVB_DEMO_USB_BUS=1) puts the same two cameras on an emulated kernel USB bus
 # (hvb-usbbus, umockdev) instead, and the driver host drives them through its Linux backend:
-# udev events, sysfs and SG_IO on /dev/sgN, as it would drive real ones.
-# The programs come from DIR (build-run, where `make run` builds them, when not given).
+# udev events, sysfs and SG_IO on /dev/sgN, as it would drive real ones. Only the host runs on
+# that bus; the toolbox sees the machine as in the simulation demo (its network above all).
+# The programs come from DIR (build-run, where `make run` builds them, when not given; a
+# relative DIR is taken from the source folder).
 # HVB_DEMO_ROOT (or --root) picks the sandbox folder; by default a fresh one under /tmp is made
 # and removed afterwards. With neither a display nor QT_QPA_PLATFORM the window is drawn offscreen.
 set -euo pipefail
@@ -26,6 +28,8 @@ while [ "$#" -gt 0 ]; do
     esac
 done
 
+[ -d "$build_dir" ] || { echo "run: $build_dir is missing: build first (make run does)" >&2; exit 1; }
+build_dir=$(cd "$build_dir" && pwd)  # so that the printed commands work from any folder
 app=$build_dir/bin/HalvetorBody_ToolBox
 webservice=$build_dir/standins/webservice/hvb-webservice
 host=$build_dir/share/HalvetorBody_ToolBox/Resources/com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS/com_brevantis_driver_HVBSCSIDriver
@@ -43,6 +47,10 @@ if [ -z "$root" ]; then
 fi
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
+if [ "$usb_bus" = 1 ] && [ "$root" = / ]; then
+    echo "run: the emulated bus serves a sandbox, not the system's root" >&2
+    exit 64
+fi
 log_dir=$root/var/log/halvetor
 mkdir -p "$root/etc/halvetor" "$root/run/halvetor/disks" "$log_dir" "$root/home/config" "$root/home/data" "$root/home/cache" \
     "$root/volumes/HVBR7/SYSTEM" "$root/volumes/HW7334/SYSTEM"
@@ -60,6 +68,7 @@ pid_file=$root/run/halvetor/$host_name.pid
 # Whatever ends the demo (the toolbox quits, Ctrl-C, SIGTERM, a closed terminal's SIGHUP), the
 # toolbox, whatever its launch check started, the driver host and the web service end with it.
 webservice_pid=
+usbbus_pid=
 app_pid=
 cleaning=0
 
@@ -163,6 +172,7 @@ cleanup() {
         [ -n "$hosts" ] || break
         stop_processes 5 $hosts
     done
+    [ -n "$usbbus_pid" ] && stop_processes 5 "$usbbus_pid"
     [ -n "$webservice_pid" ] && stop_processes 5 "$webservice_pid"
     if [ "$made_root" = 1 ]; then rm -rf "$root"; fi
 }
@@ -197,6 +207,35 @@ if [ "$usb_bus" = 1 ]; then
     # The cameras are on the emulated bus; the host finds them as a real one would.
     printf 'backend linux\n' >"$root/etc/halvetor/driver.conf"
     control=("$usbbus" --root "$root" --control)
+    bus_cameras=()
+    for c in "${demo_cameras[@]}"; do bus_cameras+=(--camera "$c"); done
+    "$usbbus" --root "$root" "${bus_cameras[@]}" >"$log_dir/usbbus.log" 2>&1 &
+    usbbus_pid=$!
+    up=0
+    for _ in $(seq 100); do
+        grep -q '^hvb-usbbus: UMOCKDEV_DIR=' "$log_dir/usbbus.log" 2>/dev/null && { up=1; break; }
+        kill -0 "$usbbus_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    [ "$up" = 1 ] || { cat "$log_dir/usbbus.log" >&2; echo "run: the emulated bus did not start" >&2; exit 1; }
+
+    # The toolbox installs and starts the host from a copy of its resources whose host is
+    # scripts/usbbus-host.sh: that runs the real host on the bus (hvb-usbbus --run).
+    resources=$build_dir/share/HalvetorBody_ToolBox/Resources
+    bus_resources=$root/usbbus/Resources
+    rm -rf "$root/usbbus"
+    mkdir -p "$bus_resources"
+    for entry in "$resources"/*; do
+        [ "${entry##*/}" = "$host_name.kext" ] || ln -s "$entry" "$bus_resources/"
+    done
+    bundle=$bus_resources/$host_name.kext
+    mkdir -p "$bundle/Contents/MacOS" "$bundle/Contents/Resources"
+    cp "$resources/$host_name.kext/Contents/Info.plist" "$bundle/Contents/"
+    cp scripts/usbbus-host.sh "$bundle/Contents/MacOS/$host_name"
+    chmod 755 "$bundle/Contents/MacOS/$host_name"
+    printf '%s\n' "$usbbus" "$root" "$resources/$host_name.kext/Contents/MacOS/$host_name" \
+        >"$bundle/Contents/Resources/usbbus"
+    export HVB_RESOURCES=$bus_resources
 else
     { echo "backend simulation"; printf 'camera %s\n' "${demo_cameras[@]}"; } >"$root/etc/halvetor/driver.conf"
     control=("$installed_host" --root "$root" --control)
@@ -229,14 +268,7 @@ run: a camera protected by a password (its storage locked until it is unlocked) 
 run: logs: $log_dir (the toolbox's own output below)
 HELP
 
-if [ "$usb_bus" = 1 ]; then
-    # The toolbox, and the host its launch check starts, run under the bus's preload library.
-    bus_cameras=()
-    for c in "${demo_cameras[@]}"; do bus_cameras+=(--camera "$c"); done
-    "$usbbus" --root "$root" "${bus_cameras[@]}" -- "$app" "$@" &
-else
-    "$app" "$@" &
-fi
+"$app" "$@" &
 app_pid=$!
 set +e
 wait "$app_pid"

@@ -140,6 +140,7 @@ QString StatusRowState::durationText(double seconds) {
 }
 
 QString StatusRowState::storageText(const StorageReading& reading) {
+    if (!reading.mounted) return Msg::storageNotMounted();
     const QString bytes = QLocale().formattedDataSize(reading.availableBytes, 1, QLocale::DataSizeSIFormat);
     const QString time = durationText(reading.seconds);
     if (time.isEmpty()) return bytes;

@@ -24,10 +24,12 @@ struct BatteryReading {
     friend bool operator==(const BatteryReading&, const BatteryReading&) = default;
 };
 
-// The free bytes of the camera's volume and the recording time they hold, in seconds.
+// The free bytes of the camera's volume and the recording time they hold, in seconds; or, with
+// `mounted` false, that there is no volume to count them on.
 struct StorageReading {
     int64_t availableBytes = 0;
     double seconds = 0;
+    bool mounted = true;
 };
 
 class StatusTableViewCellDelegate {

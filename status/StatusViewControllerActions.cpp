@@ -382,7 +382,9 @@ std::optional<StorageReading> StatusViewController::storageFigure(const StatusMo
     const Target t = targetOf(status);
     const std::shared_ptr<CameraLink> link = cameraLink();
     auto location = link->mountPoint(t.uid);
-    if (!location) return std::nullopt;
+    // A camera without a mounted volume (none is mounted on the emulated bus) has no free space
+    // to show: the row says why, as its folder and upgrade buttons do.
+    if (!location) return t.uid.empty() ? std::nullopt : std::optional<StorageReading>(StorageReading{0, 0, false});
     auto folder = diskarb::pathFromFileURL(*location);
     if (!folder) return std::nullopt;
     std::error_code ec;

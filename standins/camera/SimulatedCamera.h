@@ -19,9 +19,12 @@
 
 namespace hvb::sim {
 
+// The USB vendor id of the camera's maker.
+constexpr uint16_t kCameraVendorID = 0x6D21;
+
 struct CameraIdentity {
     std::string productName = "HVB R7";
-    uint16_t vendorID = 0x6D21;
+    uint16_t vendorID = kCameraVendorID;
     uint16_t productID = 0x5000;  // 0x8612: webcam mode, no storage below the USB device
     std::string serialNumber = "HVBR7000000001";
     std::string vendorName = "Brevantis";

@@ -41,19 +41,14 @@ struct EmulatedUsbBus::Testbed {
     UMockdevIoctlBase* handler = nullptr;
     std::mutex lock;  // the testbed is driven from the tests' threads and the ioctl thread
 
-    // One device as umockdev's text format has it ("P:" path below /sys, "E:" properties,
-    // "A:" attributes, "N:" the /dev node).
-    bool add(const std::string& path, const std::vector<std::pair<std::string, std::string>>& properties,
-             const std::vector<std::pair<std::string, std::string>>& attributes, const std::string& node = {}) {
-        std::string text = "P: " + path.substr(4) + "\n";
-        if (!node.empty()) text += "N: " + node + "\n";
-        for (auto& [k, v] : properties) text += "E: " + k + "=" + v + "\n";
-        for (auto& [k, v] : attributes) text += "A: " + k + "=" + v + "\n";
+    // One device in umockdev's text format; empty when it is added, else umockdev's reason.
+    std::string add(const std::string& text) {
         GError* error = nullptr;
         std::lock_guard<std::mutex> guard(lock);
-        bool added = umockdev_testbed_add_from_string(testbed, text.c_str(), &error);
+        if (umockdev_testbed_add_from_string(testbed, text.c_str(), &error)) return {};
+        std::string reason = error && error->message ? error->message : "no reason given";
         if (error) g_error_free(error);
-        return added;
+        return reason;
     }
     void uevent(const std::string& path, const char* action) {
         std::lock_guard<std::mutex> guard(lock);
@@ -92,23 +87,59 @@ struct EmulatedUsbBus::Held {
     }
 };
 
-namespace {
-
-struct IoctlCall {
+// One SG_IO call: the caller's header, command, data and sense buffers as umockdev reaches them.
+struct EmulatedUsbBus::IoctlCall {
     UMockdevIoctlClient* client;
     std::vector<UMockdevIoctlData*> resolved;
+    UMockdevIoctlData* header = nullptr;
+    sg_io_hdr_t* hdr = nullptr;
+    UMockdevIoctlData* command = nullptr;
+    UMockdevIoctlData* data = nullptr;
+
+    explicit IoctlCall(UMockdevIoctlClient* c) : client(c) {}
     ~IoctlCall() {
-        for (auto* data : resolved) umockdev_ioctl_data_unref(data);
+        for (auto* d : resolved) umockdev_ioctl_data_unref(d);
     }
     UMockdevIoctlData* resolve(UMockdevIoctlData* parent, size_t offset, size_t length) {
         GError* error = nullptr;
-        UMockdevIoctlData* data = umockdev_ioctl_data_resolve(parent, offset, length, &error);
+        UMockdevIoctlData* d = umockdev_ioctl_data_resolve(parent, offset, length, &error);
         if (error) g_error_free(error);
-        if (data) resolved.push_back(data);
-        return data;
+        if (d) resolved.push_back(d);
+        return d;
     }
     void finish(long result, int error) { umockdev_ioctl_client_complete(client, result, error); }
+
+    // Reads what the caller passed; when it is no SG_IO call the kernel would take, the call is
+    // finished with the kernel's error and false returned.
+    bool read() {
+        header = resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(sg_io_hdr_t));
+        if (!header) return finish(-1, EFAULT), false;
+        hdr = reinterpret_cast<sg_io_hdr_t*>(header->data);
+        if (hdr->interface_id != 'S') return finish(-1, ENOSYS), false;
+        if (hdr->cmd_len < 6 || hdr->cmd_len > 16 || !hdr->cmdp) return finish(-1, EMSGSIZE), false;
+        command = resolve(header, offsetof(sg_io_hdr_t, cmdp), hdr->cmd_len);
+        if (!command) return finish(-1, EFAULT), false;
+        if (hdr->dxfer_direction != SG_DXFER_NONE && hdr->dxfer_len > 0) {
+            data = resolve(header, offsetof(sg_io_hdr_t, dxferp), hdr->dxfer_len);
+            if (!data) return finish(-1, EFAULT), false;
+        }
+        hdr->info = SG_INFO_OK;
+        hdr->duration = 1;
+        hdr->sb_len_wr = 0;
+        hdr->masked_status = 0;
+        hdr->msg_status = 0;
+        return true;
+    }
+    // The sense buffer only when there is sense to write: each buffer reached costs a round trip
+    // to the caller's memory and back.
+    uint8_t* sense() {
+        if (hdr->mx_sb_len == 0 || !hdr->sbp) return nullptr;
+        UMockdevIoctlData* senseData = resolve(header, offsetof(sg_io_hdr_t, sbp), hdr->mx_sb_len);
+        return senseData ? senseData->data : nullptr;
+    }
 };
+
+namespace {
 
 // What the kernel writes back for a command that ended at the host adapter.
 void hostFailure(sg_io_hdr_t& hdr, uint16_t hostStatus) {
@@ -156,7 +187,7 @@ EmulatedUsbBus::EmulatedUsbBus(int64_t scsiDelayMs) : scsiDelayMs_(scsiDelayMs) 
     };
     g_signal_connect(testbed->handler, "handle-ioctl", G_CALLBACK(callback), this);
     testbed_ = testbed;
-    testbed_->add(kRootHub, {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}, {"BUSNUM", "001"}, {"DEVNUM", "001"}},
+    add(kRootHub, {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}, {"BUSNUM", "001"}, {"DEVNUM", "001"}},
                   {{"idVendor", "1d6b"}, {"idProduct", "0002"}, {"busnum", "1"}, {"devnum", "1"}, {"product", "xHCI Host Controller"}});
 }
 
@@ -168,13 +199,13 @@ EmulatedUsbBus::~EmulatedUsbBus() {
         for (auto& [path, device] : foreign_) foreign.push_back(path);
     }
     for (auto& path : foreign) removeForeignDevice(path);
-    std::vector<std::thread> probes;
+    std::vector<Probe> probes;
     {
         std::lock_guard<std::mutex> guard(lock_);
         probes.swap(probes_);
     }
     changed_.notify_all();
-    for (auto& probe : probes) probe.join();
+    for (auto& probe : probes) probe.thread.join();
     if (testbed_) {
         g_object_unref(testbed_->testbed);
         g_object_unref(testbed_->handler);
@@ -188,6 +219,33 @@ std::string EmulatedUsbBus::directory() const {
     std::string text = dir ? dir : "";
     g_free(dir);
     return text;
+}
+
+bool EmulatedUsbBus::add(const std::string& path, const std::vector<std::pair<std::string, std::string>>& properties,
+                         const std::vector<std::pair<std::string, std::string>>& attributes, const std::string& node) {
+    // umockdev's text format: "P:" the path below /sys, "N:" the /dev node, "E:" properties,
+    // "A:" attributes.
+    std::string text = "P: " + path.substr(4) + "\n";
+    if (!node.empty()) text += "N: " + node + "\n";
+    for (auto& [k, v] : properties) text += "E: " + k + "=" + v + "\n";
+    for (auto& [k, v] : attributes) text += "A: " + k + "=" + v + "\n";
+    const std::string reason = testbed_->add(text);
+    if (reason.empty()) return true;
+    // Told at once: whoever waits for the device would otherwise only time out.
+    std::fprintf(stderr, "EmulatedUsbBus: the testbed refused %s: %s\n", path.c_str(), reason.c_str());
+    std::lock_guard<std::mutex> guard(lock_);
+    if (failure_.empty()) failure_ = "the testbed refused " + path + ": " + reason;
+    return false;
+}
+
+std::string EmulatedUsbBus::failure() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return failure_;
+}
+
+size_t EmulatedUsbBus::probeThreads() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return probes_.size();
 }
 
 int EmulatedUsbBus::nextPort() const {
@@ -229,36 +287,62 @@ bool EmulatedUsbBus::plug(const std::shared_ptr<SimulatedCamera>& camera) {
         {"busnum", "1"},                       {"devnum", devnum},
         {"devpath", port},                     {"bDeviceClass", "00"}};
     if (!device->quirks.noSerial) attributes.push_back({"serial", identity.serialNumber});
-    testbed_->add(device->usbPath,
-                  {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}, {"DEVNAME", std::string("/dev/") + busNode},
-                   {"PRODUCT", hex4(identity.vendorID) + "/" + hex4(identity.productID) + "/100"}},
-                  attributes, busNode);
     const bool webcam = identity.productID == kWebcamProductID;
+    const bool usbAdded =
+        add(device->usbPath,
+            {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}, {"DEVNAME", std::string("/dev/") + busNode},
+             {"PRODUCT", hex4(identity.vendorID) + "/" + hex4(identity.productID) + "/100"}},
+            attributes, busNode);
     // A webcam shows a video interface; storage mode a mass-storage one (SCSI over bulk-only).
-    testbed_->add(device->interfacePath, {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_interface"}},
-                  {{"bInterfaceClass", webcam ? "0e" : "08"},
-                   {"bInterfaceSubClass", webcam ? "01" : "06"},
-                   {"bInterfaceProtocol", webcam ? "00" : "50"}});
+    if (!usbAdded || !add(device->interfacePath, {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_interface"}},
+                          {{"bInterfaceClass", webcam ? "0e" : "08"},
+                           {"bInterfaceSubClass", webcam ? "01" : "06"},
+                           {"bInterfaceProtocol", webcam ? "00" : "50"}})) {
+        // Refused: not on the bus, and nothing announced yet.
+        if (usbAdded) testbed_->remove(device->usbPath);
+        std::lock_guard<std::mutex> guard(lock_);
+        devices_.erase(std::find(devices_.begin(), devices_.end(), device));
+        return false;
+    }
     testbed_->uevent(device->usbPath, "add");
     testbed_->uevent(device->interfacePath, "add");
     probe.unlock();
-    if (webcam || device->quirks.scsiNever) return true;
+    if (!webcam && !device->quirks.scsiNever) startProbe(device, delay);
+    return true;
+}
 
+void EmulatedUsbBus::startProbe(const std::shared_ptr<Device>& device, int64_t delayMs) {
     // usb-storage waits before it scans the target; the SCSI nodes come after.
     std::weak_ptr<Device> weak = device;
-    std::lock_guard<std::mutex> guard(lock_);
-    probes_.emplace_back([this, weak, delay] {
-        {
-            std::unique_lock<std::mutex> wait(lock_);
-            const auto until = std::chrono::steady_clock::now() + dispatch::scaled(dispatch::Millis(delay));
-            changed_.wait_until(wait, until, [&] {
-                auto d = weak.lock();
-                return !d || d->gone;
-            });
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    std::vector<std::thread> done;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        // The probes of earlier plugs that have finished are joined here, so that a bus that
+        // runs long keeps none of them.
+        for (auto it = probes_.begin(); it != probes_.end();) {
+            if (!it->finished->load()) {
+                ++it;
+                continue;
+            }
+            done.push_back(std::move(it->thread));
+            it = probes_.erase(it);
         }
-        if (auto d = weak.lock()) addScsiNodes(d);
-    });
-    return true;
+        std::thread thread([this, weak, delayMs, finished] {
+            {
+                std::unique_lock<std::mutex> wait(lock_);
+                const auto until = std::chrono::steady_clock::now() + dispatch::scaled(dispatch::Millis(delayMs));
+                changed_.wait_until(wait, until, [&] {
+                    auto d = weak.lock();
+                    return !d || d->gone;
+                });
+            }
+            if (auto d = weak.lock()) addScsiNodes(d);
+            finished->store(true);
+        });
+        probes_.push_back({std::move(thread), finished});
+    }
+    for (auto& thread : done) thread.join();
 }
 
 void EmulatedUsbBus::addScsiNodes(const std::shared_ptr<Device>& device) {
@@ -283,10 +367,11 @@ void EmulatedUsbBus::addScsiNodes(const std::shared_ptr<Device>& device) {
     const std::string h = std::to_string(host);
     const std::string hostPath = device->interfacePath + "/host" + h;
     const std::string targetPath = hostPath + "/target" + h + ":0:0";
-    testbed_->add(hostPath, {{"SUBSYSTEM", "scsi"}, {"DEVTYPE", "scsi_host"}}, {});
+    // A node the testbed refuses ends the probe there (failure() says why).
+    if (!add(hostPath, {{"SUBSYSTEM", "scsi"}, {"DEVTYPE", "scsi_host"}}, {})) return;
     announce(hostPath);
     testbed_->uevent(hostPath, "add");
-    testbed_->add(targetPath, {{"SUBSYSTEM", "scsi"}, {"DEVTYPE", "scsi_target"}}, {});
+    if (!add(targetPath, {{"SUBSYSTEM", "scsi"}, {"DEVTYPE", "scsi_target"}}, {})) return;
     announce(targetPath);
     testbed_->uevent(targetPath, "add");
     // With a second LUN, LUN 0 is the kind of read-only CD-ROM some devices carry, and the
@@ -295,9 +380,10 @@ void EmulatedUsbBus::addScsiNodes(const std::shared_ptr<Device>& device) {
     for (size_t lun = 0; lun < generics.size(); ++lun) {
         const bool storage = lun == storageLun;
         const std::string lunPath = targetPath + "/" + h + ":0:0:" + std::to_string(lun);
-        testbed_->add(lunPath, {{"SUBSYSTEM", "scsi"}, {"DEVTYPE", "scsi_device"}},
-                      {{"type", storage ? "0" : "5"}, {"vendor", "Brevanti"},
-                       {"model", device->camera->identity().productName}, {"rev", "1.00"}, {"scsi_level", "7"}});
+        if (!add(lunPath, {{"SUBSYSTEM", "scsi"}, {"DEVTYPE", "scsi_device"}},
+                 {{"type", storage ? "0" : "5"}, {"vendor", "Brevanti"},
+                  {"model", device->camera->identity().productName}, {"rev", "1.00"}, {"scsi_level", "7"}}))
+            return;
         announce(lunPath);
         testbed_->uevent(lunPath, "add");
         const std::string sg = "sg" + std::to_string(generics[lun]);
@@ -311,26 +397,28 @@ void EmulatedUsbBus::addScsiNodes(const std::shared_ptr<Device>& device) {
             umockdev_testbed_attach_ioctl(testbed_->testbed, node.c_str(), testbed_->handler, &error);
             if (error) g_error_free(error);
         }
-        testbed_->add(sgPath, {{"SUBSYSTEM", "scsi_generic"}, {"DEVNAME", node}, {"MAJOR", "21"},
-                               {"MINOR", std::to_string(generics[lun])}},
-                      {{"dev", "21:" + std::to_string(generics[lun])}}, sg);
+        const bool sgAdded = add(sgPath, {{"SUBSYSTEM", "scsi_generic"}, {"DEVNAME", node}, {"MAJOR", "21"},
+                                          {"MINOR", std::to_string(generics[lun])}},
+                                 {{"dev", "21:" + std::to_string(generics[lun])}}, sg);
         {
             std::lock_guard<std::mutex> guard(lock_);
-            device->scsiPaths.push_back(sgPath);
-            (storage ? device->node : device->otherLunNode) = node;
+            if (sgAdded) device->scsiPaths.push_back(sgPath);
+            (storage ? device->node : device->otherLunNode) = node;  // attached: detached on removal
         }
+        if (!sgAdded) return;
         testbed_->uevent(sgPath, "add");
         if (!storage) continue;
         const std::string sd = diskName(disk);
         const std::string diskPath = lunPath + "/block/" + sd;
-        testbed_->add(diskPath, {{"SUBSYSTEM", "block"}, {"DEVTYPE", "disk"}, {"DEVNAME", "/dev/" + sd}},
-                      {{"dev", "8:" + std::to_string(disk * 16)}, {"size", "62333952"}, {"removable", "1"}}, sd);
+        if (!add(diskPath, {{"SUBSYSTEM", "block"}, {"DEVTYPE", "disk"}, {"DEVNAME", "/dev/" + sd}},
+                 {{"dev", "8:" + std::to_string(disk * 16)}, {"size", "62333952"}, {"removable", "1"}}, sd))
+            return;
         announce(diskPath);
         testbed_->uevent(diskPath, "add");
         const std::string partPath = diskPath + "/" + sd + "1";
-        testbed_->add(partPath, {{"SUBSYSTEM", "block"}, {"DEVTYPE", "partition"}, {"DEVNAME", "/dev/" + sd + "1"}},
-                      {{"dev", "8:" + std::to_string(disk * 16 + 1)}, {"partition", "1"}, {"size", "62331904"}},
-                      sd + "1");
+        if (!add(partPath, {{"SUBSYSTEM", "block"}, {"DEVTYPE", "partition"}, {"DEVNAME", "/dev/" + sd + "1"}},
+                 {{"dev", "8:" + std::to_string(disk * 16 + 1)}, {"partition", "1"}, {"size", "62331904"}}, sd + "1"))
+            return;
         announce(partPath);
         testbed_->uevent(partPath, "add");
     }
@@ -398,11 +486,6 @@ std::vector<std::shared_ptr<SimulatedCamera>> EmulatedUsbBus::cameras() const {
     return out;
 }
 
-void EmulatedUsbBus::setScsiDelay(int64_t ms) {
-    std::lock_guard<std::mutex> guard(lock_);
-    scsiDelayMs_ = ms;
-}
-
 void EmulatedUsbBus::setQuirks(const std::string& serial, Quirks quirks) {
     std::lock_guard<std::mutex> guard(lock_);
     quirks_[serial] = quirks;
@@ -440,11 +523,17 @@ std::string EmulatedUsbBus::addForeignDevice(uint16_t productID, const std::stri
         foreign_[device->usbPath] = device;
     }
     const std::string port = std::to_string(device->port);
-    testbed_->add(device->usbPath, {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}},
-                  {{"idVendor", hex4(0x6D21)}, {"idProduct", hex4(productID)}, {"serial", serial},
-                   {"product", "Docking Station"}, {"manufacturer", "Brevantis"}, {"busnum", "1"}, {"devpath", port}});
-    testbed_->add(device->interfacePath, {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_interface"}},
-                  {{"bInterfaceClass", "ff"}, {"bInterfaceSubClass", "00"}, {"bInterfaceProtocol", "00"}});
+    const bool usbAdded = add(device->usbPath, {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}},
+                              {{"idVendor", hex4(kCameraVendorID)}, {"idProduct", hex4(productID)}, {"serial", serial},
+                               {"product", "Docking Station"}, {"manufacturer", "Brevantis"}, {"busnum", "1"},
+                               {"devpath", port}});
+    if (!usbAdded || !add(device->interfacePath, {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_interface"}},
+                          {{"bInterfaceClass", "ff"}, {"bInterfaceSubClass", "00"}, {"bInterfaceProtocol", "00"}})) {
+        if (usbAdded) testbed_->remove(device->usbPath);
+        std::lock_guard<std::mutex> guard(lock_);
+        foreign_.erase(device->usbPath);
+        return {};
+    }
     testbed_->uevent(device->usbPath, "add");
     testbed_->uevent(device->interfacePath, "add");
     return device->usbPath;
@@ -462,14 +551,6 @@ void EmulatedUsbBus::removeForeignDevice(const std::string& sysPath) {
     removeDevice(device);
 }
 
-std::optional<std::string> EmulatedUsbBus::usbPath(const std::string& serial) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (auto& d : devices_) {
-        if (d->serial == serial) return d->usbPath;
-    }
-    return std::nullopt;
-}
-
 std::optional<std::string> EmulatedUsbBus::genericNode(const std::string& serial) const {
     std::lock_guard<std::mutex> guard(lock_);
     for (auto& d : devices_) {
@@ -478,140 +559,106 @@ std::optional<std::string> EmulatedUsbBus::genericNode(const std::string& serial
     return std::nullopt;
 }
 
-uint64_t EmulatedUsbBus::commandsAnswered() const { return answered_.load(); }
+std::shared_ptr<EmulatedUsbBus::Device> EmulatedUsbBus::deviceOfNode(const std::string& node, bool* otherLun,
+                                                                     std::optional<Fault>* fault) {
+    std::lock_guard<std::mutex> guard(lock_);
+    // An unplug takes the device off this list before anything else: one found here is there.
+    for (auto& d : devices_) {
+        if (d->node != node && d->otherLunNode != node) continue;
+        *otherLun = d->otherLunNode == node;
+        if (!*otherLun && !d->faults.empty()) {
+            *fault = d->faults.front();
+            d->faults.erase(d->faults.begin());
+        }
+        return d;
+    }
+    return nullptr;
+}
 
 bool EmulatedUsbBus::answer(UMockdevIoctlClient* client) {
-    IoctlCall call{client, {}};
+    IoctlCall call(client);
     if (umockdev_ioctl_client_get_request(client) != SG_IO) {
         call.finish(-1, ENOTTY);
         return true;
     }
-    const std::string node = umockdev_ioctl_client_get_devnode(client);
-    std::shared_ptr<Device> device;
     bool otherLun = false;
-    bool gone = true;
     std::optional<Fault> fault;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        for (auto& d : devices_) {
-            if (d->node == node || d->otherLunNode == node) {
-                device = d;
-                otherLun = d->otherLunNode == node;
-                gone = d->gone;
-                break;
-            }
-        }
-        if (device && !otherLun && !device->faults.empty()) {
-            fault = device->faults.front();
-            device->faults.erase(device->faults.begin());
-        }
-    }
+    std::shared_ptr<Device> device = deviceOfNode(umockdev_ioctl_client_get_devnode(client), &otherLun, &fault);
     // A descriptor opened before the device went away: the node is no longer there to answer.
-    if (!device || gone) {
+    if (!device) {
         call.finish(-1, ENODEV);
         return true;
     }
-    UMockdevIoctlData* header = call.resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(sg_io_hdr_t));
-    if (!header) {
-        call.finish(-1, EFAULT);
-        return true;
-    }
-    auto* hdr = reinterpret_cast<sg_io_hdr_t*>(header->data);
-    if (hdr->interface_id != 'S') {
-        call.finish(-1, ENOSYS);
-        return true;
-    }
-    if (hdr->cmd_len < 6 || hdr->cmd_len > 16 || !hdr->cmdp) {
-        call.finish(-1, EMSGSIZE);
-        return true;
-    }
-    UMockdevIoctlData* command = call.resolve(header, offsetof(sg_io_hdr_t, cmdp), hdr->cmd_len);
-    UMockdevIoctlData* data = nullptr;
-    if (hdr->dxfer_direction != SG_DXFER_NONE && hdr->dxfer_len > 0) {
-        data = call.resolve(header, offsetof(sg_io_hdr_t, dxferp), hdr->dxfer_len);
-        if (!data) {
-            call.finish(-1, EFAULT);
-            return true;
-        }
-    }
-    // The sense buffer only when there is sense to write: each buffer reached costs a round trip
-    // to the caller's memory and back.
-    auto sense = [&]() -> uint8_t* {
-        if (hdr->mx_sb_len == 0 || !hdr->sbp) return nullptr;
-        UMockdevIoctlData* senseData = call.resolve(header, offsetof(sg_io_hdr_t, sbp), hdr->mx_sb_len);
-        return senseData ? senseData->data : nullptr;
-    };
-    hdr->info = SG_INFO_OK;
-    hdr->duration = 1;
-    hdr->sb_len_wr = 0;
-    hdr->masked_status = 0;
-    hdr->msg_status = 0;
-    ++answered_;
-
+    if (!call.read()) return true;
     if (otherLun) {  // no medium in the CD-ROM LUN
-        checkCondition(*hdr, sense());
+        checkCondition(*call.hdr, call.sense());
         call.finish(0, 0);
-        return true;
-    }
-    if (fault) {
-        switch (*fault) {
-            case Fault::hold: {
-                auto held = std::make_shared<Held>();
-                held->client = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
-                held->header = umockdev_ioctl_data_ref(header);
-                std::lock_guard<std::mutex> guard(lock_);
-                if (!device->gone) {
-                    device->held.push_back(held);
-                    return true;
-                }
-                hostFailure(*hdr, kNoConnect);
-                call.finish(0, 0);
-                return true;
-            }
-            case Fault::hostTimeOut:
-                hostFailure(*hdr, kTimeOut);
-                call.finish(0, 0);
-                return true;
-            case Fault::ioctlTimedOut:
-                call.finish(-1, ETIMEDOUT);
-                return true;
-            case Fault::checkCondition:
-                checkCondition(*hdr, sense());
-                call.finish(0, 0);
-                return true;
-            case Fault::ioctlFails:
-                call.finish(-1, EIO);
-                return true;
-        }
-    }
-
-    SCSICommandDescriptorBlock cdb{};
-    std::memcpy(cdb.data(), command->data, std::min<size_t>(hdr->cmd_len, cdb.size()));
-    uint8_t direction = kSCSIDataTransfer_NoDataTransfer;
-    if (data) {
-        direction = hdr->dxfer_direction == SG_DXFER_TO_DEV ? kSCSIDataTransfer_FromInitiatorToTarget
-                                                             : kSCSIDataTransfer_FromTargetToInitiator;
-    }
-    std::span<uint8_t> buffer = data ? std::span<uint8_t>(data->data, hdr->dxfer_len) : std::span<uint8_t>();
-    const SCSIExecuteResult result = device->camera->execute(cdb, direction, buffer, hdr->timeout);
-    if (result.response != kSCSIServiceResponse_TASK_COMPLETE) {
-        // A camera that stopped answering has left the bus; anything else failed on the way.
-        hostFailure(*hdr, result.status == kSCSITaskStatus_DeviceNotPresent ? kNoConnect
-                          : result.status == kSCSITaskStatus_TaskTimeoutOccurred ? kTimeOut
-                                                                                  : kHostError);
-    } else if (result.status == kSCSITaskStatus_CHECK_CONDITION) {
-        checkCondition(*hdr, sense());
+    } else if (fault) {
+        meetFault(call, device, *fault);
     } else {
-        hdr->status = static_cast<unsigned char>(result.status & 0xFF);
-        hdr->masked_status = static_cast<unsigned char>((result.status & 0x3E) >> 1);
-        hdr->host_status = 0;
-        hdr->driver_status = 0;
-        const uint64_t moved = std::min<uint64_t>(result.realized, data ? hdr->dxfer_len : 0);
-        hdr->resid = data ? static_cast<int>(hdr->dxfer_len - moved) : 0;
-        if (hdr->status != 0) hdr->info |= SG_INFO_CHECK;
+        execute(call, *device);
+    }
+    return true;
+}
+
+void EmulatedUsbBus::meetFault(IoctlCall& call, const std::shared_ptr<Device>& device, Fault fault) {
+    switch (fault) {
+        case Fault::hold: {
+            auto held = std::make_shared<Held>();
+            held->client = static_cast<UMockdevIoctlClient*>(g_object_ref(call.client));
+            held->header = umockdev_ioctl_data_ref(call.header);
+            std::lock_guard<std::mutex> guard(lock_);
+            if (!device->gone) {
+                device->held.push_back(held);  // completed by the unplug
+                return;
+            }
+            hostFailure(*call.hdr, kNoConnect);
+            break;
+        }
+        case Fault::hostTimeOut:
+            hostFailure(*call.hdr, kTimeOut);
+            break;
+        case Fault::ioctlTimedOut:
+            call.finish(-1, ETIMEDOUT);
+            return;
+        case Fault::checkCondition:
+            checkCondition(*call.hdr, call.sense());
+            break;
+        case Fault::ioctlFails:
+            call.finish(-1, EIO);
+            return;
     }
     call.finish(0, 0);
-    return true;
+}
+
+void EmulatedUsbBus::execute(IoctlCall& call, Device& device) {
+    sg_io_hdr_t& hdr = *call.hdr;
+    SCSICommandDescriptorBlock cdb{};
+    std::memcpy(cdb.data(), call.command->data, std::min<size_t>(hdr.cmd_len, cdb.size()));
+    uint8_t direction = kSCSIDataTransfer_NoDataTransfer;
+    if (call.data) {
+        direction = hdr.dxfer_direction == SG_DXFER_TO_DEV ? kSCSIDataTransfer_FromInitiatorToTarget
+                                                            : kSCSIDataTransfer_FromTargetToInitiator;
+    }
+    std::span<uint8_t> buffer = call.data ? std::span<uint8_t>(call.data->data, hdr.dxfer_len) : std::span<uint8_t>();
+    const SCSIExecuteResult result = device.camera->execute(cdb, direction, buffer, hdr.timeout);
+    if (result.response != kSCSIServiceResponse_TASK_COMPLETE) {
+        // A camera that stopped answering has left the bus; anything else failed on the way.
+        hostFailure(hdr, result.status == kSCSITaskStatus_DeviceNotPresent ? kNoConnect
+                         : result.status == kSCSITaskStatus_TaskTimeoutOccurred ? kTimeOut
+                                                                                 : kHostError);
+    } else if (result.status == kSCSITaskStatus_CHECK_CONDITION) {
+        checkCondition(hdr, call.sense());
+    } else {
+        hdr.status = static_cast<unsigned char>(result.status & 0xFF);
+        hdr.masked_status = static_cast<unsigned char>((result.status & 0x3E) >> 1);
+        hdr.host_status = 0;
+        hdr.driver_status = 0;
+        const uint64_t moved = std::min<uint64_t>(result.realized, call.data ? hdr.dxfer_len : 0);
+        hdr.resid = call.data ? static_cast<int>(hdr.dxfer_len - moved) : 0;
+        if (hdr.status != 0) hdr.info |= SG_INFO_CHECK;
+    }
+    call.finish(0, 0);
 }
 
 }  // namespace hvb::sim

@@ -35,7 +35,7 @@ public:
     // How a camera appears on the bus, by its USB serial number.
     struct Quirks {
         bool noSerial = false;      // the USB device has no serial attribute
-        bool secondLun = false;     // a second LUN (N:0:0:1, a CD-ROM) with its own sg node
+        bool secondLun = false;     // a CD-ROM at LUN 0 (N:0:0:0) before the storage at N:0:0:1, each with its sg node
         bool scsiNever = false;     // the SCSI nodes never come
         std::optional<int64_t> scsiDelayMs;  // instead of the bus's delay
     };
@@ -56,7 +56,6 @@ public:
     bool unplug(const std::shared_ptr<SimulatedCamera>& camera) override;
     std::vector<std::shared_ptr<SimulatedCamera>> cameras() const override;
 
-    void setScsiDelay(int64_t ms);
     void setQuirks(const std::string& serial, Quirks quirks);
     // The next `count` SG_IO calls on the camera with this serial meet `fault`.
     void injectFault(const std::string& serial, Fault fault, unsigned count = 1);
@@ -68,21 +67,36 @@ public:
     std::string addForeignDevice(uint16_t productID, const std::string& serial);
     void removeForeignDevice(const std::string& sysPath);
 
-    // Where a plugged camera is: its USB device's sysfs path and its sg node ("/dev/sg3"; empty
-    // before its SCSI nodes are there).
-    std::optional<std::string> usbPath(const std::string& serial) const;
+    // Where a plugged camera's sg node is ("/dev/sg3"; empty before its SCSI nodes are there).
     std::optional<std::string> genericNode(const std::string& serial) const;
-    // SG_IO calls answered, over every camera.
-    uint64_t commandsAnswered() const;
+    // Why the testbed refused a device (umockdev's own words), the first time it did; empty
+    // while it has taken every one. A plug or a foreign device it refuses is not on the bus.
+    std::string failure() const;
+    // The probe threads kept: each plug's SCSI probe, until it has finished and a later plug
+    // has joined it.
+    size_t probeThreads() const;
 
     struct Device;
     struct Held;
+    struct IoctlCall;
 
 private:
     struct Testbed;
+    struct Probe {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> finished;
+    };
     // One SG_IO call on a node (a UMockdevIoctlClient), on umockdev's thread.
     bool answer(_UMockdevIoctlClient* client);
+    // The steps of an answer: the device behind the node and the fault its next call meets;
+    // the fault's outcome; the camera's own.
+    std::shared_ptr<Device> deviceOfNode(const std::string& node, bool* otherLun, std::optional<Fault>* fault);
+    void meetFault(IoctlCall& call, const std::shared_ptr<Device>& device, Fault fault);
+    void execute(IoctlCall& call, Device& device);
+    bool add(const std::string& path, const std::vector<std::pair<std::string, std::string>>& properties,
+             const std::vector<std::pair<std::string, std::string>>& attributes, const std::string& node = {});
     void addScsiNodes(const std::shared_ptr<Device>& device);
+    void startProbe(const std::shared_ptr<Device>& device, int64_t delayMs);
     void removeDevice(const std::shared_ptr<Device>& device);
     int nextPort() const;
     void finishHeld(std::vector<std::shared_ptr<Held>> held);
@@ -97,8 +111,8 @@ private:
     int nextHost_ = 6;
     int nextGeneric_ = 2;
     int nextDisk_ = 1;  // "sdb"
-    std::vector<std::thread> probes_;
-    std::atomic<uint64_t> answered_{0};
+    std::vector<Probe> probes_;
+    std::string failure_;
 };
 
 }  // namespace hvb::sim

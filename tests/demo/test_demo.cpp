@@ -21,6 +21,9 @@
 
 #include "platform/foundation/Process.h"
 #include "../platform/foundation/TempDir.h"
+#if HVB_HAVE_EMULATED_USB_BUS
+#include "standins/usbbus/UmockdevPreload.h"
+#endif
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -106,9 +109,56 @@ bool bothCamerasRead(const fs::path& log) {
         std::chrono::seconds(90));
 }
 
-// `make run`'s script in a process group of its own, its output to `output`. A terminal's
-// signals reach it as they would from a shell, whatever this process ignores or blocks.
-pid_t startScript(const fs::path& root, const fs::path& output, const char* option = nullptr) {
+// A process's environment, read from /proc.
+std::map<std::string, std::string> environmentOf(pid_t pid) {
+    std::map<std::string, std::string> environment;
+    std::istringstream in(readProc("/proc/" + std::to_string(pid) + "/environ"));
+    for (std::string entry; std::getline(in, entry, '\0');) {
+        const size_t equals = entry.find('=');
+        if (equals != std::string::npos) environment[entry.substr(0, equals)] = entry.substr(equals + 1);
+    }
+    return environment;
+}
+
+// The pid a pid file names; 0 when there is none (yet).
+pid_t pidIn(const fs::path& file) {
+    try {
+        return std::stoi(TempDir::read(file));
+    } catch (...) {
+        return 0;
+    }
+}
+
+const char* const kHostName = "com_brevantis_driver_HVBSCSIDriver";
+
+fs::path hostPidFile(const fs::path& root) { return root / "run/halvetor" / (std::string(kHostName) + ".pid"); }
+
+// Quits the demo as its user does, by ending the toolbox: the script ends with it (status 0),
+// and every process that ran for it (those below the script and the host) ends too.
+void quitToolbox(pid_t script, const fs::path& root) {
+    std::set<pid_t> processes = descendants(script);
+    if (const pid_t host = pidIn(hostPidFile(root)); host > 0) processes.insert(host);
+    pid_t app = 0;
+    for (pid_t p : processes) {
+        if (exeName(p) == "HalvetorBody_ToolBox") app = p;
+    }
+    EXPECT_GT(app, 0) << "no toolbox runs";
+    if (app > 0) ::kill(app, SIGTERM);
+    int status = 0;
+    const bool exited = waitFor([&] { return ::waitpid(script, &status, WNOHANG) == script; }, 30s);
+    if (!exited) ::kill(-script, SIGKILL), ::waitpid(script, &status, 0);
+    EXPECT_TRUE(exited);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    for (pid_t p : processes) {
+        EXPECT_TRUE(waitFor([&] { return !alive(p); }, 10s)) << "left running: " << p << " " << exeName(p);
+    }
+}
+
+// `make run`'s script in a process group of its own, its output to `output`, with the programs
+// of `buildDir` (relative: to the source folder, as `make run` gives it). A terminal's signals
+// reach it as they would from a shell, whatever this process ignores or blocks.
+pid_t startScript(const fs::path& root, const fs::path& output, const char* option = nullptr,
+                  const std::string& buildDir = HVB_TEST_BUILD_DIR) {
     const std::string script = std::string(HVB_TEST_SOURCE_DIR) + "/scripts/run.sh";
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -123,7 +173,8 @@ pid_t startScript(const fs::path& root, const fs::path& output, const char* opti
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ::setenv("HVB_DEMO_ROOT", root.c_str(), 1);
         ::unsetenv("DISPLAY");
-        ::execl("/bin/bash", "bash", script.c_str(), "--build-dir", HVB_TEST_BUILD_DIR, option, static_cast<char*>(nullptr));
+        if (::chdir("/") != 0) ::_exit(126);  // the script finds its own folder
+        ::execl("/bin/bash", "bash", script.c_str(), "--build-dir", buildDir.c_str(), option, static_cast<char*>(nullptr));
         ::_exit(127);
     }
     if (pid > 0) ::setpgid(pid, pid);  // before any signal is sent to the group
@@ -153,7 +204,6 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
 
     const fs::path installed = root / "Library/Extensions/com_brevantis_driver_HVBSCSIDriver.kext";
     const fs::path webLog = root / "var/log/halvetor/webservice.log";
-    const fs::path pidFile = root / "run/halvetor/com_brevantis_driver_HVBSCSIDriver.pid";
     auto webRequests = [&] { return TempDir::read(webLog); };
 
     // Installed by the application's own launch check, through installKext.sh.
@@ -185,24 +235,7 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
     EXPECT_NE(listed.standardOutput.find("HW7334"), std::string::npos) << listed.standardOutput;
 
     // Quitting the application ends the script, which stops the host and the stand-in.
-    std::set<pid_t> processes = descendants(pid);
-    pid_t hostPid = 0;
-    if (fs::exists(pidFile)) hostPid = std::stoi(TempDir::read(pidFile));
-    if (hostPid > 0) processes.insert(hostPid);
-    pid_t app = 0;
-    for (pid_t p : processes) {
-        if (exeName(p) == "HalvetorBody_ToolBox") app = p;
-    }
-    ASSERT_GT(app, 0);
-    ::kill(app, SIGTERM);
-    int status = 0;
-    bool exited = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 30s);
-    if (!exited) ::kill(-pid, SIGKILL), ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(exited);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    for (pid_t p : processes) {
-        EXPECT_TRUE(waitFor([&] { return !alive(p); }, 10s)) << "left running: " << p << " " << exeName(p);
-    }
+    quitToolbox(pid, root);
     EXPECT_NE(TempDir::read(output).find("terminate"), std::string::npos);
     ASSERT_FALSE(foundation::runProcess({host, "--root", root.string(), "--ping"}).exitStatus == 0);
 
@@ -216,65 +249,87 @@ TEST(Demo, MakeRunScriptServesBothCamerasAndCleansUp) {
     EXPECT_NE(TempDir::read(again).find("installKext.sh: START:"), std::string::npos) << TempDir::read(again);
     listed = foundation::runProcess({host, "--root", root.string(), "--control", "list"});
     EXPECT_NE(listed.standardOutput.find("HVBR7"), std::string::npos) << listed.standardOutput;
-    processes = descendants(pid);
-    if (fs::exists(pidFile)) processes.insert(std::stoi(TempDir::read(pidFile)));
-    app = 0;
-    for (pid_t p : processes) {
-        if (exeName(p) == "HalvetorBody_ToolBox") app = p;
-    }
-    if (app > 0) ::kill(app, SIGTERM);
-    exited = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 30s);
-    if (!exited) ::kill(-pid, SIGKILL), ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(exited);
-    for (pid_t p : processes) {
-        EXPECT_TRUE(waitFor([&] { return !alive(p); }, 10s)) << "left running: " << p << " " << exeName(p);
-    }
+    quitToolbox(pid, root);
 }
 
-// With --usb-bus the same two cameras are on the emulated kernel bus, the host drives them
-// through its Linux backend, and the printed unplug command reaches the bus.
+// With --usb-bus the same two cameras are on the emulated kernel bus and the host drives them
+// through its Linux backend; only the host runs on that bus, so the toolbox is online as in the
+// simulation demo (the site probe, the update check). Started as `make run` starts it (its build
+// folder relative to the source folder), it prints commands that work from any folder.
 TEST(Demo, TheUsbBusSwitchRunsTheCamerasThroughTheLinuxBackend) {
-    const fs::path usbbus = fs::path(HVB_TEST_BUILD_DIR) / "SCSIDriver/hvb-usbbus";
-    if (!fs::exists(usbbus)) GTEST_SKIP() << "hvb-usbbus was not built (umockdev is not installed)";
-    if (!fs::exists("/usr/lib/x86_64-linux-gnu/libumockdev-preload.so.0") && !fs::exists("/usr/lib/libumockdev-preload.so.0"))
-        GTEST_SKIP() << "umockdev's preload library is not installed";
+#if !HVB_HAVE_EMULATED_USB_BUS
+    GTEST_SKIP() << "hvb-usbbus was not built (umockdev is not installed)";
+#else
+    if (!hvb::sim::umockdevPreloadLibrary()) GTEST_SKIP() << "umockdev's preload library is not installed";
     TempDir sandbox;
     const fs::path root = sandbox / "root";
     const fs::path output = sandbox / "run.log";
-    pid_t pid = startScript(root, output, "--usb-bus");
+    const fs::path webLog = root / "var/log/halvetor/webservice.log";
+    const std::string buildDir = fs::relative(HVB_TEST_BUILD_DIR, HVB_TEST_SOURCE_DIR).string();
+    pid_t pid = startScript(root, output, "--usb-bus", buildDir);
     ASSERT_GE(pid, 0);
     const bool bothUp = bothCamerasRead(output);
     EXPECT_TRUE(bothUp) << TempDir::read(output);
     EXPECT_NE(TempDir::read(root / "etc/halvetor/driver.conf").find("backend linux"), std::string::npos);
-    EXPECT_NE(TempDir::read(output).find(usbbus.string() + " --root " + root.string() + " --control unplug"),
-              std::string::npos);
     const std::string hostLog = TempDir::read(root / "var/log/halvetor/com_brevantis_driver_HVBSCSIDriver.log");
     EXPECT_NE(hostLog.find("with the linux backend"), std::string::npos) << hostLog;
     EXPECT_NE(hostLog.find("generic node /dev/sg"), std::string::npos) << hostLog;
 
-    auto unplugged = foundation::runProcess({usbbus.string(), "--root", root.string(), "--control", "unplug", "HW7334DEMO001"});
-    EXPECT_EQ(unplugged.exitStatus, 0) << unplugged.standardError;
-    auto listed = foundation::runProcess({usbbus.string(), "--root", root.string(), "--control", "list"});
+    // Online as in the simulation demo: the start-up probe of the site and the update check.
+    EXPECT_TRUE(waitFor([&] { return TempDir::read(webLog).find("REQUEST GET / ") != std::string::npos; }, 30s))
+        << TempDir::read(webLog);
+    EXPECT_TRUE(waitFor([&] {
+        return TempDir::read(webLog).find("REQUEST POST /v1/api/get/version") != std::string::npos;
+    }, 30s)) << TempDir::read(webLog);
+
+    // The bus's folder and preload library reach the host, not the toolbox; neither gets a
+    // leak check other than the one this test runs with.
+    pid_t app = 0;
+    for (pid_t p : descendants(pid)) {
+        if (exeName(p) == "HalvetorBody_ToolBox") app = p;
+    }
+    const pid_t host = pidIn(hostPidFile(root));
+    ASSERT_GT(app, 0);
+    ASSERT_GT(host, 0);
+    auto toolboxEnvironment = environmentOf(app);
+    auto hostEnvironment = environmentOf(host);
+    EXPECT_EQ(toolboxEnvironment.count("UMOCKDEV_DIR"), 0u) << toolboxEnvironment["UMOCKDEV_DIR"];
+    EXPECT_EQ(toolboxEnvironment["LD_PRELOAD"].find("libumockdev-preload"), std::string::npos)
+        << toolboxEnvironment["LD_PRELOAD"];
+    EXPECT_FALSE(hostEnvironment["UMOCKDEV_DIR"].empty());
+    EXPECT_NE(hostEnvironment["LD_PRELOAD"].find("libumockdev-preload"), std::string::npos)
+        << hostEnvironment["LD_PRELOAD"];
+    const char* leakOptions = ::getenv("ASAN_OPTIONS");
+    const std::string asanOptions = leakOptions && *leakOptions ? leakOptions : "detect_leaks=0";  // the script's default
+    EXPECT_EQ(toolboxEnvironment["ASAN_OPTIONS"], asanOptions);
+    EXPECT_EQ(hostEnvironment["ASAN_OPTIONS"], asanOptions);
+
+    // The printed unplug command, run from another folder, reaches the bus.
+    std::vector<std::string> unplug;
+    {
+        std::istringstream lines(TempDir::read(output));
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("--control unplug HW7334DEMO001") == std::string::npos) continue;
+            std::istringstream words(line);
+            for (std::string word; words >> word;) unplug.push_back(word);
+        }
+    }
+    ASSERT_FALSE(unplug.empty()) << TempDir::read(output);
+    EXPECT_TRUE(fs::path(unplug[0]).is_absolute()) << unplug[0];
+    EXPECT_EQ(unplug[0], (fs::path(HVB_TEST_SOURCE_DIR) / buildDir / "SCSIDriver/hvb-usbbus").lexically_normal().string());
+    foundation::ProcessOptions elsewhere;
+    elsewhere.workingDirectory = sandbox.path().string();
+    auto unplugged = foundation::runProcess(unplug, elsewhere);
+    EXPECT_EQ(unplugged.exitStatus, 0) << unplugged.standardError << unplugged.error;
+    auto listed = foundation::runProcess({unplug[0], "--root", root.string(), "--control", "list"}, elsewhere);
     EXPECT_NE(listed.standardOutput.find("HVBR7DEMO0001"), std::string::npos) << listed.standardOutput;
     EXPECT_EQ(listed.standardOutput.find("HW7334DEMO001"), std::string::npos) << listed.standardOutput;
     EXPECT_TRUE(waitFor([&] {
         return TempDir::read(root / "var/log/halvetor/com_brevantis_driver_HVBSCSIDriver.log").find("left") != std::string::npos;
     }, 30s));
 
-    std::set<pid_t> processes = descendants(pid);
-    pid_t app = 0;
-    for (pid_t p : processes) {
-        if (exeName(p) == "HalvetorBody_ToolBox") app = p;
-    }
-    ASSERT_GT(app, 0);
-    ::kill(app, SIGTERM);
-    int status = 0;
-    bool exited = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 30s);
-    if (!exited) ::kill(-pid, SIGKILL), ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(exited);
-    for (pid_t p : processes) {
-        EXPECT_TRUE(waitFor([&] { return !alive(p); }, 10s)) << "left running: " << p << " " << exeName(p);
-    }
+    quitToolbox(pid, root);
+#endif
 }
 
 }  // namespace

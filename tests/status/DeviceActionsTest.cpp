@@ -391,9 +391,13 @@ TEST_F(DeviceActions, StorageFromTheVolumeAndTheReservedSpace) {
     const hvb::StorageSettings settings{record->DeviceParam->RESOLUTION(), record->DeviceParam->RECORDINGMODE()};
     EXPECT_DOUBLE_EQ(figure->seconds, hvb::StatusStorageTable::recordingSeconds(
                                           "HW7333", settings, figure->availableBytes / 1024.0 / 1024.0, {}));
-    // No volume: no figure.
+    EXPECT_TRUE(figure->mounted);
+    // No volume: no figure, but the word that it is not mounted.
     auto bare = attach("HW7334", "1.0.0");
-    EXPECT_FALSE(storage(snapshotOf(*bare)));
+    auto unmounted = storage(snapshotOf(*bare));
+    ASSERT_TRUE(unmounted);
+    EXPECT_FALSE(unmounted->mounted);
+    EXPECT_EQ(unmounted->availableBytes, 0);
 }
 
 // ---- the program's end ----

@@ -260,8 +260,10 @@ TEST_F(StatusPanel, TicksShowTheBatteryLevel) {
                        hvb::BatteryCapacity::levelFromRaw(byte < 5 ? byte : 0);
         })) << int(byte);
     }
-    // HVBR7 has no volume here: the storage line stays empty.
-    EXPECT_FALSE(r->volumeCapacityLabel()->isVisible());
+    // HVBR7 has no volume here: the storage line says so instead of staying empty.
+    ASSERT_TRUE(wait([&] { return r->volumeCapacityLabel()->isVisible(); }));
+    EXPECT_EQ(r->volumeCapacityLabel()->text(), hvb::LocalizedString::Msg::storageNotMounted());
+    EXPECT_EQ(r->volumeCapacityLabel()->text(), "Storage not mounted");
 }
 
 TEST_F(StatusPanel, ACameraUnpluggedWhileItsRowTicksLeavesQuietly) {

@@ -1,13 +1,15 @@
-// hvb-usbbus: simulated cameras on the emulated kernel USB bus, with a program (the toolbox, or
-// the driver host on its Linux backend) running under it; cameras are plugged and unplugged
-// through its control socket while the program runs.
+// hvb-usbbus: simulated cameras on the emulated kernel USB bus of a root, until it is stopped;
+// cameras are plugged and unplugged through its control socket meanwhile. Only what drives the
+// cameras runs on the bus (the driver host on its Linux backend, started with --run): the rest
+// of the system, the toolbox included, keeps the machine's own /sys and /dev.
 //
-//   hvb-usbbus --root ROOT [--scsi-delay MS] [--camera DESC]... [-- PROGRAM ARG...]
+//   hvb-usbbus --root ROOT [--scsi-delay MS] [--camera DESC]...
+//   hvb-usbbus --root ROOT --run PROGRAM ARG...
 //   hvb-usbbus --root ROOT --control plug MODEL key=value... | unplug SERIAL | list
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -25,8 +27,11 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: hvb-usbbus --root ROOT [--scsi-delay MS] [--camera DESC]... [-- PROGRAM ARG...]\n"
+    "usage: hvb-usbbus --root ROOT [--scsi-delay MS] [--camera DESC]...\n"
+    "       hvb-usbbus --root ROOT --run PROGRAM ARG...\n"
     "       hvb-usbbus --root ROOT --control plug MODEL key=value... | unplug SERIAL | list\n";
+// The control word that asks the bus for its testbed folder.
+constexpr const char* kDirectoryWord = "directory";
 
 std::filesystem::path socketPath(const std::filesystem::path& root) { return root / "run/halvetor/usbbus.sock"; }
 
@@ -42,6 +47,35 @@ int control(const std::filesystem::path& root, const std::vector<std::string>& a
     return status == kIOReturnSuccess ? 0 : 1;
 }
 
+// PROGRAM in place of this process, on the bus that serves ROOT: its testbed folder and
+// umockdev's preload library, after the sanitizer runtime this program carries (PROGRAM is one
+// of this build's, the driver host).
+int runOnBus(const std::filesystem::path& root, std::vector<std::string> program) {
+    std::string directory;
+    {
+        iokit::SocketLink link(socketPath(root));  // closed before the program replaces this one
+        if (link.control({kDirectoryWord}, &directory) != kIOReturnSuccess) directory.clear();
+    }
+    if (directory.empty()) {
+        std::cerr << "hvb-usbbus: no bus answers on " << socketPath(root) << "\n";
+        return 3;
+    }
+    while (!directory.empty() && directory.back() == '\n') directory.pop_back();
+    auto library = hvb::sim::umockdevPreloadLibrary();
+    if (!library) {
+        std::cerr << "hvb-usbbus: umockdev's preload library (libumockdev-preload.so) is not installed\n";
+        return 69;
+    }
+    ::setenv("UMOCKDEV_DIR", directory.c_str(), 1);
+    ::setenv("LD_PRELOAD", hvb::sim::umockdevPreloadList(*library).c_str(), 1);
+    std::vector<char*> argv;
+    for (auto& word : program) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    std::cerr << "hvb-usbbus: cannot run " << program[0] << ": " << std::strerror(errno) << "\n";
+    return 126;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,6 +86,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> program;
     std::vector<std::string> controlArguments;
     bool controlMode = false;
+    bool runMode = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--root" && i + 1 < args.size()) root = args[++i];
@@ -61,7 +96,8 @@ int main(int argc, char** argv) {
             controlMode = true;
             controlArguments.assign(args.begin() + static_cast<long>(i) + 1, args.end());
             break;
-        } else if (a == "--") {
+        } else if (a == "--run" && i + 1 < args.size()) {
+            runMode = true;
             program.assign(args.begin() + static_cast<long>(i) + 1, args.end());
             break;
         } else {
@@ -74,6 +110,7 @@ int main(int argc, char** argv) {
         return 64;
     }
     if (controlMode) return control(root, controlArguments);
+    if (runMode) return runOnBus(root, program);
 
     hvb::sim::restartUnderUmockdev();
     if (std::string reason = hvb::sim::EmulatedUsbBus::unavailableReason(); !reason.empty()) {
@@ -82,7 +119,7 @@ int main(int argc, char** argv) {
     }
     sigset_t signals;
     sigemptyset(&signals);
-    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) sigaddset(&signals, s);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, s);
     ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
     foundation::setLogEchoEnabled(false);
@@ -101,7 +138,11 @@ int main(int argc, char** argv) {
     iokit::SocketServer::Options options;
     options.socketPath = socketPath(root);
     options.policy = iokit::AdmissionPolicy::forSystemRoot(root, "halvetor");
-    options.control = [&backend](const std::vector<std::string>& arguments, std::string* reply) {
+    options.control = [&backend, &bus](const std::vector<std::string>& arguments, std::string* reply) -> IOReturn {
+        if (arguments.size() == 1 && arguments[0] == kDirectoryWord) {
+            *reply = bus.directory();
+            return kIOReturnSuccess;
+        }
         return backend.control(arguments, reply);
     };
     iokit::SocketServer server(options);
@@ -112,47 +153,10 @@ int main(int argc, char** argv) {
     }
     std::cout << "hvb-usbbus: UMOCKDEV_DIR=" << bus.directory() << "\n" << std::flush;
 
-    pid_t child = -1;
-    // A sanitizer runtime that this build put first in LD_PRELOAD reaches every program below,
-    // also the shell tools the toolbox runs, which are not built with it: the leak check would
-    // take their C library's allocations at exit for leaks and fail them.
-    if (const char* preload = ::getenv("LD_PRELOAD"); preload && std::strstr(preload, "libasan")) {
-        const char* options = ::getenv("ASAN_OPTIONS");
-        std::string quiet = std::string(options && *options ? options : "") + (options && *options ? ":" : "") +
-                            "detect_leaks=0";
-        ::setenv("ASAN_OPTIONS", quiet.c_str(), 1);
-    }
-    if (!program.empty()) {
-        child = ::fork();
-        if (child == 0) {
-            ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
-            std::vector<char*> argv2;
-            for (auto& w : program) argv2.push_back(w.data());
-            argv2.push_back(nullptr);
-            ::execvp(argv2[0], argv2.data());
-            std::perror("hvb-usbbus: exec");
-            ::_exit(127);
-        }
-    }
-    int status = 0;
-    for (;;) {
-        int signal = 0;
-        if (::sigwait(&signals, &signal) != 0) continue;
-        if (signal == SIGCHLD) {
-            int childStatus = 0;
-            if (child > 0 && ::waitpid(child, &childStatus, WNOHANG) == child) {
-                status = WIFEXITED(childStatus) ? WEXITSTATUS(childStatus) : 128 + WTERMSIG(childStatus);
-                break;
-            }
-            continue;
-        }
-        if (child > 0) {
-            ::kill(child, signal);
-            continue;  // ends when the program does
-        }
-        break;
+    // Up until it is stopped.
+    for (int signal = 0; ::sigwait(&signals, &signal) != 0;) {
     }
     server.stop();
     backend.unplugAll();
-    return status;
+    return 0;
 }

@@ -100,7 +100,7 @@ protected:
         auto camera = SimulatedBodyCamera::make(*hvb::sim::findCameraProfile(model, firmware), options);
         cameras.push_back(camera);
         if (attach) {
-            EXPECT_TRUE(camera->attach(*bus));
+            EXPECT_TRUE(camera->attach(*bus)) << bus->failure();
         }
         return camera;
     }
@@ -115,9 +115,13 @@ protected:
     }
     void watch() { watcher = std::make_unique<hvb::USBWatcher>(hvb::USBWatcherHandler::sharedPointer()); }
 
+    // A device the testbed refused never comes: the wait ends with the bus's reason.
     template <class F>
     bool until(F&& done, int seconds = 30) {
-        return dispatch::RunLoop::main().runUntil(std::forward<F>(done), std::chrono::seconds(seconds));
+        const bool met = dispatch::RunLoop::main().runUntil([&] { return !bus->failure().empty() || done(); },
+                                                            std::chrono::seconds(seconds));
+        EXPECT_EQ(bus->failure(), "");
+        return met && bus->failure().empty();
     }
     static int64_t count() { return hvb::DeviceState::shared().PlugInDeviceCnt.load(); }
     static hvb::DeviceRecord record(const std::string& serial) { return hvb::DeviceState::shared().record(serial); }
@@ -322,49 +326,102 @@ TEST_F(UsbBusTest, TheKernelsFaultsEndInAClearOutcome) {
 }
 
 // How a device appears on the bus: late or missing SCSI nodes, a same-vendor device that is not
-// a camera, a camera without a serial number, a second LUN.
+// a camera, a camera without a serial number, a second LUN. That a device made no row is told
+// only once the host has handled it (its log names it) and a camera plugged after it is up, so
+// the toolbox has handled it too.
 TEST_F(UsbBusTest, DevicesThatAppearOddlyAreTakenOrLeftAsTheyShouldBe) {
     ASSERT_TRUE(startHost());
     watch();
 
-    // SCSI nodes long after the USB device: the camera comes up once they are there.
+    // SCSI nodes long after the USB device: the camera comes up once they are there, not before.
     EmulatedUsbBus::Quirks late;
     late.scsiDelayMs = 6000;
     bus->setQuirks("USBLATE00001", late);
+    const auto plugged = std::chrono::steady_clock::now();
     plug("HVBR7", "1.6.01", "USBLATE00001");
-    dispatch::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(100));
-    EXPECT_EQ(count(), 0);
-    ASSERT_TRUE(broughtUp("USBLATE00001", 1));
+    bool upBeforeItsNodes = false;
+    ASSERT_TRUE(until([&] {
+        const bool up = count() == 1;  // read before the node: a node found after came after it
+        if (up && bus->genericNode("USBLATE00001").value_or("").empty()) upBeforeItsNodes = true;
+        return up && record("USBLATE00001") != nullptr;
+    }));
+    EXPECT_FALSE(upBeforeItsNodes);
+    EXPECT_GE(std::chrono::steady_clock::now() - plugged, dispatch::scaled(dispatch::Millis(6000)));
 
-    // SCSI nodes that never come: no row, and nothing hangs.
+    // SCSI nodes that never come, and another device of the camera's maker that is not a
+    // camera: the host lists both, neither gets a row, and nothing hangs.
     EmulatedUsbBus::Quirks never;
     never.scsiNever = true;
     bus->setQuirks("USBNEVER0001", never);
     auto stuck = plug("HW7334", "1.0.0", "USBNEVER0001");
-    // A second LUN: the camera is its direct-access LUN, brought up once.
+    const std::string dock = bus->addForeignDevice(0x7001, "DOCK0001");
+    ASSERT_FALSE(dock.empty()) << bus->failure();
+    ASSERT_TRUE(until([&] {
+        const std::string log = hostLog();
+        return log.find("serial USBNEVER0001 at") != std::string::npos &&
+               log.find("serial DOCK0001 at") != std::string::npos;
+    })) << hostLog();
+    // A second LUN, plugged after both: the camera is its direct-access LUN, brought up once.
     EmulatedUsbBus::Quirks twoLuns;
     twoLuns.secondLun = true;
     bus->setQuirks("USBLUNS00001", twoLuns);
     plug("HVBS2A", "1.13.0", "USBLUNS00001");
     ASSERT_TRUE(broughtUp("USBLUNS00001", 2));
-    // Another device of the camera's maker that is not a camera.
-    const std::string dock = bus->addForeignDevice(0x7001, "DOCK0001");
-    dispatch::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(500));
     EXPECT_EQ(count(), 2);
     EXPECT_FALSE(record("USBNEVER0001"));
     EXPECT_FALSE(record("DOCK0001"));
     stuck->detach();
     bus->removeForeignDevice(dock);
 
-    // A camera without a serial number matches no row.
+    // A camera without a serial number matches no row, neither when it comes nor when it goes.
     EmulatedUsbBus::Quirks anonymous;
     anonymous.noSerial = true;
     bus->setQuirks("USBNOSERIAL1", anonymous);
     auto nameless = plug("HVBR7", "1.6.01", "USBNOSERIAL1");
-    dispatch::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(500));
-    EXPECT_EQ(count(), 2);
+    ASSERT_TRUE(until([&] {
+        const std::string node = bus->genericNode("USBNOSERIAL1").value_or("");
+        return !node.empty() && hostLog().find("generic node " + node + "\n") != std::string::npos;
+    })) << hostLog();
+    auto after = plug("HVBT3A", "1.3.0", "USBAFTER0001");
+    ASSERT_TRUE(broughtUp("USBAFTER0001", 3));
+    EXPECT_EQ(count(), 3);
     nameless->detach();
+    after->detach();
+    ASSERT_TRUE(until([&] { return !record("USBAFTER0001") && count() <= 2; }));
     EXPECT_EQ(count(), 2);
+    EXPECT_TRUE(record("USBLATE00001"));
+    EXPECT_TRUE(record("USBLUNS00001"));
     EXPECT_TRUE(host.running());
 }
 
+// The bus itself: a device its testbed refuses is not on the bus and the bus tells why (a test
+// waiting for it fails with that reason instead of timing out), and a bus plugged again and
+// again keeps no thread per plug.
+TEST(EmulatedBus, TellsWhyItRefusedADeviceAndKeepsNoThreadPerPlug) {
+    const std::string reason = EmulatedUsbBus::unavailableReason();
+    if (!reason.empty()) GTEST_SKIP() << reason;
+    foundation::setLogEchoEnabled(false);
+    dispatch::setTimeScale(0.05);
+    dispatch::RunLoop::main().adoptCurrentThread();
+    {
+        EmulatedUsbBus bus(1000);
+        ASSERT_TRUE(bus.ok());
+        hvb::sim::BodyCameraOptions options;
+        options.serialNumber = "USBAGAIN0001";
+        auto camera = SimulatedBodyCamera::make(*hvb::sim::findCameraProfile("HVBR7", "1.6.01"), options);
+        for (int i = 0; i < 6; ++i) {
+            ASSERT_TRUE(camera->attach(bus)) << bus.failure();
+            ASSERT_TRUE(dispatch::RunLoop::main().runUntil(
+                [&] { return !bus.genericNode("USBAGAIN0001").value_or("").empty(); }, std::chrono::seconds(30)));
+            camera->detach();
+        }
+        // The last plug's probe, and the one before if it had not quite ended when it came.
+        EXPECT_LE(bus.probeThreads(), 2u);
+        EXPECT_EQ(bus.failure(), "");
+
+        EXPECT_EQ(bus.addForeignDevice(0x7001, "DOCK\nBROKEN"), "");
+        EXPECT_NE(bus.failure().find("the testbed refused /sys/devices/"), std::string::npos) << bus.failure();
+        EXPECT_GT(bus.failure().size(), bus.failure().find(": ") + 2) << "umockdev's reason: " << bus.failure();
+    }
+    dispatch::setTimeScale(1);
+}
