@@ -56,6 +56,8 @@ TEST(LocalizedStringWithTables, TextsComeFromThePreferredLocalisation) {
                                                     "\xE9\x8C\xAF\xE8\xAA\xA4\xEF\xBC\x8C\xE8\xAB\x8B"
                                                     "\xE6\xA0\xBC\xE5\xBC\x8F\xE5\x8C\x96\xE8\xA3\x9D"
                                                     "\xE7\xBD\xAE\xE3\x80\x82"));
+    EXPECT_EQ(Msg::storageNotMounted(), QString::fromUtf8("\xE5\x84\xB2\xE5\xAD\x98\xE7\xA9\xBA\xE9\x96\x93"
+                                                          "\xE6\x9C\xAA\xE6\x8E\x9B\xE8\xBC\x89"));
     EXPECT_EQ(Webcam::Btn::testWebcam(), QString::fromUtf8("\xE6\xB8\xAC\xE8\xA9\xA6\xE7\xB6\xB2\xE8"
                                                            "\xB7\xAF\xE6\x94\x9D\xE5\xBD\xB1\xE6\xA9\x9F"));
     EXPECT_TRUE(Copyright::notice().startsWith(QString::fromUtf8("Copyright \xC2\xA9 2026 Brevantis.")));

@@ -340,13 +340,18 @@ TEST_F(UsbBusTest, DevicesThatAppearOddlyAreTakenOrLeftAsTheyShouldBe) {
     const auto plugged = std::chrono::steady_clock::now();
     plug("HVBR7", "1.6.01", "USBLATE00001");
     bool upBeforeItsNodes = false;
+    std::optional<std::chrono::steady_clock::time_point> nodesSeen;
     ASSERT_TRUE(until([&] {
         const bool up = count() == 1;  // read before the node: a node found after came after it
-        if (up && bus->genericNode("USBLATE00001").value_or("").empty()) upBeforeItsNodes = true;
+        const bool nodes = !bus->genericNode("USBLATE00001").value_or("").empty();
+        if (nodes && !nodesSeen) nodesSeen = std::chrono::steady_clock::now();
+        if (up && !nodes) upBeforeItsNodes = true;
         return up && record("USBLATE00001") != nullptr;
     }));
     EXPECT_FALSE(upBeforeItsNodes);
-    EXPECT_GE(std::chrono::steady_clock::now() - plugged, dispatch::scaled(dispatch::Millis(6000)));
+    // Seen no earlier than they came: the nodes were as late as the scaled delay makes them.
+    ASSERT_TRUE(nodesSeen);
+    EXPECT_GE(*nodesSeen - plugged, dispatch::scaled(dispatch::Millis(6000)));
 
     // SCSI nodes that never come, and another device of the camera's maker that is not a
     // camera: the host lists both, neither gets a row, and nothing hangs.
