@@ -52,7 +52,7 @@ TEST(HostOptionsTest, CommandLine) {
     // Any root whose real path is "/" is the real system, as the installer takes it.
     TempDir dir;
     std::filesystem::create_directory_symlink("/", dir / "slash");
-    for (const std::string& slash : {std::string("/."), "//", "/run/..", (dir / "slash").string()}) {
+    for (const std::string& slash : std::vector<std::string>{"/.", "//", "/run/..", (dir / "slash").string()}) {
         options = parseArguments({"--root", slash}, &error);
         ASSERT_TRUE(options) << slash;
         EXPECT_EQ(options->root, "/") << slash;

@@ -760,7 +760,7 @@ TEST_F(InstallKextTest, OnTheRealSystemTheDriverLivesUnderUsrLocalLib) {
     if (::geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
     if (foundation::runProcess({"unshare", "-m", "true"}).exitStatus != 0) GTEST_SKIP() << "no mount namespace here";
     const std::string steps =
-        "for folder in /usr/local/lib /run /var/log; do mount -t tmpfs none \"$folder\" || exit 90; done\n"
+        "for folder in /usr/local/lib /run /var/log; do mount -t tmpfs -o mode=755 none \"$folder\" || exit 90; done\n"
         "home=/usr/local/lib/HalvetorBody_ToolBox\n"
         "mkdir -p \"$home/Extensions\" && cp -R \"$2\" \"$home/Extensions/\" || exit 91\n"
         "env -i sh \"$1\" - \"$3\" START; echo \"start=$?\"\n"
