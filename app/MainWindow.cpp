@@ -389,7 +389,28 @@ std::optional<std::string> MainWindow::untrustedInstallerPart(const std::string&
         const bool plain = folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
         return !plain || st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     };
+    // The folders holding a part, by their real path as the script walks them: from "/" down,
+    // root's and writable by no one else; a shared folder with the sticky bit may lead to the one
+    // holding the part, whose entries stay their owners'.
+    auto untrustedFolder = [](const fs::path& part) -> std::optional<std::string> {
+        std::error_code ec;
+        const fs::path holder = fs::weakly_canonical(fs::absolute(part, ec).parent_path(), ec);
+        if (ec) return std::nullopt;
+        fs::path current;
+        for (auto it = holder.begin(); it != holder.end(); ++it) {
+            current /= *it;
+            struct stat st {};
+            if (::lstat(current.c_str(), &st) != 0) return std::nullopt;
+            const bool last = std::next(it) == holder.end();
+            const bool shared = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+            if (!S_ISDIR(st.st_mode) || st.st_uid != 0 || (shared && (last || !(st.st_mode & S_ISVTX))))
+                return current.string();
+        }
+        return std::nullopt;
+    };
+    if (auto folder = untrustedFolder(script)) return folder;
     if (refused(script, false)) return script;
+    if (auto folder = untrustedFolder(bundle)) return folder;
     if (refused(bundle, true)) return bundle;
     std::error_code ec;
     for (fs::recursive_directory_iterator it(bundle, ec), end; !ec && it != end; it.increment(ec)) {

@@ -50,8 +50,9 @@ struct LaunchEnvironment {
     std::function<iokit::HostStatus()> driverHostStatus;
     // How long a host the toolbox was using may stay away before the user is offered to start it.
     int64_t driverHostGraceMs = 5000;
-    // On the real system: the first part of the installer (the script, the bundle or a file in
-    // it) that the privileged run would refuse to take; none when every part will do.
+    // On the real system: the first part of the installer (the script, the bundle, a file in it
+    // or a folder holding them) that the privileged run would refuse to take; none when every
+    // part will do.
     std::function<std::optional<std::string>(const std::string& script, const std::string& bundle)>
         untrustedInstallerPart;
     std::function<int64_t()> countDriverServices;
@@ -101,8 +102,8 @@ public:
     // Why an installer run left no driver, for the user (localized).
     static std::string installFailureCause(const security::AdminRunResult& result);
     // The first part of the installer a privileged run on the real system refuses: the script or
-    // the bundle (or anything in it) not owned by root, writable by its group or others, or not a
-    // plain file or folder (a link). None when every part there will do.
+    // the bundle (or anything in it), or a folder holding either, not owned by root, writable by
+    // its group or others, or not a plain file or folder (a link). None when every part will do.
     static std::optional<std::string> untrustedInstallerPart(const std::string& script, const std::string& bundle);
     // Asks for the cameras to be unplugged until no driver service remains.
     void runUnplugRequest();

@@ -15,14 +15,19 @@
 # do). REMOVE stops the host, removes its systemd unit, the installed bundle, what interrupted
 # installs left and the folders and lock this script made; nothing installed is no failure.
 # Runs into one root go one at a time, on a lock file only the script's user may open. The
-# system root is ROOT, else HVB_ROOT ("/" when unset): pkexec, which runs this script for the
-# application, clears the environment, so a root other than "/" comes as --root there. Run as
-# root, the root itself, and every folder from "/" down to the extensions, run and log folders,
-# must be root's and writable by no one else, before anything is made there.
-# On the real system ("/") root takes nothing from its caller but the mode: the bundle installed
-# is the one beside this script under the driver's own name, BUNDLE_NAME must be that name, and
-# the script, the bundle (every file and folder in it) and the folders holding them must be
-# root's and writable by no one else: a per-user install cannot install the driver.
+# system root is ROOT, else HVB_ROOT ("/" when unset); a root whose real path is "/" is "/".
+# Run as root, the root itself, and every folder from "/" down to the extensions, run and log
+# folders, must be root's and writable by no one else, before anything is made there; below the
+# root no folder is shared, not even with the sticky bit.
+# Run as root, in any root, root takes no program from its caller: BUNDLE_NAME must be the
+# driver's own name, and the bundle (every file and folder in it) and the folders holding it
+# must be root's and writable by no one else. On the real system ("/") root takes nothing from
+# its caller but the mode: the bundle installed is the one beside this script, and the script and
+# the folders holding it must be root's and writable by no one else: a per-user install cannot
+# install the driver.
+# Run through pkexec (PKEXEC_UID set), the root is the real system's: --root and HVB_ROOT are
+# refused, and this entry point takes NORMAL and RELOAD only; START and REMOVE come through
+# manageKext.sh beside it.
 # No bundle holding a link or anything but folders and regular files is installed.
 # Where systemd runs and the root is "/", the host runs as a unit that also starts at boot.
 set -u
@@ -50,36 +55,47 @@ secure_folder() {  # secure_folder PATH SHARED_OK(yes|no)
     [ "$2" = yes ] && [ $((permissions & 512)) -ne 0 ]  # 01000: sticky
 }
 
-# Every folder from "/" down to PATH, PATH itself no shared one. The walk ends at the first
-# folder missing, or, with "make", makes it (root's, 0755) and goes on: a folder made below safe
-# ones stays safe. The first unsafe one is left in $unsafe.
-secure_tree() {  # secure_tree PATH [make]
-    unsafe=/
-    if [ -z "${1#/}" ]; then
-        secure_folder / no
-        return
-    fi
-    secure_folder / yes || return 1
-    rest=${1#/}
+# Every folder from "/" down to PATH is a secure folder, none shared from STRICT (a folder on the
+# way, or PATH) down. Every folder there is is checked; with "make" each missing one is made
+# (root's, 0755) and checked as made, one at a time, so that no one else can put one in its
+# place. The first unsafe one is left in $unsafe.
+secure_walk() {  # secure_walk PATH STRICT [make]
+    strict=${2%/}
     current=
-    while [ -n "$rest" ]; do
+    rest=${1#/}
+    while :; do
+        unsafe=${current:-/}
+        shared_ok=yes
+        [ -z "$rest" ] && shared_ok=no
+        case "$current" in
+            "$strict" | "$strict"/*) shared_ok=no ;;
+        esac
+        if [ ! -e "$unsafe" ] && [ ! -L "$unsafe" ]; then
+            if [ "${3:-}" = make ]; then
+                mkdir -m 755 -- "$unsafe" 2>/dev/null || return 1
+                secure_folder "$unsafe" no || return 1
+            fi
+        else
+            secure_folder "$unsafe" "$shared_ok" || return 1
+        fi
+        [ -n "$rest" ] || return 0
         part=${rest%%/*}
         case "$rest" in
             */*) rest=${rest#*/} ;;
             *) rest= ;;
         esac
-        [ -n "$part" ] || continue
-        current=$current/$part
-        unsafe=$current
-        if [ ! -e "$current" ] && [ ! -L "$current" ]; then
-            [ "${2:-}" = make ] || return 0
-            mkdir -m 755 -- "$current" 2>/dev/null || return 1
-        fi
-        shared_ok=yes
-        [ -z "$rest" ] && shared_ok=no
-        secure_folder "$current" "$shared_ok" || return 1
+        [ -n "$part" ] && current=$current/$part
     done
-    return 0
+}
+
+# Where root writes: nothing shared from the root down.
+secure_tree() {  # secure_tree PATH [make]
+    secure_walk "$1" "$root_argument" "${2:-}"
+}
+
+# Where root reads a program from: PATH itself no shared folder.
+secure_source() {  # secure_source PATH
+    secure_walk "$1" "$1"
 }
 
 # Where the install stands, for the exit trap: "start" until the running host is asked to stop,
@@ -173,6 +189,14 @@ on_exit() {
 trap on_exit EXIT
 trap 'reason="the install was interrupted"; exit 1' HUP INT TERM
 
+# pkexec clears the environment and names the user who asked: run that way, the root is the
+# real system's, whatever the caller says.
+through_pkexec=no
+[ -n "${PKEXEC_UID+set}" ] && through_pkexec=yes
+if [ "$through_pkexec" = yes ]; then
+    [ -z "${HVB_ROOT+set}" ] || fail "run through pkexec, the driver is installed on this system only: HVB_ROOT is refused"
+    [ "${1:-}" != --root ] || fail "run through pkexec, the driver is installed on this system only: --root is refused"
+fi
 root=${HVB_ROOT:-/}
 if [ "$#" -ge 2 ] && [ "$1" = --root ]; then
     root=$2
@@ -187,6 +211,12 @@ case "$mode" in
     NORMAL | RELOAD | START | REMOVE) ;;
     *) fail "the mode is NORMAL, RELOAD, START or REMOVE, not \"$mode\"" ;;
 esac
+# manageKext.sh names itself; pkexec lets no caller set that.
+if [ "$through_pkexec" = yes ] && [ "${HVB_DRIVER_ENTRY:-}" != manageKext.sh ]; then
+    case "$mode" in
+        START | REMOVE) fail "run through pkexec, $program installs only (NORMAL or RELOAD); $mode is manageKext.sh's" ;;
+    esac
+fi
 # The name goes into a unit file and the process table: letters, digits, ".", "_" and "-" only.
 case "$bundle_name" in
     .* | *[!A-Za-z0-9._-]*) fail "bad bundle name \"$bundle_name\"" ;;
@@ -195,11 +225,22 @@ case "$bundle_name" in
 esac
 executable_name=${bundle_name%.kext}
 driver_bundle=com_brevantis_driver_HVBSCSIDriver.kext
+guarded=no
+[ "$(id -u)" = 0 ] && guarded=yes
 
 case "$root" in
     /*) ;;
     *) fail "the root must be an absolute path, not \"$root\"" ;;
 esac
+# The host takes a root whose real path is "/" for the real system, and so does this script. Root
+# goes by the real path of any root: once its folders are found safe, no one else can change
+# where it leads.
+real_root=$(readlink -m -- "$root") || fail "cannot tell where the root \"$root\" leads"
+if [ "$real_root" = / ]; then
+    root=/
+elif [ "$guarded" = yes ]; then
+    root=$real_root
+fi
 while [ "${root%/}" != "$root" ]; do root=${root%/}; done  # "/" becomes "", so "$root/x" is "/x"
 root_argument=${root:-/}
 
@@ -214,34 +255,56 @@ odd_entry() {  # odd_entry PATH [OWNER]
     fi
 }
 
-if [ -z "$root" ]; then
+if [ -z "$root" ] || [ "$guarded" = yes ]; then
     [ "$bundle_name" = "$driver_bundle" ] ||
-        fail "on this system the driver's bundle is \"$driver_bundle\", not \"$bundle_name\""
+        fail "the driver's bundle is \"$driver_bundle\", not \"$bundle_name\""
+fi
+
+# On the real system this script, and the folders holding it, are root's alone: what lies
+# beside it (the bundle, manageKext.sh) is what root runs.
+not_system_wide="only an install for everyone (root's, writable by no one else) can install the driver"
+if [ -z "$root" ]; then
+    script_path=$(readlink -f -- "$0") || script_path=
+    [ -n "$script_path" ] || fail "cannot tell where this script is"
+    script_dir=${script_path%/*}
+    secure_source "${script_dir:-/}" ||
+        fail "refusing to run from \"$script_dir\": \"$unsafe\" is a link, not root's, or writable by others; $not_system_wide"
+    odd=$(odd_entry "$script_path" 0) && [ -z "$odd" ] ||
+        fail "refusing to run \"$script_path\": it is not root's or others may write it; $not_system_wide"
 fi
 
 if [ "$mode" = NORMAL ] || [ "$mode" = RELOAD ]; then
+    bundle_owner=
+    why="a link or not a plain file or folder"
     if [ -z "$root" ]; then
         # Only the bundle shipped beside this script, as installed for everyone.
-        script_path=$(readlink -f -- "$0") || script_path=
-        [ -n "$script_path" ] || fail "cannot tell where this script is"
-        script_dir=${script_path%/*}
         shipped=${script_dir:-/}/$driver_bundle
         given=$(readlink -f -- "$source_bundle") || given=
         [ "$given" = "$shipped" ] ||
             fail "on this system only the bundle beside this script is installed: \"$shipped\", not \"$source_bundle\""
         source_bundle=$shipped
-        [ -d "$source_bundle" ] || fail "no bundle at \"$source_bundle\""
-        not_system_wide="only an install for everyone (root's, writable by no one else) can install the driver"
-        secure_tree "${script_dir:-/}" ||
-            fail "refusing to install from \"$script_dir\": \"$unsafe\" is a link, not root's, or writable by others; $not_system_wide"
-        odd=$(odd_entry "$script_path" 0) && [ -z "$odd" ] ||
-            fail "refusing to install with \"$script_path\": it is not root's or others may write it; $not_system_wide"
-        odd=$(odd_entry "$source_bundle" 0) && [ -z "$odd" ] ||
-            fail "refusing to install \"$source_bundle\": \"${odd:-$source_bundle}\" is a link, not a plain file, not root's, or writable by others; $not_system_wide"
+    elif [ "$guarded" = yes ]; then
+        # The folder holding the bundle by its real path, the bundle itself as given: a link
+        # there is refused below, never followed.
+        while [ "${source_bundle%/}" != "$source_bundle" ]; do source_bundle=${source_bundle%/}; done
+        case "$source_bundle" in
+            */*) source_folder=${source_bundle%/*} ;;
+            *) source_folder=. ;;
+        esac
+        source_folder=$(readlink -f -- "${source_folder:-/}") || source_folder=
+        [ -n "$source_folder" ] || fail "no bundle at \"$source_bundle\""
+        source_bundle=${source_folder%/}/${source_bundle##*/}
+        secure_source "$source_folder" ||
+            fail "refusing to install from \"$source_folder\": \"$unsafe\" is a link, not root's, or writable by others"
+    fi
+    if [ "$guarded" = yes ] || [ -z "$root" ]; then
+        bundle_owner=0
+        why="a link, not a plain file, not root's, or writable by others"
+        [ -z "$root" ] && why="$why; $not_system_wide"
     fi
     [ -d "$source_bundle" ] || fail "no bundle at \"$source_bundle\""
-    odd=$(odd_entry "$source_bundle") && [ -z "$odd" ] ||
-        fail "refusing to install \"$source_bundle\": \"${odd:-$source_bundle}\" is a link or not a plain file or folder"
+    odd=$(odd_entry "$source_bundle" $bundle_owner) && [ -z "$odd" ] ||
+        fail "refusing to install \"$source_bundle\": \"${odd:-$source_bundle}\" is $why"
     [ -f "$source_bundle/Contents/Info.plist" ] || fail "\"$source_bundle\" has no Contents/Info.plist"
     [ -x "$source_bundle/Contents/MacOS/$executable_name" ] ||
         fail "\"$source_bundle\" has no executable Contents/MacOS/$executable_name"
@@ -263,9 +326,7 @@ pid_file=$run_dir/$executable_name.pid
 unit_name=$executable_name.service
 unit_dir=/etc/systemd/system
 unit_file=$unit_dir/$unit_name
-guarded=no
-[ "$(id -u)" = 0 ] && guarded=yes
-[ -n "$root" ] && test_signal=${HVB_TEST_INSTALL_SIGNAL:-}
+[ -n "$root" ] && test_signal=${HVB_TEST_SIGNAL_SELF_AT:-}
 
 use_systemd=no
 if [ -z "$root" ] && [ -d /run/systemd/system ] && command -v systemctl >/dev/null 2>&1; then
@@ -355,9 +416,9 @@ stop_host() {
     return 0
 }
 
-# Tests only, and never on the real root: HVB_TEST_INSTALL_SIGNAL="POINT SIGNAL" makes this
+# A test hook, never armed on the real root: HVB_TEST_SIGNAL_SELF_AT="POINT SIGNAL" makes this
 # script send itself SIGNAL once, at the named point, as a user or the system would.
-point() {
+signal_self_at() {  # signal_self_at POINT
     if [ -n "$test_signal" ] && [ "${test_signal%% *}" = "$1" ]; then
         set -- "${test_signal#* }"
         test_signal=
@@ -387,9 +448,9 @@ start_host() {  # start_host BUNDLE
         # The host does not keep the install lock.
         "$executable" --root "$root_argument" --daemon 9<&- || return 1
     fi
-    point answer
+    signal_self_at answer
     wait_for_answer "$executable" || return 1
-    point answered
+    signal_self_at answered
 }
 
 # What a killed install left behind: a bundle it had moved aside goes back when nothing is
@@ -441,8 +502,8 @@ take_lock() {
     done
 }
 
-# As root, the root (never a shared folder, even with the sticky bit) and every folder on the
-# way to the ones written below it are checked before anything is made.
+# As root, every folder on the way to the ones written below the root is checked before anything
+# is made; from the root down none is shared, even with the sticky bit.
 if [ "$guarded" = yes ]; then
     for folder in "$root_argument" "$extensions" "$run_dir" "$root/var/log/halvetor"; do
         secure_tree "$folder" ||
@@ -452,9 +513,6 @@ if [ "$guarded" = yes ]; then
         secure_tree "$unit_dir" ||
             fail "refusing to write a unit into \"$unit_dir\": \"$unsafe\" is a link, not root's, or writable by others"
     fi
-fi
-if [ "$mode" = NORMAL ] || [ "$mode" = RELOAD ]; then
-    make_extensions
 fi
 
 if [ "$mode" = REMOVE ]; then
@@ -503,7 +561,7 @@ fi
 # Unpredictable names inside the extensions folder, made by mktemp.
 staging_dir=$(mktemp -d -- "$extensions/.$bundle_name.new.XXXXXXXX") || fail "cannot create a staging folder"
 staging=$staging_dir/$bundle_name
-point copy
+signal_self_at copy
 if ! cp -R -- "$source_bundle" "$staging"; then
     fail "could not copy \"$source_bundle\"; the installed bundle is unchanged"
 fi
@@ -533,26 +591,26 @@ if [ -z "$root" ]; then
 fi
 
 [ -e "$installed" ] && had_previous=yes
-point stop
+signal_self_at stop
 stage=stopping
 if ! stop_host; then
     stage=start
     fail "the running driver host does not stop; the installed bundle is unchanged"
 fi
-point stopped
+signal_self_at stopped
 
 if [ "$had_previous" = yes ]; then
     previous_dir=$(mktemp -d -- "$extensions/.$bundle_name.old.XXXXXXXX") || fail "cannot create a folder for the installed bundle"
     previous=$previous_dir/$bundle_name
-    point aside
+    signal_self_at aside
     mv -- "$installed" "$previous" || fail "cannot move the installed bundle aside"
-    point moved
+    signal_self_at moved
 fi
-point place
+signal_self_at place
 mv -- "$staging" "$installed" || fail "cannot put the new bundle in place"
-point placed
+signal_self_at placed
 start_host "$installed" || fail "the new driver host did not answer"
-point started
+signal_self_at started
 stage=done
-point cleanup
+signal_self_at cleanup
 exit 0

@@ -4,8 +4,9 @@
 #
 #   manageKext.sh [--root ROOT] START|REMOVE
 #
-# Run as root, installKext.sh and every folder above it must be root's and writable by no one
-# else before it is run.
+# Run as root, installKext.sh must be a plain file of root's that no one else may write before it
+# is run; on the real system it checks the folders holding both scripts itself, by the same rule
+# as everything root installs from.
 set -u
 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export PATH
@@ -32,29 +33,15 @@ here=$(readlink -f -- "$0") || here=
 script=${here%/*}/installKext.sh
 
 if [ "$(id -u)" = 0 ]; then
-    # Every folder from "/" down, then the script: a real folder or file of root's that no one
-    # else may write to (a shared folder with the sticky bit may lead to it).
-    current=
-    rest=${script#/}
-    while :; do
-        facts=$(stat -c '%u %a %F' -- "${current:-/}" 2>/dev/null) || fail "cannot check \"${current:-/}\""
-        permissions=$((0$(echo "$facts" | cut -d' ' -f2)))
-        [ ! -L "${current:-/}" ] && [ "${facts%% *}" = 0 ] ||
-            fail "refusing to run \"$script\": \"${current:-/}\" is a link or not root's"
-        if [ $((permissions & 18)) -ne 0 ]; then
-            [ -n "$rest" ] && [ -d "${current:-/}" ] && [ $((permissions & 512)) -ne 0 ] ||
-                fail "refusing to run \"$script\": others may write \"${current:-/}\""
-        fi
-        [ -n "$rest" ] || break
-        current=$current/${rest%%/*}
-        case "$rest" in
-            */*) rest=${rest#*/} ;;
-            *) rest= ;;
-        esac
-    done
-    [ -f "$script" ] || fail "no installKext.sh beside \"$here\""
+    [ ! -L "$script" ] && [ -f "$script" ] ||
+        fail "refusing to run \"$script\": it is a link or not a plain file"
+    owner=$(find "$script" -maxdepth 0 -user 0 ! -perm /022 -print 2>/dev/null)
+    [ -n "$owner" ] || fail "refusing to run \"$script\": it is not root's or others may write it"
 fi
 
+# installKext.sh takes START and REMOVE through pkexec from this entry point alone.
+HVB_DRIVER_ENTRY=manageKext.sh
+export HVB_DRIVER_ENTRY
 if [ -n "$root" ]; then
     exec /bin/sh "$script" --root "$root" - com_brevantis_driver_HVBSCSIDriver.kext "$1"
 fi

@@ -138,6 +138,9 @@ std::optional<HostOptions> parseArguments(const std::vector<std::string>& argume
     // The daemon leaves the working folder; every path is made absolute before it does.
     std::error_code ec;
     options.root = fs::absolute(options.root, ec).lexically_normal();
+    // A root whose real path is "/" is the real system, as the installer and the socket's
+    // admission take it.
+    if (fs::weakly_canonical(options.root, ec) == "/" && !ec) options.root = "/";
     if (!options.logFile.empty()) options.logFile = fs::absolute(options.logFile, ec);
     if (!options.configFile.empty()) options.configFile = fs::absolute(options.configFile, ec);
     return options;

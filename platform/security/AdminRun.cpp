@@ -24,6 +24,13 @@ std::filesystem::path effectiveRoot(const AdminRunOptions& options) {
     return absolutePath(options.systemRoot.empty() ? foundation::paths::systemRoot() : options.systemRoot);
 }
 
+// As the script and the host have it: a root whose real path is "/" is the real system.
+bool isRealSystem(const std::filesystem::path& root) {
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::weakly_canonical(root, ec);
+    return !ec && real == "/";
+}
+
 }  // namespace
 
 AdminRunMode chooseAdminRunMode(unsigned effectiveUid, const std::filesystem::path& systemRoot) {
@@ -37,28 +44,6 @@ AdminRunMode chooseAdminRunMode(unsigned effectiveUid, const std::filesystem::pa
     return st.st_uid == effectiveUid ? AdminRunMode::direct : AdminRunMode::pkexec;
 }
 
-bool isSafeRootForPrivilegedRun(const std::filesystem::path& root, std::string* why) {
-    const std::filesystem::path full = absolutePath(root);
-    std::filesystem::path current;
-    for (auto part = full.begin(); part != full.end(); ++part) {
-        if (part->empty()) continue;
-        current /= *part;
-        const bool last = std::next(part) == full.end() || std::next(part)->empty();
-        struct stat st {};
-        const char* problem = nullptr;
-        if (::lstat(current.c_str(), &st) != 0) problem = "does not exist";
-        else if (S_ISLNK(st.st_mode)) problem = "is a link";
-        else if (!S_ISDIR(st.st_mode)) problem = "is not a folder";
-        else if (st.st_uid != 0) problem = "is not root's";
-        else if ((st.st_mode & 022) && (last || !(st.st_mode & S_ISVTX))) problem = "is writable by others";
-        if (problem) {
-            if (why) *why = current.string() + " " + problem;
-            return false;
-        }
-    }
-    return true;
-}
-
 std::vector<std::string> adminRunArguments(AdminRunMode mode, const std::string& script,
                                            const std::vector<std::string>& arguments,
                                            const AdminRunOptions& options) {
@@ -67,11 +52,6 @@ std::vector<std::string> adminRunArguments(AdminRunMode mode, const std::string&
     if (mode == AdminRunMode::pkexec) {
         argv.push_back(options.pkexecPath);
         argv.push_back(program);
-        const std::filesystem::path root = effectiveRoot(options);
-        if (root != "/") {
-            argv.push_back("--root");
-            argv.push_back(root.string());
-        }
     } else {
         argv.push_back(options.shellPath);
         argv.push_back(program);
@@ -89,9 +69,9 @@ AdminRunResult runScriptAsAdministrator(const std::string& script, const std::ve
     }
     std::filesystem::path root = effectiveRoot(options);
     result.mode = chooseAdminRunMode(options.effectiveUid.value_or(static_cast<unsigned>(::geteuid())), root);
-    std::string unsafe;
-    if (result.mode == AdminRunMode::pkexec && root != "/" && !isSafeRootForPrivilegedRun(root, &unsafe)) {
-        result.error = "refusing an administrator run into " + root.string() + ": " + unsafe;
+    if (result.mode == AdminRunMode::pkexec && !isRealSystem(root)) {
+        result.error = "refusing an administrator run into " + root.string() +
+                       ": administrator rights are asked for the real system only, and this root is not yours";
         return result;
     }
     std::vector<std::string> argv = adminRunArguments(result.mode, script, arguments, options);
@@ -123,10 +103,16 @@ AdminRunResult runDriverScriptAsAdministrator(const std::string& script, const s
     if (!script.empty() && (mode == "START" || mode == "REMOVE") &&
         chooseAdminRunMode(options.effectiveUid.value_or(static_cast<unsigned>(::geteuid())), effectiveRoot(options)) ==
             AdminRunMode::pkexec) {
+        // The installer itself takes neither through pkexec.
         const std::filesystem::path entry = absolutePath(script).parent_path() / "manageKext.sh";
         std::error_code ec;
-        if (std::filesystem::is_regular_file(entry, ec))
-            return runScriptAsAdministrator(entry.string(), {mode}, options);
+        if (!std::filesystem::is_regular_file(entry, ec)) {
+            AdminRunResult result;
+            result.mode = AdminRunMode::pkexec;
+            result.error = "no " + entry.string() + " to " + (mode == "START" ? "start" : "remove") + " the driver with";
+            return result;
+        }
+        return runScriptAsAdministrator(entry.string(), {mode}, options);
     }
     return runScriptAsAdministrator(script, arguments, options);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Runs a script with administrator rights, the way the application installs its driver: through
-// pkexec on a real system, directly when the caller is root already or when the system root is
-// a sandbox folder owned by the caller.
+// pkexec on the real system, directly when the caller is root already or when the system root is
+// a sandbox folder owned by the caller; a sandbox root of anyone else's is refused.
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -41,28 +41,24 @@ struct AdminRunOptions {
 // Which way a run goes: direct for root, or for a system root other than "/" that the caller owns.
 AdminRunMode chooseAdminRunMode(unsigned effectiveUid, const std::filesystem::path& systemRoot);
 
-// Whether root may write below `root`: every folder from "/" down to it is a real folder (not a
-// link), root's, and writable by no one else (a shared folder with the sticky bit may lead to
-// it). The first folder that is not, in `why`.
-bool isSafeRootForPrivilegedRun(const std::filesystem::path& root, std::string* why);
-
 // The argument vector of one run: shell script args... on a direct run (HVB_ROOT in the
-// environment); pkexec script [--root ROOT] args... through pkexec, which runs the script itself,
-// so that polkit finds the action whose program is the script, and which clears the environment,
-// so that a root other than "/" travels as an argument.
+// environment); pkexec script args... through pkexec, which runs the script itself, so that
+// polkit finds the action whose program is the script, and which is asked for the real system
+// only.
 std::vector<std::string> adminRunArguments(AdminRunMode mode, const std::string& script,
                                            const std::vector<std::string>& arguments,
                                            const AdminRunOptions& options);
 
 // Runs `shell script arguments...` with administrator rights and waits for it. A run that would
-// need pkexec for a root other than "/" that is not safe for root to write below is refused
-// (nothing launched, the reason in `error`).
+// need pkexec for a root other than "/" (a sandbox root of another user's) is refused: nothing
+// launched, the reason in `error`.
 AdminRunResult runScriptAsAdministrator(const std::string& script, const std::vector<std::string>& arguments,
                                         const AdminRunOptions& options = {});
 
 // The driver installer through runScriptAsAdministrator. Run through pkexec, its START and REMOVE
 // go by their own entry point beside `script` ("manageKext.sh MODE", which takes nothing else),
-// so that polkit asks for each in its own words; any other run is the script with `arguments`.
+// so that polkit asks for each in its own words, and by it alone; any other run is the script
+// with `arguments`.
 AdminRunResult runDriverScriptAsAdministrator(const std::string& script, const std::vector<std::string>& arguments,
                                               const AdminRunOptions& options = {});
 

@@ -49,6 +49,16 @@ TEST(HostOptionsTest, CommandLine) {
     EXPECT_EQ(options->effectiveBackend(), Backend::linux);
     options = parseArguments({"--root", "/", "--backend", "simulation"}, &error);
     EXPECT_EQ(options->effectiveBackend(), Backend::simulation);
+    // Any root whose real path is "/" is the real system, as the installer takes it.
+    TempDir dir;
+    std::filesystem::create_directory_symlink("/", dir / "slash");
+    for (const std::string& slash : std::vector<std::string>{"/.", "//", "/run/..", (dir / "slash").string()}) {
+        options = parseArguments({"--root", slash}, &error);
+        ASSERT_TRUE(options) << slash;
+        EXPECT_EQ(options->root, "/") << slash;
+        EXPECT_EQ(options->effectiveBackend(), Backend::linux) << slash;
+        EXPECT_EQ(options->socketPath(), "/run/halvetor/iokit.sock") << slash;
+    }
 
     EXPECT_FALSE(options->debug);
     options = parseArguments({"--root", "/", "--debug"}, &error);

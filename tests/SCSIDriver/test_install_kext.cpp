@@ -326,6 +326,33 @@ TEST_F(InstallKextTest, AsRootTheScriptRefusesATreeAnotherUserControls) {
              ::chown((r / "var").c_str(), 65534, 65534);
              return r;
          }},
+        // Below the root no folder is shared, sticky or not: that user could put the host's
+        // folders there before the host makes them.
+        {"run shared", [&] {
+             fs::path r = makeRoot("run-shared");
+             fs::create_directories(r / "run");
+             ::chmod((r / "run").c_str(), 01777);
+             return r;
+         }},
+        {"run shared, the host's folder planted", [&] {
+             fs::path r = makeRoot("run-planted");
+             fs::create_directories(r / "run/halvetor");
+             ::chmod((r / "run").c_str(), 01777);
+             ::chown((r / "run/halvetor").c_str(), 65534, 65534);
+             return r;
+         }},
+        {"Library writable by a group", [&] {
+             fs::path r = makeRoot("library-group");
+             fs::create_directories(r / "Library");
+             ::chmod((r / "Library").c_str(), 0775);
+             return r;
+         }},
+        {"log folder shared", [&] {
+             fs::path r = makeRoot("log-shared");
+             fs::create_directories(r / "var/log");
+             ::chmod((r / "var/log").c_str(), 01777);
+             return r;
+         }},
     };
     for (const auto& [label, make] : roots) {
         const fs::path unsafe = make();
@@ -337,29 +364,86 @@ TEST_F(InstallKextTest, AsRootTheScriptRefusesATreeAnotherUserControls) {
         EXPECT_FALSE(hosttest::answers(unsafe)) << label;
     }
     EXPECT_TRUE(fs::is_empty(elsewhere));
+
+    // In a root of root's own, root runs no program another user chose: a bundle under another
+    // name, or one that user owns, may change or may swap, is refused before it is copied.
+    fs::path sound = makeRoot("sound");
+    const fs::path ran = dir / "their-program-ran";
+    auto theirs_bundle = [&](const fs::path& folder, const std::string& name) {
+        fs::create_directories(folder);
+        const fs::path bundle = folder / name;
+        fs::copy(hosttest::bundleDir(), bundle, fs::copy_options::recursive);
+        const fs::path program = bundle / "Contents/MacOS" / name.substr(0, name.size() - 5);
+        fs::remove(bundle / "Contents/MacOS" / kExecutable);
+        TempDir::write(program, "#!/bin/sh\nid -u >>'" + ran.string() + "'\nexit 1\n");
+        ::chmod(program.c_str(), 0755);
+        return bundle;
+    };
+    const fs::path open = dir / "open";
+    const std::vector<std::pair<std::string, std::function<fs::path()>>> sources = {
+        {"another name", [&] { return theirs_bundle(dir / "named", "evil.kext"); }},
+        {"a bundle of another user", [&] {
+             fs::path b = theirs_bundle(dir / "owned", kBundleName);
+             foundation::runProcess({"chown", "-R", "65534:65534", b.string()});
+             return b;
+         }},
+        {"a file others may write", [&] {
+             fs::path b = theirs_bundle(dir / "writable", kBundleName);
+             ::chmod((b / "Contents/Info.plist").c_str(), 0666);
+             return b;
+         }},
+        {"root's bundle in a folder of another user", [&] {
+             fs::path b = theirs_bundle(dir / "their-folder", kBundleName);
+             ::chown((dir / "their-folder").c_str(), 65534, 65534);
+             return b;
+         }},
+        {"root's bundle in a shared folder", [&] {
+             fs::path b = theirs_bundle(open, kBundleName);
+             ::chmod(open.c_str(), 01777);
+             return b;
+         }},
+    };
+    for (const auto& [label, make] : sources) {
+        const fs::path source = make();
+        const std::string name = source.filename().string();
+        for (const std::string mode : {"NORMAL", "RELOAD"}) {
+            auto result = install(sound, source, mode, name);
+            EXPECT_EQ(result.exitStatus, 1) << label << " " << mode << "\n" << result.output;
+            EXPECT_FALSE(fs::exists(sound / "Library/Extensions" / name)) << label;
+        }
+    }
+    EXPECT_FALSE(fs::exists(ran)) << TempDir::read(ran);
+    // Root's bundle in root's folders installs.
+    auto result = install(sound, bundleCopy(dir / "roots"), "NORMAL");
+    EXPECT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
+    EXPECT_TRUE(hosttest::answers(sound));
 }
 
-TEST_F(InstallKextTest, ThroughPkexecTheScriptTakesItsRootFromItsArguments) {
-    if (::geteuid() != 0) GTEST_SKIP() << "the script runs as root there";
+// pkexec is asked for the real system only: a sandbox root the user does not own is refused in
+// words before anyone is asked for a password, and nothing is installed there.
+TEST_F(InstallKextTest, ThroughPkexecOnlyTheRealSystemIsAskedFor) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a root-owned sandbox needs root";
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     fs::path root = makeRoot("root");
-    // pkexec runs the script itself in a cleared environment; the relative HVB_ROOT left here
-    // makes the script refuse to run should the root not come as an argument.
+    const fs::path asked = dir / "pkexec-asked";
     fs::path pkexec = dir / "pkexec";
-    TempDir::write(pkexec, "#!/bin/sh\nexec /usr/bin/env -i HVB_ROOT=lost \"$@\"\n");
+    TempDir::write(pkexec, "#!/bin/sh\n: >'" + asked.string() + "'\nexec /usr/bin/env -i \"$@\"\n");
     fs::permissions(pkexec, fs::perms::owner_all);
     security::AdminRunOptions options;
     options.systemRoot = root;
     options.effectiveUid = 1000;
     options.pkexecPath = pkexec.string();
     options.timeoutMs = 120000;
-    auto result = security::runScriptAsAdministrator(hosttest::installScript().string(),
-                                                     {hosttest::bundleDir().string(), kBundleName, "NORMAL"}, options);
-    ASSERT_TRUE(result.launched) << result.error;
-    EXPECT_EQ(result.mode, security::AdminRunMode::pkexec);
-    ASSERT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
-    EXPECT_TRUE(fs::exists(root / "Library/Extensions" / kBundleName / "Contents/MacOS" / kExecutable));
-    EXPECT_TRUE(hosttest::answers(root));
+    for (const std::string mode : {"NORMAL", "START", "REMOVE"}) {
+        auto result = security::runDriverScriptAsAdministrator(
+            hosttest::installScript().string(), {hosttest::bundleDir().string(), kBundleName, mode}, options);
+        EXPECT_FALSE(result.launched) << mode;
+        EXPECT_NE(result.error.find("refusing an administrator run into " + root.string()), std::string::npos)
+            << result.error;
+    }
+    EXPECT_FALSE(fs::exists(asked));
+    EXPECT_FALSE(fs::exists(root / "Library"));
+    EXPECT_FALSE(hosttest::answers(root));
 }
 
 TEST_F(InstallKextTest, BundleNamesAreLettersDigitsDotsUnderscoresAndDashes) {
@@ -439,7 +523,7 @@ TEST_P(InstallKextInterruptTest, EndsWithOneBundleInstalledAndItsHostAnswering) 
         const std::string before = bundleVersion(installed);
         const std::string target = bundleVersion(versions[next]);
         const int status = installAs(me, root, versions[next], "RELOAD", &output,
-                                     {"HVB_TEST_INSTALL_SIGNAL=" + point + " " + signal});
+                                     {"HVB_TEST_SIGNAL_SELF_AT=" + point + " " + signal});
         if (signal == "KILL") {
             EXPECT_EQ(status, -1) << output;
             const char* mode = fs::exists(installed) ? "RELOAD" : "NORMAL";
@@ -471,7 +555,7 @@ TEST_F(InstallKextTest, TwoInstallsAtOnceRunOneAfterTheOther) {
     ASSERT_EQ(installAs(me, root, hosttest::bundleDir(), "NORMAL", nullptr), 0);
     // The first install halts with the installed bundle moved aside and nothing in its place.
     pid_t first = startScript(me, root, bundleCopy(dir / "first", "1.0.1"), "RELOAD", dir / "first.txt",
-                              {"HVB_TEST_INSTALL_SIGNAL=moved STOP"});
+                              {"HVB_TEST_SIGNAL_SELF_AT=moved STOP"});
     ASSERT_TRUE(sockettest::eventually([&] { return processState(first) == 'T'; }, 60));
     pid_t second = startScript(me, root, bundleCopy(dir / "second", "1.0.2"), "RELOAD", dir / "second.txt");
     // The second waits for the first one's lock instead of installing into the gap.
@@ -676,7 +760,7 @@ TEST_F(InstallKextTest, OnTheRealSystemTheDriverLivesUnderUsrLocalLib) {
     if (::geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
     if (foundation::runProcess({"unshare", "-m", "true"}).exitStatus != 0) GTEST_SKIP() << "no mount namespace here";
     const std::string steps =
-        "for folder in /usr/local/lib /run /var/log; do mount -t tmpfs none \"$folder\" || exit 90; done\n"
+        "for folder in /usr/local/lib /run /var/log; do mount -t tmpfs -o mode=755 none \"$folder\" || exit 90; done\n"
         "home=/usr/local/lib/HalvetorBody_ToolBox\n"
         "mkdir -p \"$home/Extensions\" && cp -R \"$2\" \"$home/Extensions/\" || exit 91\n"
         "env -i sh \"$1\" - \"$3\" START; echo \"start=$?\"\n"
@@ -725,6 +809,13 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
         "stand_in groupadd 'echo \"groupadd $*\" >>/run/accounts.log'\n"
         "stand_in usermod 'echo \"usermod $*\" >>/run/accounts.log'\n"
         "run() { env -i sh \"$@\" 2>&1; echo \"status=$?\"; }\n"
+        // As pkexec runs a program for uid 65534 once authorised.
+        "pkexec_run() { env -i PATH=/usr/bin:/bin PKEXEC_UID=65534 /bin/sh \"$@\" 2>&1; echo \"status=$?\"; }\n"
+        // A bundle of that user's, whose program tells when it runs, and a root-owned sandbox.
+        "mkdir -p /run/nobody/evil.kext/Contents/MacOS /run/sandbox && cp \"$R/$2/Contents/Info.plist\" "
+        "/run/nobody/evil.kext/Contents/ &&\n"
+        "  printf '#!/bin/sh\\nid -u >>/run/ran\\nexit 1\\n' >/run/nobody/evil.kext/Contents/MacOS/evil &&\n"
+        "  chmod 755 /run/nobody/evil.kext/Contents/MacOS/evil && chown -R 65534:65534 /run/nobody || exit 92\n"
         "echo packaged >\"$units/packaged.unit\"\n";
     const std::string report =
         "[ -e \"$home/Extensions/$2\" ] && echo installed\n"
@@ -742,13 +833,14 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
     };
     const std::vector<Case> cases = {
         {"installed for everyone, a link at the unit's name",
-         "ln -s packaged.unit \"$units/$3.service\"\n" + normal +
+         "ln -s packaged.unit \"$units/$3.service\"\n"
+         "pkexec_run \"$R/installKext.sh\" \"$R/$2\" \"$2\" NORMAL\n"
              "[ -f \"$units/$3.service\" ] && [ ! -L \"$units/$3.service\" ] && grep -c \"^ExecStart=$home/\" "
              "\"$units/$3.service\"\n"
              "\"$home/Extensions/$2/Contents/MacOS/$3\" --root / --ping >/dev/null 2>&1 && echo answers\n"
              "kill \"$(cat \"/run/halvetor/$3.pid\")\"; sleep 1\n"
-             "run \"$R/manageKext.sh\" START\n"
-             "run \"$R/manageKext.sh\" REMOVE\n"
+             "pkexec_run \"$R/manageKext.sh\" START\n"
+             "pkexec_run \"$R/manageKext.sh\" REMOVE\n"
              "ls -A \"$units\"\n",
          {"status=0\n1\nanswers\n", "START: the host of /usr/local/lib/HalvetorBody_ToolBox/Extensions/",
           "REMOVE: the driver is removed from /usr/local/lib/HalvetorBody_ToolBox/Extensions\nstatus=0\n"
@@ -767,6 +859,32 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
          "cat \"$units/ssh.service\"\n",
          {"status=1\n", "not \"ssh.kext\"\nstatus=1\nssh unit\npackaged\n"},
          {"ran\n", "systemctl"}},
+        {"through pkexec, a root and a bundle of the caller's",
+         "pkexec_run \"$R/installKext.sh\" --root /run/sandbox /run/nobody/evil.kext evil.kext NORMAL\n"
+         "env -i PATH=/usr/bin:/bin PKEXEC_UID=65534 HVB_ROOT=/run/sandbox /bin/sh \"$R/installKext.sh\" "
+         "/run/nobody/evil.kext evil.kext NORMAL 2>&1; echo \"status=$?\"\n"
+         "pkexec_run \"$R/manageKext.sh\" --root /run/sandbox START\n"
+         "pkexec_run \"$R/installKext.sh\" /run/nobody/evil.kext evil.kext NORMAL\n"
+         "ls -A /run/sandbox\n",
+         {"--root is refused\nstatus=1\n", "HVB_ROOT is refused\nstatus=1\n", "not \"evil.kext\"\nstatus=1\n"},
+         {"ran\n", "systemctl", "installed\n", "Library"}},
+        {"through pkexec, START and REMOVE by the installer",
+         normal + "pkexec_run \"$R/installKext.sh\" - \"$2\" START\npkexec_run \"$R/installKext.sh\" - \"$2\" REMOVE\n"
+         "\"$home/Extensions/$2/Contents/MacOS/$3\" --root / --ping >/dev/null 2>&1 && echo still-answers\n",
+         {"START is manageKext.sh's\nstatus=1\n", "REMOVE is manageKext.sh's\nstatus=1\nstill-answers\n",
+          "installed\n"},
+         {"the driver is removed"}},
+        // Any root whose real path is "/" is the real system; "/" is read-only here, so nothing
+        // can land at its top.
+        {"the root \"/.\"",
+         "mount -o remount,bind,ro / || exit 93\n"
+         "run \"$R/installKext.sh\" --root /. /run/nobody/evil.kext evil.kext NORMAL\n"
+         "run \"$R/installKext.sh\" --root /. \"$R/$2\" \"$2\" NORMAL\n"
+         "[ -S /run/halvetor/iokit.sock ] && echo real-socket\n",
+         {"not \"evil.kext\"\nstatus=1\n", "NORMAL: /usr/local/lib/HalvetorBody_ToolBox/Extensions/" +
+          std::string(kBundleName) + " installed, its host answers\nstatus=0\n",
+          "real-socket\ninstalled\n", "systemctl enable"},
+         {"ran\n"}},
         {"a bundle from elsewhere",
          "mkdir -p /usr/local/share/elsewhere && cp -R \"$R/$2\" /usr/local/share/elsewhere/\n"
          "run \"$R/installKext.sh\" \"/usr/local/share/elsewhere/$2\" \"$2\" NORMAL\n",

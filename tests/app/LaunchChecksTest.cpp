@@ -609,6 +609,39 @@ TEST(DriverCheck, APerUserCopyIsToldItCannotInstallTheDriverBeforeAnyPasswordIsA
     std::filesystem::remove(bundle / "Contents/link");
     ASSERT_EQ(::chown((bundle / "Contents/Info.plist").c_str(), 65534, 65534), 0);
     EXPECT_EQ(MainWindow::untrustedInstallerPart(script, bundle), (bundle / "Contents/Info.plist").string());
+
+    // Root's copy in a folder another user may change (theirs, or open to all, sticky or not)
+    // is no better: that user may swap the parts before the privileged run reads them.
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    struct Changeable {
+        const char* name;
+        uid_t owner;
+        mode_t mode;
+    };
+    for (const auto& [name, owner, mode] : {Changeable{"theirs", 65534, 0755}, {"open", 0, 0777}, {"sticky", 0, 01777}}) {
+        SCOPED_TRACE(name);
+        const auto folder = dir / name / "Resources";
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy(script, folder / "installKext.sh");
+        std::filesystem::copy(dir / "driver.kext", folder / "driver.kext", std::filesystem::copy_options::recursive);
+        ASSERT_EQ(::chown((folder / "driver.kext/Contents/Info.plist").c_str(), 0, 0), 0);
+        EXPECT_EQ(MainWindow::untrustedInstallerPart(folder / "installKext.sh", folder / "driver.kext"), std::nullopt);
+        const auto changeable = mode == 01777 ? folder : folder.parent_path();
+        ASSERT_EQ(::chown(changeable.c_str(), owner, owner), 0);
+        ASSERT_EQ(::chmod(changeable.c_str(), mode), 0);
+        EXPECT_EQ(MainWindow::untrustedInstallerPart(folder / "installKext.sh", folder / "driver.kext"),
+                  changeable.string());
+        // The bundle alone in such a folder, the script in a sound one.
+        EXPECT_EQ(MainWindow::untrustedInstallerPart(script, folder / "driver.kext"), changeable.string());
+    }
+    // A shared folder with the sticky bit may lead to the one holding the parts.
+    const auto below = dir / "sticky/Resources/inner";
+    std::filesystem::create_directories(below);
+    ASSERT_EQ(::chmod(below.c_str(), 0755), 0);
+    std::filesystem::copy(script, below / "installKext.sh");
+    std::filesystem::copy(dir / "driver.kext", below / "driver.kext", std::filesystem::copy_options::recursive);
+    ASSERT_EQ(::chown((below / "driver.kext/Contents/Info.plist").c_str(), 0, 0), 0);
+    EXPECT_EQ(MainWindow::untrustedInstallerPart(below / "installKext.sh", below / "driver.kext"), std::nullopt);
 }
 
 // A host that turns the toolbox away runs: it is never started, and each reason is told once,

@@ -115,9 +115,30 @@ TEST(AdminRun, PkexecRunCarriesTheRootAndReportsCancelAndRefusal) {
     EXPECT_EQ(result.output, "working\n");
     EXPECT_EQ(result.errorOutput, "cannot copy\n");
 
+    // pkexec is asked for the real system only: a sandbox root of another user's (here one that
+    // is not there, or root's) is refused in words, and the script never runs.
+    fs::path asked = dir / "pkexec-asked";
+    fs::path recording = writeExecutable(dir / "pkexec-recording", "#!/bin/sh\n: >\"" + asked.string() + "\"\nexit 0\n");
+    options.pkexecPath = recording.string();
+    fs::create_directories(dir / "sandbox");
+    for (const fs::path& root : {dir / "sandbox", dir / "missing"}) {
+        options.systemRoot = root;
+        result = security::runScriptAsAdministrator(script.string(), {"a b", "NORMAL"}, options);
+        EXPECT_FALSE(result.launched) << root;
+        EXPECT_NE(result.error.find("the real system only"), std::string::npos) << result.error;
+        EXPECT_EQ(security::adminRunArguments(AdminRunMode::pkexec, script.string(), {"NORMAL"}, options),
+                  (std::vector<std::string>{recording.string(), script.string(), "NORMAL"}));
+    }
+    EXPECT_FALSE(fs::exists(asked));
+    options.systemRoot = "/";
+    options.pkexecPath = passing.string();
+
     // The driver installer's START and REMOVE go through pkexec by their own entry point, with
-    // the mode alone, so that polkit asks for each in its own words; installs, and direct runs,
-    // run the script as given.
+    // the mode alone, so that polkit asks for each in its own words, and by it alone: without
+    // it, the installer is not run in its place.
+    result = security::runDriverScriptAsAdministrator(script.string(), {"copy", "name.kext", "START"}, options);
+    EXPECT_FALSE(result.launched) << result.output;
+    EXPECT_NE(result.error.find("manageKext.sh"), std::string::npos) << result.error;
     writeExecutable(dir / "manageKext.sh", "#!/bin/sh\necho manage \"$*\"\n");
     for (const std::string mode : {"START", "REMOVE"}) {
         result = security::runDriverScriptAsAdministrator(script.string(), {"copy", "name.kext", mode}, options);
@@ -144,9 +165,9 @@ TEST(AdminRun, RelativeRootAndScriptReachTheScriptAsAbsolutePaths) {
     ASSERT_TRUE(result.launched) << result.error;
     EXPECT_EQ(result.output, "[NORMAL]\nroot=" + dir.path().string() + "\n");
 
-    // Through pkexec, which clears the environment, the root travels as an argument.
+    // Through pkexec, asked for the real system only, no root travels at all.
     auto args = security::adminRunArguments(AdminRunMode::pkexec, relativeScript.string(), {"NORMAL"}, options);
-    EXPECT_EQ(args, (std::vector<std::string>{"pkexec", script.string(), "--root", dir.path().string(), "NORMAL"}));
+    EXPECT_EQ(args, (std::vector<std::string>{"pkexec", script.string(), "NORMAL"}));
 }
 
 TEST(AdminRun, ExitStatusesOfADirectRunAreNotMistakenForCancel) {
@@ -188,15 +209,16 @@ TEST(AdminRun, APrivilegedRunIntoATreeOthersControlIsRefused) {
     fs::create_directory_symlink(dir / "safe", dir / "link");
     fs::create_directories(dir / "safe");
     EXPECT_TRUE(refusedFor(dir / "link"));
-    // Root's all the way down (a shared folder with the sticky bit may lead to it).
+    // Root's all the way down: still not the caller's, and pkexec is for the real system only.
     fs::create_directories(dir / "shared/safe");
     ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
-    options.systemRoot = dir / "shared/safe";
+    EXPECT_TRUE(refusedFor(dir / "shared/safe"));
+    // A link to "/" is the real system: pkexec runs the script there, with no root named.
+    fs::create_directory_symlink("/", dir / "slash");
+    options.systemRoot = dir / "slash";
     auto result = security::runScriptAsAdministrator(script.string(), {"NORMAL"}, options);
     ASSERT_TRUE(result.launched) << result.error;
     EXPECT_EQ(result.mode, AdminRunMode::pkexec);
     EXPECT_EQ(result.exitStatus, 3);
-    std::string why;
-    EXPECT_FALSE(security::isSafeRootForPrivilegedRun(dir / "shared", &why));  // shared itself is not
-    EXPECT_NE(why.find("writable by others"), std::string::npos);
+    EXPECT_EQ(result.output, "[NORMAL]\nroot=\n");
 }
