@@ -88,8 +88,9 @@ protected:
         hvb::DeviceState::shared().reset();
         iokit::setCurrentLink(std::make_shared<iokit::EmbeddedLink>());
         link.reset();
+        const bool started = host.pid() > 0 || host.exitStatus() != -1;  // not by a test that skipped
         host.kill(SIGTERM);
-        EXPECT_TRUE(WIFEXITED(host.exitStatus()) && WEXITSTATUS(host.exitStatus()) == 0)
+        EXPECT_TRUE(!started || (WIFEXITED(host.exitStatus()) && WEXITSTATUS(host.exitStatus()) == 0))
             << "the host ended with " << host.exitStatus() << "\n"
             << TempDir::read(root / "host-output.txt");
         for (auto& camera : cameras) camera->detach();
