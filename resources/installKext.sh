@@ -16,9 +16,10 @@
 # installs left and the folders and lock this script made; nothing installed is no failure.
 # Runs into one root go one at a time, on a lock file only the script's user may open. The
 # system root is ROOT, else HVB_ROOT ("/" when unset); a root whose real path is "/" is "/".
-# Run as root, the root itself, and every folder from "/" down to the extensions, run and log
-# folders, must be root's and writable by no one else, before anything is made there; below the
-# root no folder is shared, not even with the sticky bit.
+# Run as root, the root itself, and every folder from "/" down to the extensions and run folders
+# and to <root>/var, must be root's and writable by no one else, before anything is made there;
+# below the root no folder is shared, not even with the sticky bit. The host's log folder is made
+# by the host in <root>/var/log, which its group may write to (Ubuntu's does), never everyone.
 # Run as root, in any root, root takes no program from its caller: BUNDLE_NAME must be the
 # driver's own name, and the bundle (every file and folder in it) and the folders holding it
 # must be root's and writable by no one else. On the real system ("/") root takes nothing from
@@ -29,7 +30,8 @@
 # refused, and this entry point takes NORMAL and RELOAD only; START and REMOVE come through
 # manageKext.sh beside it.
 # No bundle holding a link or anything but folders and regular files is installed.
-# Where systemd runs and the root is "/", the host runs as a unit that also starts at boot.
+# Where systemd runs and the root is "/", the host runs as a unit that also starts at boot, with
+# only what it needs of the system (`systemd-analyze security` rates it).
 set -u
 umask 022
 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
@@ -96,6 +98,17 @@ secure_tree() {  # secure_tree PATH [make]
 # Where root reads a program from: PATH itself no shared folder.
 secure_source() {  # secure_source PATH
     secure_walk "$1" "$1"
+}
+
+# The folder the host's log folder is made in: missing, or a real folder of root's that others
+# (not its group) may not write to. Otherwise it is left in $unsafe.
+log_parent_safe() {  # log_parent_safe PATH
+    unsafe=$1
+    [ -e "$1" ] || [ -L "$1" ] || return 0
+    [ ! -L "$1" ] && [ -d "$1" ] || return 1
+    facts=$(stat -c '%u %a' -- "$1" 2>/dev/null) || return 1
+    permissions=$((0${facts#* }))
+    [ "${facts%% *}" = 0 ] && [ $((permissions & 2)) -eq 0 ]
 }
 
 # Where the install stands, for the exit trap: "start" until the running host is asked to stop,
@@ -437,6 +450,24 @@ start_host() {  # start_host BUNDLE
         if ! {
             printf '[Unit]\nDescription=Camera pass-through driver host (%s)\n' "$bundle_name"
             printf '[Service]\nType=simple\nExecStart=%s --root /\nRestart=on-failure\n' "$executable"
+            # Its own folders, made by systemd: the run folder reaches the admitted group, the
+            # log does not reach other users.
+            printf 'RuntimeDirectory=halvetor\nRuntimeDirectoryMode=0755\n'
+            printf 'LogsDirectory=halvetor\nLogsDirectoryMode=0750\nUMask=0027\n'
+            # Root with raw SCSI commands (SG_IO of vendor commands) and the socket's group,
+            # nothing more: the system read-only but for those folders, the camera nodes
+            # (/dev/sg*, /dev/sd*) its only devices, sysfs read, udev's events over netlink.
+            printf 'CapabilityBoundingSet=CAP_SYS_RAWIO CAP_CHOWN\nNoNewPrivileges=yes\n'
+            printf 'ProtectSystem=strict\nProtectHome=yes\nPrivateTmp=yes\nPrivateMounts=yes\nPrivateIPC=yes\n'
+            printf 'DevicePolicy=closed\nDeviceAllow=char-sg rw\nDeviceAllow=block-sd rw\n'
+            printf 'ProtectKernelTunables=yes\nProtectKernelModules=yes\nProtectKernelLogs=yes\n'
+            printf 'ProtectControlGroups=yes\nProtectClock=yes\nProtectHostname=yes\n'
+            printf 'ProtectProc=invisible\nProcSubset=pid\nKeyringMode=private\n'
+            printf 'RestrictAddressFamilies=AF_UNIX AF_NETLINK\nIPAddressDeny=any\n'
+            printf 'RestrictNamespaces=yes\nRestrictRealtime=yes\nRestrictSUIDSGID=yes\n'
+            printf 'LockPersonality=yes\nMemoryDenyWriteExecute=yes\nSystemCallArchitectures=native\n'
+            printf 'SystemCallFilter=@system-service\nSystemCallFilter=~@resources @setuid\n'
+            printf 'SystemCallErrorNumber=EPERM\n'
             printf '[Install]\nWantedBy=multi-user.target\n'
         } >"$unit_temp" || ! chmod 644 -- "$unit_temp" || ! mv -T -f -- "$unit_temp" "$unit_file"; then
             rm -f -- "$unit_temp"
@@ -505,10 +536,17 @@ take_lock() {
 # As root, every folder on the way to the ones written below the root is checked before anything
 # is made; from the root down none is shared, even with the sticky bit.
 if [ "$guarded" = yes ]; then
-    for folder in "$root_argument" "$extensions" "$run_dir" "$root/var/log/halvetor"; do
+    for folder in "$root_argument" "$extensions" "$run_dir"; do
         secure_tree "$folder" ||
             fail "refusing to install as root into \"$folder\": \"$unsafe\" is a link, not root's, or writable by others"
     done
+    # The host makes its log folder itself, through a descriptor of the folder above it, never
+    # through a link, and refuses one that is not root's. That folder above may be one a group
+    # of the distribution writes to (Ubuntu's /var/log is 0775 root:syslog), never one that
+    # everyone may write to.
+    log_dir=$root/var/log/halvetor
+    secure_tree "$root/var" && log_parent_safe "$root/var/log" ||
+        fail "refusing to install as root into \"$log_dir\": \"$unsafe\" is a link, not root's, or writable by others"
     if [ "$use_systemd" = yes ]; then
         secure_tree "$unit_dir" ||
             fail "refusing to write a unit into \"$unit_dir\": \"$unsafe\" is a link, not root's, or writable by others"

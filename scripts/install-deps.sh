@@ -32,6 +32,8 @@ packages=(
   coreutils             # md5sum, the reference of bench/upgrade
   unzip                 # unzip -P, the reference of bench/upgrade
   appstream             # appstreamcli, which checks the installed metainfo (tests/HalvetorBody_ToolBox)
+  systemd               # systemd-analyze, which checks and rates the driver host's unit (tests/SCSIDriver)
+  util-linux            # unshare, setpriv and findmnt, which confine the root-side tests
 )
 
 # `make fuzz` only: clang with its libFuzzer, never pulled in by `make test`.

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "SCSIDriver/HVBSCSIDriverBundle.h"
+#include "SCSIDriver/host/HostFolders.h"
 #include "SCSIDriver/host/HostLog.h"
 #include "SCSIDriver/host/SimulationBackend.h"
 #include "platform/devices/linux/LinuxCameraBus.h"
@@ -71,6 +72,20 @@ void reportReady(int& readyFd, bool ready) {
 }  // namespace
 
 int runHost(const HostOptions& options) {
+    // The host's own folders, before it leaves its caller, so that a refusal reaches them.
+    std::string why;
+    if (!openHostFolder(options.socketPath().parent_path(), kRunFolderMode, &why)) {
+        std::cerr << kHostName << ": refusing the run folder: " << why << "\n";
+        return 1;
+    }
+    FolderHandle logFolder;
+    if (options.logFile.empty()) {
+        logFolder = openHostFolder(options.effectiveLogFile().parent_path(), kLogFolderMode, &why);
+        if (!logFolder) {
+            std::cerr << kHostName << ": refusing the log folder: " << why << "\n";
+            return 1;
+        }
+    }
     int readyFd = -1;
     if (options.daemon && daemonize(&readyFd) != 0) {
         std::cerr << kHostName << ": cannot start in the background\n";
@@ -87,7 +102,9 @@ int runHost(const HostOptions& options) {
     ::signal(SIGPIPE, SIG_IGN);
 
     HostLog log(options.debug);
-    if (!log.open(options.effectiveLogFile())) {
+    const bool logOpen = logFolder ? log.open(std::move(logFolder), options.effectiveLogFile().filename().string())
+                                   : log.open(options.effectiveLogFile());
+    if (!logOpen) {
         std::cerr << kHostName << ": cannot write the log " << options.effectiveLogFile() << "\n";
     }
     if (options.daemon) foundation::setLogEchoEnabled(false);

@@ -49,11 +49,17 @@ HostLog::~HostLog() {
 }
 
 bool HostLog::open(const fs::path& path) {
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    FolderHandle folder(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder && open(std::move(folder), path.filename().string());
+}
+
+bool HostLog::open(FolderHandle folder, const std::string& name) {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        path_ = path;
-        std::error_code ec;
-        fs::create_directories(path.parent_path(), ec);
+        folder_ = std::move(folder);
+        name_ = name;
         if (!openFileLocked()) return false;
     }
     token_ = foundation::addLogSink([this](foundation::LogChannel, const std::string& line) { write(line); });
@@ -62,20 +68,27 @@ bool HostLog::open(const fs::path& path) {
 
 bool HostLog::openFileLocked() {
     // Never through a link: as root, a link planted in the log's folder would redirect it.
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    fd_ = ::openat(folder_.fd(), name_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
     if (fd_ < 0) return false;
     struct stat st {};
-    size_ = ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    // Nor into a file another user owns, or one with a second name elsewhere.
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid()) {
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    // A log written before it was kept from other users.
+    if ((st.st_mode & 0137) != 0) ::fchmod(fd_, st.st_mode & 0640);
+    size_ = static_cast<uint64_t>(st.st_size);
     return true;
 }
 
 void HostLog::rotateLocked() {
     ::close(fd_);
     fd_ = -1;
-    fs::path previous = path_;
-    previous += ".1";
+    const std::string previous = name_ + ".1";
     // A rename moves the entry itself, links included; the new file is opened as before.
-    const bool moved = ::rename(path_.c_str(), previous.c_str()) == 0;
+    const bool moved = ::renameat(folder_.fd(), name_.c_str(), folder_.fd(), previous.c_str()) == 0;
     if (!openFileLocked()) return;
     // Could not be moved aside: start it again rather than let it grow.
     if (!moved && ::ftruncate(fd_, 0) == 0) size_ = 0;

@@ -319,6 +319,60 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
                                                     "/share/metainfo/", "/share/polkit-1/", "/share/polkit-1/actions/",
                                                     "/share/polkit-1/actions/other.policy"}))
         << uninstall.standardOutput;
+    // The driver the toolbox installs at run time is in no manifest. Not run as root, or with a
+    // link on the way to the installed script, the uninstall leaves it and says in one line what
+    // removes it.
+    const std::string manageScript = (prefix / "share/HalvetorBody_ToolBox/Resources/manageKext.sh").string();
+    EXPECT_NE(uninstall.standardOutput.find(
+                  std::string("The camera driver stays installed, if it is (") +
+                  (::geteuid() == 0 ? manageScript + " is not there, or a link lies on its way" : "not run as root") +
+                  "): \"sudo " + manageScript + " REMOVE\" removes it"),
+              std::string::npos)
+        << uninstall.standardOutput;
+
+    // Run as root on the real system, the uninstall first removes the driver through the
+    // installed script: its host, its unit and its bundle go, then the toolbox. Seen in a mount
+    // namespace whose /usr/local/lib, /usr/local/sbin, /run, /var/log and /etc/systemd/system are
+    // empty, with stand-ins for systemctl, groupadd and usermod where the script's PATH finds them.
+    if (::geteuid() == 0 && foundation::runProcess({"unshare", "-m", "true"}).exitStatus == 0) {
+        const std::string steps =
+            "for folder in /usr/local/lib /usr/local/sbin /run /var/log /etc/systemd/system; do\n"
+            "  mount -t tmpfs -o mode=755 none \"$folder\" || exit 90\n"
+            "done\n"
+            "mkdir -p /run/systemd/system\n"
+            "stand_in() { printf '#!/bin/sh\\n%s\\n' \"$2\" >\"/usr/local/sbin/$1\" && chmod 755 \"/usr/local/sbin/$1\"; }\n"
+            "stand_in systemctl 'echo \"$*\" >>/run/systemctl.log\n"
+            "[ \"$1\" = restart ] || exit 0\n"
+            "exec $(sed -n \"s/^ExecStart=\\(.*\\) --root \\/$/\\1/p\" \"/etc/systemd/system/$2\") --root / --daemon 9<&-'\n"
+            "stand_in groupadd 'exit 0'\n"
+            "stand_in usermod 'exit 0'\n"
+            "\"$1\" --install \"$2\" --prefix \"$3\" >/dev/null || exit 91\n"
+            "R=$3/share/HalvetorBody_ToolBox/Resources\n"
+            "env -i sh \"$R/installKext.sh\" \"$R/$4.kext\" \"$4.kext\" NORMAL 2>&1; echo \"install=$?\"\n"
+            "pid=$(cat \"/run/halvetor/$4.pid\")\n"
+            "\"$1\" -P \"$2/uninstall.cmake\" 2>&1; echo \"uninstall=$?\"\n"
+            "[ -e /usr/local/lib/HalvetorBody_ToolBox ] || echo 'bundle gone'\n"
+            "[ -e \"/etc/systemd/system/$4.service\" ] || echo 'unit gone'\n"
+            "case $(sed -n 's/.*) \\(.\\).*/\\1/p' \"/proc/$pid/stat\" 2>/dev/null) in\n"
+            "  '' | Z | X) echo 'host gone' ;;\n"
+            "  *) kill \"$pid\" ;;\n"
+            "esac\n"
+            "[ -e \"$R\" ] || echo 'toolbox gone'\n"
+            "exit 0\n";
+        const auto removal =
+            foundation::runProcess({"unshare", "-m", "sh", "-c", steps, "sh", HVB_TEST_CMAKE, HVB_TEST_BUILD_DIR,
+                                    (sandbox / "again").string(), "com_brevantis_driver_HVBSCSIDriver"},
+                                   merged);
+        const std::string& out = removal.standardOutput;
+        EXPECT_EQ(removal.exitStatus, 0) << out;
+        EXPECT_NE(out.find("installed, its host answers\ninstall=0\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("REMOVE: the driver is removed from /usr/local/lib/HalvetorBody_ToolBox/Extensions\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find("uninstall=0\nbundle gone\nunit gone\nhost gone\ntoolbox gone\n"), std::string::npos)
+            << out;
+        EXPECT_EQ(out.find("The camera driver stays"), std::string::npos) << out;
+    }
     if (!missingTools.empty()) GTEST_SKIP() << missingTools.front();
 }
 
@@ -404,6 +458,11 @@ TEST(Install, AnotherLayoutInstallsBelowDestdirAsListedAndRunsFromAMovedPrefix) 
     const auto uninstall = foundation::runProcess({HVB_TEST_CMAKE, "-P", (build / "uninstall.cmake").string()}, staged);
     EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.standardOutput << uninstall.error;
     EXPECT_EQ(tree(stage), std::set<std::string>{}) << uninstall.standardOutput;
+    // Below DESTDIR no driver is removed; the line names the script as the system has it.
+    EXPECT_NE(uninstall.standardOutput.find("The camera driver stays installed, if it is (DESTDIR is set): \"sudo "
+                                            "/usr/share2/HalvetorBody_ToolBox/Resources/manageKext.sh REMOVE\""),
+              std::string::npos)
+        << uninstall.standardOutput;
 }
 
 }  // namespace

@@ -39,10 +39,14 @@ public:
     ~HostProcess() { kill(SIGKILL); }
 
     // Starts the host with `arguments` after "--root ROOT"; true once it answers (greets at
-    // all, when `admitted` is false).
-    bool start(const std::filesystem::path& root, const std::vector<std::string>& arguments, bool admitted = true) {
+    // all, when `admitted` is false). `wrapper`: a command that ends by running the host's
+    // command line given after it, in the same process.
+    bool start(const std::filesystem::path& root, const std::vector<std::string>& arguments, bool admitted = true,
+               const std::vector<std::string>& wrapper = {}) {
         root_ = root;
-        std::vector<std::string> words{hostExecutable().string(), "--root", root.string()};
+        std::vector<std::string> words = wrapper;
+        for (const std::string& word : {hostExecutable().string(), std::string("--root"), root.string()})
+            words.push_back(word);
         words.insert(words.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
         for (auto& w : words) argv.push_back(w.data());
@@ -55,7 +59,7 @@ public:
                 ::dup2(fd, 1);
                 ::dup2(fd, 2);
             }
-            ::execv(argv[0], argv.data());
+            ::execvp(argv[0], argv.data());
             ::_exit(127);
         }
         auto up = [&] {

@@ -10,6 +10,7 @@
 #include <poll.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <new>
 #include <random>
@@ -495,6 +496,78 @@ TEST_F(DriverHostTest, LinksInTheRunAndLogFoldersRedirectNothing) {
     const std::string written = TempDir::read(log);
     EXPECT_NE(written.find("control request \"dance\\nforged: stopped\""), std::string::npos) << written;
     EXPECT_EQ(written.find("\nforged"), std::string::npos);
+}
+
+// The host makes its run and log folders itself; its log, which tells camera serials, USB paths
+// and peers, is kept from other users (0640 in a 0750 folder), one written before included.
+// As root it refuses a run or log folder that is not root's 0755 or 0750, and a link for either,
+// before it writes anything there.
+TEST_F(DriverHostTest, TheHostMakesItsOwnFoldersAndRefusesOnesOthersControl) {
+    const fs::path logFolder = root / "var/log/halvetor";
+    const fs::path log = logFolder / "com_brevantis_driver_HVBSCSIDriver.log";
+    auto modeOf = [](const fs::path& path) {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 01;
+    };
+    ASSERT_TRUE(host.start(root, {}));
+    host.kill(SIGTERM);
+    EXPECT_EQ(modeOf(root / "run/halvetor"), 0755u);
+    EXPECT_EQ(modeOf(logFolder), 0750u);
+    EXPECT_EQ(modeOf(log), 0640u);
+    ASSERT_EQ(::chmod(log.c_str(), 0644), 0);
+    ASSERT_TRUE(host.start(root, {}));
+    host.kill(SIGTERM);
+    EXPECT_EQ(modeOf(log), 0640u);
+    EXPECT_NE(TempDir::read(log).find("stopped"), std::string::npos);
+    if (::geteuid() != 0) return;  // other owners need root
+
+    struct Case {
+        const char* label;
+        const char* folder;  // below the root
+        std::function<void(const fs::path& folder, const fs::path& elsewhere)> arrange;
+        const char* refusal;
+    };
+    const auto made = [](mode_t mode, uid_t owner) {
+        return [mode, owner](const fs::path& folder, const fs::path&) {
+            fs::create_directories(folder);
+            ASSERT_EQ(::chown(folder.c_str(), owner, owner), 0);
+            ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
+        };
+    };
+    const auto linked = [](const fs::path& folder, const fs::path& elsewhere) {
+        fs::create_directories(folder.parent_path());
+        fs::create_directory_symlink(elsewhere, folder);
+    };
+    const std::vector<Case> cases = {
+        {"a run folder others may write", "run/halvetor", made(0777, 0), "refusing the run folder"},
+        {"a shared run folder", "run/halvetor", made(01777, 0), "refusing the run folder"},
+        {"a run folder of another user", "run/halvetor", made(0755, 65534), "refusing the run folder"},
+        {"a link for the run folder", "run/halvetor", linked, "refusing the run folder"},
+        {"a log folder its group may write", "var/log/halvetor", made(0770, 0), "refusing the log folder"},
+        {"a log folder of another user", "var/log/halvetor", made(0750, 65534), "refusing the log folder"},
+        {"a link for the log folder", "var/log/halvetor", linked, "refusing the log folder"},
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const fs::path caseRoot = dir / ("refused-" + std::to_string(++number));
+        const fs::path elsewhere = dir / ("elsewhere-" + std::to_string(number));
+        fs::create_directories(elsewhere);
+        c.arrange(caseRoot / c.folder, elsewhere);
+        foundation::ProcessOptions options;
+        options.mergeStandardError = true;
+        options.timeoutMs = 60000;
+        auto result = foundation::runProcess(
+            {hosttest::hostExecutable().string(), "--root", caseRoot.string(), "--daemon"}, options);
+        EXPECT_EQ(result.exitStatus, 1) << result.standardOutput;
+        EXPECT_NE(result.standardOutput.find(c.refusal), std::string::npos) << result.standardOutput;
+        EXPECT_TRUE(fs::is_empty(elsewhere));
+        // A host that served all the same does not outlive the case.
+        for (const fs::path& runFolder : {caseRoot / "run/halvetor", elsewhere}) {
+            const std::string pid = TempDir::read(runFolder / "com_brevantis_driver_HVBSCSIDriver.pid");
+            if (!pid.empty()) ::kill(std::stoi(pid), SIGTERM);
+        }
+    }
 }
 
 TEST_F(DriverHostTest, PollsLeaveNoPerCommandLinesInTheLogUnlessDebugging) {

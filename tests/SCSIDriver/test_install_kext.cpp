@@ -786,7 +786,9 @@ TEST_F(InstallKextTest, OnTheRealSystemTheDriverLivesUnderUsrLocalLib) {
 
 // On the real system root takes nothing from its caller but the mode: only the bundle installed
 // for everyone beside the script, under the driver's own name, into folders no one else may
-// write, with its unit written beside and renamed into place, and only its own unit touched.
+// write, with its unit written beside and renamed into place, and only its own unit touched. The
+// host's log folder is made by the host, also in a /var/log its group may write; the unit passes
+// `systemd-analyze verify` and its exposure is rated 3.0 at most.
 // Each case runs in a mount namespace of its own whose /usr/local, /run, /var/log and
 // /etc/systemd/system folders are empty, with stand-ins for systemctl, groupadd and usermod
 // where the script's PATH finds them first.
@@ -827,6 +829,7 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
         "exit 0\n";
     const std::string normal = "run \"$R/installKext.sh\" \"$R/$2\" \"$2\" NORMAL\n";
     const std::string refused = "status=1\n";
+    const std::string ubuntuLog = "chown 0:65534 /var/log && chmod 775 /var/log\n";
     struct Case {
         std::string label, steps;
         std::vector<std::string> expected, unexpected;
@@ -911,6 +914,22 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
          {"installed\n", "systemctl"}},
         {"a log folder others may write", "chmod 777 /var/log\n" + normal,
          {"refusing to install as root into \"/var/log/halvetor\"", refused}, {"installed\n", "systemctl"}},
+        // Ubuntu's /var/log is 0775 root:syslog: the host makes its own log folder there, and
+        // keeps its log from other users.
+        {"a log folder its group may write, as on Ubuntu", ubuntuLog + normal +
+             "stat -c '%a %u' /var/log/halvetor \"/var/log/halvetor/$3.log\"\n",
+         {"status=0\n750 0\n640 0\n", "installed\n"}, {"refusing"}},
+        {"a link for the host's log folder there",
+         ubuntuLog + "ln -s /usr/local/share /var/log/halvetor\n" + normal + "ls /usr/local/share\n",
+         {"refusing the log folder: \"/var/log/halvetor\" is a link", refused}, {"installed\n", ".log\n"}},
+        // The unit keeps the host to what a camera needs: `systemd-analyze` checks it and rates
+        // its exposure (0 safest, 10 the most exposed; 3.0 at most here).
+        {"the unit it writes",
+         normal +
+             "systemd-analyze verify \"$units/$3.service\" >/run/verified 2>&1; echo \"verify=$?\"\n"
+             "systemd-analyze security --offline=yes --threshold=30 \"$units/$3.service\" >/run/rating 2>&1\n"
+             "echo \"security=$?\"; cat /run/verified; grep 'Overall exposure' /run/rating || cat /run/rating\n",
+         {"status=0\nverify=0\nsecurity=0\n", "installed\n"}, {}},
     };
     foundation::ProcessOptions options;
     options.mergeStandardError = true;

@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <fstream>
 #include <future>
 #include <sstream>
 
@@ -18,6 +22,8 @@
 #include "camera/UserClientTransport.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/Process.h"
 #include "platform/foundation/TempDir.h"
 #include "platform/iokit/link/EmbeddedLink.h"
 #include "platform/iokit/link/SocketLink.h"
@@ -82,8 +88,9 @@ protected:
         hvb::DeviceState::shared().reset();
         iokit::setCurrentLink(std::make_shared<iokit::EmbeddedLink>());
         link.reset();
+        const bool started = host.pid() > 0 || host.exitStatus() != -1;  // not by a test that skipped
         host.kill(SIGTERM);
-        EXPECT_TRUE(WIFEXITED(host.exitStatus()) && WEXITSTATUS(host.exitStatus()) == 0)
+        EXPECT_TRUE(!started || (WIFEXITED(host.exitStatus()) && WEXITSTATUS(host.exitStatus()) == 0))
             << "the host ended with " << host.exitStatus() << "\n"
             << TempDir::read(root / "host-output.txt");
         for (auto& camera : cameras) camera->detach();
@@ -105,10 +112,10 @@ protected:
         return camera;
     }
 
-    bool startHost(bool debug = false) {
+    bool startHost(bool debug = false, const std::vector<std::string>& wrapper = {}) {
         std::vector<std::string> arguments{"--backend", "linux"};
         if (debug) arguments.push_back("--debug");
-        return host.start(root, arguments);
+        return host.start(root, arguments, true, wrapper);
     }
     std::string hostLog() const {
         return TempDir::read(root / "var/log/halvetor/com_brevantis_driver_HVBSCSIDriver.log");
@@ -429,4 +436,76 @@ TEST(EmulatedBus, TellsWhyItRefusedADeviceAndKeepsNoThreadPerPlug) {
         EXPECT_GT(bus.failure().size(), bus.failure().find(": ") + 2) << "umockdev's reason: " << bus.failure();
     }
     dispatch::setTimeScale(1);
+}
+
+// The host as its unit runs it: within the unit's capability bounding set and with no new
+// privileges (setpriv), the system read-only but for its own run and log folders (a mount
+// namespace of its own, as ProtectSystem=strict with RuntimeDirectory= and LogsDirectory= leave
+// it; the emulated kernel's folder stays writable, as the real /dev and netlink need no write).
+// It still finds the cameras, serves them and carries their commands.
+TEST_F(UsbBusTest, WithinItsUnitsConfinementTheHostStillServesCameras) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a mount namespace and a bounding set need root";
+    if (foundation::runProcess({"unshare", "-m", "true"}).exitStatus != 0) GTEST_SKIP() << "no mount namespace here";
+    // The settings of the unit the installer writes.
+    const std::string installer = TempDir::read(hosttest::installScript());
+    auto setting = [&](const std::string& key) {
+        const size_t at = installer.find(key + "=");
+        if (at == std::string::npos) return std::string();
+        const size_t begin = at + key.size() + 1;
+        return installer.substr(begin, installer.find("\\n", begin) - begin);
+    };
+    const std::string capabilities = setting("CapabilityBoundingSet");
+    ASSERT_FALSE(capabilities.empty()) << "the unit bounds no capability";
+    ASSERT_EQ(setting("NoNewPrivileges"), "yes");
+    std::string bounding = "-all";
+    int count = 0;
+    std::istringstream names(capabilities);
+    for (std::string name; names >> name; ++count) {
+        ASSERT_EQ(name.rfind("CAP_", 0), 0u) << name;
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        bounding += ",+" + name.substr(4);
+    }
+    const std::string confine =
+        "root=$1 preload=$2 bounding=$3\n"
+        "shift 3\n"
+        "mkdir -p \"$root/run/halvetor\" \"$root/var/log/halvetor\" || exit 90\n"
+        "chmod 755 \"$root/run/halvetor\" && chmod 750 \"$root/var/log/halvetor\" || exit 90\n"
+        "for own in \"$root/run/halvetor\" \"$root/var/log/halvetor\" \"$UMOCKDEV_DIR\"; do\n"
+        "  mount --bind \"$own\" \"$own\" || exit 91\n"
+        "done\n"
+        "findmnt -rno TARGET | while read -r target; do\n"
+        "  case \"$target\" in \"$root/run/halvetor\" | \"$root/var/log/halvetor\" | \"$UMOCKDEV_DIR\") continue ;; esac\n"
+        "  mount -o remount,bind,ro \"$target\" 2>/dev/null\n"
+        "done\n"
+        // Seen without writing to the system: its options, and a probe in the sandbox.
+        "case $(findmnt -no OPTIONS /) in ro | ro,*) ;; *) echo 'the system is writable'; exit 92 ;; esac\n"
+        "if touch \"$root/var/probe\"; then echo 'the root is writable'; exit 92; fi\n"
+        "touch \"$root/run/halvetor/probe\" && rm \"$root/run/halvetor/probe\" || exit 93\n"
+        "exec setpriv --bounding-set \"$bounding\" --inh-caps=-all --no-new-privs -- env LD_PRELOAD=\"$preload\" \"$@\"\n";
+    const std::vector<std::string> wrapper = {"env", "-u", "LD_PRELOAD", "unshare", "-m", "sh", "-c", confine, "sh",
+                                              root.string(), foundation::paths::env("LD_PRELOAD"), bounding};
+
+    auto camera = plug("HVBR7", "1.6.01", "USBCONF00001");
+    ASSERT_TRUE(until([&] { return bus->genericNode("USBCONF00001").value_or("") != ""; }));
+    ASSERT_TRUE(startHost(false, wrapper)) << TempDir::read(root / "host-output.txt");
+    watch();
+    ASSERT_TRUE(broughtUp("USBCONF00001", 1));
+    // Within the bounding set, whatever it started with.
+    std::ifstream status("/proc/" + std::to_string(host.pid()) + "/status");
+    std::string text((std::istreambuf_iterator<char>(status)), {});
+    EXPECT_NE(text.find("NoNewPrivs:\t1\n"), std::string::npos) << text;
+    const size_t bound = text.find("CapBnd:\t");
+    ASSERT_NE(bound, std::string::npos) << text;
+    EXPECT_EQ(std::popcount(std::stoull(text.substr(bound + 8, 16), nullptr, 16)), count) << text;
+
+    io_service_t service = serviceOf("USBCONF00001");
+    ASSERT_NE(service, 0u);
+    const uint8_t led = codeOf(*camera, "HVB_LED");
+    uint8_t value[4] = {static_cast<uint8_t>(camera->setting("HVB_LED") == 1 ? 0 : 1), 0, 0, 0};
+    ASSERT_TRUE(hvb::userClientWrite(service, led, value, sizeof value));
+    EXPECT_EQ(camera->setting("HVB_LED"), value[0]);
+    IOObjectRelease(service);
+    camera->detach();
+    ASSERT_TRUE(departed("USBCONF00001", 0));
+    EXPECT_NE(hostLog().find("serving on"), std::string::npos) << hostLog();
 }
