@@ -156,6 +156,21 @@ namespace hvb {
     X(installFromUserCopy, "This copy of the toolbox cannot install the camera driver: %1 is not owned by the administrator or may be changed by other users. The toolbox installed system-wide by an administrator (for example under /usr/local, or from a package) installs the driver.", "Why the driver was not installed; %1 is a file or folder") \
     X(openFolderNoFileManager, "The camera's folder %1 could not be opened: no file manager is set up to open folders.", "%1 is a folder") \
     X(openFolderFailed, "The camera's folder %1 could not be opened: %2", "%1 is a folder, %2 the system's reason") \
+    X(renameButton, "Rename", "Accessible name of the Status row's pencil button") \
+    X(renameButtonTip, "Change the camera's user label", "Tooltip of the Status row's pencil button") \
+    X(findCameraButton, "Find Camera", "Accessible name of the Status row's speaker button") \
+    X(findCameraButtonTip, "Sound the camera's buzzer so you can find it", "Tooltip of the Status row's speaker button") \
+    X(openFolderButton, "Open Folder", "Accessible name of the Status row's folder button") \
+    X(openFolderButtonTip, "Open the camera's folder", "Tooltip of the Status row's folder button") \
+    X(unlockCameraButton, "Unlock Camera", "Accessible name of the lock buttons of a locked camera") \
+    X(unlockToOpenFolderTip, "Unlock the camera to open its folder", "Tooltip of the Status row's lock button") \
+    X(unlockToChangeSettingsTip, "Unlock the camera to change its settings", "Tooltip of the Setting panel's lock button") \
+    X(cameraUnlocked, "Camera Unlocked", "Accessible name of the Setting panel's open lock") \
+    X(cameraUnlockedTip, "The camera is unlocked: its settings can be changed.", "Tooltip of the Setting panel's open lock") \
+    X(webcamModeButton, "Webcam Mode", "Accessible name of the Status row's webcam button") \
+    X(webcamModeButtonTip, "Switch the camera to webcam mode", "Tooltip of the Status row's webcam button") \
+    X(showPassword, "Show Password", "The eye beside a password entry, the password masked") \
+    X(hidePassword, "Hide Password", "The eye beside a password entry, the password shown") \
     X(webcamNoVolume, "The camera cannot switch to webcam mode: its storage is not mounted.", "Why the webcam button did nothing") \
     X(webcamVolumeBusy, "The camera cannot switch to webcam mode: its storage could not be unmounted. Close the files and windows that use it, then try again.", "Why the webcam button did nothing") \
     X(webcamTestNoCamera, "No webcam of the Halvetor Body was found. Switch the camera to webcam mode with its webcam button first.", "Why the webcam test closed") \

@@ -305,11 +305,15 @@ void SettingsViewController::showBuild(const SettingsBuild& build) {
             lockBtn->show();
             lockBtn->setEnabled(true);
             lockBtn->setIcon(appkit::Assets::icon("lockIconStatus"));
+            lockBtn->setAccessibleName(LocalizedString::Msg::unlockCameraButton());
+            lockBtn->setToolTip(LocalizedString::Msg::unlockToChangeSettingsTip());
             break;
         case SettingsBuild::LockButton::unlocked:
             lockBtn->show();
             lockBtn->setEnabled(false);
             lockBtn->setIcon(appkit::Assets::icon("unlockIconStatus"));
+            lockBtn->setAccessibleName(LocalizedString::Msg::cameraUnlocked());
+            lockBtn->setToolTip(LocalizedString::Msg::cameraUnlockedTip());
             break;
     }
     HWKeyResetON->setEnabled(build.radiosEnabled);

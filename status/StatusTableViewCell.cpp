@@ -53,8 +53,11 @@ QLabel* makeLabel(QWidget* parent, int pixelSize, bool bold, const QColor& color
     return label;
 }
 
-QToolButton* makeImageButton(QWidget* parent, const char* image) {
+// A button that shows only a picture: its name and tooltip say what it does.
+QToolButton* makeImageButton(QWidget* parent, const char* image, const QString& name, const QString& tip) {
     auto* button = new QToolButton(parent);
+    button->setAccessibleName(name);
+    button->setToolTip(tip);
     button->setAutoRaise(true);
     button->setFixedSize(kButtonSide, kButtonSide);
     button->setIconSize(QSize(22, 22));
@@ -183,14 +186,14 @@ void StatusTableViewCell::setupLayout() {
     info->addStretch(1);
 
     // The image buttons at the top right.
-    editButton_ = makeImageButton(this, "pencilIcon");
+    editButton_ = makeImageButton(this, "pencilIcon", Msg::renameButton(), Msg::renameButtonTip());
     editButton_->setObjectName("editButton");
-    buzzerButton_ = makeImageButton(this, "buzzerIcon");
+    buzzerButton_ = makeImageButton(this, "buzzerIcon", Msg::findCameraButton(), Msg::findCameraButtonTip());
     buzzerButton_->setObjectName("buzzerButton");
-    folderButton_ = makeImageButton(this, "folderIcon");
+    folderButton_ = makeImageButton(this, "folderIcon", Msg::openFolderButton(), Msg::openFolderButtonTip());
     folderButton_->setObjectName("folderButton");
     folderImageName_ = "folderIcon";
-    webcamButton_ = makeImageButton(this, "webcamIcon");
+    webcamButton_ = makeImageButton(this, "webcamIcon", Msg::webcamModeButton(), Msg::webcamModeButtonTip());
     webcamButton_->setObjectName("webcamButton");
     buttonStackView_ = makeLine(this, {editButton_, buzzerButton_, folderButton_, webcamButton_}, 8);
 
@@ -297,6 +300,10 @@ void StatusTableViewCell::setFolderImage(const std::string& name) {
     if (folderImageName_ == name) return;
     folderImageName_ = name;
     folderButton_->setIcon(appkit::Assets::icon(name));
+    // A locked camera's folder button asks for the password first.
+    const bool locked = name == "lockIconStatus";
+    folderButton_->setAccessibleName(locked ? Msg::unlockCameraButton() : Msg::openFolderButton());
+    folderButton_->setToolTip(locked ? Msg::unlockToOpenFolderTip() : Msg::openFolderButtonTip());
 }
 
 void StatusTableViewCell::applyState(const StatusRowState& state) {

@@ -42,7 +42,6 @@ void DeviceTaskViewController::loadView() {
     text_->setMinimumHeight(text_->fontMetrics().lineSpacing() * 2);
     cancel_ = parts.cancel;
     ok_ = parts.ok;
-    ok_->setDefault(true);
     ok_->setText(Str::ok());
     cancel_->setText(Str::cancel());
     connect(ok_, &QPushButton::clicked, this, [this] { okClicked(); });
@@ -68,8 +67,11 @@ void DeviceTaskViewController::viewWillAppear() {
 
 void DeviceTaskViewController::viewDidAppear() {
     if (auto* window = hostWindow()) window->setEmptyTitle();
-    // A dialog opened on its result: the focus set before the window showed went to no one.
-    if (showsOutcome()) dialogparts::showResultButton(ok_);
+    // The focus set before the window showed went to no one.
+    if (showsOutcome())
+        dialogparts::showResultButton(ok_);
+    else if (!busy_)
+        cancel_->setFocus(Qt::OtherFocusReason);
 }
 
 void DeviceTaskViewController::cancelClicked() { closeDialogWindow(this); }
@@ -101,6 +103,10 @@ void DeviceTaskViewController::showQuestion(const QString& title, const QString&
     ok_->setEnabled(true);
     cancel_->setEnabled(true);
     cancel_->setVisible(true);
+    // OK erases the camera: Return and Space right after opening only ever cancel, the erasing
+    // stays one click away.
+    cancel_->setDefault(true);
+    cancel_->setFocus(Qt::OtherFocusReason);
 }
 
 void DeviceTaskViewController::showWorking() {

@@ -1,7 +1,7 @@
 #pragma once
 // The shape the long device dialogs share (disk format, reset to default, reset all): a question
-// with OK and Cancel, then "Please wait..." with a spinner while a worker acts on the camera,
-// then a success or failure screen. While the worker runs the window cannot be closed, so the
+// with OK and Cancel (Cancel takes Return, as OK erases), then "Please wait..." with a spinner
+// while a worker acts on the camera, then a success or failure screen. While the worker runs the window cannot be closed, so the
 // only ways out are the outcome screens.
 #include <functional>
 

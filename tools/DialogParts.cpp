@@ -196,6 +196,14 @@ QToolButton* eyeButton(QWidget* parent) {
     return eye;
 }
 
+void showEye(QToolButton* eye, const QString& image) {
+    eye->setIcon(appkit::Assets::icon(image.toStdString()));
+    const QString& does = image == QLatin1String("password_on") ? LocalizedString::Msg::hidePassword()
+                                                                : LocalizedString::Msg::showPassword();
+    eye->setAccessibleName(does);
+    eye->setToolTip(does);
+}
+
 QColor warningRed() { return QColor::fromRgbF(150 / 255.0, 0, 20 / 255.0, 1); }
 
 qsizetype characterCount(const QString& text) { return text.toUcs4().size(); }

@@ -84,6 +84,9 @@ PasswordForm passwordForm(QWidget* dialog, int width, bool wrapTitle,
 QLineEdit* passwordField(QWidget* parent, int minimumWidth, QLineEdit::EchoMode echoMode);
 // The eye beside a password entry that shows or masks it; it takes no focus.
 QToolButton* eyeButton(QWidget* parent);
+// Shows the eye's picture ("password_off": the entry masked, "password_on": shown) with the
+// name and tooltip of what a press does.
+void showEye(QToolButton* eye, const QString& image);
 
 // While `busy` holds, the dialog's window takes neither Escape nor its close button, so the camera's
 // work is never walked away from; the dialog's own closing still works. Called as the dialog

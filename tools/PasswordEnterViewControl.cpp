@@ -98,7 +98,7 @@ void PasswordEnterViewControl::viewDidLoad() {
     buttonCancel->setText(Str::cancel());
     passwordString->setText(Str::password() + QStringLiteral(" : "));
     eyeImage_ = QStringLiteral("password_off");
-    passwordEye->setIcon(appkit::Assets::icon(eyeImage_.toStdString()));
+    dialogparts::showEye(passwordEye, eyeImage_);
     buttonOK->setEnabled(false);
     passwordErrorWarning->setVisible(false);
     passwordForgotLabel->setText(Str::forgotPassword());
@@ -156,7 +156,7 @@ void PasswordEnterViewControl::controlTextDidChange(QLineEdit* field) {
 void PasswordEnterViewControl::PasswordEye_Click() {
     eyeImage_ = eyeImage_ == QStringLiteral("password_on") ? QStringLiteral("password_off")
                                                             : QStringLiteral("password_on");
-    passwordEye->setIcon(appkit::Assets::icon(eyeImage_.toStdString()));
+    dialogparts::showEye(passwordEye, eyeImage_);
     const bool plainShown = passwordTextField->isVisible();
     passwordTextField->setVisible(!plainShown);
     passwordSecureTextField->setVisible(plainShown);

@@ -57,7 +57,7 @@ void PasswordSettingViewControl::buildBox(PasswordBox& entry, QWidget* parent, E
     entry.field = dialogparts::passwordField(entry.box, 220, QLineEdit::Password);
     entry.eye = dialogparts::eyeButton(entry.box);
     entry.eyeImage = QStringLiteral("password_off");
-    entry.eye->setIcon(appkit::Assets::icon(entry.eyeImage.toStdString()));
+    dialogparts::showEye(entry.eye, entry.eyeImage);
     row->addWidget(entry.title);
     row->addWidget(entry.field, 1);
     row->addWidget(entry.eye);
@@ -246,7 +246,7 @@ void PasswordSettingViewControl::passwordTextDidChange() {
 void PasswordSettingViewControl::togglePasswordVisibility(PasswordBox& entry) {
     entry.eyeImage = entry.eyeImage == QStringLiteral("password_on") ? QStringLiteral("password_off")
                                                                      : QStringLiteral("password_on");
-    entry.eye->setIcon(appkit::Assets::icon(entry.eyeImage.toStdString()));
+    dialogparts::showEye(entry.eye, entry.eyeImage);
     entry.field->setEchoMode(entry.eyeImage == QStringLiteral("password_on") ? QLineEdit::Normal
                                                                              : QLineEdit::Password);
     entry.field->setFocus();

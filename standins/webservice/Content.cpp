@@ -3,8 +3,9 @@
 #include <openssl/evp.h>
 #include <zip.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 
 #include <nlohmann/json.hpp>
 
@@ -76,19 +77,89 @@ std::string firmwarePackage(const std::string& model, const std::string& version
     return out;
 }
 
-std::string releaseNotesDocument() {
+const std::vector<FirmwareRelease>& firmwareReleases() {
+    static const std::vector<FirmwareRelease> releases{
+        {"1.5.00", "2023/11/20", {"First public release"}, {"首次公開發行"}},
+        {kDefaultFirmwareVersion,
+         "2024/05/01",
+         {"Improved recording stability", "Fixed {model} clock drift"},
+         {"提升錄影穩定性", "修正 {model} 時間偏移"}},
+        {"1.7.00",
+         "2024/09/16",
+         {"Recording starts sooner after power-on", "Longer battery life while on standby"},
+         {"開機後更快開始錄影", "延長待機時的電池續航力"}},
+    };
+    return releases;
+}
+
+const std::map<std::string, std::string>& demoFirmwareOffers() {
+    // Newer than the demo's HVBR7 (1.6.01) in the part the toolbox shows ("1.6" against "1.7"),
+    // so a person sees the difference before and after the upgrade.
+    static const std::map<std::string, std::string> offers{{"HVBR7", "1.7.00"}};
+    return offers;
+}
+
+int compareVersions(const std::string& a, const std::string& b) {
+    auto parts = [](const std::string& v) {
+        std::vector<unsigned long> out;
+        size_t start = 0;
+        while (start <= v.size()) {
+            const size_t dot = std::min(v.find('.', start), v.size());
+            unsigned long n = 0;
+            for (size_t i = start; i < dot; ++i)
+                if (v[i] >= '0' && v[i] <= '9' && n < 100000000) n = n * 10 + static_cast<unsigned long>(v[i] - '0');
+            out.push_back(n);
+            start = dot + 1;
+        }
+        return out;
+    };
+    auto pa = parts(a), pb = parts(b);
+    const size_t size = std::max(pa.size(), pb.size());
+    pa.resize(size, 0);
+    pb.resize(size, 0);
+    return pa < pb ? -1 : pa > pb ? 1 : 0;
+}
+
+namespace {
+
+std::vector<std::string> forModel(const std::vector<std::string>& lines, const std::string& model) {
+    std::vector<std::string> out;
+    for (std::string line : lines) {
+        const auto at = line.find("{model}");
+        if (at != std::string::npos) line.replace(at, 7, model);
+        out.push_back(std::move(line));
+    }
+    return out;
+}
+
+nlohmann::json noteEntry(const std::string& version, const std::string& date, std::vector<std::string> en,
+                         std::vector<std::string> zh) {
+    return nlohmann::json{{"version", version}, {"date", date}, {"note", {{"en-US", en}, {"zh-Hant-TW", zh}}}};
+}
+
+}  // namespace
+
+std::string releaseNotesDocument(const std::map<std::string, std::string>& offers) {
     using json = nlohmann::json;
     json byModel = json::object();
     for (const auto& model : publishedModels()) {
-        byModel[model] = json::array({
-            json{{"version", kDefaultFirmwareVersion},
-                 {"date", "2024/05/01"},
-                 {"note", {{"en-US", {"Improved recording stability", "Fixed " + model + " clock drift"}},
-                           {"zh-Hant-TW", {"提升錄影穩定性", "修正 " + model + " 時間偏移"}}}}},
-            json{{"version", "1.5.00"},
-                 {"date", "2023/11/20"},
-                 {"note", {{"en-US", {"First public release"}}, {"zh-Hant-TW", {"首次公開發行"}}}}},
-        });
+        const auto offer = offers.find(model);
+        const std::string offered = offer == offers.end() ? kDefaultFirmwareVersion : offer->second;
+        json notes = json::array();
+        bool known = false;
+        std::string latestDate;
+        for (const auto& release : firmwareReleases()) {
+            if (compareVersions(release.version, offered) > 0) continue;
+            known = known || release.version == offered;
+            latestDate = release.date;
+            notes.insert(notes.begin(),
+                         noteEntry(release.version, release.date, forModel(release.en, model), forModel(release.zh, model)));
+        }
+        if (!known)
+            notes.insert(notes.begin(), noteEntry(offered, latestDate.empty() ? "2023/11/20" : latestDate,
+                                                  {"Firmware " + offered + " for " + model},
+                                                  {model + " 韌體 " + offered}));
+        byModel[model] = std::move(notes);
     }
     return json{{"HalvetorBody", byModel}}.dump(2);
 }

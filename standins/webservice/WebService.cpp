@@ -17,6 +17,7 @@ using json = nlohmann::json;
 constexpr const char* kMeasurementId = "G-PW4NTQ7XCB";
 constexpr const char* kApiSecret = "Rm3vK9_pQwZt2Lh-8NcYfE";
 constexpr const char* kAppPath = "app/app-2.1.0.tar.gz";
+constexpr const char* kReleaseNotesVersion = "20240501";
 
 void replyJSON(httplib::Response& res, int status, const json& body) {
     res.status = status;
@@ -161,7 +162,14 @@ struct WebService::Impl {
     std::vector<RecordedRequest> records;
     std::map<std::string, std::string> files;     // storage path -> bytes
     std::map<std::string, std::string> versions;  // target -> published version
+    bool notesFollowOffers = true;
     std::string baseURL;
+
+    // With the lock held.
+    void notesFromOffers() {
+        files[kReleaseNotePath] = releaseNotesDocument(versions);
+        versions["releasenote"] = kReleaseNotesVersion;
+    }
 
     Fault faultFor(Route route) {
         std::lock_guard lock(mutex);
@@ -371,7 +379,6 @@ struct WebService::Impl {
 
 WebService::WebService(std::optional<TlsFiles> tls) : impl_(std::make_unique<Impl>(tls)) {
     for (const auto& model : publishedModels()) setFirmwareVersion(model, kDefaultFirmwareVersion);
-    setReleaseNotes(releaseNotesDocument(), "20240501");
     std::string app = "app-2.1.0 placeholder archive\n";
     impl_->files[kAppPath] = app;
 
@@ -469,10 +476,12 @@ void WebService::setFirmwareVersion(const std::string& model, const std::string&
     std::lock_guard lock(impl_->mutex);
     impl_->files[firmwarePath(model)] = std::move(package);
     impl_->versions[model] = version;
+    if (impl_->notesFollowOffers) impl_->notesFromOffers();
 }
 
 void WebService::setReleaseNotes(const std::string& document, const std::string& version) {
     std::lock_guard lock(impl_->mutex);
+    impl_->notesFollowOffers = false;
     impl_->files[kReleaseNotePath] = document;
     impl_->versions["releasenote"] = version;
 }

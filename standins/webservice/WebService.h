@@ -79,6 +79,8 @@ public:
     bool waitForRequests(const std::string& path, size_t count, std::chrono::milliseconds timeout) const;
 
     // Content. Storage paths look like "firmware/FWHVBR4.zip" and "releasenote/ReleaseNote.json".
+    // The release notes follow the offers (every offered version has its note) until a document
+    // of the caller's own replaces them.
     void setFirmwareVersion(const std::string& model, const std::string& version);
     void setReleaseNotes(const std::string& document, const std::string& version);
     std::optional<std::string> fileBytes(const std::string& storagePath) const;

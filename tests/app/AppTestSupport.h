@@ -4,13 +4,23 @@
 #include <functional>
 #include <string>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QStringList>
 #include <QLayout>
 #include <QElapsedTimer>
+#include <QPainter>
 #include <QPixmap>
+#include <QToolTip>
 #include <QWidget>
 
+#include "camera/CommandTables.h"
+#include "camera/HVBModel.h"
+#include "common/StringCatalog.h"
 #include "platform/dispatch/Dispatch.h"
 
 namespace apptest {
@@ -34,6 +44,79 @@ inline bool saveScreenshot(QWidget* widget, const std::string& name) {
     widget->ensurePolished();
     if (widget->layout()) widget->layout()->activate();
     return widget->grab().save(QString::fromStdString(folder + "/" + name + ".png"));
+}
+
+// The window as saveScreenshot takes it, with the tooltip of `widget` drawn where it shows when
+// the pointer rests on it.
+inline bool saveScreenshotWithToolTip(QWidget* window, QWidget* widget, const std::string& name) {
+    QToolTip::showText(widget->mapToGlobal(QPoint(widget->width() / 2, widget->height())), widget->toolTip(), widget);
+    QWidget* tip = nullptr;
+    waitUntil([&] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String("qtooltip_label") && top->isVisible()) tip = top;
+        return tip != nullptr;
+    }, 2000);
+    window->ensurePolished();
+    if (window->layout()) window->layout()->activate();
+    QPixmap picture = window->grab();
+    if (tip) {
+        QPainter painter(&picture);
+        painter.drawPixmap(window->mapFromGlobal(tip->pos()), tip->grab());
+    }
+    QToolTip::hideText();
+    const std::string folder = std::string(HVB_TEST_BUILD_DIR) + "/screenshots";
+    QDir().mkpath(QString::fromStdString(folder));
+    return tip && picture.save(QString::fromStdString(folder + "/" + name + ".png"));
+}
+
+// A localisation's "Message" table of the source tree, key to text.
+inline QHash<QString, QString> messageTable(const QString& localisation) {
+    QFile file(QStringLiteral(HVB_TEST_SOURCE_DIR "/resources/%1.lproj/Message.strings").arg(localisation));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return hvb::parseStrings(file.readAll()).entries;
+}
+
+// What is amiss with the buttons of `root` that show a picture and no text: each needs a name for
+// screen readers and a tooltip, both texts of the localisation's "Message" table whose key has a
+// text in English and in Traditional Chinese alike. `seen` counts the buttons looked at.
+inline QStringList unnamedPictureButtons(QWidget* root, int& seen, const QString& localisation) {
+    const QHash<QString, QString> shown = messageTable(localisation);
+    const QHash<QString, QString> en = messageTable(QStringLiteral("en"));
+    const QHash<QString, QString> zh = messageTable(QStringLiteral("zh-Hant"));
+    QStringList faults;
+    for (auto* button : root->findChildren<QAbstractButton*>()) {
+        if (!button->isVisibleTo(root) || button->icon().isNull() || !button->text().isEmpty()) continue;
+        ++seen;
+        const QString who = button->objectName().isEmpty() ? QString::fromLatin1(button->metaObject()->className())
+                                                           : button->objectName();
+        for (const auto& [what, text] : {std::pair{QStringLiteral("name"), button->accessibleName()},
+                                         std::pair{QStringLiteral("tooltip"), button->toolTip()}}) {
+            const QString key = shown.key(text);
+            if (text.isEmpty())
+                faults << who + QStringLiteral(": no ") + what;
+            else if (key.isEmpty())
+                faults << who + QStringLiteral(": ") + what + QStringLiteral(" not of the table: ") + text;
+            else if (en.value(key).trimmed().isEmpty() || zh.value(key).trimmed().isEmpty())
+                faults << who + QStringLiteral(": ") + what + QStringLiteral(" not in both languages: ") + key;
+        }
+    }
+    return faults;
+}
+
+// A camera the Status row shows in full: a model with a webcam mode, its record and commands.
+inline std::shared_ptr<hvb::HVBModel> cameraWithStatus(bool locked) {
+    hvb::buildAllCommandTables();
+    auto record = std::make_shared<hvb::DiskDriver_Parameter>();
+    record->ModelName = "HVBS2A";
+    record->FWVersion = "1.13.0";
+    record->UID = "123456789012";
+    record->UserLabel = "Unit 7";
+    record->isLockStatus = locked;
+    record->DeviceParam = std::make_shared<hvb::sDeviceParam>();
+    auto camera = std::make_shared<hvb::HVBModel>("SN1");
+    camera->setStatusInfo(
+        hvb::StatusModel{record, hvb::cmdTables().find("HVBS2ACmd_6").value_or(hvb::CommandDictionary{})});
+    return camera;
 }
 
 }  // namespace apptest

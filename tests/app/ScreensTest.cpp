@@ -34,6 +34,24 @@ TEST(Screens, MainWindowInEachState) {
     window.showWindow();
     window.resize(1040, 680);
     EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-no-camera"));
+    int pictureButtons = 0;
+    EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "en"), QStringList());
+    // The Status row's picture buttons say what they do, of a locked camera too.
+    for (const bool locked : {false, true}) {
+        link->models = {apptest::cameraWithStatus(locked)};
+        foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
+        apptest::waitUntil([] { return false; }, 50);
+        EXPECT_TRUE(apptest::saveScreenshot(&window, locked ? "main-window-one-locked-camera" : "main-window-one-camera"));
+        const int before = pictureButtons;
+        EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "en"), QStringList());
+        EXPECT_EQ(pictureButtons - before, locked ? 2 : 4);  // locked: the speaker and the lock
+        if (!locked) {
+            auto* speaker = window.findChild<QAbstractButton*>("buzzerButton");
+            ASSERT_NE(speaker, nullptr);
+            EXPECT_TRUE(apptest::saveScreenshotWithToolTip(&window, speaker, "main-window-speaker-tooltip"));
+        }
+    }
+    link->models.clear();
     link->models.push_back(std::make_shared<HVBModel>("SN1"));
     foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
     window.splitView()->leftController()->didDeselectItems({0});

@@ -42,6 +42,8 @@
 #include "platform/services/qt/UpdateOfferDialog.h"
 #include "status/StatusRowState.h"
 #include "status/StatusViewController.h"
+#include "tools/PasswordEnterViewControl.h"
+#include "tools/PasswordSettingViewControl.h"
 
 namespace hvb {
 namespace {
@@ -196,13 +198,33 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
             }
         }
 
-        link->models.push_back(std::make_shared<HVBModel>("SN1"));
-        foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
-        apptest::waitUntil([] { return false; }, 50);
-        EXPECT_TRUE(apptest::saveScreenshot(&window, "zh-main-window-one-camera"));
-        EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList());
+        int pictureButtons = 0;
+        EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "zh-Hant"), QStringList());
+
+        // One camera, then the same one locked: the Status row's picture buttons (rename,
+        // speaker, folder or lock, webcam) each say what they do.
+        for (const bool locked : {false, true}) {
+            SCOPED_TRACE(locked ? "locked" : "unlocked");
+            link->models = {apptest::cameraWithStatus(locked)};
+            foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
+            apptest::waitUntil([] { return false; }, 50);
+            EXPECT_TRUE(apptest::saveScreenshot(&window, locked ? "zh-main-window-one-locked-camera"
+                                                                : "zh-main-window-one-camera"));
+            // What the camera tells of itself (its label and model) is no text of the program's.
+            QStringList texts = visibleTexts(&window);
+            for (const char* own : {"Unit 7", "HVBS2A"}) texts.removeAll(QLatin1String(own));
+            EXPECT_EQ(englishOutsideTheTables(texts), QStringList());
+            const int before = pictureButtons;
+            EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "zh-Hant"), QStringList());
+            EXPECT_EQ(pictureButtons - before, locked ? 2 : 4);  // locked: the speaker and the lock
+            if (!locked) {
+                auto* speaker = window.findChild<QAbstractButton*>("buzzerButton");
+                ASSERT_NE(speaker, nullptr);
+                EXPECT_TRUE(apptest::saveScreenshotWithToolTip(&window, speaker, "zh-main-window-speaker-tooltip"));
+            }
+        }
+        link->models.clear();
     }
-    setCameraLink(nullptr);
 
     // The About page, its statement link among its texts.
     {
@@ -215,15 +237,22 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
         EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList());
         window.performClose();
     }
+    // The pages and dialogs; the password dialogs' eyes are picture buttons too.
+    int dialogPictureButtons = 0;
     for (appkit::ViewController* page : std::initializer_list<appkit::ViewController*>{
-             new UserPermissionViewController(), new WarningPageViewController(), new MsgDialogViewController()}) {
+             new UserPermissionViewController(), new WarningPageViewController(), new MsgDialogViewController(),
+             new PasswordEnterViewControl(), new PasswordSettingViewControl()}) {
         appkit::Window window(page);
         window.aboutToShow();
         window.show();
         window.didShow();
         EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList()) << page->objectName().toStdString();
+        EXPECT_EQ(apptest::unnamedPictureButtons(&window, dialogPictureButtons, "zh-Hant"), QStringList())
+            << page->objectName().toStdString();
         window.performClose();
     }
+    EXPECT_GE(dialogPictureButtons, 2);
+    setCameraLink(nullptr);
 
     // The battery texts of every level.
     QStringList battery;

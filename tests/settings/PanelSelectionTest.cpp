@@ -3,6 +3,7 @@
 #include <QTabBar>
 
 #include "PanelFixture.h"
+#include "common/LocalizedString.h"
 #include "common/UnlockFlags.h"
 #include "common/WindowShells.h"
 #include "platform/appkit/Storyboard.h"
@@ -128,6 +129,9 @@ TEST_F(PanelSelection, ALockedCameraThenOneWithoutEncryption) {
     EXPECT_TRUE(panel->lockBtn->isVisibleTo(panel.get()));
     EXPECT_TRUE(panel->lockBtn->isEnabled());
     EXPECT_FALSE(panel->lockBtn->icon().isNull());
+    // A picture only: its name and tooltip say what a press does.
+    EXPECT_EQ(panel->lockBtn->accessibleName(), hvb::LocalizedString::Msg::unlockCameraButton());
+    EXPECT_EQ(panel->lockBtn->toolTip(), hvb::LocalizedString::Msg::unlockToChangeSettingsTip());
     EXPECT_FALSE(panel->HWKeyResetON->isEnabled());
     EXPECT_FALSE(panel->HWKeyResetOFF->isEnabled());
     EXPECT_TRUE(allPopUpsDisabled());
@@ -155,6 +159,8 @@ TEST_F(PanelSelection, ALockedCameraThenOneWithoutEncryption) {
     ASSERT_TRUE(chooseCamera("Open 3"));
     EXPECT_TRUE(panel->lockBtn->isVisibleTo(panel.get()));
     EXPECT_FALSE(panel->lockBtn->isEnabled());
+    EXPECT_EQ(panel->lockBtn->accessibleName(), hvb::LocalizedString::Msg::cameraUnlocked());
+    EXPECT_EQ(panel->lockBtn->toolTip(), hvb::LocalizedString::Msg::cameraUnlockedTip());
     EXPECT_TRUE(panel->HWKeyResetON->isEnabled());
 }
 

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QToolButton>
 #include <QWindow>
 
 #include "DeviceDialogTestSupport.h"
@@ -132,6 +133,16 @@ TEST_F(DialogScreens, PasswordDialog) {
         auto w = open(1);
         EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-change-form"));
         auto* d = content<P>(w);
+        // The three eyes are pictures only: each names what a press does, masked or shown.
+        int eyes = 0;
+        EXPECT_EQ(apptest::unnamedPictureButtons(w.get(), eyes, "en"), QStringList());
+        EXPECT_EQ(eyes, 3);
+        EXPECT_EQ(d->original.eye->toolTip(), hvb::LocalizedString::Msg::showPassword());
+        d->original.eye->click();
+        EXPECT_EQ(d->original.eye->toolTip(), hvb::LocalizedString::Msg::hidePassword());
+        EXPECT_EQ(d->original.eye->accessibleName(), hvb::LocalizedString::Msg::hidePassword());
+        EXPECT_EQ(apptest::unnamedPictureButtons(w.get(), eyes, "en"), QStringList());
+        d->original.eye->click();
         type(d->original.field, "Wrong999");
         type(d->newPassword.field, "Zyxw9876");
         type(d->confirm.field, "Zyxw9876");

@@ -504,6 +504,14 @@ QPushButton* taskOK(appkit::ViewController* c) {
     return task ? task->okButton() : nullptr;
 }
 
+// The dialogs whose OK erases the camera.
+const ResultDialog kFormatDialog{"Format", hvb::kDiskFormatWindowControl,
+                                 [](uint8_t s) { hvb::diskFormatState = s; }, taskOK};
+const ResultDialog kResetDefaultDialog{"ResetDefault", hvb::kResetDefaultWindowController,
+                                       [](uint8_t s) { hvb::resetDefaultState = s; }, taskOK};
+const ResultDialog kResetAllDialog{"ResetAll", hvb::kResetAllWindowController,
+                                   [](uint8_t s) { hvb::resetAllState = s; }, taskOK};
+
 INSTANTIATE_TEST_SUITE_P(
     Dialogs, ResultScreenKeys,
     ::testing::Combine(
@@ -514,11 +522,7 @@ INSTANTIATE_TEST_SUITE_P(
                              return d ? d->buttonOK.data() : nullptr;
                          },
                          true},
-            ResultDialog{"Format", hvb::kDiskFormatWindowControl, [](uint8_t s) { hvb::diskFormatState = s; }, taskOK},
-            ResultDialog{"ResetDefault", hvb::kResetDefaultWindowController,
-                         [](uint8_t s) { hvb::resetDefaultState = s; }, taskOK},
-            ResultDialog{"ResetAll", hvb::kResetAllWindowController, [](uint8_t s) { hvb::resetAllState = s; },
-                         taskOK},
+            kFormatDialog, kResetDefaultDialog, kResetAllDialog,
             ResultDialog{"Password", hvb::kPasswordSettingWindowController,
                          [](uint8_t s) { hvb::passwordSettingState = s; },
                          [](appkit::ViewController* c) -> QPushButton* {
@@ -534,5 +538,50 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) == 1 ? "Success" : "Failure");
     });
+
+// ---- the questions' keys ----
+
+class QuestionKeys : public FormatReset, public ::testing::WithParamInterface<std::tuple<ResultDialog, Qt::Key>> {};
+
+// OK of these questions erases the camera, so a key pressed right after opening takes Cancel:
+// the dialog closes and the camera gets no command at all.
+TEST_P(QuestionKeys, AKeyRightAfterOpeningCancels) {
+    const auto& [dialog, key] = GetParam();
+    auto cam = plugged("HVBR7", "1.6.01");
+    hvb::DeviceState::shared().selectedDeviceIndex = 0;
+    hvb::selectedCmdDic = faults->camera(0)->table;
+    dialog.setState(0);
+    cam->clearWrites();
+    auto* fromStoryboard = appkit::Storyboard::main().instantiateController<appkit::WindowController>(dialog.identifier);
+    ASSERT_NE(fromStoryboard, nullptr);
+    QPointer<appkit::Window> window = fromStoryboard->window();
+    window->makeKeyAndOrderFront();
+    auto* task = dynamic_cast<hvb::DeviceTaskViewController*>(window->contentViewController());
+    ASSERT_NE(task, nullptr);
+    ASSERT_EQ(task->imageName(), "question");
+    QPointer<QPushButton> cancel = task->cancelButton();
+    ASSERT_TRUE(waitUntil([&] { return window->isVisibleWindow() && QApplication::focusWidget() != nullptr; }, 3000));
+    EXPECT_TRUE(cancel->isDefault());
+    EXPECT_FALSE(task->okButton()->isDefault());
+    EXPECT_EQ(QApplication::focusWidget(), cancel.data());
+    QTest::keyClick(QApplication::focusWidget(), key);
+    EXPECT_TRUE(waitUntil([&] { return !window || !window->isVisibleWindow(); }, 3000));
+    settle(200);
+    EXPECT_EQ(names(cam), std::vector<std::string>{});
+    EXPECT_TRUE(hasVideo(cam));
+    EXPECT_TRUE(outcomes.empty());
+    EXPECT_EQ(hvb::diskFormatState + hvb::resetDefaultState + hvb::resetAllState, 0);
+    delete fromStoryboard;
+    settle();
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, QuestionKeys,
+                         ::testing::Combine(::testing::Values(kFormatDialog, kResetDefaultDialog, kResetAllDialog),
+                                            ::testing::Values(Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space)),
+                         [](const auto& info) {
+                             const Qt::Key key = std::get<1>(info.param);
+                             return std::string(std::get<0>(info.param).name) +
+                                    (key == Qt::Key_Return ? "Return" : key == Qt::Key_Enter ? "Enter" : "Space");
+                         });
 
 }  // namespace

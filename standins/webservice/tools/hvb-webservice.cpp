@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "standins/webservice/Content.h"
 #include "standins/webservice/WebService.h"
 
 namespace {
@@ -29,9 +30,7 @@ int main(int argc, char** argv) {
         }
     }
     standin::WebService service;
-    // Newer than the demo's HVBR7 (1.6.01) in the part the toolbox shows ("1.6" against "1.7"),
-    // so a person sees the difference before and after the upgrade.
-    service.setFirmwareVersion("HVBR7", "1.7.00");
+    for (const auto& [model, version] : standin::demoFirmwareOffers()) service.setFirmwareVersion(model, version);
     const int bound = service.start(host, port);
     if (bound < 0) {
         std::fprintf(stderr, "hvb-webservice: cannot listen on %s:%d\n", host.c_str(), port);

@@ -103,6 +103,48 @@ TEST_F(StandIn, PackageFetchedOverHTTPOpensAndHoldsTheImage) {
     EXPECT_EQ(m.getLatestFirmwareVersion("HVBS2A"), "1.7.02");
 }
 
+// Whatever the service offers, the demo's offers and a version its releases do not know, the
+// notes the toolbox reads for that model start with the offered version and go back from there,
+// with texts in both languages; a document of a test's own stays as it was set.
+TEST_F(StandIn, EveryOfferedVersionHeadsItsModelsNotes) {
+    for (const auto& [model, version] : standin::demoFirmwareOffers()) service.setFirmwareVersion(model, version);
+    service.setFirmwareVersion("HVBS2A", "1.10.01");
+    hvb::FirmwareManager m(service.baseURL(), resources.path(), resources.path());
+    ASSERT_TRUE(m.downloadReleaseNotes());
+    for (const auto& model : standin::publishedModels()) {
+        SCOPED_TRACE(model);
+        const std::string offered = m.getLatestFirmwareVersion(model);
+        ASSERT_FALSE(offered.empty());
+        const auto notes = m.getReleaseNotes(model);
+        ASSERT_TRUE(notes.has_value());
+        ASSERT_FALSE(notes->empty());
+        EXPECT_EQ((*notes)[0].value("version", ""), offered);
+        std::string newer;
+        for (const auto& entry : *notes) {
+            const std::string version = entry.value("version", "");
+            if (!newer.empty()) EXPECT_LT(hvb::FirmwareManager::compareVersions(version, newer), 0) << version;
+            newer = version;
+            EXPECT_FALSE(entry.value("date", "").empty()) << version;
+            for (const char* language : {"en-US", "zh-Hant-TW"}) {
+                const auto lines = entry["note"][language];
+                ASSERT_TRUE(lines.is_array()) << version << " " << language;
+                EXPECT_FALSE(lines.empty()) << version << " " << language;
+                for (const auto& line : lines) EXPECT_FALSE(line.get<std::string>().empty());
+            }
+        }
+    }
+    const auto r7 = m.getReleaseNotes("HVBR7");
+    ASSERT_TRUE(r7.has_value());
+    std::vector<std::string> versions;
+    for (const auto& entry : *r7) versions.push_back(entry.value("version", ""));
+    EXPECT_EQ(versions, (std::vector<std::string>{standin::demoFirmwareOffers().at("HVBR7"), "1.6.00", "1.5.00"}));
+
+    const std::string own = R"({"HalvetorBody":{"HVBR7":[]}})";
+    service.setReleaseNotes(own, "20300101");
+    service.setFirmwareVersion("HVBR7", "1.8.00");
+    EXPECT_EQ(service.fileBytes(standin::WebService::kReleaseNotePath), own);
+}
+
 TEST_F(StandIn, ApiRoutesCheckTheTokenAndParseAnyBody) {
     net::Session session;
     net::Request req;
