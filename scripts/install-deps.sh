@@ -21,6 +21,7 @@ packages=(
   libumockdev-dev       # the emulated kernel USB bus: its testbed (standins/usbbus)
   qt6-base-dev          # the application and its glue (app, settings, tools, platform/appkit)
   qt6-svg-dev           # the application's SVG images
+  libxkbcommon-dev      # looked for by Qt's Gui package at every configure (its private part links it)
   libqt6svg6            # the SVG image plug-in at run time
   libicu-dev            # locale names of the application (app)
   xvfb                  # a display for watching `make run` (xvfb-run)
@@ -33,7 +34,10 @@ packages=(
   unzip                 # unzip -P, the reference of bench/upgrade
   appstream             # appstreamcli, which checks the installed metainfo (tests/HalvetorBody_ToolBox)
   systemd               # systemd-analyze, which checks and rates the driver host's unit (tests/SCSIDriver)
-  util-linux            # unshare, setpriv and findmnt, which confine the root-side tests
+  desktop-file-utils    # desktop-file-validate, which checks the installed desktop entry (tests/HalvetorBody_ToolBox)
+  libxml2-utils         # xmllint, which checks the installed polkit actions (tests/HalvetorBody_ToolBox)
+  util-linux            # setpriv, unshare, findmnt and flock: other users, mount namespaces and the installer's lock (tests)
+  procps                # pgrep, which finds the installer waiting for its lock (tests/SCSIDriver)
 )
 
 # `make fuzz` only: clang with its libFuzzer, never pulled in by `make test`.

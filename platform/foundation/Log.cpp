@@ -194,7 +194,7 @@ std::string escapedForLog(std::string_view raw) {
         } else if ((s.character >= 0x80 && s.character <= 0x9F) || s.character == 0x2028 || s.character == 0x2029 ||
                    (s.character >= 0x202A && s.character <= 0x202E) || (s.character >= 0x2066 && s.character <= 0x2069)) {
             // C1 controls, line and paragraph separators, and direction overrides.
-            char code[12];
+            char code[16];  // room for any unsigned value, though these are four digits
             std::snprintf(code, sizeof code, "\\u{%04X}", static_cast<unsigned>(s.character));
             out += code;
         } else {

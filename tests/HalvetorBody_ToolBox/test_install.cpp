@@ -212,6 +212,8 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     const auto validate = foundation::runProcess({"desktop-file-validate", desktopFile.string()}, merged);
     if (validate.launched) {
         EXPECT_EQ(validate.exitStatus, 0) << validate.standardOutput;
+    } else {
+        missingTools.push_back("desktop-file-validate (package desktop-file-utils) is not installed: " + validate.error);
     }
     for (int size : {16, 32, 48, 128, 256}) {
         // A PNG whose header (width and height, big-endian) says the folder's size.

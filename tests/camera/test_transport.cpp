@@ -295,8 +295,11 @@ TEST_F(TransportFixture, AShortDataReadKeepsAWholeStatusReply) {
     EXPECT_EQ(hvb::userClientReadOutcome(service, 0x28, out, 10), CommandOutcome::completed);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 10), std::string("ABCD\0\0\0\0\0\0", 10));
     EXPECT_EQ(count(BlockKind::status), 1u);  // the first poll reads the completion
-    for (const auto& record : camera->log())
-        if (record.kind == BlockKind::status) EXPECT_EQ(record.realized, 16u);
+    for (const auto& record : camera->log()) {
+        if (record.kind == BlockKind::status) {
+            EXPECT_EQ(record.realized, 16u);
+        }
+    }
 
     // A short status is its own knob: its completion word is lost, so the wait runs out.
     dispatch::setTimeScale(0.001);

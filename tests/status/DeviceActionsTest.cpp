@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -404,34 +405,48 @@ TEST_F(DeviceActions, StorageFromTheVolumeAndTheReservedSpace) {
 
 // The shared web service stops once the tests are done, not from an exit handler: there, a request
 // the panel sent last was still parsed while the server library's statics were being destroyed.
-// One plain HTTP request on loopback: whether the service answered it. Plain sockets, so that
-// the request leaves no state of its own behind in the server library's client side.
-bool answersARequest(int port) {
+// One plain HTTP request on loopback, and what became of it. Plain sockets, so that the request
+// leaves no state of its own behind in the server library's client side. A reply is awaited for
+// a bounded time: a service that takes the connection and never answers is still there.
+enum class Request { refused, answered, unanswered };
+
+Request sendARequest(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    if (fd < 0) return Request::refused;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool answered = false;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    const timeval timeout{10, 0};
+    Request outcome = Request::refused;
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0 &&
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
         const char request[] = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
         char reply[16] = {};
-        answered = ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) > 0 && ::recv(fd, reply, sizeof reply, 0) > 0;
+        outcome = ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) > 0 && ::recv(fd, reply, sizeof reply, 0) > 0
+                      ? Request::answered
+                      : Request::unanswered;
     }
     ::close(fd);
-    return answered;
+    return outcome;
 }
 
 TEST_F(DeviceActions, TheSharedWebServiceServesNoLongerWhenTheProgramExits) {
     static int port = 0;
     port = web.port();
-    ASSERT_TRUE(answersARequest(port));  // the server library has made its statics by now
+    ASSERT_EQ(sendARequest(port), Request::answered);  // the server library has made its statics by now
     std::atexit([] {
-        if (answersARequest(port)) {
-            std::fputs("the shared web service still served a request while the program exited\n", stderr);
-            std::_Exit(1);
+        switch (sendARequest(port)) {
+            case Request::refused: return;
+            case Request::answered:
+                std::fputs("the shared web service still served a request while the program exited\n", stderr);
+                break;
+            case Request::unanswered:
+                std::fputs("the shared web service still took a connection while the program exited, and gave "
+                           "no answer within 10 s\n", stderr);
+                break;
         }
+        std::_Exit(1);
     });
 }
 

@@ -52,7 +52,7 @@ struct CameraSpec {
     std::string firmware = "1.0.0";
     std::string label = "Unit 34";
     bool russian = false;
-    std::optional<int64_t> teamSync;
+    std::optional<int64_t> teamSync = std::nullopt;
     int64_t group = 0;
     int64_t leader = -1;
 };

@@ -271,8 +271,11 @@ TEST_F(FormatReset, TheFactoryPasswordIsCheckedWithTheDialogsCopy) {
     for (const auto& w : cam->writes())
         if (w.code == check) checks.push_back(w.payload);
     EXPECT_EQ(checks, (std::vector<std::vector<uint8_t>>{std::vector<uint8_t>(32, 0), block("40731958")}));
-    for (const auto& w : cam->writes())
-        if (w.name == "HVB_LOCKABLE") EXPECT_EQ(w.payload, block("40731958"));
+    for (const auto& w : cam->writes()) {
+        if (w.name == "HVB_LOCKABLE") {
+            EXPECT_EQ(w.payload, block("40731958"));
+        }
+    }
     EXPECT_TRUE(sawLine("FindHVB timerCounter = 1"));
 }
 
@@ -349,8 +352,9 @@ TEST_P(CameraFault, EndsInFailureWithTheBlockCleared) {
     EXPECT_EQ(appkit::modalSessionDepth(), 0);
     EXPECT_EQ(countLines("format camera not found"), s.awayPolls);
     // An unplugged camera is not left listed, also when a block held its entry meanwhile.
-    if (s.fault == Fault::unplugBefore)
+    if (s.fault == Fault::unplugBefore) {
         EXPECT_TRUE(waitUntil([&] { return !recordOf(cam) && hvb::DeviceState::shared().deviceEntryList().empty(); }));
+    }
 }
 
 using hvb::DiskFormatWorker;

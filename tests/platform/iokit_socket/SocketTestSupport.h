@@ -1,7 +1,10 @@
 #pragma once
 // Helpers shared by the socket link's tests: an event collector, a camera whose writes can be
-// held, raw peers that speak (or mangle) the socket protocol, and a bounded wait.
+// held, raw peers that speak (or mangle) the socket protocol, a bounded wait, and a thread that
+// meets file modes as another user would.
+#include <linux/capability.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -28,6 +31,28 @@ inline bool eventually(const std::function<bool()>& condition, double seconds = 
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+// Runs `work` on a thread of its own that has given up overriding file modes, so that even root
+// meets a socket file's mode as a user outside its group would. Capabilities are a thread's own
+// (a fork would have to start the threads under test again). False, with `work` not run, when the
+// thread kept either capability.
+inline bool runWithoutOverridingFileModes(const std::function<void()>& work) {
+    bool dropped = false;
+    std::thread worker([&] {
+        constexpr uint32_t kOverrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2] = {};
+        if (::syscall(SYS_capget, &header, data) != 0) return;
+        data[0].effective &= ~kOverrides;
+        if (::syscall(SYS_capset, &header, data) != 0) return;
+        __user_cap_data_struct now[2] = {};
+        if (::syscall(SYS_capget, &header, now) != 0 || (now[0].effective & kOverrides) != 0) return;
+        dropped = true;
+        work();
+    });
+    worker.join();
+    return dropped;
 }
 
 struct Events {
