@@ -1,6 +1,8 @@
 // Renders the shell's screens into build/screenshots/ so a person can look at each of them.
 #include <gtest/gtest.h>
 
+#include <QLabel>
+
 #include "AppTestSupport.h"
 #include "app/About.h"
 #include "app/AppStartup.h"
@@ -11,6 +13,7 @@
 #include "app/UserPermissionViewController.h"
 #include "app/WarningPageViewController.h"
 #include "camera/FakeCameraLink.h"
+#include "common/DriverHostState.h"
 #include "common/MsgDialog.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -34,6 +37,18 @@ TEST(Screens, MainWindowInEachState) {
     window.showWindow();
     window.resize(1040, 680);
     EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-no-camera"));
+    // The driver known to be stopped, then being started: said beside the insertion hint.
+    auto* driverLine = window.findChild<QLabel*>("driverStoppedLabel");
+    ASSERT_NE(driverLine, nullptr);
+    EXPECT_FALSE(driverLine->isVisible());
+    for (auto [state, name] : {std::pair{DriverHostState::State::down, "main-window-driver-stopped"},
+                               std::pair{DriverHostState::State::starting, "main-window-driver-starting"}}) {
+        DriverHostState::shared().set(state);
+        EXPECT_TRUE(apptest::waitUntil([&] { return driverLine->isVisible(); }));
+        EXPECT_TRUE(apptest::saveScreenshot(&window, name));
+    }
+    DriverHostState::shared().set(DriverHostState::State::notKnownDown);
+    EXPECT_TRUE(apptest::waitUntil([&] { return !driverLine->isVisible(); }));
     link->models.push_back(std::make_shared<HVBModel>("SN1"));
     foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
     window.splitView()->leftController()->didDeselectItems({0});

@@ -28,6 +28,7 @@
 #include "app/WarningPageViewController.h"
 #include "camera/DeviceState.h"
 #include "camera/FakeCameraLink.h"
+#include "common/DriverHostState.h"
 #include "common/LocalizedString.h"
 #include "common/MsgDialog.h"
 #include "common/StringCatalog.h"
@@ -194,6 +195,21 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
             }
         }
 
+        // The driver known to be stopped, and being started: in the user's language too.
+        auto* driverLine = window.findChild<QLabel*>("driverStoppedLabel");
+        ASSERT_NE(driverLine, nullptr);
+        for (auto [state, name] : {std::pair{DriverHostState::State::down, "zh-main-window-driver-stopped"},
+                                   std::pair{DriverHostState::State::starting, "zh-main-window-driver-starting"}}) {
+            DriverHostState::shared().set(state);
+            EXPECT_TRUE(apptest::waitUntil([&] { return driverLine->isVisible(); }));
+            EXPECT_TRUE(apptest::saveScreenshot(&window, name));
+            EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList());
+            for (const QString& line : driverLine->text().split(QLatin1Char('\n')))
+                EXPECT_LE(driverLine->fontMetrics().horizontalAdvance(line), driverLine->width()) << line.toStdString();
+        }
+        DriverHostState::shared().set(DriverHostState::State::notKnownDown);
+        EXPECT_TRUE(apptest::waitUntil([&] { return !driverLine->isVisible(); }));
+
         link->models.push_back(std::make_shared<HVBModel>("SN1"));
         foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
         apptest::waitUntil([] { return false; }, 50);
@@ -248,6 +264,8 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
     installStringTableTranslator();
     EXPECT_EQ(QCoreApplication::translate("appkit::Alert", "OK"), Str::ok());
     alertTexts << localizedMessage(QStringLiteral("The Halvetor Body ToolBox is already running."));
+    // The upgrade's failure causes.
+    alertTexts << Msg::upgradeNoVolume() << Msg::upgradeCameraGone();
     EXPECT_EQ(englishOutsideTheTables(alertTexts), QStringList());
 }
 
