@@ -766,7 +766,11 @@ TEST(DriverHostWatch, TheStatusPageTellsAStoppedDriverAndStartsItWithOnePress) {
         h.gate.signal();
         ASSERT_TRUE(apptest::waitUntil([&] { return shown(Msg::driverNotRunning(), true); }));
         EXPECT_EQ(h.runsBegun.load(), 1);
-        EXPECT_EQ(h.m.alertsWith(Msg::restartToMakeDriverWork().toStdString()), 1u);
+        {
+            std::lock_guard<std::mutex> guard(h.m.lock);
+            ASSERT_EQ(h.m.alerts.size(), 1u);
+            EXPECT_EQ(h.m.alerts[0].first, Msg::driverLoadedError().toStdString());
+        }
 
         h.m.installResult.exitStatus = 0;
         h.gated = false;
@@ -1116,9 +1120,9 @@ TEST(DriverHostWatch, TheOfferAndTheRefusalAreAlertsWithTheirButtons) {
     };
     std::atomic<int> asked{-1};
     int depthWhenShown = -1;
-    auto* timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [&, timer] {
+    QTimer clicker;
+    clicker.setInterval(20);
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
         QWidget* front = nullptr;
         for (QWidget* top : QApplication::topLevelWidgets()) {
             auto* first = top->isVisible() ? top->findChild<QPushButton*>("alertButton0") : nullptr;
@@ -1131,12 +1135,8 @@ TEST(DriverHostWatch, TheOfferAndTheRefusalAreAlertsWithTheirButtons) {
             if (messageOf(top) == "Upgrade failed") front = top;
         }
         if (front && (waiting.load() || asked.load() != -1)) front->findChild<QPushButton*>("alertButton0")->click();
-        if (!front && asked.load() != -1) {
-            timer->stop();
-            timer->deleteLater();
-        }
     });
-    timer->start();
+    clicker.start();
     std::thread question;
     QTimer::singleShot(0, [&] {
         question = std::thread([&] {
@@ -1149,6 +1149,7 @@ TEST(DriverHostWatch, TheOfferAndTheRefusalAreAlertsWithTheirButtons) {
     front.runModal();
     EXPECT_TRUE(apptest::waitUntil([&] { return asked.load() != -1; }));
     question.join();
+    clicker.stop();
     foundation::removeLogSink(sink);
     EXPECT_TRUE(waiting.load());
     EXPECT_EQ(depthWhenShown, 1);
