@@ -14,6 +14,7 @@
 #include "app/WarningPageViewController.h"
 #include "camera/FakeCameraLink.h"
 #include "common/DriverHostState.h"
+#include "common/LocalizedString.h"
 #include "common/MsgDialog.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -38,13 +39,18 @@ TEST(Screens, MainWindowInEachState) {
     window.resize(1040, 680);
     EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-no-camera"));
     // The driver known to be stopped, then being started: said beside the insertion hint.
+    using LocalizedString::Msg;
     auto* driverLine = window.findChild<QLabel*>("driverStoppedLabel");
     ASSERT_NE(driverLine, nullptr);
     EXPECT_FALSE(driverLine->isVisible());
-    for (auto [state, name] : {std::pair{DriverHostState::State::down, "main-window-driver-stopped"},
-                               std::pair{DriverHostState::State::starting, "main-window-driver-starting"}}) {
+    auto says = [&](const QString& text) {
+        return driverLine->isVisible() && driverLine->text().remove('\n').remove(' ') == QString(text).remove(' ');
+    };
+    for (const auto& [state, name, text] :
+         {std::tuple{DriverHostState::State::down, "main-window-driver-stopped", Msg::driverNotRunning()},
+          std::tuple{DriverHostState::State::starting, "main-window-driver-starting", Msg::driverStarting()}}) {
         DriverHostState::shared().set(state);
-        EXPECT_TRUE(apptest::waitUntil([&] { return driverLine->isVisible(); }));
+        EXPECT_TRUE(apptest::waitUntil([&] { return says(text); }));
         EXPECT_TRUE(apptest::saveScreenshot(&window, name));
     }
     DriverHostState::shared().set(DriverHostState::State::notKnownDown);

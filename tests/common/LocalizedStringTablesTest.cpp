@@ -198,10 +198,14 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
         // The driver known to be stopped, and being started: in the user's language too.
         auto* driverLine = window.findChild<QLabel*>("driverStoppedLabel");
         ASSERT_NE(driverLine, nullptr);
-        for (auto [state, name] : {std::pair{DriverHostState::State::down, "zh-main-window-driver-stopped"},
-                                   std::pair{DriverHostState::State::starting, "zh-main-window-driver-starting"}}) {
+        auto says = [&](const QString& text) {
+            return driverLine->isVisible() && driverLine->text().remove('\n').remove(' ') == QString(text).remove(' ');
+        };
+        for (const auto& [state, name, text] :
+             {std::tuple{DriverHostState::State::down, "zh-main-window-driver-stopped", Msg::driverNotRunning()},
+              std::tuple{DriverHostState::State::starting, "zh-main-window-driver-starting", Msg::driverStarting()}}) {
             DriverHostState::shared().set(state);
-            EXPECT_TRUE(apptest::waitUntil([&] { return driverLine->isVisible(); }));
+            EXPECT_TRUE(apptest::waitUntil([&] { return says(text); }));
             EXPECT_TRUE(apptest::saveScreenshot(&window, name));
             EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList());
             for (const QString& line : driverLine->text().split(QLatin1Char('\n')))
