@@ -637,17 +637,21 @@ TEST(DriverHostWatch, ARefusingHostIsNotStartedAndEachReasonIsToldOnce) {
     w.loadLocalVersion();
     w.startDriverHostWatch();
     ASSERT_TRUE(observer);
-    observer(HostStatus{HostStatus::State::connected});
-    for (Refusal refusal : {Refusal::socketNotPermitted, Refusal::socketNotPermitted, Refusal::userShareFull,
-                            Refusal::socketNotPermitted}) {
-        observer(HostStatus{HostStatus::State::refused, refusal});
-    }
-    w.checkDriver(std::string("x86_64"));
-    observer(HostStatus{HostStatus::State::connected});
     auto alerts = [&] {
         std::lock_guard<std::mutex> guard(m.lock);
         return m.alerts;
     };
+    // The first refusal after a served session stands far beyond the grace period.
+    observer(HostStatus{HostStatus::State::connected});
+    observer(HostStatus{HostStatus::State::refused, Refusal::socketNotPermitted});
+    ASSERT_TRUE(apptest::waitUntil([&] { return alerts().size() == 1; }));
+    dispatch::pause(200);
+    EXPECT_EQ(asks.load(), 0);
+    for (Refusal refusal : {Refusal::socketNotPermitted, Refusal::userShareFull, Refusal::socketNotPermitted}) {
+        observer(HostStatus{HostStatus::State::refused, refusal});
+    }
+    w.checkDriver(std::string("x86_64"));
+    observer(HostStatus{HostStatus::State::connected});
     ASSERT_TRUE(apptest::waitUntil([&] { return alerts().size() >= 2; }));
     dispatch::pause(200);
     const auto told = alerts();
@@ -829,16 +833,21 @@ TEST(DriverHostWatch, OverlappingInstallerRunsEachKeepTheOfferBack) {
         MainWindow w(h.env);
         w.startDriverHostWatch();
         h.observer(HostStatus{HostStatus::State::connected});
-        std::thread first([&] { w.runInstallScript("RELOAD"); });
-        std::thread second([&] { w.runInstallScript("RELOAD"); });
+        std::atomic<int> returned{0};
+        auto reload = [&] {
+            w.runInstallScript("RELOAD");
+            ++returned;
+        };
+        std::thread first(reload), second(reload);
         ASSERT_TRUE(apptest::waitUntil([&] { return h.runsBegun.load() == 2; }));
-        h.gated = false;
         h.gate.signal();
-        ASSERT_TRUE(apptest::waitUntil([&] { return h.runsEnded.load() == 1; }));
+        ASSERT_TRUE(apptest::waitUntil([&] { return returned.load() == 1; }));
         h.lose();  // stopped by the reload still under way
         EXPECT_TRUE(apptest::waitUntil([&] { return heldBack() == 1; }));
         EXPECT_EQ(h.asks.load(), 0);
+        h.gated = false;
         h.gate.signal();
+        h.gate.signal();  // and a start that should not have begun
         first.join();
         second.join();
 
