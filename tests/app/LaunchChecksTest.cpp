@@ -669,6 +669,9 @@ TEST(DriverHostWatch, ARefusingHostIsNotStartedAndEachReasonIsToldOnce) {
     }));
     EXPECT_EQ(asks.load(), 1);
     EXPECT_EQ(m.installs.size(), 1u);
+    // The start has returned once the watch has found the host still away after it.
+    EXPECT_TRUE(apptest::waitUntil(
+        [] { return hvb::DriverHostState::shared().state() == hvb::DriverHostState::State::down; }));
 
     // The launch check's own question, about a host behind a socket file this user may not open:
     // it runs, so it is not started. Root asks from a thread that has given up overriding file
@@ -856,6 +859,9 @@ TEST(DriverHostWatch, OverlappingInstallerRunsEachKeepTheOfferBack) {
         h.observer(HostStatus{HostStatus::State::connected});
         h.lose();
         EXPECT_TRUE(apptest::waitUntil([&] { return h.runsEnded.load() == 3; }));
+        // The start has returned once the watch has taken the host for running again.
+        EXPECT_TRUE(apptest::waitUntil(
+            [] { return hvb::DriverHostState::shared().state() == hvb::DriverHostState::State::notKnownDown; }));
         EXPECT_EQ(h.asks.load(), 1);
         EXPECT_EQ(heldBack(), 1);
     }
