@@ -4,12 +4,14 @@
 // cameras appear once it is let in. A host the toolbox was using that stays away past a grace
 // period (a service manager brings a crashed host back well within it) is offered to be started
 // again, once per loss and only on the user's word: declined or failed, nothing asks again
-// until a host has been reached and lost anew.
+// until a host has been reached and lost anew, and the screens say that the driver is not running
+// and start it when the user asks them to.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "common/DriverHostState.h"
 #include "platform/iokit/link/SocketLink.h"
 
 namespace hvb {
@@ -23,14 +25,17 @@ public:
         std::function<bool(const std::string& title, const std::string& text, const std::string& confirm,
                            const std::string& cancel)>
             ask;
-        // Starts the installed driver (the launch check's START; it says itself when that fails).
-        std::function<void()> startDriver;
+        // Starts the installed driver (the launch check's START; it says itself when that fails);
+        // true when it ran.
+        std::function<bool()> startDriver;
         // Installer runs begun so far, and whether one is under way: a run that began after the
         // loss decides, and speaks for itself.
         std::function<uint64_t()> installerRuns;
         std::function<bool()> installerRunning;
         // The host's status now.
         std::function<iokit::HostStatus()> currentStatus;
+        // What the screens are to show of the host (each change).
+        std::function<void(DriverHostState::State)> showState;
         // The group whose members the host admits.
         std::string group = "halvetor";
     };
@@ -44,6 +49,13 @@ public:
 
     // A change of the host's status, from any thread; dealt with on the watch's own queue.
     void statusChanged(iokit::HostStatus status);
+    // The user asked for the driver to be started (a screen's button): one start, on the queue,
+    // while the host is known to be down and no start runs.
+    void startRequested();
+    // What a screen calls for startRequested; it does nothing once the watch is gone.
+    std::function<void()> starter() const;
+    // A start made elsewhere (the launch check's) failed: the host is known to be down.
+    void startFailed();
     // No hook is called from now on (what runs finishes).
     void stop();
 

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 
 #include <QCloseEvent>
 #include <QMenuBar>
@@ -17,6 +18,7 @@
 #include "camera/KextResources.h"
 #include "camera/UserClientTransport.h"
 #include "camera/VersionNumber.h"
+#include "common/DriverHostState.h"
 #include "common/LocalizedString.h"
 #include "online/AutoUpdateManager.h"
 #include "online/OnlineConfig.h"
@@ -57,11 +59,29 @@ int64_t countServicesOfDriverClass() {
     return count;
 }
 
+// How often an alert looks whether the window in front of it has gone.
+constexpr int64_t kModalRecheckMs = 100;
+
+// Runs `show` on the main queue once no modal window is up: an alert from a background check
+// waits for the one in front (a dialog's failure screen, another alert) instead of stacking on it.
+void showWhenNothingModal(std::function<void()> show, bool waited = false) {
+    dispatch::mainQueue().async([show = std::move(show), waited]() mutable {
+        if (appkit::modalSessionDepth() == 0) {
+            show();
+            return;
+        }
+        if (!waited) foundation::print("an alert waits for the window in front of it");
+        dispatch::mainQueue().asyncAfter(kModalRecheckMs, [show = std::move(show)]() mutable {
+            showWhenNothingModal(std::move(show), true);
+        });
+    });
+}
+
 // An alert on the main queue; the calling (background) thread waits until it is dismissed, so
 // a repeated request never piles alerts up.
 void showAlertOnMainAndWait(const std::string& title, const std::string& text) {
     auto done = std::make_shared<dispatch::Semaphore>(0);
-    dispatch::mainQueue().async([title, text, done] {
+    showWhenNothingModal([title, text, done] {
         appkit::Alert alert;
         alert.messageText = QString::fromStdString(title);
         alert.informativeText = QString::fromStdString(text);
@@ -76,7 +96,7 @@ bool askOnMainAndWait(const std::string& title, const std::string& text, const s
                       const std::string& cancel) {
     auto done = std::make_shared<dispatch::Semaphore>(0);
     auto confirmed = std::make_shared<std::atomic<bool>>(false);
-    dispatch::mainQueue().async([=] {
+    showWhenNothingModal([=] {
         appkit::Alert alert;
         alert.messageText = QString::fromStdString(title);
         alert.informativeText = QString::fromStdString(text);
@@ -97,6 +117,36 @@ std::shared_ptr<iokit::SocketLink> currentSocketLink() {
 bool isRealSystemRoot(const std::string& root) { return root.find_first_not_of('/') == std::string::npos; }
 
 }  // namespace
+
+struct MainWindow::Shared {
+    explicit Shared(LaunchEnvironment env) : environment(std::move(env)) {}
+
+    LaunchEnvironment environment;
+    std::atomic<bool> windowGone{false};
+    std::atomic<bool> settingsNotStoredTold{false};
+    std::atomic<uint64_t> installRuns{0};
+    // Runs may overlap (the launch check's, the watch's): one running is any still running.
+    std::atomic<int> installsRunning{0};
+    std::mutex versionLock;
+    std::string toolBoxVersion;
+
+    std::string installedBundlePath() const {
+        return (foundation::paths::extensionsDir(environment.systemRoot) / kBundleName).string();
+    }
+    std::string applicationBundleCopyPath() const {
+        auto path = environment.atLeast_10_15
+                        ? (environment.kextBundlePath ? environment.kextBundlePath() : std::nullopt)
+                        : (environment.kextBundlePath1014 ? environment.kextBundlePath1014() : std::nullopt);
+        return path.value_or("");
+    }
+    // A run that ends after the window went tells nobody: the alert would stand for a window
+    // that is gone, before an application that is quitting.
+    void alert(const std::string& title, const std::string& text) {
+        if (!windowGone.load() && environment.showAlertAndWait) environment.showAlertAndWait(title, text);
+    }
+    void tellSettingsNotStored(const std::string& reason);
+    bool runInstallScript(const std::string& mode);
+};
 
 LaunchEnvironment LaunchEnvironment::system() {
     LaunchEnvironment env;
@@ -143,12 +193,7 @@ LaunchEnvironment LaunchEnvironment::system() {
         }
     };
     env.watchDriverHost = [](std::function<void(iokit::HostStatus)> observer) {
-        auto link = currentSocketLink();
-        if (!link) return;
-        link->setHostStatusObserver(observer);
-        if (!observer) return;
-        const iokit::HostStatus now = link->hostStatus();
-        if (now.state != iokit::HostStatus::State::unknown) observer(now);
+        if (auto link = currentSocketLink()) link->setHostStatusObserver(std::move(observer));
     };
     env.driverHostStatus = [] {
         auto link = currentSocketLink();
@@ -179,7 +224,9 @@ LaunchEnvironment LaunchEnvironment::system() {
 }
 
 MainWindow::MainWindow(LaunchEnvironment environment, QWidget* parent)
-    : QMainWindow(parent), environment_(std::move(environment)) {
+    : QMainWindow(parent),
+      shared_(std::make_shared<Shared>(std::move(environment))),
+      environment_(shared_->environment) {
     setObjectName("MainWindow");
     splitView_ = new MainSplitView(this);
     setCentralWidget(splitView_);
@@ -189,8 +236,11 @@ MainWindow::MainWindow(LaunchEnvironment environment, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    shared_->windowGone.store(true);
     if (!hostWatch_) return;
     hostWatch_->stop();
+    DriverHostState::shared().setStarter(nullptr);
+    DriverHostState::shared().set(DriverHostState::State::notKnownDown);
     if (environment_.watchDriverHost) environment_.watchDriverHost(nullptr);
 }
 
@@ -199,12 +249,15 @@ void MainWindow::startDriverHostWatch() {
     DriverHostWatch::Hooks hooks;
     hooks.tell = environment_.showAlertAndWait;
     hooks.ask = environment_.askAndWait;
-    // The watch runs on its own queue and waits there for the run, as the launch check does.
-    hooks.startDriver = [this] { runInstallScript("START"); };
-    hooks.installerRuns = [this] { return installRuns_.load(); };
-    hooks.installerRunning = [this] { return installRunning_.load(); };
+    // The watch runs on its own queue and waits there for the run, as the launch check does;
+    // its hooks hold what the run needs, never the window.
+    hooks.startDriver = [shared = shared_] { return shared->runInstallScript("START"); };
+    hooks.installerRuns = [shared = shared_] { return shared->installRuns.load(); };
+    hooks.installerRunning = [shared = shared_] { return shared->installsRunning.load() > 0; };
     hooks.currentStatus = environment_.driverHostStatus;
+    hooks.showState = [](DriverHostState::State state) { DriverHostState::shared().set(state); };
     hostWatch_ = std::make_unique<DriverHostWatch>(std::move(hooks), environment_.driverHostGraceMs);
+    DriverHostState::shared().setStarter(hostWatch_->starter());
     DriverHostWatch* watch = hostWatch_.get();
     environment_.watchDriverHost([watch](iokit::HostStatus status) { watch->statusChanged(status); });
 }
@@ -260,6 +313,8 @@ void MainWindow::loadLocalVersion() {
     if (!version) return;
     localToolBoxVersion_ = *version;
     localToolBoxVersionNumber_ = parseVersionNumber(*version);
+    std::lock_guard<std::mutex> guard(shared_->versionLock);
+    shared_->toolBoxVersion = *version;
 }
 
 bool MainWindow::isDriverUpdateNeeded() {
@@ -271,16 +326,9 @@ bool MainWindow::isDriverUpdateNeeded() {
     return stored < localToolBoxVersionNumber_;
 }
 
-std::string MainWindow::installedBundlePath() const {
-    return (foundation::paths::extensionsDir(environment_.systemRoot) / kBundleName).string();
-}
+std::string MainWindow::installedBundlePath() const { return shared_->installedBundlePath(); }
 
-std::string MainWindow::applicationBundleCopyPath() const {
-    auto path = environment_.atLeast_10_15
-                    ? (environment_.kextBundlePath ? environment_.kextBundlePath() : std::nullopt)
-                    : (environment_.kextBundlePath1014 ? environment_.kextBundlePath1014() : std::nullopt);
-    return path.value_or("");
-}
+std::string MainWindow::applicationBundleCopyPath() const { return shared_->applicationBundleCopyPath(); }
 
 void MainWindow::checkDriver(const std::optional<std::string>& architecture) {
     const std::string information = commonString("Information");
@@ -317,7 +365,7 @@ void MainWindow::checkDriver(const std::optional<std::string>& architecture) {
     // toolbox without cameras: it is started the way it was installed.
     if (environment_.driverHostAnswers && !environment_.driverHostAnswers()) {
         foundation::print("the driver host does not answer");
-        runInstallScript("START");
+        if (!runInstallScript("START") && hostWatch_) hostWatch_->startFailed();
     }
 }
 
@@ -420,37 +468,42 @@ std::optional<std::string> MainWindow::untrustedInstallerPart(const std::string&
     return std::nullopt;
 }
 
-bool MainWindow::runInstallScript(const std::string& mode) {
-    const std::string script = environment_.installKextPath ? environment_.installKextPath().value_or("") : "";
+bool MainWindow::runInstallScript(const std::string& mode) { return shared_->runInstallScript(mode); }
+
+bool MainWindow::Shared::runInstallScript(const std::string& mode) {
+    const std::string script = environment.installKextPath ? environment.installKextPath().value_or("") : "";
     const std::vector<std::string> arguments = {applicationBundleCopyPath(), kBundleName, mode};
-    ++installRuns_;
-    installRunning_.store(true);
+    ++installRuns;
+    ++installsRunning;
     struct Ended {
-        std::atomic<bool>& running;
-        ~Ended() { running.store(false); }
-    } ended{installRunning_};
+        std::atomic<int>& running;
+        ~Ended() { --running; }
+    } ended{installsRunning};
+    using LocalizedString::Msg;
     // On the real system the privileged script takes only an installer that root owns and no one
     // else may change: a per-user copy is told before anybody is asked for a password.
-    if (environment_.untrustedInstallerPart && isRealSystemRoot(environment_.systemRoot)) {
-        if (auto part = environment_.untrustedInstallerPart(script, applicationBundleCopyPath())) {
+    if (environment.untrustedInstallerPart && isRealSystemRoot(environment.systemRoot)) {
+        if (auto part = environment.untrustedInstallerPart(script, applicationBundleCopyPath())) {
             foundation::print("the driver installer cannot run from this copy: " + *part);
-            if (environment_.showAlertAndWait) {
-                using LocalizedString::Msg;
-                environment_.showAlertAndWait(Msg::driverLoadedError().toStdString(),
-                                              Msg::installFromUserCopy().arg(QString::fromStdString(*part)).toStdString());
-            }
+            alert(Msg::driverLoadedError().toStdString(),
+                  Msg::installFromUserCopy().arg(QString::fromStdString(*part)).toStdString());
             return false;
         }
     }
     security::AdminRunResult result;
-    if (environment_.runAsAdministrator) result = environment_.runAsAdministrator(script, arguments);
+    if (environment.runAsAdministrator) result = environment.runAsAdministrator(script, arguments);
     const bool ran = result.launched && !result.cancelled && !result.notAuthorized && result.exitStatus == 0;
-    if (ran && environment_.fileExists(installedBundlePath())) {
+    if (ran && environment.fileExists(installedBundlePath())) {
         foundation::print(result.output);
         // Starting the host installs nothing: the stored version stays what it was.
-        if (mode != "START" && environment_.defaults) {
-            environment_.defaults->set(kToolBoxVersionKey, localToolBoxVersion_);
-            if (auto error = environment_.defaults->writeError()) tellSettingsNotStored(*error);
+        if (mode != "START" && environment.defaults) {
+            std::string version;
+            {
+                std::lock_guard<std::mutex> guard(versionLock);
+                version = toolBoxVersion;
+            }
+            environment.defaults->set(kToolBoxVersionKey, version);
+            if (auto error = environment.defaults->writeError()) tellSettingsNotStored(*error);
         }
         return true;
     }
@@ -459,12 +512,8 @@ bool MainWindow::runInstallScript(const std::string& mode) {
     if (!result.errorOutput.empty()) foundation::print(result.errorOutput);
     if (!result.error.empty()) foundation::print(result.error);
     // The check runs on its background queue and has nothing left to do: it waits for the user.
-    if (environment_.showAlertAndWait) {
-        using LocalizedString::Msg;
-        environment_.showAlertAndWait(Msg::driverLoadedError().toStdString(),
-                                      Msg::restartToMakeDriverWork().toStdString() + "\n\n" +
-                                          installFailureCause(result));
-    }
+    alert(Msg::driverLoadedError().toStdString(),
+          Msg::restartToMakeDriverWork().toStdString() + "\n\n" + installFailureCause(result));
     return false;
 }
 
@@ -475,13 +524,12 @@ bool MainWindow::settingsCanBeStored() {
     return !error;
 }
 
-void MainWindow::tellSettingsNotStored(const std::string& reason) {
-    if (settingsNotStoredTold_.exchange(true)) return;
+void MainWindow::tellSettingsNotStored(const std::string& reason) { shared_->tellSettingsNotStored(reason); }
+
+void MainWindow::Shared::tellSettingsNotStored(const std::string& reason) {
+    if (settingsNotStoredTold.exchange(true)) return;
     foundation::print("the settings cannot be stored: " + reason);
-    if (environment_.showAlertAndWait) {
-        environment_.showAlertAndWait(commonString("Attention"),
-                                      messageString("The settings folder cannot be written.") + "\n\n" + reason);
-    }
+    alert(commonString("Attention"), messageString("The settings folder cannot be written.") + "\n\n" + reason);
 }
 
 bool MainWindow::isNetworkReachable() {

@@ -124,6 +124,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    struct Shared;
+
     void windowWillClose();
     // The installed bundle's version is below that of the application's copy (false when either
     // cannot be read).
@@ -133,13 +135,13 @@ private:
     bool settingsCanBeStored();
     void tellSettingsNotStored(const std::string& reason);
 
-    LaunchEnvironment environment_;
+    // What the installer runs need, shared with the queues they run on: a run waiting on a
+    // password prompt when the window goes returns into it, not into the window.
+    const std::shared_ptr<Shared> shared_;
+    LaunchEnvironment& environment_;  // shared_'s
     std::string localToolBoxVersion_;
     int64_t localToolBoxVersionNumber_ = -1;
     MainSplitView* splitView_ = nullptr;
-    std::atomic<bool> settingsNotStoredTold_{false};
-    std::atomic<uint64_t> installRuns_{0};
-    std::atomic<bool> installRunning_{false};
     std::unique_ptr<DriverHostWatch> hostWatch_;
 };
 

@@ -153,6 +153,8 @@ namespace hvb {
     X(driverStoppedDetails, "No camera can be found while it is stopped. Start it again? You will be asked for an administrator password.", "Offer to start the driver again") \
     X(startDriver, "Start Driver", "Button of the offer to start the driver again") \
     X(notNow, "Not Now", "Button of the offer to start the driver again") \
+    X(driverNotRunning, "The camera driver is not running: no camera can be found until it is started.", "Status panel, while the driver is known to be stopped") \
+    X(driverStarting, "Starting the camera driver…", "Status panel, while the driver is being started") \
     X(installFromUserCopy, "This copy of the toolbox cannot install the camera driver: %1 is not owned by the administrator or may be changed by other users. The toolbox installed system-wide by an administrator (for example under /usr/local, or from a package) installs the driver.", "Why the driver was not installed; %1 is a file or folder") \
     X(openFolderNoFileManager, "The camera's folder %1 could not be opened: no file manager is set up to open folders.", "%1 is a folder") \
     X(openFolderFailed, "The camera's folder %1 could not be opened: %2", "%1 is a folder, %2 the system's reason") \
@@ -196,6 +198,7 @@ namespace hvb {
     X(openFailed, "%1 could not be opened: %2", "%1 is a file or a web address, %2 the system's reason") \
     X(upgradeNoVolume, "The firmware could not be copied to the camera: its storage is not mounted.", "Why the firmware upgrade failed") \
     X(storageNotMounted, "Storage not mounted", "Status row: the storage line of a camera whose storage is not mounted, so no free space can be told") \
+    X(upgradeCameraGone, "The camera went away during the upgrade: it was unplugged, or its driver stopped.", "Why the firmware upgrade failed") \
     X(webcamTestNoVideoDevice, "The camera is in webcam mode, but no video device of the Halvetor Body was found.", "Why the webcam test closed") \
     X(alreadyRunning, "The Halvetor Body ToolBox is already running.", "A second toolbox started for the same user ends") \
     X(statement, "Statement", "About page: the link to the statement document") \

@@ -14,6 +14,7 @@
 #include "camera/CameraLink.h"
 #include "camera/SerialMatch.h"
 #include "common/DesktopOpener.h"
+#include "common/DriverHostState.h"
 #include "common/LocalizedString.h"
 #include "common/StringCatalog.h"
 #include "common/TextLines.h"
@@ -67,6 +68,7 @@ StatusViewController::StatusViewController(QWidget* parent)
 
 StatusViewController::~StatusViewController() {
     if (observer_) foundation::NotificationCenter::defaultCenter().removeObserver(observer_);
+    if (hostStateObserver_) foundation::NotificationCenter::defaultCenter().removeObserver(hostStateObserver_);
     for (StatusTableViewCell* row : rows_) row->stopRefreshTimer();
 }
 
@@ -125,8 +127,25 @@ void StatusViewController::loadView() {
     openSecurityPreferenceBtn = new QPushButton(emptyHVBBox);
     openSecurityPreferenceBtn->setObjectName("openSecurityPreferenceBtn");
     openSecurityPreferenceBtn->setMinimumHeight(30);
+    // Why no camera shows while the driver is known to be stopped, and the way to start it.
+    driverStoppedLabel = new QLabel(emptyHVBBox);
+    driverStoppedLabel->setObjectName("driverStoppedLabel");
+    driverStoppedLabel->setTextFormat(Qt::PlainText);
+    driverStoppedLabel->setAlignment(Qt::AlignCenter);
+    driverStoppedLabel->setWordWrap(true);
+    setPixelFont(driverStoppedLabel, 14, true);
+    QPalette stopped = driverStoppedLabel->palette();
+    stopped.setColor(QPalette::WindowText, QColor(178, 34, 34));
+    driverStoppedLabel->setPalette(stopped);
+    startDriverBtn = new QPushButton(emptyHVBBox);
+    startDriverBtn->setObjectName("startDriverBtn");
+    startDriverBtn->setMinimumHeight(30);
+    driverStoppedLabel->hide();
+    startDriverBtn->hide();
     box->addWidget(emptyHVBImage);
     box->addWidget(insertDeviceLabel);
+    box->addWidget(driverStoppedLabel);
+    box->addWidget(startDriverBtn, 0, Qt::AlignHCenter);
     box->addWidget(securityReminderLabel);
     box->addSpacing(4);
     box->addWidget(openSecurityPreferenceBtn, 0, Qt::AlignHCenter);
@@ -136,6 +155,7 @@ void StatusViewController::loadView() {
     root->addWidget(emptyArea);
     emptyArea->setObjectName("emptyArea");
     connect(openSecurityPreferenceBtn, &QPushButton::clicked, this, [this] { OpenSecurityPreferenceBtn_Click(); });
+    connect(startDriverBtn, &QPushButton::clicked, this, [this] { StartDriverBtn_Click(); });
 }
 
 void StatusViewController::viewDidLoad() {
@@ -150,6 +170,11 @@ void StatusViewController::viewDidLoad() {
     showBetweenWords(insertDeviceLabel, Str::insertDeviceFirst());
     showBetweenWords(securityReminderLabel, Msg::allowSystemSoftware());
     openSecurityPreferenceBtn->setText(Str::openSecurityPreferences());
+    startDriverBtn->setText(Msg::startDriver());
+    // Told on the main queue; the line is kept current while the panel is hidden too.
+    hostStateObserver_ = foundation::NotificationCenter::defaultCenter().addObserver(
+        kDriverHostStateDidChange, [this](const foundation::Notification&) { showDriverHostState(); });
+    showDriverHostState();
 
     emptyHVBBox->setAutoFillBackground(true);
     QPalette box = emptyHVBBox->palette();
@@ -199,6 +224,25 @@ void StatusViewController::refresh() {
     emptyHVBBox->setVisible(empty);
     tableView->setVisible(!empty);
     reloadData();
+}
+
+void StatusViewController::showDriverHostState() {
+    const DriverHostState::State state = DriverHostState::shared().state();
+    const bool known = state != DriverHostState::State::notKnownDown;
+    if (known) {
+        showBetweenWords(driverStoppedLabel,
+                         state == DriverHostState::State::starting ? Msg::driverStarting() : Msg::driverNotRunning());
+    }
+    driverStoppedLabel->setVisible(known);
+    startDriverBtn->setVisible(known);
+    startDriverBtn->setEnabled(state == DriverHostState::State::down);
+}
+
+void StatusViewController::StartDriverBtn_Click() {
+    if (DriverHostState::shared().state() != DriverHostState::State::down) return;
+    // Pressed once: it waits for the shell's word that the start runs or failed.
+    startDriverBtn->setEnabled(false);
+    if (!DriverHostState::shared().start()) startDriverBtn->setEnabled(true);
 }
 
 void StatusViewController::reloadData() {

@@ -1,7 +1,8 @@
 #pragma once
 // The Status panel: one row per attached camera (the global model list), rebuilt on every
 // "statusDidGet" while the panel is shown, an empty state with the insertion hint and the
-// driver reminder when no camera is attached, and the device actions the rows and the edit
+// driver reminder when no camera is attached (and, while the driver is known to be stopped, a
+// word of it with its start button), and the device actions the rows and the edit
 // sheet call. Camera traffic runs off the GUI thread, one job at a time; what it changes on
 // screen comes back on the main queue.
 #include <cstdint>
@@ -48,6 +49,8 @@ public:
     QPointer<QLabel> insertDeviceLabel;
     QPointer<QLabel> securityReminderLabel;
     QPointer<QPushButton> openSecurityPreferenceBtn;
+    QPointer<QLabel> driverStoppedLabel;
+    QPointer<QPushButton> startDriverBtn;
 
     void loadView() override;
     void viewDidLoad() override;
@@ -62,6 +65,8 @@ public:
 
     // Opens our page on allowing the driver host; an opener that fails shows "Fail" and why.
     void OpenSecurityPreferenceBtn_Click();
+    // Asks the shell to start the driver (one start; the button waits until it has run).
+    void StartDriverBtn_Click();
     static std::filesystem::path securityHelpPage();
     // The page as it is opened: a copy in the cache folder that names the driver's folder on this
     // system; the page itself when the copy cannot be written. Reads and writes files.
@@ -105,10 +110,13 @@ public:
 
 private:
     void reloadData();
+    // The driver's line and button as the shell last told its state.
+    void showDriverHostState();
     void openFirmwareUpgrade(const std::string& model, bool afterUnlock);
 
     std::shared_ptr<CameraWorkQueue> queue_;
     foundation::NotificationCenter::Token observer_ = 0;
+    foundation::NotificationCenter::Token hostStateObserver_ = 0;
     std::vector<StatusTableViewCell*> rows_;
     QVBoxLayout* rowsLayout_ = nullptr;
     bool upgradeOpening_ = false;

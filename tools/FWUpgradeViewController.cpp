@@ -125,7 +125,11 @@ void FWUpgradeViewController::startUpgradeFromButton() {
     };
     listener.failedBecause = [self](UpgradeCause cause) {
         dispatch::mainQueue().async([self, cause] {
-            if (self && cause == UpgradeCause::noVolume) self->failureCause_ = Msg::upgradeNoVolume();
+            if (!self) return;
+            switch (cause) {
+                case UpgradeCause::noVolume: self->failureCause_ = Msg::upgradeNoVolume(); break;
+                case UpgradeCause::cameraGone: self->failureCause_ = Msg::upgradeCameraGone(); break;
+            }
         });
     };
     listener.finished = [self](int code) {

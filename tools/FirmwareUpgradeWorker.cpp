@@ -83,7 +83,20 @@ std::string FirmwareUpgradeWorker::makeUpgradeUID(std::chrono::system_clock::tim
     return uid + "0";
 }
 
+bool FirmwareUpgradeWorker::cameraIsThere() const { return !serialNumber_.empty() && link_->open(serialNumber_); }
+
+void FirmwareUpgradeWorker::tellCause(UpgradeCause cause) {
+    if (causeTold_) return;
+    causeTold_ = true;
+    if (listener_.failedBecause) listener_.failedBecause(cause);
+}
+
 int FirmwareUpgradeWorker::reportUpgradeResult(int code) {
+    // A step that failed because the camera left (unplugged, or its driver stopped) says so.
+    if (code < 0 && !serialNumber_.empty() && !cameraIsThere()) {
+        foundation::print("the camera went away during the upgrade");
+        tellCause(UpgradeCause::cameraGone);
+    }
     foundation::print("upgradeResult = " + std::to_string(code));
     foundation::print("upgrade UID = " + currentDeviceUID() + ", upgradeResult = " + std::to_string(code));
     if (listener_.finished) listener_.finished(code);
@@ -135,6 +148,7 @@ int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
         (!hasUID && !camera->record.isOldFirmware))
         return reportUpgradeResult(UpgradeResult::noCamera);
     const std::string model = *camera->record.ModelName;
+    serialNumber_ = camera->entry.serialNumber;
     const FirmwareDownload download = services_.downloadFirmware ? services_.downloadFirmware(model) : FirmwareDownload{};
     if (!download) return reportUpgradeResult(UpgradeResult::downloadFailed);
     usageReports()->sendEvent("FW_Upgrade", {{"action", model}});
@@ -255,7 +269,8 @@ bool FirmwareUpgradeWorker::prepareFirmwarePackage(bool oldFirmware, const std::
     std::optional<fs::path> volume = services_.volumeOf ? services_.volumeOf(volumeUID) : std::nullopt;
     if (!volume || volume->empty()) {
         foundation::print("no volume for " + volumeUID);
-        if (listener_.failedBecause) listener_.failedBecause(UpgradeCause::noVolume);
+        // Gone with its camera or the camera's driver, the storage is not the cause.
+        if (serialNumber_.empty() || cameraIsThere()) tellCause(UpgradeCause::noVolume);
         return false;
     }
     if (!copyImageToVolume(unpacked.image, *volume)) return false;

@@ -34,8 +34,9 @@ struct UpgradeResult {
     static constexpr int downloadFailed = -500;
 };
 
-// Why a run failed, where the user can do something about it.
-enum class UpgradeCause { noVolume };
+// Why a run failed, where the user can do something about it: the camera is there but its
+// storage is not mounted, or the camera (or its driver) went away during the run.
+enum class UpgradeCause { noVolume, cameraGone };
 
 // What the upgrade needs besides the camera link; defaults() wires the application's own.
 struct UpgradeServices {
@@ -67,7 +68,7 @@ public:
         std::function<void(int64_t secondsLeft)> countdown;
         // The run's code, once, from the worker's thread.
         std::function<void(int code)> finished;
-        // Why it is about to fail, before `finished`, from the worker's thread.
+        // Why it is about to fail, before `finished`, from the worker's thread (once at most).
         std::function<void(UpgradeCause cause)> failedBecause;
     };
 
@@ -101,12 +102,19 @@ private:
     void setUpgradeBlock(const std::string& uid, bool on);
     void startCountdown(const std::optional<std::string>& versionBefore);
     int reportUpgradeResult(int code);
+    // The camera of the run still has its driver service (it was not unplugged, and its driver
+    // runs).
+    bool cameraIsThere() const;
+    void tellCause(UpgradeCause cause);
 
     const std::shared_ptr<CameraLink> link_;
     const UpgradeServices services_;
     const CommandDictionary table_;
     const std::string enteredPassword_;
     const Listener listener_;
+    // The run's camera, by the serial its driver service carries; whether a cause was told.
+    std::string serialNumber_;
+    bool causeTold_ = false;
 };
 
 }  // namespace hvb

@@ -2,6 +2,7 @@
 // the web-site probe, with the machine answered by fakes (and by a real installer run once).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <set>
 
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
@@ -20,11 +22,15 @@
 
 #include "app/DriverHostWatch.h"
 #include "app/MainWindow.h"
+#include "common/DriverHostState.h"
 #include "common/LocalizedString.h"
 #include "platform/iokit/link/EmbeddedLink.h"
 #include "platform/iokit/link/SocketLink.h"
 #include "platform/iokit/link/SocketServer.h"
 #include "SCSIDriver/HostProcess.h"
+#include "status/StatusViewController.h"
+#include "platform/appkit/Alert.h"
+#include "platform/appkit/Application.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/UserDefaults.h"
@@ -644,7 +650,8 @@ TEST(DriverCheck, APerUserCopyIsToldItCannotInstallTheDriverBeforeAnyPasswordIsA
 }
 
 // A host that turns the toolbox away runs: it is never started, and each reason is told once,
-// in words the user can act on.
+// in words the user can act on. The user would agree to a start at once, so a refusal taken for a
+// lost host would show as one; a real loss at the end shows that it would.
 TEST(DriverHostWatch, ARefusingHostIsNotStartedAndEachReasonIsToldOnce) {
     FakeMachine m;
     m.installDriver("1.0.0");
@@ -652,20 +659,31 @@ TEST(DriverHostWatch, ARefusingHostIsNotStartedAndEachReasonIsToldOnce) {
     auto env = m.environment("1.2.0");
     std::function<void(HostStatus)> observer;
     env.watchDriverHost = [&](std::function<void(HostStatus)> o) { observer = std::move(o); };
+    env.driverHostGraceMs = 1;
+    std::atomic<int> asks{0};
+    env.askAndWait = [&](const std::string&, const std::string&, const std::string&, const std::string&) {
+        ++asks;
+        return true;
+    };
     MainWindow w(env);
     w.loadLocalVersion();
     w.startDriverHostWatch();
     ASSERT_TRUE(observer);
-    for (Refusal refusal : {Refusal::socketNotPermitted, Refusal::socketNotPermitted, Refusal::userShareFull,
-                            Refusal::socketNotPermitted}) {
-        observer(HostStatus{HostStatus::State::refused, refusal});
-    }
-    w.checkDriver(std::string("x86_64"));
-    observer(HostStatus{HostStatus::State::connected});
     auto alerts = [&] {
         std::lock_guard<std::mutex> guard(m.lock);
         return m.alerts;
     };
+    // The first refusal after a served session stands far beyond the grace period.
+    observer(HostStatus{HostStatus::State::connected});
+    observer(HostStatus{HostStatus::State::refused, Refusal::socketNotPermitted});
+    ASSERT_TRUE(apptest::waitUntil([&] { return alerts().size() == 1; }));
+    dispatch::pause(200);
+    EXPECT_EQ(asks.load(), 0);
+    for (Refusal refusal : {Refusal::socketNotPermitted, Refusal::userShareFull, Refusal::socketNotPermitted}) {
+        observer(HostStatus{HostStatus::State::refused, refusal});
+    }
+    w.checkDriver(std::string("x86_64"));
+    observer(HostStatus{HostStatus::State::connected});
     ASSERT_TRUE(apptest::waitUntil([&] { return alerts().size() >= 2; }));
     dispatch::pause(200);
     const auto told = alerts();
@@ -674,7 +692,18 @@ TEST(DriverHostWatch, ARefusingHostIsNotStartedAndEachReasonIsToldOnce) {
     EXPECT_NE(told[0].second.find("to the group \"halvetor\", then log out and log in again"), std::string::npos)
         << told[0].second;
     EXPECT_NE(told[1].second.find("Too many programs of your account"), std::string::npos) << told[1].second;
+    EXPECT_EQ(asks.load(), 0);
     EXPECT_TRUE(m.installs.empty());
+    observer(HostStatus{HostStatus::State::absent});
+    ASSERT_TRUE(apptest::waitUntil([&] {
+        std::lock_guard<std::mutex> guard(m.lock);
+        return !m.events.empty() && m.events.back() == "install START";
+    }));
+    EXPECT_EQ(asks.load(), 1);
+    EXPECT_EQ(m.installs.size(), 1u);
+    // The start has returned once the watch has found the host still away after it.
+    EXPECT_TRUE(apptest::waitUntil(
+        [] { return hvb::DriverHostState::shared().state() == hvb::DriverHostState::State::down; }));
 
     // The launch check's own question, about a host behind a socket file this user may not open:
     // it runs, so it is not started.
@@ -694,6 +723,203 @@ TEST(DriverHostWatch, ARefusingHostIsNotStartedAndEachReasonIsToldOnce) {
     EXPECT_TRUE(answers);
     EXPECT_EQ(link->hostStatus(), (HostStatus{HostStatus::State::refused, Refusal::socketNotPermitted}));
     iokit::setCurrentLink(std::make_shared<iokit::EmbeddedLink>());
+}
+
+// The watch of a window with a fake host whose status the test sets, and a Status page.
+struct WatchedWindow {
+    FakeMachine m;
+    LaunchEnvironment env = m.environment();
+    std::function<void(HostStatus)> observer;
+    std::atomic<HostStatus::State> hostNow{HostStatus::State::connected};
+    std::atomic<int> asks{0}, runsBegun{0}, runsEnded{0};
+    std::atomic<bool> agree{false}, hostAnswersAfterStart{true};
+    dispatch::Semaphore gate{0};  // each run waits here, as on its password prompt
+    std::atomic<bool> gated{false};
+
+    WatchedWindow() {
+        m.installDriver("1.0.0");
+        env.watchDriverHost = [this](std::function<void(HostStatus)> o) { observer = std::move(o); };
+        env.driverHostStatus = [this] { return HostStatus{hostNow.load()}; };
+        env.driverHostGraceMs = 1;
+        env.askAndWait = [this](const std::string&, const std::string&, const std::string&, const std::string&) {
+            ++asks;
+            return agree.load();
+        };
+        auto run = env.runAsAdministrator;
+        env.runAsAdministrator = [this, run](const std::string& script, const std::vector<std::string>& arguments) {
+            ++runsBegun;
+            if (gated.load()) gate.wait();
+            auto result = run(script, arguments);
+            if (result.exitStatus == 0 && hostAnswersAfterStart.load()) hostNow = HostStatus::State::connected;
+            ++runsEnded;
+            return result;
+        };
+    }
+    void lose() {
+        hostNow = HostStatus::State::absent;
+        observer(HostStatus{HostStatus::State::absent});
+    }
+};
+
+// Declined, the Status page says that the driver is not running and offers its start: one press,
+// one run (a second press while it runs starts nothing), "Starting" meanwhile; a failed start is
+// told and offered again; once the host answers, the line goes.
+TEST(DriverHostWatch, TheStatusPageTellsAStoppedDriverAndStartsItWithOnePress) {
+    using hvb::DriverHostState;
+    using hvb::LocalizedString::Msg;
+    WatchedWindow h;
+    h.m.installResult.exitStatus = 1;  // the first start fails
+    h.gated = true;
+    hvb::StatusViewController page;
+    page.view();
+    auto shown = [&](const QString& text, bool enabled) {
+        return page.driverStoppedLabel->isVisibleTo(&page) && page.startDriverBtn->isVisibleTo(&page) &&
+               page.driverStoppedLabel->text().remove('\n').remove(' ') == QString(text).remove(' ') &&
+               page.startDriverBtn->isEnabled() == enabled;
+    };
+    {
+        MainWindow w(h.env);
+        w.startDriverHostWatch();
+        ASSERT_TRUE(h.observer);
+        h.observer(HostStatus{HostStatus::State::connected});
+        EXPECT_FALSE(page.driverStoppedLabel->isVisibleTo(&page));
+        h.lose();
+        ASSERT_TRUE(apptest::waitUntil([&] { return shown(Msg::driverNotRunning(), true); }));
+        EXPECT_EQ(h.asks.load(), 1);
+        EXPECT_EQ(page.startDriverBtn->text(), Msg::startDriver());
+        EXPECT_TRUE(page.insertDeviceLabel->isVisibleTo(&page));
+        EXPECT_TRUE(page.openSecurityPreferenceBtn->isVisibleTo(&page));
+
+        page.startDriverBtn->click();
+        EXPECT_TRUE(DriverHostState::shared().start());  // pressed again before the page heard
+        ASSERT_TRUE(apptest::waitUntil([&] { return h.runsBegun.load() == 1 && shown(Msg::driverStarting(), false); }));
+        h.gate.signal();
+        ASSERT_TRUE(apptest::waitUntil([&] { return shown(Msg::driverNotRunning(), true); }));
+        EXPECT_EQ(h.runsBegun.load(), 1);
+        {
+            std::lock_guard<std::mutex> guard(h.m.lock);
+            ASSERT_EQ(h.m.alerts.size(), 1u);
+            EXPECT_EQ(h.m.alerts[0].first, Msg::driverLoadedError().toStdString());
+        }
+
+        h.m.installResult.exitStatus = 0;
+        h.gated = false;
+        page.startDriverBtn->click();
+        ASSERT_TRUE(apptest::waitUntil([&] { return h.runsEnded.load() == 2; }));
+        h.observer(HostStatus{HostStatus::State::connected});
+        ASSERT_TRUE(apptest::waitUntil([&] { return !page.driverStoppedLabel->isVisibleTo(&page); }));
+        EXPECT_FALSE(page.startDriverBtn->isVisibleTo(&page));
+        EXPECT_EQ(h.asks.load(), 1);
+        EXPECT_EQ(h.m.installs.size(), 2u);
+        EXPECT_EQ(h.m.installs.back().back(), "START");
+    }
+    // The window gone, nothing starts the driver any more.
+    EXPECT_FALSE(DriverHostState::shared().start());
+}
+
+// The launch check's START that fails leaves the same word and start on the page.
+TEST(DriverHostWatch, AFailedLaunchStartIsOfferedOnThePage) {
+    WatchedWindow h;
+    h.m.hostAnswers = false;
+    h.hostNow = HostStatus::State::absent;
+    h.m.installResult.exitStatus = 1;
+    h.m.defaults.set("ToolBoxVersion", "1.2.0");
+    hvb::StatusViewController page;
+    page.view();
+    MainWindow w(h.env);
+    w.loadLocalVersion();
+    w.startDriverHostWatch();
+    h.observer(HostStatus{HostStatus::State::absent});
+    w.checkDriver(std::string("x86_64"));
+    EXPECT_EQ(h.runsEnded.load(), 1);
+    ASSERT_TRUE(apptest::waitUntil([&] { return page.startDriverBtn->isVisibleTo(&page); }));
+    EXPECT_TRUE(page.startDriverBtn->isEnabled());
+    EXPECT_EQ(h.asks.load(), 0);
+}
+
+// Runs that overlap (the launch check's and the watch's) are each waited for: a host lost while
+// one still runs is that run's to bring back, not the user's to be asked about.
+TEST(DriverHostWatch, OverlappingInstallerRunsEachKeepTheOfferBack) {
+    WatchedWindow h;
+    h.gated = true;
+    h.agree = true;
+    std::mutex linesLock;
+    std::vector<std::string> lines;
+    const int sink = foundation::addLogSink([&](foundation::LogChannel, const std::string& line) {
+        std::lock_guard<std::mutex> guard(linesLock);
+        lines.push_back(line);
+    });
+    auto heldBack = [&] {
+        std::lock_guard<std::mutex> guard(linesLock);
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("the driver installer runs: it brings the host back") != std::string::npos;
+        });
+    };
+    {
+        MainWindow w(h.env);
+        w.startDriverHostWatch();
+        h.observer(HostStatus{HostStatus::State::connected});
+        std::atomic<int> returned{0};
+        auto reload = [&] {
+            w.runInstallScript("RELOAD");
+            ++returned;
+        };
+        std::thread first(reload), second(reload);
+        ASSERT_TRUE(apptest::waitUntil([&] { return h.runsBegun.load() == 2; }));
+        h.gate.signal();
+        ASSERT_TRUE(apptest::waitUntil([&] { return returned.load() == 1; }));
+        h.lose();  // stopped by the reload still under way
+        EXPECT_TRUE(apptest::waitUntil([&] { return heldBack() == 1; }));
+        EXPECT_EQ(h.asks.load(), 0);
+        h.gated = false;
+        h.gate.signal();
+        h.gate.signal();  // and a start that should not have begun
+        first.join();
+        second.join();
+
+        // Lost once both ended, it is asked about.
+        h.hostNow = HostStatus::State::connected;
+        h.observer(HostStatus{HostStatus::State::connected});
+        h.lose();
+        EXPECT_TRUE(apptest::waitUntil([&] { return h.runsEnded.load() == 3; }));
+        // The start has returned once the watch has taken the host for running again.
+        EXPECT_TRUE(apptest::waitUntil(
+            [] { return hvb::DriverHostState::shared().state() == hvb::DriverHostState::State::notKnownDown; }));
+        EXPECT_EQ(h.asks.load(), 1);
+        EXPECT_EQ(heldBack(), 1);
+    }
+    foundation::removeLogSink(sink);
+}
+
+// The window goes while the watch's START waits on its password prompt: the run returns into
+// what it shares with the window, never into the window (run under the address sanitizer).
+TEST(DriverHostWatch, AWindowClosedDuringAPendingStartIsNotReturnedInto) {
+    auto h = std::make_shared<WatchedWindow>();
+    h->gated = true;
+    h->agree = true;
+    std::weak_ptr<WatchedWindow> alive = h;
+    {
+        // The run holds what it needs by sharing: the environment's hooks keep the machine.
+        LaunchEnvironment env = h->env;
+        env.runAsAdministrator = [h, run = h->env.runAsAdministrator](const std::string& s,
+                                                                      const std::vector<std::string>& a) {
+            return run(s, a);
+        };
+        env.fileExists = [h, exists = h->env.fileExists](const std::string& p) { return exists(p); };
+        auto window = std::make_unique<MainWindow>(env);
+        window->startDriverHostWatch();
+        h->observer(HostStatus{HostStatus::State::connected});
+        h->lose();
+        ASSERT_TRUE(apptest::waitUntil([&] { return h->runsBegun.load() == 1; }));
+        window.reset();
+        EXPECT_FALSE(hvb::DriverHostState::shared().start());
+    }
+    h->gate.signal();
+    ASSERT_TRUE(apptest::waitUntil([&] { return h->runsEnded.load() == 1; }));
+    // Every hook let go of the machine once the run returned: nothing of the window is left.
+    h.reset();
+    EXPECT_TRUE(apptest::waitUntil([&] { return alive.expired(); }));
+    EXPECT_EQ(hvb::DriverHostState::shared().state(), hvb::DriverHostState::State::notKnownDown);
 }
 
 struct SandboxHost {
@@ -731,7 +957,9 @@ struct SandboxHost {
 
 // The real host, killed during the session. Back within the grace period (as a service manager
 // brings it back) nothing is asked; away for longer, the user is asked once and the launch
-// check's START brings it and its camera back; declined, nothing asks again.
+// check's START brings it and its camera back; declined, nothing asks again, and the Status page
+// says that the driver is not running and starts it with one press; a start that fails is told,
+// and the page offers it again.
 TEST(DriverHostWatch, AHostKilledDuringTheSessionIsOfferedAStartOnceAndItsCameraComesBack) {
     dispatch::setTimeScale(0.1);
     SandboxHost sandbox("HVBR7,serial=KILL1");
@@ -752,8 +980,16 @@ TEST(DriverHostWatch, AHostKilledDuringTheSessionIsOfferedAStartOnceAndItsCamera
     env.installKextPath = [script] { return std::optional<std::string>(script); };
     env.kextBundlePath = [bundle] { return std::optional<std::string>(bundle); };
     std::atomic<int> starts{0}, runsEnded{0};
+    std::atomic<bool> startFails{false};
     env.runAsAdministrator = [&](const std::string& s, const std::vector<std::string>& arguments) {
         starts += arguments.back() == "START";
+        if (startFails.load()) {
+            security::AdminRunResult cancelled;
+            cancelled.launched = true;
+            cancelled.cancelled = true;
+            ++runsEnded;
+            return cancelled;
+        }
         auto result = sandbox.install(s, arguments);
         ++runsEnded;
         return result;
@@ -775,6 +1011,16 @@ TEST(DriverHostWatch, AHostKilledDuringTheSessionIsOfferedAStartOnceAndItsCamera
     env.showAlertAndWait = [&](const std::string& title, const std::string& text) {
         std::lock_guard<std::mutex> guard(lock);
         told.push_back(title + "|" + text);
+    };
+    using hvb::DriverHostState;
+    hvb::StatusViewController page;
+    page.view();
+    auto driverLineShown = [&](bool enabled) {
+        return page.driverStoppedLabel->isVisibleTo(&page) && page.startDriverBtn->isVisibleTo(&page) &&
+               page.startDriverBtn->isEnabled() == enabled;
+    };
+    auto driverLineGone = [&] {
+        return !page.driverStoppedLabel->isVisibleTo(&page) && !page.startDriverBtn->isVisibleTo(&page);
     };
     {
         MainWindow w(env);
@@ -815,6 +1061,40 @@ TEST(DriverHostWatch, AHostKilledDuringTheSessionIsOfferedAStartOnceAndItsCamera
         EXPECT_EQ(asks.load(), 2);
         EXPECT_EQ(starts.load(), 1);
         EXPECT_FALSE(link->isConnected());
+
+        // The page says so beside its insertion hint, and one press starts it (a second one
+        // while it starts changes nothing): no question, one START, the camera back by itself.
+        ASSERT_TRUE(apptest::waitUntil([&] { return driverLineShown(true); }));
+        EXPECT_EQ(page.driverStoppedLabel->text().remove('\n').remove(' '),
+                  QString(hvb::LocalizedString::Msg::driverNotRunning()).remove(' '));
+        EXPECT_TRUE(page.insertDeviceLabel->isVisibleTo(&page));
+        page.startDriverBtn->click();
+        EXPECT_FALSE(page.startDriverBtn->isEnabled());
+        EXPECT_TRUE(DriverHostState::shared().start());
+        ASSERT_TRUE(sockettest::eventually([&] { return matched.load() >= 4 && runsEnded.load() == 2; }, 60));
+        ASSERT_TRUE(apptest::waitUntil([&] { return driverLineGone(); }, 20000));
+        EXPECT_EQ(starts.load(), 2);
+        EXPECT_EQ(asks.load(), 2);
+        EXPECT_TRUE(link->isConnected());
+
+        // A start that fails is told, and the page offers it again; the next one works.
+        answer = true;
+        startFails = true;
+        ASSERT_TRUE(sandbox.kill(SIGKILL));
+        ASSERT_TRUE(sockettest::eventually([&] { return asks.load() == 3 && runsEnded.load() == 3; }, 30));
+        ASSERT_TRUE(apptest::waitUntil([&] { return driverLineShown(true); }, 20000));
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            ASSERT_EQ(told.size(), 1u);
+            EXPECT_NE(told[0].find(hvb::LocalizedString::Msg::adminRequestCancelled().toStdString()),
+                      std::string::npos);
+        }
+        startFails = false;
+        page.startDriverBtn->click();
+        ASSERT_TRUE(sockettest::eventually([&] { return matched.load() >= 5 && runsEnded.load() == 4; }, 60));
+        ASSERT_TRUE(apptest::waitUntil([&] { return driverLineGone(); }, 20000));
+        EXPECT_EQ(starts.load(), 4);
+        EXPECT_EQ(asks.load(), 3);
     }
     iokit::setCurrentLink(std::make_shared<iokit::EmbeddedLink>());
     dispatch::setTimeScale(1);
@@ -865,4 +1145,50 @@ TEST(DriverHostWatch, TheOfferAndTheRefusalAreAlertsWithTheirButtons) {
     EXPECT_TRUE(apptest::waitUntil([&] { return dismissed.load(); }));
     refusal.join();
     EXPECT_EQ(refusalButtons.size(), 1);
+
+    // Asked while another window is modal (an upgrade's failure screen), the question waits until
+    // that one is closed: never two modal windows stacked.
+    std::atomic<bool> waiting{false};
+    const int sink = foundation::addLogSink([&](foundation::LogChannel, const std::string& line) {
+        if (line.find("an alert waits for the window in front of it") != std::string::npos) waiting = true;
+    });
+    auto messageOf = [](QWidget* top) {
+        auto* label = top->findChild<QLabel*>("messageText");
+        return label ? label->text() : QString();
+    };
+    std::atomic<int> asked{-1};
+    int depthWhenShown = -1;
+    QTimer clicker;
+    clicker.setInterval(20);
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+        QWidget* front = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* first = top->isVisible() ? top->findChild<QPushButton*>("alertButton0") : nullptr;
+            if (!first) continue;
+            if (messageOf(top) == Msg::driverStopped()) {
+                depthWhenShown = appkit::modalSessionDepth();
+                first->click();
+                return;
+            }
+            if (messageOf(top) == "Upgrade failed") front = top;
+        }
+        if (front && (waiting.load() || asked.load() != -1)) front->findChild<QPushButton*>("alertButton0")->click();
+    });
+    clicker.start();
+    std::thread question;
+    QTimer::singleShot(0, [&] {
+        question = std::thread([&] {
+            asked = system.askAndWait(Msg::driverStopped().toStdString(), Msg::driverStoppedDetails().toStdString(),
+                                      Msg::startDriver().toStdString(), Msg::notNow().toStdString());
+        });
+    });
+    appkit::Alert front;
+    front.messageText = "Upgrade failed";
+    front.runModal();
+    EXPECT_TRUE(apptest::waitUntil([&] { return asked.load() != -1; }));
+    question.join();
+    clicker.stop();
+    foundation::removeLogSink(sink);
+    EXPECT_TRUE(waiting.load());
+    EXPECT_EQ(depthWhenShown, 1);
 }

@@ -216,10 +216,9 @@ TEST_P(UpgradeUnplugged, EndsOnTheFailureScreenWithTheBlockLifted) {
     EXPECT_FALSE(run.showedSuccess());
     if (s.code != 0) {
         EXPECT_EQ(run.firstResult, s.code);
-        // A camera gone before the copy left no storage to copy to, and the screen says so.
-        const QString cause =
-            s.hook == Hook::volumeLookup ? "\n" + hvb::LocalizedString::Msg::upgradeNoVolume() : QString();
-        EXPECT_EQ(run.failureText, "Upgrade failed" + cause);
+        // The screen names what happened, the camera gone (its storage with it, before the copy),
+        // never a storage that is merely not mounted.
+        EXPECT_EQ(run.failureText, "Upgrade failed\n" + hvb::LocalizedString::Msg::upgradeCameraGone());
         EXPECT_EQ(run.failureImage, "failIcon");
         EXPECT_TRUE(run.results.empty());
         EXPECT_TRUE(sawLine("upgradeResult = " + std::to_string(s.code)));

@@ -84,6 +84,11 @@ protected:
         auto* m = manager.get();
         s.downloadFirmware = [m](const std::string& model) { return m->downloadFirmware(model); };
         s.deviceModels = manager->deivceModel;
+        auto lookup = s.volumeOf;
+        s.volumeOf = [this, lookup](const std::string& uid) {
+            if (beforeVolumeLookup) beforeVolumeLookup();
+            return lookup(uid);
+        };
         return s;
     }
 
@@ -201,6 +206,7 @@ protected:
     TempDir dir;  // declared first: removed after everything that writes into it
     const fs::path root = dir.path(), resources = root / "resources", packages = root / "packages";
     std::shared_ptr<HookLink> hookLink;
+    std::function<void()> beforeVolumeLookup;  // on the worker, right before the volume is looked up
     standin::WebService service;
     std::unique_ptr<hvb::FirmwareManager> manager;
 };
@@ -356,6 +362,21 @@ TEST_F(Upgrade, FailureScreensShowNoSuccess) {
     EXPECT_EQ(shown.resultImage, "failIcon");
     EXPECT_EQ(unmounted->firmwareVersion(), "1.6.01");
     EXPECT_FALSE(sawLine("Reboot begin"));
+
+    // -4: the camera gone right before the copy: the screen says that, not that its storage is
+    // not mounted.
+    BodyCameraOptions second;
+    second.serialNumber = "HVBR7LEAVING01";
+    auto leaving = camera("HVBR7", "1.6.01", "vol leaving", second);
+    ASSERT_TRUE(plug(leaving));
+    select(leaving);
+    beforeVolumeLookup = [leaving] { leaving->detach(); };
+    shown = runDialog("upgrade_cameragone");
+    beforeVolumeLookup = nullptr;
+    EXPECT_EQ(shown.firstResult, UpgradeResult::prepareFailed);
+    EXPECT_EQ(shown.failureText, "Upgrade failed\n" + hvb::LocalizedString::Msg::upgradeCameraGone());
+    EXPECT_EQ(shown.resultImage, "failIcon");
+    EXPECT_EQ(leaving->firmwareVersion(), "1.6.01");
 }
 
 TEST_F(Upgrade, EveryStepsCodeOnAnUnlockedCamera) {

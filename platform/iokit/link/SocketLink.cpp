@@ -889,8 +889,17 @@ HostStatus SocketLink::hostStatus() const {
 }
 
 void SocketLink::setHostStatusObserver(std::function<void(HostStatus)> observer) {
+    // Under the lock every change is told with: no change can come between the status read here
+    // and its delivery, so an older status never overtakes a newer one.
     std::lock_guard<std::mutex> serial(impl_->observerLock);
     impl_->observer = std::move(observer);
+    if (!impl_->observer) return;
+    HostStatus now;
+    {
+        std::lock_guard<std::mutex> guard(impl_->statusLock);
+        now = impl_->status;
+    }
+    if (now.state != HostStatus::State::unknown) impl_->observer(now);
 }
 
 const char* describeRefusal(Refusal refusal) {

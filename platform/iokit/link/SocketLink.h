@@ -70,8 +70,9 @@ public:
     IOReturn connect();
     bool isConnected() const;
     HostStatus hostStatus() const;
-    // Told each change of the status, on the link's threads, one call at a time; it must not call
-    // back into the link (hand the work on). Null: none is told.
+    // Told the status now (once known, before this returns) and then each change, on the link's
+    // threads, one call at a time; it must not call back into the link (hand the work on).
+    // Null: none is told.
     void setHostStatusObserver(std::function<void(HostStatus)> observer);
     // The host answers a request.
     IOReturn ping();

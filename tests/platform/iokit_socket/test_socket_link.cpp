@@ -417,6 +417,18 @@ TEST_F(SocketLinkTest, HostGoneFailsThePendingCallAndEndsItsServices) {
     ASSERT_EQ(link->addNotification(7, NotificationKind::terminated, usbMatching()), kIOReturnSuccess);
     ASSERT_EQ(link->addNotification(8, NotificationKind::matched, usbMatching()), kIOReturnSuccess);
     ASSERT_EQ(events.of(8).size(), 1u);
+    // An observer set now hears the status of now before the call returns, then each change.
+    std::mutex heardLock;
+    std::vector<HostStatus> heard;
+    auto statusesHeard = [&] {
+        std::lock_guard<std::mutex> guard(heardLock);
+        return heard;
+    };
+    link->setHostStatusObserver([&](HostStatus status) {
+        std::lock_guard<std::mutex> guard(heardLock);
+        heard.push_back(status);
+    });
+    EXPECT_EQ(statusesHeard(), (std::vector<HostStatus>{{HostStatus::State::connected}}));
     Handle connection = openCamera(*link);
     slow->hold();
     std::atomic<IOReturn> pending{kIOReturnInvalid};
@@ -454,6 +466,10 @@ TEST_F(SocketLinkTest, HostGoneFailsThePendingCallAndEndsItsServices) {
     ASSERT_TRUE(events.waitFor(3));
     EXPECT_EQ(events.of(8).size(), 2u);
     EXPECT_TRUE(link->isConnected());
+    EXPECT_EQ(statusesHeard(), (std::vector<HostStatus>{{HostStatus::State::connected},
+                                                        {HostStatus::State::absent},
+                                                        {HostStatus::State::connected}}));
+    link->setHostStatusObserver(nullptr);
     for (auto& [id, h] : events.list) link->releaseObject(h);
 }
 
