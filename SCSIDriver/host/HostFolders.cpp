@@ -11,24 +11,6 @@ namespace hvb::driverhost {
 
 namespace fs = std::filesystem;
 
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-FolderHandle::~FolderHandle() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-int FolderHandle::release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
 FolderHandle openHostFolder(const fs::path& path, mode_t mode, std::string* error) {
     auto fail = [&](const std::string& why) {
         if (error) *error = "\"" + path.string() + "\" " + why;
@@ -44,17 +26,17 @@ FolderHandle openHostFolder(const fs::path& path, mode_t mode, std::string* erro
     // Made with its mode whatever the umask (a service's UMask= would close the run folder to
     // the group the socket admits); this runs before the host starts any thread.
     const mode_t old = ::umask(0);
-    const bool made = ::mkdirat(above.fd(), name.c_str(), mode) == 0;
+    const bool made = ::mkdirat(above.get(), name.c_str(), mode) == 0;
     const int mkdirError = errno;
     ::umask(old);
     if (!made && mkdirError != EEXIST) return fail(std::string("cannot be made: ") + std::strerror(mkdirError));
-    FolderHandle folder(::openat(above.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    FolderHandle folder(::openat(above.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder) {
         if (errno == ELOOP || errno == ENOTDIR) return fail("is a link or not a folder");
         return fail(std::string("cannot be opened: ") + std::strerror(errno));
     }
     struct stat st {};
-    if (::fstat(folder.fd(), &st) != 0) return fail(std::string("cannot be read: ") + std::strerror(errno));
+    if (::fstat(folder.get(), &st) != 0) return fail(std::string("cannot be read: ") + std::strerror(errno));
     if (::geteuid() == 0) {
         const mode_t permissions = st.st_mode & 07777;
         if (st.st_uid != 0 || (permissions != 0755 && permissions != 0750))

@@ -9,29 +9,15 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/foundation/PinnedFolder.h"
+
 namespace hvb::driverhost {
 
 constexpr mode_t kRunFolderMode = 0755;  // the socket inside is reached by the admitted group
 constexpr mode_t kLogFolderMode = 0750;  // the log tells camera serials, USB paths and peers
 
 // An open folder; closes its descriptor when it goes.
-class FolderHandle {
-public:
-    FolderHandle() = default;
-    explicit FolderHandle(int fd) : fd_(fd) {}
-    FolderHandle(FolderHandle&& other) noexcept : fd_(other.release()) {}
-    FolderHandle& operator=(FolderHandle&& other) noexcept;
-    FolderHandle(const FolderHandle&) = delete;
-    FolderHandle& operator=(const FolderHandle&) = delete;
-    ~FolderHandle();
-
-    int fd() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release();
-
-private:
-    int fd_ = -1;
-};
+using FolderHandle = foundation::FileDescriptor;
 
 // Opens the folder at `path`, made with exactly `mode` when it is missing (the folders above it
 // too, as this user's umask gives them). Run as root, a folder that is there already must be a

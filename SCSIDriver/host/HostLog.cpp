@@ -68,7 +68,7 @@ bool HostLog::open(FolderHandle folder, const std::string& name) {
 
 bool HostLog::openFileLocked() {
     // Never through a link: as root, a link planted in the log's folder would redirect it.
-    fd_ = ::openat(folder_.fd(), name_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
+    fd_ = ::openat(folder_.get(), name_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
     if (fd_ < 0) return false;
     struct stat st {};
     // Nor into a file another user owns, or one with a second name elsewhere.
@@ -88,7 +88,7 @@ void HostLog::rotateLocked() {
     fd_ = -1;
     const std::string previous = name_ + ".1";
     // A rename moves the entry itself, links included; the new file is opened as before.
-    const bool moved = ::renameat(folder_.fd(), name_.c_str(), folder_.fd(), previous.c_str()) == 0;
+    const bool moved = ::renameat(folder_.get(), name_.c_str(), folder_.get(), previous.c_str()) == 0;
     if (!openFileLocked()) return;
     // Could not be moved aside: start it again rather than let it grow.
     if (!moved && ::ftruncate(fd_, 0) == 0) size_ = 0;
