@@ -122,7 +122,9 @@ TEST_F(StandIn, EveryOfferedVersionHeadsItsModelsNotes) {
         std::string newer;
         for (const auto& entry : *notes) {
             const std::string version = entry.value("version", "");
-            if (!newer.empty()) EXPECT_LT(hvb::FirmwareManager::compareVersions(version, newer), 0) << version;
+            if (!newer.empty()) {
+                EXPECT_LT(hvb::FirmwareManager::compareVersions(version, newer), 0) << version;
+            }
             newer = version;
             EXPECT_FALSE(entry.value("date", "").empty()) << version;
             for (const char* language : {"en-US", "zh-Hant-TW"}) {
