@@ -302,60 +302,45 @@ TEST_F(InstallKextTest, AsRootTheScriptRefusesATreeAnotherUserControls) {
     // it; nor is one whose run or log folder another user holds. Nothing is made, nothing ended.
     const fs::path elsewhere = dir / "elsewhere";
     fs::create_directories(elsewhere);
-    const std::vector<std::pair<std::string, std::function<fs::path()>>> roots = {
-        {"shared", [&] {
-             fs::path r = makeRoot("shared");
-             ::chmod(r.c_str(), 01777);
-             return r;
-         }},
-        {"shared, Library linked", [&] {
-             fs::path r = makeRoot("shared-linked");
-             ::chmod(r.c_str(), 01777);
-             fs::create_directory_symlink(elsewhere, r / "Library");
-             return r;
-         }},
-        {"run theirs", [&] {
-             fs::path r = makeRoot("run-theirs");
-             fs::create_directories(r / "run");
-             ::chown((r / "run").c_str(), 65534, 65534);
-             return r;
-         }},
-        {"var theirs", [&] {
-             fs::path r = makeRoot("var-theirs");
-             fs::create_directories(r / "var");
-             ::chown((r / "var").c_str(), 65534, 65534);
-             return r;
-         }},
-        // Below the root no folder is shared, sticky or not: that user could put the host's
-        // folders there before the host makes them.
-        {"run shared", [&] {
-             fs::path r = makeRoot("run-shared");
-             fs::create_directories(r / "run");
-             ::chmod((r / "run").c_str(), 01777);
-             return r;
-         }},
-        {"run shared, the host's folder planted", [&] {
-             fs::path r = makeRoot("run-planted");
-             fs::create_directories(r / "run/halvetor");
-             ::chmod((r / "run").c_str(), 01777);
-             ::chown((r / "run/halvetor").c_str(), 65534, 65534);
-             return r;
-         }},
-        {"Library writable by a group", [&] {
-             fs::path r = makeRoot("library-group");
-             fs::create_directories(r / "Library");
-             ::chmod((r / "Library").c_str(), 0775);
-             return r;
-         }},
-        {"log folder shared", [&] {
-             fs::path r = makeRoot("log-shared");
-             fs::create_directories(r / "var/log");
-             ::chmod((r / "var/log").c_str(), 01777);
-             return r;
-         }},
+    // Each root: a folder below it (or the root itself) given a mode or another owner; a
+    // folder of that user planted inside it; the extensions' parent linked elsewhere. Below the
+    // root no folder is shared, sticky or not: that user could put the host's folders there
+    // before the host makes them.
+    struct UnsafeRoot {
+        const char* label;
+        const char* folder;  // "" for the root
+        mode_t mode = 0;     // 0: as made
+        bool theirs = false;
+        const char* planted = nullptr;
+        bool libraryLinked = false;
     };
-    for (const auto& [label, make] : roots) {
-        const fs::path unsafe = make();
+    const UnsafeRoot roots[] = {
+        {"shared", "", 01777},
+        {"shared, Library linked", "", 01777, false, nullptr, true},
+        {"run theirs", "run", 0, true},
+        {"var theirs", "var", 0, true},
+        {"run shared", "run", 01777},
+        {"run shared, the host's folder planted", "run", 01777, false, "run/halvetor"},
+        {"Library writable by a group", "Library", 0775},
+        {"log folder shared", "var/log", 01777},
+    };
+    int made = 0;
+    auto make = [&](const UnsafeRoot& row) {
+        const fs::path r = makeRoot("unsafe-" + std::to_string(made++));
+        const fs::path folder = r / row.folder;
+        fs::create_directories(folder);
+        if (row.mode != 0) ::chmod(folder.c_str(), row.mode);
+        if (row.theirs) ::chown(folder.c_str(), 65534, 65534);
+        if (row.planted) {
+            fs::create_directories(r / row.planted);
+            ::chown((r / row.planted).c_str(), 65534, 65534);
+        }
+        if (row.libraryLinked) fs::create_directory_symlink(elsewhere, r / "Library");
+        return r;
+    };
+    for (const UnsafeRoot& row : roots) {
+        const std::string label = row.label;
+        const fs::path unsafe = make(row);
         for (const char* mode : {"NORMAL", "START", "REMOVE"}) {
             EXPECT_NE(installAs(0, unsafe, hosttest::bundleDir(), mode, &output), 0) << label << " " << mode;
             EXPECT_NE(output.find("refusing to install as root"), std::string::npos) << label << "\n" << output;

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QLabel>
 #include <QStringList>
 #include <QLayout>
 #include <QElapsedTimer>
@@ -20,6 +21,8 @@
 
 #include "camera/CommandTables.h"
 #include "camera/HVBModel.h"
+#include "common/DriverHostState.h"
+#include "common/LocalizedString.h"
 #include "common/StringCatalog.h"
 #include "platform/dispatch/Dispatch.h"
 
@@ -117,6 +120,36 @@ inline std::shared_ptr<hvb::HVBModel> cameraWithStatus(bool locked) {
     camera->setStatusInfo(
         hvb::StatusModel{record, hvb::cmdTables().find("HVBS2ACmd_6").value_or(hvb::CommandDictionary{})});
     return camera;
+}
+
+// Shows the Status page with the driver known to be stopped, then being started, and saves
+// "<prefix>main-window-driver-stopped" and "…-starting"; `each` checks more of each state. Ends
+// with the state not known down. Returns what went wrong: the line missing, shown when it should
+// not be, not saying the state's text, or not hidden again.
+inline QStringList showEachDriverHostState(QWidget* window, const std::string& prefix,
+                                           const std::function<void(QLabel* line)>& each = {}) {
+    using hvb::DriverHostState;
+    using hvb::LocalizedString::Msg;
+    QStringList wrong;
+    auto* line = window->findChild<QLabel*>("driverStoppedLabel");
+    if (!line) return {"no driverStoppedLabel"};
+    if (line->isVisible()) wrong << "shown before the driver was known to be stopped";
+    auto says = [&](const QString& text) {
+        return line->isVisible() && line->text().remove('\n').remove(' ') == QString(text).remove(' ');
+    };
+    const std::tuple<DriverHostState::State, const char*, QString> states[] = {
+        {DriverHostState::State::down, "main-window-driver-stopped", Msg::driverNotRunning()},
+        {DriverHostState::State::starting, "main-window-driver-starting", Msg::driverStarting()},
+    };
+    for (const auto& [state, name, text] : states) {
+        DriverHostState::shared().set(state);
+        if (!waitUntil([&] { return says(text); })) wrong << QString("%1: the line says \"%2\"").arg(name, line->text());
+        if (!saveScreenshot(window, prefix + name)) wrong << QString("%1: no screenshot").arg(name);
+        if (each) each(line);
+    }
+    DriverHostState::shared().set(DriverHostState::State::notKnownDown);
+    if (!waitUntil([&] { return !line->isVisible(); })) wrong << "still shown once the host answers";
+    return wrong;
 }
 
 }  // namespace apptest

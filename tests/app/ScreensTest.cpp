@@ -1,8 +1,6 @@
 // Renders the shell's screens into build/screenshots/ so a person can look at each of them.
 #include <gtest/gtest.h>
 
-#include <QLabel>
-
 #include "AppTestSupport.h"
 #include "app/About.h"
 #include "app/AppStartup.h"
@@ -13,8 +11,6 @@
 #include "app/UserPermissionViewController.h"
 #include "app/WarningPageViewController.h"
 #include "camera/FakeCameraLink.h"
-#include "common/DriverHostState.h"
-#include "common/LocalizedString.h"
 #include "common/MsgDialog.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -39,22 +35,7 @@ TEST(Screens, MainWindowInEachState) {
     window.resize(1040, 680);
     EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-no-camera"));
     // The driver known to be stopped, then being started: said beside the insertion hint.
-    using LocalizedString::Msg;
-    auto* driverLine = window.findChild<QLabel*>("driverStoppedLabel");
-    ASSERT_NE(driverLine, nullptr);
-    EXPECT_FALSE(driverLine->isVisible());
-    auto says = [&](const QString& text) {
-        return driverLine->isVisible() && driverLine->text().remove('\n').remove(' ') == QString(text).remove(' ');
-    };
-    for (const auto& [state, name, text] :
-         {std::tuple{DriverHostState::State::down, "main-window-driver-stopped", Msg::driverNotRunning()},
-          std::tuple{DriverHostState::State::starting, "main-window-driver-starting", Msg::driverStarting()}}) {
-        DriverHostState::shared().set(state);
-        EXPECT_TRUE(apptest::waitUntil([&] { return says(text); }));
-        EXPECT_TRUE(apptest::saveScreenshot(&window, name));
-    }
-    DriverHostState::shared().set(DriverHostState::State::notKnownDown);
-    EXPECT_TRUE(apptest::waitUntil([&] { return !driverLine->isVisible(); }));
+    EXPECT_EQ(apptest::showEachDriverHostState(&window, ""), QStringList());
     int pictureButtons = 0;
     EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "en"), QStringList());
     // The Status row's picture buttons say what they do, of a locked camera too.

@@ -28,7 +28,6 @@
 #include "app/WarningPageViewController.h"
 #include "camera/DeviceState.h"
 #include "camera/FakeCameraLink.h"
-#include "common/DriverHostState.h"
 #include "common/LocalizedString.h"
 #include "common/MsgDialog.h"
 #include "common/StringCatalog.h"
@@ -200,23 +199,12 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
         }
 
         // The driver known to be stopped, and being started: in the user's language too.
-        auto* driverLine = window.findChild<QLabel*>("driverStoppedLabel");
-        ASSERT_NE(driverLine, nullptr);
-        auto says = [&](const QString& text) {
-            return driverLine->isVisible() && driverLine->text().remove('\n').remove(' ') == QString(text).remove(' ');
-        };
-        for (const auto& [state, name, text] :
-             {std::tuple{DriverHostState::State::down, "zh-main-window-driver-stopped", Msg::driverNotRunning()},
-              std::tuple{DriverHostState::State::starting, "zh-main-window-driver-starting", Msg::driverStarting()}}) {
-            DriverHostState::shared().set(state);
-            EXPECT_TRUE(apptest::waitUntil([&] { return says(text); }));
-            EXPECT_TRUE(apptest::saveScreenshot(&window, name));
-            EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList());
-            for (const QString& line : driverLine->text().split(QLatin1Char('\n')))
-                EXPECT_LE(driverLine->fontMetrics().horizontalAdvance(line), driverLine->width()) << line.toStdString();
-        }
-        DriverHostState::shared().set(DriverHostState::State::notKnownDown);
-        EXPECT_TRUE(apptest::waitUntil([&] { return !driverLine->isVisible(); }));
+        EXPECT_EQ(apptest::showEachDriverHostState(&window, "zh-", [&](QLabel* line) {
+                      EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList());
+                      for (const QString& text : line->text().split(QLatin1Char('\n')))
+                          EXPECT_LE(line->fontMetrics().horizontalAdvance(text), line->width()) << text.toStdString();
+                  }),
+                  QStringList());
 
         int pictureButtons = 0;
         EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "zh-Hant"), QStringList());
