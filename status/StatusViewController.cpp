@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string_view>
 
 #include <QFrame>
@@ -109,37 +110,33 @@ void StatusViewController::loadView() {
     emptyHVBImage = new QLabel(emptyHVBBox);
     emptyHVBImage->setAlignment(Qt::AlignCenter);
     emptyHVBImage->setPixmap(appkit::Assets::image("img_hvb_homepage_hvbs2", QSize(200, 200)));
-    insertDeviceLabel = new QLabel(emptyHVBBox);
-    insertDeviceLabel->setObjectName("insertDeviceLabel");
-    insertDeviceLabel->setTextFormat(Qt::PlainText);
-    insertDeviceLabel->setAlignment(Qt::AlignCenter);
-    insertDeviceLabel->setWordWrap(true);
-    setPixelFont(insertDeviceLabel, 18, true);
-    securityReminderLabel = new QLabel(emptyHVBBox);
-    securityReminderLabel->setObjectName("securityReminderLabel");
-    securityReminderLabel->setTextFormat(Qt::PlainText);
-    securityReminderLabel->setAlignment(Qt::AlignCenter);
-    securityReminderLabel->setWordWrap(true);
-    setPixelFont(securityReminderLabel, 13, false);
-    QPalette reminder = securityReminderLabel->palette();
-    reminder.setColor(QPalette::WindowText, QColor(110, 110, 115));
-    securityReminderLabel->setPalette(reminder);
-    openSecurityPreferenceBtn = new QPushButton(emptyHVBBox);
-    openSecurityPreferenceBtn->setObjectName("openSecurityPreferenceBtn");
-    openSecurityPreferenceBtn->setMinimumHeight(30);
+    // The page's lines differ only in name, size, weight and colour.
+    auto line = [&](const char* name, int pixels, bool bold, std::optional<QColor> colour = std::nullopt) {
+        auto* label = new QLabel(emptyHVBBox);
+        label->setObjectName(name);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+        setPixelFont(label, pixels, bold);
+        if (colour) {
+            QPalette palette = label->palette();
+            palette.setColor(QPalette::WindowText, *colour);
+            label->setPalette(palette);
+        }
+        return label;
+    };
+    auto button = [&](const char* name) {
+        auto* pushButton = new QPushButton(emptyHVBBox);
+        pushButton->setObjectName(name);
+        pushButton->setMinimumHeight(30);
+        return pushButton;
+    };
+    insertDeviceLabel = line("insertDeviceLabel", 18, true);
+    securityReminderLabel = line("securityReminderLabel", 13, false, QColor(110, 110, 115));
+    openSecurityPreferenceBtn = button("openSecurityPreferenceBtn");
     // Why no camera shows while the driver is known to be stopped, and the way to start it.
-    driverStoppedLabel = new QLabel(emptyHVBBox);
-    driverStoppedLabel->setObjectName("driverStoppedLabel");
-    driverStoppedLabel->setTextFormat(Qt::PlainText);
-    driverStoppedLabel->setAlignment(Qt::AlignCenter);
-    driverStoppedLabel->setWordWrap(true);
-    setPixelFont(driverStoppedLabel, 14, true);
-    QPalette stopped = driverStoppedLabel->palette();
-    stopped.setColor(QPalette::WindowText, QColor(178, 34, 34));
-    driverStoppedLabel->setPalette(stopped);
-    startDriverBtn = new QPushButton(emptyHVBBox);
-    startDriverBtn->setObjectName("startDriverBtn");
-    startDriverBtn->setMinimumHeight(30);
+    driverStoppedLabel = line("driverStoppedLabel", 14, true, QColor(178, 34, 34));
+    startDriverBtn = button("startDriverBtn");
     driverStoppedLabel->hide();
     startDriverBtn->hide();
     box->addWidget(emptyHVBImage);
