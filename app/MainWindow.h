@@ -33,7 +33,7 @@ struct LaunchEnvironment {
     // A plist file as a dictionary; none when missing or not a dictionary.
     std::function<std::optional<foundation::plist::Dictionary>(const std::string& path)> readDictionary;
     foundation::UserDefaults* defaults = nullptr;
-    // The installer resources: "installKext.sh" and the driver bundle copies.
+    // The installer resources in the libexec folder: "installKext.sh" and the driver bundle copies.
     std::function<std::optional<std::string>()> installKextPath;
     std::function<std::optional<std::string>()> kextBundlePath;
     std::function<std::optional<std::string>()> kextBundlePath1014;

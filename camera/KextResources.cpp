@@ -1,12 +1,19 @@
 #include "camera/KextResources.h"
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Paths.h"
 
 namespace hvb {
 
 namespace {
+// The installer and the bundle copy are programs, so they lie with the helper programs, not
+// among the data resources.
 std::optional<std::string> resource(const std::string& name, const std::string& type) {
-    auto path = foundation::Bundle::main().pathForResource(name, type);
+    static const auto* programs = [] {
+        const std::filesystem::path folder = foundation::paths::libexecDir();
+        return new foundation::Bundle(folder, folder, {});  // never destroyed
+    }();
+    auto path = programs->pathForResource(name, type);
     if (!path) return std::nullopt;
     return path->string();
 }

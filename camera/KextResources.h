@@ -1,11 +1,11 @@
 #pragma once
-// The driver installation resources in the application's bundle.
+// The driver installation resources, in the application's libexec folder.
 #include <optional>
 #include <string>
 
 namespace hvb {
 
-// "installKext.sh" in the resources, when present.
+// "installKext.sh" there, when present.
 std::optional<std::string> installKextPath();
 // The driver bundle copy "com_brevantis_driver_HVBSCSIDriver.kext", when present.
 std::optional<std::string> kextBundlePath();

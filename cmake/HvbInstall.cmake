@@ -1,8 +1,10 @@
 # Where `cmake --install` puts the program, below the prefix: the GNU folders a packager may set
 # (CMAKE_INSTALL_BINDIR, CMAKE_INSTALL_DATADIR, CMAKE_INSTALL_LIBEXECDIR). The program finds its
 # parts from its own folder through the relative paths fixed here (platform/foundation/Paths.h):
-# resources in <datadir>/HalvetorBody_ToolBox/Resources, helper programs in
-# <libexecdir>/HalvetorBody_ToolBox. The build folder keeps its own layout (bin/, share/, libexec/).
+# data in <datadir>/HalvetorBody_ToolBox/Resources; what runs (the helper programs, the driver
+# bundle and the two scripts root runs) in <libexecdir>/HalvetorBody_ToolBox, since a distribution
+# allows no executable file under the data folder. The build folder keeps its own layout (bin/,
+# share/, libexec/).
 include(GNUInstallDirs)
 set(HVB_INSTALL_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/HalvetorBody_ToolBox)
 set(HVB_INSTALL_RESOURCES_DIR ${HVB_INSTALL_SHARE_DIR}/Resources)
@@ -23,13 +25,15 @@ set(HVB_DESKTOP_ID com.brevantis.HalvetorBodyToolBox)
 # hvb_install_configured(<template> <destination> <name>)
 # Installs <template> as <destination>/<name>, configured when it is installed, since the prefix
 # may be given only then (cmake --install --prefix). The template sees @HVB_INSTALL_PREFIX@ (as
-# the installed program sees it, links resolved), @HVB_INSTALL_RESOURCES_XML@ (the installed
-# resources folder, escaped for XML), @HVB_DESKTOP_EXEC@ (the installed executable as a desktop
-# entry's Exec value) and @HVB_DESKTOP_ID@.
+# the installed program sees it, links resolved), the installed libexec folder escaped for XML
+# (@HVB_INSTALL_LIBEXEC_XML@) and for roff (@HVB_INSTALL_LIBEXEC_ROFF@), @HVB_DESKTOP_EXEC@ (the
+# installed executable as a desktop entry's Exec value), @HVB_DESKTOP_ID@, @HVB_VERSION@ and
+# @HVB_RELEASE_DATE@.
 function(hvb_install_configured template destination name)
   install(CODE "include(\"${PROJECT_SOURCE_DIR}/cmake/HvbInstallTime.cmake\")
 hvb_configure_and_install(\"${template}\" \"${destination}\" \"${name}\" \"${HVB_DESKTOP_ID}\"
-                          \"${CMAKE_INSTALL_BINDIR}\" \"${HVB_INSTALL_RESOURCES_DIR}\")")
+                          \"${CMAKE_INSTALL_BINDIR}\" \"${HVB_INSTALL_LIBEXEC_DIR}\"
+                          \"${PROJECT_VERSION}\" \"${HVB_RELEASE_DATE}\")")
 endfunction()
 
 # The uninstall: `cmake -P <build>/uninstall.cmake` removes what install_manifest.txt lists
@@ -44,7 +48,7 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/HvbUninstall.cmake.in ${CMAKE_BINARY_DI
 # into install_folders.txt. A folder not looked at here is never removed by the uninstall.
 set(HVB_INSTALL_FOLDERS ${CMAKE_INSTALL_BINDIR} ${HVB_INSTALL_SHARE_DIR} ${HVB_INSTALL_LIBEXEC_DIR}
     ${CMAKE_INSTALL_DATADIR}/applications ${CMAKE_INSTALL_DATADIR}/metainfo
-    ${CMAKE_INSTALL_DATADIR}/icons/hicolor ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
+    ${CMAKE_INSTALL_DATADIR}/icons/hicolor ${CMAKE_INSTALL_DATADIR}/polkit-1/actions ${CMAKE_INSTALL_MANDIR}/man1)
 install(CODE "include(\"${PROJECT_SOURCE_DIR}/cmake/HvbInstallTime.cmake\")
 hvb_note_folders_before(\"${HVB_INSTALL_FOLDERS}\")")
 # Called once every install rule is given.

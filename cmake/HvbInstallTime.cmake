@@ -4,8 +4,8 @@ cmake_policy(VERSION 3.22)
 
 # Configures `template` with the prefix of this installation and writes it into place, listed in
 # install_manifest.txt the way CMake lists its own files: the installed path, without $DESTDIR.
-# `bindir` and `resources` are below the prefix unless absolute.
-function(hvb_configure_and_install template destination name desktop_id bindir resources)
+# `bindir` and `libexec` are below the prefix unless absolute.
+function(hvb_configure_and_install template destination name desktop_id bindir libexec version release_date)
   set(prefix "${CMAKE_INSTALL_PREFIX}")
   if("$ENV{DESTDIR}" STREQUAL "")
     # The program names its files by its resolved path (/proc/self/exe), and pkexec matches the
@@ -14,15 +14,20 @@ function(hvb_configure_and_install template destination name desktop_id bindir r
   endif()
   set(HVB_INSTALL_PREFIX "${prefix}")
   set(HVB_DESKTOP_ID "${desktop_id}")
-  foreach(var bindir resources)
+  set(HVB_VERSION "${version}")
+  set(HVB_RELEASE_DATE "${release_date}")
+  foreach(var bindir libexec)
     if(NOT IS_ABSOLUTE "${${var}}")
       set(${var} "${prefix}/${${var}}")
     endif()
   endforeach()
 
-  string(REPLACE "&" "&amp;" xml "${resources}")
+  string(REPLACE "&" "&amp;" xml "${libexec}")
   string(REPLACE "<" "&lt;" xml "${xml}")
-  string(REPLACE ">" "&gt;" HVB_INSTALL_RESOURCES_XML "${xml}")
+  string(REPLACE ">" "&gt;" HVB_INSTALL_LIBEXEC_XML "${xml}")
+  # In running text: a backslash printed as such, a hyphen as the one a shell takes.
+  string(REPLACE "\\" "\\e" roff "${libexec}")
+  string(REPLACE "-" "\\-" HVB_INSTALL_LIBEXEC_ROFF "${roff}")
 
   # An Exec value: "%" doubled; a path with a reserved character in double quotes, with
   # backslash before " ` $ and \; then every backslash doubled, as the value is a string too.

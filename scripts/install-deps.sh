@@ -36,6 +36,7 @@ packages=(
   systemd               # systemd-analyze, which checks and rates the driver host's unit (tests/SCSIDriver)
   desktop-file-utils    # desktop-file-validate, which checks the installed desktop entry (tests/HalvetorBody_ToolBox)
   libxml2-utils         # xmllint, which checks the installed polkit actions (tests/HalvetorBody_ToolBox)
+  groff-base            # groff, which checks the installed manual page (tests/HalvetorBody_ToolBox)
   util-linux            # setpriv, unshare, findmnt and flock: other users, mount namespaces and the installer's lock (tests)
   procps                # pgrep, which finds the installer waiting for its lock (tests/SCSIDriver)
 )

@@ -32,7 +32,7 @@ done
 build_dir=$(cd "$build_dir" && pwd)  # so that the printed commands work from any folder
 app=$build_dir/bin/HalvetorBody_ToolBox
 webservice=$build_dir/standins/webservice/hvb-webservice
-host=$build_dir/share/HalvetorBody_ToolBox/Resources/com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS/com_brevantis_driver_HVBSCSIDriver
+host=$build_dir/libexec/com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS/com_brevantis_driver_HVBSCSIDriver
 usbbus=$build_dir/SCSIDriver/hvb-usbbus
 programs=("$app" "$webservice" "$host")
 [ "$usb_bus" = 1 ] && programs+=("$usbbus")
@@ -219,10 +219,11 @@ if [ "$usb_bus" = 1 ]; then
     done
     [ "$up" = 1 ] || { cat "$log_dir/usbbus.log" >&2; echo "run: the emulated bus did not start" >&2; exit 1; }
 
-    # The toolbox installs and starts the host from a copy of its resources whose host is
-    # scripts/usbbus-host.sh: that runs the real host on the bus (hvb-usbbus --run).
-    resources=$build_dir/share/HalvetorBody_ToolBox/Resources
-    bus_resources=$root/usbbus/Resources
+    # The toolbox installs and starts the host from a copy of its libexec folder (the driver's
+    # resources: the bundle and its scripts) whose host is scripts/usbbus-host.sh: that runs the
+    # real host on the bus (hvb-usbbus --run).
+    resources=$build_dir/libexec
+    bus_resources=$root/usbbus/libexec
     rm -rf "$root/usbbus"
     mkdir -p "$bus_resources"
     for entry in "$resources"/*; do
@@ -235,7 +236,7 @@ if [ "$usb_bus" = 1 ]; then
     chmod 755 "$bundle/Contents/MacOS/$host_name"
     printf '%s\n' "$usbbus" "$root" "$resources/$host_name.kext/Contents/MacOS/$host_name" \
         >"$bundle/Contents/Resources/usbbus"
-    export HVB_RESOURCES=$bus_resources
+    export HVB_LIBEXEC=$bus_resources
 else
     { echo "backend simulation"; printf 'camera %s\n' "${demo_cameras[@]}"; } >"$root/etc/halvetor/driver.conf"
     control=("$installed_host" --root "$root" --control)

@@ -20,9 +20,10 @@ std::filesystem::path extensionsDir();
 // The application's resources: HVB_RESOURCES, else <datadir>/HalvetorBody_ToolBox/Resources found from
 // the executable (../share/... by default), or the build's resources for the program in the build.
 std::filesystem::path resourcesDir();
-// The system's helper programs ("diskutil", "system_profiler" stand-ins): HVB_LIBEXEC, else
-// <libexecdir>/HalvetorBody_ToolBox found from the executable (../libexec/... by default) when it
-// exists, else the folder the build puts them in.
+// What the program runs: the system's helper programs ("diskutil", "system_profiler" stand-ins),
+// the driver bundle copy and its installer. HVB_LIBEXEC, else <libexecdir>/HalvetorBody_ToolBox
+// found from the executable (../libexec/... by default) when it exists, else the folder the build
+// puts them in.
 std::filesystem::path libexecDir();
 // $XDG_CONFIG_HOME/HalvetorBody_ToolBox (or ~/.config/...): user defaults.
 std::filesystem::path configDir();

@@ -65,6 +65,16 @@ std::set<std::string> tree(const fs::path& top) {
     return entries;
 }
 
+// Every file below `top` that someone may run, as its path below `top`.
+std::set<std::string> executablesBelow(const fs::path& top) {
+    constexpr auto run = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    std::set<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(top))
+        if (entry.is_regular_file() && (entry.status().permissions() & run) != fs::perms::none)
+            found.insert(entry.path().lexically_relative(top).string());
+    return found;
+}
+
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream in(text);
@@ -185,11 +195,10 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     // Paths as the installed program sees them: links resolved.
     const fs::path real = fs::canonical(prefix);
     const std::string id = HVB_TEST_DESKTOP_ID;
-    const fs::path resources = real / "share/HalvetorBody_ToolBox/Resources";
-    const fs::path toolbox = real / "bin/HalvetorBody_ToolBox", script = resources / "installKext.sh";
-    const fs::path host = resources / "com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS" /
-                          "com_brevantis_driver_HVBSCSIDriver";
     const fs::path helpers = real / "libexec/HalvetorBody_ToolBox";
+    const fs::path toolbox = real / "bin/HalvetorBody_ToolBox", script = helpers / "installKext.sh";
+    const fs::path host = helpers / "com_brevantis_driver_HVBSCSIDriver.kext/Contents/MacOS" /
+                          "com_brevantis_driver_HVBSCSIDriver";
     for (const fs::path& program : {toolbox, script, host, helpers / "diskutil", helpers / "system_profiler"}) {
         EXPECT_EQ(::access(program.c_str(), X_OK), 0) << program;
     }
@@ -197,6 +206,16 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     std::set<std::string> libexec;
     for (const auto& entry : fs::directory_iterator(real / "libexec")) libexec.insert(entry.path().filename());
     EXPECT_EQ(libexec, std::set<std::string>{"HalvetorBody_ToolBox"});
+    // What runs lies in the libexec folder: a distribution allows no program under the data folder.
+    EXPECT_EQ(executablesBelow(prefix / "share"), std::set<std::string>{});
+    // The manual page reads without a warning.
+    const auto roff = foundation::runProcess(
+        {"groff", "-man", "-Tutf8", "-ww", "-z", (prefix / "share/man/man1/HalvetorBody_ToolBox.1").string()}, merged);
+    if (roff.launched) {
+        EXPECT_TRUE(roff.exitStatus == 0 && roff.standardOutput.empty()) << roff.standardOutput;
+    } else {
+        missingTools.push_back("groff (package groff-base) is not installed: " + roff.error);
+    }
     // Tests, benchmarks, stand-ins and build tools stay in the build.
     for (const auto& entry : fs::recursive_directory_iterator(prefix)) {
         const std::string name = entry.path().filename().string();
@@ -251,7 +270,7 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     // run manageKext.sh beside it, told apart by its first argument. Each its own words.
     const fs::path policyFile = prefix / "share/polkit-1/actions" / (id + ".policy");
     const std::string policy = TempDir::read(policyFile);
-    const std::string manage = (resources / "manageKext.sh").string();
+    const std::string manage = (helpers / "manageKext.sh").string();
     EXPECT_EQ(::access(manage.c_str(), X_OK), 0);
     std::set<std::string> messages;
     for (const auto& [action, program, argv1] : std::vector<std::tuple<std::string, std::string, std::string>>{
@@ -295,8 +314,8 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
 
     // The uninstall leaves no folder of the toolbox's, keeps the prefix's own folders, the
     // shared ones that were there before, and what other programs put into those the install
-    // made. The toolbox's data folder, become a link to a folder that is not the toolbox's, is
-    // not followed: nothing there is removed.
+    // made. The toolbox's data and libexec folders, become links to folders that are not the
+    // toolbox's, are not followed: nothing there is removed (nor the driver, whose script lies there).
     TempDir::write(prefix / "share/polkit-1/actions/other.policy", "<policyconfig/>\n");
     TempDir::write(prefix / "share/icons/hicolor/32x32/apps/other.png", "png");
     const fs::path foreign = sandbox / "foreign";
@@ -305,14 +324,22 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     fs::create_directories(foreign / "screenshots");
     fs::remove_all(prefix / "share/HalvetorBody_ToolBox");
     fs::create_directory_symlink(foreign, prefix / "share/HalvetorBody_ToolBox");
+    const fs::path foreignPrograms = sandbox / "foreign-programs";
+    fs::rename(prefix / "libexec/HalvetorBody_ToolBox", foreignPrograms);
+    fs::create_directory_symlink(foreignPrograms, prefix / "libexec/HalvetorBody_ToolBox");
+    const std::set<std::string> programs = tree(foreignPrograms);
     const auto uninstall = foundation::runProcess({HVB_TEST_CMAKE, "-P", HVB_TEST_BUILD_DIR "/uninstall.cmake"}, merged);
     EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.standardOutput << uninstall.error;
     for (const std::string& file : foreignFiles)
         EXPECT_EQ(TempDir::read(foreign / file), "not the toolbox's " + file) << uninstall.standardOutput;
     EXPECT_EQ(tree(foreign), (std::set<std::string>{"/Info.plist", "/Resources/", "/Resources/installKext.sh",
                                                      "/Resources/ReleaseNote.json", "/screenshots/"}));
-    EXPECT_TRUE(fs::is_symlink(prefix / "share/HalvetorBody_ToolBox"));
-    fs::remove(prefix / "share/HalvetorBody_ToolBox");
+    EXPECT_EQ(tree(foreignPrograms), programs);
+    EXPECT_TRUE(programs.count("/manageKext.sh"));
+    for (const char* link : {"share/HalvetorBody_ToolBox", "libexec/HalvetorBody_ToolBox"}) {
+        EXPECT_TRUE(fs::is_symlink(prefix / link)) << link;
+        fs::remove(prefix / link);
+    }
     EXPECT_EQ(tree(prefix), (std::set<std::string>{"/bin/", "/libexec/", "/share/", "/share/applications/",
                                                     "/share/icons/", "/share/icons/hicolor/",
                                                     "/share/icons/hicolor/32x32/", "/share/icons/hicolor/32x32/apps/",
@@ -324,7 +351,7 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     // The driver the toolbox installs at run time is in no manifest. Not run as root, or with a
     // link on the way to the installed script, the uninstall leaves it and says in one line what
     // removes it.
-    const std::string manageScript = (prefix / "share/HalvetorBody_ToolBox/Resources/manageKext.sh").string();
+    const std::string manageScript = (prefix / "libexec/HalvetorBody_ToolBox/manageKext.sh").string();
     EXPECT_NE(uninstall.standardOutput.find(
                   std::string("The camera driver stays installed, if it is (") +
                   (::geteuid() == 0 ? manageScript + " is not there, or a link lies on its way" : "not run as root") +
@@ -349,7 +376,7 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
             "stand_in groupadd 'exit 0'\n"
             "stand_in usermod 'exit 0'\n"
             "\"$1\" --install \"$2\" --prefix \"$3\" >/dev/null || exit 91\n"
-            "R=$3/share/HalvetorBody_ToolBox/Resources\n"
+            "R=$3/libexec/HalvetorBody_ToolBox\n"
             "env -i sh \"$R/installKext.sh\" \"$R/$4.kext\" \"$4.kext\" NORMAL 2>&1; echo \"install=$?\"\n"
             "pid=$(cat \"/run/halvetor/$4.pid\")\n"
             "\"$1\" -P \"$2/uninstall.cmake\" 2>&1; echo \"uninstall=$?\"\n"
@@ -423,8 +450,9 @@ TEST(Install, AnotherLayoutInstallsBelowDestdirAsListedAndRunsFromAMovedPrefix) 
     for (const std::string& path : std::vector<std::string>{
              "/usr/lib/hvb/bin/HalvetorBody_ToolBox", "/usr/lib/x/HalvetorBody_ToolBox/diskutil",
           "/usr/lib/x/HalvetorBody_ToolBox/system_profiler", "/usr/share2/HalvetorBody_ToolBox/Info.plist",
-          "/usr/share2/HalvetorBody_ToolBox/Resources/installKext.sh",
-          "/usr/share2/HalvetorBody_ToolBox/Resources/manageKext.sh",
+          "/usr/lib/x/HalvetorBody_ToolBox/installKext.sh", "/usr/lib/x/HalvetorBody_ToolBox/manageKext.sh",
+          "/usr/lib/x/HalvetorBody_ToolBox/com_brevantis_driver_HVBSCSIDriver.kext/Contents/Info.plist",
+          "/usr/share2/HalvetorBody_ToolBox/Resources/ReleaseNote.json", "/usr/share2/man/man1/HalvetorBody_ToolBox.1",
           "/usr/share2/HalvetorBody_ToolBox/screenshots/status.png", "/usr/share2/applications/" + id + ".desktop",
           "/usr/share2/metainfo/" + id + ".metainfo.xml", "/usr/share2/polkit-1/actions/" + id + ".policy",
           "/usr/share2/icons/hicolor/scalable/apps/" + id + ".svg",
@@ -438,10 +466,13 @@ TEST(Install, AnotherLayoutInstallsBelowDestdirAsListedAndRunsFromAMovedPrefix) 
     const std::string entry = TempDir::read(usr / "share2/applications" / (id + ".desktop"));
     EXPECT_NE(entry.find("\nExec=/usr/lib/hvb/bin/HalvetorBody_ToolBox\n"), std::string::npos) << entry;
     const std::string policy = TempDir::read(usr / "share2/polkit-1/actions" / (id + ".policy"));
-    EXPECT_NE(policy.find(">/usr/share2/HalvetorBody_ToolBox/Resources/installKext.sh</annotate>"),
-              std::string::npos) << policy;
-    EXPECT_NE(policy.find(">/usr/share2/HalvetorBody_ToolBox/Resources/manageKext.sh</annotate>"),
-              std::string::npos) << policy;
+    EXPECT_NE(policy.find(">/usr/lib/x/HalvetorBody_ToolBox/installKext.sh</annotate>"), std::string::npos) << policy;
+    EXPECT_NE(policy.find(">/usr/lib/x/HalvetorBody_ToolBox/manageKext.sh</annotate>"), std::string::npos) << policy;
+    // A package may hold no program under the data folder; the manual page names the installed script.
+    EXPECT_EQ(executablesBelow(usr / "share2"), std::set<std::string>{});
+    const std::string manPage = TempDir::read(usr / "share2/man/man1/HalvetorBody_ToolBox.1");
+    EXPECT_NE(manPage.find("\npkexec /usr/lib/x/HalvetorBody_ToolBox/manageKext.sh REMOVE\n"), std::string::npos)
+        << manPage;
 
     // Moved elsewhere, the toolbox finds its resources (the driver it installs) and its helpers.
     const fs::path moved = fs::canonical(sandbox.path()) / "moved";
@@ -462,7 +493,7 @@ TEST(Install, AnotherLayoutInstallsBelowDestdirAsListedAndRunsFromAMovedPrefix) 
     EXPECT_EQ(tree(stage), std::set<std::string>{}) << uninstall.standardOutput;
     // Below DESTDIR no driver is removed; the line names the script as the system has it.
     EXPECT_NE(uninstall.standardOutput.find("The camera driver stays installed, if it is (DESTDIR is set): \"sudo "
-                                            "/usr/share2/HalvetorBody_ToolBox/Resources/manageKext.sh REMOVE\""),
+                                            "/usr/lib/x/HalvetorBody_ToolBox/manageKext.sh REMOVE\""),
               std::string::npos)
         << uninstall.standardOutput;
 }

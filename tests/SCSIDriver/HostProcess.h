@@ -14,12 +14,13 @@
 
 namespace hosttest {
 
-inline std::filesystem::path resourcesDir() { return HVB_TEST_RESOURCES_DIR; }
-inline std::filesystem::path bundleDir() { return resourcesDir() / "com_brevantis_driver_HVBSCSIDriver.kext"; }
+// The build's folder of what the toolbox runs: the driver bundle copy and its installer.
+inline std::filesystem::path libexecDir() { return HVB_TEST_LIBEXEC_DIR; }
+inline std::filesystem::path bundleDir() { return libexecDir() / "com_brevantis_driver_HVBSCSIDriver.kext"; }
 inline std::filesystem::path hostExecutable() {
     return bundleDir() / "Contents/MacOS/com_brevantis_driver_HVBSCSIDriver";
 }
-inline std::filesystem::path installScript() { return resourcesDir() / "installKext.sh"; }
+inline std::filesystem::path installScript() { return libexecDir() / "installKext.sh"; }
 inline std::filesystem::path socketOf(const std::filesystem::path& root) { return root / "run/halvetor/iokit.sock"; }
 
 // A host greets admitted peers on the socket of `root`.

@@ -921,7 +921,7 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
     options.timeoutMs = 120000;
     for (const Case& c : cases) {
         auto result = foundation::runProcess({"unshare", "-m", "sh", "-c", setup + c.steps + report, "sh",
-                                              hosttest::resourcesDir().string(), kBundleName, kExecutable},
+                                              hosttest::libexecDir().string(), kBundleName, kExecutable},
                                              options);
         const std::string& out = result.standardOutput;
         EXPECT_EQ(result.exitStatus, 0) << c.label << "\n" << out;
