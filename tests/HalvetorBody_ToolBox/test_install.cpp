@@ -421,7 +421,8 @@ TEST(Install, AnotherLayoutInstallsBelowDestdirAsListedAndRunsFromAMovedPrefix) 
                                           "-DCMAKE_BUILD_TYPE=", "-DHVB_SANITIZE=OFF", "-DHVB_TSAN=OFF",
                                           "-DHVB_BUILD_TESTS=OFF", "-DHVB_BUILD_BENCH=OFF",
                                           "-DCMAKE_INSTALL_PREFIX=/usr", "-DCMAKE_INSTALL_BINDIR=lib/hvb/bin",
-                                          "-DCMAKE_INSTALL_LIBEXECDIR=lib/x", "-DCMAKE_INSTALL_DATADIR=share2"};
+                                          "-DCMAKE_INSTALL_LIBEXECDIR=lib/x", "-DCMAKE_INSTALL_DATADIR=share2",
+                                          "-DCMAKE_INSTALL_MANDIR=share2/man"};
     const auto configured = foundation::runProcess(configure, merged);
     ASSERT_EQ(configured.exitStatus, 0) << configured.standardOutput << configured.error;
     const auto built = foundation::runProcess({HVB_TEST_CMAKE, "--build", build.string(), "-j", "4"}, merged);
