@@ -1,10 +1,11 @@
 // Runs a command under the system-call confinement a systemd unit file asks for, as far as it
 // can be had without systemd: the seccomp filter of its SystemCallFilter= lines (systemd's groups
 // as `systemd-analyze syscall-filter` lists them) with SystemCallErrorNumber= and
-// SystemCallArchitectures=native, and MemoryDenyWriteExecute= (the kernel's PR_SET_MDWE). Each
-// of those it names on standard error, applied or not, and why not.
+// SystemCallArchitectures=native, and MemoryDenyWriteExecute= (the kernel's PR_SET_MDWE). It
+// names on standard error what it applied, and every directive of the unit's [Service] section
+// that neither it nor its caller (--applied KEY,...) applies.
 //
-//   hvb-unit-filter UNIT_FILE COMMAND [ARGUMENT...]
+//   hvb-unit-filter [--applied KEY,...] UNIT_FILE COMMAND [ARGUMENT...]
 #include <seccomp.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "platform/foundation/Process.h"
+#include "standins/unit/UnitFile.h"
 
 #ifndef PR_SET_MDWE
 #define PR_SET_MDWE 65
@@ -29,21 +31,13 @@
 
 namespace {
 
+using hvb::sim::unitValues;
+
 void say(const std::string& text) { std::fprintf(stderr, "hvb-unit-filter: %s\n", text.c_str()); }
 
 [[noreturn]] void fail(const std::string& text) {
     say(text);
     std::exit(126);
-}
-
-// The values of KEY's lines in the unit, in order.
-std::vector<std::string> valuesOf(const std::string& unit, const std::string& key) {
-    std::vector<std::string> values;
-    std::istringstream lines(unit);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(key + "=", 0) == 0) values.push_back(line.substr(key.size() + 1));
-    }
-    return values;
 }
 
 // The calls a filter entry names: one call, or a group of systemd's with the groups it holds.
@@ -75,7 +69,7 @@ int errorNumber(const std::string& name) {
 // @default) or refuses (a line that starts with "~"); later lines add to that list, or take
 // away from it when they go the other way; an empty line starts over.
 void applySystemCallFilter(const std::string& unit) {
-    const auto lines = valuesOf(unit, "SystemCallFilter");
+    const auto lines = unitValues(unit, "SystemCallFilter");
     if (lines.empty()) return say("the unit has no SystemCallFilter=");
     bool allowList = false, started = false;
     std::set<std::string> listed;
@@ -102,9 +96,9 @@ void applySystemCallFilter(const std::string& unit) {
             }
         }
     }
-    const auto errors = valuesOf(unit, "SystemCallErrorNumber");
+    const auto errors = unitValues(unit, "SystemCallErrorNumber");
     const uint32_t refused = errors.empty() ? SCMP_ACT_KILL_PROCESS : SCMP_ACT_ERRNO(errorNumber(errors.back()));
-    const auto architectures = valuesOf(unit, "SystemCallArchitectures");
+    const auto architectures = unitValues(unit, "SystemCallArchitectures");
     if (!architectures.empty() && architectures.back() != "native")
         fail("SystemCallArchitectures=" + architectures.back() + " is not applied here, only native");
     // A new filter holds the native architecture only: another's calls kill the process.
@@ -127,7 +121,7 @@ void applySystemCallFilter(const std::string& unit) {
 }
 
 void applyMemoryDenyWriteExecute(const std::string& unit) {
-    const auto values = valuesOf(unit, "MemoryDenyWriteExecute");
+    const auto values = unitValues(unit, "MemoryDenyWriteExecute");
     if (values.empty() || !(values.back() == "yes" || values.back() == "true" || values.back() == "1" ||
                             values.back() == "on"))
         return;
@@ -139,16 +133,39 @@ void applyMemoryDenyWriteExecute(const std::string& unit) {
     say("applied MemoryDenyWriteExecute=" + values.back() + " (PR_SET_MDWE)");
 }
 
+// The unit's [Service] directives whose keys are not in `applied`, on one line.
+std::string unapplied(const std::string& unit, const std::set<std::string>& applied) {
+    std::string named;
+    std::istringstream lines(unit);
+    bool inService = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line[0] == '[') inService = line == "[Service]";
+        const size_t equals = line.find('=');
+        if (inService && line[0] != '#' && equals != std::string::npos && !applied.count(line.substr(0, equals)))
+            named += " " + line;
+    }
+    return named;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) fail("usage: hvb-unit-filter UNIT_FILE COMMAND [ARGUMENT...]");
-    std::ifstream in(argv[1]);
-    if (!in) fail(std::string("cannot read ") + argv[1]);
+    std::set<std::string> applied = {"SystemCallFilter", "SystemCallErrorNumber", "SystemCallArchitectures",
+                                     "MemoryDenyWriteExecute"};
+    int first = 1;
+    if (argc > 2 && std::string(argv[1]) == "--applied") {
+        std::istringstream keys(argv[2]);
+        for (std::string key; std::getline(keys, key, ',');) applied.insert(key);
+        first = 3;
+    }
+    if (argc < first + 2) fail("usage: hvb-unit-filter [--applied KEY,...] UNIT_FILE COMMAND [ARGUMENT...]");
+    std::ifstream in(argv[first]);
+    if (!in) fail(std::string("cannot read ") + argv[first]);
     const std::string unit((std::istreambuf_iterator<char>(in)), {});
+    say("not applied here, without systemd:" + unapplied(unit, applied));
     // The filter last: it may refuse prctl.
     applyMemoryDenyWriteExecute(unit);
     applySystemCallFilter(unit);
-    ::execvp(argv[2], argv + 2);
-    fail(std::string("cannot run ") + argv[2] + ": " + std::strerror(errno));
+    ::execvp(argv[first + 1], argv + first + 1);
+    fail(std::string("cannot run ") + argv[first + 1] + ": " + std::strerror(errno));
 }

@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,14 +23,6 @@ inline std::filesystem::path installScript() { return resourcesDir() / "installK
 // The host's systemd unit as the bundle carries it, before installKext.sh fills in the executable.
 inline std::filesystem::path unitTemplate() {
     return bundleDir() / "Contents/Resources/com_brevantis_driver_HVBSCSIDriver.service.in";
-}
-// The values of the `key=` lines of a unit's text, in order.
-inline std::vector<std::string> unitValues(const std::string& unit, const std::string& key) {
-    std::vector<std::string> values;
-    std::istringstream lines(unit);
-    for (std::string line; std::getline(lines, line);)
-        if (line.rfind(key + "=", 0) == 0) values.push_back(line.substr(key.size() + 1));
-    return values;
 }
 inline std::filesystem::path socketOf(const std::filesystem::path& root) { return root / "run/halvetor/iokit.sock"; }
 

@@ -16,6 +16,7 @@
 #include "platform/foundation/Process.h"
 #include "platform/foundation/TempDir.h"
 #include "platform/security/AdminRun.h"
+#include "standins/unit/UnitFile.h"
 
 namespace fs = std::filesystem;
 
@@ -154,14 +155,14 @@ void expectDriversBeforeDeviceGroups(const std::string& unit) {
     static const std::map<std::string, std::string> driverOf = {{"char-sg", "sg"}, {"block-sd", "sd_mod"}};
     auto words = [&](const std::string& key) {
         std::set<std::string> all;
-        for (const std::string& value : hosttest::unitValues(unit, key)) {
+        for (const std::string& value : hvb::sim::unitValues(unit, key)) {
             std::istringstream in(value);
             for (std::string word; in >> word;) all.insert(word);
         }
         return all;
     };
     const auto wants = words("Wants"), after = words("After");
-    const auto allowed = hosttest::unitValues(unit, "DeviceAllow");
+    const auto allowed = hvb::sim::unitValues(unit, "DeviceAllow");
     EXPECT_FALSE(allowed.empty()) << unit;
     for (const std::string& allow : allowed) {
         const std::string group = allow.substr(0, allow.find(' '));
@@ -948,21 +949,11 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
              "systemd-analyze verify \"$units/$3.service\" >/run/verified 2>&1; echo \"verify=$?\"\n"
              "systemd-analyze security --offline=yes --threshold=30 \"$units/$3.service\" >/run/rating 2>&1\n"
              "echo \"security=$?\"; cat /run/verified; grep 'Overall exposure' /run/rating || cat /run/rating\n"
-             "echo '--- unit'; cat \"$units/$3.service\"; echo '--- end'\n",
-         {"status=0\nverify=0\nsecurity=0\n", "installed\n"}, {},
-         [](const std::string& out) {
-             const size_t begin = out.find("--- unit\n") + 9, end = out.find("--- end\n");
-             ASSERT_TRUE(begin > 9 && end > begin) << out;
-             const std::string unit = out.substr(begin, end - begin);
-             std::string expected = TempDir::read(hosttest::unitTemplate());
-             const std::string executable = "/usr/local/lib/HalvetorBody_ToolBox/Extensions/" +
-                                            std::string(kBundleName) + "/Contents/MacOS/" + kExecutable;
-             const size_t at = expected.find("@EXECUTABLE@");
-             ASSERT_NE(at, std::string::npos) << hosttest::unitTemplate() << " names no executable";
-             expected.replace(at, 12, executable);
-             EXPECT_EQ(unit, expected);
-             expectDriversBeforeDeviceGroups(unit);
-         }},
+             "sed \"s|@EXECUTABLE@|$home/Extensions/$2/Contents/MacOS/$3|\" \"$R/$2/Contents/Resources/$3.service.in\" |\n"
+             "  cmp - \"$units/$3.service\" && echo filled-in\n"
+             "echo '--- unit'; cat \"$units/$3.service\"\n",
+         {"status=0\nverify=0\nsecurity=0\n", "filled-in\n", "installed\n"}, {},
+         [](const std::string& out) { expectDriversBeforeDeviceGroups(out.substr(out.find("--- unit\n") + 1)); }},
     };
     foundation::ProcessOptions options;
     options.mergeStandardError = true;
