@@ -48,7 +48,8 @@ void expand(const std::string& name, std::set<std::string>& calls) {
         return;
     }
     const auto listing = foundation::runProcess({"systemd-analyze", "--no-pager", "syscall-filter", name});
-    if (listing.exitStatus != 0) fail("systemd-analyze does not list " + name + ": " + listing.standardError + listing.error);
+    if (listing.exitStatus != 0)
+        fail("systemd-analyze does not list " + name + ": " + listing.standardError + listing.error);
     std::istringstream lines(listing.standardOutput);
     for (std::string line; std::getline(lines, line);) {
         // The group's members are indented; its name and its comment are not members.

@@ -263,7 +263,10 @@ TEST_F(InstallKextTest, AFailingCopyKeepsTheInstalledBundleAndItsHost) {
              fs::create_symlink(program, b / "Contents/MacOS" / kExecutable);
          }},
         {"folder linked",
-         [&](const fs::path& b) { fs::create_directory_symlink(dir.path(), b / "Contents/Resources"); }},
+         [&](const fs::path& b) {
+             fs::remove_all(b / "Contents/Resources");
+             fs::create_directory_symlink(dir.path(), b / "Contents/Resources");
+         }},
         {"bundle linked", [&](const fs::path& b) {
              fs::rename(b, b.string() + ".real");
              fs::create_directory_symlink(b.string() + ".real", b);
@@ -949,8 +952,8 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
              "systemd-analyze verify \"$units/$3.service\" >/run/verified 2>&1; echo \"verify=$?\"\n"
              "systemd-analyze security --offline=yes --threshold=30 \"$units/$3.service\" >/run/rating 2>&1\n"
              "echo \"security=$?\"; cat /run/verified; grep 'Overall exposure' /run/rating || cat /run/rating\n"
-             "sed \"s|@EXECUTABLE@|$home/Extensions/$2/Contents/MacOS/$3|\" \"$R/$2/Contents/Resources/$3.service.in\" |\n"
-             "  cmp - \"$units/$3.service\" && echo filled-in\n"
+             "sed \"s|@EXECUTABLE@|$home/Extensions/$2/Contents/MacOS/$3|\" \\\n"
+             "  \"$R/$2/Contents/Resources/$3.service.in\" | cmp - \"$units/$3.service\" && echo filled-in\n"
              "echo '--- unit'; cat \"$units/$3.service\"\n",
          {"status=0\nverify=0\nsecurity=0\n", "filled-in\n", "installed\n"}, {},
          [](const std::string& out) { expectDriversBeforeDeviceGroups(out.substr(out.find("--- unit\n") + 1)); }},
