@@ -444,33 +444,23 @@ start_host() {  # start_host BUNDLE
     executable=$1/Contents/MacOS/$executable_name
     installed_safe || return 1
     if [ "$use_systemd" = yes ]; then
-        # Written beside and renamed into place: a link at the unit's name is replaced, never
-        # followed.
-        unit_temp=$(mktemp -- "$unit_dir/.$unit_name.XXXXXXXX") || return 1
-        if ! {
-            printf '[Unit]\nDescription=Camera pass-through driver host (%s)\n' "$bundle_name"
-            printf '[Service]\nType=simple\nExecStart=%s --root /\nRestart=on-failure\n' "$executable"
-            # Its own folders, made by systemd: the run folder reaches the admitted group, the
-            # log does not reach other users.
-            printf 'RuntimeDirectory=halvetor\nRuntimeDirectoryMode=0755\n'
-            printf 'LogsDirectory=halvetor\nLogsDirectoryMode=0750\nUMask=0027\n'
-            # Root with raw SCSI commands (SG_IO of vendor commands) and the socket's group,
-            # nothing more: the system read-only but for those folders, the camera nodes
-            # (/dev/sg*, /dev/sd*) its only devices, sysfs read, udev's events over netlink.
-            printf 'CapabilityBoundingSet=CAP_SYS_RAWIO CAP_CHOWN\nNoNewPrivileges=yes\n'
-            printf 'ProtectSystem=strict\nProtectHome=yes\nPrivateTmp=yes\nPrivateMounts=yes\nPrivateIPC=yes\n'
-            printf 'DevicePolicy=closed\nDeviceAllow=char-sg rw\nDeviceAllow=block-sd rw\n'
-            printf 'ProtectKernelTunables=yes\nProtectKernelModules=yes\nProtectKernelLogs=yes\n'
-            printf 'ProtectControlGroups=yes\nProtectClock=yes\nProtectHostname=yes\n'
-            printf 'ProtectProc=invisible\nProcSubset=pid\nKeyringMode=private\n'
-            printf 'RestrictAddressFamilies=AF_UNIX AF_NETLINK\nIPAddressDeny=any\n'
-            printf 'RestrictNamespaces=yes\nRestrictRealtime=yes\nRestrictSUIDSGID=yes\n'
-            printf 'LockPersonality=yes\nMemoryDenyWriteExecute=yes\nSystemCallArchitectures=native\n'
-            printf 'SystemCallFilter=@system-service\nSystemCallFilter=~@resources @setuid\n'
-            printf 'SystemCallErrorNumber=EPERM\n'
-            printf '[Install]\nWantedBy=multi-user.target\n'
-        } >"$unit_temp" || ! chmod 644 -- "$unit_temp" || ! mv -T -f -- "$unit_temp" "$unit_file"; then
-            rm -f -- "$unit_temp"
+        # The unit is the bundle's own, checked with it above. Only the executable's path is
+        # filled in, and it holds nothing but the characters of the vetted name and "/". A
+        # bundle that carries no unit (one installed before it did) runs under the unit there.
+        unit_template=$1/Contents/Resources/$unit_name.in
+        case "$executable" in
+            *[!A-Za-z0-9._/-]*) return 1 ;;
+        esac
+        if [ -f "$unit_template" ]; then
+            # Written beside and renamed into place: a link at the unit's name is replaced,
+            # never followed.
+            unit_temp=$(mktemp -- "$unit_dir/.$unit_name.XXXXXXXX") || return 1
+            if ! sed "s|@EXECUTABLE@|$executable|g" -- "$unit_template" >"$unit_temp" ||
+                ! chmod 644 -- "$unit_temp" || ! mv -T -f -- "$unit_temp" "$unit_file"; then
+                rm -f -- "$unit_temp"
+                return 1
+            fi
+        elif [ ! -f "$unit_file" ]; then
             return 1
         fi
         systemctl daemon-reload && systemctl enable "$unit_name" >/dev/null 2>&1 &&

@@ -19,6 +19,7 @@ packages=(
   libudev-dev           # real cameras through udev (platform/devices)
   umockdev              # the emulated kernel USB bus: its preload library (standins/usbbus)
   libumockdev-dev       # the emulated kernel USB bus: its testbed (standins/usbbus)
+  libseccomp-dev        # the driver host's unit's system-call filter, applied in tests (standins/unit)
   qt6-base-dev          # the application and its glue (app, settings, tools, platform/appkit)
   qt6-svg-dev           # the application's SVG images
   libxkbcommon-dev      # looked for by Qt's Gui package at every configure (its private part links it)

@@ -21,6 +21,10 @@ inline std::filesystem::path hostExecutable() {
     return bundleDir() / "Contents/MacOS/com_brevantis_driver_HVBSCSIDriver";
 }
 inline std::filesystem::path installScript() { return libexecDir() / "installKext.sh"; }
+// The host's systemd unit as the bundle carries it, before installKext.sh fills in the executable.
+inline std::filesystem::path unitTemplate() {
+    return bundleDir() / "Contents/Resources/com_brevantis_driver_HVBSCSIDriver.service.in";
+}
 inline std::filesystem::path socketOf(const std::filesystem::path& root) { return root / "run/halvetor/iokit.sock"; }
 
 // A host greets admitted peers on the socket of `root`.

@@ -7,12 +7,16 @@
 
 #include <fstream>
 #include <functional>
+#include <map>
+#include <set>
+#include <sstream>
 
 #include "HostProcess.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Process.h"
 #include "platform/foundation/TempDir.h"
 #include "platform/security/AdminRun.h"
+#include "standins/unit/UnitFile.h"
 
 namespace fs = std::filesystem;
 
@@ -144,6 +148,35 @@ protected:
     std::vector<fs::path> roots;
 };
 
+// systemd looks up the device groups a unit allows once, when it starts: the driver behind each
+// is loaded first (Wants= and After= its modprobe@ unit). A group this table does not know fails,
+// until its driver is named here and in the unit.
+void expectDriversBeforeDeviceGroups(const std::string& unit) {
+    static const std::map<std::string, std::string> driverOf = {{"char-sg", "sg"}, {"block-sd", "sd_mod"}};
+    auto words = [&](const std::string& key) {
+        std::set<std::string> all;
+        for (const std::string& value : hvb::sim::unitValues(unit, key)) {
+            std::istringstream in(value);
+            for (std::string word; in >> word;) all.insert(word);
+        }
+        return all;
+    };
+    const auto wants = words("Wants"), after = words("After");
+    const auto allowed = hvb::sim::unitValues(unit, "DeviceAllow");
+    EXPECT_FALSE(allowed.empty()) << unit;
+    for (const std::string& allow : allowed) {
+        const std::string group = allow.substr(0, allow.find(' '));
+        const auto driver = driverOf.find(group);
+        if (driver == driverOf.end()) {
+            ADD_FAILURE() << "no driver is known for the device group \"" << group << "\"";
+            continue;
+        }
+        const std::string loader = "modprobe@" + driver->second + ".service";
+        EXPECT_TRUE(wants.count(loader)) << group << ": Wants= lacks " << loader;
+        EXPECT_TRUE(after.count(loader)) << group << ": After= lacks " << loader;
+    }
+}
+
 }  // namespace
 
 TEST_F(InstallKextTest, NormalInstallsIntoAnEmptyRootAndStartsTheHost) {
@@ -230,7 +263,10 @@ TEST_F(InstallKextTest, AFailingCopyKeepsTheInstalledBundleAndItsHost) {
              fs::create_symlink(program, b / "Contents/MacOS" / kExecutable);
          }},
         {"folder linked",
-         [&](const fs::path& b) { fs::create_directory_symlink(dir.path(), b / "Contents/Resources"); }},
+         [&](const fs::path& b) {
+             fs::remove_all(b / "Contents/Resources");
+             fs::create_directory_symlink(dir.path(), b / "Contents/Resources");
+         }},
         {"bundle linked", [&](const fs::path& b) {
              fs::rename(b, b.string() + ".real");
              fs::create_directory_symlink(b.string() + ".real", b);
@@ -818,6 +854,7 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
     struct Case {
         std::string label, steps;
         std::vector<std::string> expected, unexpected;
+        std::function<void(const std::string&)> more = {};
     };
     const std::vector<Case> cases = {
         {"installed for everyone, a link at the unit's name",
@@ -908,13 +945,18 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
          ubuntuLog + "ln -s /usr/local/share /var/log/halvetor\n" + normal + "ls /usr/local/share\n",
          {"refusing the log folder: \"/var/log/halvetor\" is a link", refused}, {"installed\n", ".log\n"}},
         // The unit keeps the host to what a camera needs: `systemd-analyze` checks it and rates
-        // its exposure (0 safest, 10 the most exposed; 3.0 at most here).
+        // its exposure (0 safest, 10 the most exposed; 3.0 at most here). It is the bundle's own,
+        // with the installed executable filled in.
         {"the unit it writes",
          normal +
              "systemd-analyze verify \"$units/$3.service\" >/run/verified 2>&1; echo \"verify=$?\"\n"
              "systemd-analyze security --offline=yes --threshold=30 \"$units/$3.service\" >/run/rating 2>&1\n"
-             "echo \"security=$?\"; cat /run/verified; grep 'Overall exposure' /run/rating || cat /run/rating\n",
-         {"status=0\nverify=0\nsecurity=0\n", "installed\n"}, {}},
+             "echo \"security=$?\"; cat /run/verified; grep 'Overall exposure' /run/rating || cat /run/rating\n"
+             "sed \"s|@EXECUTABLE@|$home/Extensions/$2/Contents/MacOS/$3|\" \\\n"
+             "  \"$R/$2/Contents/Resources/$3.service.in\" | cmp - \"$units/$3.service\" && echo filled-in\n"
+             "echo '--- unit'; cat \"$units/$3.service\"\n",
+         {"status=0\nverify=0\nsecurity=0\n", "filled-in\n", "installed\n"}, {},
+         [](const std::string& out) { expectDriversBeforeDeviceGroups(out.substr(out.find("--- unit\n") + 1)); }},
     };
     foundation::ProcessOptions options;
     options.mergeStandardError = true;
@@ -929,5 +971,9 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
             EXPECT_NE(out.find(text), std::string::npos) << c.label << ": " << text << "\n" << out;
         for (const std::string& text : c.unexpected)
             EXPECT_EQ(out.find(text), std::string::npos) << c.label << ": " << text << "\n" << out;
+        if (c.more) {
+            SCOPED_TRACE(c.label);
+            c.more(out);
+        }
     }
 }
