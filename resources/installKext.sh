@@ -67,10 +67,17 @@ if [ "${HVB_INSTALL_DETACHED:-}" != yes ]; then
                 { printf 'installKext.sh: cannot give the driver host a service'"'"'s %s limit\n' "${limit%%:*}" >&2; exit 1; }
         done
     fi
-    # Made by mktemp in the sticky /tmp, so that no one else can open or replace them, and
-    # unlinked once open.
-    relay_out=$(mktemp /tmp/.installKext.XXXXXXXX) || exit 1
-    relay_err=$(mktemp /tmp/.installKext.XXXXXXXX) || { rm -f -- "$relay_out"; exit 1; }
+    # Made by mktemp in root's /run, or in a sticky shared folder, so that no one else can open or
+    # replace them, and unlinked once open.
+    relay_file() {
+        for folder in /run /tmp /var/tmp; do
+            mktemp "$folder/.installKext.XXXXXXXX" 2>/dev/null && return 0
+        done
+        printf 'installKext.sh: cannot create a file for its messages\n' >&2
+        return 1
+    }
+    relay_out=$(relay_file) || exit 1
+    relay_err=$(relay_file) || { rm -f -- "$relay_out"; exit 1; }
     command exec 3>"$relay_out" 4<"$relay_out" 5>"$relay_err" 6<"$relay_err" || { rm -f -- "$relay_out" "$relay_err"; exit 1; }
     rm -f -- "$relay_out" "$relay_err"
     worker=

@@ -749,12 +749,16 @@ TEST_F(InstallKextTest, StartStartsTheInstalledHostAndRemoveLeavesNothingOfOurs)
     ASSERT_TRUE(sockettest::eventually([&] { return !processAlive(first); }, 20));
     ASSERT_FALSE(hosttest::answers(root));
     // Started by root for a caller who limits its file size and open files, the host has a
-    // service's limits all the same.
+    // service's limits all the same. (Soft limits: root may lack CAP_SYS_RESOURCE in a container,
+    // and lowered hard ones it could not raise again.)
     std::string output;
     ASSERT_EQ(installAs(::geteuid(), root, "-", "START", &output, {}, [] {
-                  const rlimit fileSize{51200000, 51200000}, files{24, 24};
-                  ::setrlimit(RLIMIT_FSIZE, &fileSize);
-                  ::setrlimit(RLIMIT_NOFILE, &files);
+                  for (const auto& [resource, soft] : {std::pair{RLIMIT_FSIZE, 51200000}, std::pair{RLIMIT_NOFILE, 24}}) {
+                      rlimit limit{};
+                      ::getrlimit(resource, &limit);
+                      limit.rlim_cur = soft;
+                      ::setrlimit(resource, &limit);
+                  }
               }),
               0)
         << output;
