@@ -32,10 +32,77 @@
 # No bundle holding a link or anything but folders and regular files is installed.
 # Where systemd runs and the root is "/", the host runs as a unit that also starts at boot, with
 # only what it needs of the system (`systemd-analyze security` rates it).
+# Nothing the caller holds steers the work: it runs detached, in a session of its own with no
+# terminal, its input /dev/null and, run as root, a service's resource limits (which the host it
+# starts keeps). What it says goes to files no one else can open, handed on to the caller, stdout
+# and stderr apart, once the work has ended and let the lock go: a caller that never reads stalls
+# only itself. An interrupt the caller sends (HUP, INT, TERM, QUIT) interrupts the work as TERM
+# does; the terminal's stop signals do nothing. The caller gets the work's exit status, or its
+# end by a signal.
 set -u
 umask 022
 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export PATH
+
+if [ "${HVB_INSTALL_DETACHED:-}" != yes ]; then
+    if [ "$(id -u)" = 0 ]; then
+        # What systemd gives a service: the kernel's defaults for init, 1024 open files (524288
+        # at most), 8 MiB locked, no core file unless raised. A hard limit this root may not
+        # raise (no CAP_SYS_RESOURCE) caps the soft one.
+        service_limit() {  # service_limit LIMIT SOFT HARD
+            prlimit --pid $$ --"$1=$2:$3" 2>/dev/null && return 0
+            hard=$(prlimit --pid $$ --noheadings --output HARD --"$1") || return 1
+            soft=$2
+            if [ "$hard" != unlimited ] && { [ "$soft" = unlimited ] || [ "$soft" -gt "$hard" ]; }; then soft=$hard; fi
+            prlimit --pid $$ --"$1=$soft:"
+        }
+        tasks=$(($(cat /proc/sys/kernel/threads-max 2>/dev/null || echo 63000) / 2))
+        for limit in as:unlimited:unlimited core:0:unlimited cpu:unlimited:unlimited data:unlimited:unlimited \
+            fsize:unlimited:unlimited locks:unlimited:unlimited memlock:8388608:8388608 msgqueue:819200:819200 \
+            nice:0:0 nofile:1024:524288 nproc:$tasks:$tasks rss:unlimited:unlimited rtprio:0:0 \
+            rttime:unlimited:unlimited sigpending:$tasks:$tasks stack:8388608:unlimited; do
+            hard=${limit##*:}
+            limit=${limit%:*}
+            service_limit "${limit%%:*}" "${limit#*:}" "$hard" ||
+                { printf 'installKext.sh: cannot give the driver host a service'"'"'s %s limit\n' "${limit%%:*}" >&2; exit 1; }
+        done
+    fi
+    # Made by mktemp in root's /run, or in a sticky shared folder, so that no one else can open or
+    # replace them, and unlinked once open.
+    relay_file() {
+        for folder in /run /tmp /var/tmp; do
+            mktemp "$folder/.installKext.XXXXXXXX" 2>/dev/null && return 0
+        done
+        printf 'installKext.sh: cannot create a file for its messages\n' >&2
+        return 1
+    }
+    relay_out=$(relay_file) || exit 1
+    relay_err=$(relay_file) || { rm -f -- "$relay_out"; exit 1; }
+    command exec 3>"$relay_out" 4<"$relay_out" 5>"$relay_err" 6<"$relay_err" || { rm -f -- "$relay_out" "$relay_err"; exit 1; }
+    rm -f -- "$relay_out" "$relay_err"
+    worker=
+    trap '[ -n "$worker" ] && kill -s TERM "$worker" 2>/dev/null' HUP INT TERM QUIT
+    trap '' TSTP TTIN TTOU
+    # env gives back the default actions a background job starts without (INT and QUIT).
+    HVB_INSTALL_DETACHED=yes setsid -w env --default-signal /bin/sh -- "$0" "$@" \
+        </dev/null >&3 2>&5 3>&- 4<&- 5>&- 6<&- 7<&- 8<&- 9<&- &
+    worker=$!
+    exec 3>&- 5>&-
+    while :; do
+        wait "$worker"
+        status=$?
+        # Above 128: a trap ended the wait, or a signal ended the work.
+        [ "$status" -le 128 ] || ! kill -0 "$worker" 2>/dev/null && break
+    done
+    cat <&4
+    cat <&6 >&2
+    if [ "$status" -gt 128 ]; then
+        trap - HUP INT TERM QUIT
+        kill -"$((status - 128))" $$
+    fi
+    exit "$status"
+fi
+unset HVB_INSTALL_DETACHED
 
 program=installKext.sh
 say() { printf '%s: %s\n' "$program" "$*"; }
@@ -170,7 +237,7 @@ on_exit() {
     trap - EXIT
     # The way back runs to its end. A trap that does nothing, unlike an ignored signal, leaves
     # the programs started meanwhile (a host) their default actions.
-    trap : HUP INT TERM
+    trap : HUP INT TERM QUIT TSTP TTIN TTOU
     test_signal=
     # Interrupted once the new host answers (between its answer and the note of it): the
     # install has succeeded and stands.
@@ -200,7 +267,8 @@ on_exit() {
     exit "$status"
 }
 trap on_exit EXIT
-trap 'reason="the install was interrupted"; exit 1' HUP INT TERM
+trap 'reason="the install was interrupted"; exit 1' HUP INT TERM QUIT
+trap : TSTP TTIN TTOU
 
 # pkexec clears the environment and names the user who asked: run that way, the root is the
 # real system's, whatever the caller says.

@@ -20,6 +20,7 @@
 #include <tuple>
 #include <vector>
 
+#include "SCSIDriver/PrivateSystem.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/Process.h"
 #include "platform/foundation/TempDir.h"
@@ -120,12 +121,15 @@ public:
         std::vector<char*> envp;
         for (std::string& variable : environment) envp.push_back(variable.data());
         envp.push_back(nullptr);
+        // Run by root, its launch check runs the installer as root.
+        const std::string helper = hosttest::inPrivateSystem({}).front();
         pid_ = ::fork();
         if (pid_ == 0) {
             const int fd = ::open(output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(fd, 1);
             ::dup2(fd, 2);
-            if (::chdir(home_.c_str()) == 0) ::execle(toolbox.c_str(), toolbox.c_str(), nullptr, envp.data());
+            if (::chdir(home_.c_str()) == 0)
+                ::execle(helper.c_str(), helper.c_str(), toolbox.c_str(), nullptr, envp.data());
             ::_exit(127);
         }
     }
@@ -328,7 +332,8 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
     fs::rename(prefix / "libexec/HalvetorBody_ToolBox", foreignPrograms);
     fs::create_directory_symlink(foreignPrograms, prefix / "libexec/HalvetorBody_ToolBox");
     const std::set<std::string> programs = tree(foreignPrograms);
-    const auto uninstall = foundation::runProcess({HVB_TEST_CMAKE, "-P", HVB_TEST_BUILD_DIR "/uninstall.cmake"}, merged);
+    const auto uninstall =
+        hosttest::runInPrivateSystem({HVB_TEST_CMAKE, "-P", HVB_TEST_BUILD_DIR "/uninstall.cmake"}, merged);
     EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.standardOutput << uninstall.error;
     for (const std::string& file : foreignFiles)
         EXPECT_EQ(TempDir::read(foreign / file), "not the toolbox's " + file) << uninstall.standardOutput;
@@ -360,14 +365,10 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
         << uninstall.standardOutput;
 
     // Run as root on the real system, the uninstall first removes the driver through the
-    // installed script: its host, its unit and its bundle go, then the toolbox. Seen in a mount
-    // namespace whose /usr/local/lib, /usr/local/sbin, /run, /var/log and /etc/systemd/system are
-    // empty, with stand-ins for systemctl, groupadd and usermod where the script's PATH finds them.
-    if (::geteuid() == 0 && foundation::runProcess({"unshare", "-m", "true"}).exitStatus == 0) {
+    // installed script: its host, its unit and its bundle go, then the toolbox. Seen in a private
+    // system, with stand-ins for systemctl, groupadd and usermod where the script's PATH finds them.
+    if (::geteuid() == 0) {
         const std::string steps =
-            "for folder in /usr/local/lib /usr/local/sbin /run /var/log /etc/systemd/system; do\n"
-            "  mount -t tmpfs -o mode=755 none \"$folder\" || exit 90\n"
-            "done\n"
             "mkdir -p /run/systemd/system\n"
             "stand_in() { printf '#!/bin/sh\\n%s\\n' \"$2\" >\"/usr/local/sbin/$1\" && chmod 755 \"/usr/local/sbin/$1\"; }\n"
             "stand_in systemctl 'echo \"$*\" >>/run/systemctl.log\n"
@@ -389,9 +390,9 @@ TEST(Install, TheInstalledToolboxRunsFromItsPrefixAndWritesOnlyIntoTheUsersFolde
             "[ -e \"$R\" ] || echo 'toolbox gone'\n"
             "exit 0\n";
         const auto removal =
-            foundation::runProcess({"unshare", "-m", "sh", "-c", steps, "sh", HVB_TEST_CMAKE, HVB_TEST_BUILD_DIR,
-                                    (sandbox / "again").string(), "com_brevantis_driver_HVBSCSIDriver"},
-                                   merged);
+            hosttest::runInPrivateSystem({"sh", "-c", steps, "sh", HVB_TEST_CMAKE, HVB_TEST_BUILD_DIR,
+                                          (sandbox / "again").string(), "com_brevantis_driver_HVBSCSIDriver"},
+                                         merged);
         const std::string& out = removal.standardOutput;
         EXPECT_EQ(removal.exitStatus, 0) << out;
         EXPECT_NE(out.find("installed, its host answers\ninstall=0\n"), std::string::npos) << out;

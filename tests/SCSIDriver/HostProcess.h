@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "PrivateSystem.h"
 #include "platform/iokit_socket/SocketTestSupport.h"
 
 namespace hosttest {
@@ -49,7 +50,7 @@ public:
     bool start(const std::filesystem::path& root, const std::vector<std::string>& arguments, bool admitted = true,
                const std::vector<std::string>& wrapper = {}) {
         root_ = root;
-        std::vector<std::string> words = wrapper;
+        std::vector<std::string> words = inPrivateSystem(wrapper);
         for (const std::string& word : {hostExecutable().string(), std::string("--root"), root.string()})
             words.push_back(word);
         words.insert(words.end(), arguments.begin(), arguments.end());

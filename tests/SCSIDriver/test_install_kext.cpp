@@ -2,9 +2,11 @@
 // running host, START and REMOVE, a copy that fails, interruptions, locks other users hold, the
 // real system's layout, and arguments with blanks, quotes and shell characters.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -36,6 +38,26 @@ char processState(pid_t pid) {
 bool processAlive(pid_t pid) {
     char state = processState(pid);
     return state != 0 && state != 'Z' && state != 'X';
+}
+
+// The script's work, detached from the process started: that process's child.
+pid_t workOf(pid_t script) {
+    auto children = foundation::runProcess({"pgrep", "-P", std::to_string(script)});
+    return static_cast<pid_t>(std::atol(children.standardOutput.c_str()));
+}
+
+// The soft limit named in /proc/PID/limits ("Max open files"), as written there.
+std::string softLimit(pid_t pid, const std::string& name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/limits");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(name + " ", 0) == 0) {
+            std::istringstream words(line.substr(name.size()));
+            std::string soft;
+            words >> soft;
+            return soft;
+        }
+    }
+    return {};
 }
 
 pid_t hostPid(const fs::path& root) {
@@ -85,20 +107,28 @@ protected:
         return root;
     }
 
-    security::AdminRunResult install(const fs::path& root, const fs::path& source, const std::string& mode,
-                                     const std::string& name = kBundleName) {
+    static security::AdminRunOptions adminOptions(const fs::path& root) {
         security::AdminRunOptions options;
         options.systemRoot = root;
         options.timeoutMs = 120000;
-        return security::runScriptAsAdministrator(hosttest::installScript().string(), {source.string(), name, mode},
-                                                  options);
+        options.runner = hosttest::runInPrivateSystem;
+        return options;
+    }
+
+    security::AdminRunResult install(const fs::path& root, const fs::path& source, const std::string& mode,
+                                     const std::string& name = kBundleName,
+                                     const fs::path& script = hosttest::installScript()) {
+        return security::runScriptAsAdministrator(script.string(), {source.string(), name, mode}, adminOptions(root));
     }
 
     // The script as a child process, as `uid` when that is another user (a sandbox owner),
-    // without the administrator run; its output goes to `log`.
+    // without the administrator run; its output goes to `log`. `inChild` runs in the child
+    // before the script (its caller's limits, group, output).
     pid_t startScript(uid_t uid, const fs::path& root, const fs::path& source, const std::string& mode,
-                      const fs::path& log, std::vector<std::string> environment = {}) {
+                      const fs::path& log, std::vector<std::string> environment = {},
+                      const std::function<void()>& inChild = {}) {
         std::string script = hosttest::installScript().string();
+        std::string helper = hosttest::inPrivateSystem({}).front();
         environment.push_back("HVB_ROOT=" + root.string());
         std::string src = source.string();
         std::string logPath = log.string();
@@ -113,9 +143,10 @@ protected:
                 ::dup2(fd, 2);
             }
             if (uid != ::geteuid() && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(120);
-            char* argv[] = {const_cast<char*>("/bin/sh"), script.data(), src.data(),
+            if (inChild) inChild();
+            char* argv[] = {helper.data(), const_cast<char*>("/bin/sh"), script.data(), src.data(),
                             const_cast<char*>(kBundleName), const_cast<char*>(mode.c_str()), nullptr};
-            ::execve("/bin/sh", argv, envp.data());
+            ::execve(helper.c_str(), argv, envp.data());
             ::_exit(127);
         }
         return child;
@@ -129,9 +160,10 @@ protected:
     }
 
     int installAs(uid_t uid, const fs::path& root, const fs::path& source, const std::string& mode,
-                  std::string* output, std::vector<std::string> environment = {}) {
+                  std::string* output, std::vector<std::string> environment = {},
+                  const std::function<void()>& inChild = {}) {
         fs::path log = dir / "install-as.txt";
-        int status = waitForScript(startScript(uid, root, source, mode, log, std::move(environment)));
+        int status = waitForScript(startScript(uid, root, source, mode, log, std::move(environment), inChild));
         if (output) *output = TempDir::read(log);
         return status;
     }
@@ -307,11 +339,10 @@ TEST_F(InstallKextTest, BlanksQuotesAndShellCharactersAreJustCharacters) {
     EXPECT_NE(install(root, source, "normal").exitStatus, 0);
     EXPECT_NE(install(root, source, "NORMAL; touch pwned").exitStatus, 0);
     EXPECT_NE(install(root, dir / "missing", "NORMAL").exitStatus, 0);
-    security::AdminRunOptions options;
-    options.systemRoot = root;
-    EXPECT_NE(security::runScriptAsAdministrator(hosttest::installScript().string(), {source.string()}, options)
-                  .exitStatus,
-              0);
+    EXPECT_NE(
+        security::runScriptAsAdministrator(hosttest::installScript().string(), {source.string()}, adminOptions(root))
+            .exitStatus,
+        0);
     EXPECT_FALSE(fs::exists("pwned"));
     EXPECT_TRUE(leftovers(root).empty());
     EXPECT_TRUE(hosttest::answers(root));
@@ -440,6 +471,30 @@ TEST_F(InstallKextTest, AsRootTheScriptRefusesATreeAnotherUserControls) {
     EXPECT_TRUE(hosttest::answers(sound));
 }
 
+// Root's runs here go through a private system: a script that adds the group and makes the run
+// folder on the machine's own folders, against every rule, changes only that system.
+TEST_F(InstallKextTest, AFaultOfTheScriptAsRootDoesNotReachTheMachine) {
+    if (::geteuid() != 0) GTEST_SKIP() << "the machine's accounts need root";
+    auto machineChanged = [] {
+        return ("\n" + TempDir::read("/etc/group")).find("\nhalvetor:") != std::string::npos ||
+               fs::exists("/run/halvetor");
+    };
+    ASSERT_FALSE(machineChanged());
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    std::string script = TempDir::read(hosttest::installScript());
+    const std::string after = "\nsay() {";
+    const size_t at = script.find('\n', script.find(after) + 1);
+    ASSERT_NE(at, std::string::npos);
+    script.insert(at + 1, "/usr/sbin/groupadd --system halvetor && mkdir /run/halvetor && say \"the machine changed\"\n");
+    const fs::path faulty = dir / "faulty/installKext.sh";
+    TempDir::write(faulty, script);
+    fs::path root = makeRoot("root");
+    auto result = install(root, hosttest::bundleDir(), "NORMAL", kBundleName, faulty);
+    EXPECT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
+    EXPECT_NE(result.output.find("the machine changed"), std::string::npos) << result.output << result.errorOutput;
+    EXPECT_FALSE(machineChanged());
+}
+
 // pkexec is asked for the real system only: a sandbox root the user does not own is refused in
 // words before anyone is asked for a password, and nothing is installed there.
 TEST_F(InstallKextTest, ThroughPkexecOnlyTheRealSystemIsAskedFor) {
@@ -450,11 +505,9 @@ TEST_F(InstallKextTest, ThroughPkexecOnlyTheRealSystemIsAskedFor) {
     fs::path pkexec = dir / "pkexec";
     TempDir::write(pkexec, "#!/bin/sh\n: >'" + asked.string() + "'\nexec /usr/bin/env -i \"$@\"\n");
     fs::permissions(pkexec, fs::perms::owner_all);
-    security::AdminRunOptions options;
-    options.systemRoot = root;
+    security::AdminRunOptions options = adminOptions(root);
     options.effectiveUid = 1000;
     options.pkexecPath = pkexec.string();
-    options.timeoutMs = 120000;
     for (const std::string mode : {"NORMAL", "START", "REMOVE"}) {
         auto result = security::runDriverScriptAsAdministrator(
             hosttest::installScript().string(), {hosttest::bundleDir().string(), kBundleName, mode}, options);
@@ -484,6 +537,9 @@ TEST_F(InstallKextTest, BundleNamesAreLettersDigitsDotsUnderscoresAndDashes) {
     }
 }
 
+// Interrupted while the new host is awaited, the script puts the previous bundle back and starts
+// it: by TERM, or by the caller's terminal, whose Ctrl-Z stops nothing and whose Ctrl-\ (QUIT)
+// interrupts as TERM does.
 TEST_F(InstallKextTest, AnInterruptedReloadPutsThePreviousBundleBackAndStartsIt) {
     fs::path root = makeRoot("root");
     ASSERT_EQ(install(root, hosttest::bundleDir(), "NORMAL").exitStatus, 0);
@@ -494,33 +550,31 @@ TEST_F(InstallKextTest, AnInterruptedReloadPutsThePreviousBundleBackAndStartsIt)
                    "#!/bin/sh\ncase \"$*\" in *--ping*) exit 1 ;; esac\n: > '" + marker.string() + "'\nexit 0\n");
     ::chmod((mute / "Contents/MacOS" / kExecutable).c_str(), 0755);
 
-    fs::path log = dir / "interrupted.txt";
-    std::string script = hosttest::installScript().string();
-    std::string environment = "HVB_ROOT=" + root.string();
-    std::string source = mute.string();
-    pid_t child = ::fork();
-    if (child == 0) {
-        int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) {
-            ::dup2(fd, 1);
-            ::dup2(fd, 2);
-        }
-        char* argv[] = {const_cast<char*>("/bin/sh"), script.data(), source.data(), const_cast<char*>(kBundleName),
-                        const_cast<char*>("RELOAD"), nullptr};
-        char* envp[] = {environment.data(), nullptr};
-        ::execve("/bin/sh", argv, envp);
-        ::_exit(127);
+    const std::vector<std::pair<std::string, std::function<void(pid_t)>>> interrupts = {
+        {"TERM", [](pid_t script) { ::kill(script, SIGTERM); }},
+        {"the terminal's TSTP and QUIT", [](pid_t script) {
+             ::killpg(script, SIGTSTP);
+             ::killpg(script, SIGQUIT);
+         }},
+    };
+    for (const auto& [label, interrupt] : interrupts) {
+        fs::remove(marker);
+        fs::path log = dir / "interrupted.txt";
+        pid_t child = startScript(::geteuid(), root, mute, "RELOAD", log, {}, [] { ::setpgid(0, 0); });
+        ASSERT_TRUE(sockettest::eventually([&] { return fs::exists(marker); }, 30)) << label;
+        interrupt(child);
+        const bool ended = sockettest::eventually([&] { return !processAlive(child); }, 60);
+        EXPECT_TRUE(ended) << label;
+        if (!ended) ::killpg(child, SIGKILL);
+        const int status = waitForScript(child);
+        const std::string output = TempDir::read(log);
+        EXPECT_EQ(status, 1) << label << "\n" << output;
+        EXPECT_NE(output.find("the install was interrupted; the previous bundle is back"), std::string::npos)
+            << label << "\n" << output;
+        EXPECT_EQ(bundleVersion(root / "Library/Extensions" / kBundleName), "1.0.0") << label;
+        EXPECT_TRUE(hosttest::answers(root)) << label;
+        EXPECT_TRUE(leftovers(root).empty()) << label;
     }
-    ASSERT_TRUE(sockettest::eventually([&] { return fs::exists(marker); }, 30));
-    ::kill(child, SIGTERM);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    const std::string output = TempDir::read(log);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << output;
-    EXPECT_NE(output.find("the install was interrupted; the previous bundle is back"), std::string::npos) << output;
-    EXPECT_EQ(bundleVersion(root / "Library/Extensions" / kBundleName), "1.0.0");
-    EXPECT_TRUE(hosttest::answers(root));
-    EXPECT_TRUE(leftovers(root).empty());
 }
 
 // A signal at each named point of a RELOAD over a running host, as a user, the system or a crash
@@ -577,20 +631,56 @@ TEST_F(InstallKextTest, TwoInstallsAtOnceRunOneAfterTheOther) {
     // The first install halts with the installed bundle moved aside and nothing in its place.
     pid_t first = startScript(me, root, bundleCopy(dir / "first", "1.0.1"), "RELOAD", dir / "first.txt",
                               {"HVB_TEST_SIGNAL_SELF_AT=moved STOP"});
-    ASSERT_TRUE(sockettest::eventually([&] { return processState(first) == 'T'; }, 60));
-    pid_t second = startScript(me, root, bundleCopy(dir / "second", "1.0.2"), "RELOAD", dir / "second.txt");
+    ASSERT_TRUE(sockettest::eventually([&] { return processState(workOf(first)) == 'T'; }, 60));
+    const fs::path second = bundleCopy(dir / "second", "1.0.2");
+    pid_t waiting = startScript(me, root, second, "RELOAD", dir / "second.txt");
     // The second waits for the first one's lock instead of installing into the gap.
     auto waitsForLock = [&] {
-        return foundation::runProcess({"pgrep", "-x", "-P", std::to_string(second), "flock"}).exitStatus == 0;
+        return foundation::runProcess({"pgrep", "-x", "-P", std::to_string(workOf(waiting)), "flock"}).exitStatus == 0;
     };
-    bool waits = sockettest::eventually([&] { return waitsForLock() || !processAlive(second); }, 60);
-    EXPECT_TRUE(waits && processAlive(second));
-    ::kill(first, SIGCONT);
+    bool waits = sockettest::eventually([&] { return waitsForLock() || !processAlive(waiting); }, 60);
+    EXPECT_TRUE(waits && processAlive(waiting));
+    ::kill(workOf(first), SIGCONT);
     EXPECT_EQ(waitForScript(first), 0) << TempDir::read(dir / "first.txt");
-    EXPECT_EQ(waitForScript(second), 0) << TempDir::read(dir / "second.txt");
-    EXPECT_EQ(bundleVersion(root / "Library/Extensions" / kBundleName), "1.0.2");
+    EXPECT_EQ(waitForScript(waiting), 0) << TempDir::read(dir / "second.txt");
+    const fs::path installed = root / "Library/Extensions" / kBundleName;
+    EXPECT_EQ(bundleVersion(installed), "1.0.2");
     EXPECT_TRUE(hosttest::answers(root));
     EXPECT_TRUE(leftovers(root).empty());
+
+    // A caller whose output pipe is full and never read holds no one up: once its install is
+    // done, the next one gets the lock and completes while that caller still waits to write.
+    int full[2];
+    ASSERT_EQ(::pipe2(full, O_NONBLOCK | O_CLOEXEC), 0);
+    const std::string block(4096, 'x');
+    while (::write(full[1], block.data(), block.size()) > 0) {
+    }
+    pid_t stalled = startScript(me, root, bundleCopy(dir / "third", "1.0.3"), "RELOAD", dir / "third.txt", {},
+                                [&] {
+                                    ::dup2(full[1], 1);
+                                    ::fcntl(1, F_SETFL, 0);
+                                });
+    ::close(full[1]);
+    EXPECT_TRUE(sockettest::eventually([&] { return bundleVersion(installed) == "1.0.3" && hosttest::answers(root); },
+                                       60));
+    pid_t next = startScript(me, root, second, "RELOAD", dir / "next.txt");
+    const bool completed = sockettest::eventually([&] { return !processAlive(next); }, 60);
+    EXPECT_TRUE(completed);
+    EXPECT_TRUE(processAlive(stalled));
+    std::string relayed;
+    for (char buffer[4096];;) {
+        const ssize_t n = ::read(full[0], buffer, sizeof buffer);
+        if (n > 0) relayed.append(buffer, static_cast<size_t>(n));
+        else if (n == 0 || errno != EAGAIN) break;
+        else ::usleep(10000);
+    }
+    ::close(full[0]);
+    EXPECT_EQ(waitForScript(stalled), 0) << TempDir::read(dir / "third.txt");
+    EXPECT_NE(relayed.find("RELOAD: " + installed.string() + " installed, its host answers\n"), std::string::npos)
+        << relayed.substr(relayed.size() - std::min<size_t>(relayed.size(), 400));
+    EXPECT_EQ(waitForScript(next), 0) << TempDir::read(dir / "next.txt");
+    EXPECT_EQ(bundleVersion(installed), "1.0.2");
+    EXPECT_TRUE(hosttest::answers(root));
 }
 
 // A user with no rights at all holds flock on whatever the script reads; none of it is the
@@ -693,11 +783,27 @@ TEST_F(InstallKextTest, StartStartsTheInstalledHostAndRemoveLeavesNothingOfOurs)
     ::kill(first, SIGTERM);
     ASSERT_TRUE(sockettest::eventually([&] { return !processAlive(first); }, 20));
     ASSERT_FALSE(hosttest::answers(root));
-    result = install(root, "-", "START");
-    ASSERT_EQ(result.exitStatus, 0) << result.output << result.errorOutput;
+    // Started by root for a caller who limits its file size and open files, the host has a
+    // service's limits all the same. (Soft limits: root may lack CAP_SYS_RESOURCE in a container,
+    // and lowered hard ones it could not raise again.)
+    std::string output;
+    ASSERT_EQ(installAs(::geteuid(), root, "-", "START", &output, {}, [] {
+                  for (const auto& [resource, soft] : {std::pair{RLIMIT_FSIZE, 51200000}, std::pair{RLIMIT_NOFILE, 24}}) {
+                      rlimit limit{};
+                      ::getrlimit(resource, &limit);
+                      limit.rlim_cur = soft;
+                      ::setrlimit(resource, &limit);
+                  }
+              }),
+              0)
+        << output;
     EXPECT_TRUE(hosttest::answers(root));
     const pid_t second = hostPid(root);
     EXPECT_TRUE(second != first && processAlive(second));
+    if (::geteuid() == 0) {
+        EXPECT_EQ(softLimit(second, "Max file size"), "unlimited");
+        EXPECT_GE(std::atol(softLimit(second, "Max open files").c_str()), 1024);
+    }
     EXPECT_EQ(bundleVersion(installed), "1.0.1");
     EXPECT_TRUE(leftovers(root).empty());
 
@@ -775,13 +881,10 @@ TEST_F(InstallKextTest, OnlyTheInstalledExecutableRunAsThisUserIsTakenForTheHost
 }
 
 // On the real system ("/") the driver lives in /usr/local/lib/HalvetorBody_ToolBox/Extensions, never
-// under /Library; seen in a mount namespace of its own whose /usr/local/lib, /run and /var/log are
-// empty, so the machine's own folders are not touched.
+// under /Library; seen in a private system.
 TEST_F(InstallKextTest, OnTheRealSystemTheDriverLivesUnderUsrLocalLib) {
-    if (::geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
-    if (foundation::runProcess({"unshare", "-m", "true"}).exitStatus != 0) GTEST_SKIP() << "no mount namespace here";
+    if (::geteuid() != 0) GTEST_SKIP() << "the real system's layout needs root";
     const std::string steps =
-        "for folder in /usr/local/lib /run /var/log; do mount -t tmpfs -o mode=755 none \"$folder\" || exit 90; done\n"
         "home=/usr/local/lib/HalvetorBody_ToolBox\n"
         "mkdir -p \"$home/Extensions\" && cp -R \"$2\" \"$home/Extensions/\" || exit 91\n"
         "env -i sh \"$1\" - \"$3\" START; echo \"start=$?\"\n"
@@ -795,9 +898,9 @@ TEST_F(InstallKextTest, OnTheRealSystemTheDriverLivesUnderUsrLocalLib) {
     foundation::ProcessOptions options;
     options.mergeStandardError = true;
     options.timeoutMs = 120000;
-    auto result = foundation::runProcess({"unshare", "-m", "sh", "-c", steps, "sh", hosttest::installScript().string(),
-                                          hosttest::bundleDir().string(), kBundleName, kExecutable},
-                                         options);
+    auto result = hosttest::runInPrivateSystem({"sh", "-c", steps, "sh", hosttest::installScript().string(),
+                                                hosttest::bundleDir().string(), kBundleName, kExecutable},
+                                               options);
     const std::string& out = result.standardOutput;
     EXPECT_NE(out.find("START: the host of /usr/local/lib/HalvetorBody_ToolBox/Extensions/"), std::string::npos)
         << out;
@@ -810,17 +913,13 @@ TEST_F(InstallKextTest, OnTheRealSystemTheDriverLivesUnderUsrLocalLib) {
 // write, with its unit written beside and renamed into place, and only its own unit touched. The
 // host's log folder is made by the host, also in a /var/log its group may write; the unit passes
 // `systemd-analyze verify` and its exposure is rated 3.0 at most.
-// Each case runs in a mount namespace of its own whose /usr/local, /run, /var/log and
-// /etc/systemd/system folders are empty, with stand-ins for systemctl, groupadd and usermod
-// where the script's PATH finds them first.
+// Each case runs in a private system whose /etc/systemd/system is empty, with stand-ins for
+// systemctl, groupadd and usermod in its /usr/local/sbin, where the script's PATH finds them first.
 TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) {
-    if (::geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
-    if (foundation::runProcess({"unshare", "-m", "true"}).exitStatus != 0) GTEST_SKIP() << "no mount namespace here";
+    if (::geteuid() != 0) GTEST_SKIP() << "the real system's layout needs root";
     const std::string setup =
-        "for folder in /usr/local/lib /usr/local/sbin /usr/local/share /run /var/log /etc/systemd/system; do\n"
-        "  mount -t tmpfs -o mode=755 none \"$folder\" || exit 90\n"
-        "done\n"
-        "R=/usr/local/share/HalvetorBody_ToolBox/Resources home=/usr/local/lib/HalvetorBody_ToolBox\n"
+        "mount -t tmpfs -o mode=755 none /etc/systemd/system || exit 90\n"
+        "R=/usr/local/libexec/HalvetorBody_ToolBox home=/usr/local/lib/HalvetorBody_ToolBox\n"
         "units=/etc/systemd/system\n"
         "mkdir -p \"$R\" /run/systemd/system && cp \"$1/installKext.sh\" \"$1/manageKext.sh\" \"$R/\" &&\n"
         "  cp -R \"$1/$2\" \"$R/\" && chmod -R go-w \"$R\" || exit 91\n"
@@ -962,9 +1061,9 @@ TEST_F(InstallKextTest, OnTheRealSystemRootTakesNothingButTheModeFromItsCaller) 
     options.mergeStandardError = true;
     options.timeoutMs = 120000;
     for (const Case& c : cases) {
-        auto result = foundation::runProcess({"unshare", "-m", "sh", "-c", setup + c.steps + report, "sh",
-                                              hosttest::libexecDir().string(), kBundleName, kExecutable},
-                                             options);
+        auto result = hosttest::runInPrivateSystem({"sh", "-c", setup + c.steps + report, "sh",
+                                                    hosttest::libexecDir().string(), kBundleName, kExecutable},
+                                                   options);
         const std::string& out = result.standardOutput;
         EXPECT_EQ(result.exitStatus, 0) << c.label << "\n" << out;
         for (const std::string& text : c.expected)

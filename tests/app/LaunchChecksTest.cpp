@@ -946,6 +946,7 @@ struct SandboxHost {
         security::AdminRunOptions options;
         options.systemRoot = root;
         options.timeoutMs = 120000;
+        options.runner = hosttest::runInPrivateSystem;
         ::setenv("HVB_ROOT", root.c_str(), 1);
         auto result = security::runScriptAsAdministrator(script, arguments, options);
         ::unsetenv("HVB_ROOT");
