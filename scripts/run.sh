@@ -220,13 +220,15 @@ if [ "$usb_bus" = 1 ]; then
     [ "$up" = 1 ] || { cat "$log_dir/usbbus.log" >&2; echo "run: the emulated bus did not start" >&2; exit 1; }
 
     # The toolbox installs and starts the host from a copy of its resources whose host is
-    # scripts/usbbus-host.sh: that runs the real host on the bus (hvb-usbbus --run).
+    # scripts/usbbus-host.sh: that runs the real host on the bus (hvb-usbbus --run). Copies, with
+    # the information dictionary beside them, since the toolbox follows no link in its resources.
     resources=$build_dir/share/HalvetorBody_ToolBox/Resources
     bus_resources=$root/usbbus/Resources
     rm -rf "$root/usbbus"
     mkdir -p "$bus_resources"
+    cp -p "$resources/../Info.plist" "$root/usbbus/"
     for entry in "$resources"/*; do
-        [ "${entry##*/}" = "$host_name.kext" ] || ln -s "$entry" "$bus_resources/"
+        [ "${entry##*/}" = "$host_name.kext" ] || cp -Rp "$entry" "$bus_resources/"
     done
     bundle=$bus_resources/$host_name.kext
     mkdir -p "$bundle/Contents/MacOS" "$bundle/Contents/Resources"
