@@ -181,8 +181,9 @@ protected:
 
 // ---- the camera pulled off the bus, or gone for good after a reboot, at each step ----
 
-enum class Hook { download, volumeLookup, command, afterCommand };
-enum class Fault { unplug, staysAway, hostLost };  // hostLost: and nothing comes back through it
+enum class Hook { download, volumeLookup, command };
+// hostLost: the driver host goes as the camera is sent away, and nothing comes back through it.
+enum class Fault { unplug, staysAway, hostLost };
 
 struct Step {
     const char* name;
@@ -208,12 +209,11 @@ TEST_P(UpgradeUnplugged, EndsOnTheFailureScreenWithTheBlockLifted) {
     std::function<void()> fault;
     if (s.fault == Fault::unplug) fault = [cam] { cam->detach(); };
     else if (s.fault == Fault::staysAway) fault = [cam] { cam->setStaysAwayAfterReboot(true); };
-    else fault = [this, cam] { faults->loseHost(); cam->setStaysAwayAfterReboot(true); };
+    else fault = [this, cam] { cam->setStaysAwayAfterReboot(true); faults->loseHost(); };
     switch (s.hook) {
         case Hook::download: afterDownload = fault; break;
         case Hook::volumeLookup: beforeVolumeLookup = fault; break;
         case Hook::command: faults->before(code(cam, s.command), fault, s.occurrence); break;
-        case Hook::afterCommand: faults->after(code(cam, s.command), fault, s.occurrence); break;
     }
     if (s.fault == Fault::hostLost && !s.locked) resultShot = "upgrade_hostlost_failure";
 
@@ -259,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
         Step{"UnpluggedBeforeTheUpgradeCommand", false, Hook::command, "HVB_FW_UPGRADE", 1, Fault::unplug,
              UpgradeResult::commandFailed},
         Step{"GoneForGoodAfterTheUpgradeCommand", false, Hook::command, "HVB_FW_UPGRADE", 1, Fault::staysAway, 0},
-        Step{"HostLostDuringTheCountdown", false, Hook::afterCommand, "HVB_FW_UPGRADE", 1, Fault::hostLost, 0},
+        Step{"HostLostDuringTheCountdown", false, Hook::command, "HVB_FW_UPGRADE", 1, Fault::hostLost, 0},
         Step{"LockedUnpluggedWhileDownloading", true, Hook::download, "", 0, Fault::unplug, UpgradeResult::noService},
         Step{"LockedUnpluggedBeforeTheCheck", true, Hook::command, "HVB_SET_PWDCHECK", 1, Fault::unplug,
              UpgradeResult::unlockFailed},
@@ -269,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(
              UpgradeResult::unlockFailed},
         Step{"LockedGoneDuringTheFirstWait", true, Hook::command, "HVB_UNLOCK_READONLY", 1, Fault::staysAway,
              UpgradeResult::prepareFailed},
-        Step{"LockedHostLostDuringTheFirstWait", true, Hook::afterCommand, "HVB_UNLOCK_READONLY", 1, Fault::hostLost,
+        Step{"LockedHostLostDuringTheFirstWait", true, Hook::command, "HVB_UNLOCK_READONLY", 1, Fault::hostLost,
              UpgradeResult::prepareFailed},
         Step{"LockedUnpluggedBeforeTheCopy", true, Hook::volumeLookup, "", 0, Fault::unplug,
              UpgradeResult::commandFailed},
@@ -280,13 +280,13 @@ INSTANTIATE_TEST_SUITE_P(
              UpgradeResult::hiddenStorageFailed},
         Step{"LockedGoneDuringTheSecondWait", true, Hook::command, "HVB_HIDDENSTORAGE", 1, Fault::staysAway,
              UpgradeResult::secondWaitFailed},
-        Step{"LockedHostLostDuringTheSecondWait", true, Hook::afterCommand, "HVB_HIDDENSTORAGE", 1, Fault::hostLost,
+        Step{"LockedHostLostDuringTheSecondWait", true, Hook::command, "HVB_HIDDENSTORAGE", 1, Fault::hostLost,
              UpgradeResult::secondWaitFailed},
         Step{"LockedUnpluggedBeforeTheUpgradeCommand", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::unplug,
              UpgradeResult::lockedCommandFailed},
         Step{"LockedGoneForGoodAfterTheUpgradeCommand", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::staysAway,
              0},
-        Step{"LockedHostLostDuringTheCountdown", true, Hook::afterCommand, "HVB_FW_UPGRADE", 1, Fault::hostLost, 0}),
+        Step{"LockedHostLostDuringTheCountdown", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::hostLost, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- links on the camera's volume ----
