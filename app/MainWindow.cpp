@@ -34,6 +34,7 @@
 #include "platform/iokit/user/IOKitLib.h"
 #include "platform/net/Reachability.h"
 #include "platform/net/Transfer.h"
+#include "platform/services/Updater.h"
 
 namespace hvb {
 
@@ -62,11 +63,19 @@ int64_t countServicesOfDriverClass() {
 // How often an alert looks whether the window in front of it has gone.
 constexpr int64_t kModalRecheckMs = 100;
 
-// Runs `show` on the main queue once no modal window is up: an alert from a background check
-// waits for the one in front (a dialog's failure screen, another alert) instead of stacking on it.
+// A modal window, or the update offer (a window of its own that asks the user as one does).
+bool somethingInFront() {
+    if (appkit::modalSessionDepth() != 0) return true;
+    const services::Updater* updater = services::Updater::shared();
+    return updater && updater->isOfferShown();
+}
+
+// Runs `show` on the main queue once nothing is in front: an alert from a background check waits
+// for the window in front (a dialog's failure screen, another alert, the update offer) instead of
+// stacking on it.
 void showWhenNothingModal(std::function<void()> show, bool waited = false) {
     dispatch::mainQueue().async([show = std::move(show), waited]() mutable {
-        if (appkit::modalSessionDepth() == 0) {
+        if (!somethingInFront()) {
             show();
             return;
         }

@@ -99,6 +99,9 @@ public:
     // The driver service the watcher matched last: forgotten, and whether one was matched since.
     virtual void clearDeviceService() = 0;
     virtual bool hasDeviceService() const = 0;
+    // How often the connection to the drivers' host has been lost so far (never without a host):
+    // a wait that sees it change knows that no camera comes back through the host it waited on.
+    virtual uint64_t driverHostLosses() const { return 0; }
     // The camera's volume location (file-URL text). mountPoint also notes the device node in
     // the camera's model; volumePath touches nothing.
     virtual std::optional<std::string> mountPoint(const std::string& uid) const = 0;

@@ -7,6 +7,7 @@
 #include "camera/USBEventManager.h"
 #include "camera/USBWatcherHandler.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/iokit/link/Link.h"
 
 namespace hvb {
 
@@ -77,6 +78,11 @@ void LiveCameraLink::recordsChanged() { postStatusDidGet(); }
 void LiveCameraLink::clearDeviceService() { USBWatcherHandler::shared().clearDeviceService(); }
 
 bool LiveCameraLink::hasDeviceService() const { return USBWatcherHandler::shared().hasDeviceService(); }
+
+uint64_t LiveCameraLink::driverHostLosses() const {
+    auto link = iokit::currentLink();
+    return link ? link->hostLosses() : 0;
+}
 
 std::optional<std::string> LiveCameraLink::mountPoint(const std::string& uid) const {
     return DeviceInfoManager::shared().mountPoint(uid);

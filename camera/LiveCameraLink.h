@@ -28,6 +28,7 @@ public:
 
     void clearDeviceService() override;
     bool hasDeviceService() const override;
+    uint64_t driverHostLosses() const override;
     std::optional<std::string> mountPoint(const std::string& uid) const override;
     std::optional<std::string> volumePath(const std::string& uid) const override;
 

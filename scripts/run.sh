@@ -221,13 +221,13 @@ if [ "$usb_bus" = 1 ]; then
 
     # The toolbox installs and starts the host from a copy of its libexec folder (the driver's
     # resources: the bundle and its scripts) whose host is scripts/usbbus-host.sh: that runs the
-    # real host on the bus (hvb-usbbus --run).
+    # real host on the bus (hvb-usbbus --run). Copies, since the toolbox follows no link.
     resources=$build_dir/libexec
     bus_resources=$root/usbbus/libexec
     rm -rf "$root/usbbus"
     mkdir -p "$bus_resources"
     for entry in "$resources"/*; do
-        [ "${entry##*/}" = "$host_name.kext" ] || ln -s "$entry" "$bus_resources/"
+        [ "${entry##*/}" = "$host_name.kext" ] || cp -Rp "$entry" "$bus_resources/"
     done
     bundle=$bus_resources/$host_name.kext
     mkdir -p "$bundle/Contents/MacOS" "$bundle/Contents/Resources"

@@ -92,11 +92,16 @@ CameraHandle lookUp(CameraLink& link, const std::string& uid, int passes) {
     }
 }
 
-CameraHandle waitForCameraBack(CameraLink& link, const std::string& uid, bool untilRead) {
+CameraHandle waitForCameraBack(CameraLink& link, const std::string& uid, bool untilRead,
+                               std::optional<uint64_t> hostLosses) {
     for (int round = 1;; ++round) {
         dispatch::pause(kWaitRoundMs);
         foundation::print("FindHVB timerCounter = " + std::to_string(round));
         if (round >= kWaitRounds) return {};
+        if (hostLosses && link.driverHostLosses() != *hostLosses) {
+            foundation::print("the driver host went away: the camera cannot come back through it");
+            return {};
+        }
         if (!link.hasDeviceService()) continue;
         if (untilRead && (link.isAddingDevice() || !link.cameraWithUID(uid))) continue;
         // Whichever camera was matched, only this one's service counts as back.

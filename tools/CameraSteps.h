@@ -116,8 +116,11 @@ CameraHandle lookUp(CameraLink& link, const std::string& uid, int passes = kLook
 // before sending it): 1 s rounds until a driver service is matched again, at most 50 (logged as
 // "FindHVB timerCounter = n"), then the camera looked up by its UID. Empty when it is not back.
 // With `untilRead`, the rounds go on until the camera has also been read again, so that a
-// command that makes it leave once more does not cut that read short.
-CameraHandle waitForCameraBack(CameraLink& link, const std::string& uid, bool untilRead = false);
+// command that makes it leave once more does not cut that read short. With `hostLosses` (the
+// link's count when the camera was sent away), a round that finds the driver host lost since
+// ends the wait: the camera cannot come back through it.
+CameraHandle waitForCameraBack(CameraLink& link, const std::string& uid, bool untilRead = false,
+                               std::optional<uint64_t> hostLosses = std::nullopt);
 
 // The camera of a reset dialog's target, its lock state known; none with `failure` set to the
 // ResetCode that says why not.

@@ -12,6 +12,7 @@ QPointer<appkit::Window> resetAllWindow;
 uint8_t resetAllState = 0;
 QPointer<appkit::Window> passwordSettingWindow;
 uint8_t passwordSettingState = 0;
+QString resultCause;
 uint8_t passwordSettingMode = 0;
 std::optional<std::string> dialogTargetUID;
 

@@ -33,6 +33,9 @@ extern QPointer<appkit::Window> resetAllWindow;
 extern uint8_t resetAllState;
 extern QPointer<appkit::Window> passwordSettingWindow;
 extern uint8_t passwordSettingState;
+// Why the re-detection's result is a failure, when it knows (said below "Fail"); empty: it does
+// not. Set with the state byte as the fresh dialog opens.
+extern QString resultCause;
 // 0 set, 1 change, 2 disable.
 extern uint8_t passwordSettingMode;
 // The UID of the camera the next reset dialog works on, when its opener names one (the Tool

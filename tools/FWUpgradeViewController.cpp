@@ -32,8 +32,10 @@ std::function<UpgradeServices()>& servicesFactory() {
 UpgradeServices makeServices() {
     UpgradeServices services = servicesFactory() ? servicesFactory()() : UpgradeServices::defaults();
     if (!services.startRedetection)
-        services.startRedetection = [](Redetection::Progress progress, std::function<bool()> upgraded) {
-            HVBToolViewController::startRedetectionTimer(std::move(progress), std::move(upgraded));
+        services.startRedetection = [](Redetection::Progress progress, std::function<bool()> upgraded,
+                                       uint64_t hostLosses) {
+            HVBToolViewController::startRedetectionTimer(std::move(progress), std::move(upgraded), hostLosses,
+                                                         Msg::upgradeCameraGone());
         };
     return services;
 }
@@ -77,7 +79,8 @@ void FWUpgradeViewController::viewDidLoad() {
         dialogparts::showResultButton(buttonOK);
     } else {
         showImage(QStringLiteral("failIcon"));
-        FWUpgradeQuestion->setText(Str::fail());
+        FWUpgradeQuestion->setText(resultCause.isEmpty() ? Str::fail()
+                                                         : Str::fail() + QLatin1Char('\n') + resultCause);
         buttonCancel->setVisible(false);
         dialogparts::showResultButton(buttonOK);
     }

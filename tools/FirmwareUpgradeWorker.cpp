@@ -85,6 +85,8 @@ std::string FirmwareUpgradeWorker::makeUpgradeUID(std::chrono::system_clock::tim
 
 bool FirmwareUpgradeWorker::cameraIsThere() const { return !serialNumber_.empty() && link_->open(serialNumber_); }
 
+bool FirmwareUpgradeWorker::hostLost() const { return link_->driverHostLosses() != hostLosses_; }
+
 void FirmwareUpgradeWorker::tellCause(UpgradeCause cause) {
     if (causeTold_) return;
     causeTold_ = true;
@@ -93,7 +95,7 @@ void FirmwareUpgradeWorker::tellCause(UpgradeCause cause) {
 
 int FirmwareUpgradeWorker::reportUpgradeResult(int code) {
     // A step that failed because the camera left (unplugged, or its driver stopped) says so.
-    if (code < 0 && !serialNumber_.empty() && !cameraIsThere()) {
+    if (code < 0 && !serialNumber_.empty() && (hostLost() || !cameraIsThere())) {
         foundation::print("the camera went away during the upgrade");
         tellCause(UpgradeCause::cameraGone);
     }
@@ -122,7 +124,7 @@ CameraHandle FirmwareUpgradeWorker::commandAndWait(io_service_t service, const s
     link_->clearDeviceService();
     commandOk = checkThenCommand(service, command);
     if (!commandOk) return {};
-    return CameraSteps::waitForCameraBack(*link_, currentDeviceUID());
+    return CameraSteps::waitForCameraBack(*link_, currentDeviceUID(), false, hostLosses_);
 }
 
 void FirmwareUpgradeWorker::setUpgradeBlock(const std::string& uid, bool on) {
@@ -141,6 +143,7 @@ void FirmwareUpgradeWorker::setUpgradeBlock(const std::string& uid, bool on) {
 
 int FirmwareUpgradeWorker::runFirmwareUpgrade(int64_t selectedDeviceIndex) {
     foundation::print("selectedDeviceIndex = " + std::to_string(selectedDeviceIndex));
+    hostLosses_ = link_->driverHostLosses();
     auto camera = link_->camera(selectedDeviceIndex);
     // A record without a model, or without the UID the path needs, is treated as no record.
     const bool hasUID = camera && camera->record.UID && !camera->record.UID->empty();
@@ -196,7 +199,8 @@ void FirmwareUpgradeWorker::startCountdown(const std::optional<std::string>& ver
         [countdown](int64_t tick) {
             if (countdown) countdown(kCountdownTicks - tick);
         },
-        [link, uid = currentDeviceUID(), versionBefore] { return isOnNewFirmware(*link, uid, versionBefore); });
+        [link, uid = currentDeviceUID(), versionBefore] { return isOnNewFirmware(*link, uid, versionBefore); },
+        hostLosses_);
 }
 
 bool FirmwareUpgradeWorker::isOnNewFirmware(const CameraLink& link, const std::string& uid,

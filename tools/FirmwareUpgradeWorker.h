@@ -46,8 +46,10 @@ struct UpgradeServices {
     // The volume root of the camera with the UID; none when it has none mounted.
     std::function<std::optional<std::filesystem::path>(const std::string& uid)> volumeOf;
     // Starts the wait for the camera of currentDeviceUID with the countdown as its progress; a
-    // camera that came back counts as upgraded only when `upgraded` holds.
-    std::function<void(Redetection::Progress, std::function<bool()> upgraded)> startRedetection;
+    // camera that came back counts as upgraded only when `upgraded` holds. The wait ends at once
+    // when the link's count of driver host losses is no longer `hostLosses`.
+    std::function<void(Redetection::Progress, std::function<bool()> upgraded, uint64_t hostLosses)>
+        startRedetection;
     // The password check of the locked branch (100 ms after each check write, none after the read).
     std::function<bool(CameraLink&, io_service_t, const CommandDictionary&, const std::string&)> checkPassword;
 
@@ -105,6 +107,8 @@ private:
     // The camera of the run still has its driver service (it was not unplugged, and its driver
     // runs).
     bool cameraIsThere() const;
+    // The driver host went away since the run began: nothing comes back through it.
+    bool hostLost() const;
     void tellCause(UpgradeCause cause);
 
     const std::shared_ptr<CameraLink> link_;
@@ -112,9 +116,11 @@ private:
     const CommandDictionary table_;
     const std::string enteredPassword_;
     const Listener listener_;
-    // The run's camera, by the serial its driver service carries; whether a cause was told.
+    // The run's camera, by the serial its driver service carries; whether a cause was told; the
+    // link's count of driver host losses when the run began.
     std::string serialNumber_;
     bool causeTold_ = false;
+    uint64_t hostLosses_ = 0;
 };
 
 }  // namespace hvb

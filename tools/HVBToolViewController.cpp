@@ -391,7 +391,7 @@ void HVBToolViewController::openResetAllDialog() {
 
 // ---- the dialog registry ----
 
-void HVBToolViewController::reopenDialogWithResult(uint8_t result) {
+void HVBToolViewController::reopenDialogWithResult(uint8_t result, const QString& cause) {
     struct Slot {
         QPointer<appkit::Window>* window;
         void (*setState)(uint8_t);
@@ -419,20 +419,23 @@ void HVBToolViewController::reopenDialogWithResult(uint8_t result) {
         QTimer::singleShot(gapMs, &gap, &QEventLoop::quit);
         gap.exec();
         slot.setState(result);
+        resultCause = cause;
         runDialogFromStoryboard(slot.identifier, slot.window);
         return;
     }
 }
 
 std::shared_ptr<Redetection> HVBToolViewController::startRedetectionTimer(Redetection::Progress progress,
-                                                                         std::function<bool()> cameBackAsAsked) {
-    return Redetection::start(cameraLink(), currentDeviceUID(), std::move(progress),
-                              [cameBackAsAsked = std::move(cameBackAsAsked)](Redetection::Ending ending) {
-                                  const bool success = ending == Redetection::Ending::found &&
-                                                       (!cameBackAsAsked || cameBackAsAsked());
-                                  const uint8_t result = success ? 1 : 2;
-                                  dispatch::mainQueue().async([result] { reopenDialogWithResult(result); });
-                              });
+                                                                         std::function<bool()> cameBackAsAsked,
+                                                                         std::optional<uint64_t> hostLosses,
+                                                                         const QString& hostLostCause) {
+    auto ended = [cameBackAsAsked = std::move(cameBackAsAsked), hostLostCause](Redetection::Ending ending) {
+        const bool success = ending == Redetection::Ending::found && (!cameBackAsAsked || cameBackAsAsked());
+        const uint8_t result = success ? 1 : 2;
+        const QString cause = ending == Redetection::Ending::hostLost ? hostLostCause : QString();
+        dispatch::mainQueue().async([result, cause] { reopenDialogWithResult(result, cause); });
+    };
+    return Redetection::start(cameraLink(), currentDeviceUID(), std::move(progress), std::move(ended), hostLosses);
 }
 
 }  // namespace hvb

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <QPointer>
+#include <QString>
 
 #include "platform/appkit/ViewController.h"
 #include "platform/appkit/Window.h"
@@ -95,14 +97,18 @@ public:
     std::vector<int64_t> itemDeviceIndexes() const;
 
     // Replaces the first visible long-running dialog (reset all, password setting, disk format,
-    // reset to default, firmware upgrade) by a fresh one showing `result` (1 success, 2 failure).
-    static void reopenDialogWithResult(uint8_t result);
+    // reset to default, firmware upgrade) by a fresh one showing `result` (1 success, 2 failure)
+    // and the failure's `cause` (resultCause).
+    static void reopenDialogWithResult(uint8_t result, const QString& cause = {});
     // Waits for the camera of currentDeviceUID to come back after its reboot, then reopens the
     // visible dialog with 1, or with 2 at tick 200. A camera that came back counts as success
-    // only when `cameBackAsAsked` (if given) also holds; it runs on the timer's queue. From any
-    // thread.
+    // only when `cameBackAsAsked` (if given) also holds; it runs on the timer's queue. With
+    // `hostLosses`, the driver host lost meanwhile ends the wait at once with 2 and
+    // `hostLostCause`. From any thread.
     static std::shared_ptr<Redetection> startRedetectionTimer(Redetection::Progress progress = {},
-                                                              std::function<bool()> cameBackAsAsked = {});
+                                                              std::function<bool()> cameBackAsAsked = {},
+                                                              std::optional<uint64_t> hostLosses = std::nullopt,
+                                                              const QString& hostLostCause = {});
 
 private:
     // `prepare` gets the UID of the camera chosen when the button was pressed: the unlock

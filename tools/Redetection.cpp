@@ -16,12 +16,14 @@ std::atomic<int> runningCount{0};
 
 int Redetection::running() { return runningCount.load(); }
 
-Redetection::Redetection(std::shared_ptr<CameraLink> link, std::string uid, Progress progress)
-    : link_(std::move(link)), uid_(std::move(uid)), progress_(std::move(progress)) {}
+Redetection::Redetection(std::shared_ptr<CameraLink> link, std::string uid, Progress progress,
+                         std::optional<uint64_t> hostLosses)
+    : link_(std::move(link)), uid_(std::move(uid)), progress_(std::move(progress)), hostLosses_(hostLosses) {}
 
 std::shared_ptr<Redetection> Redetection::start(std::shared_ptr<CameraLink> link, std::string uid,
-                                                Progress progress, Ended ended) {
-    auto redetection = std::make_shared<Redetection>(std::move(link), std::move(uid), std::move(progress));
+                                                Progress progress, Ended ended, std::optional<uint64_t> hostLosses) {
+    auto redetection =
+        std::make_shared<Redetection>(std::move(link), std::move(uid), std::move(progress), hostLosses);
     redetectionServiceSeen = false;
     redetectionDeviceFound = false;
     // The timer's handler holds the re-detection and the re-detection its timer; cancelling the
@@ -56,6 +58,10 @@ Redetection::Ending Redetection::tick() {
     }
     if (progress_) progress_(counter);
     foundation::print("AsyncFind counter = " + std::to_string(counter));
+    if (hostLosses_ && link_->driverHostLosses() != *hostLosses_) {
+        foundation::print("the driver host went away: the camera cannot come back through it");
+        return Ending::hostLost;
+    }
     if (counter == kTimeoutTick) return Ending::timedOut;
 
     if (!serviceSeen) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "camera/CameraLink.h"
@@ -28,19 +29,25 @@ public:
     static constexpr int64_t kStopLogPauseMs = 1000;
     static constexpr int64_t kStartLogPauseMs = 5000;
 
-    enum class Ending { none, found, timedOut };
+    // hostLost: the driver host went away during the wait, so the camera cannot come back
+    // through it.
+    enum class Ending { none, found, timedOut, hostLost };
     // Called with the tick number at every tick, on the timer's queue.
     using Progress = std::function<void(int64_t tick)>;
     // Called once, on the timer's queue, when the re-detection ends.
     using Ended = std::function<void(Ending)>;
 
-    // A re-detection of the camera with `uid`, not yet ticking.
-    Redetection(std::shared_ptr<CameraLink> link, std::string uid, Progress progress = {});
+    // A re-detection of the camera with `uid`, not yet ticking. With `hostLosses` (the link's
+    // count of driver host losses when the camera was sent away), a tick that finds the count
+    // changed ends it with hostLost; without, it waits whatever happens to the host.
+    Redetection(std::shared_ptr<CameraLink> link, std::string uid, Progress progress = {},
+                std::optional<uint64_t> hostLosses = std::nullopt);
 
     // Starts ticking on the default global queue, the first tick at once, one a second after
     // it. The re-detection keeps itself alive until it ends or is cancelled.
     static std::shared_ptr<Redetection> start(std::shared_ptr<CameraLink> link, std::string uid,
-                                              Progress progress, Ended ended);
+                                              Progress progress, Ended ended,
+                                              std::optional<uint64_t> hostLosses = std::nullopt);
 
     // One tick: count, report, then the phase's check. Tests drive it directly.
     Ending tick();
@@ -61,6 +68,7 @@ private:
     const std::shared_ptr<CameraLink> link_;
     const std::string uid_;
     const Progress progress_;
+    const std::optional<uint64_t> hostLosses_;
     mutable std::mutex lock_;
     int64_t counter_ = -1;
     bool serviceSeen_ = false;

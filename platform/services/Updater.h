@@ -51,6 +51,8 @@ public:
     virtual std::optional<std::filesystem::path> feedURL() const = 0;
     // Reads the feed and reports through the delegate; returns at once.
     virtual void checkForUpdatesInBackground() = 0;
+    // An offer of a newer version is on screen, in a window of its own (on the updater's thread).
+    virtual bool isOfferShown() const { return false; }
 
 private:
     std::atomic<UpdaterDelegate*> delegate_{nullptr};

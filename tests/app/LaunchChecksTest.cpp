@@ -35,10 +35,12 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/security/AdminRun.h"
+#include "platform/services/qt/DesktopUpdater.h"
 #include "../platform/foundation/TempDir.h"
 #include "AppTestSupport.h"
 #include "online/OnlineTestSupport.h"
 #include "platform/iokit_socket/SocketTestSupport.h"
+#include "standins/webservice/Content.h"
 #include "standins/webservice/WebService.h"
 
 namespace {
@@ -1131,6 +1133,9 @@ TEST(DriverHostWatch, TheOfferAndTheRefusalAreAlertsWithTheirButtons) {
     };
     std::atomic<int> asked{-1};
     int depthWhenShown = -1;
+    TempDir home;
+    services::DesktopUpdater updater({.currentVersion = "0.0.1"});
+    bool offerShownWhenAsked = false;
     QTimer clicker;
     clicker.setInterval(20);
     QObject::connect(&clicker, &QTimer::timeout, [&] {
@@ -1140,12 +1145,14 @@ TEST(DriverHostWatch, TheOfferAndTheRefusalAreAlertsWithTheirButtons) {
             if (!first) continue;
             if (messageOf(top) == Msg::driverStopped()) {
                 depthWhenShown = appkit::modalSessionDepth();
+                offerShownWhenAsked = updater.isOfferShown();
                 first->click();
                 return;
             }
             if (messageOf(top) == "Upgrade failed") front = top;
         }
         if (front && (waiting.load() || asked.load() != -1)) front->findChild<QPushButton*>("alertButton0")->click();
+        if (waiting.load() && updater.isOfferShown()) updater.offerDialog()->laterButton()->click();
     });
     clicker.start();
     std::thread question;
@@ -1160,6 +1167,22 @@ TEST(DriverHostWatch, TheOfferAndTheRefusalAreAlertsWithTheirButtons) {
     front.runModal();
     EXPECT_TRUE(apptest::waitUntil([&] { return asked.load() != -1; }));
     question.join();
+    // Nor over the update offer, a window of its own.
+    TempDir::write(home / "appcast.xml", standin::appcastXML("https://www.brevantis.example", "en", 0));
+    updater.setFeedURL(home / "appcast.xml");
+    services::Updater::setShared(&updater);
+    updater.checkForUpdatesInBackground();
+    ASSERT_TRUE(apptest::waitUntil([&] { return updater.isOfferShown(); }));
+    EXPECT_TRUE(waiting.exchange(false));
+    asked = -1;
+    question = std::thread([&] {
+        asked = system.askAndWait(Msg::driverStopped().toStdString(), Msg::driverStoppedDetails().toStdString(),
+                                  Msg::startDriver().toStdString(), Msg::notNow().toStdString());
+    });
+    EXPECT_TRUE(apptest::waitUntil([&] { return asked.load() != -1; }));
+    question.join();
+    services::Updater::setShared(nullptr);
+    EXPECT_FALSE(offerShownWhenAsked);
     clicker.stop();
     foundation::removeLogSink(sink);
     EXPECT_TRUE(waiting.load());

@@ -42,6 +42,8 @@
 #include "platform/services/qt/UpdateOfferDialog.h"
 #include "status/StatusRowState.h"
 #include "status/StatusViewController.h"
+#include "tools/DialogRegistry.h"
+#include "tools/FWUpgradeViewController.h"
 #include "tools/PasswordEnterViewControl.h"
 #include "tools/PasswordSettingViewControl.h"
 
@@ -247,13 +249,16 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
     }
     // The pages and dialogs; the password dialogs' eyes are picture buttons too.
     int dialogPictureButtons = 0;
+    fwUpgradeState = 2;  // the upgrade's failure after its wait, with the cause
+    resultCause = Msg::upgradeCameraGone();
     for (appkit::ViewController* page : std::initializer_list<appkit::ViewController*>{
              new UserPermissionViewController(), new WarningPageViewController(), new MsgDialogViewController(),
-             new PasswordEnterViewControl(), new PasswordSettingViewControl()}) {
+             new PasswordEnterViewControl(), new PasswordSettingViewControl(), new FWUpgradeViewController()}) {
         appkit::Window window(page);
         window.aboutToShow();
         window.show();
         window.didShow();
+        EXPECT_TRUE(apptest::saveScreenshot(&window, "zh-" + page->objectName().toStdString()));
         EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList()) << page->objectName().toStdString();
         EXPECT_EQ(apptest::unnamedPictureButtons(&window, dialogPictureButtons, "zh-Hant"), QStringList())
             << page->objectName().toStdString();

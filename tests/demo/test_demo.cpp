@@ -19,7 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Process.h"
+#include "platform/foundation/RegularFile.h"
 #include "../platform/foundation/TempDir.h"
 #if HVB_HAVE_EMULATED_USB_BUS
 #include "standins/usbbus/UmockdevPreload.h"
@@ -293,6 +295,17 @@ TEST(Demo, TheUsbBusSwitchRunsTheCamerasThroughTheLinuxBackend) {
     ASSERT_GT(host, 0);
     auto toolboxEnvironment = environmentOf(app);
     auto hostEnvironment = environmentOf(host);
+    // The toolbox shows the simulation demo's window title and About version (from the information
+    // dictionary beside its resources) and release notes (no link followed): the build's.
+    auto shown = [](const fs::path& resources) {
+        const foundation::Bundle bundle(resources.parent_path(), resources, resources.parent_path() / "Info.plist");
+        return std::make_tuple(bundle.infoString("CFBundleName"), bundle.infoString("CFBundleShortVersionString"),
+                               foundation::readRegularFile(resources / "ReleaseNote.json", 4 << 20).content);
+    };
+    const fs::path buildResources = fs::path(HVB_TEST_BUILD_DIR) / "share/HalvetorBody_ToolBox/Resources";
+    EXPECT_EQ(shown(toolboxEnvironment.count("HVB_RESOURCES") ? fs::path(toolboxEnvironment["HVB_RESOURCES"])
+                                                              : buildResources),
+              shown(buildResources));
     EXPECT_EQ(toolboxEnvironment.count("UMOCKDEV_DIR"), 0u) << toolboxEnvironment["UMOCKDEV_DIR"];
     EXPECT_EQ(toolboxEnvironment["LD_PRELOAD"].find("libumockdev-preload"), std::string::npos)
         << toolboxEnvironment["LD_PRELOAD"];

@@ -2,6 +2,7 @@
 // What the password, format and reset tests share: a live link that can act right before a
 // chosen command reaches the camera (pull it off the bus, say), and a fixture that drives the
 // long dialogs through their modal sessions and notes every outcome screen as the dialog shows it.
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -25,9 +26,12 @@
 namespace toolstest {
 
 // The live link with an action that runs once, right before (or right after) the n-th command
-// of a code.
+// of a code; its driver host can be lost.
 class FaultLink : public hvb::LiveCameraLink {
 public:
+    void loseHost() { ++hostLosses_; }
+    uint64_t driverHostLosses() const override { return hostLosses_.load(); }
+
     void before(uint8_t code, std::function<void()> action, int occurrence = 1) {
         std::lock_guard<std::mutex> guard(faultLock_);
         faults_[code] = Fault{std::move(action), occurrence};
@@ -74,6 +78,7 @@ private:
     std::mutex faultLock_;
     std::map<uint8_t, Fault> faults_;
     std::map<uint8_t, Fault> afters_;  // only data writes have them
+    std::atomic<uint64_t> hostLosses_{0};
 };
 
 // One screen a long dialog showed when its outcome was decided.

@@ -1,7 +1,8 @@
 // The firmware upgrade when things go wrong on the camera's side: it is pulled off the bus at
 // each step of either branch, or it refuses a damaged or foreign image at its reboot and comes
 // back on its old firmware. Every such run ends on a failure screen, never on "Success", leaves
-// no modal session behind and lifts the camera's upgrade block.
+// no modal session behind and lifts the camera's upgrade block. A driver host lost while the
+// upgrade waits for the camera ends the wait at once; a camera only slow to come back is waited for.
 #include <zip.h>
 
 #include <QLabel>
@@ -124,6 +125,7 @@ protected:
             if (!d) return drive(window);
             if (hvb::fwUpgradeState != 0) {
                 run.results.push_back({hvb::fwUpgradeState, d->FWUpgradeQuestion->text(), d->imageName()});
+                if (!resultShot.empty()) EXPECT_TRUE(apptest::saveScreenshot(window, resultShot));
                 d->buttonOK->click();
                 return;
             }
@@ -174,12 +176,14 @@ protected:
     fs::path keptPackage;  // handed over instead of a download
     std::function<void()> afterDownload;
     std::function<void()> beforeVolumeLookup;
+    std::string resultShot;  // the re-detection's result screen as a picture of that name
 };
 
 // ---- the camera pulled off the bus, or gone for good after a reboot, at each step ----
 
 enum class Hook { download, volumeLookup, command };
-enum class Fault { unplug, staysAway };
+// hostLost: the driver host goes as the camera is sent away, and nothing comes back through it.
+enum class Fault { unplug, staysAway, hostLost };
 
 struct Step {
     const char* name;
@@ -204,16 +208,19 @@ TEST_P(UpgradeUnplugged, EndsOnTheFailureScreenWithTheBlockLifted) {
     ASSERT_EQ(chosen->record.isDeviceEncryption.value_or(false), s.locked);
     std::function<void()> fault;
     if (s.fault == Fault::unplug) fault = [cam] { cam->detach(); };
-    else fault = [cam] { cam->setStaysAwayAfterReboot(true); };
+    else if (s.fault == Fault::staysAway) fault = [cam] { cam->setStaysAwayAfterReboot(true); };
+    else fault = [this, cam] { cam->setStaysAwayAfterReboot(true); faults->loseHost(); };
     switch (s.hook) {
         case Hook::download: afterDownload = fault; break;
         case Hook::volumeLookup: beforeVolumeLookup = fault; break;
         case Hook::command: faults->before(code(cam, s.command), fault, s.occurrence); break;
     }
+    if (s.fault == Fault::hostLost && !s.locked) resultShot = "upgrade_hostlost_failure";
 
     const DialogRun run = runDialog();
 
     EXPECT_FALSE(run.showedSuccess());
+    EXPECT_EQ(sawLine("the driver host went away: the camera cannot come back through it"), s.fault == Fault::hostLost);
     if (s.code != 0) {
         EXPECT_EQ(run.firstResult, s.code);
         // The screen names what happened, the camera gone (its storage with it, before the copy),
@@ -227,7 +234,8 @@ TEST_P(UpgradeUnplugged, EndsOnTheFailureScreenWithTheBlockLifted) {
         EXPECT_EQ(run.failureText, "");
         ASSERT_EQ(run.results.size(), 1u);
         EXPECT_EQ(run.results[0].state, 2);
-        EXPECT_EQ(run.results[0].text, "Fail");
+        EXPECT_EQ(run.results[0].text,
+                  s.fault == Fault::hostLost ? "Fail\n" + hvb::LocalizedString::Msg::upgradeCameraGone() : "Fail");
         EXPECT_EQ(run.results[0].image, "failIcon");
     }
     EXPECT_EQ(hvb::fwUpgradeState, 2);
@@ -251,6 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
         Step{"UnpluggedBeforeTheUpgradeCommand", false, Hook::command, "HVB_FW_UPGRADE", 1, Fault::unplug,
              UpgradeResult::commandFailed},
         Step{"GoneForGoodAfterTheUpgradeCommand", false, Hook::command, "HVB_FW_UPGRADE", 1, Fault::staysAway, 0},
+        Step{"HostLostDuringTheCountdown", false, Hook::command, "HVB_FW_UPGRADE", 1, Fault::hostLost, 0},
         Step{"LockedUnpluggedWhileDownloading", true, Hook::download, "", 0, Fault::unplug, UpgradeResult::noService},
         Step{"LockedUnpluggedBeforeTheCheck", true, Hook::command, "HVB_SET_PWDCHECK", 1, Fault::unplug,
              UpgradeResult::unlockFailed},
@@ -259,6 +268,8 @@ INSTANTIATE_TEST_SUITE_P(
         Step{"LockedUnpluggedBeforeTheUnlock", true, Hook::command, "HVB_UNLOCK_READONLY", 1, Fault::unplug,
              UpgradeResult::unlockFailed},
         Step{"LockedGoneDuringTheFirstWait", true, Hook::command, "HVB_UNLOCK_READONLY", 1, Fault::staysAway,
+             UpgradeResult::prepareFailed},
+        Step{"LockedHostLostDuringTheFirstWait", true, Hook::command, "HVB_UNLOCK_READONLY", 1, Fault::hostLost,
              UpgradeResult::prepareFailed},
         Step{"LockedUnpluggedBeforeTheCopy", true, Hook::volumeLookup, "", 0, Fault::unplug,
              UpgradeResult::commandFailed},
@@ -269,10 +280,13 @@ INSTANTIATE_TEST_SUITE_P(
              UpgradeResult::hiddenStorageFailed},
         Step{"LockedGoneDuringTheSecondWait", true, Hook::command, "HVB_HIDDENSTORAGE", 1, Fault::staysAway,
              UpgradeResult::secondWaitFailed},
+        Step{"LockedHostLostDuringTheSecondWait", true, Hook::command, "HVB_HIDDENSTORAGE", 1, Fault::hostLost,
+             UpgradeResult::secondWaitFailed},
         Step{"LockedUnpluggedBeforeTheUpgradeCommand", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::unplug,
              UpgradeResult::lockedCommandFailed},
         Step{"LockedGoneForGoodAfterTheUpgradeCommand", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::staysAway,
-             0}),
+             0},
+        Step{"LockedHostLostDuringTheCountdown", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::hostLost, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- links on the camera's volume ----
@@ -332,6 +346,7 @@ struct Image {
     bool locked;
     std::string (*bytes)();
     bool accepted;
+    int64_t rebootMs = 5000;  // how long each reboot keeps the camera off the bus
 };
 
 std::string rightImage() { return standin::firmwareImage("HVBR7", kNew); }
@@ -354,6 +369,7 @@ class UpgradeImage : public UpgradeFaults, public ::testing::WithParamInterface<
 TEST_P(UpgradeImage, OnlyANewFirmwareCountsAsSuccess) {
     const Image p = GetParam();
     auto cam = plugged(p.locked);
+    cam->setRebootDownTime(p.rebootMs);
     select(cam);
     placePackage(p.bytes());
     ASSERT_FALSE(HasFatalFailure());
@@ -389,6 +405,9 @@ INSTANTIATE_TEST_SUITE_P(Images, UpgradeImage,
                                            Image{"Cut", false, cutImage, false},
                                            Image{"WithADamagedHeader", false, damagedHeaderImage, false},
                                            Image{"RightOnALockedCamera", true, rightImage, true},
+                                           // Slow, yet back within the countdown and each wait.
+                                           Image{"RightAfterASlowReboot", false, rightImage, true, 120000},
+                                           Image{"RightOnALockedCameraAfterSlowReboots", true, rightImage, true, 30000},
                                            Image{"OfAnotherModelOnALockedCamera", true, foreignModelImage, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -515,7 +515,7 @@ TEST_F(Upgrade, ImageLandsOnlyOnTheSelectedCamerasVolume) {
     b->setRebootDownTime(300);
     select(b);
     auto s = services();
-    s.startRedetection = [](hvb::Redetection::Progress, std::function<bool()>) {};
+    s.startRedetection = [](hvb::Redetection::Progress, std::function<bool()>, uint64_t) {};
     EXPECT_EQ(runWorker(s), UpgradeResult::started);
     EXPECT_TRUE(fs::exists(root / "vol 'b' \"q\" $(touch x) `touch y`" / "FWHVBR7.bin"));
     EXPECT_FALSE(fs::exists(root / "vol a" / "FWHVBR7.bin"));

@@ -42,6 +42,9 @@ public:
                                 const std::vector<uint8_t>& structureInput, uint32_t scalarOutputCount,
                                 uint32_t structureOutputSize, CallResult* result) = 0;
     virtual IOReturn closeConnection(Handle connection) = 0;
+    // How often the kernel side has gone away under this link so far (its host process ended);
+    // the in-process kernel layer never goes.
+    virtual uint64_t hostLosses() const { return 0; }
 };
 
 // The link the user-side calls use; the embedded link unless another was set.

@@ -187,6 +187,7 @@ struct SocketLink::Impl {
     // The status as last told; changes are told one at a time, in order.
     mutable std::mutex statusLock;
     HostStatus status;
+    std::atomic<uint64_t> losses{0};  // sessions that ended with the host gone
     std::mutex observerLock;
     std::function<void(HostStatus)> observer;
 
@@ -338,7 +339,9 @@ struct SocketLink::Impl {
     }
 
     void hostLost(uint64_t lostSession) {
-        if (endSession(lostSession)) setStatus({HostStatus::State::absent, Refusal::none});
+        if (!endSession(lostSession)) return;
+        ++losses;
+        setStatus({HostStatus::State::absent, Refusal::none});
     }
 
     // False when the session had ended already.
@@ -882,6 +885,7 @@ SocketLink::~SocketLink() {
 
 IOReturn SocketLink::connect() { return impl_->connect(); }
 bool SocketLink::isConnected() const { return impl_->isConnected(); }
+uint64_t SocketLink::hostLosses() const { return impl_->losses.load(); }
 
 HostStatus SocketLink::hostStatus() const {
     std::lock_guard<std::mutex> guard(impl_->statusLock);

@@ -63,6 +63,7 @@ public:
                         const std::vector<uint8_t>& structureInput, uint32_t scalarOutputCount,
                         uint32_t structureOutputSize, CallResult* result) override;
     IOReturn closeConnection(Handle connection) override;
+    uint64_t hostLosses() const override;
 
     // Connects now when not connected: kIOReturnSuccess, kIOReturnNotAttached (no host) or
     // kIOReturnNotPrivileged (the host, or its socket file, refused this peer: hostStatus says

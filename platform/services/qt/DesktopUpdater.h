@@ -49,6 +49,7 @@ public:
     // Call on the main thread. The feed is read on a global queue; the answer (the delegate's
     // callback or the dialog) comes on the main queue.
     void checkForUpdatesInBackground() override;
+    bool isOfferShown() const override { return dialog_ && dialog_->isVisible(); }
 
     // The open offer, if any (tests answer it).
     UpdateOfferDialog* offerDialog() const { return dialog_; }

@@ -438,6 +438,7 @@ TEST_F(SocketLinkTest, HostGoneFailsThePendingCallAndEndsItsServices) {
     server->stop();  // the host goes away mid-call
     blocked.join();
     EXPECT_EQ(pending.load(), kIOReturnNotAttached);
+    EXPECT_EQ(link->hostLosses(), 1u);
     ASSERT_TRUE(events.waitFor(2));
     auto ended = events.of(7);
     ASSERT_EQ(ended.size(), 1u);
@@ -469,6 +470,7 @@ TEST_F(SocketLinkTest, HostGoneFailsThePendingCallAndEndsItsServices) {
     EXPECT_EQ(statusesHeard(), (std::vector<HostStatus>{{HostStatus::State::connected},
                                                         {HostStatus::State::absent},
                                                         {HostStatus::State::connected}}));
+    EXPECT_EQ(link->hostLosses(), 1u);  // counted once, and not undone by the host's return
     link->setHostStatusObserver(nullptr);
     for (auto& [id, h] : events.list) link->releaseObject(h);
 }
