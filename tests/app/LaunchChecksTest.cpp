@@ -1134,7 +1134,7 @@ TEST(DriverHostWatch, TheOfferAndTheRefusalAreAlertsWithTheirButtons) {
     std::atomic<int> asked{-1};
     int depthWhenShown = -1;
     TempDir home;
-    services::DesktopUpdater updater({.currentVersion = "0.0.1"});
+    services::DesktopUpdater updater({.currentVersion = "0.0.1", .appName = {}, .openURL = {}});
     bool offerShownWhenAsked = false;
     QTimer clicker;
     clicker.setInterval(20);
