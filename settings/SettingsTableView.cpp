@@ -16,6 +16,8 @@ SettingsTableView::SettingsTableView(TableViewComboBoxDelegate* comboBoxDelegate
     setItemDelegate(new SettingsCellDelegate(comboBoxDelegate, buttonDelegate, this));
     setSelectionMode(QAbstractItemView::NoSelection);
     setFocusPolicy(Qt::NoFocus);
+    // Tab goes from one cell's control to the next, not from cell to cell of the table.
+    setTabKeyNavigation(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setShowGrid(false);
     setFrameShape(QFrame::NoFrame);

@@ -87,6 +87,8 @@ void StatusViewController::loadView() {
     tableView->setObjectName("tableView");
     tableView->setWidgetResizable(true);
     tableView->setFrameShape(QFrame::NoFrame);
+    // Tab goes to the rows' controls; the area scrolls to the one that has the focus.
+    tableView->setFocusPolicy(Qt::NoFocus);
     tableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* rows = new QWidget();
     rows->setObjectName("statusRows");
@@ -151,6 +153,7 @@ void StatusViewController::loadView() {
     centre->addStretch(2);
     root->addWidget(emptyArea);
     emptyArea->setObjectName("emptyArea");
+    QWidget::setTabOrder(startDriverBtn, openSecurityPreferenceBtn);  // as they stand
     connect(openSecurityPreferenceBtn, &QPushButton::clicked, this, [this] { OpenSecurityPreferenceBtn_Click(); });
     connect(startDriverBtn, &QPushButton::clicked, this, [this] { StartDriverBtn_Click(); });
 }

@@ -2,29 +2,40 @@
 // Helpers shared by the application's GUI tests.
 #include <chrono>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QImage>
+#include <QKeyEvent>
+#include <QSet>
 #include <QLabel>
 #include <QStringList>
 #include <QLayout>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QPixmap>
+#include <QRadioButton>
 #include <QToolTip>
 #include <QWidget>
 
 #include "camera/CommandTables.h"
+#include "camera/DeviceState.h"
 #include "camera/HVBModel.h"
 #include "common/DriverHostState.h"
 #include "common/LocalizedString.h"
 #include "common/StringCatalog.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NotificationCenter.h"
+
+// Lists of faults print as text when a check fails.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace apptest {
 
@@ -106,6 +117,58 @@ inline QStringList unnamedPictureButtons(QWidget* root, int& seen, const QString
     return faults;
 }
 
+// What keeps `window` from being used by the keyboard alone: a visible, enabled button, link or
+// pop-up that Tab never gives the focus to (of a group of radio buttons, Tab reaches one), Tab
+// staying on one place, and a place Tab stops at that looks the same with the focus as without it
+// (unless it is the only one). Tab is pressed until the focus is back where it began.
+inline QStringList keyboardFaults(QWidget* window) {
+    window->activateWindow();
+    if (!waitUntil([&] { return window->isActiveWindow(); }, 2000)) return {"the window never became active"};
+    auto who = [](QWidget* w) {
+        if (!w->objectName().isEmpty()) return w->objectName();
+        auto* button = qobject_cast<QAbstractButton*>(w);
+        return QString::fromLatin1(w->metaObject()->className()) +
+               (button ? QStringLiteral(" \"") + button->text() + QStringLiteral("\"") : QString());
+    };
+    QStringList faults;
+    // From no focus, as a person who starts pressing Tab sees it.
+    if (QWidget* now = window->focusWidget()) now->clearFocus();
+    QHash<QWidget*, QImage> focused;  // each stop as it looks with the focus
+    QWidget* first = nullptr;
+    QWidget* last = nullptr;
+    for (int press = 0; press < 200; ++press) {
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(window->focusWidget() ? window->focusWidget() : window, &tab);
+        QWidget* now = QApplication::focusWidget();
+        if (!now || now == first) break;
+        if (now == last) {
+            faults << who(now) + QStringLiteral(": Tab stays there");
+            break;
+        }
+        if (!first) first = now;
+        last = now;
+        focused.insert(now, now->grab().toImage());
+    }
+    if (QWidget* now = QApplication::focusWidget()) now->clearFocus();
+    for (auto it = focused.cbegin(); focused.size() > 1 && it != focused.cend(); ++it)
+        if (it.key()->grab().toImage() == it.value()) faults << who(it.key()) + QStringLiteral(": no sign of the focus");
+    auto reached = [&](QWidget* control) {
+        if (focused.contains(control)) return true;
+        auto* radio = qobject_cast<QRadioButton*>(control);
+        if (!radio || !radio->autoExclusive()) return false;
+        for (auto* other : radio->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly))
+            if (focused.contains(other)) return true;
+        return false;
+    };
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+        const bool operable = qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control) ||
+                              control->inherits("hvb::HandCursorNSTextField");
+        if (operable && control->isVisibleTo(window) && control->isEnabled() && !reached(control))
+            faults << who(control) + QStringLiteral(": never reached by Tab");
+    }
+    return faults;
+}
+
 // A camera the Status row shows in full: a model with a webcam mode, its record and commands.
 inline std::shared_ptr<hvb::HVBModel> cameraWithStatus(bool locked) {
     hvb::buildAllCommandTables();
@@ -120,6 +183,40 @@ inline std::shared_ptr<hvb::HVBModel> cameraWithStatus(bool locked) {
     camera->setStatusInfo(
         hvb::StatusModel{record, hvb::cmdTables().find("HVBS2ACmd_6").value_or(hvb::CommandDictionary{})});
     return camera;
+}
+
+// Lists one camera in `models`, then the same one locked, and shows each in the Status row of
+// `window`, saved as "<prefix>main-window-one-camera" and "…-one-locked-camera", the speaker's
+// tooltip too; `each` checks more of each. Returns what is amiss: the row not showing the camera,
+// a picture button that unnamedPictureButtons finds fault with, or not the four picture buttons of
+// a camera (rename, speaker, folder, webcam) or the two of a locked one (the speaker and the lock).
+inline QStringList showEachCameraRow(QWidget* window, std::vector<std::shared_ptr<hvb::HVBModel>>& models,
+                                     const std::string& prefix, const QString& localisation,
+                                     const std::function<void()>& each = {}) {
+    using hvb::LocalizedString::Msg;
+    QStringList wrong;
+    for (const bool locked : {false, true}) {
+        const QString state = QString::fromLatin1(locked ? "locked: " : "unlocked: ");
+        models = {cameraWithStatus(locked)};
+        foundation::NotificationCenter::defaultCenter().post(hvb::kStatusDidGet);
+        // The row has shown the camera once its folder button says what it does for that lock.
+        const QString folderDoes = locked ? Msg::unlockCameraButton() : Msg::openFolderButton();
+        if (!waitUntil([&] {
+                auto* folder = window->findChild<QAbstractButton*>("folderButton");
+                return folder && folder->isVisibleTo(window) && folder->accessibleName() == folderDoes;
+            }))
+            wrong << state + "the row never showed the camera";
+        if (!saveScreenshot(window, prefix + (locked ? "main-window-one-locked-camera" : "main-window-one-camera")))
+            wrong << state + "no screenshot";
+        int seen = 0;
+        for (const QString& fault : unnamedPictureButtons(window, seen, localisation)) wrong << state + fault;
+        if (seen != (locked ? 2 : 4)) wrong << state + QString::number(seen) + " picture buttons";
+        auto* speaker = window->findChild<QAbstractButton*>("buzzerButton");
+        if (!locked && !(speaker && saveScreenshotWithToolTip(window, speaker, prefix + "main-window-speaker-tooltip")))
+            wrong << state + "no speaker tooltip";
+        if (each) each();
+    }
+    return wrong;
 }
 
 // Shows the Status page with the driver known to be stopped, then being started, and saves

@@ -57,6 +57,7 @@ TEST_F(Screens, ToolPanelInItsThreeLayouts) {
         EXPECT_TRUE(waitUntil([&] { return panel->FormatBtn->isEnabled(); }));
         settle(40);
         EXPECT_TRUE(apptest::saveScreenshot(&pane, layout.name));
+        EXPECT_EQ(apptest::keyboardFaults(&pane), QStringList());
         panel->beginDisappearance();
         panel->endDisappearance();
     }
@@ -75,6 +76,7 @@ TEST_F(Screens, UnlockDialogIdleWrongAndExhausted) {
     window.makeKeyAndOrderFront();
     settle();
     EXPECT_TRUE(apptest::saveScreenshot(&window, "unlock-dialog-idle"));
+    EXPECT_EQ(apptest::keyboardFaults(&window), QStringList());
     d->passwordSecureTextField->setText("wrong-pass");
     d->controlTextDidChange(d->passwordSecureTextField);
     d->buttonOK->click();
