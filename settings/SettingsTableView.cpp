@@ -62,6 +62,20 @@ SettingsRowView* SettingsTableView::rowView(int row) const {
     return qobject_cast<SettingsRowView*>(indexWidget(model_->index(row, SettingsTableModel::titleColumn)));
 }
 
+QWidget* SettingsTableView::lastControl() const {
+    for (int row = model_->rowCount() - 1; row >= 0; --row) {
+        for (int column : {int(SettingsTableModel::controlColumn), int(SettingsTableModel::titleColumn)}) {
+            QWidget* cell = indexWidget(model_->index(row, column));
+            if (!cell) continue;
+            QList<QWidget*> controls = cell->findChildren<QWidget*>();
+            controls.prepend(cell);
+            for (auto it = controls.crbegin(); it != controls.crend(); ++it)
+                if ((*it)->focusPolicy() & Qt::TabFocus) return *it;
+        }
+    }
+    return nullptr;
+}
+
 QString SettingsTableView::titleAt(int row) const {
     return model_->data(model_->index(row, SettingsTableModel::titleColumn), Qt::DisplayRole).toString();
 }

@@ -135,10 +135,11 @@ void StatusViewController::loadView() {
     };
     insertDeviceLabel = line("insertDeviceLabel", 18, true);
     securityReminderLabel = line("securityReminderLabel", 13, false, QColor(110, 110, 115));
-    openSecurityPreferenceBtn = button("openSecurityPreferenceBtn");
-    // Why no camera shows while the driver is known to be stopped, and the way to start it.
+    // Why no camera shows while the driver is known to be stopped, and the way to start it; made
+    // before the button below it, so that Tab reaches them in the order they stand.
     driverStoppedLabel = line("driverStoppedLabel", 14, true, QColor(178, 34, 34));
     startDriverBtn = button("startDriverBtn");
+    openSecurityPreferenceBtn = button("openSecurityPreferenceBtn");
     driverStoppedLabel->hide();
     startDriverBtn->hide();
     box->addWidget(emptyHVBImage);
@@ -153,7 +154,6 @@ void StatusViewController::loadView() {
     centre->addStretch(2);
     root->addWidget(emptyArea);
     emptyArea->setObjectName("emptyArea");
-    QWidget::setTabOrder(startDriverBtn, openSecurityPreferenceBtn);  // as they stand
     connect(openSecurityPreferenceBtn, &QPushButton::clicked, this, [this] { OpenSecurityPreferenceBtn_Click(); });
     connect(startDriverBtn, &QPushButton::clicked, this, [this] { StartDriverBtn_Click(); });
 }

@@ -1,5 +1,5 @@
-// GUI tests own their QApplication: offscreen, in the application's style, with the main queue
-// driven from the Qt loop, the application's built resources and a private home for defaults.
+// GUI tests own their QApplication: offscreen, in the application's style, the main queue driven from
+// the Qt loop, the application's built resources and a private home for defaults.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 

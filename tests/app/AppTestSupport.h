@@ -1,5 +1,6 @@
 #pragma once
 // Helpers shared by the application's GUI tests.
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <ostream>
@@ -14,7 +15,6 @@
 #include <QHash>
 #include <QImage>
 #include <QKeyEvent>
-#include <QSet>
 #include <QLabel>
 #include <QStringList>
 #include <QLayout>
@@ -118,53 +118,50 @@ inline QStringList unnamedPictureButtons(QWidget* root, int& seen, const QString
 }
 
 // What keeps `window` from being used by the keyboard alone: a visible, enabled button, link or
-// pop-up that Tab never gives the focus to (of a group of radio buttons, Tab reaches one), Tab
-// staying on one place, and a place Tab stops at that looks the same with the focus as without it
-// (unless it is the only one). Tab is pressed until the focus is back where it began.
-inline QStringList keyboardFaults(QWidget* window) {
+// pop-up that Tab, pressed from no focus until the focus is back where it began, never reaches (of
+// a group of radio buttons, it reaches one), Tab staying on one place or going up the window, and
+// a place it stops at that looks the same without the focus (unless it is the only one). The
+// window is saved as shots[name] while the focus is on the place of that name.
+inline QStringList keyboardFaults(QWidget* window, const QHash<QString, std::string>& shots = {}) {
     window->activateWindow();
     if (!waitUntil([&] { return window->isActiveWindow(); }, 2000)) return {"the window never became active"};
     auto who = [](QWidget* w) {
-        if (!w->objectName().isEmpty()) return w->objectName();
         auto* button = qobject_cast<QAbstractButton*>(w);
-        return QString::fromLatin1(w->metaObject()->className()) +
-               (button ? QStringLiteral(" \"") + button->text() + QStringLiteral("\"") : QString());
+        if (!w->objectName().isEmpty()) return w->objectName();
+        return w->metaObject()->className() + (button ? " \"" + button->text() + "\"" : QString());
     };
+    auto top = [&](QWidget* place) { return place->mapTo(window, QPoint(0, 0)).y(); };
     QStringList faults;
-    // From no focus, as a person who starts pressing Tab sees it.
     if (QWidget* now = window->focusWidget()) now->clearFocus();
-    QHash<QWidget*, QImage> focused;  // each stop as it looks with the focus
-    QWidget* first = nullptr;
-    QWidget* last = nullptr;
-    for (int press = 0; press < 200; ++press) {
+    QHash<QWidget*, QImage> focused;  // each place as it looks with the focus
+    QWidget *first = nullptr, *last = nullptr;
+    for (int press = 0; press < 200; ++press, last = QApplication::focusWidget()) {
         QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
         QApplication::sendEvent(window->focusWidget() ? window->focusWidget() : window, &tab);
         QWidget* now = QApplication::focusWidget();
-        if (!now || now == first) break;
-        if (now == last) {
-            faults << who(now) + QStringLiteral(": Tab stays there");
+        if (!now || now == first || now == last) {
+            if (now && now == last && now != first) faults << who(now) + ": Tab stays there";
             break;
         }
+        if (last && top(now) + 8 < top(last)) faults << who(now) + ": reached after " + who(last) + ", below it";
         if (!first) first = now;
-        last = now;
         focused.insert(now, now->grab().toImage());
+        if (shots.contains(who(now)) && !saveScreenshot(window, shots.value(who(now)))) faults << "no screenshot";
     }
     if (QWidget* now = QApplication::focusWidget()) now->clearFocus();
     for (auto it = focused.cbegin(); focused.size() > 1 && it != focused.cend(); ++it)
-        if (it.key()->grab().toImage() == it.value()) faults << who(it.key()) + QStringLiteral(": no sign of the focus");
-    auto reached = [&](QWidget* control) {
-        if (focused.contains(control)) return true;
-        auto* radio = qobject_cast<QRadioButton*>(control);
-        if (!radio || !radio->autoExclusive()) return false;
-        for (auto* other : radio->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly))
-            if (focused.contains(other)) return true;
-        return false;
+        if (it.key()->grab().toImage() == it.value()) faults << who(it.key()) + ": no sign of the focus";
+    auto radioOf = [](QWidget* place, QWidget* control) {
+        return qobject_cast<QRadioButton*>(place) && place->parentWidget() == control->parentWidget();
     };
     for (QWidget* control : window->findChildren<QWidget*>()) {
         const bool operable = qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control) ||
                               control->inherits("hvb::HandCursorNSTextField");
-        if (operable && control->isVisibleTo(window) && control->isEnabled() && !reached(control))
-            faults << who(control) + QStringLiteral(": never reached by Tab");
+        const bool reached = focused.contains(control) ||
+                             (radioOf(control, control) && std::any_of(focused.keyBegin(), focused.keyEnd(),
+                                                                       [&](QWidget* f) { return radioOf(f, control); }));
+        if (operable && control->isVisibleTo(window) && control->isEnabled() && !reached)
+            faults << who(control) + ": never reached by Tab";
     }
     return faults;
 }

@@ -42,8 +42,11 @@ TEST(Screens, MainWindowInEachState) {
     EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "en"), QStringList());
     // The Status row's picture buttons say what they do, of a locked camera too, and every
     // control of the row is reached by Tab.
+    const QHash<QString, std::string> shots = {{"editButton", "main-window-focus-rename"},
+                                               {"fwReleaseNoteButton", "main-window-focus-version-history"},
+                                               {"hvb::PanelCollectionView", "main-window-focus-panel-list"}};
     EXPECT_EQ(apptest::showEachCameraRow(&window, link->models, "", "en",
-                                         [&] { EXPECT_EQ(apptest::keyboardFaults(&window), QStringList()); }),
+                                         [&] { EXPECT_EQ(apptest::keyboardFaults(&window, shots), QStringList()); }),
               QStringList());
     link->models.clear();
     link->models.push_back(std::make_shared<HVBModel>("SN1"));
@@ -86,7 +89,7 @@ TEST(Screens, AboutAndAdminPermission) {
         appkit::Window window(new About());
         showIn(window);
         EXPECT_TRUE(apptest::saveScreenshot(&window, "about"));
-        EXPECT_EQ(apptest::keyboardFaults(&window), QStringList());
+        EXPECT_EQ(apptest::keyboardFaults(&window, {{"statementLink", "about-focus-statement"}}), QStringList());
         window.performClose();
     }
     {

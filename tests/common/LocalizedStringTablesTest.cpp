@@ -180,10 +180,9 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
         MainWindow window{LaunchEnvironment{}};
         window.showWindow();
         window.resize(1040, 680);
-        EXPECT_TRUE(apptest::waitUntil([&] {
-            auto* hint = window.findChild<QLabel*>("insertDeviceLabel");
-            return hint && hint->isVisible() && !hint->text().isEmpty();
-        }));
+        auto shown = std::make_shared<bool>(false);  // after what showing the window queued
+        dispatch::mainQueue().async([shown] { *shown = true; });
+        EXPECT_TRUE(apptest::waitUntil([&] { return *shown; }));
         EXPECT_TRUE(apptest::saveScreenshot(&window, "zh-main-window-no-camera"));
         EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList());
 
@@ -214,17 +213,18 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
         EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "zh-Hant"), QStringList());
 
         // One camera, then the same one locked: the Status row's picture buttons (rename,
-        // speaker, folder or lock, webcam) each say what they do.
-        EXPECT_EQ(apptest::showEachCameraRow(&window, link->models, "zh-", "zh-Hant",
-                                             [&] {
-                                                 // What the camera tells of itself (its label and
-                                                 // model) is no text of the program's.
-                                                 QStringList texts = visibleTexts(&window);
-                                                 for (const char* own : {"Unit 7", "HVBS2A"})
-                                                     texts.removeAll(QLatin1String(own));
-                                                 EXPECT_EQ(englishOutsideTheTables(texts), QStringList());
-                                             }),
-                  QStringList());
+        // speaker, folder or lock, webcam) each say what they do, and Tab reaches them. What the
+        // camera tells of itself (its label and model) is no text of the program's.
+        const QHash<QString, std::string> shots = {{"editButton", "zh-main-window-focus-rename"},
+                                                   {"fwReleaseNoteButton", "zh-main-window-focus-version-history"},
+                                                   {"hvb::PanelCollectionView", "zh-main-window-focus-panel-list"}};
+        auto each = [&] {
+            QStringList texts = visibleTexts(&window);
+            for (const char* own : {"Unit 7", "HVBS2A"}) texts.removeAll(QLatin1String(own));
+            EXPECT_EQ(englishOutsideTheTables(texts), QStringList());
+            EXPECT_EQ(apptest::keyboardFaults(&window, shots), QStringList());
+        };
+        EXPECT_EQ(apptest::showEachCameraRow(&window, link->models, "zh-", "zh-Hant", each), QStringList());
         link->models.clear();
     }
 
@@ -251,6 +251,8 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
         EXPECT_EQ(englishOutsideTheTables(visibleTexts(&window)), QStringList()) << page->objectName().toStdString();
         EXPECT_EQ(apptest::unnamedPictureButtons(&window, dialogPictureButtons, "zh-Hant"), QStringList())
             << page->objectName().toStdString();
+        const std::string eye = "zh-" + page->objectName().toStdString() + "-eye";
+        EXPECT_EQ(apptest::keyboardFaults(&window, {{"QToolButton \"\"", eye}}), QStringList());
         window.performClose();
     }
     EXPECT_GE(dialogPictureButtons, 2);

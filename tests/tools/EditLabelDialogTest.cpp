@@ -347,8 +347,6 @@ TEST_F(EditLabel, AGoneDelegateGetsNothing) {
 
 class EditFromStatus : public ToolsFixture {};
 
-// Pressed with the pointer, and then by the keyboard alone: Tab to the row's rename button,
-// Space, Tab to the name (selected whole), the new name typed, Return.
 TEST_F(EditFromStatus, TheRowsEditButtonRenamesTheCamera) {
     auto camera = makeCamera("HW7334", "1.0.0");
     ASSERT_TRUE(plug(camera));
@@ -358,53 +356,42 @@ TEST_F(EditFromStatus, TheRowsEditButtonRenamesTheCamera) {
     panel.show();
     panel.endAppearance();
     ASSERT_TRUE(waitUntil([&] { return panel.rowAt(0) != nullptr; }));
-    auto openDialog = [] {
-        EditViewController* edit = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* window = qobject_cast<appkit::Window*>(w);
-            if (window && window->isVisibleWindow())
-                if (auto* content = dynamic_cast<EditViewController*>(window->contentViewController())) edit = content;
-        }
-        return edit;
-    };
-    for (const std::string name : {"Unit 9", "Unit 10"}) {
-        const bool byKeyboard = name == "Unit 10";
-        SCOPED_TRACE(byKeyboard ? "keyboard" : "pointer");
-        if (byKeyboard) {
-            panel.activateWindow();
-            ASSERT_TRUE(waitUntil([&] { return panel.isActiveWindow(); }));
-            QToolButton* rename = panel.rowAt(0)->editButton();
-            for (int press = 0; press < 30 && QApplication::focusWidget() != rename; ++press)
-                QTest::keyClick(panel.focusWidget() ? panel.focusWidget() : &panel, Qt::Key_Tab);
-            ASSERT_EQ(QApplication::focusWidget(), rename);
-            QTest::keyClick(rename, Qt::Key_Space);
-        } else {
-            panel.rowAt(0)->editButtonDidTap();
-        }
-        EditViewController* edit = openDialog();
-        ASSERT_NE(edit, nullptr);
-        QPointer<EditViewController> guard(edit);
-        EXPECT_EQ(edit->deviceNameLabel->text(), QString::fromStdString(camera->label()));
-        if (byKeyboard) {
-            ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == edit->hostWindow(); }));
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            ASSERT_EQ(QApplication::focusWidget(), edit->deviceNameLabel);
-            QTest::keyClicks(edit->deviceNameLabel, QString::fromStdString(name));
-            QTest::keyClick(edit->deviceNameLabel, Qt::Key_Return);
-        } else {
-            edit->deviceNameLabel->setText(QString::fromStdString(name));
-            emit edit->deviceNameLabel->textEdited(QString::fromStdString(name));
-            edit->doneButton->click();
-        }
-        ASSERT_TRUE(waitUntil([&] { return !guard || !guard->isVisible(); }));
-        ASSERT_TRUE(waitUntil([&] { return camera->label() == name; }));
-        // Read under the record's lock: the camera's new read writes it from a worker.
-        ASSERT_TRUE(waitUntil([&] {
-            auto record = recordOf(camera);
-            return record && hvb::DeviceState::shared().readRecord(
-                                 record, [&](const hvb::DiskDriver_Parameter& r) { return r.UserLabel == name; });
-        }));
+    panel.rowAt(0)->editButtonDidTap();
+    EditViewController* edit = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* window = qobject_cast<appkit::Window*>(w);
+        if (window && window->isVisibleWindow())
+            if (auto* content = dynamic_cast<EditViewController*>(window->contentViewController())) edit = content;
     }
+    ASSERT_NE(edit, nullptr);
+    QPointer<EditViewController> guard(edit);
+    EXPECT_EQ(edit->deviceNameLabel->text(), QString::fromStdString(camera->label()));
+    edit->deviceNameLabel->setText("Unit 9");
+    emit edit->deviceNameLabel->textEdited("Unit 9");
+    edit->doneButton->click();
+    ASSERT_TRUE(waitUntil([&] { return !guard || !guard->isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return camera->label() == "Unit 9"; }));
+    // Read under the record's lock: the camera's new read writes it from a worker.
+    ASSERT_TRUE(waitUntil([&] {
+        auto record = recordOf(camera);
+        return record && hvb::DeviceState::shared().readRecord(record, [](const hvb::DiskDriver_Parameter& r) {
+                   return r.UserLabel == "Unit 9";
+               });
+    }));
+
+    // By the keyboard alone: Tab to the rename button, Space, Tab to the name (taken whole),
+    // the new one typed, Return.
+    panel.activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return panel.isActiveWindow(); }));
+    for (int press = 0; press < 30 && QApplication::focusWidget() != panel.rowAt(0)->editButton(); ++press)
+        QTest::keyClick(panel.focusWidget() ? panel.focusWidget() : &panel, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), panel.rowAt(0)->editButton());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() != &panel; }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClicks(QApplication::focusWidget(), "Unit 10");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(waitUntil([&] { return camera->label() == "Unit 10"; }));
     panel.beginDisappearance();
     panel.endDisappearance();
 }

@@ -76,13 +76,15 @@ TEST_F(Screens, UnlockDialogIdleWrongAndExhausted) {
     window.makeKeyAndOrderFront();
     settle();
     EXPECT_TRUE(apptest::saveScreenshot(&window, "unlock-dialog-idle"));
-    EXPECT_EQ(apptest::keyboardFaults(&window), QStringList());
     d->passwordSecureTextField->setText("wrong-pass");
     d->controlTextDidChange(d->passwordSecureTextField);
     d->buttonOK->click();
     ASSERT_TRUE(waitUntil([&] { return !d->isBusy(); }));
     settle();
     EXPECT_TRUE(apptest::saveScreenshot(&window, "unlock-dialog-wrong"));
+    EXPECT_EQ(apptest::keyboardFaults(&window, {{"QToolButton \"\"", "unlock-dialog-focus-eye"},
+                                                {"hvb::HandCursorNSTextField", "unlock-dialog-focus-forgot"}}),
+              QStringList());
     window.performClose();
 
     recordOf(camera)->passwordErrorCnt = 5;
