@@ -209,9 +209,9 @@ void StatusTableViewCell::setupLayout() {
 
     // Tab takes the row as it reads: the buttons at the top, the link among the lines, the
     // buttons at the bottom.
-    const std::array<QWidget*, 9> tabOrder = {editButton_,          buzzerButton_,  folderButton_,
-                                              webcamButton_,        fwReleaseNoteButton_, upgradeButton_,
-                                              formatButton_,        webcamTestButton_,    msdcRecoverButton_};
+    const std::array<QWidget*, 9> tabOrder = {editButton_,     buzzerButton_,     folderButton_,
+                                              webcamButton_,   fwReleaseNoteButton_, upgradeButton_,
+                                              formatButton_,   webcamTestButton_, msdcRecoverButton_};
     for (size_t i = 1; i < tabOrder.size(); ++i) QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     connect(editButton_, &QToolButton::clicked, this, [this] { editButtonDidTap(); });

@@ -12,7 +12,8 @@ void FocusFrameStyle::drawControl(ControlElement element, const QStyleOption* op
     const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
     if (element != CE_PushButton || !button) return;
     const bool keyboardFocus = (button->state & State_HasFocus) && (button->state & State_KeyboardFocusChange);
-    if (!keyboardFocus || !(button->features & (QStyleOptionButton::DefaultButton | QStyleOptionButton::Flat))) return;
+    const bool unmarked = button->features & (QStyleOptionButton::DefaultButton | QStyleOptionButton::Flat);
+    if (!keyboardFocus || !unmarked) return;
     QStyleOptionFocusRect frame;
     frame.QStyleOption::operator=(*button);
     frame.rect = subElementRect(SE_PushButtonFocusRect, button, widget);

@@ -82,9 +82,7 @@ TEST_F(Screens, UnlockDialogIdleWrongAndExhausted) {
     ASSERT_TRUE(waitUntil([&] { return !d->isBusy(); }));
     settle();
     EXPECT_TRUE(apptest::saveScreenshot(&window, "unlock-dialog-wrong"));
-    EXPECT_EQ(apptest::keyboardFaults(&window, {{"QToolButton \"\"", "unlock-dialog-focus-eye"},
-                                                {"hvb::HandCursorNSTextField", "unlock-dialog-focus-forgot"}}),
-              QStringList());
+    EXPECT_EQ(apptest::keyboardFaults(&window, {{"QToolButton \"\"", "unlock-dialog-focus-eye"}}), QStringList());
     window.performClose();
 
     recordOf(camera)->passwordErrorCnt = 5;
@@ -92,6 +90,8 @@ TEST_F(Screens, UnlockDialogIdleWrongAndExhausted) {
     exhausted.makeKeyAndOrderFront();
     settle();
     EXPECT_TRUE(apptest::saveScreenshot(&exhausted, "unlock-dialog-exhausted"));
+    EXPECT_EQ(apptest::keyboardFaults(&exhausted, {{"hvb::HandCursorNSTextField", "unlock-dialog-focus-forgot"}}),
+              QStringList());
     exhausted.performClose();
 }
 
