@@ -12,6 +12,7 @@
 #include "app/MainWindow.h"
 #include "common/CameraWorkQueue.h"
 #include "common/StringTableTranslator.h"
+#include "platform/appkit/FocusFrameStyle.h"
 #include "platform/appkit/MainQueueDriver.h"
 #include "platform/foundation/Log.h"
 #include "platform/iokit/link/SocketLink.h"
@@ -45,6 +46,7 @@ void quitOnSignals(QApplication& application) {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    appkit::installFocusFrameStyle();
     QApplication::setApplicationName("HalvetorBody_ToolBox");
     QApplication::setOrganizationName("Brevantis");
     // The desktop entry's name, by which the desktop shell finds the window's name and icon.

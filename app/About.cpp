@@ -8,6 +8,7 @@
 
 #include "app/AppDelegate.h"
 #include "common/DesktopOpener.h"
+#include "common/LinkButton.h"
 #include "common/LocalizedString.h"
 #include "online/UsageReports.h"
 #include "platform/appkit/Assets.h"
@@ -67,13 +68,9 @@ void About::loadView() {
     versionInfo->setTextFormat(Qt::PlainText);
     versionInfo->setAlignment(Qt::AlignCenter);
     layout->addWidget(versionInfo);
-    auto* statement = new QPushButton(LocalizedString::Msg::statement(), this);
+    // A link: a click leaves the focus where it was, so Return still means OK after it.
+    auto* statement = new LinkButton(LocalizedString::Msg::statement(), this);
     statement->setObjectName("statementLink");
-    statement->setFlat(true);
-    // A link: a click leaves the focus where it was, and Return still means OK.
-    statement->setAutoDefault(false);
-    statement->setFocusPolicy(Qt::TabFocus);
-    statement->setCursor(Qt::PointingHandCursor);
     QFont link = statement->font();
     link.setUnderline(true);
     statement->setFont(link);

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyleOptionFocusRect>
 #include <QVBoxLayout>
 
 #include "platform/appkit/Assets.h"
@@ -92,6 +93,14 @@ void LeftSplitViewItems::paintEvent(QPaintEvent* event) {
     if (whiteBackground_) {
         QPainter painter(this);
         painter.fillRect(rect(), Qt::white);
+        // The list's focus is drawn on its selected entry.
+        if (QWidget* list = parentWidget(); list && list->hasFocus()) {
+            QStyleOptionFocusRect frame;
+            frame.initFrom(list);
+            frame.rect = rect().adjusted(3, 3, -3, -3);
+            frame.backgroundColor = Qt::white;
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+        }
     }
     appkit::ViewController::paintEvent(event);
 }

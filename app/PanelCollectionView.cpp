@@ -1,5 +1,6 @@
 #include "app/PanelCollectionView.h"
 
+#include <QKeyEvent>
 #include <QVBoxLayout>
 
 #include "app/LeftSplitViewItems.h"
@@ -11,6 +12,7 @@ PanelCollectionView::PanelCollectionView(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(0, 12, 0, 0);
     layout->setSpacing(0);
     layout->addStretch(1);
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void PanelCollectionView::reloadData(int count, const std::function<LeftSplitViewItems*(int)>& make) {
@@ -45,6 +47,30 @@ void PanelCollectionView::userClicked(int index) {
     selection_ = {index};
     if (!previous.empty() && delegate_.didDeselect) delegate_.didDeselect(previous);
     if (delegate_.didSelect) delegate_.didSelect({index});
+}
+
+void PanelCollectionView::keyPressEvent(QKeyEvent* event) {
+    const int step = event->key() == Qt::Key_Up ? -1 : event->key() == Qt::Key_Down ? 1 : 0;
+    if (step == 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (!selection_.empty()) userClicked(*selection_.begin() + step);
+}
+
+void PanelCollectionView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    updateItems();
+}
+
+void PanelCollectionView::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    updateItems();
+}
+
+void PanelCollectionView::updateItems() {
+    for (auto* item : items_)
+        if (item) item->update();
 }
 
 }  // namespace hvb

@@ -1,7 +1,8 @@
 #pragma once
 // The left list's collection: a fixed column of entries with a selection set and a selectable
 // switch. Clicks reach the delegate only while the collection is selectable; code changes the
-// selection without any callback.
+// selection without any callback. Tab gives it the focus, which its selected entry shows, and the
+// Up and Down keys select the entry above or below as a click on it does.
 #include <functional>
 #include <set>
 #include <vector>
@@ -40,7 +41,14 @@ public:
     // A user click on an entry (what a mouse press does).
     void userClicked(int index);
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
 private:
+    void updateItems();
+
     Delegate delegate_;
     std::vector<LeftSplitViewItems*> items_;
     std::set<int> selection_;

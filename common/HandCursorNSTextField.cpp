@@ -1,12 +1,16 @@
 #include "common/HandCursorNSTextField.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 
 namespace hvb {
 
 HandCursorNSTextField::HandCursorNSTextField(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
+    setFocusPolicy(Qt::TabFocus);
     resetCursorRects();
 }
 
@@ -22,6 +26,25 @@ void HandCursorNSTextField::changeEvent(QEvent* event) {
 void HandCursorNSTextField::mousePressEvent(QMouseEvent* event) {
     QLabel::mousePressEvent(event);
     if (isEnabled() && event->button() == Qt::LeftButton) emit clicked();
+}
+
+void HandCursorNSTextField::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+        if (!event->isAutoRepeat()) emit clicked();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void HandCursorNSTextField::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (!hasFocus()) return;
+    QStylePainter painter(this);
+    QStyleOptionFocusRect frame;
+    frame.initFrom(this);
+    frame.backgroundColor = palette().color(backgroundRole());
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, frame);
 }
 
 void HandCursorNSTextField::resetCursorRects() {

@@ -1,6 +1,6 @@
 #pragma once
 // A link-like label: the pointing hand over it while it is enabled, the arrow otherwise, and a
-// click signal.
+// click signal. Tab reaches it, the style's focus frame shows it, and Return or Space clicks it.
 #include <QLabel>
 
 namespace hvb {
@@ -17,6 +17,8 @@ signals:
 protected:
     void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void resetCursorRects();

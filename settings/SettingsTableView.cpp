@@ -16,6 +16,8 @@ SettingsTableView::SettingsTableView(TableViewComboBoxDelegate* comboBoxDelegate
     setItemDelegate(new SettingsCellDelegate(comboBoxDelegate, buttonDelegate, this));
     setSelectionMode(QAbstractItemView::NoSelection);
     setFocusPolicy(Qt::NoFocus);
+    // Tab goes from one cell's control to the next, not from cell to cell of the table.
+    setTabKeyNavigation(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setShowGrid(false);
     setFrameShape(QFrame::NoFrame);
@@ -58,6 +60,20 @@ ButtonCell* SettingsTableView::buttonCell(int row) const {
 
 SettingsRowView* SettingsTableView::rowView(int row) const {
     return qobject_cast<SettingsRowView*>(indexWidget(model_->index(row, SettingsTableModel::titleColumn)));
+}
+
+QWidget* SettingsTableView::lastControl() const {
+    for (int row = model_->rowCount() - 1; row >= 0; --row) {
+        for (int column : {int(SettingsTableModel::controlColumn), int(SettingsTableModel::titleColumn)}) {
+            QWidget* cell = indexWidget(model_->index(row, column));
+            if (!cell) continue;
+            QList<QWidget*> controls = cell->findChildren<QWidget*>();
+            controls.prepend(cell);
+            for (auto it = controls.crbegin(); it != controls.crend(); ++it)
+                if ((*it)->focusPolicy() & Qt::TabFocus) return *it;
+        }
+    }
+    return nullptr;
 }
 
 QString SettingsTableView::titleAt(int row) const {

@@ -31,6 +31,8 @@ public:
     PopUpButtonCell* popUpCell(int row) const;
     ButtonCell* buttonCell(int row) const;
     SettingsRowView* rowView(int row) const;
+    // The last control of the cells that Tab stops at, or none.
+    QWidget* lastControl() const;
     QString titleAt(int row) const;
 
 private:

@@ -352,6 +352,15 @@ void SettingsViewController::reloadTables(bool hidingKeyReset) {
     if (hidingKeyReset) HWKeyResetBox->hide();
     videoTableView->reloadData(videoDataSource, videoCells_, videoTableComboBoxWidth, deviceTableComboBoxWidth);
     stampTableView->reloadData(stampDataSource, stampCells_, stampTableComboBoxWidth, deviceTableComboBoxWidth);
+    // The cells' controls are made anew at the end of the Tab order; the key-reset choice below
+    // the tables follows them, as it stands.
+    for (SettingsTableView* table : {stampTableView, videoTableView, deviceTableView}) {
+        if (QWidget* last = table->lastControl()) {
+            QWidget::setTabOrder(last, HWKeyResetON);
+            QWidget::setTabOrder(HWKeyResetON, HWKeyResetOFF);
+            break;
+        }
+    }
     emit settingTablesReloaded();
 }
 

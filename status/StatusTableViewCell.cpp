@@ -14,6 +14,7 @@
 #include "camera/Shell.h"
 #include "common/ControllerFactory.h"
 #include "common/DeviceDialogGlobals.h"
+#include "common/LinkButton.h"
 #include "common/LocalizedString.h"
 #include "online/FirmwareManager.h"
 #include "platform/appkit/Alert.h"
@@ -63,14 +64,15 @@ QToolButton* makeImageButton(QWidget* parent, const char* image, const QString& 
     button->setIconSize(QSize(22, 22));
     button->setIcon(appkit::Assets::icon(image));
     button->setCursor(Qt::PointingHandCursor);
-    button->setFocusPolicy(Qt::NoFocus);
+    // Reached by Tab; a click leaves the focus where it was.
+    button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
 
 QPushButton* makeTextButton(QWidget* parent, const QString& title) {
     auto* button = new QPushButton(title, parent);
     button->setFixedHeight(kButtonSide);
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setFocusPolicy(Qt::TabFocus);
     button->hide();
     return button;
 }
@@ -135,11 +137,8 @@ void StatusTableViewCell::setupLayout() {
     uidValueLabel_ = makeLabel(this, 14, false, kGrey);
     fwVersionTitleLabel_ = makeLabel(this, 14, false, kLightGrey, Str::version() + QStringLiteral(":"));
     fwVersionValueLabel_ = makeLabel(this, 14, false, kGrey);
-    fwReleaseNoteButton_ = new QPushButton(Str::versionHistory(), this);
+    fwReleaseNoteButton_ = new LinkButton(Str::versionHistory(), this);
     fwReleaseNoteButton_->setObjectName("fwReleaseNoteButton");
-    fwReleaseNoteButton_->setFlat(true);
-    fwReleaseNoteButton_->setCursor(Qt::PointingHandCursor);
-    fwReleaseNoteButton_->setFocusPolicy(Qt::NoFocus);
     fwReleaseNoteButton_->setStyleSheet(QStringLiteral(
         "QPushButton { border: none; padding: 0 0 0 8px; color: rgb(0, 122, 255); font-size: 12px; "
         "text-decoration: underline; background: transparent; }"));
@@ -207,6 +206,13 @@ void StatusTableViewCell::setupLayout() {
     msdcRecoverButton_ = makeTextButton(this, Webcam::Btn::recover());
     msdcRecoverButton_->setObjectName("msdcRecoverButton");
     funcBtnStackView_ = makeLine(this, {upgradeButton_, formatButton_, webcamTestButton_, msdcRecoverButton_}, 15);
+
+    // Tab takes the row as it reads: the buttons at the top, the link among the lines, the
+    // buttons at the bottom.
+    const std::array<QWidget*, 9> tabOrder = {editButton_,     buzzerButton_,     folderButton_,
+                                              webcamButton_,   fwReleaseNoteButton_, upgradeButton_,
+                                              formatButton_,   webcamTestButton_, msdcRecoverButton_};
+    for (size_t i = 1; i < tabOrder.size(); ++i) QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     connect(editButton_, &QToolButton::clicked, this, [this] { editButtonDidTap(); });
     connect(buzzerButton_, &QToolButton::clicked, this, [this] { buzzerButtonDidTap(); });

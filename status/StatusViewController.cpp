@@ -87,6 +87,8 @@ void StatusViewController::loadView() {
     tableView->setObjectName("tableView");
     tableView->setWidgetResizable(true);
     tableView->setFrameShape(QFrame::NoFrame);
+    // Tab goes to the rows' controls; the area scrolls to the one that has the focus.
+    tableView->setFocusPolicy(Qt::NoFocus);
     tableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* rows = new QWidget();
     rows->setObjectName("statusRows");
@@ -133,10 +135,11 @@ void StatusViewController::loadView() {
     };
     insertDeviceLabel = line("insertDeviceLabel", 18, true);
     securityReminderLabel = line("securityReminderLabel", 13, false, QColor(110, 110, 115));
-    openSecurityPreferenceBtn = button("openSecurityPreferenceBtn");
-    // Why no camera shows while the driver is known to be stopped, and the way to start it.
+    // Why no camera shows while the driver is known to be stopped, and the way to start it; made
+    // before the button below it, so that Tab reaches them in the order they stand.
     driverStoppedLabel = line("driverStoppedLabel", 14, true, QColor(178, 34, 34));
     startDriverBtn = button("startDriverBtn");
+    openSecurityPreferenceBtn = button("openSecurityPreferenceBtn");
     driverStoppedLabel->hide();
     startDriverBtn->hide();
     box->addWidget(emptyHVBImage);

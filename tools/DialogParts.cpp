@@ -192,7 +192,8 @@ QToolButton* eyeButton(QWidget* parent) {
     eye->setAutoRaise(true);
     eye->setIconSize(QSize(20, 20));
     eye->setFixedSize(28, 28);
-    eye->setFocusPolicy(Qt::NoFocus);
+    // Reached by Tab after its field; a click leaves the focus in the field.
+    eye->setFocusPolicy(Qt::TabFocus);
     return eye;
 }
 

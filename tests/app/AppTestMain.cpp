@@ -1,5 +1,5 @@
-// GUI tests own their QApplication: offscreen, with the main queue driven from the Qt loop, the
-// application's built resources and a private home for defaults.
+// GUI tests own their QApplication: offscreen, in the application's style, the main queue driven from
+// the Qt loop, the application's built resources and a private home for defaults.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -8,6 +8,7 @@
 
 #include <QApplication>
 
+#include "platform/appkit/FocusFrameStyle.h"
 #include "platform/appkit/MainQueueDriver.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
         ::setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
     }
     QApplication application(argc, argv);
+    appkit::installFocusFrameStyle();
     appkit::installMainQueueDriver(&application);
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();

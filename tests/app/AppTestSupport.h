@@ -1,30 +1,41 @@
 #pragma once
 // Helpers shared by the application's GUI tests.
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QStringList>
 #include <QLayout>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QPixmap>
+#include <QRadioButton>
 #include <QToolTip>
 #include <QWidget>
 
 #include "camera/CommandTables.h"
+#include "camera/DeviceState.h"
 #include "camera/HVBModel.h"
 #include "common/DriverHostState.h"
 #include "common/LocalizedString.h"
 #include "common/StringCatalog.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NotificationCenter.h"
+
+// Lists of faults print as text when a check fails.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace apptest {
 
@@ -106,6 +117,55 @@ inline QStringList unnamedPictureButtons(QWidget* root, int& seen, const QString
     return faults;
 }
 
+// What keeps `window` from being used by the keyboard alone: a visible, enabled button, link or
+// pop-up that Tab, pressed from no focus until the focus is back where it began, never reaches (of
+// a group of radio buttons, it reaches one), Tab staying on one place or going up the window, and
+// a place it stops at that looks the same without the focus (unless it is the only one). The
+// window is saved as shots[name] while the focus is on the place of that name.
+inline QStringList keyboardFaults(QWidget* window, const QHash<QString, std::string>& shots = {}) {
+    window->activateWindow();
+    if (!waitUntil([&] { return window->isActiveWindow(); }, 2000)) return {"the window never became active"};
+    auto who = [](QWidget* w) {
+        auto* button = qobject_cast<QAbstractButton*>(w);
+        if (!w->objectName().isEmpty()) return w->objectName();
+        return w->metaObject()->className() + (button ? " \"" + button->text() + "\"" : QString());
+    };
+    auto top = [&](QWidget* place) { return place->mapTo(window, QPoint(0, 0)).y(); };
+    QStringList faults;
+    if (QWidget* now = window->focusWidget()) now->clearFocus();
+    QHash<QWidget*, QImage> focused;  // each place as it looks with the focus
+    QWidget *first = nullptr, *last = nullptr;
+    for (int press = 0; press < 200; ++press, last = QApplication::focusWidget()) {
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(window->focusWidget() ? window->focusWidget() : window, &tab);
+        QWidget* now = QApplication::focusWidget();
+        if (!now || now == first || now == last) {
+            if (now && now == last && now != first) faults << who(now) + ": Tab stays there";
+            break;
+        }
+        if (last && top(now) + 8 < top(last)) faults << who(now) + ": reached after " + who(last) + ", below it";
+        if (!first) first = now;
+        focused.insert(now, now->grab().toImage());
+        if (shots.contains(who(now)) && !saveScreenshot(window, shots.value(who(now)))) faults << "no screenshot";
+    }
+    if (QWidget* now = QApplication::focusWidget()) now->clearFocus();
+    for (auto it = focused.cbegin(); focused.size() > 1 && it != focused.cend(); ++it)
+        if (it.key()->grab().toImage() == it.value()) faults << who(it.key()) + ": no sign of the focus";
+    auto radioOf = [](QWidget* place, QWidget* control) {
+        return qobject_cast<QRadioButton*>(place) && place->parentWidget() == control->parentWidget();
+    };
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+        const bool operable = qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control) ||
+                              control->inherits("hvb::HandCursorNSTextField");
+        const bool reached = focused.contains(control) ||
+                             (radioOf(control, control) && std::any_of(focused.keyBegin(), focused.keyEnd(),
+                                                                       [&](QWidget* f) { return radioOf(f, control); }));
+        if (operable && control->isVisibleTo(window) && control->isEnabled() && !reached)
+            faults << who(control) + ": never reached by Tab";
+    }
+    return faults;
+}
+
 // A camera the Status row shows in full: a model with a webcam mode, its record and commands.
 inline std::shared_ptr<hvb::HVBModel> cameraWithStatus(bool locked) {
     hvb::buildAllCommandTables();
@@ -120,6 +180,40 @@ inline std::shared_ptr<hvb::HVBModel> cameraWithStatus(bool locked) {
     camera->setStatusInfo(
         hvb::StatusModel{record, hvb::cmdTables().find("HVBS2ACmd_6").value_or(hvb::CommandDictionary{})});
     return camera;
+}
+
+// Lists one camera in `models`, then the same one locked, and shows each in the Status row of
+// `window`, saved as "<prefix>main-window-one-camera" and "…-one-locked-camera", the speaker's
+// tooltip too; `each` checks more of each. Returns what is amiss: the row not showing the camera,
+// a picture button that unnamedPictureButtons finds fault with, or not the four picture buttons of
+// a camera (rename, speaker, folder, webcam) or the two of a locked one (the speaker and the lock).
+inline QStringList showEachCameraRow(QWidget* window, std::vector<std::shared_ptr<hvb::HVBModel>>& models,
+                                     const std::string& prefix, const QString& localisation,
+                                     const std::function<void()>& each = {}) {
+    using hvb::LocalizedString::Msg;
+    QStringList wrong;
+    for (const bool locked : {false, true}) {
+        const QString state = QString::fromLatin1(locked ? "locked: " : "unlocked: ");
+        models = {cameraWithStatus(locked)};
+        foundation::NotificationCenter::defaultCenter().post(hvb::kStatusDidGet);
+        // The row has shown the camera once its folder button says what it does for that lock.
+        const QString folderDoes = locked ? Msg::unlockCameraButton() : Msg::openFolderButton();
+        if (!waitUntil([&] {
+                auto* folder = window->findChild<QAbstractButton*>("folderButton");
+                return folder && folder->isVisibleTo(window) && folder->accessibleName() == folderDoes;
+            }))
+            wrong << state + "the row never showed the camera";
+        if (!saveScreenshot(window, prefix + (locked ? "main-window-one-locked-camera" : "main-window-one-camera")))
+            wrong << state + "no screenshot";
+        int seen = 0;
+        for (const QString& fault : unnamedPictureButtons(window, seen, localisation)) wrong << state + fault;
+        if (seen != (locked ? 2 : 4)) wrong << state + QString::number(seen) + " picture buttons";
+        auto* speaker = window->findChild<QAbstractButton*>("buzzerButton");
+        if (!locked && !(speaker && saveScreenshotWithToolTip(window, speaker, prefix + "main-window-speaker-tooltip")))
+            wrong << state + "no speaker tooltip";
+        if (each) each();
+    }
+    return wrong;
 }
 
 // Shows the Status page with the driver known to be stopped, then being started, and saves

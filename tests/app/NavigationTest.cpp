@@ -101,6 +101,7 @@ TEST_F(Navigation, WithoutACameraOnlyStatusIsActive) {
     EXPECT_EQ(title(1), grey);
     EXPECT_EQ(title(2), grey);
     click(1);
+    QTest::keyClick(list, Qt::Key_Down);
     EXPECT_EQ(paneName(), "StatusViewController");
     EXPECT_EQ(list->selectionIndexes(), std::set<int>{0});
 }
@@ -119,6 +120,16 @@ TEST_F(Navigation, OneCameraOpensTheListAndClicksSwitchPanes) {
     EXPECT_EQ(paneName(), "HVBToolViewController");
     EXPECT_EQ(picture(1), "Setting_DeSelect");
     EXPECT_EQ(picture(2), "Tool_Select");
+    // The list takes the focus from Tab, and its arrow keys move as clicks do, stopping at the ends.
+    EXPECT_TRUE(list->focusPolicy() & Qt::TabFocus);
+    for (auto [key, pane] : {std::pair{Qt::Key_Down, "HVBToolViewController"}, {Qt::Key_Up, "SettingsViewController"},
+                             {Qt::Key_Up, "StatusViewController"}, {Qt::Key_Up, "StatusViewController"},
+                             {Qt::Key_Down, "SettingsViewController"}}) {
+        QTest::keyClick(list, key);
+        EXPECT_EQ(paneName(), pane);
+    }
+    EXPECT_EQ(picture(1), "Setting_Select");
+    EXPECT_EQ(picture(0), "Status_DeSelect");
 }
 
 TEST_F(Navigation, SecondCameraShowsTheWarningAndRemovingItReturnsToThePane) {

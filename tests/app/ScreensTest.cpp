@@ -35,30 +35,26 @@ TEST(Screens, MainWindowInEachState) {
     window.resize(1040, 680);
     EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-no-camera"));
     // The driver known to be stopped, then being started: said beside the insertion hint.
-    EXPECT_EQ(apptest::showEachDriverHostState(&window, ""), QStringList());
+    EXPECT_EQ(apptest::showEachDriverHostState(
+                  &window, "", [&](QLabel*) { EXPECT_EQ(apptest::keyboardFaults(&window), QStringList()); }),
+              QStringList());
     int pictureButtons = 0;
     EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "en"), QStringList());
-    // The Status row's picture buttons say what they do, of a locked camera too.
-    for (const bool locked : {false, true}) {
-        link->models = {apptest::cameraWithStatus(locked)};
-        foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
-        apptest::waitUntil([] { return false; }, 50);
-        EXPECT_TRUE(apptest::saveScreenshot(&window, locked ? "main-window-one-locked-camera" : "main-window-one-camera"));
-        const int before = pictureButtons;
-        EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "en"), QStringList());
-        EXPECT_EQ(pictureButtons - before, locked ? 2 : 4);  // locked: the speaker and the lock
-        if (!locked) {
-            auto* speaker = window.findChild<QAbstractButton*>("buzzerButton");
-            ASSERT_NE(speaker, nullptr);
-            EXPECT_TRUE(apptest::saveScreenshotWithToolTip(&window, speaker, "main-window-speaker-tooltip"));
-        }
-    }
+    // The Status row's picture buttons say what they do, of a locked camera too, and every
+    // control of the row is reached by Tab.
+    const QHash<QString, std::string> shots = {{"editButton", "main-window-focus-rename"},
+                                               {"fwReleaseNoteButton", "main-window-focus-version-history"},
+                                               {"hvb::PanelCollectionView", "main-window-focus-panel-list"}};
+    EXPECT_EQ(apptest::showEachCameraRow(&window, link->models, "", "en",
+                                         [&] { EXPECT_EQ(apptest::keyboardFaults(&window, shots), QStringList()); }),
+              QStringList());
     link->models.clear();
     link->models.push_back(std::make_shared<HVBModel>("SN1"));
     foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
     window.splitView()->leftController()->didDeselectItems({0});
     window.splitView()->leftController()->didSelectItems({1});
     EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-one-camera-settings"));
+    EXPECT_EQ(apptest::keyboardFaults(&window), QStringList());
     link->models.push_back(std::make_shared<HVBModel>("SN2"));
     foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);
     EXPECT_TRUE(apptest::saveScreenshot(&window, "main-window-two-cameras"));
@@ -83,6 +79,7 @@ TEST(Screens, MessageDialogs) {
         appkit::Window window(new MsgDialogViewController());
         showIn(window);
         EXPECT_TRUE(apptest::saveScreenshot(&window, success ? "message-dialog-success" : "message-dialog-failure"));
+        EXPECT_EQ(apptest::keyboardFaults(&window), QStringList());
         window.performClose();
     }
 }
@@ -92,12 +89,14 @@ TEST(Screens, AboutAndAdminPermission) {
         appkit::Window window(new About());
         showIn(window);
         EXPECT_TRUE(apptest::saveScreenshot(&window, "about"));
+        EXPECT_EQ(apptest::keyboardFaults(&window, {{"statementLink", "about-focus-statement"}}), QStringList());
         window.performClose();
     }
     {
         appkit::Window window(new UserPermissionViewController());
         showIn(window);
         EXPECT_TRUE(apptest::saveScreenshot(&window, "admin-permission"));
+        EXPECT_EQ(apptest::keyboardFaults(&window), QStringList());
         window.performClose();
     }
 }

@@ -137,6 +137,7 @@ TEST_F(PanelSelection, ALockedCameraThenOneWithoutEncryption) {
     EXPECT_TRUE(allPopUpsDisabled());
     EXPECT_FALSE(panel->deviceTableView->buttonCell(0)->btnSyncTime->isEnabled());
     EXPECT_TRUE(apptest::saveScreenshot(panel.get(), "settings-locked-HW7334"));
+    EXPECT_EQ(apptest::keyboardFaults(panel.get()), QStringList());
 
     // The lock button asks for the unlock dialog, which the Tool panel brings; nothing is rebuilt.
     hvb::isUnlockOnly = false;

@@ -128,6 +128,7 @@ TEST_P(PanelTables, ShowEveryRowTheCameraOffers) {
 
     const std::string name = std::string("settings-") + c.model + "-" + c.firmware;
     EXPECT_TRUE(apptest::saveScreenshot(panel.get(), name));
+    EXPECT_EQ(apptest::keyboardFaults(panel.get(), {{"QPushButton \"Set\"", name + "-focus-clock"}}), QStringList());
     panel->tabView->setCurrentIndex(1);
     apptest::waitUntil([] { return false; }, 20);
     EXPECT_TRUE(apptest::saveScreenshot(panel.get(), name + "-video"));

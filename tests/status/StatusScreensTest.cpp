@@ -122,6 +122,7 @@ TEST_F(StatusScreens, TheMainWindowWithOneCamera) {
     }));
     apptest::waitUntil([] { return false; }, 50);
     EXPECT_TRUE(apptest::saveScreenshot(&window, "status-main-window-one-camera"));
+    EXPECT_EQ(apptest::keyboardFaults(&window), QStringList());
 }
 
 TEST_F(StatusScreens, TheReleaseNotesWindow) {
@@ -133,6 +134,7 @@ TEST_F(StatusScreens, TheReleaseNotesWindow) {
     ASSERT_GT(controller->numberOfRows(), 0);
     apptest::waitUntil([] { return false; }, 50);
     EXPECT_TRUE(apptest::saveScreenshot(&window, "release-notes-window"));
+    EXPECT_EQ(apptest::keyboardFaults(&window), QStringList());
     window.performClose();
 }
 

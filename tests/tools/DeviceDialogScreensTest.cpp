@@ -44,6 +44,8 @@ protected:
     void taskScreens(const std::string& prefix, std::shared_ptr<SimulatedBodyCamera> cam) {
         auto w = show<T>(cam);
         EXPECT_TRUE(apptest::saveScreenshot(w.get(), prefix + "-question"));
+        EXPECT_EQ(apptest::keyboardFaults(w.get(), {{"QPushButton \"Cancel\"", prefix + "-focus-cancel"}}),
+                  QStringList());
         auto* d = content<T>(w);
         // Taken as it shows: the format's result screen closes itself.
         bool shot = false;
@@ -116,6 +118,7 @@ TEST_F(DialogScreens, PasswordDialog) {
     {
         auto w = open(0);
         EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-set-form"));
+        EXPECT_EQ(apptest::keyboardFaults(w.get()), QStringList());
         auto* d = content<P>(w);
         type(d->newPassword.field, "abc 123");
         type(d->confirm.field, "abc");
@@ -132,6 +135,8 @@ TEST_F(DialogScreens, PasswordDialog) {
     {
         auto w = open(1);
         EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-change-form"));
+        EXPECT_EQ(apptest::keyboardFaults(w.get(), {{"QToolButton \"\"", "password-change-form-focus-eye"}}),
+                  QStringList());
         auto* d = content<P>(w);
         // The three eyes are pictures only: each names what a press does, masked or shown.
         int eyes = 0;
@@ -162,6 +167,7 @@ TEST_F(DialogScreens, PasswordDialog) {
     {
         auto w = open(2);
         EXPECT_TRUE(apptest::saveScreenshot(w.get(), "password-disable-form"));
+        EXPECT_EQ(apptest::keyboardFaults(w.get()), QStringList());
         auto* d = content<P>(w);
         type(d->original.field, "Abcd1234");
         cam->session()->refuseCode(code(cam, "HVB_GET_PWDCHECK"), 2);
@@ -190,6 +196,7 @@ TEST_F(DialogScreens, PasswordDialog) {
         w->makeKeyAndOrderFront();
         settle(20);
         EXPECT_TRUE(apptest::saveScreenshot(w, name));
+        EXPECT_EQ(apptest::keyboardFaults(w), QStringList());
         w->performClose();
     }
 }
@@ -210,6 +217,7 @@ TEST_F(DialogScreens, LabelDialog) {
     w.makeKeyAndOrderFront();
     settle(20);
     EXPECT_TRUE(apptest::saveScreenshot(&w, "label-dialog"));
+    EXPECT_EQ(apptest::keyboardFaults(&w), QStringList());
     edit->deviceNameLabel->setText("Unit-34!");
     emit edit->deviceNameLabel->textEdited("Unit-34!");
     EXPECT_TRUE(apptest::saveScreenshot(&w, "label-dialog-invalid"));

@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
+#include <QToolButton>
 
 #include <fstream>
 #include <map>
@@ -376,6 +378,20 @@ TEST_F(EditFromStatus, TheRowsEditButtonRenamesTheCamera) {
                    return r.UserLabel == "Unit 9";
                });
     }));
+
+    // By the keyboard alone: Tab to the rename button, Space, Tab to the name (taken whole),
+    // the new one typed, Return.
+    panel.activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return panel.isActiveWindow(); }));
+    for (int press = 0; press < 30 && QApplication::focusWidget() != panel.rowAt(0)->editButton(); ++press)
+        QTest::keyClick(panel.focusWidget() ? panel.focusWidget() : &panel, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), panel.rowAt(0)->editButton());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() != &panel; }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClicks(QApplication::focusWidget(), "Unit 10");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(waitUntil([&] { return camera->label() == "Unit 10"; }));
     panel.beginDisappearance();
     panel.endDisappearance();
 }

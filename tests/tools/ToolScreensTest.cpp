@@ -57,6 +57,7 @@ TEST_F(Screens, ToolPanelInItsThreeLayouts) {
         EXPECT_TRUE(waitUntil([&] { return panel->FormatBtn->isEnabled(); }));
         settle(40);
         EXPECT_TRUE(apptest::saveScreenshot(&pane, layout.name));
+        EXPECT_EQ(apptest::keyboardFaults(&pane), QStringList());
         panel->beginDisappearance();
         panel->endDisappearance();
     }
@@ -81,6 +82,7 @@ TEST_F(Screens, UnlockDialogIdleWrongAndExhausted) {
     ASSERT_TRUE(waitUntil([&] { return !d->isBusy(); }));
     settle();
     EXPECT_TRUE(apptest::saveScreenshot(&window, "unlock-dialog-wrong"));
+    EXPECT_EQ(apptest::keyboardFaults(&window, {{"QToolButton \"\"", "unlock-dialog-focus-eye"}}), QStringList());
     window.performClose();
 
     recordOf(camera)->passwordErrorCnt = 5;
@@ -88,6 +90,8 @@ TEST_F(Screens, UnlockDialogIdleWrongAndExhausted) {
     exhausted.makeKeyAndOrderFront();
     settle();
     EXPECT_TRUE(apptest::saveScreenshot(&exhausted, "unlock-dialog-exhausted"));
+    EXPECT_EQ(apptest::keyboardFaults(&exhausted, {{"hvb::HandCursorNSTextField", "unlock-dialog-focus-forgot"}}),
+              QStringList());
     exhausted.performClose();
 }
 
