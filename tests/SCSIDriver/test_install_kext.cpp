@@ -534,20 +534,19 @@ TEST_F(InstallKextTest, AnInterruptedReloadPutsThePreviousBundleBackAndStartsIt)
                    "#!/bin/sh\ncase \"$*\" in *--ping*) exit 1 ;; esac\n: > '" + marker.string() + "'\nexit 0\n");
     ::chmod((mute / "Contents/MacOS" / kExecutable).c_str(), 0755);
 
+    fs::path log = dir / "interrupted.txt";
     const std::vector<std::pair<std::string, std::vector<int>>> interrupts = {
         {"TERM", {SIGTERM}}, {"the terminal's TSTP and QUIT", {SIGTSTP, SIGQUIT}}};
     for (const auto& [label, signals] : interrupts) {
         fs::remove(marker);
-        fs::path log = dir / "interrupted.txt";
         pid_t child = startScript(::geteuid(), root, mute, "RELOAD", log, {}, [] { ::setpgid(0, 0); });
         ASSERT_TRUE(sockettest::eventually([&] { return fs::exists(marker); }, 30)) << label;
         for (int signal : signals) ::kill(label == "TERM" ? child : -child, signal);
         const bool ended = sockettest::eventually([&] { return !processAlive(child); }, 60);
         EXPECT_TRUE(ended) << label;
         if (!ended) ::killpg(child, SIGKILL);
-        const int status = waitForScript(child);
+        EXPECT_EQ(waitForScript(child), 1) << label << "\n" << TempDir::read(log);
         const std::string output = TempDir::read(log);
-        EXPECT_EQ(status, 1) << label << "\n" << output;
         EXPECT_NE(output.find("the install was interrupted; the previous bundle is back"), std::string::npos)
             << label << "\n" << output;
         EXPECT_EQ(bundleVersion(root / "Library/Extensions" / kBundleName), "1.0.0") << label;
