@@ -68,10 +68,9 @@ std::set<std::string> tree(const fs::path& top) {
 
 // Every file below `top` that someone may run, as its path below `top`.
 std::set<std::string> executablesBelow(const fs::path& top) {
-    constexpr auto run = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
     std::set<std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(top))
-        if (entry.is_regular_file() && (entry.status().permissions() & run) != fs::perms::none)
+        if (entry.is_regular_file() && (entry.status().permissions() & fs::perms(0111)) != fs::perms::none)
             found.insert(entry.path().lexically_relative(top).string());
     return found;
 }

@@ -1,6 +1,5 @@
 #pragma once
 // Helpers shared by the application's GUI tests.
-#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <ostream>
@@ -22,6 +21,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QRadioButton>
+#include <QSet>
 #include <QToolTip>
 #include <QWidget>
 
@@ -151,15 +151,14 @@ inline QStringList keyboardFaults(QWidget* window, const QHash<QString, std::str
     if (QWidget* now = QApplication::focusWidget()) now->clearFocus();
     for (auto it = focused.cbegin(); focused.size() > 1 && it != focused.cend(); ++it)
         if (it.key()->grab().toImage() == it.value()) faults << who(it.key()) + ": no sign of the focus";
-    auto radioOf = [](QWidget* place, QWidget* control) {
-        return qobject_cast<QRadioButton*>(place) && place->parentWidget() == control->parentWidget();
-    };
+    QSet<QWidget*> radioGroups;  // the parents of the radio buttons Tab reached
+    for (QWidget* place : focused.keys())
+        if (qobject_cast<QRadioButton*>(place)) radioGroups.insert(place->parentWidget());
     for (QWidget* control : window->findChildren<QWidget*>()) {
         const bool operable = qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control) ||
                               control->inherits("hvb::HandCursorNSTextField");
         const bool reached = focused.contains(control) ||
-                             (radioOf(control, control) && std::any_of(focused.keyBegin(), focused.keyEnd(),
-                                                                       [&](QWidget* f) { return radioOf(f, control); }));
+                             (qobject_cast<QRadioButton*>(control) && radioGroups.contains(control->parentWidget()));
         if (operable && control->isVisibleTo(window) && control->isEnabled() && !reached)
             faults << who(control) + ": never reached by Tab";
     }
@@ -184,9 +183,10 @@ inline std::shared_ptr<hvb::HVBModel> cameraWithStatus(bool locked) {
 
 // Lists one camera in `models`, then the same one locked, and shows each in the Status row of
 // `window`, saved as "<prefix>main-window-one-camera" and "…-one-locked-camera", the speaker's
-// tooltip too; `each` checks more of each. Returns what is amiss: the row not showing the camera,
-// a picture button that unnamedPictureButtons finds fault with, or not the four picture buttons of
-// a camera (rename, speaker, folder, webcam) or the two of a locked one (the speaker and the lock).
+// tooltip and the focus on the rename and version buttons and the panel list too; `each` checks
+// more of each. Returns what is amiss: the row not showing the camera, what unnamedPictureButtons
+// or keyboardFaults finds, or not the four picture buttons of a camera (rename, speaker, folder,
+// webcam) or the two of a locked one (the speaker and the lock).
 inline QStringList showEachCameraRow(QWidget* window, std::vector<std::shared_ptr<hvb::HVBModel>>& models,
                                      const std::string& prefix, const QString& localisation,
                                      const std::function<void()>& each = {}) {
@@ -211,6 +211,11 @@ inline QStringList showEachCameraRow(QWidget* window, std::vector<std::shared_pt
         auto* speaker = window->findChild<QAbstractButton*>("buzzerButton");
         if (!locked && !(speaker && saveScreenshotWithToolTip(window, speaker, prefix + "main-window-speaker-tooltip")))
             wrong << state + "no speaker tooltip";
+        const QHash<QString, std::string> shots = {
+            {"editButton", prefix + "main-window-focus-rename"},
+            {"fwReleaseNoteButton", prefix + "main-window-focus-version-history"},
+            {"hvb::PanelCollectionView", prefix + "main-window-focus-panel-list"}};
+        for (const QString& fault : keyboardFaults(window, shots)) wrong << state + fault;
         if (each) each();
     }
     return wrong;

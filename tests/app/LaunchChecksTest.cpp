@@ -680,8 +680,7 @@ TEST(DriverHostWatch, ARefusingHostIsNotStartedAndEachReasonIsToldOnce) {
     observer(HostStatus{HostStatus::State::refused, Refusal::socketNotPermitted});
     ASSERT_TRUE(apptest::waitUntil([&] { return alerts().size() == 1; }));
     // A refusal taken for a loss would have asked one grace period after it.
-    const auto graceMs = env.driverHostGraceMs;
-    dispatch::pause(200 * graceMs);
+    dispatch::pause(200 * env.driverHostGraceMs);
     EXPECT_EQ(asks.load(), 0);
     for (Refusal refusal : {Refusal::socketNotPermitted, Refusal::userShareFull, Refusal::socketNotPermitted}) {
         observer(HostStatus{HostStatus::State::refused, refusal});
@@ -689,7 +688,7 @@ TEST(DriverHostWatch, ARefusingHostIsNotStartedAndEachReasonIsToldOnce) {
     w.checkDriver(std::string("x86_64"));
     observer(HostStatus{HostStatus::State::connected});
     ASSERT_TRUE(apptest::waitUntil([&] { return alerts().size() >= 2; }));
-    dispatch::pause(200 * graceMs);
+    dispatch::pause(200 * env.driverHostGraceMs);
     const auto told = alerts();
     ASSERT_EQ(told.size(), 2u);
     EXPECT_EQ(told[0].first, "The camera driver is running but does not let the toolbox in.");

@@ -40,14 +40,8 @@ TEST(Screens, MainWindowInEachState) {
               QStringList());
     int pictureButtons = 0;
     EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "en"), QStringList());
-    // The Status row's picture buttons say what they do, of a locked camera too, and every
-    // control of the row is reached by Tab.
-    const QHash<QString, std::string> shots = {{"editButton", "main-window-focus-rename"},
-                                               {"fwReleaseNoteButton", "main-window-focus-version-history"},
-                                               {"hvb::PanelCollectionView", "main-window-focus-panel-list"}};
-    EXPECT_EQ(apptest::showEachCameraRow(&window, link->models, "", "en",
-                                         [&] { EXPECT_EQ(apptest::keyboardFaults(&window, shots), QStringList()); }),
-              QStringList());
+    // The Status row's picture buttons say what they do, of a locked camera too.
+    EXPECT_EQ(apptest::showEachCameraRow(&window, link->models, "", "en"), QStringList());
     link->models.clear();
     link->models.push_back(std::make_shared<HVBModel>("SN1"));
     foundation::NotificationCenter::defaultCenter().post(kStatusDidGet);

@@ -215,16 +215,12 @@ TEST(LocalizedStringWithTables, EveryScreenShowsOnlyTextsOfTheTables) {
         EXPECT_EQ(apptest::unnamedPictureButtons(&window, pictureButtons, "zh-Hant"), QStringList());
 
         // One camera, then the same one locked: the Status row's picture buttons (rename,
-        // speaker, folder or lock, webcam) each say what they do, and Tab reaches them. What the
-        // camera tells of itself (its label and model) is no text of the program's.
-        const QHash<QString, std::string> shots = {{"editButton", "zh-main-window-focus-rename"},
-                                                   {"fwReleaseNoteButton", "zh-main-window-focus-version-history"},
-                                                   {"hvb::PanelCollectionView", "zh-main-window-focus-panel-list"}};
+        // speaker, folder or lock, webcam) each say what they do.
+        // What the camera tells of itself (its label and model) is no text of the program's.
         auto each = [&] {
             QStringList texts = visibleTexts(&window);
             for (const char* own : {"Unit 7", "HVBS2A"}) texts.removeAll(QLatin1String(own));
             EXPECT_EQ(englishOutsideTheTables(texts), QStringList());
-            EXPECT_EQ(apptest::keyboardFaults(&window, shots), QStringList());
         };
         EXPECT_EQ(apptest::showEachCameraRow(&window, link->models, "zh-", "zh-Hant", each), QStringList());
         link->models.clear();

@@ -164,11 +164,7 @@ pid_t startScript(const fs::path& root, const fs::path& output, const char* opti
                   const std::string& buildDir = HVB_TEST_BUILD_DIR) {
     const std::string script = std::string(HVB_TEST_SOURCE_DIR) + "/scripts/run.sh";
     // As root the toolbox runs the installer as root: in a private system of its own.
-    auto command = hosttest::inPrivateSystem({"/bin/bash", script, "--build-dir", buildDir});
-    if (option) command.emplace_back(option);
-    std::vector<char*> argv;
-    for (std::string& argument : command) argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    const std::string helper = hosttest::inPrivateSystem({}).front();
     pid_t pid = ::fork();
     if (pid == 0) {
         ::setpgid(0, 0);
@@ -183,7 +179,8 @@ pid_t startScript(const fs::path& root, const fs::path& output, const char* opti
         ::setenv("HVB_DEMO_ROOT", root.c_str(), 1);
         ::unsetenv("DISPLAY");
         if (::chdir("/") != 0) ::_exit(126);  // the script finds its own folder
-        ::execv(argv[0], argv.data());
+        ::execl(helper.c_str(), helper.c_str(), "/bin/bash", script.c_str(), "--build-dir", buildDir.c_str(), option,
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
     if (pid > 0) ::setpgid(pid, pid);  // before any signal is sent to the group

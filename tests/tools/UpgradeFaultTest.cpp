@@ -125,9 +125,7 @@ protected:
             if (!d) return drive(window);
             if (hvb::fwUpgradeState != 0) {
                 run.results.push_back({hvb::fwUpgradeState, d->FWUpgradeQuestion->text(), d->imageName()});
-                if (!resultShot.empty()) {
-                    EXPECT_TRUE(apptest::saveScreenshot(window, resultShot));
-                }
+                if (!resultShot.empty()) EXPECT_TRUE(apptest::saveScreenshot(window, resultShot));
                 d->buttonOK->click();
                 return;
             }
@@ -286,9 +284,9 @@ INSTANTIATE_TEST_SUITE_P(
              UpgradeResult::secondWaitFailed},
         Step{"LockedUnpluggedBeforeTheUpgradeCommand", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::unplug,
              UpgradeResult::lockedCommandFailed},
+        Step{"LockedHostLostDuringTheCountdown", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::hostLost, 0},
         Step{"LockedGoneForGoodAfterTheUpgradeCommand", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::staysAway,
-             0},
-        Step{"LockedHostLostDuringTheCountdown", true, Hook::command, "HVB_FW_UPGRADE", 1, Fault::hostLost, 0}),
+             0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- links on the camera's volume ----

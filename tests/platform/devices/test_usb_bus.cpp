@@ -467,46 +467,17 @@ TEST_F(UsbBusTest, WithinItsUnitsConfinementTheHostStillServesCameras) {
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
         bounding += ",+" + name.substr(4);
     }
-    const std::string confine =
-        "root=$1 preload=$2 bounding=$3 filter=$4 unit=$5 applied=$6\n"
-        "shift 6\n"
-        "mkdir -p \"$root/run/halvetor\" \"$root/var/log/halvetor\" || exit 90\n"
-        "chmod 755 \"$root/run/halvetor\" && chmod 750 \"$root/var/log/halvetor\" || exit 90\n"
-        "for own in \"$root/run/halvetor\" \"$root/var/log/halvetor\" \"$UMOCKDEV_DIR\"; do\n"
-        "  mount --bind \"$own\" \"$own\" || exit 91\n"
-        "done\n"
-        "findmnt -rno TARGET | while read -r target; do\n"
-        "  case \"$target\" in \"$root/run/halvetor\" | \"$root/var/log/halvetor\" | \"$UMOCKDEV_DIR\") continue ;; esac\n"
-        "  mount -o remount,bind,ro \"$target\" 2>/dev/null\n"
-        "done\n"
-        // Seen without writing to the system: its options, and a probe in the sandbox.
-        "case $(findmnt -no OPTIONS /) in ro | ro,*) ;; *) echo 'the system is writable'; exit 92 ;; esac\n"
-        "if touch \"$root/var/probe\"; then echo 'the root is writable'; exit 92; fi\n"
-        "touch \"$root/run/halvetor/probe\" && rm \"$root/run/halvetor/probe\" || exit 93\n"
-        // The test's allowance, not the unit's: LeakSanitizer stops the host's threads with
-        // ptrace at exit, which the unit's filter refuses (@debug), so this run is not checked
-        // for leaks; AddressSanitizer and umockdev's preload need nothing else the filter refuses.
-        "echo 'allowed for the sanitizer: ASAN_OPTIONS=detect_leaks=0 (LeakSanitizer needs ptrace)'\n"
-        "exec setpriv --bounding-set \"$bounding\" --inh-caps=-all --no-new-privs -- "
-        "\"$filter\" --applied \"$applied\" \"$unit\" env LD_PRELOAD=\"$preload\" "
-        "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" \"$@\"\n";
-    // What this test applies besides the filter, or what confines nothing.
-    const std::string applied = "Type,ExecStart,Restart,RuntimeDirectory,RuntimeDirectoryMode,LogsDirectory,"
-                                "LogsDirectoryMode,CapabilityBoundingSet,NoNewPrivileges,ProtectSystem";
-    const std::vector<std::string> wrapper = {"env", "-u", "LD_PRELOAD", "unshare", "-m", "sh", "-c", confine, "sh",
+    const std::vector<std::string> wrapper = {"env", "-u", "LD_PRELOAD", "unshare", "-m", "sh",
+                                              HVB_TEST_SOURCE_DIR "/tests/platform/devices/confined_as_unit.sh",
                                               root.string(), foundation::paths::env("LD_PRELOAD"), bounding,
-                                              HVB_TEST_UNIT_FILTER, hosttest::unitTemplate().string(), applied};
+                                              HVB_TEST_UNIT_FILTER, hosttest::unitTemplate().string()};
 
     // The filter is the unit's: a call it takes away (@setuid) fails with the unit's error.
-    foundation::ProcessOptions merged;
-    merged.mergeStandardError = true;
-    merged.extraEnvironment = {"LC_ALL=C"};
-    const auto setuid = foundation::runProcess({"env", "-u", "LD_PRELOAD", "setpriv", "--no-new-privs", "--",
-                                                HVB_TEST_UNIT_FILTER, hosttest::unitTemplate().string(), "setpriv",
-                                                "--reuid=65534", "true"},
-                                               merged);
-    EXPECT_NE(setuid.standardOutput.find("setresuid failed: Operation not permitted"), std::string::npos)
-        << setuid.standardOutput;
+    const auto setuid = foundation::runProcess({"env", "-u", "LD_PRELOAD", "LC_ALL=C", "setpriv", "--no-new-privs",
+                                                "--", HVB_TEST_UNIT_FILTER, hosttest::unitTemplate().string(),
+                                                "setpriv", "--reuid=65534", "true"});
+    EXPECT_NE(setuid.standardError.find("setresuid failed: Operation not permitted"), std::string::npos)
+        << setuid.standardOutput << setuid.standardError;
 
     auto camera = plug("HVBR7", "1.6.01", "USBCONF00001");
     ASSERT_TRUE(until([&] { return bus->genericNode("USBCONF00001").value_or("") != ""; }));
