@@ -125,7 +125,7 @@ protected:
             if (!d) return drive(window);
             if (hvb::fwUpgradeState != 0) {
                 run.results.push_back({hvb::fwUpgradeState, d->FWUpgradeQuestion->text(), d->imageName()});
-                if (!resultShot.empty()) EXPECT_TRUE(apptest::saveScreenshot(window, resultShot));
+                if (!resultShot.empty()) { EXPECT_TRUE(apptest::saveScreenshot(window, resultShot)); }
                 d->buttonOK->click();
                 return;
             }
