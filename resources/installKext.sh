@@ -83,8 +83,11 @@ if [ "${HVB_INSTALL_DETACHED:-}" != yes ]; then
     worker=
     trap '[ -n "$worker" ] && kill -s TERM "$worker" 2>/dev/null' HUP INT TERM QUIT
     trap '' TSTP TTIN TTOU
-    # env gives back the default actions a background job starts without (INT and QUIT).
-    HVB_INSTALL_DETACHED=yes setsid -w env --default-signal /bin/sh -- "$0" "$@" \
+    # env gives back the default actions a background job starts without (INT and QUIT); an env
+    # too old for that leaves them ignored, and the work is still interrupted through TERM.
+    defaults=--default-signal
+    env --default-signal true 2>/dev/null || defaults=
+    HVB_INSTALL_DETACHED=yes setsid -w env $defaults /bin/sh -- "$0" "$@" \
         </dev/null >&3 2>&5 3>&- 4<&- 5>&- 6<&- 7<&- 8<&- 9<&- &
     worker=$!
     exec 3>&- 5>&-
