@@ -1,6 +1,7 @@
 #include "camera/KextResources.h"
 
-#include "platform/foundation/Bundle.h"
+#include <filesystem>
+
 #include "platform/foundation/Paths.h"
 
 namespace hvb {
@@ -8,19 +9,16 @@ namespace hvb {
 namespace {
 // The installer and the bundle copy are programs, so they lie with the helper programs, not
 // among the data resources.
-std::optional<std::string> resource(const std::string& name, const std::string& type) {
-    static const auto* programs = [] {
-        const std::filesystem::path folder = foundation::paths::libexecDir();
-        return new foundation::Bundle(folder, folder, {});  // never destroyed
-    }();
-    auto path = programs->pathForResource(name, type);
-    if (!path) return std::nullopt;
-    return path->string();
+std::optional<std::string> program(const std::string& name) {
+    const std::filesystem::path path = foundation::paths::libexecDir() / name;
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) return std::nullopt;
+    return path.string();
 }
 }  // namespace
 
-std::optional<std::string> installKextPath() { return resource("installKext", "sh"); }
-std::optional<std::string> kextBundlePath() { return resource("com_brevantis_driver_HVBSCSIDriver", "kext"); }
-std::optional<std::string> kextBundlePath1014() { return resource("com_brevantis_driver_HVBSCSIDriver_10_14", "kext"); }
+std::optional<std::string> installKextPath() { return program("installKext.sh"); }
+std::optional<std::string> kextBundlePath() { return program("com_brevantis_driver_HVBSCSIDriver.kext"); }
+std::optional<std::string> kextBundlePath1014() { return program("com_brevantis_driver_HVBSCSIDriver_10_14.kext"); }
 
 }  // namespace hvb
